@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, only when missing, every Debian package that the build, the tests,
+# the demo, the screenshots, the benchmarks and the fuzzers need. Idempotent.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make ccache
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libsystemd-dev libbenchmark-dev
+  xvfb xauth x11-apps imagemagick fonts-dejavu-core
+  clang libclang-rt-14-dev libfuzzer-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

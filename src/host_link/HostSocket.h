@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+class THostSocket;
+
+enum THostSocketState : quint8 { hsNotStarted = 0, hsClosed = 1, hsConnected = 2 };
+
+// The error event: sender, Windows Sockets error number, text for the number.
+using TOnError = std::function<void(THostSocket* Sender, int Error, const QString& Msg)>;
+
+// The console's one TCP connection to the host's server job. It carries bytes
+// only: connection set-up, unframed sends, a receive buffer filled by socket
+// notifications on the UI thread, a waiting read of exactly N bytes that keeps
+// the UI alive, and error reporting through OnError with the Windows Sockets
+// number of every failure. It knows nothing of the wire protocol.
+class THostSocket : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Most bytes the receive buffer may hold. A peer that sends more without
+    // the console reading them is cut off (10055 "No buffer space available").
+    static constexpr qsizetype MaxBuffered = 16 * 1024 * 1024;
+
+    explicit THostSocket(QObject* owner = nullptr);
+    ~THostSocket() override;
+
+    // Published properties.
+    TOnError OnError;
+    QByteArray HostAddress; // host name or dotted IPv4 address
+    QByteArray Port;        // TCP port as decimal text
+    bool Authorized = false;
+
+    // Written by the main window before each logon; sent by Logon.
+    std::array<QByteArray, 7> LogonFields;
+    qint32 LogonKind = 0;
+    // Longest wait of ReadExact (and of Connect), in whole seconds.
+    qint32 ReadTimeout = 30;
+
+    THostSocketState State() const { return m_state; }
+    qint32 LastError() const { return m_lastError; }
+    qsizetype RecvCount() const;
+
+    // Opens a connection to HostAddress:Port. A Port that is not a number
+    // throws EConvertError, one outside 0..65535 ERangeError; nothing else
+    // happens then. Network failures go to OnError.
+    void Connect();
+    void Disconnect();
+    void SendText(QByteArrayView text);
+    // Waits until count bytes are buffered and takes them; returns count, or 0
+    // (nothing consumed) on time-out, close or count <= 0.
+    int ReadExact(int count, QByteArray& text);
+    void ClearBuffer();
+
+    QString ErrorText() const;
+    static QString ErrorText(int code);
+
+    // Notification logic; public so that tests can drive it.
+    void HandleRead(int error);
+    void HandleClose(int error);
+    void ReportError(int code);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+    THostSocketState m_state = hsNotStarted;
+    qint32 m_lastError = 0;
+};
