@@ -1,0 +1,288 @@
+#include "ConfigFile.h"
+
+#include "AppErrors.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Keys are the characters with codes 48 ("0") to 67 ("C").
+constexpr int KeyBase = 48;
+constexpr int KeyCount = 20;
+
+// The separator between two quoted fields of the line.
+constexpr char Separator[] = "\",\"";
+
+// The bytes the line cannot carry inside a field: a double quote shifts every
+// later field, a line break or end-of-text cuts the line when it is read.
+constexpr std::array<unsigned char, 4> LineBreakers = {'"', '\r', '\n', 26};
+
+bool breaksLine(unsigned char byte)
+{
+    for (unsigned char b : LineBreakers) {
+        if (byte == b)
+            return true;
+    }
+    return false;
+}
+
+// The seven logon fields in the order of the file (and of the logon record).
+struct LogonField
+{
+    const char* name;
+    QByteArray ConnectionSettings::*member;
+};
+
+constexpr std::array<LogonField, 7> LogonFields = {{
+    {"User", &ConnectionSettings::User},
+    {"UserPassword", &ConnectionSettings::UserPassword},
+    {"Group", &ConnectionSettings::Group},
+    {"GroupPassword", &ConnectionSettings::GroupPassword},
+    {"Account", &ConnectionSettings::Account},
+    {"AccountPassword", &ConnectionSettings::AccountPassword},
+    {"LogonExtra", &ConnectionSettings::LogonExtra},
+}};
+
+// The keys (bit i for code KeyBase + i) that would scramble some byte of value
+// into a byte the line cannot carry.
+quint32 keysRuledOutBy(QByteArrayView value)
+{
+    quint32 mask = 0;
+    for (char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        for (unsigned char breaker : LineBreakers) {
+            const int key = byte ^ breaker;
+            if (key >= KeyBase && key < KeyBase + KeyCount)
+                mask |= 1u << (key - KeyBase);
+        }
+    }
+    return mask;
+}
+
+constexpr quint32 AllKeys = (1u << KeyCount) - 1;
+
+// Why no key can carry the logon fields, naming the field (or the fields that
+// together leave no key), or an empty string when some key can.
+QString keyProblem(const ConnectionSettings& settings, quint32& ruledOut)
+{
+    ruledOut = 0;
+    QStringList culprits;
+    for (const LogonField& field : LogonFields) {
+        const quint32 mask = keysRuledOutBy(settings.*field.member);
+        if (mask == AllKeys) {
+            return QStringLiteral("No key can carry the value of %1; change it and save again.")
+                .arg(QLatin1StringView(field.name));
+        }
+        if (mask & ~ruledOut)
+            culprits << QLatin1StringView(field.name);
+        ruledOut |= mask;
+    }
+    if (ruledOut != AllKeys)
+        return {};
+    return QStringLiteral(
+               "No key can carry the values of %1 together; change one of them and save again.")
+        .arg(culprits.join(QStringLiteral(", ")));
+}
+
+// Draws the key uniformly among the 20; a key that would make the line
+// unreadable is set aside and another is drawn among the rest.
+char drawKey(quint32 ruledOut, std::mt19937& rng)
+{
+    std::vector<int> remaining;
+    remaining.reserve(KeyCount);
+    for (int i = 0; i < KeyCount; ++i)
+        remaining.push_back(i);
+    for (;;) {
+        std::uniform_int_distribution<std::size_t> pick(0, remaining.size() - 1);
+        const std::size_t at = pick(rng);
+        const int key = remaining[at];
+        if (!(ruledOut & (1u << key)))
+            return static_cast<char>(KeyBase + key);
+        remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+}
+
+int errorNumberOr(int saved, int fallback)
+{
+    return saved != 0 ? saved : fallback;
+}
+
+// The bytes of the first line: up to the first CR, LF or end-of-text (26), or
+// the end of the file. Reads only as far as needed.
+QByteArray readFirstLine(QFile& file)
+{
+    QByteArray line;
+    char chunk[16384];
+    for (;;) {
+        errno = 0;
+        const qint64 got = file.read(chunk, sizeof chunk);
+        if (got < 0)
+            throw EInOutError(errorNumberOr(errno, EIO));
+        if (got == 0)
+            return line;
+        for (qint64 i = 0; i < got; ++i) {
+            const auto byte = static_cast<unsigned char>(chunk[i]);
+            if (byte == '\r' || byte == '\n' || byte == 26) {
+                line.append(chunk, i);
+                return line;
+            }
+        }
+        line.append(chunk, got);
+    }
+}
+
+// Slot number q (the count of double quotes seen so far) whose characters are
+// kept: the odd counts up to 17, then 18, 19 and 20.
+bool keepsSlot(int q)
+{
+    return (q >= 1 && q <= 17 && (q % 2) == 1) || (q >= 18 && q <= 20);
+}
+
+} // namespace
+
+QByteArray ScrambleField(QByteArrayView key, QByteArrayView text)
+{
+    if (text.isEmpty())
+        return {};
+    if (key.isEmpty())
+        throw ERangeError();
+    const char k = key.front();
+    QByteArray result(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        result[i] = static_cast<char>(text[i] ^ k);
+    return result;
+}
+
+void LoadConfigFile(const QString& path, ConnectionSettings& settings)
+{
+    if (path.isEmpty())
+        return;
+
+    QByteArray line;
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return; // a missing or unreadable file is silently passed over
+        line = readFirstLine(file);
+    }
+
+    std::array<QByteArray, 21> slots;
+    int q = 0;
+    for (char c : std::as_const(line)) {
+        if (c == '"')
+            ++q;
+        else if (keepsSlot(q))
+            slots[static_cast<std::size_t>(q)].append(c);
+    }
+
+    // Each value replaces the current setting as soon as it is taken, so an
+    // error leaves the values before it taken and those after it unchanged.
+    settings.HostAddress = slots[1];
+
+    const std::int32_t port = StrToInt(slots[3]);
+    if (port < 0 || port > 65535)
+        throw ERangeError();
+    settings.Port = static_cast<quint16>(port);
+
+    const QByteArray& key = slots[5];
+    std::size_t slot = 7;
+    for (const LogonField& field : LogonFields) {
+        settings.*field.member = ScrambleField(key, slots[slot]);
+        slot += 2; // 7, 9, ..., 17, then 19 (18 holds the comma before field 10)
+    }
+
+    std::int32_t seconds = StrToInt(QByteArrayView(slots[20]).sliced(slots[20].isEmpty() ? 0 : 1));
+    seconds = std::clamp<std::int32_t>(seconds, 5, 60);
+    settings.RefreshInterval = seconds * 1000;
+}
+
+QByteArray ConfigLine(const ConnectionSettings& settings, char key)
+{
+    const QByteArrayView keyView(&key, 1);
+    const qint64 seconds = static_cast<qint64>(settings.RefreshInterval) / 1000;
+
+    QByteArray line;
+    line.reserve(64 + settings.HostAddress.size() + settings.User.size() +
+                 settings.UserPassword.size() + settings.Group.size() +
+                 settings.GroupPassword.size() + settings.Account.size() +
+                 settings.AccountPassword.size() + settings.LogonExtra.size());
+    line.append('"');
+    line.append(settings.HostAddress);
+    line.append(Separator);
+    line.append(QByteArray::number(settings.Port));
+    line.append(Separator);
+    line.append(key);
+    for (const LogonField& field : LogonFields) {
+        line.append(Separator);
+        line.append(ScrambleField(keyView, settings.*field.member));
+    }
+    line.append("\",");
+    line.append(QByteArray::number(seconds));
+    line.append("\r\n");
+    return line;
+}
+
+QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, std::mt19937& rng)
+{
+    if (path.isEmpty())
+        return {};
+
+    // Refuse, before touching the file, what could not be read back as written.
+    for (char c : settings.HostAddress) {
+        if (breaksLine(static_cast<unsigned char>(c))) {
+            return QStringLiteral("The host address contains a double quote or a line break "
+                                  "and cannot be saved.");
+        }
+    }
+    quint32 ruledOut = 0;
+    const QString problem = keyProblem(settings, ruledOut);
+    if (!problem.isEmpty())
+        return problem;
+
+    const QByteArray line = ConfigLine(settings, drawKey(ruledOut, rng));
+
+    // The file holds logon names and passwords: a new file is for its owner
+    // only, an existing one keeps the permissions it was given.
+    mode_t mode = S_IRUSR | S_IWUSR;
+    struct stat existing = {};
+    if (::stat(QFile::encodeName(path).constData(), &existing) == 0 && S_ISREG(existing.st_mode))
+        mode = existing.st_mode & 07777;
+
+    // Written beside the target and renamed over it, so that a failure at any
+    // point leaves the old file as it was. Unbuffered, so that a short write
+    // (disk full, file size limit) is seen here and not lost in a flush.
+    QSaveFile file(path);
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        int error = errno;
+        if (error == 0)
+            error = QFileInfo(path).isDir() ? EISDIR : EACCES;
+        return QStringLiteral("IOResult: %1").arg(error);
+    }
+    if (::fchmod(file.handle(), mode) != 0) {
+        const int error = errorNumberOr(errno, EIO);
+        file.cancelWriting();
+        return EInOutError(error).message();
+    }
+    errno = 0;
+    const qint64 written = file.write(line);
+    if (written != line.size()) {
+        const int error = errorNumberOr(errno, ENOSPC);
+        file.cancelWriting();
+        return EInOutError(error).message();
+    }
+    errno = 0;
+    if (!file.commit())
+        return EInOutError(errorNumberOr(errno, EIO)).message();
+    return {};
+}
