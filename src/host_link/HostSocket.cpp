@@ -1,0 +1,413 @@
+#include "HostSocket.h"
+
+#include "AppErrors.h"
+#include "WinsockErrors.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int NoSocket = -1;
+// Most bytes taken from the socket in one notification: the notifier fires
+// again while more is pending, so one flooding peer cannot hold the UI thread.
+constexpr qsizetype ReadChunk = 64 * 1024;
+constexpr qsizetype MaxReadPerNotification = 1024 * 1024;
+// Consumed bytes at the front of the buffer are dropped once they are at
+// least this many and at least half the buffer, so every byte is moved at
+// most a bounded number of times.
+constexpr qsizetype CompactThreshold = 64 * 1024;
+
+} // namespace
+
+struct THostSocket::Impl
+{
+    int fd = NoSocket;
+    // The notifier of the current socket. A released socket's notifier is
+    // disabled and deleted later, so a notification queued for it never
+    // reaches the new socket.
+    QSocketNotifier* readNotifier = nullptr;
+    // Received bytes live in buf[offset, buf.size()).
+    QByteArray buf;
+    qsizetype offset = 0;
+    // Nested waits (ReadExact, Connect) to wake when bytes arrive or the
+    // connection ends.
+    std::vector<QEventLoop*> waits;
+    bool inRead = false;
+
+    void wakeAll()
+    {
+        for (QEventLoop* loop : waits)
+            loop->quit();
+    }
+
+    qsizetype count() const { return buf.size() - offset; }
+
+    void compact()
+    {
+        if (offset == 0)
+            return;
+        buf.remove(0, offset);
+        offset = 0;
+    }
+};
+
+THostSocket::THostSocket(QObject* owner) : QObject(owner), d(std::make_unique<Impl>())
+{
+    // This platform's sockets need no start-up call.
+    m_lastError = 0;
+    m_state = hsClosed;
+}
+
+THostSocket::~THostSocket()
+{
+    // Release the socket before anything else goes away; a socket left over
+    // from an interrupted Connect is released as well.
+    if (m_state == hsConnected || d->fd != NoSocket)
+        Disconnect();
+    d->wakeAll();
+}
+
+qsizetype THostSocket::RecvCount() const
+{
+    return d->count();
+}
+
+void THostSocket::ReportError(int code)
+{
+    m_lastError = code;
+    if (OnError)
+        OnError(this, code, Winsock::ErrorText(code));
+}
+
+QString THostSocket::ErrorText() const
+{
+    return Winsock::ErrorText(m_lastError);
+}
+
+QString THostSocket::ErrorText(int code)
+{
+    return Winsock::ErrorText(code);
+}
+
+void THostSocket::Connect()
+{
+    // The port is converted before anything else; a bad one is the caller's
+    // error, not a network failure.
+    const std::int32_t port = StrToInt(Port);
+    if (port < 0 || port > 65535)
+        throw ERangeError();
+
+    if (d->fd != NoSocket) {
+        // A connection (or a connection attempt) is already there.
+        ReportError(m_state == hsConnected ? 10056 : 10037);
+        return;
+    }
+
+    in_addr address{};
+    // A dotted address is used as it stands, without asking the resolver.
+    if (inet_aton(HostAddress.constData(), &address) == 0) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        errno = 0;
+        const int rc = getaddrinfo(HostAddress.constData(), nullptr, &hints, &found);
+        const int savedErrno = errno;
+        if (rc != 0 || found == nullptr) {
+            if (found)
+                freeaddrinfo(found);
+            ReportError(rc != 0 ? Winsock::FromResolver(rc, savedErrno) : 11004);
+            return;
+        }
+        address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        ReportError(Winsock::FromErrno(errno));
+        return;
+    }
+    d->fd = fd;
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<quint16>(port));
+    peer.sin_addr = address;
+
+    auto fail = [this, fd](int code) {
+        if (d->fd == fd) {
+            ::close(fd);
+            d->fd = NoSocket;
+        }
+        m_state = hsClosed;
+        ReportError(code);
+    };
+
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    } while (rc != 0 && errno == EINTR);
+
+    if (rc != 0 && errno != EINPROGRESS) {
+        fail(Winsock::FromErrno(errno));
+        return;
+    }
+
+    if (rc != 0) {
+        // The connection is under way: wait for the socket to become
+        // writable, keeping the event loop running so that the window stays
+        // alive, and give up after ReadTimeout seconds.
+        QPointer<THostSocket> self(this);
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 limitMs = qint64(std::max(ReadTimeout, 0)) * 1000;
+        bool timedOut = false;
+        for (;;) {
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 0) > 0)
+                break;
+            const qint64 left = limitMs - clock.elapsed();
+            if (left <= 0) {
+                timedOut = true;
+                break;
+            }
+            QEventLoop loop;
+            QSocketNotifier writable(fd, QSocketNotifier::Write);
+            QObject::connect(&writable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+            QTimer timer;
+            timer.setSingleShot(true);
+            timer.setTimerType(Qt::PreciseTimer);
+            QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+            timer.start(static_cast<int>(std::min<qint64>(left, 1 << 30)));
+            d->waits.push_back(&loop);
+            loop.exec();
+            if (!self)
+                return; // destroyed by a handler that ran during the wait
+            std::erase(d->waits, &loop);
+            writable.setEnabled(false);
+            if (d->fd != fd)
+                return; // released by a Disconnect during the wait: cancelled quietly
+        }
+        if (timedOut) {
+            fail(10060);
+            return;
+        }
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
+            soError = errno;
+        if (soError != 0) {
+            fail(Winsock::FromErrno(soError));
+            return;
+        }
+    }
+
+    d->readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    QSocketNotifier* notifier = d->readNotifier;
+    QObject::connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
+        // A notification for a socket that has been released is ignored.
+        if (notifier != d->readNotifier)
+            return;
+        HandleRead(0);
+    });
+    m_state = hsConnected;
+}
+
+void THostSocket::Disconnect()
+{
+    if (d->fd != NoSocket) {
+        const int fd = d->fd;
+        if (d->readNotifier) {
+            d->readNotifier->setEnabled(false);
+            d->readNotifier->deleteLater();
+            d->readNotifier = nullptr;
+        }
+        if (::shutdown(fd, SHUT_RDWR) != 0 && errno != ENOTCONN) {
+            // The socket is kept, as its state says; the error goes out.
+            ReportError(Winsock::FromErrno(errno));
+            return;
+        }
+        d->fd = NoSocket;
+        // close() releases the descriptor even when it reports an error.
+        if (::close(fd) != 0 && errno != EINTR)
+            ReportError(Winsock::FromErrno(errno));
+    }
+    if (d->fd == NoSocket) {
+        m_state = hsClosed;
+        d->wakeAll();
+    }
+}
+
+void THostSocket::SendText(QByteArrayView text)
+{
+    if (text.isEmpty())
+        return;
+    if (d->fd == NoSocket) {
+        ReportError(10038);
+        return;
+    }
+    const char* p = text.data();
+    qsizetype left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::send(d->fd, p, static_cast<size_t>(left), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            // No waiting and no retry on a full send buffer: the rest of the
+            // text is dropped and the failure reported.
+            ReportError(Winsock::FromErrno(errno));
+            return;
+        }
+        p += n;
+        left -= n;
+    }
+}
+
+void THostSocket::HandleRead(int error)
+{
+    if (error != 0) {
+        ReportError(error);
+        return;
+    }
+    if (d->fd == NoSocket || d->inRead)
+        return;
+    d->inRead = true;
+    const int fd = d->fd;
+    qsizetype taken = 0;
+    int closeWith = -1;
+    bool overflow = false;
+    while (taken < MaxReadPerNotification) {
+        const qsizetype room = MaxBuffered - d->count();
+        // One byte more than the limit allows tells a flood from a full buffer.
+        const qsizetype want = std::min(ReadChunk, room + 1);
+        QByteArray& buf = d->buf;
+        if (d->offset >= CompactThreshold && d->offset * 2 >= buf.size())
+            d->compact();
+        const qsizetype old = buf.size();
+        if (buf.capacity() < old + want)
+            buf.reserve(std::max(old + want, buf.capacity() * 2));
+        buf.resize(old + want);
+        const ssize_t n = ::recv(fd, buf.data() + old, static_cast<size_t>(want), 0);
+        const int err = errno;
+        buf.resize(old + std::max<ssize_t>(n, 0));
+        if (n > 0) {
+            taken += n;
+            if (d->count() > MaxBuffered) {
+                overflow = true;
+                break;
+            }
+            if (n < want)
+                break;
+            continue;
+        }
+        if (n == 0) {
+            closeWith = 0; // the peer closed the connection
+            break;
+        }
+        if (err == EINTR)
+            continue;
+        if (err == EAGAIN || err == EWOULDBLOCK)
+            break;
+        closeWith = Winsock::FromErrno(err); // reset, timed out, ...: the connection is gone
+        break;
+    }
+    d->inRead = false;
+    if (taken > 0)
+        d->wakeAll();
+    if (overflow) {
+        // The peer sends more than the console will ever hold: cut it off.
+        Disconnect();
+        ReportError(10055);
+        return;
+    }
+    if (closeWith >= 0)
+        HandleClose(closeWith);
+}
+
+void THostSocket::HandleClose(int error)
+{
+    if (error == 10050) {
+        ReportError(10050);
+        return;
+    }
+    Disconnect();
+}
+
+int THostSocket::ReadExact(int count, QByteArray& text)
+{
+    text.clear();
+    if (count <= 0)
+        return 0;
+    if (d->count() < count) {
+        QPointer<THostSocket> self(this);
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 deadlineMs = (qint64(ReadTimeout) + 1) * 1000;
+        while (d->count() < count) {
+            // Let pending events run, and wait (without spinning) until bytes
+            // arrive, the connection ends, or the time-out falls due.
+            if (m_state != hsConnected) {
+                QCoreApplication::processEvents();
+            } else {
+                QEventLoop loop;
+                QTimer timer;
+                timer.setSingleShot(true);
+                timer.setTimerType(Qt::PreciseTimer);
+                QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+                const qint64 left = std::max<qint64>(deadlineMs - clock.elapsed(), 0);
+                timer.start(static_cast<int>(std::min<qint64>(left, 1 << 30)));
+                d->waits.push_back(&loop);
+                loop.exec();
+                if (!self)
+                    return 0;
+                std::erase(d->waits, &loop);
+            }
+            if (d->fd != NoSocket)
+                HandleRead(0);
+            if (m_state != hsConnected)
+                break;
+            if (clock.elapsed() / 1000 > ReadTimeout) {
+                ReportError(10060);
+                break;
+            }
+        }
+        if (d->count() < count)
+            return 0;
+    }
+    text = QByteArray(d->buf.constData() + d->offset, count);
+    d->offset += count;
+    if (d->offset == d->buf.size()) {
+        d->buf.resize(0);
+        d->offset = 0;
+    }
+    return count;
+}
+
+void THostSocket::ClearBuffer()
+{
+    // Keep the allocation for the next reply unless a flood made it large.
+    if (d->buf.capacity() > 4 * CompactThreshold)
+        d->buf = QByteArray();
+    else
+        d->buf.resize(0);
+    d->offset = 0;
+}
