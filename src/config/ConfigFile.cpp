@@ -75,20 +75,38 @@ constexpr quint32 AllKeys = (1u << KeyCount) - 1;
 // together leave no key), or an empty string when some key can.
 QString keyProblem(const ConnectionSettings& settings, quint32& ruledOut)
 {
+    std::array<quint32, LogonFields.size()> masks = {};
     ruledOut = 0;
-    QStringList culprits;
-    for (const LogonField& field : LogonFields) {
-        const quint32 mask = keysRuledOutBy(settings.*field.member);
-        if (mask == AllKeys) {
+    for (std::size_t i = 0; i < LogonFields.size(); ++i) {
+        masks[i] = keysRuledOutBy(settings.*LogonFields[i].member);
+        if (masks[i] == AllKeys) {
             return QStringLiteral("No key can carry the value of %1; change it and save again.")
-                .arg(QLatin1StringView(field.name));
+                .arg(QLatin1StringView(LogonFields[i].name));
         }
-        if (mask & ~ruledOut)
-            culprits << QLatin1StringView(field.name);
-        ruledOut |= mask;
+        ruledOut |= masks[i];
     }
     if (ruledOut != AllKeys)
         return {};
+
+    // Name only fields that matter: drop each field whose keys the others
+    // rule out anyway.
+    std::array<bool, LogonFields.size()> named = {};
+    for (std::size_t i = 0; i < LogonFields.size(); ++i)
+        named[i] = masks[i] != 0;
+    for (std::size_t i = 0; i < LogonFields.size(); ++i) {
+        quint32 others = 0;
+        for (std::size_t j = 0; j < LogonFields.size(); ++j) {
+            if (j != i && named[j])
+                others |= masks[j];
+        }
+        if (others == AllKeys)
+            named[i] = false;
+    }
+    QStringList culprits;
+    for (std::size_t i = 0; i < LogonFields.size(); ++i) {
+        if (named[i])
+            culprits << QLatin1StringView(LogonFields[i].name);
+    }
     return QStringLiteral(
                "No key can carry the values of %1 together; change one of them and save again.")
         .arg(culprits.join(QStringLiteral(", ")));
