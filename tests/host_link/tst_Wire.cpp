@@ -1,0 +1,346 @@
+// Wire formats as pure functions: logon bytes, framing, header, record
+// splitting, request arguments, and the error numbers and texts.
+#include "WinsockErrors.h"
+#include "Wire.h"
+
+#include <QTest>
+
+#include <cerrno>
+#include <netdb.h>
+
+using namespace Qt::StringLiterals;
+
+class TstWire : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void logonBytes_data();
+    void logonBytes();
+    void frame();
+    void parseHeader_data();
+    void parseHeader();
+    void listenerRecords_data();
+    void listenerRecords();
+    void processRecords_data();
+    void processRecords();
+    void malformedRecords_data();
+    void malformedRecords();
+    void requestArguments();
+    void errorTexts_data();
+    void errorTexts();
+    void errnoMapping_data();
+    void errnoMapping();
+};
+
+static std::string_view sv(const QByteArray& b)
+{
+    return std::string_view(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+static QByteArray qb(std::string_view s)
+{
+    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+void TstWire::logonBytes_data()
+{
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QByteArray>("expectedUserField");
+
+    QTest::newRow("MANAGER") << "MANAGER"_ba
+                             << "MANAGER" + QByteArray(9, ' ');
+    QTest::newRow("16 characters unchanged") << "ABCDEFGHIJKLMNOP"_ba
+                                             << "ABCDEFGHIJKLMNOP"_ba;
+    QTest::newRow("20 characters cut to 16") << "ABCDEFGHIJKLMNOPQRST"_ba
+                                             << "ABCDEFGHIJKLMNOP"_ba;
+    QTest::newRow("empty is 16 spaces") << QByteArray() << QByteArray(16, ' ');
+    QTest::newRow("nothing changed: case, blanks") << " mAn "_ba
+                                                   << " mAn " + QByteArray(11, ' ');
+}
+
+void TstWire::logonBytes()
+{
+    QFETCH(QByteArray, user);
+    QFETCH(QByteArray, expectedUserField);
+    const std::array<QByteArray, 7> fields{user, "", "", "", "SYS", "", ""};
+    const QByteArray bytes = Wire::LogonBytes(1, fields);
+    QCOMPARE(bytes.size(), 118);
+    QCOMPARE(bytes.left(6), "000001"_ba);
+    QCOMPARE(bytes.mid(6, 16), expectedUserField);
+    QCOMPARE(bytes.mid(6 + 16, 48), QByteArray(48, ' '));
+    QCOMPARE(bytes.mid(6 + 64, 16), "SYS" + QByteArray(13, ' '));
+    QCOMPARE(bytes.mid(6 + 80), QByteArray(32, ' '));
+}
+
+void TstWire::frame()
+{
+    QCOMPARE(*Wire::Frame("G"), "0001G"_ba);
+    QCOMPARE(*Wire::Frame(""), "0000"_ba);
+    QCOMPARE(*Wire::Frame("1234"), "00041234"_ba);
+    const QByteArray longest(9999, 'x');
+    QCOMPARE(*Wire::Frame(longest), "9999" + longest);
+    QVERIFY(!Wire::Frame(QByteArray(10000, 'x')).has_value());
+}
+
+void TstWire::parseHeader_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<int>("length"); // -1: not a header
+
+    QTest::newRow("end of list") << "0000"_ba << 0;
+    QTest::newRow("12") << "0012"_ba << 12;
+    QTest::newRow("9999") << "9999"_ba << 9999;
+    QTest::newRow("00x1") << "00x1"_ba << -1;
+    QTest::newRow("leading blank") << " 012"_ba << -1;
+    QTest::newRow("trailing blank") << "012 "_ba << -1;
+    QTest::newRow("plus sign") << "+012"_ba << -1;
+    QTest::newRow("minus sign") << "-012"_ba << -1;
+    QTest::newRow("hex") << "0x1A"_ba << -1;
+    QTest::newRow("three digits") << "012"_ba << -1;
+    QTest::newRow("five digits") << "00012"_ba << -1;
+    QTest::newRow("NUL") << QByteArray("00\0"
+                                       "1",
+                                       4)
+                         << -1;
+}
+
+void TstWire::parseHeader()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(int, length);
+    const std::optional<int> parsed = Wire::ParseHeader(header);
+    QCOMPARE(parsed.value_or(-1), length);
+}
+
+void TstWire::listenerRecords_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QByteArray>("pin");
+    QTest::addColumn<QByteArray>("port");
+    QTest::addColumn<QByteArray>("program");
+    QTest::addColumn<int>("product");
+    QTest::addColumn<int>("userLimit");
+
+    QTest::newRow("plain") << "S1234|30001 PROGNAME|2|0"_ba
+                           << "1234"_ba
+                           << "30001"_ba
+                           << "PROGNAME"_ba << 2 << 0;
+    QTest::newRow("|X tail ignored") << "S1234|30001 PROGNAME|2|0|X"_ba
+                                     << "1234"_ba
+                                     << "30001"_ba
+                                     << "PROGNAME"_ba << 2 << 0;
+    QTest::newRow("program with spaces") << "S77|30004 VGDSRVR.KQ.ORVANITE;PRI=DS S|16|30"_ba
+                                         << "77"_ba
+                                         << "30004"_ba
+                                         << "VGDSRVR.KQ.ORVANITE;PRI=DS S"_ba << 16 << 30;
+    QTest::newRow("NUL ends the record") << QByteArray("S1|2 P|3|4\0garbage", 18) << "1"_ba
+                                         << "2"_ba
+                                         << "P"_ba << 3 << 4;
+    QTest::newRow("empty PIN and port") << "S| P|3|4"_ba
+                                        << ""_ba
+                                        << ""_ba
+                                        << "P"_ba << 3 << 4;
+}
+
+void TstWire::listenerRecords()
+{
+    QFETCH(QByteArray, record);
+    const Wire::SplitResult r = Wire::SplitRecord(sv(record));
+    QVERIFY2(r.ok(), qPrintable(r.Error));
+    QCOMPARE(r.Kind, Wire::RecordKind::Listener);
+    QTEST(qb(r.Listener.Pin), "pin");
+    QTEST(qb(r.Listener.Port), "port");
+    QTEST(qb(r.Listener.Program), "program");
+    QTEST(int(r.Listener.ProductNumber), "product");
+    QTEST(int(r.Listener.UserLimitNumber), "userLimit");
+}
+
+void TstWire::processRecords_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QByteArray>("mainPin");
+    QTest::addColumn<QByteArray>("pin");
+    QTest::addColumn<QByteArray>("program");
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<qint64>("cpuMs");
+    QTest::addColumn<int>("priority");
+
+    QTest::newRow("main PIN and priority") << "P0123|456|PROG|USER|2500|3"_ba
+                                           << "123"_ba
+                                           << "456"_ba
+                                           << "PROG"_ba
+                                           << "USER"_ba << qint64(2500) << 3;
+    QTest::newRow("flag 1: no main PIN") << "P1999|456|PROG|USER|2500"_ba
+                                         << ""_ba
+                                         << "456"_ba
+                                         << "PROG"_ba
+                                         << "USER"_ba << qint64(2500) << 0;
+    QTest::newRow("bar as flag") << "P|456|PROG|USER|2500"_ba
+                                 << ""_ba
+                                 << "456"_ba
+                                 << "PROG"_ba
+                                 << "USER"_ba << qint64(2500) << 0;
+    QTest::newRow("flag 0 with empty main PIN") << "P0|456|PROG|USER|2500"_ba
+                                                << ""_ba
+                                                << "456"_ba
+                                                << "PROG"_ba
+                                                << "USER"_ba << qint64(2500) << 0;
+    QTest::newRow("routing by first character only") << "X0123|456|PROG|USER|1|1"_ba
+                                                     << "123"_ba
+                                                     << "456"_ba
+                                                     << "PROG"_ba
+                                                     << "USER"_ba << qint64(1) << 1;
+    QTest::newRow("lower-case s is a process") << "s0123|456|PROG|USER|1|4"_ba
+                                               << "123"_ba
+                                               << "456"_ba
+                                               << "PROG"_ba
+                                               << "USER"_ba << qint64(1) << 4;
+    QTest::newRow("NUL before the priority")
+        << QByteArray("P0123|456|PROG|USER|2500\0|9", 28) << "123"_ba
+        << "456"_ba
+        << "PROG"_ba
+        << "USER"_ba << qint64(2500) << 0;
+    QTest::newRow("CPU time beyond 32 bits") << "P0123|456|PROG|USER|99999999999|2"_ba
+                                             << "123"_ba
+                                             << "456"_ba
+                                             << "PROG"_ba
+                                             << "USER"_ba << qint64(99999999999) << 2;
+    QTest::newRow("bytes above 127 in names") << "P07|8|PR\xc9G|\xff\xfe|0"_ba
+                                              << "7"_ba
+                                              << "8"_ba
+                                              << "PR\xc9G"_ba
+                                              << "\xff\xfe"_ba << qint64(0) << 0;
+}
+
+void TstWire::processRecords()
+{
+    QFETCH(QByteArray, record);
+    const Wire::SplitResult r = Wire::SplitRecord(sv(record));
+    QVERIFY2(r.ok(), qPrintable(r.Error));
+    QCOMPARE(r.Kind, Wire::RecordKind::Process);
+    QTEST(qb(r.Process.MainPin), "mainPin");
+    QTEST(qb(r.Process.Pin), "pin");
+    QTEST(qb(r.Process.Program), "program");
+    QTEST(qb(r.Process.User), "user");
+    QTEST(qint64(r.Process.CpuMs), "cpuMs");
+    QTEST(r.Process.Priority, "priority");
+}
+
+void TstWire::malformedRecords_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("listener: no bar after PIN")
+        << "S1234"_ba << u"missing separator after the PIN"_s;
+    QTest::newRow("listener: no space after port")
+        << "S1|30001PROG|2|0"_ba << u"missing space after the port"_s;
+    QTest::newRow("listener: no bar after program")
+        << "S1|30001 PROG"_ba << u"missing separator after the program"_s;
+    QTest::newRow("listener: no user limit")
+        << "S1234|30001 PROG|2"_ba << u"missing separator before the user limit"_s;
+    QTest::newRow("listener: product not decimal")
+        << "S1|2 P|x|0"_ba << u"product 'x' is not a decimal number"_s;
+    QTest::newRow("listener: empty user limit")
+        << "S1|2 P|2|"_ba << u"user limit '' is not a decimal number"_s;
+    QTest::newRow("listener: blank in user limit")
+        << "S1|2 P|2| 5"_ba << u"user limit ' 5' is not a decimal number"_s;
+    QTest::newRow("process: too short") << "P"_ba << u"missing separator before the PIN"_s;
+    QTest::newRow("process: no CPU time")
+        << "P0123|456|PROG|USER"_ba << u"missing separator before the CPU time"_s;
+    QTest::newRow("process: CPU time 12a")
+        << "P0123|456|PROG|USER|12a"_ba << u"CPU time '12a' is not a decimal number"_s;
+    QTest::newRow("process: CPU time with plus sign")
+        << "P0123|456|PROG|USER|+12"_ba << u"CPU time '+12' is not a decimal number"_s;
+    QTest::newRow("process: priority 5")
+        << "P0123|456|PROG|USER|2500|5"_ba << u"priority 5 is outside 1 to 4"_s;
+    QTest::newRow("process: priority 0")
+        << "P0123|456|PROG|USER|2500|0"_ba << u"priority 0 is outside 1 to 4"_s;
+    QTest::newRow("process: empty priority")
+        << "P0123|456|PROG|USER|2500|"_ba << u"priority '' is not a decimal number"_s;
+    QTest::newRow("process: priority with tail")
+        << "P0123|456|PROG|USER|2500|3|X"_ba << u"priority '3|X' is not a decimal number"_s;
+    QTest::newRow("empty record") << QByteArray() << u"missing separator before the PIN"_s;
+    QTest::newRow("NUL cuts off the separators")
+        << QByteArray("S1|2 P\0|3|4", 11) << u"missing separator after the program"_s;
+}
+
+void TstWire::malformedRecords()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(QString, error);
+    QCOMPARE(Wire::SplitRecord(sv(record)).Error, error);
+}
+
+void TstWire::requestArguments()
+{
+    QCOMPARE(Wire::KillListenerArgument("1234"), "S1234"_ba);
+    QCOMPARE(Wire::KillProcessArgument("123", "456"), "P123|456"_ba);
+    QCOMPARE(Wire::SetPriorityArgument("456", 3), "456|3"_ba);
+    QCOMPARE(Wire::SetPriorityArgument("456", 0), QByteArray());
+    QCOMPARE(Wire::StartListenerArgument("16", "30004", "users", "VGDSRVR.KQ.ORVANITE;PRI=DS S"),
+             "16|30004|users|VGDSRVR.KQ.ORVANITE;PRI=DS S"_ba);
+    QCOMPARE(Wire::PriorityText(1), "BS"_ba);
+    QCOMPARE(Wire::PriorityText(4), "ES"_ba);
+    QCOMPARE(Wire::PriorityText(0), QByteArray());
+}
+
+void TstWire::errorTexts_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("10004") << 10004 << u"Interrupted system call"_s;
+    QTest::newRow("10035") << 10035 << u"Operation would block"_s;
+    QTest::newRow("10050") << 10050 << u"Network is down"_s;
+    QTest::newRow("10059") << 10059 << u"Too many references:can't splice"_s;
+    QTest::newRow("10060") << 10060 << u"Connection timed out"_s;
+    QTest::newRow("10061") << 10061 << u"Connection refused"_s;
+    QTest::newRow("10093") << 10093 << u"Winsock not initialized"_s;
+    QTest::newRow("11001") << 11001 << u"Host not found"_s;
+    QTest::newRow("11002") << 11002 << u"Non authoritative - host not found"_s;
+    QTest::newRow("11004") << 11004 << u"Valid name, no data record of requested type"_s;
+    QTest::newRow("5") << 5 << u"Not a Winsock error"_s;
+    QTest::newRow("0") << 0 << u"Not a Winsock error"_s;
+    QTest::newRow("10072 (gap in the table)") << 10072 << u"Not a Winsock error"_s;
+    QTest::newRow("11005") << 11005 << u"Not a Winsock error"_s;
+}
+
+void TstWire::errorTexts()
+{
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QCOMPARE(Winsock::ErrorText(code), text);
+}
+
+void TstWire::errnoMapping_data()
+{
+    QTest::addColumn<bool>("resolver");
+    QTest::addColumn<int>("native");
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("ECONNREFUSED") << false << ECONNREFUSED << 10061;
+    QTest::newRow("ETIMEDOUT") << false << ETIMEDOUT << 10060;
+    QTest::newRow("ECONNRESET") << false << ECONNRESET << 10054;
+    QTest::newRow("EHOSTUNREACH") << false << EHOSTUNREACH << 10065;
+    QTest::newRow("ENETUNREACH") << false << ENETUNREACH << 10051;
+    QTest::newRow("ENETDOWN") << false << ENETDOWN << 10050;
+    QTest::newRow("EAGAIN") << false << EAGAIN << 10035;
+    QTest::newRow("EINPROGRESS") << false << EINPROGRESS << 10036;
+    QTest::newRow("EAI_NONAME") << true << EAI_NONAME << 11001;
+    QTest::newRow("EAI_AGAIN") << true << EAI_AGAIN << 11002;
+    QTest::newRow("EAI_FAIL") << true << EAI_FAIL << 11003;
+    QTest::newRow("EAI_NODATA") << true << EAI_NODATA << 11004;
+}
+
+void TstWire::errnoMapping()
+{
+    QFETCH(bool, resolver);
+    QFETCH(int, native);
+    QFETCH(int, code);
+    QCOMPARE(resolver ? Winsock::FromResolver(native, 0) : Winsock::FromErrno(native), code);
+}
+
+QTEST_GUILESS_MAIN(TstWire)
+#include "tst_Wire.moc"
