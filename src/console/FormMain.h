@@ -155,6 +155,8 @@ public:
     void menuSaveAsClick();
     void menuConfigureClick();
     void menuAboutClick();
+    // Fills the Configure dialog's boxes from the settings.
+    void FillConfigureDlg();
     // --- end of file commands --------------------------------------------------
 
 protected:
@@ -166,4 +168,5 @@ private:
     MainFormDeps m_deps;
     THostSocket* m_socket = nullptr;
     std::unique_ptr<TConsoleProtocol> m_protocol;
+    bool m_settingsCancelled = false; // EditSettings ended with Cancel: the window is closing
 };
