@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -273,7 +274,9 @@ QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, 
     // only, an existing one keeps the permissions it was given.
     mode_t mode = S_IRUSR | S_IWUSR;
     struct stat existing = {};
-    if (::stat(QFile::encodeName(path).constData(), &existing) == 0 && S_ISREG(existing.st_mode))
+    const bool replacing =
+        ::stat(QFile::encodeName(path).constData(), &existing) == 0 && S_ISREG(existing.st_mode);
+    if (replacing)
         mode = existing.st_mode & 07777;
 
     // Written beside the target and renamed over it, so that a failure at any
@@ -286,6 +289,13 @@ QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, 
         if (error == 0)
             error = QFileInfo(path).isDir() ? EISDIR : EACCES;
         return QStringLiteral("IOResult: %1").arg(error);
+    }
+    // The replacement also keeps the old file's owner where we may give it
+    // (an administrator saving an operator's file); otherwise it is ours.
+    if (replacing && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())) {
+        if (::fchown(file.handle(), existing.st_uid, existing.st_gid) != 0) {
+            // not permitted: the new file stays ours, with the old permissions
+        }
     }
     if (::fchmod(file.handle(), mode) != 0) {
         const int error = errorNumberOr(errno, EIO);

@@ -24,8 +24,11 @@ void LoadConfigFile(const QString& path, ConnectionSettings& settings);
 
 // Writes settings to the file at path with a fresh key drawn from rng, through
 // a temporary file that replaces the target atomically. Returns the empty
-// string on success, else the message to show ("IOResult: N", or why the
-// values cannot be written); the file is then left as it was.
+// string on success, else the message to show ("IOResult: N" when the file
+// cannot be created, "I/O error N" when writing or replacing it fails, or why
+// the values cannot be written); the file is then left as it was. A key that
+// would scramble a value into a quote or a line break is never used; a new
+// file is created for its owner only (0600), an existing one keeps its mode.
 QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, std::mt19937& rng);
 
 // The line SaveConfigFile writes for settings with the given key, ending in

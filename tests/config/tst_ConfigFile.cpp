@@ -11,6 +11,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ConnectionSettings)
 
@@ -150,6 +151,7 @@ private Q_SLOTS:
     void replaceLeavesOnlyNewLine();
     void permissions_data();
     void permissions();
+    void ownerKept();
     void refusals_data();
     void refusals();
     void freshKeyEverySave();
@@ -516,6 +518,23 @@ void TestConfigFile::permissions()
     ::umask(oldMask);
     QCOMPARE(message, QString());
     QCOMPARE(modeOf(file), static_cast<mode_t>(expected));
+}
+
+// An administrator saving an operator's file leaves it the operator's.
+void TestConfigFile::ownerKept()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs to run as root to give a file away");
+    const QString file = path(QStringLiteral("owned.hcf"));
+    writeFile(file, "old\r\n");
+    const QByteArray name = QFile::encodeName(file);
+    QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+    std::mt19937 rng(8);
+    QCOMPARE(SaveConfigFile(file, before(), rng), QString());
+    struct stat st = {};
+    QCOMPARE(::stat(name.constData(), &st), 0);
+    QCOMPARE(st.st_uid, uid_t(65534));
+    QCOMPARE(st.st_gid, gid_t(65534));
 }
 
 void TestConfigFile::refusals_data()
