@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// The output formats of orvanite-ctl.
+enum class CtlFormat
+{
+    Table,
+    Json,
+    Csv
+};
+
+// One value of a record as scripts see it: a text (bytes from the host or a
+// configuration file, Latin-1), a number (its literal, ASCII) or null.
+struct CtlValue
+{
+    enum class Kind
+    {
+        Text,
+        Number,
+        Null
+    };
+    Kind kind = Kind::Null;
+    QByteArray bytes;
+
+    static CtlValue Text(QByteArray latin1) { return {Kind::Text, std::move(latin1)}; }
+    static CtlValue Number(QByteArray literal) { return {Kind::Number, std::move(literal)}; }
+    static CtlValue Null() { return {Kind::Null, {}}; }
+};
+
+// What one command prints, kept in two views: the rows an operator reads in
+// the table format (the console's column titles and display texts) and the
+// records a script reads as JSON or CSV (fixed keys, typed values). The views
+// may differ in shape: the settings of a file are one record but a row per key.
+class CtlListing
+{
+public:
+    CtlListing(QList<QByteArray> titles, QList<QByteArray> keys);
+
+    // Columns whose texts are aligned to the right (numbers).
+    void SetRightAligned(int column);
+    // A column left out of the table when no row has a text in it.
+    void SetOptional(int column);
+    // JSON prints the one record as an object, not as an array of objects.
+    void SetSingleRecord(bool single) { m_single = single; }
+
+    void AddRow(QList<QByteArray> texts);
+    void AddRecord(QList<CtlValue> values);
+
+    qsizetype RecordCount() const { return m_records.size(); }
+
+    // The whole output in UTF-8.
+    QByteArray Render(CtlFormat format) const;
+
+    // Pieces, public for the tests.
+    static QByteArray JsonString(QByteArrayView latin1);
+    static QByteArray CsvField(QByteArrayView latin1);
+    // Latin-1 to UTF-8 with control characters shown as "?": a name from the
+    // host must not move the cursor or recolour the operator's terminal.
+    static QString TerminalText(QByteArrayView latin1);
+
+private:
+    QByteArray RenderTable() const;
+    QByteArray RenderJson() const;
+    QByteArray RenderCsv() const;
+    QByteArray JsonObject(const QList<CtlValue>& values) const;
+
+    QList<QByteArray> m_titles;
+    QList<QByteArray> m_keys;
+    QList<bool> m_rightAligned;
+    QList<bool> m_optional;
+    bool m_single = false;
+    QList<QList<QByteArray>> m_rows;
+    QList<QList<CtlValue>> m_records;
+};
