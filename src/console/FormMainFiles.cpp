@@ -105,7 +105,6 @@ void TMainAppForm::EditSettings()
     FillConfigureDlg();
 
     if (m_deps.Prompts->RunDialog(dlg) != QDialog::Accepted) {
-        m_settingsCancelled = true;
         close();
         return;
     }
@@ -189,10 +188,9 @@ void TMainAppForm::menuConfigureClick()
 {
     if (Socket().State() == hsConnected)
         Socket().Disconnect();
-    m_settingsCancelled = false;
     EditSettings();
     // A cancelled dialog has closed the window: no new connection on the way out.
-    if (m_settingsCancelled)
+    if (IsClosing())
         return;
     ConnectAndLogon();
 }
