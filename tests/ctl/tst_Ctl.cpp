@@ -1,0 +1,657 @@
+#include "ConfigFile.h"
+#include "ConnectionSettings.h"
+#include "CtlListing.h"
+#include "CtlRunner.h"
+#include "HostSim.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <random>
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray frame(const QByteArray& body)
+{
+    return QByteArray::number(body.size()).rightJustified(4, '0') + body;
+}
+
+// The logon the console sends for its defaults: MANAGER, SYS, all else empty.
+// MANAGER and 57 blanks, SYS and 45 blanks: 118 bytes.
+const QByteArray DefaultLogon = "000001" + QByteArray("MANAGER").leftJustified(64, ' ') +
+                                QByteArray("SYS").leftJustified(48, ' ');
+
+QStringList strings(std::initializer_list<const char*> list)
+{
+    QStringList out;
+    for (const char* s : list)
+        out << QString::fromUtf8(s);
+    return out;
+}
+
+} // namespace
+
+// orvanite-ctl's command layer run in process against an in-process HostSim:
+// the bytes each command puts on the wire, its output in each format, each
+// exit status, and the configuration files it shares with the console.
+class TestCtl : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<HostSim> m_sim;
+    QTemporaryDir m_dir;
+
+    QStringList hostArgs() const
+    {
+        return {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                QString::number(m_sim->serverPort())};
+    }
+    int run(const QStringList& args, QByteArray* out = nullptr, QByteArray* err = nullptr)
+    {
+        QByteArray o, e;
+        const int status = CtlRunner::Run(args, o, e);
+        if (out)
+            *out = o;
+        if (err)
+            *err = e;
+        return status;
+    }
+    QString path(const char* name) const { return m_dir.filePath(QString::fromUtf8(name)); }
+    // The bytes after the logon, once the connection has been closed.
+    QByteArray requestsAfterLogon()
+    {
+        [&] { QTRY_COMPARE(m_sim->openConnections(), 0); }();
+        return m_sim->received().mid(DefaultLogon.size());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale::c());
+        QVERIFY(m_dir.isValid());
+    }
+
+    void init()
+    {
+        m_sim = std::make_unique<HostSim>();
+        QVERIFY2(m_sim->listen(), qPrintable(m_sim->errorString()));
+        m_sim->Listeners = {
+            {"1088", "30002", "CNDSRVR", "8", "0", {}},
+            {"12", "30007", "MY PROG, \"X\"", "07", "00", {}},
+            {"345", "30020", "PR\xe9V\x01", "32", "050", {}},
+        };
+        m_sim->Processes = {
+            {"1088", "1088", "2001", "CNDXFER", "HJENSEN", 1500, 3, {}},
+            {"1088", "", "2002", "CNDSPOOL", "OPERATOR", 0, 0, {}},
+            {"1088", "1088", "2003", "CNDXFER", "SROSSI", 123456789, 1, {}},
+        };
+    }
+
+    void cleanup() { m_sim.reset(); }
+
+    void wireBytes_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray quit = frame("Q");
+        QTest::newRow("listeners") << strings({"listeners"}) << frame("G") + quit;
+        QTest::newRow("processes")
+            << strings({"processes", "1088"}) << frame("H") + frame("1088") + quit;
+        QTest::newRow("start, dialog item text")
+            << strings({"start", "16 - Vanguard", "30004", "", "VGDSRVR.KQ.ORVANITE;PRI=DS S"})
+            << frame("S") + frame("16|30004||VGDSRVR.KQ.ORVANITE;PRI=DS S") + frame("G") + quit;
+        QTest::newRow("start, typed number with a dash")
+            << strings({"start", "12-x", "30050", "5", "X.Y"})
+            << frame("S") + frame("12|30050|5|X.Y") + frame("G") + quit;
+        QTest::newRow("kill-listener")
+            << strings({"kill-listener", "1088"}) << frame("K") + frame("S1088") + quit;
+        QTest::newRow("kill-process")
+            << strings({"kill-process", "1088", "2001"}) << frame("K") + frame("P1088|2001") + quit;
+        QTest::newRow("set-priority")
+            << strings({"set-priority", "2001", "ds"}) << frame("P") + frame("2001|3") + quit;
+        QTest::newRow("set-priority ES")
+            << strings({"set-priority", "2001", "ES"}) << frame("P") + frame("2001|4") + quit;
+    }
+
+    void wireBytes()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(QByteArray, expected);
+        QByteArray err;
+        QCOMPARE(run(hostArgs() + command, nullptr, &err), 0);
+        QCOMPARE(err, QByteArray());
+        QCOMPARE(m_sim->received().left(DefaultLogon.size()), DefaultLogon);
+        QCOMPARE(requestsAfterLogon(), expected);
+    }
+
+    void shutdownNeedsYes()
+    {
+        QByteArray err;
+        QCOMPARE(run(hostArgs() + strings({"shutdown"}), nullptr, &err), 2);
+        QVERIFY(err.contains("--yes"));
+        QCOMPARE(m_sim->connectionCount(), 0);
+
+        QSignalSpy shutdown(m_sim.get(), &HostSim::shutdownRequested);
+        QCOMPARE(run(hostArgs() + strings({"shutdown", "--yes"}), nullptr, &err), 0);
+        QCOMPARE(err, QByteArray());
+        QTRY_COMPARE(shutdown.count(), 1);
+        // The host hangs up on a shutdown; Quit follows only if it is still there.
+        const QByteArray sent = requestsAfterLogon();
+        QVERIFY2(sent == frame("E") || sent == frame("E") + frame("Q"), sent.constData());
+    }
+
+    void logonFromConfigFile()
+    {
+        // Passwords come from the file only; a 20-character user is cut to 16.
+        const QString file = path("logon.hcf");
+        QCOMPARE(run({QStringLiteral("config"), QStringLiteral("set"), file,
+                      QStringLiteral("host=127.0.0.1"),
+                      QStringLiteral("port=%1").arg(m_sim->serverPort()),
+                      QStringLiteral("user=ABCDEFGHIJKLMNOPQRST"),
+                      QStringLiteral("user_password=SECRET"), QStringLiteral("group=OPS"),
+                      QStringLiteral("logon_extra=X7")}),
+                 0);
+        m_sim->Credentials = {"ABCDEFGHIJKLMNOP", "SECRET", "OPS", "", "SYS", "", "X7"};
+        QSignalSpy logon(m_sim.get(), &HostSim::logonReceived);
+        QByteArray out;
+        QCOMPARE(run({QStringLiteral("--config"), file, QStringLiteral("listeners")}, &out), 0);
+        QCOMPARE(logon.count(), 1);
+        const QByteArray expected = "000001" + QByteArray("ABCDEFGHIJKLMNOP") +
+                                    QByteArray("SECRET").leftJustified(16) +
+                                    QByteArray("OPS").leftJustified(16) + QByteArray(16, ' ') +
+                                    QByteArray("SYS").leftJustified(16) + QByteArray(16, ' ') +
+                                    QByteArray("X7").leftJustified(16);
+        QCOMPARE(logon.first().first().toByteArray(), expected);
+        QVERIFY(out.contains("CNDSRVR"));
+    }
+
+    void output_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::newRow("listeners table")
+            << strings({"listeners"})
+            << QByteArray("Pin   Product  Program       Port   MaxUsers\n"
+                          "1088  Conduit  CNDSRVR       30002  unlimited\n"
+                          "12    07       MY PROG, \"X\"  30007  unlimited\n"
+                          "345   Lookout  PR\xc3\xa9V?         30020  050\n");
+        QTest::newRow("listeners json")
+            << strings({"--format", "json", "listeners"})
+            << QByteArray(
+                   "[\n"
+                   "  {\"pin\": \"1088\", \"port\": \"30002\", \"program\": \"CNDSRVR\", "
+                   "\"product\": \"8\", \"product_name\": \"Conduit\", \"user_limit\": \"0\", "
+                   "\"max_users\": \"unlimited\"},\n"
+                   "  {\"pin\": \"12\", \"port\": \"30007\", \"program\": \"MY PROG, \\\"X\\\"\", "
+                   "\"product\": \"07\", \"product_name\": \"07\", \"user_limit\": \"00\", "
+                   "\"max_users\": \"unlimited\"},\n"
+                   "  {\"pin\": \"345\", \"port\": \"30020\", \"program\": \"PR\xc3\xa9V\\u0001\", "
+                   "\"product\": \"32\", \"product_name\": \"Lookout\", \"user_limit\": \"050\", "
+                   "\"max_users\": \"050\"}\n"
+                   "]\n");
+        QTest::newRow("listeners csv")
+            << strings({"listeners", "--format=csv"})
+            << QByteArray("pin,port,program,product,product_name,user_limit,max_users\r\n"
+                          "1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
+                          "12,30007,\"MY PROG, \"\"X\"\"\",07,07,00,unlimited\r\n"
+                          "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
+        QTest::newRow("processes table")
+            << strings({"processes", "1088"})
+            << QByteArray("Main  Pin   Program   User        CPU Time  Pri\n"
+                          "1088  2001  CNDXFER   HJENSEN        1.500  DS\n"
+                          "      2002  CNDSPOOL  OPERATOR       0.000\n"
+                          "1088  2003  CNDXFER   SROSSI    123456.789  BS\n");
+        QTest::newRow("processes json")
+            << strings({"--format", "json", "processes", "1088"})
+            << QByteArray("[\n"
+                          "  {\"main_pin\": \"1088\", \"pin\": \"2001\", \"program\": \"CNDXFER\", "
+                          "\"user\": \"HJENSEN\", \"cpu_ms\": 1500, \"cpu_seconds\": 1.500, "
+                          "\"priority\": \"DS\"},\n"
+                          "  {\"main_pin\": \"\", \"pin\": \"2002\", \"program\": \"CNDSPOOL\", "
+                          "\"user\": \"OPERATOR\", \"cpu_ms\": 0, \"cpu_seconds\": 0.000, "
+                          "\"priority\": null},\n"
+                          "  {\"main_pin\": \"1088\", \"pin\": \"2003\", \"program\": \"CNDXFER\", "
+                          "\"user\": \"SROSSI\", \"cpu_ms\": 123456789, \"cpu_seconds\": "
+                          "123456.789, \"priority\": \"BS\"}\n"
+                          "]\n");
+        QTest::newRow("processes csv")
+            << strings({"--format", "csv", "processes", "1088"})
+            << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
+                          "1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\r\n"
+                          ",2002,CNDSPOOL,OPERATOR,0,0.000,\r\n"
+                          "1088,2003,CNDXFER,SROSSI,123456789,123456.789,BS\r\n");
+        QTest::newRow("empty process list, table: no Pri column")
+            << strings({"processes", "12"}) << QByteArray("Main  Pin  Program  User  CPU Time\n");
+        QTest::newRow("empty process list, json")
+            << strings({"processes", "12", "--format", "json"}) << QByteArray("[]\n");
+    }
+
+    void output()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(QByteArray, expected);
+        QByteArray out, err;
+        QCOMPARE(run(hostArgs() + command, &out, &err), 0);
+        QCOMPARE(err, QByteArray());
+        QCOMPARE(out, expected);
+    }
+
+    void startPrintsTheNewList()
+    {
+        QByteArray out;
+        QCOMPARE(run(hostArgs() + strings({"--format", "csv", "start", "16", "30004", "10",
+                                           "VGDSRVR.KQ.ORVANITE;PRI=DS S"}),
+                     &out),
+                 0);
+        const QList<QByteArray> lines = out.split('\n');
+        QCOMPARE(lines.size(), 6); // header, 4 listeners, nothing after the last CRLF
+        QVERIFY(lines[4].endsWith(",30004,VGDSRVR,16,Vanguard,10,10\r"));
+    }
+
+    void exitStatus_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("stderrHas");
+        QTest::addColumn<bool>("connects");
+
+        QTest::newRow("no command") << QStringList() << 2 << QByteArray("no command") << false;
+        QTest::newRow("unknown command")
+            << strings({"list"}) << 2 << QByteArray("no command 'list'") << false;
+        QTest::newRow("bad PIN") << strings({"processes", "12a"}) << 2 << QByteArray("decimal PIN")
+                                 << false;
+        QTest::newRow("missing argument")
+            << strings({"kill-process", "1088"}) << 2
+            << QByteArray("Usage: orvanite-ctl [OPTIONS] kill-process MAIN PIN") << false;
+        QTest::newRow("extra argument")
+            << strings({"listeners", "x"}) << 2 << QByteArray("unexpected argument 'x'") << false;
+        QTest::newRow("bad queue")
+            << strings({"set-priority", "1", "BS"}) << 2 << QByteArray("CS, DS or ES") << false;
+        QTest::newRow("bad port in start")
+            << strings({"start", "8", "70000", "0", "X"}) << 2 << QByteArray("PORT") << false;
+        QTest::newRow("bad format") << strings({"--format", "xml", "listeners"}) << 2
+                                    << QByteArray("unknown format") << false;
+        QTest::newRow("bad timeout")
+            << strings({"--timeout", "0", "listeners"}) << 2 << QByteArray("--timeout") << false;
+        QTest::newRow("--yes elsewhere")
+            << strings({"listeners", "--yes"}) << 2 << QByteArray("shutdown") << false;
+        QTest::newRow("not Latin-1") << strings({"start", "8", "30002", "0", "\xe2\x82\xac"}) << 2
+                                     << QByteArray("single-byte") << false;
+        QTest::newRow("too long for a frame")
+            << (strings({"start", "8", "30002", "0"}) << QString(10000, u'X')) << 2
+            << QByteArray("at most 9999") << false;
+        QTest::newRow("wrong user") << strings({"--user", "NOBODY", "listeners"}) << 3
+                                    << QByteArray("Invalid Login!\n") << true;
+    }
+
+    void exitStatus()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(int, status);
+        QFETCH(QByteArray, stderrHas);
+        QFETCH(bool, connects);
+        QByteArray out, err;
+        QStringList args = hostArgs();
+        // --user needs --host, so host options go first.
+        QCOMPARE(run(args + command, &out, &err), status);
+        QVERIFY2(err.contains(stderrHas), err.constData());
+        QCOMPARE(m_sim->connectionCount() > 0, connects);
+        if (connects) // every connection ends with Quit
+            QCOMPARE(requestsAfterLogon().right(5), frame("Q"));
+    }
+
+    void networkErrorRefused()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        QByteArray out, err;
+        QCOMPARE(run(strings({"--host", "127.0.0.1", "--port"})
+                         << QString::number(port) << QStringLiteral("listeners"),
+                     &out, &err),
+                 1);
+        QCOMPARE(err, QByteArray("WINSOCK error: 10061\nConnection refused\n"));
+        QCOMPARE(out, QByteArray());
+    }
+
+    void logonFailed()
+    {
+        m_sim->Faults.LogonReply = "9";
+        QByteArray err;
+        QCOMPARE(run(hostArgs() + strings({"listeners"}), nullptr, &err), 4);
+        QCOMPARE(err, QByteArray("Error creating server process!\n"));
+    }
+
+    void malformedRecord_data()
+    {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("CPU time not decimal")
+            << QByteArray("P01088|2009|X|U|12x") << QByteArray("CPU time '12x'");
+        QTest::newRow("priority 5")
+            << QByteArray("P01088|2009|X|U|5|5") << QByteArray("priority 5");
+        QTest::newRow("separator missing") << QByteArray("P01088|2009") << QByteArray("missing");
+    }
+
+    void malformedRecord()
+    {
+        // The records before it are printed; the rest of the list is still read
+        // so that the connection stays in step; then exit 6.
+        QFETCH(QByteArray, raw);
+        QFETCH(QByteArray, reason);
+        SimProcess bad{"1088", {}, {}, {}, {}, 0, 0, raw};
+        m_sim->Processes.insert(1, bad);
+        QSignalSpy lists(m_sim.get(), &HostSim::listSent);
+        QByteArray out, err;
+        QCOMPARE(run(hostArgs() + strings({"--format", "csv", "processes", "1088"}), &out, &err),
+                 6);
+        QCOMPARE(out, QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
+                                 "1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\r\n"));
+        QVERIFY2(err.startsWith("malformed record 2 of the reply: "), err.constData());
+        QVERIFY2(err.contains(reason), err.constData());
+        QVERIFY2(err.contains("2 further record(s) of the list not shown"), err.constData());
+        QCOMPARE(requestsAfterLogon(), frame("H") + frame("1088") + frame("Q"));
+        QCOMPARE(lists.count(), 1);
+        QCOMPARE(lists.first().at(1).toInt(), 4);
+    }
+
+    void faultyReplies_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("stderrHas");
+        QTest::addColumn<int>("rowsPrinted");
+        QTest::newRow("listener record in a process list")
+            << "SRecordInProcessList" << 6 << QByteArray("a listener record in the process list")
+            << 0;
+        QTest::newRow("bad header") << "BadHeader" << 6 << QByteArray("header") << 0;
+        QTest::newRow("closed after one record")
+            << "CloseAfterRecords" << 1 << QByteArray("closed the connection") << 1;
+        QTest::newRow("reply too slow")
+            << "Trickle" << 1 << QByteArray("WINSOCK error: 10060\nConnection timed out\n") << 0;
+    }
+
+    void faultyReplies()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, status);
+        QFETCH(QByteArray, stderrHas);
+        QFETCH(int, rowsPrinted);
+        QStringList args = hostArgs();
+        if (fault == QStringLiteral("SRecordInProcessList"))
+            m_sim->Faults.SRecordInProcessList = true;
+        else if (fault == QStringLiteral("BadHeader"))
+            m_sim->Faults.BadHeader = true;
+        else if (fault == QStringLiteral("CloseAfterRecords"))
+            m_sim->Faults.CloseAfterRecords = 1;
+        else {
+            // Each record comes 3 s after the last, past a wait of 1 s.
+            m_sim->Faults.TrickleSeconds = 3;
+            args << QStringLiteral("--timeout") << QStringLiteral("1");
+        }
+        QByteArray out, err;
+        QCOMPARE(run(args + strings({"--format", "csv", "processes", "1088"}), &out, &err), status);
+        QVERIFY2(err.contains(stderrHas), err.constData());
+        QCOMPARE(out.count("\r\n"), 1 + rowsPrinted);
+    }
+
+    void configShow_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("json, masked")
+            << strings({"--format", "json"})
+            << QByteArray("{\"host\": \"h\xc3\xb6st.example\", \"port\": 30005, \"user\": "
+                          "\"OPER\", \"user_password\": \"********\", \"group\": \"OPS\", "
+                          "\"group_password\": \"\", \"account\": \"SYS\", \"account_password\": "
+                          "\"********\", \"logon_extra\": \"X,1\", \"refresh_interval\": 30}\n");
+        QTest::newRow("json, revealed")
+            << strings({"--format", "json", "--reveal"})
+            << QByteArray("{\"host\": \"h\xc3\xb6st.example\", \"port\": 30005, \"user\": "
+                          "\"OPER\", \"user_password\": \"pw1\", \"group\": \"OPS\", "
+                          "\"group_password\": \"\", \"account\": \"SYS\", \"account_password\": "
+                          "\"A\\\"B\", \"logon_extra\": \"X,1\", \"refresh_interval\": 30}\n");
+        QTest::newRow("csv") << strings({"--format", "csv"})
+                             << QByteArray("host,port,user,user_password,group,group_password,"
+                                           "account,account_password,logon_extra,refresh_"
+                                           "interval\r\n"
+                                           "h\xc3\xb6st.example,30005,OPER,********,OPS,,SYS,"
+                                           "********,\"X,1\",30\r\n");
+        QTest::newRow("table") << QStringList()
+                               << QByteArray("Key               Value\n"
+                                             "host              h\xc3\xb6st.example\n"
+                                             "port              30005\n"
+                                             "user              OPER\n"
+                                             "user_password     ********\n"
+                                             "group             OPS\n"
+                                             "group_password\n"
+                                             "account           SYS\n"
+                                             "account_password  ********\n"
+                                             "logon_extra       X,1\n"
+                                             "refresh_interval  30\n");
+    }
+
+    void configShow()
+    {
+        // A file written by the console's own save.
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, expected);
+        ConnectionSettings s;
+        s.HostAddress = "h\xf6st.example";
+        s.Port = 30005;
+        s.User = "OPER";
+        s.UserPassword = "pw1";
+        s.Group = "OPS";
+        s.AccountPassword = "A\"B";
+        s.LogonExtra = "X,1";
+        s.RefreshInterval = 30000;
+        std::mt19937 rng(7);
+        const QString file = path("show.hcf");
+        QCOMPARE(SaveConfigFile(file, s, rng), QString());
+        QByteArray out, err;
+        QCOMPARE(run(options + strings({"config", "show"}) << file, &out, &err), 0);
+        QCOMPARE(err, QByteArray());
+        QCOMPARE(out, expected);
+    }
+
+    void configSetCreatesAndUpdates()
+    {
+        const QString file = path("new.hcf");
+        QFile::remove(file);
+        QCOMPARE(run(strings({"config", "set"})
+                     << file << QStringLiteral("host=h1") << QStringLiteral("refresh_interval=0")
+                     << QString::fromUtf8("account_password=\xc3\xa9t\xc3\xa9")),
+                 0);
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+
+        // The console reads what ctl wrote: defaults for what was not set.
+        ConnectionSettings expected;
+        expected.HostAddress = "h1";
+        expected.AccountPassword = "\xe9t\xe9";
+        expected.RefreshInterval = 5000; // 0 raised to 5 as the loader does
+        ConnectionSettings loaded;
+        LoadConfigFile(file, loaded);
+        QCOMPARE(loaded, expected);
+
+        // Changing one value keeps the others; a file given wider permissions keeps them.
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QCOMPARE(run(strings({"config", "set"})
+                     << file << QStringLiteral("port=1") << QStringLiteral("refresh_interval=999")),
+                 0);
+        expected.Port = 1;
+        expected.RefreshInterval = 60000;
+        loaded = ConnectionSettings();
+        LoadConfigFile(file, loaded);
+        QCOMPARE(loaded, expected);
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0640u);
+    }
+
+    void configSetRefusals_data()
+    {
+        QTest::addColumn<QStringList>("assignments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("stderrHas");
+        QTest::newRow("port out of range") << strings({"port=65536"}) << 2 << QByteArray("port");
+        QTest::newRow("port not a number") << strings({"port=12a"}) << 2 << QByteArray("port");
+        QTest::newRow("interval not a number")
+            << strings({"refresh_interval=ten"}) << 2 << QByteArray("refresh_interval");
+        QTest::newRow("unknown key")
+            << strings({"hostname=x"}) << 2 << QByteArray("no setting 'hostname'");
+        QTest::newRow("not KEY=VALUE") << strings({"host"}) << 2 << QByteArray("KEY=VALUE");
+        QTest::newRow("a later value bad")
+            << strings({"host=new", "port=-1"}) << 2 << QByteArray("port");
+        QTest::newRow("host the line cannot carry")
+            << strings({"host=a\"b"}) << 5 << QByteArray("cannot be saved");
+    }
+
+    void configSetRefusals()
+    {
+        // A refused change leaves the file exactly as it was.
+        QFETCH(QStringList, assignments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, stderrHas);
+        const QString file = path("keep.hcf");
+        QFile::remove(file);
+        QCOMPARE(run(strings({"config", "set"}) << file << QStringLiteral("host=old")), 0);
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray before = f.readAll();
+        f.close();
+        QByteArray err;
+        QCOMPARE(run(strings({"config", "set"}) << file << assignments, nullptr, &err), status);
+        QVERIFY2(err.contains(stderrHas), err.constData());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+    }
+
+    void configFileErrors_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // empty: no file at all
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("stderrHas");
+        QTest::newRow("missing, show") << QByteArray() << "show" << QByteArray("cannot open");
+        QTest::newRow("missing, --config") << QByteArray() << "config" << QByteArray("cannot open");
+        QTest::newRow("port not a number")
+            << QByteArray("\"h\",\"x\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",5\r\n") << "show"
+            << QByteArray("'x' is not a valid integer value");
+        QTest::newRow("port out of range")
+            << QByteArray("\"h\",\"70000\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",5\r\n")
+            << "config" << QByteArray("Range check error");
+        QTest::newRow("no host") << QByteArray(
+                                        "\"\",\"1\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",5\r\n")
+                                 << "config" << QByteArray("names no host");
+        QTest::newRow("bad file, set") << QByteArray("\"h\",\"1\",\"0\"\r\n") << "set"
+                                       << QByteArray("is not a valid integer value");
+    }
+
+    void configFileErrors()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, command);
+        QFETCH(QByteArray, stderrHas);
+        const QString file = path("bad.hcf");
+        QFile::remove(file);
+        if (!content.isEmpty()) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        QStringList args;
+        if (command == QStringLiteral("show"))
+            args = strings({"config", "show"}) << file;
+        else if (command == QStringLiteral("set"))
+            args = strings({"config", "set"}) << file << QStringLiteral("user=X");
+        else
+            args = QStringList{QStringLiteral("--config"), file, QStringLiteral("listeners")};
+        QByteArray out, err;
+        QCOMPARE(run(args, &out, &err), 5);
+        QVERIFY2(err.contains(stderrHas), err.constData());
+        QCOMPARE(out, QByteArray());
+        QCOMPARE(m_sim->connectionCount(), 0);
+    }
+
+    void help()
+    {
+        QByteArray viaHelp, viaOption, program;
+        QCOMPARE(run(strings({"help", "start"}), &viaHelp), 0);
+        QCOMPARE(run(strings({"start", "--help"}), &viaOption), 0);
+        QCOMPARE(viaHelp, viaOption);
+        QVERIFY(
+            viaHelp.startsWith("Usage: orvanite-ctl [OPTIONS] start PRODUCT PORT USERS COMMAND"));
+        QCOMPARE(run(strings({"--help"}), &program), 0);
+        for (const char* command :
+             {"listeners", "processes PIN", "start PRODUCT", "kill-listener", "kill-process",
+              "set-priority", "shutdown --yes", "config show", "config set"})
+            QVERIFY2(program.contains(command), command);
+        QByteArray config;
+        QCOMPARE(run(strings({"help", "config", "set"}), &config), 0);
+        QVERIFY(config.contains("KEY=VALUE"));
+        QCOMPARE(m_sim->connectionCount(), 0);
+    }
+
+    void csvAndJsonFields_data()
+    {
+        QTest::addColumn<QByteArray>("latin1");
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("plain") << QByteArray("ab") << QByteArray("ab") << QByteArray("\"ab\"");
+        QTest::newRow("comma") << QByteArray("a,b") << QByteArray("\"a,b\"")
+                               << QByteArray("\"a,b\"");
+        QTest::newRow("quote") << QByteArray("a\"b") << QByteArray("\"a\"\"b\"")
+                               << QByteArray("\"a\\\"b\"");
+        QTest::newRow("CR LF") << QByteArray("a\r\nb") << QByteArray("\"a\r\nb\"")
+                               << QByteArray("\"a\\r\\nb\"");
+        QTest::newRow("controls") << QByteArray("\x1b\x7f\x85\\", 4)
+                                  << QByteArray("\x1b\x7f\xc2\x85\\")
+                                  << QByteArray("\"\\u001b\\u007f\\u0085\\\\\"");
+        QTest::newRow("Latin-1") << QByteArray("\xff") << QByteArray("\xc3\xbf")
+                                 << QByteArray("\"\xc3\xbf\"");
+    }
+
+    void csvAndJsonFields()
+    {
+        QFETCH(QByteArray, latin1);
+        QFETCH(QByteArray, csv);
+        QFETCH(QByteArray, json);
+        QCOMPARE(CtlListing::CsvField(latin1), csv);
+        QCOMPARE(CtlListing::JsonString(latin1), json);
+    }
+
+    void realProgram()
+    {
+        const QString bin = qEnvironmentVariable("ORV_BIN_DIR") + QStringLiteral("/orvanite-ctl");
+        if (!QFile::exists(bin))
+            QSKIP("orvanite-ctl is not built");
+        QProcess ctl;
+        QSignalSpy finished(&ctl, &QProcess::finished);
+        ctl.start(bin, hostArgs() + strings({"--format", "json", "listeners"}));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(ctl.exitCode(), 0);
+        const QByteArray out = ctl.readAllStandardOutput();
+        QVERIFY2(out.startsWith("[\n  {\"pin\": \"1088\""), out.constData());
+        QCOMPARE(ctl.readAllStandardError(), QByteArray());
+        QTRY_COMPARE(m_sim->openConnections(), 0);
+        QVERIFY(m_sim->received().endsWith(frame("G") + frame("Q")));
+
+        ctl.start(bin, strings({"shutdown"}));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(ctl.exitCode(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCtl)
+#include "tst_Ctl.moc"
