@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -238,7 +239,10 @@ bool SimConnection::produceGenerated()
     chunk.gapMs = g.gapMs;
     if (g.kind == Generator::Flood) {
         // Frames of the largest size, the last one cut where the byte budget ends.
+        // What did not fit into the last batch starts this one, so that
+        // only the end of the whole flood cuts a frame.
         const qint64 budget = std::min(g.remaining, GeneratedBatch);
+        chunk.bytes = std::exchange(g.carry, QByteArray());
         while (chunk.bytes.size() < budget) {
             QByteArray body = "P1|" + QByteArray::number(++g.serial) + "|FLOOD|";
             const QByteArray tail = "|0";
@@ -246,6 +250,7 @@ bool SimConnection::produceGenerated()
             body.append(tail);
             SimEncoder::appendFrame(chunk.bytes, body);
         }
+        g.carry = chunk.bytes.mid(budget);
         chunk.bytes.truncate(budget);
         g.remaining -= budget;
         if (g.remaining <= 0)
@@ -274,6 +279,17 @@ bool SimConnection::produceGenerated()
 }
 
 void SimConnection::pump()
+{
+    // flush() reports bytesWritten from inside this function; the outer call
+    // already looks at the state that follows, so the inner one has nothing to add.
+    if (m_pumping)
+        return;
+    m_pumping = true;
+    pumpQueue();
+    m_pumping = false;
+}
+
+void SimConnection::pumpQueue()
 {
     if (m_closing || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
