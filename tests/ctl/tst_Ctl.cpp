@@ -499,6 +499,25 @@ private Q_SLOTS:
         QCOMPARE(st.st_mode & 0777, 0640u);
     }
 
+    void configSetFromStandardInput()
+    {
+        const QString file = path("stdin.hcf");
+        QFile::remove(file);
+        QByteArray err;
+        QCOMPARE(CtlRunner::Run(strings({"config", "set"}) << file << QStringLiteral("-"), err, err,
+                                "host=h2\r\nuser_password=p w=1\n\ngroup=G\n"),
+                 0);
+        ConnectionSettings loaded;
+        LoadConfigFile(file, loaded);
+        QCOMPARE(loaded.HostAddress, QByteArray("h2"));
+        QCOMPARE(loaded.UserPassword, QByteArray("p w=1"));
+        QCOMPARE(loaded.Group, QByteArray("G"));
+        QCOMPARE(CtlRunner::Run(strings({"config", "set"})
+                                    << file << QStringLiteral("-") << QStringLiteral("port=1"),
+                                err, err, "host=h3\n"),
+                 2);
+    }
+
     void configSetRefusals_data()
     {
         QTest::addColumn<QStringList>("assignments");

@@ -52,13 +52,15 @@ constexpr std::array<CommandHelp, 9> Commands = {{
      "unless --reveal is given. JSON prints one object with the keys host, port,\n"
      "user, user_password, group, group_password, account, account_password,\n"
      "logon_extra and refresh_interval (seconds).\n"},
-    {"config set", "config set FILE KEY=VALUE...",
+    {"config set", "config set FILE KEY=VALUE... | config set FILE -",
      "Changes the given settings of a configuration file, or creates the file\n"
      "(readable by its owner only) from the defaults (port 30000, user MANAGER,\n"
      "account SYS, refresh interval 5) when it does not exist. KEY is one of the\n"
      "keys of config show. port takes 0 to 65535; refresh_interval whole seconds,\n"
      "raised to 5 or lowered to 60 as the console does. The file is written\n"
-     "with a fresh key and replaced in one step: it is never left half-written.\n"},
+     "with a fresh key and replaced in one step: it is never left half-written.\n"
+     "With - instead of the assignments, KEY=VALUE lines are read from the\n"
+     "standard input, so that passwords do not show in the process list.\n"},
 }};
 
 const CommandHelp* find(const QString& name)

@@ -115,15 +115,22 @@ QByteArray cpuSeconds(std::int64_t cpuMs)
 
 } // namespace
 
-CtlRunner::CtlRunner(QIODevice& out, QIODevice& err) : m_out(out), m_err(err) {}
+CtlRunner::CtlRunner(QIODevice& out, QIODevice& err, QIODevice* in)
+    : m_out(out), m_err(err), m_in(in)
+{
+}
 
-int CtlRunner::Run(const QStringList& arguments, QByteArray& out, QByteArray& err)
+int CtlRunner::Run(const QStringList& arguments, QByteArray& out, QByteArray& err,
+                   const QByteArray& in)
 {
     QBuffer outBuffer(&out);
     QBuffer errBuffer(&err);
+    QByteArray input = in;
+    QBuffer inBuffer(&input);
     outBuffer.open(QIODevice::WriteOnly | QIODevice::Append);
     errBuffer.open(QIODevice::WriteOnly | QIODevice::Append);
-    return CtlRunner(outBuffer, errBuffer).Run(arguments);
+    inBuffer.open(QIODevice::ReadOnly);
+    return CtlRunner(outBuffer, errBuffer, &inBuffer).Run(arguments);
 }
 
 void CtlRunner::Print(const QByteArray& utf8)
@@ -436,9 +443,27 @@ int CtlRunner::ConfigSet(const CtlOptions& options)
         QByteArray text;
         int number = 0;
     };
+    // "-" takes KEY=VALUE lines from the standard input, so that passwords
+    // need not stand in the process list.
+    QStringList operands = options.Operands.mid(1);
+    if (operands.contains(QStringLiteral("-"))) {
+        if (operands.size() != 1)
+            throw CtlUsageError(QStringLiteral("give KEY=VALUE arguments or -, not both"));
+        if (!m_in)
+            throw CtlUsageError(QStringLiteral("no standard input to read KEY=VALUE lines from"));
+        operands.clear();
+        const QString text = QString::fromUtf8(m_in->readAll());
+        for (QString line : text.split(u'\n')) {
+            if (line.endsWith(u'\r'))
+                line.chop(1);
+            if (!line.isEmpty())
+                operands << line;
+        }
+        if (operands.isEmpty())
+            throw CtlUsageError(QStringLiteral("no KEY=VALUE lines on the standard input"));
+    }
     QList<Assignment> assignments;
-    for (qsizetype i = 1; i < options.Operands.size(); ++i) {
-        const QString& operand = options.Operands[i];
+    for (const QString& operand : std::as_const(operands)) {
         const qsizetype eq = operand.indexOf(u'=');
         if (eq <= 0)
             throw CtlUsageError(QStringLiteral("'%1' is not KEY=VALUE").arg(operand));

@@ -17,12 +17,14 @@ struct ConnectionSettings;
 class CtlRunner
 {
 public:
-    CtlRunner(QIODevice& out, QIODevice& err);
+    // in: where "config set FILE -" reads its KEY=VALUE lines; may be null.
+    CtlRunner(QIODevice& out, QIODevice& err, QIODevice* in = nullptr);
 
     int Run(const QStringList& arguments);
 
     // Convenience for the tests: output and messages collected in byte arrays.
-    static int Run(const QStringList& arguments, QByteArray& out, QByteArray& err);
+    static int Run(const QStringList& arguments, QByteArray& out, QByteArray& err,
+                   const QByteArray& in = {});
 
 private:
     int Dispatch(const CtlOptions& options);
@@ -40,4 +42,5 @@ private:
 
     QIODevice& m_out;
     QIODevice& m_err;
+    QIODevice* m_in;
 };

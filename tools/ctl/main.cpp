@@ -19,10 +19,12 @@ int main(int argc, char* argv[])
 
     QFile out;
     QFile err;
+    QFile in;
     out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
     err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    in.open(stdin, QIODevice::ReadOnly);
 
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
-    return CtlRunner(out, err).Run(arguments);
+    return CtlRunner(out, err, &in).Run(arguments);
 }
