@@ -90,6 +90,11 @@ qsizetype THostSocket::RecvCount() const
     return d->count();
 }
 
+int THostSocket::SocketHandle() const
+{
+    return d->fd;
+}
+
 void THostSocket::ReportError(int code)
 {
     m_lastError = code;

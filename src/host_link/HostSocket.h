@@ -12,7 +12,12 @@
 class QSocketNotifier;
 class THostSocket;
 
-enum THostSocketState : quint8 { hsNotStarted = 0, hsClosed = 1, hsConnected = 2 };
+enum THostSocketState : quint8
+{
+    hsNotStarted = 0,
+    hsClosed = 1,
+    hsConnected = 2
+};
 
 // The error event: sender, Windows Sockets error number, text for the number.
 using TOnError = std::function<void(THostSocket* Sender, int Error, const QString& Msg)>;
@@ -49,6 +54,8 @@ public:
     THostSocketState State() const { return m_state; }
     qint32 LastError() const { return m_lastError; }
     qsizetype RecvCount() const;
+    // The descriptor of the socket in use; -1 when there is none.
+    int SocketHandle() const;
 
     // Opens a connection to HostAddress:Port. A Port that is not a number
     // throws EConvertError, one outside 0..65535 ERangeError; nothing else
