@@ -329,6 +329,12 @@ private Q_SLOTS:
         QByteArray err;
         QCOMPARE(run(hostArgs() + strings({"listeners"}), nullptr, &err), 4);
         QCOMPARE(err, QByteArray("Error creating server process!\n"));
+
+        // No answer within the wait: the socket's time-out, then the same failure.
+        m_sim->Faults.LogonNever = true;
+        QCOMPARE(run(hostArgs() + strings({"--timeout", "1", "listeners"}), nullptr, &err), 4);
+        QCOMPARE(err, QByteArray("WINSOCK error: 10060\nConnection timed out\n"
+                                 "Error creating server process!\n"));
     }
 
     void malformedRecord_data()
