@@ -360,7 +360,7 @@ int CtlRunner::RunHostCommand(const CtlOptions& options)
         Error(QStringLiteral("orvanite-ctl: ") + e.message());
         return ExitUsage;
     }
-    return status == 0 ? 0 : status;
+    return status;
 }
 
 int CtlRunner::ReadListeners(CtlSession& session, CtlListing& listing)
