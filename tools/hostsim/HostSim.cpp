@@ -71,8 +71,10 @@ HostSim::HostSim(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(th
 
 HostSim::~HostSim()
 {
-    // Connections go first: their sockets point at our fault settings.
-    for (SimConnection* connection : std::as_const(d->connections)) {
+    // Connections go first (those already closed and waiting for deletion
+    // too): they point at our fault settings, and their signals at us.
+    const QList<SimConnection*> all = findChildren<SimConnection*>(Qt::FindDirectChildrenOnly);
+    for (SimConnection* connection : all) {
         connection->disconnect(this);
         delete connection;
     }
