@@ -9,6 +9,8 @@
 #include <QShowEvent>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
 
 // Dynamic properties of a box: the limits on typed text, and the last two
@@ -90,14 +92,28 @@ QLineEdit* MakeBox(QWidget* parent, const char* name, int left, int top, int wid
     return box;
 }
 
+// A label keeps its design place: right-aligned against its box. The design
+// widths were made for a narrower font than this platform's; a caption that
+// does not fit grows to the left, and one that would leave the dialog is set
+// in a slightly smaller font instead.
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int left, int top,
                   int width, QLineEdit* buddy)
 {
     auto* label = new QLabel(QString::fromLatin1(caption), parent);
     label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(left, top, width, kLabelHeight);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->setBuddy(buddy);
+    const int right = left + width;
+    constexpr int margin = 2;
+    int needed = label->fontMetrics().horizontalAdvance(label->text()) + 1;
+    QFont f = label->font();
+    while (needed > right - margin && f.pixelSize() > 8) {
+        f.setPixelSize(f.pixelSize() - 1);
+        label->setFont(f);
+        needed = label->fontMetrics().horizontalAdvance(label->text()) + 1;
+    }
+    const int shown = std::max(width, std::min(needed, right - margin));
+    label->setGeometry(right - shown, top, shown, kLabelHeight);
     return label;
 }
 

@@ -117,7 +117,7 @@ private Q_SLOTS:
             QSKIP("orvanite-console is not built");
         TAboutBox box(program);
         QCOMPARE(box.Version2->text(), u"Version: 2.1.2.2"_s);
-        QCOMPARE(box.Copyright->text(), u"Copyright: (C) Orvanite Systems. All rights reserved."_s);
+        QCOMPARE(box.Copyright->text(), u"Copyright: (C) Orvanite Systems Ltd."_s);
         QCOMPARE(box.Version->text(), u"Version: 2.0"_s); // the entry sets the 32-bit text
         QCOMPARE(box.ProductName->text(), u"Orvanite Server Console"_s);
         QCOMPARE(box.Comments->text(), u"Comments"_s);
