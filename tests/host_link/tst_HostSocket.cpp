@@ -160,7 +160,8 @@ void TstHostSocket::connectGivesUpWithoutFreezing()
     socket->Port = QByteArray::number(silent.Port());
     socket->ReadTimeout = 1;
     bool uiRan = false;
-    QTimer::singleShot(100, this, [&uiRan] { uiRan = true; });
+    QObject scope; // the timer dies with the test
+    QTimer::singleShot(100, &scope, [&uiRan] { uiRan = true; });
     QElapsedTimer clock;
     clock.start();
     socket->Connect();
@@ -188,7 +189,8 @@ void TstHostSocket::readExactTakesBufferedBytesAtOnce()
     connectAndLogon(false);
     QTRY_COMPARE(socket->RecvCount(), 1);
     bool eventRan = false;
-    QTimer::singleShot(0, this, [&eventRan] { eventRan = true; });
+    QObject scope; // the timer dies with the test, run or not
+    QTimer::singleShot(0, &scope, [&eventRan] { eventRan = true; });
     QByteArray reply;
     QCOMPARE(socket->ReadExact(1, reply), 1);
     QCOMPARE(reply, "0"_ba);
@@ -205,7 +207,8 @@ void TstHostSocket::readExactTimesOutAndKeepsLateBytes()
     connectAndLogon(false);
     socket->ReadTimeout = 0;
     bool uiRan = false;
-    QTimer::singleShot(200, this, [&uiRan] { uiRan = true; });
+    QObject scope; // the timer dies with the test
+    QTimer::singleShot(200, &scope, [&uiRan] { uiRan = true; });
     QElapsedTimer clock;
     clock.start();
     QByteArray reply;
