@@ -49,12 +49,14 @@ bool TConsoleProtocol::Logon()
     m_socket.SendText(QByteArrayView(bytes).sliced(kindLength));
 
     QByteArray reply;
-    const int n = m_socket.ReadExact(1, reply);
-    if (n == 1 && reply == "0") {
+    if (m_socket.ReadExact(1, reply) != 1)
+        reply.clear();
+    const Wire::LogonReply meaning = Wire::ParseLogonReply(reply);
+    if (meaning == Wire::LogonReply::Accepted) {
         m_lastLogon = LogonOutcome::Accepted;
         return true;
     }
-    if (n == 1 && reply == "1") {
+    if (meaning == Wire::LogonReply::Refused) {
         m_lastLogon = LogonOutcome::Refused;
         if (ShowMessage)
             ShowMessage(QStringLiteral("Invalid Login!"));

@@ -155,6 +155,20 @@ QByteArray LogonBytes(std::int32_t kind, const std::array<QByteArray, 7>& fields
     return out;
 }
 
+LogonReply ParseLogonReply(QByteArrayView reply)
+{
+    if (reply.size() != 1)
+        return LogonReply::Failed;
+    switch (reply.front()) {
+    case '0':
+        return LogonReply::Accepted;
+    case '1':
+        return LogonReply::Refused;
+    default:
+        return LogonReply::Failed;
+    }
+}
+
 std::optional<QByteArray> Frame(QByteArrayView body)
 {
     if (body.size() > MaxBody)
@@ -188,8 +202,9 @@ RecordKind KindOf(std::string_view body)
 
 SplitResult SplitRecord(std::string_view body)
 {
-    // A record ends at its first NUL byte.
-    if (const void* nul = std::memchr(body.data(), '\0', body.size()))
+    // A record ends at its first NUL byte. An empty view may carry no data
+    // pointer at all, which memchr must not be given.
+    if (const void* nul = body.empty() ? nullptr : std::memchr(body.data(), '\0', body.size()))
         body =
             body.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - body.data()));
     SplitResult out;

@@ -23,6 +23,16 @@ constexpr int MaxBody = 9999; // what four digits can announce
 // filled on the right with spaces: 118 bytes.
 QByteArray LogonBytes(std::int32_t kind, const std::array<QByteArray, 7>& fields);
 
+// What the one-character answer to the logon means. Only a reply of exactly
+// one byte counts: "0" accepted, "1" refused; anything else, or nothing, failed.
+enum class LogonReply
+{
+    Accepted,
+    Refused,
+    Failed
+};
+LogonReply ParseLogonReply(QByteArrayView reply);
+
 // "%.4d%s": four zero-filled digits and the body. nullopt for a body longer
 // than MaxBody, which cannot be framed.
 std::optional<QByteArray> Frame(QByteArrayView body);
@@ -31,7 +41,11 @@ std::optional<QByteArray> Frame(QByteArrayView body);
 // else (no sign, no blank). nullopt for anything else.
 std::optional<int> ParseHeader(QByteArrayView header);
 
-enum class RecordKind { Listener, Process };
+enum class RecordKind
+{
+    Listener,
+    Process
+};
 
 // Routing is by the first character alone: "S" is a listener record, anything
 // else a process record.
@@ -84,12 +98,13 @@ inline constexpr std::string_view SetPriority = "P";
 inline constexpr std::string_view ShutdownJob = "E";
 inline constexpr std::string_view Quit = "Q";
 
-QByteArray KillListenerArgument(QByteArrayView pin);                          // "S" + pin
-QByteArray KillProcessArgument(QByteArrayView mainPin, QByteArrayView pin); // "P" + main + "|" + pin
+QByteArray KillListenerArgument(QByteArrayView pin); // "S" + pin
+QByteArray KillProcessArgument(QByteArrayView mainPin,
+                               QByteArrayView pin); // "P" + main + "|" + pin
 // pin + "|" + code; empty when no queue was chosen (code 0).
 QByteArray SetPriorityArgument(QByteArrayView pin, int code);
-QByteArray StartListenerArgument(QByteArrayView product, QByteArrayView port,
-                                 QByteArrayView users, QByteArrayView command);
+QByteArray StartListenerArgument(QByteArrayView product, QByteArrayView port, QByteArrayView users,
+                                 QByteArrayView command);
 
 // "BS", "CS", "DS", "ES" for 1..4.
 QByteArray PriorityText(int priority);

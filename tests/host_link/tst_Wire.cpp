@@ -26,6 +26,9 @@ private Q_SLOTS:
     void processRecords();
     void malformedRecords_data();
     void malformedRecords();
+    void recordWithoutData();
+    void logonReply_data();
+    void logonReply();
     void requestArguments();
     void errorTexts_data();
     void errorTexts();
@@ -271,6 +274,34 @@ void TstWire::malformedRecords()
     QFETCH(QByteArray, record);
     QFETCH(QString, error);
     QCOMPARE(Wire::SplitRecord(sv(record)).Error, error);
+}
+
+void TstWire::recordWithoutData()
+{
+    // Found by fuzzing: a view with no data pointer went to memchr, which
+    // must never be given one (the sanitizer build stops there).
+    const Wire::SplitResult r = Wire::SplitRecord(std::string_view());
+    QCOMPARE(r.Kind, Wire::RecordKind::Process);
+    QCOMPARE(r.Error, u"missing separator before the PIN"_s);
+}
+
+void TstWire::logonReply_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("meaning");
+    using L = Wire::LogonReply;
+    QTest::newRow("0") << "0"_ba << int(L::Accepted);
+    QTest::newRow("1") << "1"_ba << int(L::Refused);
+    QTest::newRow("9") << "9"_ba << int(L::Failed);
+    QTest::newRow("none") << QByteArray() << int(L::Failed);
+    QTest::newRow("NUL") << QByteArray(1, '\0') << int(L::Failed);
+    QTest::newRow("two bytes") << "01"_ba << int(L::Failed);
+}
+
+void TstWire::logonReply()
+{
+    QFETCH(QByteArray, reply);
+    QTEST(int(Wire::ParseLogonReply(reply)), "meaning");
 }
 
 void TstWire::requestArguments()
