@@ -230,4 +230,6 @@ void TConfigureDlg::showEvent(QShowEvent* event)
         move(frame.topLeft());
     }
     QDialog::showEvent(event);
+    // Every run starts in the first box, wherever the last one ended.
+    HostAddress->setFocus();
 }
