@@ -8,20 +8,23 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <random>
 
 class QAction;
 class QFileDialog;
 class QGroupBox;
+class QLabel;
 class QMenu;
 class QPushButton;
-class QSplitter;
 class QTimer;
 class QWidget;
 
 class IEventLog;
 class IPrompts;
+class SplitterBar;
 class StringGrid;
 class TAddListener;
 class TConfigureDlg;
@@ -80,7 +83,7 @@ public:
 
     // --- Controls --------------------------------------------------------------
     QGroupBox* GroupBox1 = nullptr;
-    QSplitter* Splitter1 = nullptr;
+    SplitterBar* Splitter1 = nullptr; // the drag bar between the two boxes
     QGroupBox* GroupBox2 = nullptr;
     QWidget* Panel1 = nullptr;
     StringGrid* ListenerArray = nullptr;
@@ -108,6 +111,7 @@ public:
     QTimer* Timer1 = nullptr;
     QFileDialog* dlgOpen = nullptr;
     QFileDialog* dlgSave = nullptr;
+    QLabel* StatusLine = nullptr; // right of the buttons: what the last refresh skipped
 
     // --- Connection control ---------------------------------------------------
     void FormCreate();
@@ -144,6 +148,22 @@ public:
 
     // --- Layout ---------------------------------------------------------------
     void FormResize();
+    // Where the splitter's top edge sits (the height of GroupBox1).
+    int ListenerBoxHeight() const { return m_listenerBoxHeight; }
+    // The splitter was dragged: moves the boundary, keeping both boxes at
+    // least 80 pixels high.
+    void SplitterDragged(int top);
+    // The window's size as the window system sees it, frame included.
+    QSize OuterSize() const;
+
+    // --- Exchanges --------------------------------------------------------------
+    // True while an exchange with the host (or a command around one) runs.
+    bool IsExchanging() const { return m_exchanging; }
+    bool IsClosing() const { return m_closing; }
+    // Commands waiting for the running exchange to end.
+    int PendingCount() const { return int(m_pending.size()); }
+    // A line for the operator in the button bar (empty clears it).
+    void ShowStatus(const QString& text);
 
     // --- File commands, Configure, About (FormMainFiles.cpp) -----------------
     void LoadConfigFile();
@@ -160,6 +180,7 @@ public:
     // --- end of file commands --------------------------------------------------
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -168,5 +189,58 @@ private:
     MainFormDeps m_deps;
     THostSocket* m_socket = nullptr;
     std::unique_ptr<TConsoleProtocol> m_protocol;
-    bool m_settingsCancelled = false; // EditSettings ended with Cancel: the window is closing
+
+    // What a waiting piece of work is, so that repeats can be merged.
+    enum class HostWork { Refresh, ListenerClick, Command };
+    struct PendingWork
+    {
+        HostWork Kind;
+        std::function<void()> Job;
+    };
+
+    void BuildControls();
+    void ArrangeClient(QSize client);
+    QSize ClientSize() const;
+    int MenuBarHeight() const;
+    bool Connected() const;
+    // Runs job now when no exchange runs, else after the running one ends.
+    void WithHost(HostWork kind, std::function<void()> job);
+    // Runs job as the one exchange, then whatever was queued meanwhile.
+    void RunExclusive(const std::function<void()>& job);
+    void RunOne(const std::function<void()>& job);
+    // Shows an EAppError that ends a command; the program goes on.
+    void Guarded(const std::function<void()>& job);
+    void CommandTail();
+    void ResetSkipReport();
+    void ReportSkipped();
+    // Puts the current row back on pin (the cell in column col), or, when
+    // that PIN is gone, on the remembered row number if the table is long
+    // enough; returns the row that is current afterwards.
+    int RestoreRow(StringGrid* grid, int col, const QByteArray& pin, int foundRow,
+                   int rememberedRow);
+    void SelectWholeRow(StringGrid* grid, int row);
+
+    bool m_busy = false;
+    bool m_cursorSet = false;
+    int m_appliedInterval = 5000;
+    bool m_exchanging = false;
+    bool m_closing = false;
+    bool m_quitPending = false;
+    bool m_showQueued = false;
+    std::deque<PendingWork> m_pending;
+
+    // The rows the operator chose, by PIN, so that a refresh finds them again
+    // wherever they moved.
+    QByteArray m_listenerPin;
+    QByteArray m_processPin;
+    int m_foundListenerRow = 0;
+    int m_foundProcessRow = 0;
+    bool m_listenerPassDone = false;
+    char m_decimalSeparator = '.';
+
+    // Records of the last refresh that could not be placed.
+    int m_skipped = 0;
+    QString m_firstSkipReason;
+
+    int m_listenerBoxHeight = 169;
 };

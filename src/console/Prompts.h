@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class QDialog;
+class QFileDialog;
 class QWidget;
 
 // How a file dialog is set up each time a command uses it.
@@ -45,6 +46,14 @@ public:
     QString ChooseOpenFile(const FileDialogSetup& setup) override;
     QString ChooseSaveFile(const FileDialogSetup& setup) override;
 
+    // The window's own file dialogs (dlgOpen, dlgSave); without them each
+    // choice uses a dialog of its own with the same options.
+    void UseFileDialogs(QFileDialog* open, QFileDialog* save);
+    // The options of the open (save = false) and the save dialog.
+    static void SetUpFileDialog(QFileDialog& dialog, bool save);
+
 private:
     QWidget* m_parent;
+    QFileDialog* m_open = nullptr;
+    QFileDialog* m_save = nullptr;
 };

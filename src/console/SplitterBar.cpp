@@ -1,0 +1,40 @@
+#include "SplitterBar.h"
+
+#include <QMouseEvent>
+#include <QPalette>
+
+SplitterBar::SplitterBar(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Splitter1"));
+    setCursor(Qt::SizeVerCursor);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor(128, 0, 128)); // purple
+    setPalette(palette);
+}
+
+void SplitterBar::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    m_grabOffset = int(event->position().y());
+}
+
+void SplitterBar::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_grabOffset < 0)
+        return QWidget::mouseMoveEvent(event);
+    const int yInParent = int(mapToParent(event->position()).y());
+    Q_EMIT Dragged(yInParent - m_grabOffset);
+}
+
+void SplitterBar::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (m_grabOffset >= 0 && event->button() == Qt::LeftButton) {
+        const int yInParent = int(mapToParent(event->position()).y());
+        Q_EMIT Dragged(yInParent - m_grabOffset);
+        m_grabOffset = -1;
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
