@@ -1,0 +1,177 @@
+// Times a full refresh (listener list, then the process list of the one
+// listener) of the console's main window against orvanite-hostsim holding
+// N processes, run as its own program (or in process with --in-process).
+// Prints the median wall time, each run and the peak resident memory, then
+// the same as one JSON line.
+
+#include "EventLog.h"
+#include "FormMain.h"
+#include "HostSim.h"
+#include "Prompts.h"
+#include "StringGrid.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Nothing modal may stop a benchmark: messages are printed.
+class PrintingPrompts : public IPrompts
+{
+public:
+    void ShowMessage(const QString& text) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    bool Confirm(const QString&) override { return false; }
+    int RunDialog(QDialog&) override { return 0; }
+    QString ChooseOpenFile(const FileDialogSetup&) override { return {}; }
+    QString ChooseSaveFile(const FileDialogSetup&) override { return {}; }
+};
+
+class NoEventLog : public IEventLog
+{
+public:
+    void Report(const QString&, std::uint16_t, std::uint16_t, std::uint32_t) override {}
+};
+
+long PeakRssKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("processes"), QStringLiteral("Processes of the listener."),
+                      QStringLiteral("N"), QStringLiteral("100000")});
+    parser.addOption({QStringLiteral("runs"), QStringLiteral("Timed refreshes."),
+                      QStringLiteral("N"), QStringLiteral("9")});
+    parser.addOption({QStringLiteral("hostsim"), QStringLiteral("Path of orvanite-hostsim."),
+                      QStringLiteral("PATH"),
+                      QCoreApplication::applicationDirPath() + QStringLiteral("/orvanite-hostsim")});
+    parser.addOption({QStringLiteral("in-process"),
+                      QStringLiteral("Run the simulator inside this program.")});
+    parser.process(app);
+    const int processes = parser.value(QStringLiteral("processes")).toInt();
+    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    const bool inProcess = parser.isSet(QStringLiteral("in-process"));
+
+    std::unique_ptr<HostSim> sim;
+    QProcess simProcess;
+    quint16 port = 0;
+    if (inProcess) {
+        sim = std::make_unique<HostSim>();
+        sim->Listeners = {SimListener{"1000", "30002", "CNDSRVR", "8", "0", {}}};
+        sim->populate(processes);
+        if (!sim->listen()) {
+            std::fprintf(stderr, "cannot listen: %s\n", qPrintable(sim->errorString()));
+            return 1;
+        }
+        port = sim->serverPort();
+    } else {
+        simProcess.setProcessChannelMode(QProcess::SeparateChannels);
+        simProcess.setStandardErrorFile(QProcess::nullDevice());
+        simProcess.start(parser.value(QStringLiteral("hostsim")),
+                         {QStringLiteral("--port"), QStringLiteral("0"),
+                          QStringLiteral("--processes"), QString::number(processes),
+                          QStringLiteral("--listeners"), QStringLiteral("1")});
+        if (!simProcess.waitForStarted(5000) || !simProcess.waitForReadyRead(30000)) {
+            std::fprintf(stderr, "orvanite-hostsim did not start\n");
+            return 1;
+        }
+        const QString line = QString::fromLatin1(simProcess.readLine());
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)")).match(line);
+        if (!m.hasMatch()) {
+            std::fprintf(stderr, "unexpected first line: %s\n", qPrintable(line));
+            return 1;
+        }
+        port = quint16(m.captured(1).toUInt());
+    }
+
+    PrintingPrompts prompts;
+    NoEventLog log;
+    const long rssBefore = PeakRssKiB();
+    TMainAppForm form(MainFormDeps{&prompts, &log, {}, QCoreApplication::applicationFilePath()});
+    form.Settings.HostAddress = "127.0.0.1";
+    form.Settings.Port = port;
+    form.Settings.RefreshInterval = 60000;
+    form.show();
+    QElapsedTimer connectTimer;
+    connectTimer.start();
+    while (form.FirstShow || form.IsExchanging()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        if (connectTimer.elapsed() > 60000) {
+            std::fprintf(stderr, "no connection\n");
+            return 1;
+        }
+    }
+    const int rows = form.ProcessArray->RowCount() - 1;
+    if (rows != processes) {
+        std::fprintf(stderr, "expected %d process rows, got %d\n", processes, rows);
+        return 1;
+    }
+
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        form.btnManualRefreshClick();
+        // The rows reach the view and the window is painted.
+        QCoreApplication::processEvents();
+        form.repaint();
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        if (form.ProcessArray->RowCount() - 1 != processes) {
+            std::fprintf(stderr, "run %d: %d rows\n", i, form.ProcessArray->RowCount() - 1);
+            return 1;
+        }
+    }
+    std::vector<double> sorted = times;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    const long peak = PeakRssKiB();
+
+    QTextStream out(stdout);
+    out << "refresh of " << processes << " processes ("
+        << (inProcess ? "in-process" : "separate") << " hostsim, " << runs << " runs)\n";
+    out << "  median " << QString::number(median, 'f', 1) << " ms, min "
+        << QString::number(sorted.front(), 'f', 1) << " ms, max "
+        << QString::number(sorted.back(), 'f', 1) << " ms\n";
+    out << "  peak RSS " << QString::number(peak / 1024.0, 'f', 1) << " MiB (before the window "
+        << QString::number(rssBefore / 1024.0, 'f', 1) << " MiB)\n";
+    QStringList each;
+    for (double t : times)
+        each.append(QString::number(t, 'f', 2));
+    out << "{\"benchmark\":\"refresh_processes\",\"processes\":" << processes
+        << ",\"hostsim\":\"" << (inProcess ? "in-process" : "separate") << "\",\"runs\":" << runs
+        << ",\"median_ms\":" << QString::number(median, 'f', 2) << ",\"runs_ms\":["
+        << each.join(QLatin1Char(',')) << "],\"peak_rss_mib\":"
+        << QString::number(peak / 1024.0, 'f', 1) << ",\"goal_ms\":100,\"goal_rss_mib\":150}\n";
+    out.flush();
+
+    form.close();
+    if (!inProcess) {
+        simProcess.terminate();
+        simProcess.waitForFinished(5000);
+    }
+    return 0;
+}
