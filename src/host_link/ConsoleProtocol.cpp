@@ -5,6 +5,11 @@
 #include "Wire.h"
 
 #include <QCoreApplication>
+#include <QLocale>
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -19,7 +24,15 @@ void checkFrameable(QByteArrayView text)
 
 } // namespace
 
-TConsoleProtocol::TConsoleProtocol(THostSocket& socket) : m_socket(socket) {}
+TConsoleProtocol::TConsoleProtocol(THostSocket& socket)
+    : m_socket(socket), m_deadlineTimer(std::make_unique<QTimer>())
+{
+    m_deadlineTimer->setSingleShot(true);
+    QObject::connect(m_deadlineTimer.get(), &QTimer::timeout, m_deadlineTimer.get(),
+                     [this] { DeadlineReached(); });
+}
+
+TConsoleProtocol::~TConsoleProtocol() = default;
 
 void TConsoleProtocol::Pump()
 {
@@ -37,6 +50,8 @@ bool TConsoleProtocol::Logon()
     }
     m_socket.Authorized = true;
     m_lastLogon = LogonOutcome::NotConnected;
+    m_listActive = false;
+    m_deadlineTimer->stop();
     m_socket.Connect();
     Pump();
     if (m_socket.State() != hsConnected)
@@ -54,6 +69,7 @@ bool TConsoleProtocol::Logon()
     const Wire::LogonReply meaning = Wire::ParseLogonReply(reply);
     if (meaning == Wire::LogonReply::Accepted) {
         m_lastLogon = LogonOutcome::Accepted;
+        m_outOfStep = false; // a fresh connection
         return true;
     }
     if (meaning == Wire::LogonReply::Refused) {
@@ -76,6 +92,9 @@ void TConsoleProtocol::SendRequest(QByteArrayView text)
     // never reaches the host, not even in part.
     checkFrameable(text);
     const std::optional<QByteArray> frame = Wire::Frame(text);
+    // Whatever list was being read is over; the next ReadReply starts anew.
+    m_listActive = false;
+    m_deadlineTimer->stop();
     m_socket.ClearBuffer();
     Pump();
     if (m_socket.State() == hsConnected)
@@ -98,18 +117,82 @@ void TConsoleProtocol::SendCommand(std::string_view letter, std::optional<QByteA
         SendRequest(*argument);
 }
 
+void TConsoleProtocol::BeginList()
+{
+    // Only a list asked for on a live connection can be cut short by a
+    // close; on a closed one nothing was sent and nothing is awaited.
+    m_listActive = m_socket.State() == hsConnected;
+    m_listRecords = 0;
+    m_deadlineHit = false;
+    m_listClock.start();
+    m_deadlineTimer->start(
+        static_cast<int>(std::clamp<qint64>(ListDeadlineMs, 0, std::numeric_limits<int>::max())));
+}
+
+void TConsoleProtocol::DeadlineReached()
+{
+    // Only a wait inside ReadReply is cut short here; at any other moment the
+    // next ReadReply finds the deadline passed by itself.
+    if (!m_inReadReply || !m_listActive)
+        return;
+    m_deadlineHit = true;
+    // Closing is what ends the socket's wait at once, and quietly. The host
+    // is still sending this list, so the connection is lost either way.
+    m_socket.Disconnect();
+}
+
+int TConsoleProtocol::EndReply(ReplyEnd end)
+{
+    m_lastReply = end;
+    m_listActive = false;
+    m_deadlineTimer->stop();
+    switch (end) {
+    case ReplyEnd::Record:
+    case ReplyEnd::EndOfList:
+    case ReplyEnd::NotConnected:
+        break;
+    case ReplyEnd::TooManyRecords:
+    case ReplyEnd::ListDeadline:
+        // The rest of the list would keep pouring into the receive buffer.
+        m_socket.Disconnect();
+        m_socket.ClearBuffer();
+        m_outOfStep = true;
+        break;
+    case ReplyEnd::TimedOut:
+    case ReplyEnd::BadHeader:
+    case ReplyEnd::Closed:
+        m_outOfStep = true;
+        break;
+    }
+    return 0;
+}
+
 int TConsoleProtocol::ReadReply(QByteArray& body)
 {
     if (m_socket.State() != hsConnected) {
-        m_lastReply = ReplyEnd::NotConnected;
-        return 0;
+        // Gone before the list's end: the rest of that list never comes.
+        return EndReply(m_listActive ? ReplyEnd::Closed : ReplyEnd::NotConnected);
     }
     body.clear();
-    m_socket.ReadTimeout = 10;
+    m_socket.ReadTimeout = ReplyTimeout;
+    if (!m_listActive)
+        BeginList();
+    if (m_listClock.elapsed() >= ListDeadlineMs)
+        return EndReply(ReplyEnd::ListDeadline);
 
+    m_inReadReply = true;
+    struct Leave
+    {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{m_inReadReply};
+
+    // A read that came back short ended by time-out, by close, or by the
+    // list's deadline closing the connection.
     auto failed = [this] {
-        m_lastReply = m_socket.State() == hsConnected ? ReplyEnd::TimedOut : ReplyEnd::Closed;
-        return 0;
+        if (m_deadlineHit)
+            return EndReply(ReplyEnd::ListDeadline);
+        return EndReply(m_socket.State() == hsConnected ? ReplyEnd::TimedOut : ReplyEnd::Closed);
     };
 
     QByteArray header;
@@ -119,16 +202,63 @@ int TConsoleProtocol::ReadReply(QByteArray& body)
     if (!length) {
         // The header is consumed; the body stays until the next request
         // empties the buffer.
-        m_lastReply = ReplyEnd::BadHeader;
-        return 0;
+        return EndReply(ReplyEnd::BadHeader);
     }
-    if (*length <= 0) {
-        m_lastReply = ReplyEnd::EndOfList;
-        return 0;
-    }
+    if (*length <= 0)
+        return EndReply(ReplyEnd::EndOfList);
+    // A list of exactly the cap still ends normally; one record more does not.
+    if (m_listRecords >= ListRecordCap)
+        return EndReply(ReplyEnd::TooManyRecords);
     const int n = m_socket.ReadExact(*length, body);
     if (n <= 0)
         return failed();
+    ++m_listRecords;
     m_lastReply = ReplyEnd::Record;
     return n;
+}
+
+QString TConsoleProtocol::LastReplyMessage() const
+{
+    switch (m_lastReply) {
+    case ReplyEnd::TooManyRecords:
+        return QStringLiteral("The host sent more than %1 records in one list. The list was cut "
+                              "off there and the connection will be renewed.")
+            .arg(QLocale::c().toString(ListRecordCap));
+    case ReplyEnd::ListDeadline:
+        return QStringLiteral("The host took longer than %1 seconds to send one list. The list "
+                              "was cut off after %2 records and the connection will be renewed.")
+            .arg(ListDeadlineMs / 1000.0)
+            .arg(m_listRecords);
+    case ReplyEnd::BadHeader:
+        return QStringLiteral("The host sent a reply that does not start with a length. The "
+                              "list ends there and the connection will be renewed.");
+    case ReplyEnd::Closed:
+        return QStringLiteral("The host closed the connection in the middle of a list.");
+    case ReplyEnd::Record:
+    case ReplyEnd::EndOfList:
+    case ReplyEnd::NotConnected:
+    case ReplyEnd::TimedOut:
+        break;
+    }
+    return QString();
+}
+
+bool TConsoleProtocol::Resync()
+{
+    m_outOfStep = false;
+    m_listActive = false;
+    m_deadlineTimer->stop();
+    // No Quit: the host's side of this exchange is unknown, and a close is
+    // what the Configure command does as well.
+    m_socket.Disconnect();
+    if (m_socket.State() == hsConnected)
+        return false; // the release failed and was reported
+    // Bytes of the old connection must never be read as the logon reply.
+    m_socket.ClearBuffer();
+    return Logon();
+}
+
+QString TConsoleProtocol::ResyncNotice()
+{
+    return QStringLiteral("The connection was renewed after the host fell out of step.");
 }

@@ -36,6 +36,13 @@ CtlSession::CtlSession(const ConnectionSettings& settings, std::optional<int> ti
         Report(QStringLiteral("WINSOCK error: %1\n%2").arg(error).arg(msg));
     };
     m_protocol.ShowMessage = [this](const QString& text) { Report(text); };
+    if (m_timeout) {
+        // The operator's wait instead of the console's 10 s; a list gets at
+        // least that long as a whole too.
+        m_protocol.ReplyTimeout = *m_timeout;
+        m_protocol.ListDeadlineMs =
+            qint64(std::max(TConsoleProtocol::ListDeadlineSeconds, *m_timeout)) * 1000;
+    }
 }
 
 CtlSession::~CtlSession()
@@ -101,39 +108,9 @@ int CtlSession::Send(std::string_view letter, std::optional<QByteArray> argument
 
 int CtlSession::ReadReply(QByteArray& body, TConsoleProtocol::ReplyEnd& end)
 {
-    using End = TConsoleProtocol::ReplyEnd;
-    if (!m_timeout) {
-        const int n = m_protocol.ReadReply(body);
-        end = m_protocol.LastReplyEnd();
-        return n;
-    }
-    // The console's reading with the operator's wait instead of its 10 s.
-    if (m_socket.State() != hsConnected) {
-        end = End::NotConnected;
-        return 0;
-    }
-    m_socket.ReadTimeout = *m_timeout;
-    QByteArray header;
-    if (m_socket.ReadExact(Wire::HeaderLength, header) != Wire::HeaderLength) {
-        end = m_socket.State() == hsConnected ? End::TimedOut : End::Closed;
-        return 0;
-    }
-    const std::optional<int> length = Wire::ParseHeader(header.left(Wire::HeaderLength));
-    if (!length) {
-        end = End::BadHeader;
-        return 0;
-    }
-    if (*length <= 0) {
-        end = End::EndOfList;
-        return 0;
-    }
-    if (m_socket.ReadExact(*length, body) != *length) {
-        end = m_socket.State() == hsConnected ? End::TimedOut : End::Closed;
-        return 0;
-    }
-    body.truncate(*length);
-    end = End::Record;
-    return *length;
+    const int n = m_protocol.ReadReply(body);
+    end = m_protocol.LastReplyEnd();
+    return n;
 }
 
 int CtlSession::ReadList(Wire::RecordKind expected,
@@ -145,16 +122,12 @@ int CtlSession::ReadList(Wire::RecordKind expected,
     int notShown = 0;
     End end = End::EndOfList;
     const int errorsBefore = m_networkErrors;
+    m_protocol.BeginList();
     for (;;) {
         QByteArray body;
         if (ReadReply(body, end) <= 0)
             break;
         ++records;
-        if (records > MaxListRecords) {
-            Report(QStringLiteral("the list goes on past %1 records; reading stopped")
-                       .arg(MaxListRecords));
-            return status != 0 ? status : 6;
-        }
         if (status != 0) {
             ++notShown;
             continue;
@@ -187,6 +160,15 @@ int CtlSession::ReadList(Wire::RecordKind expected,
         return status;
     case End::BadHeader:
         Report(QStringLiteral("a reply header that is not a length; the list ends here"));
+        return status != 0 ? status : 6;
+    case End::TooManyRecords:
+        Report(QStringLiteral("the list goes on past %1 records; reading stopped")
+                   .arg(m_protocol.ListRecordCap));
+        return status != 0 ? status : 6;
+    case End::ListDeadline:
+        Report(QStringLiteral("the list took longer than %1 s; reading stopped after %2 records")
+                   .arg(m_protocol.ListDeadlineMs / 1000.0)
+                   .arg(records));
         return status != 0 ? status : 6;
     case End::TimedOut:
         // The socket has reported the time-out (10060) already.

@@ -20,7 +20,7 @@ class CtlSession
 {
 public:
     // Most records one list may hold; past it the list is taken to be endless.
-    static constexpr int MaxListRecords = 1'000'000;
+    static constexpr int MaxListRecords = TConsoleProtocol::MaxListRecords;
 
     using ErrorLine = std::function<void(const QString& text)>;
 
@@ -44,9 +44,10 @@ public:
     // Reads one list to its end, handing each record of the expected kind to
     // onRecord (whose views point into a body that lives only for the call).
     // Returns 0, 1 (network error or closed connection) or 6 (a record that
-    // cannot be split, a record of the other kind, a bad header, an endless
-    // list). After the first bad record the rest of the list is still read,
-    // so that the connection stays in step, but not handed on.
+    // cannot be split, a record of the other kind, a bad header, a list past
+    // the record cap or its deadline). After the first bad record the rest of
+    // the list is still read, so that the connection stays in step, but not
+    // handed on.
     int ReadList(Wire::RecordKind expected,
                  const std::function<void(const Wire::SplitResult&)>& onRecord);
 
