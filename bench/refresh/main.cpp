@@ -65,11 +65,12 @@ int main(int argc, char** argv)
                       QStringLiteral("N"), QStringLiteral("100000")});
     parser.addOption({QStringLiteral("runs"), QStringLiteral("Timed refreshes."),
                       QStringLiteral("N"), QStringLiteral("9")});
-    parser.addOption({QStringLiteral("hostsim"), QStringLiteral("Path of orvanite-hostsim."),
-                      QStringLiteral("PATH"),
-                      QCoreApplication::applicationDirPath() + QStringLiteral("/orvanite-hostsim")});
-    parser.addOption({QStringLiteral("in-process"),
-                      QStringLiteral("Run the simulator inside this program.")});
+    parser.addOption(
+        {QStringLiteral("hostsim"), QStringLiteral("Path of orvanite-hostsim."),
+         QStringLiteral("PATH"),
+         QCoreApplication::applicationDirPath() + QStringLiteral("/orvanite-hostsim")});
+    parser.addOption(
+        {QStringLiteral("in-process"), QStringLiteral("Run the simulator inside this program.")});
     parser.process(app);
     const int processes = parser.value(QStringLiteral("processes")).toInt();
     const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
@@ -151,8 +152,8 @@ int main(int argc, char** argv)
     const long peak = PeakRssKiB();
 
     QTextStream out(stdout);
-    out << "refresh of " << processes << " processes ("
-        << (inProcess ? "in-process" : "separate") << " hostsim, " << runs << " runs)\n";
+    out << "refresh of " << processes << " processes (" << (inProcess ? "in-process" : "separate")
+        << " hostsim, " << runs << " runs)\n";
     out << "  median " << QString::number(median, 'f', 1) << " ms, min "
         << QString::number(sorted.front(), 'f', 1) << " ms, max "
         << QString::number(sorted.back(), 'f', 1) << " ms\n";
@@ -161,11 +162,12 @@ int main(int argc, char** argv)
     QStringList each;
     for (double t : times)
         each.append(QString::number(t, 'f', 2));
-    out << "{\"benchmark\":\"refresh_processes\",\"processes\":" << processes
-        << ",\"hostsim\":\"" << (inProcess ? "in-process" : "separate") << "\",\"runs\":" << runs
+    out << "{\"benchmark\":\"refresh_processes\",\"processes\":" << processes << ",\"hostsim\":\""
+        << (inProcess ? "in-process" : "separate") << "\",\"runs\":" << runs
         << ",\"median_ms\":" << QString::number(median, 'f', 2) << ",\"runs_ms\":["
-        << each.join(QLatin1Char(',')) << "],\"peak_rss_mib\":"
-        << QString::number(peak / 1024.0, 'f', 1) << ",\"goal_ms\":100,\"goal_rss_mib\":150}\n";
+        << each.join(QLatin1Char(','))
+        << "],\"peak_rss_mib\":" << QString::number(peak / 1024.0, 'f', 1)
+        << ",\"goal_ms\":100,\"goal_rss_mib\":150}\n";
     out.flush();
 
     form.close();

@@ -2,6 +2,7 @@
 
 #include "Add_Serv.h"
 #include "AppErrors.h"
+#include "CpuTimeFormat.h"
 #include "EventLog.h"
 #include "HostSocket.h"
 #include "Proc_Pri.h"
@@ -798,7 +799,8 @@ void TMainAppForm::AddRecordRow(const QByteArray& body)
     ProcessArray->SetCell(1, r, view(f.Pin));
     ProcessArray->SetCell(2, r, view(f.Program));
     ProcessArray->SetCell(3, r, view(f.User));
-    ProcessArray->SetCell(4, r, RecordDisplay::CpuTimeText(f.CpuMs, m_decimalSeparator));
+    char cpuText[CpuTimeFormat::Capacity];
+    ProcessArray->SetCell(4, r, CpuTimeFormat::Write(cpuText, f.CpuMs, m_decimalSeparator));
     if (f.Priority != 0) {
         if (ProcessArray->ColCount() < 6) {
             // The priority column and its button come with the first

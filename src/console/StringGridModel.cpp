@@ -79,7 +79,7 @@ QByteArrayView StringGridModel::Cell(int col, int row) const
     if (row == 0)
         return m_header[std::size_t(col)];
     const CellRef& ref = Ref(col, row);
-    return QByteArrayView(m_arena.constData() + ref.Offset, ref.Length);
+    return QByteArrayView(m_arena.data() + ref.Offset, ref.Length);
 }
 
 StringGridModel::CellRef StringGridModel::Store(QByteArrayView text)
@@ -87,7 +87,7 @@ StringGridModel::CellRef StringGridModel::Store(QByteArrayView text)
     if (text.isEmpty())
         return {};
     CellRef ref{std::uint32_t(m_arena.size()), std::uint32_t(text.size())};
-    m_arena.append(text.data(), text.size());
+    m_arena.append(text.data(), std::size_t(text.size()));
     m_liveBytes += text.size();
     return ref;
 }
@@ -126,15 +126,15 @@ void StringGridModel::CompactIfWasteful()
 {
     // Cells overwritten or cut off leave dead bytes behind; a table that was
     // reset to its empty row starts again from a small arena.
-    if (m_arena.size() < 4096 || m_liveBytes * 2 > m_arena.size())
+    if (m_arena.size() < 4096 || std::size_t(m_liveBytes) * 2 > m_arena.size())
         return;
-    QByteArray fresh;
-    fresh.reserve(m_liveBytes);
+    std::string fresh;
+    fresh.reserve(std::size_t(m_liveBytes));
     for (CellRef& ref : m_cells) {
         if (ref.Length == 0)
             continue;
         const std::uint32_t at = std::uint32_t(fresh.size());
-        fresh.append(m_arena.constData() + ref.Offset, ref.Length);
+        fresh.append(m_arena.data() + ref.Offset, ref.Length);
         ref.Offset = at;
     }
     m_arena = std::move(fresh);

@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The cells of one string grid, kept compactly as bytes: every cell text lives
@@ -65,6 +66,6 @@ private:
     bool m_publishQueued = false;
     std::vector<QByteArray> m_header;
     std::vector<CellRef> m_cells; // (m_rowCount - 1) x m_colCount
-    QByteArray m_arena;
+    std::string m_arena;          // appends are plain copies, with no detach checks
     qsizetype m_liveBytes = 0;
 };
