@@ -1,0 +1,84 @@
+// Measures the CPU seconds the process uses while THostSocket::ReadExact waits
+// out its whole time-out for a reply that never comes: the simulated host
+// (in process) accepts the connection and stays silent. A waiting read must
+// sleep in the event loop, not poll. Prints one line for people and one JSON
+// line for the report.
+#include "HostSim.h"
+#include "HostSocket.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The goal: a wait of ten seconds and more costs less than this.
+constexpr double GoalCpuSeconds = 0.05;
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The console's wait for a reply; the socket gives up after one second more.
+    int timeout = 10;
+    if (argc > 1)
+        timeout = std::atoi(argv[1]);
+
+    HostSim sim;
+    sim.Faults.Silent = true;
+    if (!sim.listen()) {
+        std::fprintf(stderr, "cannot listen: %s\n", qPrintable(sim.errorString()));
+        return 1;
+    }
+    THostSocket socket;
+    int reported = 0;
+    socket.OnError = [&reported](THostSocket*, int error, const QString&) { reported = error; };
+    socket.HostAddress = "127.0.0.1";
+    socket.Port = QByteArray::number(sim.serverPort());
+    socket.Connect();
+    if (socket.State() != hsConnected) {
+        std::fprintf(stderr, "no connection (error %d)\n", reported);
+        return 1;
+    }
+    // Let the simulator take the connection in before the clock starts.
+    QCoreApplication::processEvents();
+
+    socket.ReadTimeout = timeout;
+    QByteArray reply;
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    const int n = socket.ReadExact(4, reply);
+    const double waited = double(clock.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+    if (n != 0 || reported != 10060) {
+        std::fprintf(stderr, "the read did not time out (result %d, error %d)\n", n, reported);
+        return 1;
+    }
+
+    QTextStream out(stdout);
+    out << "waiting read of " << QString::number(waited, 'f', 2) << " s (ReadTimeout " << timeout
+        << "): " << QString::number(cpu, 'f', 4) << " CPU seconds, goal under " << GoalCpuSeconds
+        << "\n";
+    out << "{\"benchmark\":\"wait_cpu\",\"read_timeout_s\":" << timeout
+        << ",\"waited_s\":" << QString::number(waited, 'f', 3)
+        << ",\"cpu_s\":" << QString::number(cpu, 'f', 4) << ",\"goal_cpu_s\":" << GoalCpuSeconds
+        << "}\n";
+    out.flush();
+    socket.Disconnect();
+    return 0;
+}
