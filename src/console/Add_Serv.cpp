@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -30,7 +31,12 @@ QLabel* RightLabel(QWidget* parent, const char* text, int left, int top, int wid
 {
     auto* label = new QLabel(QString::fromLatin1(text), parent);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setGeometry(left, top, width, 13);
+    // The labels keep their right edge; a font wider than the design one
+    // makes them grow to the left instead of cutting the text.
+    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2;
+    const int right = left + width;
+    const int shown = std::max(width, needed);
+    label->setGeometry(std::max(0, right - shown), top, shown, 13);
     return label;
 }
 

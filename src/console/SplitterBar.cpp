@@ -1,16 +1,19 @@
 #include "SplitterBar.h"
 
 #include <QMouseEvent>
-#include <QPalette>
+#include <QPainter>
 
 SplitterBar::SplitterBar(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Splitter1"));
     setCursor(Qt::SizeVerCursor);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(128, 0, 128)); // purple
-    setPalette(palette);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void SplitterBar::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(128, 0, 128)); // purple
 }
 
 void SplitterBar::mousePressEvent(QMouseEvent* event)
