@@ -121,7 +121,14 @@ int main(int argc, char** argv)
                                QString::fromLatin1(form.ProcessArray->Cell(2, row)));
     processPri.Label3->setText(QStringLiteral("User: ") +
                                QString::fromLatin1(form.ProcessArray->Cell(3, row)));
-    processPri.rbDS->setChecked(true);
+    // Preselected from the row's queue, as the Change Priority command does.
+    const QByteArray queue = form.ProcessArray->CellText(5, row);
+    if (queue == "CS")
+        processPri.rbCS->setChecked(true);
+    else if (queue == "ES")
+        processPri.rbES->setChecked(true);
+    else
+        processPri.rbDS->setChecked(true);
     processPri.show();
     Settle();
     ok = Save(&processPri, folder, "process-priority.png") && ok;
