@@ -34,6 +34,8 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 const QString ProductTitle = QStringLiteral("Orvanite Server Console");
@@ -510,6 +512,8 @@ void TMainAppForm::ConnectAndLogon()
     if (m_closing)
         return;
     SetBusy(true);
+    // A new connection: what was noted about the old one no longer applies.
+    m_notices.clear();
     m_socket->HostAddress = Settings.HostAddress;
     m_socket->Port = QByteArray::number(Settings.Port);
     const QByteArray* fields[7] = {
@@ -633,14 +637,47 @@ void TMainAppForm::ResetSkipReport()
 
 void TMainAppForm::ReportSkipped()
 {
-    if (m_skipped == 0) {
-        ShowStatus(QString());
+    QStringList lines = std::exchange(m_notices, QStringList());
+    if (m_skipped == 1)
+        lines.append(QStringLiteral("1 record skipped: %1").arg(m_firstSkipReason));
+    else if (m_skipped > 1)
+        lines.append(QStringLiteral("%1 records skipped, the first: %2")
+                         .arg(m_skipped)
+                         .arg(m_firstSkipReason));
+    ShowStatus(lines.join(QLatin1Char(' ')));
+}
+
+void TMainAppForm::StayInStep()
+{
+    if (m_closing || !m_protocol->OutOfStep())
         return;
+    // The protocol has no request ids: after a lost, late or cut-short reply
+    // the next reply read could answer an earlier request. A fresh logon on
+    // the same settings is the only way back; the request that went unanswered
+    // is not sent again (it may have changed the host already).
+    if (m_protocol->Resync()) {
+        m_notices.append(TConsoleProtocol::ResyncNotice());
+    } else if (!m_closing) {
+        // The socket and the logon have said why. A refused logon leaves the
+        // connection open but not logged on: end it as a refused first logon
+        // is ended, so that no request goes to a host that would ignore it.
+        // The tables stay empty until the operator connects again.
+        if (Connected()) {
+            SendRequest(Wire::Quit);
+            m_socket->Disconnect();
+        }
+        m_notices.append(QStringLiteral("The connection could not be renewed; use File, "
+                                        "Configure to connect again."));
     }
-    ShowStatus(m_skipped == 1 ? QStringLiteral("1 record skipped: %1").arg(m_firstSkipReason)
-                              : QStringLiteral("%1 records skipped, the first: %2")
-                                    .arg(m_skipped)
-                                    .arg(m_firstSkipReason));
+}
+
+void TMainAppForm::NoteListEnd()
+{
+    // Reported once per list, in the status label: a box for every timer tick
+    // would stack up while the host misbehaves. A time-out has had its own box.
+    const QString message = m_protocol->LastReplyMessage();
+    if (!message.isEmpty() && !m_notices.contains(message))
+        m_notices.append(message);
 }
 
 void TMainAppForm::ShowStatus(const QString& text)
@@ -679,6 +716,9 @@ int TMainAppForm::RestoreRow(StringGrid* grid, int col, const QByteArray& pin, i
 
 void TMainAppForm::RefreshListeners()
 {
+    // Renewed before the tables are emptied: the old rows stay in sight while
+    // the logon runs.
+    StayInStep();
     SelectedProcessRow = ProcessArray->Row();
     SelectedListenerRow = ListenerArray->Row();
     if (const QByteArray pin = ListenerArray->CellText(0, SelectedListenerRow); !pin.isEmpty())
@@ -701,9 +741,11 @@ void TMainAppForm::RefreshListeners()
         return;
 
     SendRequest(Wire::GetListeners);
+    m_protocol->BeginList();
     QByteArray body;
     while (ReadReply(body) > 0)
         AddRecordRow(body);
+    NoteListEnd();
 
     SelectedProcessRow =
         RestoreRow(ProcessArray, 1, m_processPin, m_foundProcessRow, SelectedProcessRow);
@@ -716,6 +758,7 @@ void TMainAppForm::RefreshListeners()
 
 void TMainAppForm::RefreshProcesses()
 {
+    StayInStep();
     SelectedProcessRow = ProcessArray->Row();
     if (const QByteArray pin = ProcessArray->CellText(1, SelectedProcessRow); !pin.isEmpty())
         m_processPin = pin;
@@ -741,6 +784,7 @@ void TMainAppForm::RefreshProcesses()
         return;
     }
     m_protocol->SendCommand(Wire::GetProcesses, pin);
+    m_protocol->BeginList();
     GroupBox2->setTitle(QStringLiteral("User Processes for (%1:%2:%3:%4)")
                             .arg(Latin1(pin), Latin1(ListenerArray->Cell(1, SelectedListenerRow)),
                                  Latin1(ListenerArray->Cell(2, SelectedListenerRow)),
@@ -750,6 +794,7 @@ void TMainAppForm::RefreshProcesses()
     QByteArray body;
     while (ReadReply(body) > 0)
         AddRecordRow(body);
+    NoteListEnd();
 
     SelectedProcessRow =
         RestoreRow(ProcessArray, 1, m_processPin, m_foundProcessRow, SelectedProcessRow);
@@ -901,6 +946,7 @@ void TMainAppForm::btnStartListenerClick()
             const qsizetype dash = text.indexOf('-');
             const QByteArray product =
                 dash < 0 ? text : text.left(std::max<qsizetype>(0, dash - 1));
+            StayInStep();
             m_protocol->SendCommand(
                 Wire::StartListener,
                 Wire::StartListenerArgument(product, Bytes(AddListener->edPort->text()),
@@ -926,8 +972,10 @@ void TMainAppForm::btnKillListenerClick()
             Latin1(ListenerArray->Cell(3, row)) + QLatin1Char('\r') +
             Latin1(ListenerArray->Cell(1, row)) + QLatin1Char('\r') +
             Latin1(ListenerArray->Cell(2, row));
-        if (m_deps.Prompts->Confirm(text))
+        if (m_deps.Prompts->Confirm(text)) {
+            StayInStep();
             m_protocol->SendCommand(Wire::Kill, Wire::KillListenerArgument(pin));
+        }
         CommandTail();
     });
 }
@@ -946,8 +994,10 @@ void TMainAppForm::btnKillProcessClick()
             QStringLiteral("This will abort the user connected to this process!\rKill Process:") +
             Latin1(pin) + QLatin1Char('\r') + Latin1(ProcessArray->Cell(2, row)) +
             QLatin1Char('\r') + Latin1(ProcessArray->Cell(3, row));
-        if (m_deps.Prompts->Confirm(text))
+        if (m_deps.Prompts->Confirm(text)) {
+            StayInStep();
             m_protocol->SendCommand(Wire::Kill, Wire::KillProcessArgument(mainPin, pin));
+        }
         CommandTail();
     });
 }
@@ -974,9 +1024,11 @@ void TMainAppForm::BtnChangePriClick()
             ProcessPri->rbDS->setChecked(true);
         else if (queue == "ES")
             ProcessPri->rbES->setChecked(true);
-        if (m_deps.Prompts->RunDialog(*ProcessPri) == QDialog::Accepted)
+        if (m_deps.Prompts->RunDialog(*ProcessPri) == QDialog::Accepted) {
+            StayInStep();
             m_protocol->SendCommand(Wire::SetPriority,
                                     Wire::SetPriorityArgument(pin, ProcessPri->CheckedCode()));
+        }
         CommandTail();
     });
 }
@@ -992,6 +1044,7 @@ void TMainAppForm::menuShutdownJobClick()
         }
         if (m_deps.Prompts->Confirm(
                 QStringLiteral("WARNING: This will abort all users!\rAre you sure?"))) {
+            StayInStep();
             m_protocol->SendCommand(Wire::ShutdownJob);
             close();
         }

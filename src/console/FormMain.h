@@ -45,10 +45,10 @@ public:
 // Everything the main window needs from outside, handed over at creation.
 struct MainFormDeps
 {
-    IPrompts* Prompts = nullptr;     // required
-    IEventLog* EventLog = nullptr;   // required
-    QStringList Arguments;           // command-line arguments, without the program name
-    QString ProgramPath;             // full path of the program's own file
+    IPrompts* Prompts = nullptr;   // required
+    IEventLog* EventLog = nullptr; // required
+    QStringList Arguments;         // command-line arguments, without the program name
+    QString ProgramPath;           // full path of the program's own file
 };
 
 // The main window: connection control and busy state, the listener and process
@@ -111,7 +111,8 @@ public:
     QTimer* Timer1 = nullptr;
     QFileDialog* dlgOpen = nullptr;
     QFileDialog* dlgSave = nullptr;
-    QLabel* StatusLine = nullptr; // right of the buttons: what the last refresh skipped
+    QLabel* StatusLine =
+        nullptr; // right of the buttons: renewed connection, cut lists, skipped records
 
     // --- Connection control ---------------------------------------------------
     void FormCreate();
@@ -191,7 +192,12 @@ private:
     std::unique_ptr<TConsoleProtocol> m_protocol;
 
     // What a waiting piece of work is, so that repeats can be merged.
-    enum class HostWork { Refresh, ListenerClick, Command };
+    enum class HostWork
+    {
+        Refresh,
+        ListenerClick,
+        Command
+    };
     struct PendingWork
     {
         HostWork Kind;
@@ -213,6 +219,11 @@ private:
     void CommandTail();
     void ResetSkipReport();
     void ReportSkipped();
+    // Before an exchange: a connection that fell out of step with the host is
+    // renewed (nothing is resent) and the operator is told once.
+    void StayInStep();
+    // After a list: why it ended early, when the socket has not said so itself.
+    void NoteListEnd();
     // Puts the current row back on pin (the cell in column col), or, when
     // that PIN is gone, on the remembered row number if the table is long
     // enough; returns the row that is current afterwards.
@@ -241,6 +252,10 @@ private:
     // Records of the last refresh that could not be placed.
     int m_skipped = 0;
     QString m_firstSkipReason;
+    // Lines for the status label gathered since it was last written: renewed
+    // connections and lists that ended early. Shown together with the skipped
+    // records when the refresh ends, then dropped.
+    QStringList m_notices;
 
     int m_listenerBoxHeight = 169;
 };
