@@ -160,15 +160,14 @@ goal_rows("refresh", "bench-refresh", [
      "median_ms", "< %g ms", "%.1f ms", 100),
     ("End-to-end refresh, peak resident memory", "peak_rss_mib", "< %g MiB", "%.1f MiB", 150),
 ])
-startup = json_line("startup") if ran("startup") else None
-if startup:
-    fields = [(k, v) for k, v in startup.items() if isinstance(v, (int, float)) and not k.startswith("goal_")]
-    for k, v in fields:
-        goals = [g for gk, g in startup.items() if gk.startswith("goal_") and (k == gk[5:] or k.endswith("_" + gk[5:]))]
-        row("Start-up to a filled table on a 10-listener host: " + k, str(v),
-            "< %g" % goals[0] if goals else "—", (v < goals[0]) if goals else None, "bench-startup")
-else:
-    absent("startup", "bench-startup", [("Start-up to a filled table on a 10-listener host", "—")])
+# Start-up: the main window created as the program entry does, in a fresh
+# process, and the orvanite-console program itself (see bench/startup).
+goal_rows("startup", "bench-startup", [
+    ("Start-up to a filled listener table on a 10-listener host (fresh process, main window as the program entry creates it), median",
+     "startup_ms", "< %g ms", "%.1f ms", 1000),
+    ("Start-up of orvanite-console with a configuration file until it asks for processes (listener table filled), median",
+     "program_startup_ms", "< %g ms", "%.1f ms", 1000),
+])
 
 # The machine.
 def cpu_model():

@@ -1,0 +1,281 @@
+// Times the console's start-up: from the start of a program until its
+// listener table holds the host's 10 listeners, against orvanite-hostsim
+// (--processes 100 --listeners 10) and a configuration file naming it.
+//
+// Two figures, each the median of several fresh processes:
+//  - window: this program, re-run as a child, creates the five windows as the
+//    program entry does (main window with the configuration file as its
+//    argument, About box, Configure, Change Priority and Add New Listener
+//    dialogs), shows the main window and stops the clock when the first
+//    ConnectAndLogon has filled ListenerArray (its "KELD32 002" progress
+//    caption, which follows the listener refresh). Messages are printed and
+//    the event-log entries dropped instead of going to the system.
+//  - program: the real orvanite-console started with the configuration file;
+//    the clock stops when the simulator logs the process request, which the
+//    console sends only once the listener list has been read into the table.
+// The clock starts just before the process is started (CLOCK_MONOTONIC, which
+// is the same in every process). Prints both, then one JSON line.
+
+#include "About.h"
+#include "Add_Serv.h"
+#include "ConfigFile.h"
+#include "Configur.h"
+#include "EventLog.h"
+#include "FormMain.h"
+#include "Proc_Pri.h"
+#include "Prompts.h"
+#include "StringGrid.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int Listeners = 10;
+
+qint64 MonotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// Nothing modal may stop a benchmark: messages are printed.
+class PrintingPrompts : public IPrompts
+{
+public:
+    void ShowMessage(const QString& text) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    bool Confirm(const QString&) override { return false; }
+    int RunDialog(QDialog&) override { return 0; }
+    QString ChooseOpenFile(const FileDialogSetup&) override { return {}; }
+    QString ChooseSaveFile(const FileDialogSetup&) override { return {}; }
+};
+
+class NoEventLog : public IEventLog
+{
+public:
+    void Report(const QString&, std::uint16_t, std::uint16_t, std::uint32_t) override {}
+};
+
+// The child: the windows as the program entry makes them, timed from the
+// parent's clock reading t0 until the listener table is filled.
+int RunChild(QApplication& app, const QString& config, qint64 t0)
+{
+    QApplication::setApplicationName(QStringLiteral("Orvanite Server Console"));
+    const QString programPath = QCoreApplication::applicationFilePath();
+    PrintingPrompts prompts;
+    NoEventLog log;
+    MainFormDeps deps;
+    deps.Prompts = &prompts;
+    deps.EventLog = &log;
+    deps.Arguments = QStringList{config};
+    deps.ProgramPath = programPath;
+
+    TMainAppForm mainForm(deps);
+    auto* aboutBox = new TAboutBox(programPath, &mainForm);
+    mainForm.AboutBox = aboutBox;
+    mainForm.ConfigureDlg = new TConfigureDlg(&mainForm);
+    mainForm.ProcessPri = new TProcessPri(&mainForm);
+    mainForm.AddListener = new TAddListener(&mainForm);
+    aboutBox->SetCountdown(3000);
+    aboutBox->Version->setText(QStringLiteral("Version: 2.0 32-bit"));
+    mainForm.setWindowTitle(QStringLiteral("Orvanite Server Console 32-bit"));
+
+    std::optional<qint64> filled;
+    int rows = 0;
+    QObject::connect(&mainForm, &QWidget::windowTitleChanged, &app, [&](const QString& title) {
+        // The listener refresh of the first ConnectAndLogon has just ended.
+        if (!filled && title == QStringLiteral("KELD32 002")) {
+            filled = MonotonicNs();
+            rows = mainForm.ListenerArray->RowCount() - 1;
+        }
+    });
+    mainForm.show();
+    QElapsedTimer guard;
+    guard.start();
+    while (!filled || mainForm.IsExchanging()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (guard.elapsed() > 30000 || mainForm.IsClosing()) {
+            std::fprintf(stderr, "the listener table was not filled\n");
+            return 1;
+        }
+    }
+    if (rows != Listeners) {
+        std::fprintf(stderr, "expected %d listener rows, got %d\n", Listeners, rows);
+        return 1;
+    }
+    std::printf("filled_ms %.3f\n", double(*filled - t0) / 1e6);
+    std::fflush(stdout);
+    mainForm.close();
+    return 0;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+QString Join(const std::vector<double>& values)
+{
+    QStringList texts;
+    for (double v : values)
+        texts.append(QString::number(v, 'f', 1));
+    return texts.join(QLatin1Char(','));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("runs"), QStringLiteral("Start-ups timed of each kind."),
+                      QStringLiteral("N"), QStringLiteral("7")});
+    parser.addOption({QStringLiteral("bin"),
+                      QStringLiteral("Folder of orvanite-hostsim and "
+                                     "orvanite-console."),
+                      QStringLiteral("DIR"), QCoreApplication::applicationDirPath()});
+    parser.addOption({QStringLiteral("child"),
+                      QStringLiteral("(internal) Run one timed start-up "
+                                     "with this configuration file."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("t0"), QStringLiteral("(internal) Start of the clock."),
+                      QStringLiteral("NS")});
+    parser.process(app);
+    if (parser.isSet(QStringLiteral("child")))
+        return RunChild(app, parser.value(QStringLiteral("child")),
+                        parser.value(QStringLiteral("t0")).toLongLong());
+
+    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    const QString bin = parser.value(QStringLiteral("bin"));
+
+    // The simulator, as its own program.
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::MergedChannels); // its log comes on stderr
+    sim.start(bin + QStringLiteral("/orvanite-hostsim"),
+              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--processes"),
+               QStringLiteral("100"), QStringLiteral("--listeners"), QString::number(Listeners)});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(10000)) {
+        std::fprintf(stderr, "orvanite-hostsim did not start\n");
+        return 1;
+    }
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)"))
+            .match(QString::fromLatin1(sim.readLine()));
+    if (!m.hasMatch()) {
+        std::fprintf(stderr, "orvanite-hostsim: unexpected first line\n");
+        return 1;
+    }
+
+    // The configuration file the console is started with.
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("bench.hcf"));
+    ConnectionSettings settings;
+    settings.HostAddress = "127.0.0.1";
+    settings.Port = quint16(m.captured(1).toUInt());
+    settings.RefreshInterval = 60000;
+    std::mt19937 rng(1);
+    if (const QString error = SaveConfigFile(config, settings, rng); !error.isEmpty()) {
+        std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(config), qPrintable(error));
+        return 1;
+    }
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+    std::vector<double> window;
+    std::vector<double> program;
+    for (int i = 0; i < runs; ++i) {
+        // The windows in a fresh process of this program.
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const qint64 t0 = MonotonicNs();
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--child"), config, QStringLiteral("--t0"), QString::number(t0)});
+        if (!child.waitForFinished(60000) || child.exitCode() != 0) {
+            std::fprintf(stderr, "run %d: the timed start-up failed\n", i);
+            return 1;
+        }
+        const QString out = QString::fromLatin1(child.readAllStandardOutput());
+        const QRegularExpressionMatch filled =
+            QRegularExpression(QStringLiteral("filled_ms ([0-9.]+)")).match(out);
+        if (!filled.hasMatch()) {
+            std::fprintf(stderr, "run %d: no time reported\n", i);
+            return 1;
+        }
+        window.push_back(filled.captured(1).toDouble());
+
+        // The program itself; the simulator's log tells when the listener
+        // list has been read.
+        sim.waitForReadyRead(50);
+        sim.readAll();
+        QProcess console;
+        console.setProcessEnvironment(env);
+        console.setStandardOutputFile(QProcess::nullDevice());
+        console.setStandardErrorFile(QProcess::nullDevice());
+        const qint64 p0 = MonotonicNs();
+        console.start(bin + QStringLiteral("/orvanite-console"), {config});
+        QByteArray log;
+        std::optional<qint64> asked;
+        QElapsedTimer guard;
+        guard.start();
+        while (!asked && guard.elapsed() < 30000) {
+            if (!sim.waitForReadyRead(5000))
+                continue;
+            log += sim.readAll();
+            if (log.contains(" request H")) {
+                asked = MonotonicNs();
+                break;
+            }
+        }
+        console.terminate();
+        if (!console.waitForFinished(5000)) {
+            console.kill();
+            console.waitForFinished(5000);
+        }
+        if (!asked) {
+            std::fprintf(stderr, "run %d: orvanite-console never asked for processes\n", i);
+            return 1;
+        }
+        program.push_back(double(*asked - p0) / 1e6);
+    }
+    sim.terminate();
+    sim.waitForFinished(5000);
+
+    const double windowMedian = Median(window);
+    const double programMedian = Median(program);
+    QTextStream out(stdout);
+    out << "start-up to a filled listener table, " << Listeners << " listeners, " << runs
+        << " runs each\n";
+    out << "  main window created as the program entry does: median "
+        << QString::number(windowMedian, 'f', 1) << " ms (" << Join(window) << ")\n";
+    out << "  orvanite-console with a configuration file:    median "
+        << QString::number(programMedian, 'f', 1) << " ms (" << Join(program) << ")\n";
+    out << "{\"benchmark\":\"startup\",\"listeners\":" << Listeners << ",\"runs\":" << runs
+        << ",\"startup_ms\":" << QString::number(windowMedian, 'f', 1) << ",\"runs_ms\":["
+        << Join(window) << "],\"program_startup_ms\":" << QString::number(programMedian, 'f', 1)
+        << ",\"program_runs_ms\":[" << Join(program) << "],\"goal_ms\":1000}\n";
+    return 0;
+}
