@@ -125,19 +125,23 @@ void StringGridModel::ClearRow(int row)
 void StringGridModel::CompactIfWasteful()
 {
     // Cells overwritten or cut off leave dead bytes behind; a table that was
-    // reset to its empty row starts again from a small arena.
+    // reset to its empty row drops them.
     if (m_arena.size() < 4096 || std::size_t(m_liveBytes) * 2 > m_arena.size())
         return;
-    std::string fresh;
-    fresh.reserve(std::size_t(m_liveBytes));
+    std::string live;
+    live.reserve(std::size_t(m_liveBytes));
     for (CellRef& ref : m_cells) {
         if (ref.Length == 0)
             continue;
-        const std::uint32_t at = std::uint32_t(fresh.size());
-        fresh.append(m_arena.data() + ref.Offset, ref.Length);
+        const std::uint32_t at = std::uint32_t(live.size());
+        live.append(m_arena.data() + ref.Offset, ref.Length);
         ref.Offset = at;
     }
-    m_arena = std::move(fresh);
+    // The arena keeps its allocation, as the cell vector does: a table is
+    // emptied by a refresh only to be filled again at once to about the same
+    // size, and growing the arena anew would copy it a score of times and
+    // touch fresh pages on every refresh.
+    m_arena.assign(live);
 }
 
 void StringGridModel::SchedulePublish()

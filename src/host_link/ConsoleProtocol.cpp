@@ -131,11 +131,13 @@ void TConsoleProtocol::BeginList()
 
 void TConsoleProtocol::DeadlineReached()
 {
-    // Only a wait inside ReadReply is cut short here; at any other moment the
-    // next ReadReply finds the deadline passed by itself.
-    if (!m_inReadReply || !m_listActive)
+    // At any other moment the next ReadReply ends the list; only a wait
+    // inside ReadReply is cut short here.
+    if (!m_listActive)
         return;
     m_deadlineHit = true;
+    if (!m_inReadReply)
+        return;
     // Closing is what ends the socket's wait at once, and quietly. The host
     // is still sending this list, so the connection is lost either way.
     m_socket.Disconnect();
@@ -173,11 +175,16 @@ int TConsoleProtocol::ReadReply(QByteArray& body)
         // Gone before the list's end: the rest of that list never comes.
         return EndReply(m_listActive ? ReplyEnd::Closed : ReplyEnd::NotConnected);
     }
-    body.clear();
+    // Emptied, not released: the caller's array is reused record after record.
+    body.resize(0);
     m_socket.ReadTimeout = ReplyTimeout;
     if (!m_listActive)
         BeginList();
-    if (m_listClock.elapsed() >= ListDeadlineMs)
+    // The deadline timer marks a deadline that passed while events ran. The
+    // clock is asked besides, for a deadline passed while the caller worked
+    // through records already received, but only every so many records: a
+    // clock read costs as much as splitting a record.
+    if (m_deadlineHit || (m_listRecords % 64 == 0 && m_listClock.elapsed() >= ListDeadlineMs))
         return EndReply(ReplyEnd::ListDeadline);
 
     m_inReadReply = true;
@@ -195,10 +202,11 @@ int TConsoleProtocol::ReadReply(QByteArray& body)
         return EndReply(m_socket.State() == hsConnected ? ReplyEnd::TimedOut : ReplyEnd::Closed);
     };
 
-    QByteArray header;
-    if (m_socket.ReadExact(Wire::HeaderLength, header) <= 0)
+    // The header is read into the body's array, which the body then replaces.
+    if (m_socket.ReadExact(Wire::HeaderLength, body) <= 0)
         return failed();
-    const std::optional<int> length = Wire::ParseHeader(header);
+    const std::optional<int> length = Wire::ParseHeader(body);
+    body.resize(0);
     if (!length) {
         // The header is consumed; the body stays until the next request
         // empties the buffer.

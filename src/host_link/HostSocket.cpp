@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -368,7 +369,9 @@ void THostSocket::HandleClose(int error)
 
 int THostSocket::ReadExact(int count, QByteArray& text)
 {
-    text.clear();
+    // Emptied, not released: a caller that reads record after record into
+    // the same array reuses its allocation.
+    text.resize(0);
     if (count <= 0)
         return 0;
     if (d->count() < count) {
@@ -407,7 +410,8 @@ int THostSocket::ReadExact(int count, QByteArray& text)
         if (d->count() < count)
             return 0;
     }
-    text = QByteArray(d->buf.constData() + d->offset, count);
+    text.resize(count);
+    std::memcpy(text.data(), d->buf.constData() + d->offset, std::size_t(count));
     d->offset += count;
     if (d->offset == d->buf.size()) {
         d->buf.resize(0);
