@@ -44,6 +44,11 @@ void StringGrid::SetCell(int col, int row, QByteArrayView text)
     m_model->SetCell(col, row, text);
 }
 
+void StringGrid::SetRowCells(int row, std::span<const QByteArrayView> texts)
+{
+    m_model->SetRowCells(row, texts);
+}
+
 void StringGrid::ClearRow(int row)
 {
     m_model->ClearRow(row);

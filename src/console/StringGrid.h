@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QTableView>
 
+#include <span>
+
 class StringGridModel;
 
 // The rectangle of selected cells, in grid coordinates (row 0 is the header).
@@ -34,6 +36,8 @@ public:
     QByteArrayView Cell(int col, int row) const;
     QByteArray CellText(int col, int row) const { return Cell(col, row).toByteArray(); }
     void SetCell(int col, int row, QByteArrayView text);
+    // The cells of one row from column 0 on, as SetCell on each in turn.
+    void SetRowCells(int row, std::span<const QByteArrayView> texts);
     void ClearRow(int row);
 
     int RowCount() const;

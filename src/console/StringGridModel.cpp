@@ -110,6 +110,26 @@ void StringGridModel::SetCell(int col, int row, QByteArrayView text)
     }
 }
 
+void StringGridModel::SetRowCells(int row, std::span<const QByteArrayView> texts)
+{
+    if (row <= 0 || row >= m_rowCount) {
+        // The header row (and any row outside the grid) the ordinary way.
+        for (std::size_t c = 0; c < texts.size(); ++c)
+            SetCell(int(c), row, texts[c]);
+        return;
+    }
+    const std::size_t count = std::min(texts.size(), std::size_t(m_colCount));
+    if (count == 0)
+        return;
+    CellRef* refs = &Ref(0, row);
+    for (std::size_t c = 0; c < count; ++c) {
+        m_liveBytes -= refs[c].Length;
+        refs[c] = Store(texts[c]);
+    }
+    if (row - 1 < m_published)
+        Q_EMIT dataChanged(index(row - 1, 0), index(row - 1, int(count) - 1), {Qt::DisplayRole});
+}
+
 void StringGridModel::ClearRow(int row)
 {
     if (row <= 0 || row >= m_rowCount)

@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ public:
     void SetColCount(int cols);
     QByteArrayView Cell(int col, int row) const;
     void SetCell(int col, int row, QByteArrayView text);
+    // Sets the cells of one row from column 0 on, as SetCell on each in turn
+    // would (texts past the last column are ignored), at the cost of one
+    // call: a list being read fills its rows this way.
+    void SetRowCells(int row, std::span<const QByteArrayView> texts);
     void ClearRow(int row);
     // Shows every row added so far to the views at once.
     void Publish();

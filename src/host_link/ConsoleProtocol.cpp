@@ -175,8 +175,12 @@ int TConsoleProtocol::ReadReply(QByteArray& body)
         // Gone before the list's end: the rest of that list never comes.
         return EndReply(m_listActive ? ReplyEnd::Closed : ReplyEnd::NotConnected);
     }
-    // Emptied, not released: the caller's array is reused record after record.
-    body.resize(0);
+    // The caller's array is reused record after record: it is emptied, not
+    // released, whenever no record comes (a failed read empties it itself).
+    auto noRecord = [this, &body](ReplyEnd end) {
+        body.resize(0);
+        return EndReply(end);
+    };
     m_socket.ReadTimeout = ReplyTimeout;
     if (!m_listActive)
         BeginList();
@@ -185,7 +189,7 @@ int TConsoleProtocol::ReadReply(QByteArray& body)
     // through records already received, but only every so many records: a
     // clock read costs as much as splitting a record.
     if (m_deadlineHit || (m_listRecords % 64 == 0 && m_listClock.elapsed() >= ListDeadlineMs))
-        return EndReply(ReplyEnd::ListDeadline);
+        return noRecord(ReplyEnd::ListDeadline);
 
     m_inReadReply = true;
     struct Leave
@@ -206,17 +210,16 @@ int TConsoleProtocol::ReadReply(QByteArray& body)
     if (m_socket.ReadExact(Wire::HeaderLength, body) <= 0)
         return failed();
     const std::optional<int> length = Wire::ParseHeader(body);
-    body.resize(0);
     if (!length) {
         // The header is consumed; the body stays until the next request
         // empties the buffer.
-        return EndReply(ReplyEnd::BadHeader);
+        return noRecord(ReplyEnd::BadHeader);
     }
     if (*length <= 0)
-        return EndReply(ReplyEnd::EndOfList);
+        return noRecord(ReplyEnd::EndOfList);
     // A list of exactly the cap still ends normally; one record more does not.
     if (m_listRecords >= ListRecordCap)
-        return EndReply(ReplyEnd::TooManyRecords);
+        return noRecord(ReplyEnd::TooManyRecords);
     const int n = m_socket.ReadExact(*length, body);
     if (n <= 0)
         return failed();

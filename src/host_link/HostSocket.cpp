@@ -369,12 +369,15 @@ void THostSocket::HandleClose(int error)
 
 int THostSocket::ReadExact(int count, QByteArray& text)
 {
-    // Emptied, not released: a caller that reads record after record into
-    // the same array reuses its allocation.
-    text.resize(0);
-    if (count <= 0)
+    // The text is emptied, not released, and only when the bytes are not
+    // all there yet: a caller that reads record after record into the same
+    // array reuses its allocation.
+    if (count <= 0) {
+        text.resize(0);
         return 0;
+    }
     if (d->count() < count) {
+        text.resize(0);
         QPointer<THostSocket> self(this);
         QElapsedTimer clock;
         clock.start();
