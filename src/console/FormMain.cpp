@@ -840,12 +840,11 @@ void TMainAppForm::AddRecordRow(const QByteArray& body)
     ++ProcessRows;
     ProcessArray->SetRowCount(ProcessRows);
     const int r = ProcessRows - 1;
-    ProcessArray->SetCell(0, r, view(f.MainPin));
-    ProcessArray->SetCell(1, r, view(f.Pin));
-    ProcessArray->SetCell(2, r, view(f.Program));
-    ProcessArray->SetCell(3, r, view(f.User));
     char cpuText[CpuTimeFormat::Capacity];
-    ProcessArray->SetCell(4, r, CpuTimeFormat::Write(cpuText, f.CpuMs, m_decimalSeparator));
+    // One call for the row's five cells: a list can hold 100,000 of them.
+    const QByteArrayView cells[] = {view(f.MainPin), view(f.Pin), view(f.Program), view(f.User),
+                                    CpuTimeFormat::Write(cpuText, f.CpuMs, m_decimalSeparator)};
+    ProcessArray->SetRowCells(r, cells);
     if (f.Priority != 0) {
         if (ProcessArray->ColCount() < 6) {
             // The priority column and its button come with the first
