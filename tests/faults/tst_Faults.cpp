@@ -274,17 +274,21 @@ void tst_Faults::listFault()
     if (target == Target::Listeners)
         f->Sim.Faults = spoilt;
     bool armed = true;
-    connect(&f->Sim, &HostSim::requestReceived, this, [&](const QByteArray& l, const QByteArray&) {
-        if (!armed)
-            return;
-        if (l == "G" && target == Target::Processes) {
-            f->Sim.Faults = spoilt;
-        } else if (l == letter) {
-            armed = false;
-            f->Sim.Faults = HostSimFaults();
-            f->Sim.Faults.SplitWrites = spoilt.SplitWrites;
-        }
-    });
+    // Tied to this function: the Quit of the window's destruction must not
+    // reach a handler whose captures are gone.
+    QObject scope;
+    connect(&f->Sim, &HostSim::requestReceived, &scope,
+            [&](const QByteArray& l, const QByteArray&) {
+                if (!armed)
+                    return;
+                if (l == "G" && target == Target::Processes) {
+                    f->Sim.Faults = spoilt;
+                } else if (l == letter) {
+                    armed = false;
+                    f->Sim.Faults = HostSimFaults();
+                    f->Sim.Faults.SplitWrites = spoilt.SplitWrites;
+                }
+            });
     const QList<QByteArray> listenersBefore = HostListenerPins();
     const QList<QByteArray> processesBefore = HostProcessPins("123");
 
