@@ -111,7 +111,9 @@ public:
     // Nothing is resent. Returns whether it is logged on again. On success
     // nothing is shown; on failure the socket's errors and Logon's message
     // are, as for any logon. Either way the connection is no longer out of
-    // step (a failed one is simply closed).
+    // step. As after any failed logon, a connection that the host answered
+    // with a refusal stays open, not logged on: the caller sends Quit and
+    // disconnects, as the main window does when a renewal fails.
     bool Resync();
     // The line to tell the operator once after a successful Resync.
     static QString ResyncNotice();
