@@ -198,6 +198,11 @@ QVariant StringGridModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
     const QByteArrayView text = Cell(index.column(), index.row() + 1);
+    // A host can send a field of thousands of characters; laying out all of
+    // it on every paint would stall the view. The cell keeps every byte (the
+    // commands read it); only what is shown is cut.
+    if (text.size() > MaxShownChars)
+        return QString::fromLatin1(text.first(MaxShownChars)) + QChar(0x2026);
     return QString::fromLatin1(text);
 }
 

@@ -24,6 +24,9 @@ class StringGridModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
+    // Most characters of one cell that the view shows; longer texts end in "…".
+    static constexpr qsizetype MaxShownChars = 256;
+
     explicit StringGridModel(QObject* parent = nullptr);
 
     // Grid operations (grid coordinates: column, row; row 0 is the header).

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void manyRowsUnderTester();
     void headerIsRowZero();
     void cpuTimeMatchesDisplayText();
+    void longCellIsShownCutButKeptWhole();
 };
 
 void tst_StringGrid::cellsAndOutside()
@@ -202,3 +203,16 @@ void tst_StringGrid::cpuTimeMatchesDisplayText()
 
 QTEST_MAIN(tst_StringGrid)
 #include "tst_StringGrid.moc"
+
+void tst_StringGrid::longCellIsShownCutButKeptWhole()
+{
+    StringGrid grid;
+    const QByteArray longText(10000, 'N');
+    grid.SetCell(2, 1, longText);
+    QApplication::processEvents();
+    // The commands read the whole cell; the view gets a bounded text.
+    QCOMPARE(grid.Cell(2, 1), QByteArrayView(longText));
+    const QString shown = grid.model()->data(grid.model()->index(0, 2)).toString();
+    QCOMPARE(shown.size(), StringGridModel::MaxShownChars + 1);
+    QVERIFY(shown.endsWith(QChar(0x2026)));
+}
