@@ -56,3 +56,18 @@ SilentListener::~SilentListener()
     if (m_fd >= 0)
         ::close(m_fd);
 }
+
+std::unique_ptr<TConsoleProtocol> MakeProtocol(THostSocket& socket, quint16 port,
+                                               QStringList& events)
+{
+    socket.HostAddress = "127.0.0.1";
+    socket.Port = QByteArray::number(port);
+    socket.LogonFields = {"MANAGER", "", "", "", "SYS", "", ""};
+    socket.LogonKind = 1;
+    socket.OnError = [&events](THostSocket*, int error, const QString& msg) {
+        events.append(QStringLiteral("%1 %2").arg(error).arg(msg));
+    };
+    auto protocol = std::make_unique<TConsoleProtocol>(socket);
+    protocol->ShowMessage = [&events](const QString& text) { events.append(text); };
+    return protocol;
+}

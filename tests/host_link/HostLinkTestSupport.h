@@ -1,10 +1,13 @@
 #pragma once
 
+#include "ConsoleProtocol.h"
 #include "HostSocket.h"
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <memory>
 #include <utility>
 
 // Records every error a THostSocket reports, in order, so a test can check
@@ -42,3 +45,10 @@ private:
     int m_filler = -1;
     int m_port = 0;
 };
+
+// Aims socket at a host on 127.0.0.1:port with the default logon (MANAGER /
+// SYS, kind 1) and returns a protocol over it. The socket's errors ("code
+// text") and the protocol's messages go to events, in the order they would
+// reach the operator.
+std::unique_ptr<TConsoleProtocol> MakeProtocol(THostSocket& socket, quint16 port,
+                                               QStringList& events);

@@ -65,16 +65,8 @@ void TstConsoleProtocol::init()
     sim = std::make_unique<HostSim>();
     QVERIFY2(sim->listen(), qPrintable(sim->errorString()));
     socket = std::make_unique<THostSocket>();
-    socket->HostAddress = "127.0.0.1";
-    socket->Port = QByteArray::number(sim->serverPort());
-    socket->LogonFields = {"MANAGER", "", "", "", "SYS", "", ""};
-    socket->LogonKind = 1;
     events.clear();
-    socket->OnError = [this](THostSocket*, int error, const QString& msg) {
-        events.append(u"%1 %2"_s.arg(error).arg(msg));
-    };
-    protocol = std::make_unique<TConsoleProtocol>(*socket);
-    protocol->ShowMessage = [this](const QString& text) { events.append(text); };
+    protocol = MakeProtocol(*socket, sim->serverPort(), events);
 }
 
 void TstConsoleProtocol::cleanup()

@@ -3,6 +3,7 @@
 // host's current one; lists that never end or trickle are cut off by the
 // record cap and the deadline. All against the simulator's fault flags.
 #include "ConsoleProtocol.h"
+#include "HostLinkTestSupport.h"
 #include "HostSim.h"
 #include "HostSocket.h"
 #include "Wire.h"
@@ -58,16 +59,8 @@ void TstResync::init()
     sim->Processes = {{"11", "11", "101", "PROG", "USER", 2500, 3, {}},
                       {"11", "11", "102", "PROG", "OTHER", 10, 0, {}}};
     socket = std::make_unique<THostSocket>();
-    socket->HostAddress = "127.0.0.1";
-    socket->Port = QByteArray::number(sim->serverPort());
-    socket->LogonFields = {"MANAGER", "", "", "", "SYS", "", ""};
-    socket->LogonKind = 1;
     events.clear();
-    socket->OnError = [this](THostSocket*, int error, const QString& msg) {
-        events.append(u"%1 %2"_s.arg(error).arg(msg));
-    };
-    protocol = std::make_unique<TConsoleProtocol>(*socket);
-    protocol->ShowMessage = [this](const QString& text) { events.append(text); };
+    protocol = MakeProtocol(*socket, sim->serverPort(), events);
 }
 
 void TstResync::cleanup()
