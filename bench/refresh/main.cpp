@@ -4,6 +4,7 @@
 // Prints the median wall time, each run and the peak resident memory, then
 // the same as one JSON line.
 
+#include "../common/BenchPrompts.h"
 #include "EventLog.h"
 #include "FormMain.h"
 #include "HostSim.h"
@@ -25,26 +26,6 @@
 #include <vector>
 
 namespace {
-
-// Nothing modal may stop a benchmark: messages are printed.
-class PrintingPrompts : public IPrompts
-{
-public:
-    void ShowMessage(const QString& text) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    bool Confirm(const QString&) override { return false; }
-    int RunDialog(QDialog&) override { return 0; }
-    QString ChooseOpenFile(const FileDialogSetup&) override { return {}; }
-    QString ChooseSaveFile(const FileDialogSetup&) override { return {}; }
-};
-
-class NoEventLog : public IEventLog
-{
-public:
-    void Report(const QString&, std::uint16_t, std::uint16_t, std::uint32_t) override {}
-};
 
 long PeakRssKiB()
 {

@@ -16,6 +16,7 @@
 // The clock starts just before the process is started (CLOCK_MONOTONIC, which
 // is the same in every process). Prints both, then one JSON line.
 
+#include "../common/BenchPrompts.h"
 #include "About.h"
 #include "Add_Serv.h"
 #include "ConfigFile.h"
@@ -53,26 +54,6 @@ qint64 MonotonicNs()
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
-
-// Nothing modal may stop a benchmark: messages are printed.
-class PrintingPrompts : public IPrompts
-{
-public:
-    void ShowMessage(const QString& text) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    bool Confirm(const QString&) override { return false; }
-    int RunDialog(QDialog&) override { return 0; }
-    QString ChooseOpenFile(const FileDialogSetup&) override { return {}; }
-    QString ChooseSaveFile(const FileDialogSetup&) override { return {}; }
-};
-
-class NoEventLog : public IEventLog
-{
-public:
-    void Report(const QString&, std::uint16_t, std::uint16_t, std::uint32_t) override {}
-};
 
 // The child: the windows as the program entry makes them, timed from the
 // parent's clock reading t0 until the listener table is filled.

@@ -111,3 +111,14 @@ QStringList L(std::initializer_list<const char*> items)
         list.append(QString::fromLatin1(item));
     return list;
 }
+
+void ConsoleFixture::UseStandardHost()
+{
+    Sim.Listeners = {Listener("123", "30002", "CNDSRVR", "8"),
+                     Listener("124", "30004", "VGDSRVR", "16", "050"),
+                     Listener("125", "30009", "ODDSRVR", "07", "00")};
+    Sim.Processes = {Process("123", "123", "201", "CNDUSER", "ALICE", 1500),
+                     Process("123", "123", "202", "CNDUSER", "BOB", 123456),
+                     Process("123", "", "203", "CNDUSER", "CAROL", 0),
+                     Process("124", "124", "301", "VGDUSER", "DAVE", 123456789)};
+}

@@ -57,6 +57,9 @@ struct ConsoleFixture
     ConsoleFixture();
     ~ConsoleFixture();
 
+    // Three listeners (products 8, 16 and an unknown "07") and four processes,
+    // one without a main PIN, with CPU times that exercise the display.
+    void UseStandardHost();
     // Creates the window on the simulator's port; show and wait for the tables.
     void Create();
     bool ShowAndConnect();

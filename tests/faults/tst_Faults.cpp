@@ -89,13 +89,7 @@ private:
 void tst_Faults::init()
 {
     f = std::make_unique<ConsoleFixture>();
-    f->Sim.Listeners = {Listener("123", "30002", "CNDSRVR", "8"),
-                        Listener("124", "30004", "VGDSRVR", "16", "050"),
-                        Listener("125", "30009", "ODDSRVR", "07", "00")};
-    f->Sim.Processes = {Process("123", "123", "201", "CNDUSER", "ALICE", 1500),
-                        Process("123", "123", "202", "CNDUSER", "BOB", 123456),
-                        Process("123", "", "203", "CNDUSER", "CAROL", 0),
-                        Process("124", "124", "301", "VGDUSER", "DAVE", 123456789)};
+    f->UseStandardHost();
     f->Create();
     // No tick may start an exchange of its own while a row runs.
     f->Form->Settings.RefreshInterval = 60000;
