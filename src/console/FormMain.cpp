@@ -2,7 +2,6 @@
 
 #include "Add_Serv.h"
 #include "AppErrors.h"
-#include "CpuTimeFormat.h"
 #include "EventLog.h"
 #include "HostSocket.h"
 #include "Proc_Pri.h"
@@ -840,10 +839,11 @@ void TMainAppForm::AddRecordRow(const QByteArray& body)
     ++ProcessRows;
     ProcessArray->SetRowCount(ProcessRows);
     const int r = ProcessRows - 1;
-    char cpuText[CpuTimeFormat::Capacity];
+    char cpuText[RecordDisplay::CpuTimeCapacity];
     // One call for the row's five cells: a list can hold 100,000 of them.
-    const QByteArrayView cells[] = {view(f.MainPin), view(f.Pin), view(f.Program), view(f.User),
-                                    CpuTimeFormat::Write(cpuText, f.CpuMs, m_decimalSeparator)};
+    const QByteArrayView cells[] = {
+        view(f.MainPin), view(f.Pin), view(f.Program), view(f.User),
+        RecordDisplay::WriteCpuTime(cpuText, f.CpuMs, m_decimalSeparator)};
     ProcessArray->SetRowCells(r, cells);
     if (f.Priority != 0) {
         if (ProcessArray->ColCount() < 6) {

@@ -1,7 +1,5 @@
 #include "RecordDisplay.h"
 
-#include <cstdio>
-
 namespace RecordDisplay {
 
 QByteArray ProductName(QByteArrayView productField, std::int32_t productNumber)
@@ -37,21 +35,39 @@ QByteArray UserLimitText(QByteArrayView userLimitField, std::int32_t userLimit)
     return userLimitField.toByteArray();
 }
 
-QByteArray CpuTimeText(std::int64_t cpuMs, char decimalSeparator)
+QByteArrayView WriteCpuTime(char (&buffer)[CpuTimeCapacity], std::int64_t cpuMs,
+                            char decimalSeparator)
 {
-    // Whole and fractional parts in integers: exact for every millisecond count,
-    // where a division in floating point could round the third decimal.
+    // Written from the right in integers (exact for every millisecond count,
+    // where a division in floating point could round the third decimal):
+    // three decimals, the separator, the seconds, the sign, then blanks up to
+    // eight characters.
     const bool negative = cpuMs < 0;
     const std::uint64_t magnitude =
         negative ? std::uint64_t(0) - std::uint64_t(cpuMs) : std::uint64_t(cpuMs);
-    char text[40];
-    const int n = std::snprintf(text, sizeof text, "%s%llu%c%03llu", negative ? "-" : "",
-                                static_cast<unsigned long long>(magnitude / 1000),
-                                decimalSeparator,
-                                static_cast<unsigned long long>(magnitude % 1000));
-    QByteArray result(n < 8 ? 8 - n : 0, ' ');
-    result.append(text, n);
-    return result;
+    int at = CpuTimeCapacity;
+    std::uint64_t millis = magnitude % 1000;
+    for (int i = 0; i < 3; ++i) {
+        buffer[--at] = char('0' + millis % 10);
+        millis /= 10;
+    }
+    buffer[--at] = decimalSeparator;
+    std::uint64_t seconds = magnitude / 1000;
+    do {
+        buffer[--at] = char('0' + seconds % 10);
+        seconds /= 10;
+    } while (seconds != 0);
+    if (negative)
+        buffer[--at] = '-';
+    while (CpuTimeCapacity - at < 8)
+        buffer[--at] = ' ';
+    return QByteArrayView(buffer + at, CpuTimeCapacity - at);
+}
+
+QByteArray CpuTimeText(std::int64_t cpuMs, char decimalSeparator)
+{
+    char buffer[CpuTimeCapacity];
+    return WriteCpuTime(buffer, cpuMs, decimalSeparator).toByteArray();
 }
 
 } // namespace RecordDisplay

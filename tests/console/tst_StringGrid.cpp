@@ -1,8 +1,6 @@
 // The string grid: cell storage, row and column counts, current cell and
 // selection rules, batched publication to the view, and the model contract.
 
-#include "CpuTimeFormat.h"
-#include "RecordDisplay.h"
 #include "StringGrid.h"
 #include "StringGridModel.h"
 
@@ -23,7 +21,6 @@ private Q_SLOTS:
     void rowsArePublishedInOneBatch();
     void manyRowsUnderTester();
     void headerIsRowZero();
-    void cpuTimeMatchesDisplayText();
     void longCellIsShownCutButKeptWhole();
 };
 
@@ -181,29 +178,6 @@ void tst_StringGrid::headerIsRowZero()
     QCOMPARE(grid.ColWidth(0), 48);
 }
 
-void tst_StringGrid::cpuTimeMatchesDisplayText()
-{
-    // The table's allocation-free CPU text is the shared display text, byte for byte.
-    const std::int64_t samples[] = {0,      1,          999,       1000,          1500,
-                                    123456, 9999999,    10000000,  123456789,     -1,
-                                    -1500,  -123456789, INT64_MAX, INT64_MIN + 1, INT64_MIN};
-    for (std::int64_t ms : samples) {
-        for (char separator : {'.', ','}) {
-            char buffer[CpuTimeFormat::Capacity];
-            QCOMPARE(CpuTimeFormat::Write(buffer, ms, separator).toByteArray(),
-                     RecordDisplay::CpuTimeText(ms, separator));
-        }
-    }
-    for (std::int64_t ms = 0; ms < 200000; ms += 7) {
-        char buffer[CpuTimeFormat::Capacity];
-        QCOMPARE(CpuTimeFormat::Write(buffer, ms, '.').toByteArray(),
-                 RecordDisplay::CpuTimeText(ms, '.'));
-    }
-}
-
-QTEST_MAIN(tst_StringGrid)
-#include "tst_StringGrid.moc"
-
 void tst_StringGrid::longCellIsShownCutButKeptWhole()
 {
     StringGrid grid;
@@ -216,3 +190,6 @@ void tst_StringGrid::longCellIsShownCutButKeptWhole()
     QCOMPARE(shown.size(), StringGridModel::MaxShownChars + 1);
     QVERIFY(shown.endsWith(QChar(0x2026)));
 }
+
+QTEST_MAIN(tst_StringGrid)
+#include "tst_StringGrid.moc"

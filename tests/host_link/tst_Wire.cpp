@@ -1,11 +1,14 @@
 // Wire formats as pure functions: logon bytes, framing, header, record
 // splitting, request arguments, and the error numbers and texts.
+#include "RecordDisplay.h"
 #include "WinsockErrors.h"
 #include "Wire.h"
 
 #include <QTest>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <netdb.h>
 
 using namespace Qt::StringLiterals;
@@ -34,6 +37,9 @@ private Q_SLOTS:
     void errorTexts();
     void errnoMapping_data();
     void errnoMapping();
+    void cpuTimeText_data();
+    void cpuTimeText();
+    void cpuTimeTextMatchesReference();
 };
 
 static std::string_view sv(const QByteArray& b)
@@ -371,6 +377,52 @@ void TstWire::errnoMapping()
     QFETCH(int, native);
     QFETCH(int, code);
     QCOMPARE(resolver ? Winsock::FromResolver(native, 0) : Winsock::FromErrno(native), code);
+}
+
+void TstWire::cpuTimeText_data()
+{
+    QTest::addColumn<qint64>("ms");
+    QTest::addColumn<char>("separator");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("1500") << qint64(1500) << '.' << QByteArray("   1.500");
+    QTest::newRow("0") << qint64(0) << '.' << QByteArray("   0.000");
+    QTest::newRow("123456") << qint64(123456) << '.' << QByteArray(" 123.456");
+    QTest::newRow("123456789") << qint64(123456789) << '.' << QByteArray("123456.789");
+    QTest::newRow("comma") << qint64(1500) << ',' << QByteArray("   1,500");
+}
+
+void TstWire::cpuTimeText()
+{
+    QFETCH(qint64, ms);
+    QFETCH(char, separator);
+    QFETCH(QByteArray, text);
+    QCOMPARE(RecordDisplay::CpuTimeText(ms, separator), text);
+}
+
+void TstWire::cpuTimeTextMatchesReference()
+{
+    // Against a plain formatting of the same value, over the whole range.
+    auto reference = [](std::int64_t ms, char separator) {
+        const bool negative = ms < 0;
+        const unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(ms)
+                                                      : static_cast<unsigned long long>(ms);
+        char text[40];
+        const int n = std::snprintf(text, sizeof text, "%s%llu%c%03llu", negative ? "-" : "",
+                                    magnitude / 1000, separator, magnitude % 1000);
+        return QByteArray(n < 8 ? 8 - n : 0, ' ') + QByteArray(text, n);
+    };
+    const std::int64_t samples[] = {0,      1,          999,       1000,          1500,
+                                    123456, 9999999,    10000000,  123456789,     -1,
+                                    -1500,  -123456789, INT64_MAX, INT64_MIN + 1, INT64_MIN};
+    for (std::int64_t ms : samples) {
+        for (char separator : {'.', ','}) {
+            char buffer[RecordDisplay::CpuTimeCapacity];
+            QCOMPARE(RecordDisplay::WriteCpuTime(buffer, ms, separator).toByteArray(),
+                     reference(ms, separator));
+        }
+    }
+    for (std::int64_t ms = 0; ms < 200000; ms += 7)
+        QCOMPARE(RecordDisplay::CpuTimeText(ms, '.'), reference(ms, '.'));
 }
 
 QTEST_GUILESS_MAIN(TstWire)
