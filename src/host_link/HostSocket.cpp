@@ -53,6 +53,24 @@ struct THostSocket::Impl
     // connection ends.
     std::vector<QEventLoop*> waits;
     bool inRead = false;
+    // An asynchronous connection under way: its writability watch and its
+    // time limit.
+    QSocketNotifier* connectNotifier = nullptr;
+    QTimer* connectTimer = nullptr;
+
+    void endConnectWatch()
+    {
+        if (connectNotifier) {
+            connectNotifier->setEnabled(false);
+            connectNotifier->deleteLater();
+            connectNotifier = nullptr;
+        }
+        if (connectTimer) {
+            connectTimer->stop();
+            connectTimer->deleteLater();
+            connectTimer = nullptr;
+        }
+    }
 
     void wakeAll()
     {
@@ -100,8 +118,10 @@ int THostSocket::SocketHandle() const
 void THostSocket::ReportError(int code)
 {
     m_lastError = code;
+    const QString text = Winsock::ErrorText(code);
     if (OnError)
-        OnError(this, code, Winsock::ErrorText(code));
+        OnError(this, code, text);
+    Q_EMIT errorOccurred(code, text);
 }
 
 QString THostSocket::ErrorText() const
@@ -236,6 +256,12 @@ void THostSocket::Connect()
         }
     }
 
+    attachNotifier(fd);
+    m_state = hsConnected;
+}
+
+void THostSocket::attachNotifier(int fd)
+{
     d->readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     QSocketNotifier* notifier = d->readNotifier;
     QObject::connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
@@ -244,11 +270,12 @@ void THostSocket::Connect()
             return;
         HandleRead(0);
     });
-    m_state = hsConnected;
 }
 
 void THostSocket::Disconnect()
 {
+    const bool wasConnected = m_state == hsConnected;
+    d->endConnectWatch();
     if (d->fd != NoSocket) {
         const int fd = d->fd;
         if (d->readNotifier) {
@@ -269,6 +296,8 @@ void THostSocket::Disconnect()
     if (d->fd == NoSocket) {
         m_state = hsClosed;
         d->wakeAll();
+        if (wasConnected)
+            Q_EMIT disconnected();
     }
 }
 
@@ -346,8 +375,16 @@ void THostSocket::HandleRead(int error)
         break;
     }
     d->inRead = false;
-    if (taken > 0)
+    if (taken > 0) {
         d->wakeAll();
+        // Whoever reads takes the bytes first; a close seen in the same read
+        // is acted on afterwards, so a list followed at once by a close is
+        // read whole.
+        QPointer<THostSocket> self(this);
+        Q_EMIT readyRead();
+        if (!self || d->fd != fd)
+            return;
+    }
     if (overflow) {
         // The peer sends more than the console will ever hold: cut it off.
         Disconnect();
@@ -421,6 +458,132 @@ int THostSocket::ReadExact(int count, QByteArray& text)
         d->offset = 0;
     }
     return count;
+}
+
+void THostSocket::connectToHost()
+{
+    const std::int32_t port = StrToInt(Port);
+    if (port < 0 || port > 65535)
+        throw ERangeError();
+    auto failed = [this](int code) {
+        ReportError(code);
+        Q_EMIT connectFinished(false);
+    };
+    if (d->fd != NoSocket) {
+        failed(m_state == hsConnected ? 10056 : 10037);
+        return;
+    }
+    // Bytes of an earlier connection are never read as this one's.
+    ClearBuffer();
+
+    in_addr address{};
+    if (inet_aton(HostAddress.constData(), &address) == 0) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        errno = 0;
+        const int rc = getaddrinfo(HostAddress.constData(), nullptr, &hints, &found);
+        const int savedErrno = errno;
+        if (rc != 0 || found == nullptr) {
+            if (found)
+                freeaddrinfo(found);
+            failed(rc != 0 ? Winsock::FromResolver(rc, savedErrno) : 11004);
+            return;
+        }
+        address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        failed(Winsock::FromErrno(errno));
+        return;
+    }
+    d->fd = fd;
+    const int noDelay = 1;
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<quint16>(port));
+    peer.sin_addr = address;
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0) {
+        finishConnect(fd);
+        return;
+    }
+    if (errno != EINPROGRESS) {
+        const int code = Winsock::FromErrno(errno);
+        ::close(fd);
+        d->fd = NoSocket;
+        failed(code);
+        return;
+    }
+    // Under way: the socket turns writable when the attempt ends either way.
+    d->connectNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    QObject::connect(d->connectNotifier, &QSocketNotifier::activated, this,
+                     [this, fd] { finishConnect(fd); });
+    d->connectTimer = new QTimer(this);
+    d->connectTimer->setSingleShot(true);
+    d->connectTimer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(d->connectTimer, &QTimer::timeout, this, [this, fd] {
+        if (d->fd != fd)
+            return;
+        d->endConnectWatch();
+        ::close(fd);
+        d->fd = NoSocket;
+        m_state = hsClosed;
+        ReportError(10060);
+        Q_EMIT connectFinished(false);
+    });
+    d->connectTimer->start(std::max(ReadTimeout, 0) * 1000);
+}
+
+void THostSocket::finishConnect(int fd)
+{
+    if (d->fd != fd)
+        return;
+    d->endConnectWatch();
+    int soError = 0;
+    socklen_t len = sizeof soError;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
+        soError = errno;
+    if (soError != 0) {
+        ::close(fd);
+        d->fd = NoSocket;
+        m_state = hsClosed;
+        ReportError(Winsock::FromErrno(soError));
+        Q_EMIT connectFinished(false);
+        return;
+    }
+    attachNotifier(fd);
+    m_state = hsConnected;
+    Q_EMIT connectFinished(true);
+}
+
+QByteArrayView THostSocket::buffered() const
+{
+    return QByteArrayView(d->buf.constData() + d->offset, d->count());
+}
+
+void THostSocket::consume(qsizetype count)
+{
+    count = std::clamp<qsizetype>(count, 0, d->count());
+    d->offset += count;
+    if (d->offset == d->buf.size()) {
+        d->buf.resize(0);
+        d->offset = 0;
+    }
+}
+
+void THostSocket::readPending()
+{
+    if (d->fd != NoSocket)
+        HandleRead(0);
 }
 
 void THostSocket::ClearBuffer()

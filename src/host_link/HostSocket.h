@@ -71,12 +71,38 @@ public:
     QString ErrorText() const;
     static QString ErrorText(int code);
 
+    // --- Asynchronous use (nothing here waits) ---------------------------------
+    // Starts a connection to HostAddress:Port and returns at once; the
+    // outcome comes as connectFinished. A connection that is not made within
+    // ReadTimeout seconds is given up with 10060. A Port that is not a number
+    // throws as Connect does.
+    void connectToHost();
+    // The received bytes not yet taken, and taking them.
+    QByteArrayView buffered() const;
+    void consume(qsizetype count);
+    // Takes into the buffer whatever the system holds for the socket now.
+    void readPending();
+
     // Notification logic; public so that tests can drive it.
     void HandleRead(int error);
     void HandleClose(int error);
     void ReportError(int code);
 
+Q_SIGNALS:
+    // Bytes were added to the receive buffer.
+    void readyRead();
+    // The connection ended: the peer closed it or Disconnect released it.
+    // Bytes still buffered stay readable.
+    void disconnected();
+    // The outcome of connectToHost; a failure has been reported before.
+    void connectFinished(bool connected);
+    // Every failure, as OnError gets it.
+    void errorOccurred(int code, const QString& text);
+
 private:
+    void finishConnect(int fd);
+    void attachNotifier(int fd);
+
     struct Impl;
     std::unique_ptr<Impl> d;
     THostSocketState m_state = hsNotStarted;

@@ -1,0 +1,109 @@
+#include "session/CellStore.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+namespace {
+// Past this a cleared store releases its memory instead of keeping it.
+constexpr std::size_t KeepBytes = 4 * 1024 * 1024;
+} // namespace
+
+CellStore::CellStore(int columns) : m_columns(std::max(columns, 1))
+{
+    m_offsets.push_back(0);
+}
+
+QByteArrayView CellStore::cell(int row, int column) const
+{
+    if (row < 0 || row >= m_rows || column < 0 || column >= m_columns)
+        return {};
+    const std::size_t at = std::size_t(row) * std::size_t(m_columns) + std::size_t(column);
+    const std::uint32_t begin = m_offsets[at];
+    return QByteArrayView(m_arena.data() + begin, qsizetype(m_offsets[at + 1] - begin));
+}
+
+QByteArrayView CellStore::rowBytes(int row) const
+{
+    if (row < 0 || row >= m_rows)
+        return {};
+    const std::size_t at = std::size_t(row) * std::size_t(m_columns);
+    const std::uint32_t begin = m_offsets[at];
+    return QByteArrayView(m_arena.data() + begin,
+                          qsizetype(m_offsets[at + std::size_t(m_columns)] - begin));
+}
+
+int CellStore::firstDifference(int row, const CellStore& other, int otherRow) const
+{
+    for (int c = 0; c < m_columns; ++c)
+        if (cell(row, c) != other.cell(otherRow, c))
+            return c;
+    return -1;
+}
+
+bool CellStore::sameRow(int row, const CellStore& other, int otherRow) const
+{
+    // The bytes first: most rows that differ differ there, and one compare
+    // of the whole row is cheaper than one per cell.
+    if (rowBytes(row) != other.rowBytes(otherRow))
+        return false;
+    return firstDifference(row, other, otherRow) < 0;
+}
+
+int CellStore::findRow(int column, QByteArrayView text) const
+{
+    for (int r = 0; r < m_rows; ++r)
+        if (cell(r, column) == text)
+            return r;
+    return -1;
+}
+
+void CellStore::appendRow(std::span<const QByteArrayView> texts)
+{
+    const std::size_t count = std::min(texts.size(), std::size_t(m_columns));
+    for (std::size_t c = 0; c < std::size_t(m_columns); ++c) {
+        // Offsets are 32-bit: a cell that would end past 4 GiB is kept
+        // empty rather than wrapping onto other cells' bytes.
+        if (c < count && !texts[c].isEmpty() &&
+            m_arena.size() + std::size_t(texts[c].size()) <= UINT32_MAX)
+            m_arena.append(texts[c].data(), std::size_t(texts[c].size()));
+        m_offsets.push_back(std::uint32_t(m_arena.size()));
+    }
+    ++m_rows;
+}
+
+void CellStore::appendRowFrom(const CellStore& other, int row)
+{
+    QByteArrayView cells[16];
+    const int n = std::min(m_columns, 16);
+    for (int c = 0; c < n; ++c)
+        cells[c] = other.cell(row, c);
+    appendRow(std::span<const QByteArrayView>(cells, std::size_t(n)));
+}
+
+void CellStore::clear()
+{
+    m_rows = 0;
+    if (m_arena.capacity() > KeepBytes) {
+        std::string().swap(m_arena);
+        std::vector<std::uint32_t>().swap(m_offsets);
+    } else {
+        m_arena.clear();
+        m_offsets.clear();
+    }
+    m_offsets.push_back(0);
+}
+
+void CellStore::swap(CellStore& other) noexcept
+{
+    std::swap(m_columns, other.m_columns);
+    std::swap(m_rows, other.m_rows);
+    m_offsets.swap(other.m_offsets);
+    m_arena.swap(other.m_arena);
+}
+
+std::size_t CellStore::bytesUsed() const
+{
+    return m_arena.capacity() + m_offsets.capacity() * sizeof(std::uint32_t);
+}

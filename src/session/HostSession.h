@@ -1,0 +1,292 @@
+#pragma once
+
+#include "config/ConnectionSettings.h"
+#include "host_link/Wire.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <optional>
+
+class QTimer;
+class THostSocket;
+class ListenerTableModel;
+class ProcessTableModel;
+
+// Where the records of a list go when they are not meant for the tables
+// (orvanite-ctl prints them as they come). The record's views live only for
+// the call.
+class RecordSink
+{
+public:
+    virtual ~RecordSink() = default;
+    virtual void record(const Wire::SplitResult& record) = 0;
+};
+
+// One host's connection and everything said over it: connect and logon, the
+// refresh cycle (listeners, then the selected listener's processes), the
+// commands' requests, staying in step with the host, and the link state.
+//
+// Nothing here waits: every exchange is a sequence of steps driven by the
+// socket's readiness and by timers, so one thread serves any number of
+// sessions and a silent host delays nobody else. Work asked for while an
+// exchange runs waits its turn; the protocol has no request ids, so two
+// exchanges must never interleave. The time-out rules are the console's: each
+// read of a reply (the header, then the body) gives up with 10060 at the
+// first check after T + 1 whole seconds, and a connection attempt after the
+// logon wait.
+//
+// A slot connected to a signal may open a modal dialog; the session then
+// takes up its work again once the slot returns.
+class HostSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class LinkState
+    {
+        Disconnected,
+        Connecting,
+        LoggingOn,
+        LoggedOn,
+    };
+    Q_ENUM(LinkState)
+
+    enum class LogonResult
+    {
+        Accepted,
+        NoHost,       // no host address: nothing was tried, nothing is shown
+        NotConnected, // the connection failed (already reported as a socket error)
+        Refused,      // "Invalid Login!"
+        Failed,       // "Error creating server process!"
+    };
+    Q_ENUM(LogonResult)
+
+    // How a list ended.
+    enum class ListEnd
+    {
+        Complete,
+        NotConnected,   // nothing was asked: there is no connection
+        NoSelection,    // no listener selected: no process list was asked for
+        TimedOut,       // a read waited past its time-out (reported as 10060)
+        BadHeader,      // a reply did not start with four digits
+        Closed,         // the host closed the connection before the list's end
+        TooManyRecords, // more records than the cap
+        Stopped,        // the operator stopped it
+    };
+    Q_ENUM(ListEnd)
+
+    static constexpr int DefaultReplyTimeout = 10; // seconds, each read of a reply
+    static constexpr int FirstLogonTimeout = 30;   // seconds, until a list has been read
+    static constexpr int MaxListRecords = 1'000'000;
+
+    explicit HostSession(QObject* parent = nullptr);
+    ~HostSession() override;
+
+    // The settings the next connection uses.
+    void setSettings(const ConnectionSettings& settings);
+    const ConnectionSettings& settings() const { return m_settings; }
+    // Each read of a reply waits this many seconds (and the logon too, once a
+    // list has been read).
+    void setReplyTimeout(int seconds);
+    // The wait of connection and logon until then; 30 s at first.
+    void setLogonTimeout(int seconds);
+    void setRecordCap(int records) { m_recordCap = records; }
+
+    ListenerTableModel* listeners() const { return m_listeners; }
+    ProcessTableModel* processes() const { return m_processes; }
+
+    // The listener whose processes are listed: followed by its PIN across
+    // refreshes, and none once it has gone from the list. Before any choice
+    // the first listener listed is taken.
+    QByteArray selectedListener() const { return m_selectedPin; }
+    void selectListener(const QByteArray& pin);
+
+    LinkState linkState() const { return m_linkState; }
+    // The socket is connected (also after a refused logon, until Quit).
+    bool isConnected() const;
+    // Work runs or waits.
+    bool isBusy() const { return m_busy; }
+    // A list is being read.
+    bool isReadingList() const;
+    bool isOutOfStep() const { return m_outOfStep; }
+    THostSocket& socket() const { return *m_socket; }
+
+    // Work, each done after the work before it.
+    // Connects, logs on and lists listeners and processes (logonProgress 1, 2, 3).
+    void connectToHost();
+    void refresh();
+    void refreshProcesses();
+    void startListener(const QByteArray& argument); // then refresh
+    void killListener(const QByteArray& pin);       // then refresh
+    void killProcess(const QByteArray& mainPin, const QByteArray& pin); // then refresh
+    void setPriority(const QByteArray& pin, int queueCode);            // then refresh
+    void shutdownJob();                                                // no refresh
+    // Any request; with thenRefresh the tables are listed afterwards.
+    void sendRequest(char letter, const std::optional<QByteArray>& argument, bool thenRefresh);
+    // A list into sink instead of the tables (listEnded tells how it ended).
+    void requestList(char letter, const std::optional<QByteArray>& argument, RecordSink* sink);
+
+    // At once: the work in hand and all waiting work are dropped.
+    // Quit when connected, then disconnect.
+    void quit();
+    // Disconnect without Quit.
+    void disconnectFromHost();
+    // Ends the list being read; the rows read so far are shown. The host is
+    // still sending it, so the connection is ended with Quit and renewed
+    // before the next exchange.
+    void stopList();
+
+    // Why a request cannot be sent (its argument is longer than a frame can
+    // announce); empty when it can.
+    static QString checkRequest(const std::optional<QByteArray>& argument);
+    // The texts the operator is shown about the connection.
+    static QString renewedNotice();
+    static QString listEndText(ListEnd end, int records, int cap);
+
+Q_SIGNALS:
+    void linkStateChanged(HostSession::LinkState state);
+    // Work began (true) or all work is done (false).
+    void busyChanged(bool busy);
+    // The steps of a connection's first refresh: 1 before the listeners, 2
+    // before the processes, 3 after them.
+    void logonProgress(int step);
+    void logonFailed(HostSession::LogonResult result);
+    // The end of connectToHost's work: logged on and listed, or not.
+    void connectFinished(bool loggedOn);
+    void socketError(int code, const QString& text);
+    // A list replaced the listener table (also when it emptied it).
+    void listenersChanged();
+    // A process list was asked for the listener with this PIN.
+    void processListRequested(const QByteArray& listenerPin);
+    void processesChanged();
+    // A long list is coming in: records so far.
+    void listProgress(int records);
+    void listEnded(HostSession::ListEnd end, int records);
+    // A request that changes the host went out.
+    void commandSent(char letter, const QByteArray& argument);
+    // At the end of work that listed: what the operator should know about it
+    // (a renewed connection, lists that ended early, records skipped); empty
+    // when all went well.
+    void notices(const QStringList& lines);
+
+private:
+    enum class StepKind
+    {
+        Connect,
+        Logon,
+        Progress,
+        Renew,
+        Send,
+        ListListeners,
+        ListProcesses,
+        ListToSink,
+    };
+    struct Step
+    {
+        StepKind kind;
+        int number = 0;
+        char letter = 0;
+        std::optional<QByteArray> argument;
+        RecordSink* sink = nullptr;
+    };
+    enum class Outcome
+    {
+        Done,
+        Wait,
+        Abort,
+    };
+    enum class WorkKind
+    {
+        Other,
+        Refresh,
+        Processes,
+    };
+    struct Work
+    {
+        std::deque<Step> steps;
+        WorkKind kind = WorkKind::Other;
+        bool lists = false;      // tells its notices at the end
+        bool connecting = false; // ends with connectFinished
+    };
+
+    void enqueue(Work work);
+    void scheduleAdvance();
+    void advance();
+    void finishWork();
+    Outcome runStep(Step& step);
+    Outcome connectStep();
+    Outcome logonStep();
+    Outcome renewStep();
+    Outcome sendStep(const Step& step);
+    Outcome listStep(Step& step);
+    void takeRecord(QByteArrayView body);
+    Outcome finishList(ListEnd end);
+    // A connection or logon failed; when it was a renewal, the tables are
+    // emptied and the operator told.
+    void connectionLost();
+    void abandonConnection(bool sendQuit);
+    void sendFrame(QByteArrayView body);
+    bool armRead();
+    void setLinkState(LinkState state);
+    void setBusy(bool busy);
+    void dropWork();
+
+    THostSocket* m_socket;
+    ListenerTableModel* m_listeners;
+    ProcessTableModel* m_processes;
+    QTimer* m_readTimer;
+    ConnectionSettings m_settings;
+
+    int m_replyTimeout = DefaultReplyTimeout;
+    int m_readTimeout = FirstLogonTimeout;
+    int m_recordCap = MaxListRecords;
+
+    LinkState m_linkState = LinkState::Disconnected;
+    bool m_busy = false;
+    bool m_outOfStep = false;
+
+    std::deque<Work> m_queue;
+    Work m_work;
+    bool m_working = false;
+    // Bumped whenever the work in hand is dropped, so a step that returns
+    // into dropped work does not touch it.
+    quint64 m_generation = 0;
+    bool m_advancing = false;
+    bool m_advanceAgain = false;
+    bool m_advanceQueued = false;
+
+    // The step in hand: its phase, and the read it waits for.
+    int m_phase = 0;
+    bool m_connectResult = false;
+    bool m_connectDone = false;
+    quint64 m_readSerial = 0;  // bumped by every completed read
+    quint64 m_timerSerial = 0; // the read the timer was started for
+    bool m_readExpired = false;
+
+    bool m_loggedOnInWork = false;
+    bool m_renewing = false;
+
+    // The list being read.
+    StepKind m_listKind = StepKind::ListListeners;
+    bool m_stopRequested = false;
+    int m_listRecords = 0;
+    int m_bodyLength = -1; // -1 while a header is awaited
+    int m_progressShown = 0;
+    RecordSink* m_listSink = nullptr;
+    QByteArray m_listPin;
+
+    // Follows the chosen listener; none once it vanished.
+    QByteArray m_selectedPin;
+    bool m_selectionChosen = false;
+
+    // What the work in hand has to tell.
+    QStringList m_notices;
+    int m_skipped = 0;
+    QString m_firstSkip;
+    bool m_renewed = false;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArrayView>
+
+// The columns of the two tables, in the order the window shows them. The
+// window, orvanite-ctl and the exporter name cells by these, never by number.
+enum class ListenerColumn : int
+{
+    Pin,
+    Product,
+    Program,
+    Port,
+    MaxUsers,
+};
+inline constexpr int ListenerColumnCount = 5;
+
+enum class ProcessColumn : int
+{
+    Main,
+    Pin,
+    Program,
+    User,
+    CpuTime,
+    Priority, // present once the host has reported a priority
+};
+inline constexpr int ProcessColumnCount = 6;
+
+namespace TableColumns {
+
+// The column titles the operator sees: "Pin", "Product", ... "MaxUsers" and
+// "Main", "Pin", "Program", "User", "CPU Time", "Pri".
+QByteArrayView title(ListenerColumn column);
+QByteArrayView title(ProcessColumn column);
+
+} // namespace TableColumns
