@@ -82,6 +82,15 @@ void CellStore::appendRowFrom(const CellStore& other, int row)
     appendRow(std::span<const QByteArrayView>(cells, std::size_t(n)));
 }
 
+void CellStore::truncate(int rows)
+{
+    if (rows < 0 || rows >= m_rows)
+        return;
+    m_rows = rows;
+    m_offsets.resize(std::size_t(rows) * std::size_t(m_columns) + 1);
+    m_arena.resize(m_offsets.back());
+}
+
 void CellStore::clear()
 {
     m_rows = 0;

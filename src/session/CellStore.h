@@ -34,6 +34,8 @@ public:
     void appendRow(std::span<const QByteArrayView> texts);
     // Appends a row of other (which has the same columns).
     void appendRowFrom(const CellStore& other, int row);
+    // Keeps the first rows rows only.
+    void truncate(int rows);
     // Empties the store. A small store keeps its allocation for the next
     // fill; a large one gives it back.
     void clear();

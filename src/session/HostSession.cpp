@@ -661,9 +661,11 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
                 m_selectedPin = m_listeners->cell(0, ListenerColumn::Pin).toByteArray();
                 m_selectionChosen = true;
             }
-        } else if (!m_selectedPin.isEmpty() && m_listeners->findPin(m_selectedPin) < 0) {
+        } else if (end == ListEnd::Complete && !m_selectedPin.isEmpty() &&
+                   m_listeners->findPin(m_selectedPin) < 0) {
             // The chosen listener is gone: nothing is selected, and no
-            // other listener's processes are shown in its place.
+            // other listener's processes are shown in its place. (A list cut
+            // short may only have missed it.)
             m_selectedPin.clear();
         }
         Q_EMIT listenersChanged();

@@ -188,6 +188,7 @@ private:
     };
     struct Step
     {
+        Step(StepKind k, int n = 0) : kind(k), number(n) {}
         StepKind kind;
         int number = 0;
         char letter = 0;

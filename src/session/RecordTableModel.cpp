@@ -24,7 +24,7 @@ void RecordTableModel::beginFill()
 
 void RecordTableModel::commitFill()
 {
-    const int oldRows = m_rows.rowCount();
+    const int oldRows = m_shownRows;
     const int newRows = m_pending.rowCount();
     const int common = std::min(oldRows, newRows);
 
@@ -60,18 +60,23 @@ void RecordTableModel::commitFill()
         changes.push_back({r, first, last});
     }
 
+    // Views see rows go or come only at the end of the table, and the rows
+    // both lists have change only through dataChanged: rows that go are cut
+    // from the old list first, the new list is swapped in under the rows
+    // both have, and rows that come are announced last.
     if (newRows < oldRows) {
         beginRemoveRows(QModelIndex(), newRows, oldRows - 1);
-        m_rows.swap(m_pending);
+        m_rows.truncate(newRows);
+        m_shownRows = newRows;
         endRemoveRows();
-    } else if (newRows > oldRows) {
-        beginInsertRows(QModelIndex(), oldRows, newRows - 1);
-        m_rows.swap(m_pending);
-        endInsertRows();
-    } else {
-        m_rows.swap(m_pending);
     }
+    m_rows.swap(m_pending);
     m_pending.clear();
+    if (newRows > oldRows) {
+        beginInsertRows(QModelIndex(), oldRows, newRows - 1);
+        m_shownRows = newRows;
+        endInsertRows();
+    }
 
     const int lastColumn = m_visibleColumns - 1;
     if (many) {
@@ -96,9 +101,10 @@ void RecordTableModel::clearRows()
 
 void RecordTableModel::appendNow(std::span<const QByteArrayView> cells)
 {
-    const int row = m_rows.rowCount();
+    const int row = m_shownRows;
     beginInsertRows(QModelIndex(), row, row);
     m_rows.appendRow(cells);
+    m_shownRows = m_rows.rowCount();
     endInsertRows();
 }
 
@@ -114,7 +120,7 @@ void RecordTableModel::showColumns(int count)
 
 int RecordTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : m_rows.rowCount();
+    return parent.isValid() ? 0 : m_shownRows;
 }
 
 int RecordTableModel::columnCount(const QModelIndex& parent) const

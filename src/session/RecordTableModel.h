@@ -23,7 +23,7 @@ public:
 
     // The cell's bytes as received; the empty text outside the table.
     QByteArrayView cellAt(int row, int column) const { return m_rows.cell(row, column); }
-    int rows() const { return m_rows.rowCount(); }
+    int rows() const { return m_shownRows; }
     // The row whose cell in column is text, -1 when there is none.
     int findRow(int column, QByteArrayView text) const { return m_rows.findRow(column, text); }
     virtual QByteArrayView columnTitle(int column) const = 0;
@@ -55,5 +55,8 @@ protected:
 private:
     CellStore m_rows;
     CellStore m_pending;
+    // The rows the views know of; while a new list is swapped in, fewer than
+    // the store holds.
+    int m_shownRows = 0;
     int m_visibleColumns;
 };
