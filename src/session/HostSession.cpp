@@ -101,6 +101,14 @@ void HostSession::connectToHost()
     enqueue(std::move(work));
 }
 
+void HostSession::logOn()
+{
+    Work work;
+    work.connecting = true;
+    work.steps = {{StepKind::Connect}, {StepKind::Logon}};
+    enqueue(std::move(work));
+}
+
 void HostSession::refresh()
 {
     // A refresh that still waits covers this one.
@@ -624,16 +632,16 @@ HostSession::Outcome HostSession::listStep(Step& step)
 void HostSession::takeRecord(QByteArrayView body)
 {
     const Wire::SplitResult record = Wire::splitRecord(body);
+    if (m_listKind == StepKind::ListToSink) {
+        if (m_listSink)
+            m_listSink->record(record, body);
+        return;
+    }
     if (!record.ok()) {
         // Skipped and counted; the rows around it are placed and the list is
         // read to its end, so the replies stay in step.
         if (m_skipped++ == 0)
             m_firstSkip = Wire::errorText(record);
-        return;
-    }
-    if (m_listKind == StepKind::ListToSink) {
-        if (m_listSink)
-            m_listSink->record(record);
         return;
     }
     // Records go by their first character, whatever was asked: a listener

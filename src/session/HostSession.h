@@ -18,13 +18,14 @@ class ListenerTableModel;
 class ProcessTableModel;
 
 // Where the records of a list go when they are not meant for the tables
-// (orvanite-ctl prints them as they come). The record's views live only for
-// the call.
+// (orvanite-ctl prints them as they come): every record, also one that could
+// not be split (record.ok() is false), with its bytes. The views live only
+// for the call.
 class RecordSink
 {
 public:
     virtual ~RecordSink() = default;
-    virtual void record(const Wire::SplitResult& record) = 0;
+    virtual void record(const Wire::SplitResult& record, QByteArrayView body) = 0;
 };
 
 // One host's connection and everything said over it: connect and logon, the
@@ -119,6 +120,8 @@ public:
     // Work, each done after the work before it.
     // Connects, logs on and lists listeners and processes (logonProgress 1, 2, 3).
     void connectToHost();
+    // Connects and logs on only (connectFinished tells how it went).
+    void logOn();
     void refresh();
     void refreshProcesses();
     void startListener(const QByteArray& argument); // then refresh

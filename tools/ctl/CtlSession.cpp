@@ -1,13 +1,13 @@
 #include "CtlSession.h"
 
-#include "AppErrors.h"
+#include "host_link/HostSocket.h"
+
+#include <QEventLoop>
+#include <QTimer>
 
 #include <algorithm>
 
 namespace {
-
-constexpr int ConsoleLogonKind = 1;
-constexpr int ConsoleLogonTimeout = 30;
 
 QString recordText(QByteArrayView body)
 {
@@ -22,27 +22,79 @@ QString recordText(QByteArrayView body)
     return text;
 }
 
+// Hands a list's records to the caller, checking their kind.
+class CheckingSink : public RecordSink
+{
+public:
+    CheckingSink(Wire::RecordKind expected,
+                 const std::function<void(const Wire::SplitResult&)>& onRecord,
+                 std::function<void(const QString&)> report)
+        : m_expected(expected), m_onRecord(onRecord), m_report(std::move(report))
+    {
+    }
+
+    void record(const Wire::SplitResult& record, QByteArrayView body) override
+    {
+        ++m_records;
+        if (m_status != 0) {
+            ++m_notShown;
+            return;
+        }
+        QString problem;
+        if (!record.ok()) {
+            problem = Wire::errorText(record);
+        } else if (record.kind != m_expected) {
+            problem = m_expected == Wire::RecordKind::Listener
+                          ? QStringLiteral("a process record in the listener list")
+                          : QStringLiteral("a listener record in the process list");
+        }
+        if (!problem.isEmpty()) {
+            m_report(QStringLiteral("malformed record %1 of the reply: %2: %3")
+                         .arg(m_records)
+                         .arg(problem, recordText(body)));
+            m_status = 6;
+            return;
+        }
+        m_onRecord(record);
+    }
+
+    int m_status = 0;
+    int m_records = 0;
+    int m_notShown = 0;
+
+private:
+    Wire::RecordKind m_expected;
+    const std::function<void(const Wire::SplitResult&)>& m_onRecord;
+    std::function<void(const QString&)> m_report;
+};
+
 } // namespace
 
 CtlSession::CtlSession(const ConnectionSettings& settings, std::optional<int> timeoutSeconds,
-                       ErrorLine errorLine)
-    : m_protocol(m_socket), m_settings(settings), m_timeout(timeoutSeconds),
-      m_errorLine(std::move(errorLine))
+                       ErrorLine errorLine, std::optional<int> listTimeoutSeconds)
+    : m_settings(settings), m_errorLine(std::move(errorLine)), m_listTimeout(listTimeoutSeconds)
 {
-    m_socket.OnError = [this](THostSocket*, int error, const QString& msg) {
-        if (m_quiet)
-            return;
-        ++m_networkErrors;
-        Report(QStringLiteral("WINSOCK error: %1\n%2").arg(error).arg(msg));
-    };
-    m_protocol.ShowMessage = [this](const QString& text) { Report(text); };
-    if (m_timeout) {
-        // The operator's wait instead of the console's 10 s; a list gets at
-        // least that long as a whole too.
-        m_protocol.ReplyTimeout = *m_timeout;
-        m_protocol.ListDeadlineMs =
-            qint64(std::max(TConsoleProtocol::ListDeadlineSeconds, *m_timeout)) * 1000;
+    m_session.setSettings(settings);
+    if (timeoutSeconds) {
+        // The operator's wait instead of the console's 30 s and 10 s.
+        m_session.setLogonTimeout(*timeoutSeconds);
+        m_session.setReplyTimeout(*timeoutSeconds);
     }
+    QObject::connect(&m_session, &HostSession::socketError, &m_session,
+                     [this](int error, const QString& msg) {
+                         if (m_quiet)
+                             return;
+                         ++m_networkErrors;
+                         Report(QStringLiteral("WINSOCK error: %1\n%2").arg(error).arg(msg));
+                     });
+    QObject::connect(&m_session, &HostSession::logonFailed, &m_session,
+                     [this](HostSession::LogonResult result) {
+                         m_logon = result;
+                         if (result == HostSession::LogonResult::Refused)
+                             Report(QStringLiteral("Invalid Login!"));
+                         else if (result == HostSession::LogonResult::Failed)
+                             Report(QStringLiteral("Error creating server process!"));
+                     });
 }
 
 CtlSession::~CtlSession()
@@ -50,39 +102,42 @@ CtlSession::~CtlSession()
     Close();
 }
 
+void CtlSession::runUntilIdle()
+{
+    // The program's only event loop while the exchange runs; nothing else
+    // waits on it.
+    if (!m_session.isBusy())
+        return;
+    QEventLoop loop;
+    QObject::connect(&m_session, &HostSession::busyChanged, &loop, [&loop](bool busy) {
+        if (!busy)
+            loop.quit();
+    });
+    loop.exec();
+}
+
 int CtlSession::Open()
 {
-    m_socket.HostAddress = m_settings.HostAddress;
-    m_socket.Port = QByteArray::number(m_settings.Port);
-    const std::array<const QByteArray*, 7> fields = {
-        &m_settings.User,          &m_settings.UserPassword, &m_settings.Group,
-        &m_settings.GroupPassword, &m_settings.Account,      &m_settings.AccountPassword,
-        &m_settings.LogonExtra};
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        m_socket.LogonFields[i] = fields[i]->left(Wire::LogonFieldLength);
-    m_socket.LogonKind = ConsoleLogonKind;
-    m_socket.ReadTimeout = m_timeout.value_or(ConsoleLogonTimeout);
-
-    const int errorsBefore = m_networkErrors;
-    bool accepted = false;
-    try {
-        accepted = m_protocol.Logon();
-    } catch (const EAppError& e) {
-        Report(e.message());
-        return 1;
-    }
-    if (accepted)
-        return 0;
-    switch (m_protocol.LastLogonOutcome()) {
-    case TConsoleProtocol::LogonOutcome::Refused:
-        return 3;
-    case TConsoleProtocol::LogonOutcome::Failed:
-        return 4;
-    case TConsoleProtocol::LogonOutcome::NoHost:
+    if (m_settings.HostAddress.isEmpty()) {
         Report(QStringLiteral("no host to connect to"));
         return 1;
-    case TConsoleProtocol::LogonOutcome::NotConnected:
-    case TConsoleProtocol::LogonOutcome::Accepted:
+    }
+    const int errorsBefore = m_networkErrors;
+    bool accepted = false;
+    QObject::connect(&m_session, &HostSession::connectFinished, &m_session,
+                     [&accepted](bool loggedOn) { accepted = loggedOn; });
+    m_session.logOn();
+    runUntilIdle();
+    if (accepted)
+        return 0;
+    switch (m_logon) {
+    case HostSession::LogonResult::Refused:
+        return 3;
+    case HostSession::LogonResult::Failed:
+        return 4;
+    case HostSession::LogonResult::NoHost:
+    case HostSession::LogonResult::NotConnected:
+    case HostSession::LogonResult::Accepted:
         break;
     }
     if (m_networkErrors == errorsBefore)
@@ -92,82 +147,75 @@ int CtlSession::Open()
     return 1;
 }
 
-int CtlSession::Send(std::string_view letter, std::optional<QByteArray> argument)
+int CtlSession::Send(char letter, std::optional<QByteArray> argument)
 {
-    if (m_socket.State() != hsConnected) {
+    if (!m_session.isConnected()) {
         Report(QStringLiteral("the host closed the connection; the request was not sent"));
         return 1;
     }
+    if (letter == Wire::GetListeners || letter == Wire::GetProcesses) {
+        m_listLetter = letter;
+        m_listArgument = std::move(argument);
+        return 0;
+    }
+    const QString refused = HostSession::checkRequest(argument);
+    if (!refused.isEmpty()) {
+        Report(refused);
+        return 1;
+    }
     const int errorsBefore = m_networkErrors;
-    if (argument)
-        m_protocol.SendCommand(letter, QByteArrayView(*argument));
-    else
-        m_protocol.SendCommand(letter);
+    m_session.sendRequest(letter, argument, false);
+    runUntilIdle();
     return m_networkErrors == errorsBefore ? 0 : 1;
-}
-
-int CtlSession::ReadReply(QByteArray& body, TConsoleProtocol::ReplyEnd& end)
-{
-    const int n = m_protocol.ReadReply(body);
-    end = m_protocol.LastReplyEnd();
-    return n;
 }
 
 int CtlSession::ReadList(Wire::RecordKind expected,
                          const std::function<void(const Wire::SplitResult&)>& onRecord)
 {
-    using End = TConsoleProtocol::ReplyEnd;
-    int status = 0;
+    using End = HostSession::ListEnd;
+    if (m_listLetter == 0)
+        m_listLetter = expected == Wire::RecordKind::Listener ? Wire::GetListeners
+                                                              : Wire::GetProcesses;
+    CheckingSink sink(expected, onRecord, [this](const QString& text) { Report(text); });
+    std::optional<End> end;
     int records = 0;
-    int notShown = 0;
-    End end = End::EndOfList;
+    QMetaObject::Connection ended = QObject::connect(
+        &m_session, &HostSession::listEnded, &m_session, [&](End e, int n) {
+            end = e;
+            records = n;
+        });
     const int errorsBefore = m_networkErrors;
-    m_protocol.BeginList();
-    for (;;) {
-        QByteArray body;
-        if (ReadReply(body, end) <= 0)
-            break;
-        ++records;
-        if (status != 0) {
-            ++notShown;
-            continue;
-        }
-        const std::string_view view(body.constData(), static_cast<std::size_t>(body.size()));
-        const Wire::SplitResult split = Wire::SplitRecord(view);
-        QString problem;
-        if (!split.ok()) {
-            problem = split.Error;
-        } else if (split.Kind != expected) {
-            problem = expected == Wire::RecordKind::Listener
-                          ? QStringLiteral("a process record in the listener list")
-                          : QStringLiteral("a listener record in the process list");
-        }
-        if (!problem.isEmpty()) {
-            Report(QStringLiteral("malformed record %1 of the reply: %2: %3")
-                       .arg(records)
-                       .arg(problem, recordText(body)));
-            status = 6;
-            continue;
-        }
-        onRecord(split);
-    }
-    if (notShown > 0)
-        Report(QStringLiteral("%1 further record(s) of the list not shown").arg(notShown));
+    QTimer listTimer;
+    listTimer.setSingleShot(true);
+    QObject::connect(&listTimer, &QTimer::timeout, &m_session, [this] { m_session.stopList(); });
+    if (m_listTimeout)
+        listTimer.start(std::max(*m_listTimeout, 0) * 1000);
+    m_session.requestList(m_listLetter, m_listArgument, &sink);
+    m_listLetter = 0;
+    m_listArgument.reset();
+    runUntilIdle();
+    listTimer.stop();
+    QObject::disconnect(ended);
 
-    switch (end) {
-    case End::Record:
-    case End::EndOfList:
+    int status = sink.m_status;
+    if (sink.m_notShown > 0)
+        Report(QStringLiteral("%1 further record(s) of the list not shown").arg(sink.m_notShown));
+    if (!end)
+        return status != 0 ? status : 1;
+    switch (*end) {
+    case End::Complete:
+    case End::NoSelection:
         return status;
     case End::BadHeader:
         Report(QStringLiteral("a reply header that is not a length; the list ends here"));
         return status != 0 ? status : 6;
     case End::TooManyRecords:
         Report(QStringLiteral("the list goes on past %1 records; reading stopped")
-                   .arg(m_protocol.ListRecordCap));
+                   .arg(MaxListRecords));
         return status != 0 ? status : 6;
-    case End::ListDeadline:
+    case End::Stopped:
         Report(QStringLiteral("the list took longer than %1 s; reading stopped after %2 records")
-                   .arg(m_protocol.ListDeadlineMs / 1000.0)
+                   .arg(m_listTimeout.value_or(0))
                    .arg(records));
         return status != 0 ? status : 6;
     case End::TimedOut:
@@ -190,7 +238,5 @@ void CtlSession::Close()
         return;
     m_closed = true;
     m_quiet = true;
-    if (m_socket.State() == hsConnected)
-        m_protocol.SendCommand(Wire::Quit);
-    m_socket.Disconnect();
+    m_session.quit();
 }

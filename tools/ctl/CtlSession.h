@@ -1,34 +1,36 @@
 #pragma once
 
-#include "ConnectionSettings.h"
-#include "ConsoleProtocol.h"
-#include "HostSocket.h"
-#include "Wire.h"
+#include "config/ConnectionSettings.h"
+#include "host_link/Wire.h"
+#include "session/HostSession.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
 #include <optional>
-#include <string_view>
 
 // One connection of orvanite-ctl to a server job, spoken as the console
-// speaks it: the same logon, the same framed requests, lists read to their
-// end, and Quit before the disconnect. Failures become the program's exit
-// statuses and lines on its error output.
+// speaks it through the same HostSession: the same logon, the same framed
+// requests, lists read to their end (or to the record cap, the per-read
+// time-out or the optional list time-out), and Quit before the disconnect on
+// every way out once logged on. Failures become the program's exit statuses
+// and lines on its error output. The program has no event loop of its own:
+// each call runs one until its part of the exchange is over.
 class CtlSession
 {
 public:
     // Most records one list may hold; past it the list is taken to be endless.
-    static constexpr int MaxListRecords = TConsoleProtocol::MaxListRecords;
+    static constexpr int MaxListRecords = HostSession::MaxListRecords;
 
     using ErrorLine = std::function<void(const QString& text)>;
 
-    // timeoutSeconds: the socket's ReadTimeout for connect and logon, and for
-    // every reply read when given; unset keeps the console's 30 s for the
-    // logon and 10 s for replies.
+    // timeoutSeconds: the wait of connect and logon, and of every reply read
+    // when given; unset keeps the console's 30 s for the logon and 10 s for
+    // replies. listTimeoutSeconds: when given, a list that has not ended
+    // after so long is stopped.
     CtlSession(const ConnectionSettings& settings, std::optional<int> timeoutSeconds,
-               ErrorLine errorLine);
+               ErrorLine errorLine, std::optional<int> listTimeoutSeconds = std::nullopt);
     ~CtlSession();
 
     CtlSession(const CtlSession&) = delete;
@@ -37,17 +39,18 @@ public:
     // Connects and logs on: 0, or the exit status (1 network, 3 refused, 4 failed).
     int Open();
 
-    // Sends a request letter and its argument. 1 when a network error was
+    // Sends a request letter and its argument; a list request (G, H) goes
+    // out with the ReadList that follows. 1 when a network error was
     // reported while sending, else 0.
-    int Send(std::string_view letter, std::optional<QByteArray> argument = std::nullopt);
+    int Send(char letter, std::optional<QByteArray> argument = std::nullopt);
 
-    // Reads one list to its end, handing each record of the expected kind to
-    // onRecord (whose views point into a body that lives only for the call).
+    // Reads the list asked for by the last Send, handing each record of the
+    // expected kind to onRecord (whose views live only for the call).
     // Returns 0, 1 (network error or closed connection) or 6 (a record that
     // cannot be split, a record of the other kind, a bad header, a list past
-    // the record cap or its deadline). After the first bad record the rest of
-    // the list is still read, so that the connection stays in step, but not
-    // handed on.
+    // the record cap or stopped by the list time-out). After the first bad
+    // record the rest of the list is still read, so that the connection
+    // stays in step, but not handed on.
     int ReadList(Wire::RecordKind expected,
                  const std::function<void(const Wire::SplitResult&)>& onRecord);
 
@@ -55,18 +58,20 @@ public:
     // is done, and a host that already hung up (after a shutdown) is normal.
     void Close();
 
-    THostSocket& Socket() { return m_socket; }
+    HostSession& Session() { return m_session; }
 
 private:
-    int ReadReply(QByteArray& body, TConsoleProtocol::ReplyEnd& end);
+    void runUntilIdle();
     void Report(const QString& text) { m_errorLine(text); }
 
-    THostSocket m_socket;
-    TConsoleProtocol m_protocol;
+    HostSession m_session;
     ConnectionSettings m_settings;
-    std::optional<int> m_timeout;
     ErrorLine m_errorLine;
+    std::optional<int> m_listTimeout;
     bool m_quiet = false;
     int m_networkErrors = 0;
     bool m_closed = false;
+    HostSession::LogonResult m_logon = HostSession::LogonResult::NotConnected;
+    char m_listLetter = 0;
+    std::optional<QByteArray> m_listArgument;
 };
