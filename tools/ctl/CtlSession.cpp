@@ -92,7 +92,7 @@ int CtlSession::Open()
     return 1;
 }
 
-int CtlSession::Send(std::string_view letter, std::optional<QByteArray> argument)
+int CtlSession::Send(char letter, std::optional<QByteArray> argument)
 {
     if (m_socket.State() != hsConnected) {
         Report(QStringLiteral("the host closed the connection; the request was not sent"));
@@ -132,12 +132,11 @@ int CtlSession::ReadList(Wire::RecordKind expected,
             ++notShown;
             continue;
         }
-        const std::string_view view(body.constData(), static_cast<std::size_t>(body.size()));
-        const Wire::SplitResult split = Wire::SplitRecord(view);
+        const Wire::SplitResult split = Wire::splitRecord(body);
         QString problem;
         if (!split.ok()) {
-            problem = split.Error;
-        } else if (split.Kind != expected) {
+            problem = Wire::errorText(split);
+        } else if (split.kind != expected) {
             problem = expected == Wire::RecordKind::Listener
                           ? QStringLiteral("a process record in the listener list")
                           : QStringLiteral("a listener record in the process list");

@@ -39,7 +39,7 @@ public:
 
     // Sends a request letter and its argument. 1 when a network error was
     // reported while sending, else 0.
-    int Send(std::string_view letter, std::optional<QByteArray> argument = std::nullopt);
+    int Send(char letter, std::optional<QByteArray> argument = std::nullopt);
 
     // Reads one list to its end, handing each record of the expected kind to
     // onRecord (whose views point into a body that lives only for the call).
