@@ -1,7 +1,7 @@
 // Feeds an arbitrary byte stream, cut into arbitrary chunks, to a model of the
 // console's frame reading: the receive buffer grows by whole chunks as they
 // arrive, and each reply is read as the protocol reads it (exactly four header
-// bytes, Wire::ParseHeader, then exactly the announced body). What it reads
+// bytes, Wire::parseHeader, then exactly the announced body). What it reads
 // must not depend on how the stream was cut, and must equal what a plain
 // one-pass reading of the whole stream gives.
 #include "Wire.h"
@@ -83,7 +83,7 @@ Reading readChunked(std::string_view stream, std::vector<std::size_t> cuts)
             return out;
         }
         const std::optional<int> length =
-            Wire::ParseHeader(QByteArrayView(header->data(), Wire::HeaderLength));
+            Wire::parseHeader(QByteArrayView(header->data(), Wire::HeaderLength));
         if (!length) {
             out.stop = Stop::BadHeader;
             return out;
@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The header parser takes exactly four bytes and nothing else.
     for (std::size_t n = 0; n <= std::min<std::size_t>(stream.size(), 6); ++n) {
         const std::optional<int> v =
-            Wire::ParseHeader(QByteArrayView(stream.data(), static_cast<qsizetype>(n)));
+            Wire::parseHeader(QByteArrayView(stream.data(), static_cast<qsizetype>(n)));
         if (n != 4 && v)
             fail("a header of other than four bytes was taken");
     }

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         field = in.take(in.byte() % 40);
     const QByteArray reply = in.take(size);
 
-    const QByteArray bytes = Wire::LogonBytes(kind, fields);
+    const QByteArray bytes = Wire::logonBytes(kind, fields);
     char head[16];
     const int headLength = std::snprintf(head, sizeof head, "%.6d", static_cast<int>(kind));
     if (bytes.size() != headLength + Wire::LogonRecordLength)
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 fail("a field not filled with spaces");
     }
 
-    const Wire::LogonReply meaning = Wire::ParseLogonReply(reply);
+    const Wire::LogonReply meaning = Wire::parseLogonReply(reply);
     const Wire::LogonReply expected = reply == "0"   ? Wire::LogonReply::Accepted
                                       : reply == "1" ? Wire::LogonReply::Refused
                                                      : Wire::LogonReply::Failed;

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the record splitter. It must never crash, and a
 // record it splits must only hand out views that lie inside the record (up to
-// its first NUL), with numbers that match their texts.
+// its first NUL), with numbers that match their texts. A record it refuses for
+// a number must name a text that the console's conversion refuses too.
 #include "AppErrors.h"
 #include "Wire.h"
 
@@ -18,7 +19,7 @@ namespace {
     std::abort();
 }
 
-void checkInside(std::string_view field, std::string_view record, const char* name)
+void checkInside(QByteArrayView field, std::string_view record, const char* name)
 {
     // An empty view may point anywhere (or nowhere); a non-empty one must lie
     // wholly inside the record.
@@ -30,18 +31,25 @@ void checkInside(std::string_view field, std::string_view record, const char* na
         fail(name);
 }
 
-QByteArrayView bytes(std::string_view s)
-{
-    return QByteArrayView(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 void checkRecord(std::string_view input)
 {
-    const Wire::SplitResult r = Wire::SplitRecord(input);
+    const Wire::SplitResult r = Wire::splitRecord(input);
     // Routing looks at the first character only.
     const bool listener = !input.empty() && input.front() == 'S';
-    if ((r.Kind == Wire::RecordKind::Listener) != listener)
+    if ((r.kind == Wire::RecordKind::Listener) != listener)
         fail("routed by more than the first character");
+    if (r.error == Wire::SplitError::NotDecimal) {
+        std::int64_t n = 0;
+        const bool wide = r.badFieldId == Wire::RecordField::CpuTime;
+        std::int32_t n32 = 0;
+        if (wide ? TryStrToInt64(r.badField, n) : TryStrToInt(r.badField, n32))
+            fail("a number refused that the conversion takes");
+    }
+    if (r.error == Wire::SplitError::PriorityOutOfRange) {
+        std::int32_t n = 0;
+        if (!TryStrToInt(r.badField, n) || (n >= 1 && n <= 4))
+            fail("a priority in range refused");
+    }
     if (!r.ok())
         return;
 
@@ -53,35 +61,35 @@ void checkRecord(std::string_view input)
             : input;
 
     if (listener) {
-        const Wire::ListenerFields& f = r.Listener;
-        checkInside(f.Pin, record, "PIN outside the record");
-        checkInside(f.Port, record, "port outside the record");
-        checkInside(f.Program, record, "program outside the record");
-        checkInside(f.Product, record, "product outside the record");
-        checkInside(f.UserLimit, record, "user limit outside the record");
+        const Wire::ListenerFields& f = r.listener;
+        checkInside(f.pin, record, "PIN outside the record");
+        checkInside(f.port, record, "port outside the record");
+        checkInside(f.program, record, "program outside the record");
+        checkInside(f.product, record, "product outside the record");
+        checkInside(f.userLimit, record, "user limit outside the record");
         std::int32_t n = 0;
-        if (!TryStrToInt(bytes(f.Product), n) || n != f.ProductNumber)
+        if (!TryStrToInt(f.product, n) || n != f.productNumber)
             fail("product number does not match its text");
-        if (!TryStrToInt(bytes(f.UserLimit), n) || n != f.UserLimitNumber)
+        if (!TryStrToInt(f.userLimit, n) || n != f.userLimitNumber)
             fail("user limit does not match its text");
-        if (f.Pin.find('|') != std::string_view::npos || f.Port.find(' ') != std::string_view::npos)
+        if (f.pin.contains('|') || f.port.contains(' '))
             fail("a separator inside the PIN or port");
     } else {
-        const Wire::ProcessFields& f = r.Process;
-        checkInside(f.MainPin, record, "main PIN outside the record");
-        checkInside(f.Pin, record, "PIN outside the record");
-        checkInside(f.Program, record, "program outside the record");
-        checkInside(f.User, record, "user outside the record");
-        checkInside(f.CpuTime, record, "CPU time outside the record");
+        const Wire::ProcessFields& f = r.process;
+        checkInside(f.mainPin, record, "main PIN outside the record");
+        checkInside(f.pin, record, "PIN outside the record");
+        checkInside(f.program, record, "program outside the record");
+        checkInside(f.user, record, "user outside the record");
+        checkInside(f.cpuTime, record, "CPU time outside the record");
         std::int64_t cpu = 0;
-        if (!TryStrToInt64(bytes(f.CpuTime), cpu) || cpu != f.CpuMs)
+        if (!TryStrToInt64(f.cpuTime, cpu) || cpu != f.cpuMs)
             fail("CPU time does not match its text");
-        if (f.Priority < 0 || f.Priority > 4)
+        if (f.priority < 0 || f.priority > 4)
             fail("priority outside 0 to 4");
-        if (!f.MainPin.empty() && (record.size() < 2 || record[1] != '0'))
+        if (!f.mainPin.empty() && (record.size() < 2 || record[1] != '0'))
             fail("a main PIN without the flag 0");
-        for (std::string_view field : {f.MainPin, f.Pin, f.Program, f.User, f.CpuTime})
-            if (field.find('|') != std::string_view::npos)
+        for (QByteArrayView field : {f.mainPin, f.pin, f.program, f.user, f.cpuTime})
+            if (field.contains('|'))
                 fail("a separator inside a field");
     }
 }

@@ -48,7 +48,7 @@ void BM_SplitProcessRecord(benchmark::State& state)
     std::size_t i = 0;
     for (auto _ : state) {
         const std::string& r = records[i++ & 4095];
-        Wire::SplitResult s = Wire::SplitRecord(r);
+        Wire::SplitResult s = Wire::splitRecord(r);
         benchmark::DoNotOptimize(s);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
@@ -133,7 +133,7 @@ void BM_ReadFramedRecords(benchmark::State& state)
     const std::vector<std::string> records = typicalRecords(count);
     QByteArray stream;
     for (const std::string& r : records)
-        stream += *Wire::Frame(QByteArrayView(r.data(), static_cast<qsizetype>(r.size())));
+        stream += *Wire::frame(QByteArrayView(r.data(), static_cast<qsizetype>(r.size())));
     stream += "0000";
 
     LoopbackPair pair;

@@ -447,14 +447,14 @@ void TMainAppForm::FormClose()
         m_quitPending = true;
         return;
     }
-    SendRequest(Wire::Quit);
+    SendRequest(QByteArrayView(&Wire::Quit, 1));
     m_socket->Disconnect();
 }
 
 void TMainAppForm::FormDestroy()
 {
     SetBusy(true);
-    SendRequest(Wire::Quit);
+    SendRequest(QByteArrayView(&Wire::Quit, 1));
     m_socket->Disconnect();
 }
 
@@ -609,7 +609,7 @@ void TMainAppForm::RunOne(const std::function<void()>& job)
     }
     if (m_quitPending) {
         m_quitPending = false;
-        SendRequest(Wire::Quit);
+        SendRequest(QByteArrayView(&Wire::Quit, 1));
         m_socket->Disconnect();
     }
 }
@@ -662,7 +662,7 @@ void TMainAppForm::StayInStep()
         // is ended, so that no request goes to a host that would ignore it.
         // The tables stay empty until the operator connects again.
         if (Connected()) {
-            SendRequest(Wire::Quit);
+            SendRequest(QByteArrayView(&Wire::Quit, 1));
             m_socket->Disconnect();
         }
         m_notices.append(QStringLiteral("The connection could not be renewed; use File, "
@@ -739,7 +739,7 @@ void TMainAppForm::RefreshListeners()
     if (!Connected() || m_closing)
         return;
 
-    SendRequest(Wire::GetListeners);
+    SendRequest(QByteArrayView(&Wire::GetListeners, 1));
     m_protocol->BeginList();
     QByteArray body;
     while (ReadReply(body) > 0)
@@ -806,46 +806,40 @@ void TMainAppForm::RefreshProcesses()
 
 void TMainAppForm::AddRecordRow(const QByteArray& body)
 {
-    const Wire::SplitResult record =
-        Wire::SplitRecord(std::string_view(body.constData(), std::size_t(body.size())));
+    const Wire::SplitResult record = Wire::splitRecord(body);
     if (!record.ok()) {
         // Skipped and counted; the rows around it are placed and the list is
         // read to its end, so the replies stay in step.
         if (m_skipped++ == 0)
-            m_firstSkipReason = record.Error;
+            m_firstSkipReason = Wire::errorText(record);
         return;
     }
-    auto view = [](std::string_view text) {
-        return QByteArrayView(text.data(), qsizetype(text.size()));
-    };
-
-    if (record.Kind == Wire::RecordKind::Listener) {
-        const Wire::ListenerFields& f = record.Listener;
+    if (record.kind == Wire::RecordKind::Listener) {
+        const Wire::ListenerFields& f = record.listener;
         ++ListenerRows;
         ListenerArray->SetRowCount(ListenerRows);
         const int r = ListenerRows - 1;
-        ListenerArray->SetCell(0, r, view(f.Pin));
-        ListenerArray->SetCell(3, r, view(f.Port));
-        ListenerArray->SetCell(2, r, view(f.Program));
-        ListenerArray->SetCell(1, r, RecordDisplay::ProductName(view(f.Product), f.ProductNumber));
-        ListenerArray->SetCell(4, r,
-                               RecordDisplay::UserLimitText(view(f.UserLimit), f.UserLimitNumber));
-        if (m_foundListenerRow == 0 && !m_listenerPin.isEmpty() && view(f.Pin) == m_listenerPin)
+        ListenerArray->SetCell(0, r, f.pin);
+        ListenerArray->SetCell(3, r, f.port);
+        ListenerArray->SetCell(2, r, f.program);
+        ListenerArray->SetCell(1, r, RecordDisplay::ProductName(f.product, f.productNumber));
+        ListenerArray->SetCell(4, r, RecordDisplay::UserLimitText(f.userLimit, f.userLimitNumber));
+        if (m_foundListenerRow == 0 && !m_listenerPin.isEmpty() && f.pin == m_listenerPin)
             m_foundListenerRow = r;
         return;
     }
 
-    const Wire::ProcessFields& f = record.Process;
+    const Wire::ProcessFields& f = record.process;
     ++ProcessRows;
     ProcessArray->SetRowCount(ProcessRows);
     const int r = ProcessRows - 1;
     char cpuText[RecordDisplay::CpuTimeCapacity];
     // One call for the row's five cells: a list can hold 100,000 of them.
     const QByteArrayView cells[] = {
-        view(f.MainPin), view(f.Pin), view(f.Program), view(f.User),
-        RecordDisplay::WriteCpuTime(cpuText, f.CpuMs, m_decimalSeparator)};
+        f.mainPin, f.pin, f.program, f.user,
+        RecordDisplay::WriteCpuTime(cpuText, f.cpuMs, m_decimalSeparator)};
     ProcessArray->SetRowCells(r, cells);
-    if (f.Priority != 0) {
+    if (f.priority != 0) {
         if (ProcessArray->ColCount() < 6) {
             // The priority column and its button come with the first
             // priority and stay.
@@ -854,9 +848,9 @@ void TMainAppForm::AddRecordRow(const QByteArray& body)
             ProcessArray->SetColWidth(5, int(ProcessArray->width() * 0.05));
             ProcessArray->SetCell(5, 0, "Pri");
         }
-        ProcessArray->SetCell(5, r, Wire::PriorityText(f.Priority));
+        ProcessArray->SetCell(5, r, Wire::priorityText(f.priority));
     }
-    if (m_foundProcessRow == 0 && !m_processPin.isEmpty() && view(f.Pin) == m_processPin)
+    if (m_foundProcessRow == 0 && !m_processPin.isEmpty() && f.pin == m_processPin)
         m_foundProcessRow = r;
 }
 
@@ -948,7 +942,7 @@ void TMainAppForm::btnStartListenerClick()
             StayInStep();
             m_protocol->SendCommand(
                 Wire::StartListener,
-                Wire::StartListenerArgument(product, Bytes(AddListener->edPort->text()),
+                Wire::startListenerArgument(product, Bytes(AddListener->edPort->text()),
                                             Bytes(AddListener->edUsers->text()),
                                             Bytes(AddListener->edCommand->text())));
         }
@@ -973,7 +967,7 @@ void TMainAppForm::btnKillListenerClick()
             Latin1(ListenerArray->Cell(2, row));
         if (m_deps.Prompts->Confirm(text)) {
             StayInStep();
-            m_protocol->SendCommand(Wire::Kill, Wire::KillListenerArgument(pin));
+            m_protocol->SendCommand(Wire::Kill, Wire::killListenerArgument(pin));
         }
         CommandTail();
     });
@@ -995,7 +989,7 @@ void TMainAppForm::btnKillProcessClick()
             QLatin1Char('\r') + Latin1(ProcessArray->Cell(3, row));
         if (m_deps.Prompts->Confirm(text)) {
             StayInStep();
-            m_protocol->SendCommand(Wire::Kill, Wire::KillProcessArgument(mainPin, pin));
+            m_protocol->SendCommand(Wire::Kill, Wire::killProcessArgument(mainPin, pin));
         }
         CommandTail();
     });
@@ -1017,16 +1011,23 @@ void TMainAppForm::BtnChangePriClick()
                                     Latin1(ProcessArray->Cell(2, row)));
         ProcessPri->Label3->setText(QStringLiteral("User: ") + Latin1(ProcessArray->Cell(3, row)));
         const QByteArrayView queue = ProcessArray->Cell(5, row);
-        if (queue == "CS")
+        switch (Wire::priorityCode(queue)) {
+        case 2:
             ProcessPri->rbCS->setChecked(true);
-        else if (queue == "DS")
+            break;
+        case 3:
             ProcessPri->rbDS->setChecked(true);
-        else if (queue == "ES")
+            break;
+        case 4:
             ProcessPri->rbES->setChecked(true);
+            break;
+        default:
+            break;
+        }
         if (m_deps.Prompts->RunDialog(*ProcessPri) == QDialog::Accepted) {
             StayInStep();
             m_protocol->SendCommand(Wire::SetPriority,
-                                    Wire::SetPriorityArgument(pin, ProcessPri->CheckedCode()));
+                                    Wire::setPriorityArgument(pin, ProcessPri->CheckedCode()));
         }
         CommandTail();
     });

@@ -135,7 +135,7 @@ void TMainAppForm::OpenConfigFile(int mode)
             ConfigFileDialogSetup(m_deps.ProgramPath, Settings.ConfigPath));
         if (!chosen.isEmpty()) {
             if (mode == 1) {
-                SendRequest(QByteArrayView(Wire::Quit.data(), qsizetype(Wire::Quit.size())));
+                SendRequest(QByteArrayView(&Wire::Quit, 1));
                 Socket().Disconnect();
             }
             Settings.ConfigPath = QFileInfo(chosen).absoluteFilePath();

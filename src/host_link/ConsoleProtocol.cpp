@@ -58,7 +58,7 @@ bool TConsoleProtocol::Logon()
         return false;
 
     // The kind and the record go out as two unframed texts.
-    const QByteArray bytes = Wire::LogonBytes(m_socket.LogonKind, m_socket.LogonFields);
+    const QByteArray bytes = Wire::logonBytes(m_socket.LogonKind, m_socket.LogonFields);
     const qsizetype kindLength = bytes.size() - Wire::LogonRecordLength;
     m_socket.SendText(QByteArrayView(bytes).first(kindLength));
     m_socket.SendText(QByteArrayView(bytes).sliced(kindLength));
@@ -66,7 +66,7 @@ bool TConsoleProtocol::Logon()
     QByteArray reply;
     if (m_socket.ReadExact(1, reply) != 1)
         reply.clear();
-    const Wire::LogonReply meaning = Wire::ParseLogonReply(reply);
+    const Wire::LogonReply meaning = Wire::parseLogonReply(reply);
     if (meaning == Wire::LogonReply::Accepted) {
         m_lastLogon = LogonOutcome::Accepted;
         m_outOfStep = false; // a fresh connection
@@ -91,7 +91,7 @@ void TConsoleProtocol::SendRequest(QByteArrayView text)
     // Refused before anything changes: a body the header cannot announce
     // never reaches the host, not even in part.
     checkFrameable(text);
-    const std::optional<QByteArray> frame = Wire::Frame(text);
+    const std::optional<QByteArray> frame = Wire::frame(text);
     // Whatever list was being read is over; the next ReadReply starts anew.
     m_listActive = false;
     m_deadlineTimer->stop();
@@ -102,11 +102,11 @@ void TConsoleProtocol::SendRequest(QByteArrayView text)
     Pump();
 }
 
-void TConsoleProtocol::SendCommand(std::string_view letter, std::optional<QByteArrayView> argument)
+void TConsoleProtocol::SendCommand(char letter, std::optional<QByteArrayView> argument)
 {
     if (m_socket.State() != hsConnected)
         return;
-    const QByteArrayView letterBytes(letter.data(), static_cast<qsizetype>(letter.size()));
+    const QByteArrayView letterBytes(&letter, 1);
     // Both messages are checked before the first is sent, so a refused
     // argument never leaves a lone letter on the wire.
     checkFrameable(letterBytes);
@@ -209,7 +209,7 @@ int TConsoleProtocol::ReadReply(QByteArray& body)
     // The header is read into the body's array, which the body then replaces.
     if (m_socket.ReadExact(Wire::HeaderLength, body) <= 0)
         return failed();
-    const std::optional<int> length = Wire::ParseHeader(body);
+    const std::optional<int> length = Wire::parseHeader(body);
     if (!length) {
         // The header is consumed; the body stays until the next request
         // empties the buffer.

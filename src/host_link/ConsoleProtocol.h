@@ -62,8 +62,7 @@ public:
     void SendRequest(QByteArrayView text);
     // Sends a request letter and, when given, its argument as a second frame.
     // Both are checked before anything is sent.
-    void SendCommand(std::string_view letter,
-                     std::optional<QByteArrayView> argument = std::nullopt);
+    void SendCommand(char letter, std::optional<QByteArrayView> argument = std::nullopt);
 
     // Starts the record count and the deadline of one list. Call it after
     // sending a list request; a ReadReply after a request without it starts

@@ -18,11 +18,6 @@
 
 using namespace Qt::StringLiterals;
 
-static std::string_view sv(const QByteArray& b)
-{
-    return std::string_view(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
 class TstConsoleProtocol : public QObject
 {
     Q_OBJECT
@@ -50,8 +45,7 @@ private Q_SLOTS:
 private:
     void logOn();
     // Sends a list request and reads the whole reply.
-    QList<QByteArray> readList(std::string_view letter,
-                               std::optional<QByteArrayView> argument = std::nullopt);
+    QList<QByteArray> readList(char letter, std::optional<QByteArrayView> argument = std::nullopt);
 
     std::unique_ptr<HostSim> sim;
     std::unique_ptr<THostSocket> socket;
@@ -82,8 +76,7 @@ void TstConsoleProtocol::logOn()
     QVERIFY(events.isEmpty());
 }
 
-QList<QByteArray> TstConsoleProtocol::readList(std::string_view letter,
-                                               std::optional<QByteArrayView> argument)
+QList<QByteArray> TstConsoleProtocol::readList(char letter, std::optional<QByteArrayView> argument)
 {
     protocol->SendCommand(letter, argument);
     QList<QByteArray> bodies;
@@ -194,24 +187,24 @@ void TstConsoleProtocol::readsEveryRecordExample()
     QCOMPARE(listeners, (QList<QByteArray>{"S1234|30001 PROGNAME|2|0", "S1235|30002 PROGNAME|2|0|X",
                                            "S77|30004 VGDSRVR.KQ.ORVANITE;PRI=DS S|16|30"}));
     for (const QByteArray& body : listeners) {
-        const Wire::SplitResult r = Wire::SplitRecord(sv(body));
-        QVERIFY2(r.ok(), qPrintable(r.Error));
-        QCOMPARE(r.Kind, Wire::RecordKind::Listener);
+        const Wire::SplitResult r = Wire::splitRecord(body);
+        QVERIFY2(r.ok(), qPrintable(Wire::errorText(r)));
+        QCOMPARE(r.kind, Wire::RecordKind::Listener);
     }
-    const Wire::SplitResult tail = Wire::SplitRecord(sv(listeners[1]));
-    QCOMPARE(tail.Listener.Pin, std::string_view("1235"));
-    QCOMPARE(tail.Listener.UserLimitNumber, 0);
-    const Wire::SplitResult spaced = Wire::SplitRecord(sv(listeners[2]));
-    QCOMPARE(spaced.Listener.Program, std::string_view("VGDSRVR.KQ.ORVANITE;PRI=DS S"));
+    const Wire::SplitResult tail = Wire::splitRecord(listeners[1]);
+    QCOMPARE(tail.listener.pin, QByteArrayView("1235"));
+    QCOMPARE(tail.listener.userLimitNumber, 0);
+    const Wire::SplitResult spaced = Wire::splitRecord(listeners[2]);
+    QCOMPARE(spaced.listener.program, QByteArrayView("VGDSRVR.KQ.ORVANITE;PRI=DS S"));
 
     const QList<QByteArray> processes = readList(Wire::GetProcesses, QByteArrayView("1234"));
     QCOMPARE(protocol->LastReplyEnd(), TConsoleProtocol::ReplyEnd::EndOfList);
     QCOMPARE(processes, (QList<QByteArray>{"P0123|456|PROG|USER|2500|3", "P1999|456|PROG|USER|2500",
                                            "P|456|PROG|USER|2500"}));
-    const Wire::SplitResult p = Wire::SplitRecord(sv(processes[0]));
-    QCOMPARE(p.Process.MainPin, std::string_view("123"));
-    QCOMPARE(p.Process.Priority, 3);
-    QCOMPARE(Wire::PriorityText(p.Process.Priority), "DS"_ba);
+    const Wire::SplitResult p = Wire::splitRecord(processes[0]);
+    QCOMPARE(p.process.mainPin, QByteArrayView("123"));
+    QCOMPARE(p.process.priority, 3);
+    QCOMPARE(Wire::priorityText(p.process.priority), "DS"_ba);
     QVERIFY(events.isEmpty());
 }
 
@@ -268,9 +261,9 @@ void TstConsoleProtocol::requestBytesOnTheWire()
     const qsizetype before = sim->received().size();
 
     // The simulator may take a request in while the sender still pumps events.
-    protocol->SendCommand(Wire::SetPriority, Wire::SetPriorityArgument("456", 0));
+    protocol->SendCommand(Wire::SetPriority, Wire::setPriorityArgument("456", 0));
     QTRY_COMPARE(requests.count(), 1);
-    protocol->SendCommand(Wire::Kill, Wire::KillProcessArgument("123", "456"));
+    protocol->SendCommand(Wire::Kill, Wire::killProcessArgument("123", "456"));
     QTRY_COMPARE(requests.count(), 2);
     protocol->SendCommand(Wire::GetProcesses, QByteArrayView("1234"));
     QTRY_COMPARE(requests.count(), 3);

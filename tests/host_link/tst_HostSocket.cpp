@@ -72,7 +72,7 @@ void TstHostSocket::connectAndLogon(bool takeReply)
 {
     socket->Connect();
     QCOMPARE(socket->State(), hsConnected);
-    socket->SendText(Wire::LogonBytes(1, {"MANAGER", "", "", "", "SYS", "", ""}));
+    socket->SendText(Wire::logonBytes(1, {"MANAGER", "", "", "", "SYS", "", ""}));
     if (takeReply) {
         QByteArray reply;
         QCOMPARE(socket->ReadExact(1, reply), 1);

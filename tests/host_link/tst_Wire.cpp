@@ -42,16 +42,6 @@ private Q_SLOTS:
     void cpuTimeTextMatchesReference();
 };
 
-static std::string_view sv(const QByteArray& b)
-{
-    return std::string_view(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
-static QByteArray qb(std::string_view s)
-{
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 void TstWire::logonBytes_data()
 {
     QTest::addColumn<QByteArray>("user");
@@ -73,7 +63,7 @@ void TstWire::logonBytes()
     QFETCH(QByteArray, user);
     QFETCH(QByteArray, expectedUserField);
     const std::array<QByteArray, 7> fields{user, "", "", "", "SYS", "", ""};
-    const QByteArray bytes = Wire::LogonBytes(1, fields);
+    const QByteArray bytes = Wire::logonBytes(1, fields);
     QCOMPARE(bytes.size(), 118);
     QCOMPARE(bytes.left(6), "000001"_ba);
     QCOMPARE(bytes.mid(6, 16), expectedUserField);
@@ -84,12 +74,12 @@ void TstWire::logonBytes()
 
 void TstWire::frame()
 {
-    QCOMPARE(*Wire::Frame("G"), "0001G"_ba);
-    QCOMPARE(*Wire::Frame(""), "0000"_ba);
-    QCOMPARE(*Wire::Frame("1234"), "00041234"_ba);
+    QCOMPARE(*Wire::frame("G"), "0001G"_ba);
+    QCOMPARE(*Wire::frame(""), "0000"_ba);
+    QCOMPARE(*Wire::frame("1234"), "00041234"_ba);
     const QByteArray longest(9999, 'x');
-    QCOMPARE(*Wire::Frame(longest), "9999" + longest);
-    QVERIFY(!Wire::Frame(QByteArray(10000, 'x')).has_value());
+    QCOMPARE(*Wire::frame(longest), "9999" + longest);
+    QVERIFY(!Wire::frame(QByteArray(10000, 'x')).has_value());
 }
 
 void TstWire::parseHeader_data()
@@ -118,7 +108,7 @@ void TstWire::parseHeader()
 {
     QFETCH(QByteArray, header);
     QFETCH(int, length);
-    const std::optional<int> parsed = Wire::ParseHeader(header);
+    const std::optional<int> parsed = Wire::parseHeader(header);
     QCOMPARE(parsed.value_or(-1), length);
 }
 
@@ -155,14 +145,14 @@ void TstWire::listenerRecords_data()
 void TstWire::listenerRecords()
 {
     QFETCH(QByteArray, record);
-    const Wire::SplitResult r = Wire::SplitRecord(sv(record));
-    QVERIFY2(r.ok(), qPrintable(r.Error));
-    QCOMPARE(r.Kind, Wire::RecordKind::Listener);
-    QTEST(qb(r.Listener.Pin), "pin");
-    QTEST(qb(r.Listener.Port), "port");
-    QTEST(qb(r.Listener.Program), "program");
-    QTEST(int(r.Listener.ProductNumber), "product");
-    QTEST(int(r.Listener.UserLimitNumber), "userLimit");
+    const Wire::SplitResult r = Wire::splitRecord(record);
+    QVERIFY2(r.ok(), qPrintable(Wire::errorText(r)));
+    QCOMPARE(r.kind, Wire::RecordKind::Listener);
+    QTEST(r.listener.pin.toByteArray(), "pin");
+    QTEST(r.listener.port.toByteArray(), "port");
+    QTEST(r.listener.program.toByteArray(), "program");
+    QTEST(int(r.listener.productNumber), "product");
+    QTEST(int(r.listener.userLimitNumber), "userLimit");
 }
 
 void TstWire::processRecords_data()
@@ -210,6 +200,17 @@ void TstWire::processRecords_data()
         << "456"_ba
         << "PROG"_ba
         << "USER"_ba << qint64(2500) << 0;
+    // The splitter takes sixteen bytes at a time: separators and NULs on
+    // either side of a block's edge.
+    QTest::newRow("bar as the 16th and 17th bytes") << "P0123456789ABCD|||U|7|2"_ba
+                                                    << "123456789ABCD"_ba
+                                                    << ""_ba
+                                                    << ""_ba
+                                                    << "U"_ba << qint64(7) << 2;
+    QTest::newRow("NUL as the 17th byte") << QByteArray("P0|456|PROG|US|1\0|3", 19) << ""_ba
+                                          << "456"_ba
+                                          << "PROG"_ba
+                                          << "US"_ba << qint64(1) << 0;
     QTest::newRow("CPU time beyond 32 bits") << "P0123|456|PROG|USER|99999999999|2"_ba
                                              << "123"_ba
                                              << "456"_ba
@@ -225,15 +226,15 @@ void TstWire::processRecords_data()
 void TstWire::processRecords()
 {
     QFETCH(QByteArray, record);
-    const Wire::SplitResult r = Wire::SplitRecord(sv(record));
-    QVERIFY2(r.ok(), qPrintable(r.Error));
-    QCOMPARE(r.Kind, Wire::RecordKind::Process);
-    QTEST(qb(r.Process.MainPin), "mainPin");
-    QTEST(qb(r.Process.Pin), "pin");
-    QTEST(qb(r.Process.Program), "program");
-    QTEST(qb(r.Process.User), "user");
-    QTEST(qint64(r.Process.CpuMs), "cpuMs");
-    QTEST(r.Process.Priority, "priority");
+    const Wire::SplitResult r = Wire::splitRecord(record);
+    QVERIFY2(r.ok(), qPrintable(Wire::errorText(r)));
+    QCOMPARE(r.kind, Wire::RecordKind::Process);
+    QTEST(r.process.mainPin.toByteArray(), "mainPin");
+    QTEST(r.process.pin.toByteArray(), "pin");
+    QTEST(r.process.program.toByteArray(), "program");
+    QTEST(r.process.user.toByteArray(), "user");
+    QTEST(qint64(r.process.cpuMs), "cpuMs");
+    QTEST(r.process.priority, "priority");
 }
 
 void TstWire::malformedRecords_data()
@@ -264,6 +265,13 @@ void TstWire::malformedRecords_data()
         << "P0123|456|PROG|USER|+12"_ba << u"CPU time '+12' is not a decimal number"_s;
     QTest::newRow("process: priority 5")
         << "P0123|456|PROG|USER|2500|5"_ba << u"priority 5 is outside 1 to 4"_s;
+    QTest::newRow("process: priority 00 told as a number")
+        << "P0123|456|PROG|USER|2500|00"_ba << u"priority 0 is outside 1 to 4"_s;
+    QTest::newRow("process: CPU time past 64 bits")
+        << "P0|1|P|U|9223372036854775808"_ba
+        << u"CPU time '9223372036854775808' is not a decimal number"_s;
+    QTest::newRow("listener: product past 32 bits")
+        << "S1|2 P|2147483648|0"_ba << u"product '2147483648' is not a decimal number"_s;
     QTest::newRow("process: priority 0")
         << "P0123|456|PROG|USER|2500|0"_ba << u"priority 0 is outside 1 to 4"_s;
     QTest::newRow("process: empty priority")
@@ -279,16 +287,16 @@ void TstWire::malformedRecords()
 {
     QFETCH(QByteArray, record);
     QFETCH(QString, error);
-    QCOMPARE(Wire::SplitRecord(sv(record)).Error, error);
+    QCOMPARE(Wire::errorText(Wire::splitRecord(record)), error);
 }
 
 void TstWire::recordWithoutData()
 {
     // Found by fuzzing: a view with no data pointer went to memchr, which
     // must never be given one (the sanitizer build stops there).
-    const Wire::SplitResult r = Wire::SplitRecord(std::string_view());
-    QCOMPARE(r.Kind, Wire::RecordKind::Process);
-    QCOMPARE(r.Error, u"missing separator before the PIN"_s);
+    const Wire::SplitResult r = Wire::splitRecord(QByteArrayView());
+    QCOMPARE(r.kind, Wire::RecordKind::Process);
+    QCOMPARE(r.error, Wire::SplitError::MissingSeparatorBeforePin);
 }
 
 void TstWire::logonReply_data()
@@ -307,20 +315,27 @@ void TstWire::logonReply_data()
 void TstWire::logonReply()
 {
     QFETCH(QByteArray, reply);
-    QTEST(int(Wire::ParseLogonReply(reply)), "meaning");
+    QTEST(int(Wire::parseLogonReply(reply)), "meaning");
 }
 
 void TstWire::requestArguments()
 {
-    QCOMPARE(Wire::KillListenerArgument("1234"), "S1234"_ba);
-    QCOMPARE(Wire::KillProcessArgument("123", "456"), "P123|456"_ba);
-    QCOMPARE(Wire::SetPriorityArgument("456", 3), "456|3"_ba);
-    QCOMPARE(Wire::SetPriorityArgument("456", 0), QByteArray());
-    QCOMPARE(Wire::StartListenerArgument("16", "30004", "users", "VGDSRVR.KQ.ORVANITE;PRI=DS S"),
+    QCOMPARE(Wire::killListenerArgument("1234"), "S1234"_ba);
+    QCOMPARE(Wire::killProcessArgument("123", "456"), "P123|456"_ba);
+    QCOMPARE(Wire::setPriorityArgument("456", 3), "456|3"_ba);
+    QCOMPARE(Wire::setPriorityArgument("456", 0), QByteArray());
+    QCOMPARE(Wire::startListenerArgument("16", "30004", "users", "VGDSRVR.KQ.ORVANITE;PRI=DS S"),
              "16|30004|users|VGDSRVR.KQ.ORVANITE;PRI=DS S"_ba);
-    QCOMPARE(Wire::PriorityText(1), "BS"_ba);
-    QCOMPARE(Wire::PriorityText(4), "ES"_ba);
-    QCOMPARE(Wire::PriorityText(0), QByteArray());
+    QCOMPARE(Wire::priorityText(1), "BS"_ba);
+    QCOMPARE(Wire::priorityText(4), "ES"_ba);
+    QCOMPARE(Wire::priorityText(0), QByteArray());
+    QCOMPARE(Wire::priorityText(5), QByteArray());
+    QCOMPARE(Wire::priorityCode("CS"), 2);
+    QCOMPARE(Wire::priorityCode("ES"), 4);
+    QCOMPARE(Wire::priorityCode("BS"), 0); // no process is moved to BS
+    QCOMPARE(Wire::priorityCode("cs"), 0);
+    QCOMPARE(Wire::priorityName(3), QByteArrayView("DS"));
+    QCOMPARE(Wire::priorityName(1), QByteArrayView());
 }
 
 void TstWire::errorTexts_data()

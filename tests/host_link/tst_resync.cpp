@@ -38,8 +38,7 @@ private Q_SLOTS:
 private:
     void logOn();
     // Sends a list request and reads the list to its end.
-    QList<QByteArray> readList(std::string_view letter,
-                               std::optional<QByteArrayView> argument = std::nullopt);
+    QList<QByteArray> readList(char letter, std::optional<QByteArrayView> argument = std::nullopt);
     // The listener records the host holds now, as it would send them.
     QList<QByteArray> currentListeners() const;
 
@@ -76,8 +75,7 @@ void TstResync::logOn()
     QVERIFY(events.isEmpty());
 }
 
-QList<QByteArray> TstResync::readList(std::string_view letter,
-                                      std::optional<QByteArrayView> argument)
+QList<QByteArray> TstResync::readList(char letter, std::optional<QByteArrayView> argument)
 {
     protocol->SendCommand(letter, argument);
     protocol->BeginList();
@@ -286,7 +284,7 @@ void TstResync::millionRecordList()
     }
     QCOMPARE(protocol->LastReplyEnd(), End::EndOfList);
     QCOMPARE(records, 1'000'000);
-    QVERIFY(Wire::SplitRecord(std::string_view(last.constData(), size_t(last.size()))).ok());
+    QVERIFY(Wire::splitRecord(last).ok());
     QVERIFY(!protocol->OutOfStep());
     QVERIFY(events.isEmpty());
 }

@@ -102,9 +102,9 @@ char decimalSeparator()
                                                           : '.';
 }
 
-QByteArray bytesOf(std::string_view view)
+QByteArray bytesOf(QByteArrayView view)
 {
-    return QByteArray(view.data(), static_cast<qsizetype>(view.size()));
+    return view.toByteArray();
 }
 
 // Seconds with three decimals, computed from the integer: exact for every count.
@@ -258,7 +258,7 @@ int CtlRunner::RunHostCommand(const CtlOptions& options)
     // mistyped command never reaches the host.
     const QString& cmd = options.Command;
     const QStringList& args = options.Operands;
-    std::string_view letter;
+    char letter = 0;
     std::optional<QByteArray> argument;
     bool listenersAfter = false;
 
@@ -286,32 +286,25 @@ int CtlRunner::RunHostCommand(const CtlOptions& options)
                 QStringLiteral("USERS must be a number (0 for no limit), not '%1'").arg(args[2]));
         letter = Wire::StartListener;
         argument =
-            Wire::StartListenerArgument(product.toLatin1(), args[1].toLatin1(), args[2].toLatin1(),
+            Wire::startListenerArgument(product.toLatin1(), args[1].toLatin1(), args[2].toLatin1(),
                                         latin1(args[3], QStringLiteral("COMMAND")));
         listenersAfter = true;
     } else if (cmd == QStringLiteral("kill-listener")) {
         expectOperands(options, 1);
         letter = Wire::Kill;
-        argument = Wire::KillListenerArgument(pinArgument(args[0], QStringLiteral("PIN")));
+        argument = Wire::killListenerArgument(pinArgument(args[0], QStringLiteral("PIN")));
     } else if (cmd == QStringLiteral("kill-process")) {
         expectOperands(options, 2);
         letter = Wire::Kill;
-        argument = Wire::KillProcessArgument(pinArgument(args[0], QStringLiteral("MAIN")),
+        argument = Wire::killProcessArgument(pinArgument(args[0], QStringLiteral("MAIN")),
                                              pinArgument(args[1], QStringLiteral("PIN")));
     } else if (cmd == QStringLiteral("set-priority")) {
         expectOperands(options, 2);
-        const QString queue = args[1].toUpper();
-        int code = 0;
-        if (queue == QStringLiteral("CS"))
-            code = 2;
-        else if (queue == QStringLiteral("DS"))
-            code = 3;
-        else if (queue == QStringLiteral("ES"))
-            code = 4;
-        else
+        const int code = Wire::priorityCode(args[1].toUpper().toLatin1());
+        if (code == 0)
             throw CtlUsageError(QStringLiteral("the queue is CS, DS or ES, not '%1'").arg(args[1]));
         letter = Wire::SetPriority;
-        argument = Wire::SetPriorityArgument(pinArgument(args[0], QStringLiteral("PIN")), code);
+        argument = Wire::setPriorityArgument(pinArgument(args[0], QStringLiteral("PIN")), code);
     } else if (cmd == QStringLiteral("shutdown")) {
         expectOperands(options, 0);
         if (!options.Yes)
@@ -369,14 +362,14 @@ int CtlRunner::ReadListeners(CtlSession& session, CtlListing& listing)
     if (status != 0)
         return ExitNetwork;
     return session.ReadList(Wire::RecordKind::Listener, [&listing](const Wire::SplitResult& r) {
-        const Wire::ListenerFields& f = r.Listener;
-        const QByteArray product = bytesOf(f.Product);
-        const QByteArray userLimit = bytesOf(f.UserLimit);
-        const QByteArray name = RecordDisplay::ProductName(product, f.ProductNumber);
-        const QByteArray maxUsers = RecordDisplay::UserLimitText(userLimit, f.UserLimitNumber);
-        listing.AddRow({bytesOf(f.Pin), name, bytesOf(f.Program), bytesOf(f.Port), maxUsers});
-        listing.AddRecord({CtlValue::Text(bytesOf(f.Pin)), CtlValue::Text(bytesOf(f.Port)),
-                           CtlValue::Text(bytesOf(f.Program)), CtlValue::Text(product),
+        const Wire::ListenerFields& f = r.listener;
+        const QByteArray product = bytesOf(f.product);
+        const QByteArray userLimit = bytesOf(f.userLimit);
+        const QByteArray name = RecordDisplay::ProductName(product, f.productNumber);
+        const QByteArray maxUsers = RecordDisplay::UserLimitText(userLimit, f.userLimitNumber);
+        listing.AddRow({bytesOf(f.pin), name, bytesOf(f.program), bytesOf(f.port), maxUsers});
+        listing.AddRecord({CtlValue::Text(bytesOf(f.pin)), CtlValue::Text(bytesOf(f.port)),
+                           CtlValue::Text(bytesOf(f.program)), CtlValue::Text(product),
                            CtlValue::Text(name), CtlValue::Text(userLimit),
                            CtlValue::Text(maxUsers)});
     });
@@ -386,15 +379,15 @@ int CtlRunner::ReadProcesses(CtlSession& session, CtlListing& listing)
 {
     const char separator = decimalSeparator();
     return session.ReadList(Wire::RecordKind::Process, [&](const Wire::SplitResult& r) {
-        const Wire::ProcessFields& f = r.Process;
-        const QByteArray priority = f.Priority > 0 ? Wire::PriorityText(f.Priority) : QByteArray();
-        listing.AddRow({bytesOf(f.MainPin), bytesOf(f.Pin), bytesOf(f.Program), bytesOf(f.User),
-                        RecordDisplay::CpuTimeText(f.CpuMs, separator).trimmed(), priority});
-        listing.AddRecord({CtlValue::Text(bytesOf(f.MainPin)), CtlValue::Text(bytesOf(f.Pin)),
-                           CtlValue::Text(bytesOf(f.Program)), CtlValue::Text(bytesOf(f.User)),
-                           CtlValue::Number(QByteArray::number(f.CpuMs)),
-                           CtlValue::Number(cpuSeconds(f.CpuMs)),
-                           f.Priority > 0 ? CtlValue::Text(priority) : CtlValue::Null()});
+        const Wire::ProcessFields& f = r.process;
+        const QByteArray priority = f.priority > 0 ? Wire::priorityText(f.priority) : QByteArray();
+        listing.AddRow({bytesOf(f.mainPin), bytesOf(f.pin), bytesOf(f.program), bytesOf(f.user),
+                        RecordDisplay::CpuTimeText(f.cpuMs, separator).trimmed(), priority});
+        listing.AddRecord({CtlValue::Text(bytesOf(f.mainPin)), CtlValue::Text(bytesOf(f.pin)),
+                           CtlValue::Text(bytesOf(f.program)), CtlValue::Text(bytesOf(f.user)),
+                           CtlValue::Number(QByteArray::number(f.cpuMs)),
+                           CtlValue::Number(cpuSeconds(f.cpuMs)),
+                           f.priority > 0 ? CtlValue::Text(priority) : CtlValue::Null()});
     });
 }
 

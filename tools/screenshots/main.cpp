@@ -8,6 +8,7 @@
 #include "Proc_Pri.h"
 #include "Prompts.h"
 #include "StringGrid.h"
+#include "Wire.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -123,9 +124,10 @@ int main(int argc, char** argv)
                                QString::fromLatin1(form.ProcessArray->Cell(3, row)));
     // Preselected from the row's queue, as the Change Priority command does.
     const QByteArray queue = form.ProcessArray->CellText(5, row);
-    if (queue == "CS")
+    const int code = Wire::priorityCode(queue);
+    if (code == 2)
         processPri.rbCS->setChecked(true);
-    else if (queue == "ES")
+    else if (code == 4)
         processPri.rbES->setChecked(true);
     else
         processPri.rbDS->setChecked(true);
