@@ -4,7 +4,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build test demo bench fuzz screenshots clean
+.PHONY: all setup configure build test package demo bench fuzz screenshots clean
 
 all: build
 
@@ -19,6 +19,10 @@ build: configure
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 --timeout 300
+
+# A Debian package of every program, in $(BUILD)/.
+package: build
+	@cmake --build $(BUILD) --target package
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, only when missing, every Debian package that the build, the tests,
-# the demo, the screenshots, the benchmarks and the fuzzers need. Idempotent.
+# the demo, the screenshots, the benchmarks, the fuzzers and the Debian
+# package (built with CPack, checked with lintian) need. Idempotent.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   libsystemd-dev libbenchmark-dev python3
   xvfb xauth x11-apps imagemagick fonts-dejavu-core
   clang libclang-rt-14-dev libfuzzer-14-dev
+  dpkg-dev file lintian desktop-file-utils shared-mime-info xdg-utils man-db
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include "Add_Serv.h"
 #include "AppErrors.h"
+#include "ConfigLocation.h"
 #include "EventLog.h"
 #include "HostSocket.h"
 #include "Proc_Pri.h"
@@ -17,6 +18,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -395,17 +397,12 @@ void TMainAppForm::FormCreate()
     Settings.Account = "SYS";
 
     if (!m_deps.Arguments.isEmpty()) {
-        const QString argument = m_deps.Arguments.first();
         // A path with a separator is used as it stands; a bare name is looked
-        // for beside the program.
-        if (argument.contains(QLatin1Char('/'))) {
-            Settings.ConfigPath = argument;
-        } else {
-            QString folder = QFileInfo(m_deps.ProgramPath).absolutePath();
-            if (!folder.endsWith(QLatin1Char('/')))
-                folder += QLatin1Char('/');
-            Settings.ConfigPath = folder + argument;
-        }
+        // for beside the program, then in the current folder.
+        const ConfigLocation location =
+            LocateConfigFile(m_deps.Arguments.first(), m_deps.ProgramPath, QDir::currentPath());
+        Settings.ConfigPath = location.Path;
+        m_missingConfig = location.Missing;
     }
     if (!Settings.ConfigPath.isEmpty())
         setWindowTitle(ProductTitle + QStringLiteral(" - ") + Settings.ConfigPath);
@@ -418,6 +415,13 @@ void TMainAppForm::FormShow()
     if (!FirstShow || m_closing)
         return;
     SetBusy(true);
+    if (!m_missingConfig.isEmpty()) {
+        // The operator named a file: an empty Configure dialog would hide the
+        // mistake.
+        m_deps.Prompts->ShowMessage(m_missingConfig);
+        close();
+        return;
+    }
     if (!Settings.ConfigPath.isEmpty())
         LoadConfigFile();
     if (Settings.HostAddress.isEmpty())

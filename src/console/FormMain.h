@@ -231,6 +231,9 @@ private:
                    int rememberedRow);
     void SelectWholeRow(StringGrid* grid, int row);
 
+    // Why the configuration file named on the command line cannot be found;
+    // the first show says so and ends instead of connecting.
+    QString m_missingConfig;
     bool m_busy = false;
     bool m_cursorSet = false;
     int m_appliedInterval = 5000;

@@ -1,5 +1,6 @@
 #include "AppErrors.h"
 #include "ConfigFile.h"
+#include "ConfigLocation.h"
 #include "ConnectionSettings.h"
 
 #include <QDir>
@@ -155,6 +156,8 @@ private Q_SLOTS:
     void refusals_data();
     void refusals();
     void freshKeyEverySave();
+    void locateBareName_data();
+    void locateBareName();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -614,6 +617,76 @@ void TestConfigFile::freshKeyEverySave()
     QCOMPARE(keys.size(), 18);
     QVERIFY(!keys.contains('@'));
     QVERIFY(!keys.contains('5'));
+}
+
+void TestConfigFile::locateBareName_data()
+{
+    // Which of bin/ (the program's folder) and cwd/ (the current folder) hold
+    // an entry of the name; "dir" is a folder of that name.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("inBin");
+    QTest::addColumn<QString>("inCwd");
+    QTest::addColumn<QString>("path"); // below the test folder, or as given
+    QTest::addColumn<bool>("missing");
+    QTest::newRow("beside the program") << "east.hcf"
+                                        << "file"
+                                        << ""
+                                        << "bin/east.hcf" << false;
+    QTest::newRow("current folder") << "east.hcf"
+                                    << ""
+                                    << "file"
+                                    << "cwd/east.hcf" << false;
+    QTest::newRow("both: the program's wins") << "east.hcf"
+                                              << "file"
+                                              << "file"
+                                              << "bin/east.hcf" << false;
+    QTest::newRow("a folder is not the file") << "east.hcf"
+                                              << "dir"
+                                              << "file"
+                                              << "cwd/east.hcf" << false;
+    QTest::newRow("neither") << "east.hcf"
+                             << ""
+                             << "dir"
+                             << "bin/east.hcf" << true;
+    QTest::newRow("backslash is part of a name") << "cfg\\east.hcf"
+                                                 << ""
+                                                 << "file"
+                                                 << "cwd/cfg\\east.hcf" << false;
+    QTest::newRow("a slash is used as it stands") << "./east.hcf"
+                                                  << "file"
+                                                  << ""
+                                                  << "./east.hcf" << false;
+}
+
+void TestConfigFile::locateBareName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, inBin);
+    QFETCH(QString, inCwd);
+    QFETCH(QString, path);
+    QFETCH(bool, missing);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    for (const auto& [folder, kind] :
+         {std::pair{QStringLiteral("bin"), inBin}, {QStringLiteral("cwd"), inCwd}}) {
+        QVERIFY(QDir(root).mkpath(folder));
+        const QString entry = root + u'/' + folder + u'/' + name;
+        if (kind == QStringLiteral("dir"))
+            QVERIFY(QDir().mkpath(entry));
+        else if (kind == QStringLiteral("file"))
+            QVERIFY(QFile(entry).open(QIODevice::WriteOnly));
+    }
+
+    const ConfigLocation location = LocateConfigFile(
+        name, root + QStringLiteral("/bin/orvanite-console"), root + QStringLiteral("/cwd"));
+    QCOMPARE(location.Path, path.startsWith(u'.') ? path : root + u'/' + path);
+    QCOMPARE(location.Missing,
+             missing ? QStringLiteral("Cannot find the configuration file east.hcf: it is neither "
+                                      "beside the program (%1/bin/east.hcf) nor in the current "
+                                      "folder (%1/cwd/east.hcf).")
+                           .arg(root)
+                     : QString());
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

@@ -7,6 +7,8 @@
 #include "StringGrid.h"
 #include "TestSupport.h"
 
+#include <QDialog>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -85,6 +87,7 @@ private Q_SLOTS:
     void connectFillsTablesCaptionsAndLog();
     void commandLineRule_data();
     void commandLineRule();
+    void missingBareNameEndsWithMessage();
     void timerRefreshesAndClickFillsProcesses();
     void lostConnectionEmptiesTablesSendsNothing();
     void quitSentOnceOnClose();
@@ -185,6 +188,33 @@ void tst_FormMain::commandLineRule()
     QCOMPARE(w.Settings.Port, quint16(30000));
     QCOMPARE(w.Settings.User, QByteArray("MANAGER"));
     QCOMPARE(w.Settings.Account, QByteArray("SYS"));
+}
+
+void tst_FormMain::missingBareNameEndsWithMessage()
+{
+    // A host is known, so a window that passed over the missing file would
+    // connect; it must say so and end instead.
+    MainFormDeps deps{&f->Prompts, &f->Log, L({"nosuch.hcf"}),
+                      QStringLiteral("/opt/orvanite/orvanite-console")};
+    f->Form = std::make_unique<TMainAppForm>(deps);
+    TMainAppForm& w = *f->Form;
+    w.Settings.HostAddress = "127.0.0.1";
+    w.Settings.Port = f->Sim.serverPort();
+    bool dialogRun = false;
+    f->Prompts.Dialogs.push_back([&dialogRun](QDialog&) {
+        dialogRun = true;
+        return int(QDialog::Rejected);
+    });
+    w.show();
+    QTRY_VERIFY(w.IsClosing());
+    QCOMPARE(f->Prompts.Messages,
+             QStringList{QStringLiteral("Cannot find the configuration file nosuch.hcf: it is "
+                                        "neither beside the program (/opt/orvanite/nosuch.hcf) "
+                                        "nor in the current folder (%1/nosuch.hcf).")
+                             .arg(QDir::currentPath())});
+    QVERIFY(!dialogRun);
+    QCOMPARE(f->Sim.connectionCount(), 0);
+    QVERIFY(f->Sim.received().isEmpty());
 }
 
 void tst_FormMain::timerRefreshesAndClickFillsProcesses()

@@ -4,9 +4,12 @@
 #include "CtlRunner.h"
 #include "HostSim.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -170,6 +173,34 @@ private Q_SLOTS:
                                     QByteArray("X7").leftJustified(16);
         QCOMPARE(logon.first().first().toByteArray(), expected);
         QVERIFY(out.contains("CNDSRVR"));
+    }
+
+    void bareNameFromCurrentFolder()
+    {
+        // Nothing of these names stands beside the test program, so a bare
+        // name is the current folder's, as in the console.
+        const QString cwd = path("cwd");
+        QVERIFY(QDir().mkpath(cwd));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(cwd));
+        const auto restore = qScopeGuard([&before] { QDir::setCurrent(before); });
+
+        QCOMPARE(run(strings({"config", "set", "bare.hcf", "host=127.0.0.1"})
+                     << QStringLiteral("port=%1").arg(m_sim->serverPort())),
+                 0);
+        QVERIFY(QFile::exists(cwd + QStringLiteral("/bare.hcf")));
+        QByteArray out, err;
+        QCOMPARE(run(strings({"--config", "bare.hcf", "listeners"}), &out, &err), 0);
+        QVERIFY2(out.contains("CNDSRVR"), err.constData());
+
+        QCOMPARE(run(strings({"--config", "missing.hcf", "listeners"}), &out, &err), 5);
+        QCOMPARE(err, QStringLiteral("orvanite-ctl: Cannot find the configuration file "
+                                     "missing.hcf: it is neither beside the program "
+                                     "(%1/missing.hcf) nor in the current folder "
+                                     "(%2/missing.hcf).\n")
+                          .arg(QCoreApplication::applicationDirPath(), cwd)
+                          .toUtf8());
+        QCOMPARE(m_sim->connectionCount(), 1);
     }
 
     void output_data()

@@ -2,10 +2,35 @@
 
 #include "CtlUsageError.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 // Longest wait that --timeout accepts, in seconds (one day).
 constexpr int MaxTimeoutSeconds = 86400;
+
+const CtlOption OptionTable[] = {
+    {"--config", "FILE"},
+    {"--host", "HOST"},
+    {"--port", "N"},
+    {"--user", "U"},
+    {"--group", "G"},
+    {"--account", "A"},
+    {"--format", "table|json|csv"},
+    {"--timeout", "SECONDS"},
+    {"--yes", nullptr},
+    {"--reveal", nullptr},
+    {"-h", nullptr},
+    {"--help", nullptr},
+    {"--version", nullptr},
+};
+
+bool isOption(const QString& name)
+{
+    return std::any_of(std::begin(OptionTable), std::end(OptionTable),
+                       [&name](const CtlOption& o) { return name == QLatin1StringView(o.name); });
+}
 
 QString valueOf(const QStringList& arguments, qsizetype& i, const QString& name,
                 const std::optional<QString>& inlineValue)
@@ -18,6 +43,11 @@ QString valueOf(const QStringList& arguments, qsizetype& i, const QString& name,
 }
 
 } // namespace
+
+QList<CtlOption> CtlCommandLine::Options()
+{
+    return QList<CtlOption>(std::begin(OptionTable), std::end(OptionTable));
+}
 
 std::optional<int> CtlCommandLine::Decimal(const QString& text, int min, int max)
 {
@@ -63,6 +93,8 @@ CtlOptions CtlCommandLine::Parse(const QStringList& arguments)
             name = arg.left(eq);
             inlineValue = arg.mid(eq + 1);
         }
+        if (!isOption(name))
+            throw CtlUsageError(QStringLiteral("unknown option %1").arg(name));
         auto flag = [&](bool& target) {
             if (inlineValue)
                 throw CtlUsageError(QStringLiteral("option %1 takes no value").arg(name));

@@ -24,6 +24,14 @@ struct CtlOptions
     bool Version = false; // --version
 };
 
+// One option of orvanite-ctl: its name and, for an option that takes a value,
+// what the value is (a word in capitals, or the choices joined by "|").
+struct CtlOption
+{
+    const char* name;
+    const char* value; // null for a flag
+};
+
 // Splits orvanite-ctl's arguments into options, the command and its operands.
 // Options may stand before or after the command ("listeners --format json");
 // "--" ends the options, so that a COMMAND text may start with "-".
@@ -33,6 +41,9 @@ public:
     // Throws CtlUsageError for an unknown option, a missing or bad value, or
     // an option that the command does not take.
     static CtlOptions Parse(const QStringList& arguments);
+
+    // Every option Parse takes.
+    static QList<CtlOption> Options();
 
     // Strict decimal: digits only, within min..max; nullopt otherwise.
     static std::optional<int> Decimal(const QString& text, int min, int max);

@@ -13,7 +13,7 @@ struct CommandHelp
     const char* text;
 };
 
-constexpr std::array<CommandHelp, 9> Commands = {{
+constexpr std::array<CommandHelp, 10> Commands = {{
     {"listeners", "listeners",
      "Prints the listeners of the server job: Pin, Product, Program, Port and\n"
      "MaxUsers (\"unlimited\" for a user limit of 0).\n"
@@ -61,6 +61,10 @@ constexpr std::array<CommandHelp, 9> Commands = {{
      "with a fresh key and replaced in one step: it is never left half-written.\n"
      "With - instead of the assignments, KEY=VALUE lines are read from the\n"
      "standard input, so that passwords do not show in the process list.\n"},
+    {"completion", "completion bash|zsh",
+     "Prints the completion script for bash or zsh, made from this program's own\n"
+     "commands and options. Installed copies are loaded by the shell; to try one:\n"
+     "  source <(orvanite-ctl completion bash)\n"},
 }};
 
 const CommandHelp* find(const QString& name)
@@ -73,6 +77,14 @@ const CommandHelp* find(const QString& name)
 }
 
 } // namespace
+
+QStringList CtlHelp::Synopses()
+{
+    QStringList synopses;
+    for (const CommandHelp& c : Commands)
+        synopses << QLatin1StringView(c.synopsis);
+    return synopses;
+}
 
 bool CtlHelp::IsCommand(const QString& command)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The help texts of orvanite-ctl: the program's and each command's.
 class CtlHelp
@@ -13,4 +14,7 @@ public:
     // The one-line synopsis of a command, for usage errors.
     static QString Synopsis(const QString& command);
     static bool IsCommand(const QString& command);
+    // Every command's synopsis without the program's name, in the order of
+    // the help ("processes PIN", "set-priority PIN CS|DS|ES", ...).
+    static QStringList Synopses();
 };

@@ -2,7 +2,9 @@
 
 #include "AppErrors.h"
 #include "ConfigFile.h"
+#include "ConfigLocation.h"
 #include "ConnectionSettings.h"
+#include "CtlCompletion.h"
 #include "CtlHelp.h"
 #include "CtlListing.h"
 #include "CtlSession.h"
@@ -11,6 +13,8 @@
 #include "Wire.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
@@ -113,6 +117,19 @@ QByteArray cpuSeconds(std::int64_t cpuMs)
     return RecordDisplay::CpuTimeText(cpuMs, '.').trimmed();
 }
 
+// A configuration file named on the command line, found as the console finds
+// it. A file to be created needs no earlier one: it goes where it is named.
+QString configPath(const QString& name, bool mayCreate)
+{
+    const ConfigLocation location =
+        LocateConfigFile(name, QCoreApplication::applicationFilePath(), QDir::currentPath());
+    if (location.Missing.isEmpty())
+        return location.Path;
+    if (mayCreate)
+        return name;
+    throw ConfigFault{location.Missing};
+}
+
 } // namespace
 
 CtlRunner::CtlRunner(QIODevice& out, QIODevice& err, QIODevice* in)
@@ -200,6 +217,15 @@ int CtlRunner::Dispatch(const CtlOptions& options)
         return ConfigShow(options);
     if (options.Command == QStringLiteral("config set"))
         return ConfigSet(options);
+    if (options.Command == QStringLiteral("completion")) {
+        expectOperands(options, 1);
+        const QByteArray script = CtlCompletion::Script(options.Operands[0]);
+        if (script.isEmpty())
+            throw CtlUsageError(
+                QStringLiteral("no completion for '%1' (bash or zsh)").arg(options.Operands[0]));
+        Print(script);
+        return 0;
+    }
     if (!CtlHelp::IsCommand(options.Command))
         throw CtlUsageError(QStringLiteral("no command '%1'").arg(options.Command));
     return RunHostCommand(options);
@@ -226,9 +252,10 @@ ConnectionSettings CtlRunner::HostSettings(const CtlOptions& options)
 {
     ConnectionSettings settings;
     if (!options.ConfigPath.isEmpty()) {
-        LoadSettings(options.ConfigPath, settings);
+        const QString path = configPath(options.ConfigPath, false);
+        LoadSettings(path, settings);
         if (settings.HostAddress.isEmpty())
-            throw ConfigFault{QStringLiteral("%1: names no host").arg(options.ConfigPath)};
+            throw ConfigFault{QStringLiteral("%1: names no host").arg(path)};
         return settings;
     }
     if (!options.Host)
@@ -395,7 +422,7 @@ int CtlRunner::ConfigShow(const CtlOptions& options)
 {
     expectOperands(options, 1);
     ConnectionSettings settings;
-    LoadSettings(options.Operands[0], settings);
+    LoadSettings(configPath(options.Operands[0], false), settings);
 
     QList<QByteArray> keys;
     for (const SettingKey& k : SettingKeys)
@@ -427,8 +454,6 @@ int CtlRunner::ConfigSet(const CtlOptions& options)
 {
     if (options.Operands.size() < 2)
         throw CtlUsageError(QStringLiteral("config set needs a file and at least one KEY=VALUE"));
-    const QString path = options.Operands[0];
-
     // All assignments are checked before the file is touched.
     struct Assignment
     {
@@ -491,6 +516,7 @@ int CtlRunner::ConfigSet(const CtlOptions& options)
         assignments << a;
     }
 
+    const QString path = configPath(options.Operands[0], true);
     ConnectionSettings settings;
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
         LoadSettings(path, settings);
