@@ -19,6 +19,7 @@ const CtlOption OptionTable[] = {
     {"--account", "A"},
     {"--format", "table|json|csv"},
     {"--timeout", "SECONDS"},
+    {"--list-timeout", "SECONDS"},
     {"--yes", nullptr},
     {"--reveal", nullptr},
     {"-h", nullptr},
@@ -140,6 +141,14 @@ CtlOptions CtlCommandLine::Parse(const QStringList& arguments)
             if (!options.TimeoutSeconds)
                 throw CtlUsageError(
                     QStringLiteral("--timeout takes whole seconds from 1 to %1, not '%2'")
+                        .arg(MaxTimeoutSeconds)
+                        .arg(text));
+        } else if (name == QStringLiteral("--list-timeout")) {
+            const QString text = valueOf(arguments, i, name, inlineValue);
+            options.ListTimeoutSeconds = Decimal(text, 1, MaxTimeoutSeconds);
+            if (!options.ListTimeoutSeconds)
+                throw CtlUsageError(
+                    QStringLiteral("--list-timeout takes whole seconds from 1 to %1, not '%2'")
                         .arg(MaxTimeoutSeconds)
                         .arg(text));
         } else {

@@ -15,6 +15,8 @@ struct CtlOptions
     std::optional<QString> Host, Port, User, Group, Account;
     CtlFormat Format = CtlFormat::Table;
     std::optional<int> TimeoutSeconds;
+    // When set, a list still coming after so long is stopped (exit status 6).
+    std::optional<int> ListTimeoutSeconds;
 
     QString Command;      // "listeners", "config show", "help", ... ; empty when none
     QStringList Operands; // the command's positional arguments

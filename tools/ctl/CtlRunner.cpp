@@ -345,7 +345,7 @@ int CtlRunner::RunHostCommand(const CtlOptions& options)
         checkFrame(*argument);
 
     const ConnectionSettings settings = HostSettings(options);
-    CtlSession session(settings, options.TimeoutSeconds,
+    CtlSession session(settings, options.TimeoutSeconds, options.ListTimeoutSeconds,
                        [this](const QString& text) { Error(text); });
     int status = session.Open();
     if (status != 0)

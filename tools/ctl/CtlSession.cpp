@@ -71,7 +71,7 @@ private:
 } // namespace
 
 CtlSession::CtlSession(const ConnectionSettings& settings, std::optional<int> timeoutSeconds,
-                       ErrorLine errorLine, std::optional<int> listTimeoutSeconds)
+                       std::optional<int> listTimeoutSeconds, ErrorLine errorLine)
     : m_settings(settings), m_errorLine(std::move(errorLine)), m_listTimeout(listTimeoutSeconds)
 {
     m_session.setSettings(settings);

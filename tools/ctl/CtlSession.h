@@ -30,7 +30,7 @@ public:
     // replies. listTimeoutSeconds: when given, a list that has not ended
     // after so long is stopped.
     CtlSession(const ConnectionSettings& settings, std::optional<int> timeoutSeconds,
-               ErrorLine errorLine, std::optional<int> listTimeoutSeconds = std::nullopt);
+               std::optional<int> listTimeoutSeconds, ErrorLine errorLine);
     ~CtlSession();
 
     CtlSession(const CtlSession&) = delete;
