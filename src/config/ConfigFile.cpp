@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -137,14 +139,16 @@ int errorNumberOr(int saved, int fallback)
 }
 
 // The bytes of the first line: up to the first CR, LF or end-of-text (26), or
-// the end of the file. Reads only as far as needed.
-QByteArray readFirstLine(QFile& file)
+// the end of the file. Reads no further than one byte past the longest line
+// (the file is opened unbuffered, so nothing is read ahead either).
+QByteArray readFirstLine(QFile& file, const QString& path)
 {
     QByteArray line;
     char chunk[16384];
     for (;;) {
+        const qint64 room = LongestConfigLine + 1 - line.size();
         errno = 0;
-        const qint64 got = file.read(chunk, sizeof chunk);
+        const qint64 got = file.read(chunk, std::min<qint64>(sizeof chunk, room));
         if (got < 0)
             throw EInOutError(errorNumberOr(errno, EIO));
         if (got == 0)
@@ -157,7 +161,118 @@ QByteArray readFirstLine(QFile& file)
             }
         }
         line.append(chunk, got);
+        if (line.size() > LongestConfigLine)
+            throw EConfigLineTooLong(path);
     }
+}
+
+// While a save runs, a write past the file size limit fails with EFBIG and is
+// reported like a full disk, instead of the limit's signal ending the program.
+class FileSizeSignalIgnored
+{
+public:
+    FileSizeSignalIgnored()
+    {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        m_saved = ::sigaction(SIGXFSZ, &ignore, &m_previous) == 0;
+    }
+    ~FileSizeSignalIgnored()
+    {
+        if (m_saved)
+            ::sigaction(SIGXFSZ, &m_previous, nullptr);
+    }
+    FileSizeSignalIgnored(const FileSizeSignalIgnored&) = delete;
+    FileSizeSignalIgnored& operator=(const FileSizeSignalIgnored&) = delete;
+
+private:
+    struct sigaction m_previous = {};
+    bool m_saved = false;
+};
+
+// Whether the file must be written in place rather than replaced: it has other
+// names, which a replacement would leave with the old settings, or its folder
+// does not let us create the temporary file or rename it over the file (no
+// write access, or a sticky folder where the file is someone else's).
+bool mustWriteInPlace(const QString& target, const struct stat& existing)
+{
+    if (existing.st_nlink > 1)
+        return true;
+    const QByteArray folder = QFile::encodeName(QFileInfo(target).absolutePath());
+    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        return true;
+    struct stat dir = {};
+    const uid_t me = ::geteuid();
+    return ::stat(folder.constData(), &dir) == 0 && (dir.st_mode & S_ISVTX) && me != 0 &&
+           existing.st_uid != me && dir.st_uid != me;
+}
+
+// Writes all of bytes at offset 0; 0 or the error number.
+int writeAllAt(int fd, QByteArrayView bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + done, size_t(bytes.size() - done), done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errorNumberOr(errno, EIO);
+        if (n == 0)
+            return ENOSPC;
+        done += n;
+    }
+    return 0;
+}
+
+// Writes line over the file's own bytes and cuts it after the line: the
+// inode, and with it every link, the owner and the mode, stay as they are.
+// The old bytes the line will cover are read first and put back when the
+// write or the cut fails, so that a failed save still leaves the old file.
+QString writeInPlace(const QString& target, const QByteArray& line)
+{
+    const QByteArray name = QFile::encodeName(target);
+    const int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("IOResult: %1").arg(errorNumberOr(errno, EACCES));
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0)
+        return EInOutError(errorNumberOr(errno, EIO)).message();
+    QByteArray old(qsizetype(std::min<off_t>(st.st_size, line.size())), Qt::Uninitialized);
+    for (qsizetype done = 0; done < old.size();) {
+        const ssize_t n = ::pread(fd, old.data() + done, size_t(old.size() - done), done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0) { // the file shrank under us: keep what is there
+                old.truncate(done);
+                break;
+            }
+            return EInOutError(errorNumberOr(errno, EIO)).message();
+        }
+        done += n;
+    }
+
+    int error = writeAllAt(fd, line);
+    if (error == 0 && ::ftruncate(fd, line.size()) != 0)
+        error = errorNumberOr(errno, EIO);
+    if (error != 0) {
+        // The old bytes fit in the space the file already had.
+        writeAllAt(fd, old);
+        if (::ftruncate(fd, st.st_size) != 0) {
+            // nothing more can be done; the error below is what matters
+        }
+        return EInOutError(error).message();
+    }
+    if (::fsync(fd) != 0)
+        return EInOutError(errorNumberOr(errno, EIO)).message();
+    return {};
 }
 
 // Slot number q (the count of double quotes seen so far) whose characters are
@@ -168,6 +283,14 @@ bool keepsSlot(int q)
 }
 
 } // namespace
+
+EConfigLineTooLong::EConfigLineTooLong(const QString& path)
+    : EAppError(QStringLiteral("%1: the first line is longer than %2 bytes; "
+                               "this is not a configuration file")
+                    .arg(path)
+                    .arg(LongestConfigLine))
+{
+}
 
 QByteArray ScrambleField(QByteArrayView key, QByteArrayView text)
 {
@@ -190,9 +313,9 @@ void LoadConfigFile(const QString& path, ConnectionSettings& settings)
     QByteArray line;
     {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             return; // a missing or unreadable file is silently passed over
-        line = readFirstLine(file);
+        line = readFirstLine(file, path);
     }
 
     std::array<QByteArray, 21> slots;
@@ -269,6 +392,7 @@ QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, 
         return problem;
 
     const QByteArray line = ConfigLine(settings, drawKey(ruledOut, rng));
+    const FileSizeSignalIgnored sizeLimitIsAnError;
 
     // The file holds logon names and passwords: a new file is for its owner
     // only, an existing one keeps the permissions it was given.
@@ -278,6 +402,13 @@ QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, 
         ::stat(QFile::encodeName(path).constData(), &existing) == 0 && S_ISREG(existing.st_mode);
     if (replacing)
         mode = existing.st_mode & 07777;
+    if (replacing) {
+        QString target = QFileInfo(path).canonicalFilePath(); // through symbolic links
+        if (target.isEmpty())
+            target = path;
+        if (mustWriteInPlace(target, existing))
+            return writeInPlace(target, line);
+    }
 
     // Written beside the target and renamed over it, so that a failure at any
     // point leaves the old file as it was. Unbuffered, so that a short write

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppErrors.h"
 #include "ConnectionSettings.h"
 
 #include <QByteArray>
@@ -16,19 +17,37 @@
 // gives an empty result; an empty key with a non-empty text throws ERangeError.
 QByteArray ScrambleField(QByteArrayView key, QByteArrayView text);
 
+// The longest first line a load reads; no configuration line comes near it.
+constexpr qsizetype LongestConfigLine = 64 * 1024;
+
+// A file whose first line is longer than LongestConfigLine: it is not a
+// configuration file, and reading on could take the machine's memory. The
+// message names the file.
+class EConfigLineTooLong : public EAppError
+{
+public:
+    explicit EConfigLineTooLong(const QString& path);
+};
+
 // Reads the file at path into settings. A file that cannot be opened changes
 // nothing. A value that cannot be taken throws EConvertError or ERangeError
-// (values taken before it stay taken); a read error throws EInOutError.
+// (values taken before it stay taken); a read error throws EInOutError; a
+// first line longer than LongestConfigLine throws EConfigLineTooLong before
+// any value is taken, and nothing past that bound is read.
 // settings.ConfigPath is not touched.
 void LoadConfigFile(const QString& path, ConnectionSettings& settings);
 
-// Writes settings to the file at path with a fresh key drawn from rng, through
-// a temporary file that replaces the target atomically. Returns the empty
-// string on success, else the message to show ("IOResult: N" when the file
-// cannot be created, "I/O error N" when writing or replacing it fails, or why
-// the values cannot be written); the file is then left as it was. A key that
-// would scramble a value into a quote or a line break is never used; a new
-// file is created for its owner only (0600), an existing one keeps its mode.
+// Writes settings to the file at path with a fresh key drawn from rng. Returns
+// the empty string on success, else the message to show ("IOResult: N" when
+// the file cannot be created or opened, "I/O error N" when writing or
+// replacing it fails, a file size limit included, or why the values cannot be
+// written); the file is then left as it was. The save goes through a
+// temporary file that replaces the target atomically, except where that would
+// fail or break a link: a file in a folder that does not let us create or
+// replace files, and a file with more than one hard link, are written in
+// place (same inode, owner, mode and links). A key that would scramble a
+// value into a quote or a line break is never used; a new file is created for
+// its owner only (0600), an existing one keeps its mode.
 QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, std::mt19937& rng);
 
 // The line SaveConfigFile writes for settings with the given key, ending in

@@ -1,6 +1,8 @@
 #include "Add_Serv.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -61,6 +63,9 @@ TAddListener::TAddListener(QWidget* parent) : QDialog(parent)
     ProductID->setObjectName(QStringLiteral("ProductID"));
     ProductID->setEditable(true);
     ProductID->setInsertPolicy(QComboBox::NoInsert);
+    // What the operator types is the product as typed: no completion turns
+    // "1" into an item's text.
+    ProductID->setCompleter(nullptr);
     for (const ProductDefaults& product : Products)
         ProductID->addItem(QString::fromLatin1(product.Item));
     // Nothing is chosen until the operator chooses.
@@ -97,7 +102,42 @@ TAddListener::TAddListener(QWidget* parent) : QDialog(parent)
     connect(ProductID, &QComboBox::currentIndexChanged, this, &TAddListener::ProductIDChange);
     connect(ProductID, &QComboBox::editTextChanged, this, &TAddListener::ProductIDChange);
 
+    // Enter in the Product box, or in its open list, presses OK like Enter in
+    // every other field; the combo box would otherwise keep the key.
+    ProductID->installEventFilter(this);
+    ProductID->view()->installEventFilter(this);
+
     FormCreate();
+}
+
+void TAddListener::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Every opening starts on OK, the first control of the tab order.
+    btnOK->setFocus(Qt::TabFocusReason);
+}
+
+bool TAddListener::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+        if (enter && watched == ProductID && !ProductID->view()->isVisible()) {
+            btnOK->click();
+            return true;
+        }
+        if (enter && watched == ProductID->view()) {
+            // The open list takes the highlighted item first, so that OK
+            // sends it with its port and command.
+            const QModelIndex highlighted = ProductID->view()->currentIndex();
+            if (highlighted.isValid())
+                ProductID->setCurrentIndex(highlighted.row());
+            ProductID->hidePopup();
+            btnOK->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TAddListener::FormCreate()

@@ -3,9 +3,11 @@
 #include <QDialog>
 
 class QComboBox;
+class QEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QShowEvent;
 
 // The Add New Listener dialog: product, user limit, port and the command that
 // starts the listener program on the host. Created once and reused; its
@@ -32,4 +34,8 @@ public:
     // Puts the chosen product's command and port into their boxes; typed
     // text empties both.
     void ProductIDChange();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };

@@ -22,7 +22,8 @@ enum class Failure
 {
     None,
     Convert,
-    Range
+    Range,
+    TooLong
 };
 
 bool breaksLine(unsigned char byte)
@@ -107,6 +108,9 @@ Failure loadReporting(const QString& path, ConnectionSettings& s, QString& messa
     } catch (const ERangeError& e) {
         message = e.message();
         return Failure::Range;
+    } catch (const EConfigLineTooLong& e) {
+        message = e.message();
+        return Failure::TooLong;
     }
 }
 
@@ -148,7 +152,10 @@ private Q_SLOTS:
     void defaultSettingsSave();
     void saveCannotCreate_data();
     void saveCannotCreate();
+    void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
+    void saveInPlace_data();
+    void saveInPlace();
     void replaceLeavesOnlyNewLine();
     void permissions_data();
     void permissions();
@@ -287,6 +294,18 @@ void TestConfigFile::load_data()
     QTest::newRow("line ends at byte 26") << fullLine + "\x1a"
                                                         "5\r\n"
                                           << Failure::None << QString() << full;
+
+    // The first line may be 65536 bytes long; one more and the file is not
+    // a configuration file, whatever follows.
+    const QByteArray longest = QByteArray(65536 - fullLine.size(), ' ') + fullLine;
+    QTest::newRow("line of 65536 bytes") << longest + "\r\n" << Failure::None << QString() << full;
+    QTest::newRow("line of 65537 bytes")
+        << ' ' + longest + "\r\n"
+        << Failure::TooLong
+        << path(QStringLiteral("load.hcf")) +
+               QStringLiteral(": the first line is longer than 65536 bytes; "
+                              "this is not a configuration file")
+        << old;
 
     ConnectionSettings longKey = full;
     QTest::newRow("key longer than one char")
@@ -454,13 +473,28 @@ void TestConfigFile::saveCannotCreate()
         QVERIFY(!QFileInfo(file).isFile());
 }
 
+void TestConfigFile::failedWriteKeepsOldFile_data()
+{
+    QTest::addColumn<bool>("linked"); // a second name: the file is written in place
+    QTest::newRow("replaced") << false;
+    QTest::newRow("written in place") << true;
+}
+
 // A write that stops half-way (here: the file size limit, as a full disk
-// would) leaves the old file whole and no temporary file behind.
+// would) leaves the old file whole and no temporary file behind, and the
+// limit's signal, left at its default here, does not end the program.
 void TestConfigFile::failedWriteKeepsOldFile()
 {
+    QFETCH(bool, linked);
     const QString file = path(QStringLiteral("keep.hcf"));
+    const QString link = path(QStringLiteral("keep-link.hcf"));
+    QFile::remove(file);
+    QFile::remove(link);
     const QByteArray old = "\"old\",\"1\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",9\r\n";
     writeFile(file, old);
+    if (linked)
+        QCOMPARE(::link(QFile::encodeName(file).constData(), QFile::encodeName(link).constData()),
+                 0);
     const QStringList entriesBefore =
         QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
 
@@ -470,7 +504,7 @@ void TestConfigFile::failedWriteKeepsOldFile()
 
     struct rlimit original = {};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &original), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_DFL);
     struct rlimit small = original;
     small.rlim_cur = 64;
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
@@ -478,9 +512,74 @@ void TestConfigFile::failedWriteKeepsOldFile()
     ::setrlimit(RLIMIT_FSIZE, &original);
     std::signal(SIGXFSZ, oldHandler);
 
-    QCOMPARE(message, EInOutError(EFBIG).message());
+    QCOMPARE(message, QStringLiteral("I/O error 27"));
     QCOMPARE(readFile(file), old);
+    if (linked)
+        QCOMPARE(readFile(link), old);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), entriesBefore);
+}
+
+void TestConfigFile::saveInPlace_data()
+{
+    QTest::addColumn<bool>("lockedFolder"); // else: a second hard link
+    QTest::newRow("second hard link") << false;
+    QTest::newRow("folder without write access") << true;
+}
+
+// A file that a replacement would fail on (its folder lets the operator write
+// the file but not create one) or cut off (another name links to it) is
+// written in place: the same file, every name sees the new line.
+void TestConfigFile::saveInPlace()
+{
+    QFETCH(bool, lockedFolder);
+    const QString folder = path(QStringLiteral("inplace"));
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkdir(folder));
+    const QString file = folder + QStringLiteral("/op.hcf");
+    const QString other = folder + QStringLiteral("/other.hcf");
+    writeFile(file, QByteArray(300, 'x') + "\r\n");
+    QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0666), 0);
+    if (!lockedFolder)
+        QCOMPARE(::link(QFile::encodeName(file).constData(), QFile::encodeName(other).constData()),
+                 0);
+    struct stat was = {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &was), 0);
+
+    // Root may create files in any folder: it saves as "nobody" instead, for
+    // whom the folder (root's, 0755) is closed and the file (0666) is open.
+    const bool root = ::geteuid() == 0;
+    const QByteArray top = QFile::encodeName(m_dir.path());
+    const QByteArray dir = QFile::encodeName(folder);
+    if (lockedFolder) {
+        QCOMPARE(::chmod(top.constData(), 0711), 0);
+        QCOMPARE(::chmod(dir.constData(), root ? 0755 : 0555), 0);
+    }
+    ConnectionSettings s = before();
+    std::mt19937 rng(9);
+    const bool asNobody = lockedFolder && root;
+    if (asNobody)
+        QCOMPARE(::seteuid(65534), 0);
+    const QString message = SaveConfigFile(file, s, rng);
+    if (asNobody)
+        QCOMPARE(::seteuid(0), 0);
+    ::chmod(dir.constData(), 0755);
+    ::chmod(top.constData(), 0700);
+
+    QCOMPARE(message, QString());
+    const QByteArray content = readFile(file);
+    QCOMPARE(content.left(19), QByteArray("\"old.host\",\"1234\",\""));
+    QCOMPARE(content.size(), 78);
+    struct stat now = {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &now), 0);
+    QCOMPARE(now.st_ino, was.st_ino);
+    QCOMPARE(now.st_mode & 07777, mode_t(0666));
+    const QStringList names = QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+    if (lockedFolder) {
+        QCOMPARE(names, QStringList{QStringLiteral("op.hcf")});
+    } else {
+        QCOMPARE(names, (QStringList{QStringLiteral("op.hcf"), QStringLiteral("other.hcf")}));
+        QCOMPARE(readFile(other), content);
+    }
 }
 
 void TestConfigFile::replaceLeavesOnlyNewLine()

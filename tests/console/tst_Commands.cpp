@@ -37,6 +37,8 @@ private Q_SLOTS:
     void startListener_data();
     void startListener();
     void addListenerKeepsValues();
+    void addListenerByKeyboard_data();
+    void addListenerByKeyboard();
     void killListenerYesAndNo();
     void killProcessGuardAndEffect();
     void changePriority();
@@ -127,6 +129,50 @@ void tst_Commands::addListenerKeepsValues()
     QCOMPARE(seenUsers, QStringLiteral("25"));
     // Cancel sends nothing but still refreshes.
     QCOMPARE(f->ReceivedSince(mark), FullRefresh() + FullRefresh());
+}
+
+void tst_Commands::addListenerByKeyboard_data()
+{
+    // The operator's keys from the moment the dialog opens, space separated;
+    // a word that names no key is typed as text.
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QByteArray>("argument");
+    QTest::newRow("typed 1") << QStringLiteral("Tab Tab 1 Return") << QByteArray("1|||");
+    QTest::newRow("typed 3, keypad Enter")
+        << QStringLiteral("Tab Tab 3 Enter") << QByteArray("3|||");
+    QTest::newRow("item chosen in the open list")
+        << QStringLiteral("Tab Tab Alt+Down Down Return")
+        << QByteArray("3|30003||DDPSRVR.KQ.ORVANITE;PRI=DS S");
+}
+
+void tst_Commands::addListenerByKeyboard()
+{
+    QFETCH(QString, keys);
+    QFETCH(QByteArray, argument);
+    TMainAppForm& w = *f->Form;
+    f->Prompts.Dialogs.push_back([&](QDialog& d) {
+        QTimer::singleShot(0, &d, [&] {
+            QApplication::setActiveWindow(&d); // as the window manager does
+            for (const QString& word : keys.split(QLatin1Char(' '))) {
+                // An open list has the keys, else the dialog's focused control.
+                QWidget* popup = QApplication::activePopupWidget();
+                QWidget* target = popup ? popup->focusWidget() : d.focusWidget();
+                if (!target)
+                    break;
+                const QKeySequence key = QKeySequence::fromString(word);
+                if (word.size() > 1 && key.count() == 1 && key[0].key() != Qt::Key_unknown)
+                    QTest::keyClick(target, key[0].key(), key[0].keyboardModifiers());
+                else
+                    QTest::keyClicks(target, word);
+            }
+            if (d.isVisible())
+                d.reject(); // no Enter took effect
+        });
+        return d.exec();
+    });
+    const qsizetype mark = f->Mark();
+    w.btnStartListenerClick();
+    QCOMPARE(f->ReceivedSince(mark), Framed("S") + Framed(argument) + FullRefresh());
 }
 
 void tst_Commands::killListenerYesAndNo()

@@ -243,6 +243,8 @@ void CtlRunner::LoadSettings(const QString& path, ConnectionSettings& settings)
     probe.close();
     try {
         LoadConfigFile(path, settings);
+    } catch (const EConfigLineTooLong& e) {
+        throw ConfigFault{e.message()}; // names the file already
     } catch (const EAppError& e) {
         throw ConfigFault{QStringLiteral("%1: %2").arg(path, e.message())};
     }
