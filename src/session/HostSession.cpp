@@ -48,7 +48,12 @@ HostSession::HostSession(QObject* parent)
 
 HostSession::~HostSession()
 {
-    dropWork();
+    // Nothing is told any more: whoever listened is going away with us.
+    ++m_generation;
+    m_queue.clear();
+    m_work = Work();
+    m_working = false;
+    m_readTimer->stop();
 }
 
 void HostSession::setSettings(const ConnectionSettings& settings)
