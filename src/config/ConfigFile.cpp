@@ -400,9 +400,8 @@ QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, 
     struct stat existing = {};
     const bool replacing =
         ::stat(QFile::encodeName(path).constData(), &existing) == 0 && S_ISREG(existing.st_mode);
-    if (replacing)
-        mode = existing.st_mode & 07777;
     if (replacing) {
+        mode = existing.st_mode & 07777;
         QString target = QFileInfo(path).canonicalFilePath(); // through symbolic links
         if (target.isEmpty())
             target = path;
