@@ -1,5 +1,7 @@
 #include "Wire.h"
 
+#include <QSysInfo>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -16,13 +18,15 @@ namespace {
 
 #define WIRE_INLINE inline __attribute__((always_inline))
 
-// Finds, in one forward pass over a record, the bars and blanks that end its
+// Finds, in one forward pass over a record, the separators that end its
 // fields and the NUL that ends the record. The bytes are taken 64 at a time
-// (a whole record, as a rule): one compare per byte kind gives a bit mask of
-// each, a NUL clears every bit behind it, and a search takes the lowest bit
-// at or after its start. Searches only ever move forward, so each byte is
-// loaded once, whatever the record's fields look like.
-class SeparatorScanner
+// (a whole record, as a rule), sixteen to a compare: one bit mask marks every
+// byte that can stop a search (a bar, a NUL, and for a listener record a
+// blank), and a search walks the marked bytes from where it starts. Searches
+// only ever move forward and each starts right after the last one's find, so
+// every byte is loaded once and every marked byte looked at once, whatever the
+// record's fields hold.
+template <bool WithBlanks> class SeparatorScanner
 {
 public:
     static constexpr qsizetype Block = 64;
@@ -31,54 +35,68 @@ public:
     WIRE_INLINE explicit SeparatorScanner(QByteArrayView record)
         : m_data(record.data()), m_size(record.size())
     {
-        if (m_size == 0)
-            m_end = 0; // an empty view may carry no data pointer: never load from it
+        // A NUL first byte leaves an empty record; an empty view may carry
+        // no data pointer, which is never loaded from.
+        if (m_size == 0 || m_data[0] == '\0')
+            m_end = 0;
         else
             load(0);
     }
 
-    WIRE_INLINE qsizetype findBar(qsizetype from) { return find<'|'>(from); }
-    WIRE_INLINE qsizetype findBlank(qsizetype from) { return find<' '>(from); }
+    // The first separator at or after from, or NotFound when the record
+    // ends before one.
+    WIRE_INLINE qsizetype findBar(qsizetype from) { return find('|', from); }
+    WIRE_INLINE qsizetype findBlank(qsizetype from) { return find(' ', from); }
 
-    // Where the record ends: at its first NUL, else after its last byte.
-    WIRE_INLINE qsizetype end()
+    // Where the record ends, searched for from after the last find: at its
+    // first NUL, else after its last byte.
+    WIRE_INLINE qsizetype end(qsizetype from)
     {
-        while (m_end < 0)
-            load(m_base + Block);
+        if (m_end < 0) {
+            const qsizetype nul = find('\0', from);
+            m_end = nul < 0 ? m_size : nul;
+        }
         return m_end;
     }
 
 private:
-    // A search starts at most one byte past the current block (right after
-    // a separator found in it); a block loaded since lies wholly after from.
-    template <char Separator> WIRE_INLINE qsizetype find(qsizetype from)
+    // from is at most one byte past the current block: a block loaded since
+    // lies wholly after it.
+    WIRE_INLINE qsizetype find(char wanted, qsizetype from)
     {
+        if (m_end >= 0)
+            return NotFound;
         for (;;) {
             const qsizetype offset = std::max<qsizetype>(from - m_base, 0);
-            if (offset < Block) {
-                const quint64 hits =
-                    (Separator == '|' ? m_bars : m_blanks) & (~quint64(0) << offset);
-                if (hits != 0)
-                    return m_base + __builtin_ctzll(hits);
+            quint64 stops = offset < Block ? m_stops & (~quint64(0) << offset) : 0;
+            while (stops != 0) {
+                const qsizetype at = m_base + __builtin_ctzll(stops);
+                const char c = m_data[at];
+                if (c == wanted)
+                    return at;
+                if (c == '\0') {
+                    m_end = at;
+                    return NotFound;
+                }
+                stops &= stops - 1;
             }
-            if (m_end >= 0)
+            if (m_base + Block >= m_size) {
+                m_end = m_size;
                 return NotFound;
+            }
             load(m_base + Block);
         }
     }
 
 #if defined(__SSE2__)
-    struct Masks
-    {
-        quint64 bars, blanks, nuls;
-    };
-    static WIRE_INLINE Masks compare16(const char* at, int skip)
+    static WIRE_INLINE quint64 stopsIn16(const char* at, int skip)
     {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        auto mask = [&](__m128i c) {
-            return quint64(quint32(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, c))) >> skip);
-        };
-        return {mask(_mm_set1_epi8('|')), mask(_mm_set1_epi8(' ')), mask(_mm_setzero_si128())};
+        __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('|')),
+                                    _mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
+        if constexpr (WithBlanks)
+            hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')));
+        return quint64(_mm_movemask_epi8(hits)) >> skip;
     }
 #endif
 
@@ -86,62 +104,36 @@ private:
     {
         m_base = base;
         const qsizetype n = std::min(Block, m_size - base);
-        quint64 nuls = 0;
-        m_bars = m_blanks = 0;
+        quint64 stops = 0;
 #if defined(__SSE2__)
-        const char* const first = m_data + base;
         if (m_size < 16) {
             // A record shorter than one compare is copied out: nothing
             // past it is ever read.
             alignas(16) char copy[16] = {};
-            std::memcpy(copy, first, std::size_t(n));
-            const Masks m = compare16(copy, 0);
-            m_bars = m.bars;
-            m_blanks = m.blanks;
-            nuls = m.nuls;
+            std::memcpy(copy, m_data, std::size_t(n));
+            stops = stopsIn16(copy, 0);
         } else {
+            // A piece reaching past the record's end is read as the sixteen
+            // bytes that end it, the ones already seen shifted out.
             for (qsizetype at = 0; at < n; at += 16) {
-                // A last piece shorter than sixteen bytes is read as the
-                // sixteen that end the record, the ones already seen
-                // shifted out.
-                const int skip = int(std::max<qsizetype>(at + 16 - n, 0));
-                const Masks m = compare16(first + at - skip, skip);
-                m_bars |= m.bars << at;
-                m_blanks |= m.blanks << at;
-                nuls |= m.nuls << at;
+                const qsizetype start = std::min<qsizetype>(at, n - 16);
+                stops |= stopsIn16(m_data + base + start, int(at - start)) << at;
             }
         }
 #else
         for (qsizetype i = 0; i < n; ++i) {
             const char c = m_data[base + i];
-            m_bars |= quint64(c == '|') << i;
-            m_blanks |= quint64(c == ' ') << i;
-            nuls |= quint64(c == '\0') << i;
+            stops |= quint64(c == '|' || c == '\0' || (WithBlanks && c == ' ')) << i;
         }
 #endif
-        if (n < Block) {
-            const quint64 valid = (quint64(1) << n) - 1;
-            m_bars &= valid;
-            m_blanks &= valid;
-            nuls &= valid;
-        }
-        if (nuls != 0) {
-            const int at = __builtin_ctzll(nuls);
-            const quint64 before = (quint64(1) << at) - 1;
-            m_bars &= before;
-            m_blanks &= before;
-            m_end = base + at;
-        } else if (base + n == m_size) {
-            m_end = m_size;
-        }
+        m_stops = n < Block ? stops & ((quint64(1) << n) - 1) : stops;
     }
 
     const char* m_data;
     qsizetype m_size;
     qsizetype m_base = 0; // position of the current block's first byte
-    quint64 m_bars = 0;
-    quint64 m_blanks = 0;
-    qsizetype m_end = -1; // the record's end once the scan has reached it
+    quint64 m_stops = 0;  // the bytes of the block that can stop a search
+    qsizetype m_end = -1; // the record's end once a search has reached it
 };
 
 // Strict decimal, as the console converts every number: an optional '-' and
@@ -181,6 +173,40 @@ template <typename Int> WIRE_INLINE bool toInteger(QByteArrayView text, Int& val
     return true;
 }
 
+// The same conversion for a field of a record, eight digits at once where
+// the record holds eight bytes up to the field's end: they are loaded as one
+// word, the bytes before the field set to '0', checked and combined in three
+// multiplications. A sign, a longer field or a byte that is not a digit
+// takes the byte-wise conversion above, which decides the outcome.
+template <typename Int>
+WIRE_INLINE bool toIntegerInRecord(QByteArrayView field, const char* record, Int& value)
+{
+    const qsizetype n = field.size();
+    const char* const end = field.data() + n;
+    if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+        if (n >= 1 && n <= 8 && end - record >= 8) {
+            constexpr quint64 zeros = 0x3030303030303030u;
+            constexpr quint64 highNibbles = 0xF0F0F0F0F0F0F0F0u;
+            quint64 word;
+            std::memcpy(&word, end - 8, 8);
+            const quint64 before = n == 8 ? 0 : (quint64(1) << (8 * (8 - n))) - 1;
+            word = (word & ~before) | (zeros & before);
+            // Every byte 0x30..0x39: high nibble 3, and still 3 after adding 6
+            // (no carry can leave a byte once its high nibble is 3).
+            if ((word & highNibbles) == zeros &&
+                ((word + 0x0606060606060606u) & highNibbles) == zeros) {
+                quint64 x = word - zeros; // the first digit in the lowest byte
+                x = (x * 10 + (x >> 8)) & 0x00FF00FF00FF00FFu;
+                x = (x * 100 + (x >> 16)) & 0x0000FFFF0000FFFFu;
+                x = (x * 10000 + (x >> 32)) & 0xFFFFFFFFu;
+                value = Int(x);
+                return true;
+            }
+        }
+    }
+    return toInteger(field, value);
+}
+
 WIRE_INLINE QByteArrayView between(QByteArrayView r, qsizetype first, qsizetype end)
 {
     return QByteArrayView(r.data() + first, end - first);
@@ -198,7 +224,7 @@ inline void failField(SplitResult& out, SplitError error, RecordField field, QBy
     out.badField = text;
 }
 
-WIRE_INLINE void splitListener(QByteArrayView r, SeparatorScanner& scan, SplitResult& out)
+WIRE_INLINE void splitListener(QByteArrayView r, SeparatorScanner<true>& scan, SplitResult& out)
 {
     ListenerFields& f = out.listener;
     // r[0] is 'S'; the PIN ends at the first bar after it.
@@ -221,14 +247,14 @@ WIRE_INLINE void splitListener(QByteArrayView r, SeparatorScanner& scan, SplitRe
     f.product = between(r, programEnd + 1, productEnd);
     // The user limit runs to the next bar; whatever follows that bar is ignored.
     const qsizetype limitEnd = scan.findBar(productEnd + 1);
-    f.userLimit = between(r, productEnd + 1, limitEnd < 0 ? scan.end() : limitEnd);
-    if (!toInteger(f.product, f.productNumber))
+    f.userLimit = between(r, productEnd + 1, limitEnd < 0 ? scan.end(productEnd + 1) : limitEnd);
+    if (!toIntegerInRecord(f.product, r.data(), f.productNumber))
         return failField(out, SplitError::NotDecimal, RecordField::Product, f.product);
-    if (!toInteger(f.userLimit, f.userLimitNumber))
+    if (!toIntegerInRecord(f.userLimit, r.data(), f.userLimitNumber))
         failField(out, SplitError::NotDecimal, RecordField::UserLimit, f.userLimit);
 }
 
-WIRE_INLINE void splitProcess(QByteArrayView r, SeparatorScanner& scan, SplitResult& out)
+WIRE_INLINE void splitProcess(QByteArrayView r, SeparatorScanner<false>& scan, SplitResult& out)
 {
     ProcessFields& f = out.process;
     // The first bar is searched for from the flag (the second character) on,
@@ -252,15 +278,15 @@ WIRE_INLINE void splitProcess(QByteArrayView r, SeparatorScanner& scan, SplitRes
         return fail(out, SplitError::MissingSeparatorBeforeCpuTime);
     f.user = between(r, programEnd + 1, userEnd);
     const qsizetype cpuEnd = scan.findBar(userEnd + 1);
-    f.cpuTime = between(r, userEnd + 1, cpuEnd < 0 ? scan.end() : cpuEnd);
-    if (!toInteger(f.cpuTime, f.cpuMs))
+    f.cpuTime = between(r, userEnd + 1, cpuEnd < 0 ? scan.end(userEnd + 1) : cpuEnd);
+    if (!toIntegerInRecord(f.cpuTime, r.data(), f.cpuMs))
         return failField(out, SplitError::NotDecimal, RecordField::CpuTime, f.cpuTime);
     if (cpuEnd < 0)
         return;
     // A bar after the CPU time: the rest of the record is the priority.
-    const QByteArrayView priority = between(r, cpuEnd + 1, scan.end());
+    const QByteArrayView priority = between(r, cpuEnd + 1, scan.end(cpuEnd + 1));
     qint32 value = 0;
-    if (!toInteger(priority, value))
+    if (!toIntegerInRecord(priority, r.data(), value))
         return failField(out, SplitError::NotDecimal, RecordField::Priority, priority);
     if (value < 1 || value > 4)
         return failField(out, SplitError::PriorityOutOfRange, RecordField::Priority, priority);
@@ -356,11 +382,13 @@ SplitResult splitRecord(QByteArrayView body)
     SplitResult out;
     // A NUL first byte ends an empty record, which is not 'S': a process.
     out.kind = !body.empty() && body.front() == 'S' ? RecordKind::Listener : RecordKind::Process;
-    SeparatorScanner scan(body);
-    if (out.kind == RecordKind::Listener)
+    if (out.kind == RecordKind::Listener) {
+        SeparatorScanner<true> scan(body);
         splitListener(body, scan, out);
-    else
+    } else {
+        SeparatorScanner<false> scan(body);
         splitProcess(body, scan, out);
+    }
     return out;
 }
 

@@ -507,6 +507,28 @@ private Q_SLOTS:
         QVERIFY(bodies[1].startsWith("P010|"));
     }
 
+    void preparedRepliesAreTheEncodedBytes()
+    {
+        sim->setPrepared(true);
+        RawClient client;
+        QVERIFY(client.logOn(sim->serverPort()));
+        client.send("0001G");
+        QVERIFY(client.waitForListEnd());
+        QCOMPARE(client.take(), ListenerBytes);
+        client.send("0001H00041234");
+        QVERIFY(client.waitForListEnd());
+        QCOMPARE(client.take(), ProcessBytes);
+        client.send("0001H00049999");
+        QVERIFY(client.waitForListEnd());
+        QCOMPARE(client.take(), "0000"_ba);
+        // A request that changes the population is seen by the next list.
+        client.send("0001K0008P123|456" + "0001H00041234"_ba);
+        QVERIFY(client.waitForListEnd());
+        QCOMPARE(client.take(), "0021P1|457|PROG|USER|2500"
+                                "0020P|458|PROG|USER|2500"
+                                "0000"_ba);
+    }
+
     void populateSpreadsOverStandardListeners()
     {
         sim->Listeners.clear();

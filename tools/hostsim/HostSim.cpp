@@ -5,6 +5,7 @@
 #include "SimPopulation.h"
 #include "SimRequestReader.h"
 
+#include <QHash>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -21,6 +22,10 @@ struct HostSim::Impl
     void kill(const QByteArray& argument);
     void setPriority(const QByteArray& argument);
     void log(const QString& line) { Q_EMIT q->logMessage(line); }
+    QByteArray listenerList(int* records);
+    void populationChanged();
+    void rebuildPrepared();
+    bool listsReshaped() const;
 
     HostSim* q;
     QTcpServer server;
@@ -30,6 +35,16 @@ struct HostSim::Impl
     QString error;
     QTimer demoTimer;
     SimPopulation population;
+
+    // A list reply as sent: its frames and the closing 0000.
+    struct PreparedList
+    {
+        QByteArray block;
+        int records = 0;
+    };
+    bool prepared = false;
+    PreparedList listeners;
+    QHash<QByteArray, PreparedList> processes; // by listener PIN
 };
 
 namespace {
@@ -65,8 +80,10 @@ HostSim::HostSim(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(th
 {
     connect(&d->server, &QTcpServer::newConnection, this, [this] { d->acceptConnections(); });
     d->demoTimer.setInterval(2000);
-    connect(&d->demoTimer, &QTimer::timeout, this,
-            [this] { d->population.tickDemo(Listeners, Processes); });
+    connect(&d->demoTimer, &QTimer::timeout, this, [this] {
+        d->population.tickDemo(Listeners, Processes);
+        d->populationChanged();
+    });
 }
 
 HostSim::~HostSim()
@@ -123,6 +140,7 @@ int HostSim::openConnections() const
 void HostSim::loadDemo()
 {
     d->population.loadDemo(Listeners, Processes);
+    d->populationChanged();
     d->demoTimer.start();
 }
 
@@ -134,7 +152,9 @@ void HostSim::setDemoInterval(int milliseconds)
 bool HostSim::loadScenario(const QString& path, QString* error)
 {
     d->demoTimer.stop();
-    return SimPopulation::loadScenario(path, Listeners, Processes, error);
+    const bool loaded = SimPopulation::loadScenario(path, Listeners, Processes, error);
+    d->populationChanged();
+    return loaded;
 }
 
 void HostSim::populate(int processes)
@@ -143,6 +163,78 @@ void HostSim::populate(int processes)
     if (Listeners.isEmpty())
         Listeners = SimPopulation::standardListeners(7, 1000);
     d->population.populate(Listeners, Processes, processes);
+    d->populationChanged();
+}
+
+void HostSim::setPrepared(bool prepared)
+{
+    d->prepared = prepared;
+    if (prepared) {
+        d->rebuildPrepared();
+    } else {
+        d->processes.clear();
+        d->listeners = {};
+    }
+}
+
+bool HostSim::isPrepared() const
+{
+    return d->prepared;
+}
+
+void HostSim::prepare()
+{
+    d->populationChanged();
+}
+
+void HostSim::Impl::populationChanged()
+{
+    if (prepared)
+        rebuildPrepared();
+}
+
+void HostSim::Impl::rebuildPrepared()
+{
+    // Every process list in one pass over the processes, each in the order
+    // the processes stand, as processList() writes one.
+    listeners.block = listenerList(&listeners.records);
+    SimEncoder::appendEnd(listeners.block);
+    processes.clear();
+    for (const SimProcess& process : std::as_const(q->Processes)) {
+        PreparedList& list = processes[process.ListenerPin];
+        if (SimEncoder::appendProcess(list.block, process))
+            ++list.records;
+        else
+            log(QStringLiteral("process %1 is too long to frame; left out")
+                    .arg(printable(process.Pin)));
+    }
+    for (PreparedList& list : processes) {
+        SimEncoder::appendEnd(list.block);
+        list.block.squeeze();
+    }
+}
+
+bool HostSim::Impl::listsReshaped() const
+{
+    const HostSimFaults& f = q->Faults;
+    return f.FloodBytes > 0 || f.CloseAfterRecords >= 0 || f.ResetAfterRecords >= 0 ||
+           f.BadHeader || f.LongFrame || f.ShortFrame || f.SRecordInProcessList ||
+           f.NeverEndingList || f.TrickleSeconds > 0;
+}
+
+QByteArray HostSim::Impl::listenerList(int* records)
+{
+    QByteArray frames;
+    int count = 0;
+    for (const SimListener& listener : std::as_const(q->Listeners)) {
+        if (SimEncoder::appendListener(frames, listener))
+            ++count;
+        else
+            log(QStringLiteral("listener %1 is too long to frame; left out")
+                    .arg(printable(listener.Pin)));
+    }
+    *records = count;
+    return frames;
 }
 
 void HostSim::Impl::acceptConnections()
@@ -197,16 +289,17 @@ void HostSim::Impl::handleItem(SimConnection* connection, const SimRequestReader
         connection->closeConnection();
     } else if (!connection->isAuthorised()) {
         log(QStringLiteral("%1 not logged on; request ignored").arg(peer));
-    } else if (letter == "G") {
-        QByteArray frames;
-        int records = 0;
-        for (const SimListener& listener : std::as_const(q->Listeners)) {
-            if (SimEncoder::appendListener(frames, listener))
-                ++records;
-            else
-                log(QStringLiteral("listener %1 is too long to frame; left out")
-                        .arg(printable(listener.Pin)));
+    } else if (prepared && !listsReshaped() && (letter == "G" || letter == "H")) {
+        if (letter == "G") {
+            connection->sendPreparedList(letter, listeners.block, listeners.records);
+        } else if (const auto list = processes.constFind(argument); list != processes.cend()) {
+            connection->sendPreparedList(letter, list->block, list->records);
+        } else {
+            connection->sendPreparedList(letter, QByteArrayLiteral("0000"), 0);
         }
+    } else if (letter == "G") {
+        int records = 0;
+        QByteArray frames = listenerList(&records);
         connection->sendList(letter, argument, std::move(frames), records);
     } else if (letter == "H") {
         int records = 0;
@@ -214,15 +307,19 @@ void HostSim::Impl::handleItem(SimConnection* connection, const SimRequestReader
         connection->sendList(letter, argument, std::move(frames), records);
     } else if (letter == "S") {
         startListener(argument);
+        populationChanged();
     } else if (letter == "K") {
         kill(argument);
+        populationChanged();
     } else if (letter == "P") {
         setPriority(argument);
+        populationChanged();
     } else if (letter == "E") {
         log(QStringLiteral("shutting down: every listener stops"));
         demoTimer.stop();
         q->Listeners.clear();
         q->Processes.clear();
+        populationChanged();
         Q_EMIT q->requestReceived(letter, argument);
         for (SimConnection* other : QList<SimConnection*>(connections))
             other->closeConnection();

@@ -102,6 +102,17 @@ public:
     // timer (every 2 s unless set here); a scenario or populate() stops it.
     void setDemoInterval(int milliseconds);
 
+    // Prepared replies: each list reply (the G reply, and the H reply of
+    // every listener) is encoded once, when the population is built or
+    // changes, and sent as one block of bytes, the same bytes as encoded
+    // per request. Lists a fault flag reshapes are still encoded per
+    // request. The simulator's own changes (populations, the demo's ticks,
+    // S, K, P and E requests) prepare again by themselves; a caller who
+    // changes Listeners or Processes directly calls prepare().
+    void setPrepared(bool prepared);
+    bool isPrepared() const;
+    void prepare();
+
     // Every byte received on every connection since start, and the number of
     // connections accepted.
     const QByteArray& received() const;

@@ -218,6 +218,19 @@ void SimConnection::sendList(const QByteArray& letter, const QByteArray& argumen
     pump();
 }
 
+void SimConnection::sendPreparedList(const QByteArray& letter, const QByteArray& block, int records)
+{
+    if (m_closing)
+        return;
+    Chunk chunk;
+    chunk.bytes = block;
+    chunk.notBefore = now() + delayMs();
+    chunk.listLetter = letter;
+    chunk.listRecords = records;
+    m_queue.enqueue(std::move(chunk));
+    pump();
+}
+
 void SimConnection::closeConnection()
 {
     if (m_closing)

@@ -36,6 +36,9 @@ public:
     // (they shape the records of a never-ending list).
     void sendList(const QByteArray& letter, const QByteArray& argument, QByteArray frames,
                   int records);
+    // Queues a list whose bytes are ready, closing 0000 included: one block,
+    // shared, not copied, written as the socket takes it.
+    void sendPreparedList(const QByteArray& letter, const QByteArray& block, int records);
     // Ends the connection after what has been written; queued replies are dropped.
     void closeConnection();
     bool isClosing() const { return m_closing; }

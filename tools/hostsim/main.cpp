@@ -104,6 +104,8 @@ int main(int argc, char** argv)
     option("scenario", "Load exact listeners and processes from a JSON file.", "FILE");
     option("processes", "Generate N processes spread over the listeners (up to 1000000).", "N");
     option("listeners", "With --processes: the number of listeners (default 7).", "N");
+    option("prepared", "Encode each list reply once, when the population is built or changes, "
+                       "and send it as one block (the same bytes).");
     option("user", "Logon user (default MANAGER).", "U");
     option("user-password", "Logon user password.", "P");
     option("group", "Logon group.", "G");
@@ -191,6 +193,8 @@ int main(int argc, char** argv)
     } else {
         sim.loadDemo();
     }
+
+    sim.setPrepared(isSet("prepared"));
 
     QObject::connect(&sim, &HostSim::logMessage, &app, [](const QString& line) {
         std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
