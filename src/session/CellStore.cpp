@@ -82,6 +82,14 @@ void CellStore::appendRowFrom(const CellStore& other, int row)
     appendRow(std::span<const QByteArrayView>(cells, std::size_t(n)));
 }
 
+void CellStore::reserveLike(const CellStore& other)
+{
+    const std::size_t rows = std::size_t(other.m_rows) + std::size_t(other.m_rows) / 64 + 16;
+    const std::size_t bytes = other.m_arena.size() + other.m_arena.size() / 64 + 256;
+    m_offsets.reserve(rows * std::size_t(m_columns) + 1);
+    m_arena.reserve(bytes);
+}
+
 void CellStore::truncate(int rows)
 {
     if (rows < 0 || rows >= m_rows)

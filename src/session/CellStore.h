@@ -34,6 +34,10 @@ public:
     void appendRow(std::span<const QByteArrayView> texts);
     // Appends a row of other (which has the same columns).
     void appendRowFrom(const CellStore& other, int row);
+    // Makes room for about as many rows and bytes as other holds, so that a
+    // list of the same size fills without growing (growth by doubling would
+    // leave up to half of a large table's memory unused).
+    void reserveLike(const CellStore& other);
     // Keeps the first rows rows only.
     void truncate(int rows);
     // Empties the store. A small store keeps its allocation for the next

@@ -20,6 +20,7 @@ RecordTableModel::RecordTableModel(int columns, int visibleColumns, QObject* par
 void RecordTableModel::beginFill()
 {
     m_pending.clear();
+    m_pending.reserveLike(m_rows);
 }
 
 void RecordTableModel::commitFill()
