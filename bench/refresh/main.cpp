@@ -1,6 +1,7 @@
 // Times a full refresh (listener list, then the process list of the one
 // listener) of the console's main window against orvanite-hostsim holding
-// N processes, run as its own program (or in process with --in-process).
+// N processes, run as its own program (or in process with --in-process),
+// encoding each list per request or, with --prepared, sending it ready-made.
 // Prints the median wall time, each run and the peak resident memory, then
 // the same as one JSON line.
 
@@ -52,10 +53,13 @@ int main(int argc, char** argv)
          QCoreApplication::applicationDirPath() + QStringLiteral("/orvanite-hostsim")});
     parser.addOption(
         {QStringLiteral("in-process"), QStringLiteral("Run the simulator inside this program.")});
+    parser.addOption({QStringLiteral("prepared"),
+                      QStringLiteral("The simulator sends each list as one prepared block.")});
     parser.process(app);
     const int processes = parser.value(QStringLiteral("processes")).toInt();
     const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
     const bool inProcess = parser.isSet(QStringLiteral("in-process"));
+    const bool prepared = parser.isSet(QStringLiteral("prepared"));
 
     std::unique_ptr<HostSim> sim;
     QProcess simProcess;
@@ -64,6 +68,7 @@ int main(int argc, char** argv)
         sim = std::make_unique<HostSim>();
         sim->Listeners = {SimListener{"1000", "30002", "CNDSRVR", "8", "0", {}}};
         sim->populate(processes);
+        sim->setPrepared(prepared);
         if (!sim->listen()) {
             std::fprintf(stderr, "cannot listen: %s\n", qPrintable(sim->errorString()));
             return 1;
@@ -72,11 +77,13 @@ int main(int argc, char** argv)
     } else {
         simProcess.setProcessChannelMode(QProcess::SeparateChannels);
         simProcess.setStandardErrorFile(QProcess::nullDevice());
-        simProcess.start(parser.value(QStringLiteral("hostsim")),
-                         {QStringLiteral("--port"), QStringLiteral("0"),
-                          QStringLiteral("--processes"), QString::number(processes),
-                          QStringLiteral("--listeners"), QStringLiteral("1")});
-        if (!simProcess.waitForStarted(5000) || !simProcess.waitForReadyRead(30000)) {
+        QStringList arguments{QStringLiteral("--port"),      QStringLiteral("0"),
+                              QStringLiteral("--processes"), QString::number(processes),
+                              QStringLiteral("--listeners"), QStringLiteral("1")};
+        if (prepared)
+            arguments.append(QStringLiteral("--prepared"));
+        simProcess.start(parser.value(QStringLiteral("hostsim")), arguments);
+        if (!simProcess.waitForStarted(5000) || !simProcess.waitForReadyRead(120000)) {
             std::fprintf(stderr, "orvanite-hostsim did not start\n");
             return 1;
         }
@@ -134,7 +141,7 @@ int main(int argc, char** argv)
 
     QTextStream out(stdout);
     out << "refresh of " << processes << " processes (" << (inProcess ? "in-process" : "separate")
-        << " hostsim, " << runs << " runs)\n";
+        << (prepared ? " prepared" : "") << " hostsim, " << runs << " runs)\n";
     out << "  median " << QString::number(median, 'f', 1) << " ms, min "
         << QString::number(sorted.front(), 'f', 1) << " ms, max "
         << QString::number(sorted.back(), 'f', 1) << " ms\n";
@@ -144,7 +151,8 @@ int main(int argc, char** argv)
     for (double t : times)
         each.append(QString::number(t, 'f', 2));
     out << "{\"benchmark\":\"refresh_processes\",\"processes\":" << processes << ",\"hostsim\":\""
-        << (inProcess ? "in-process" : "separate") << "\",\"runs\":" << runs
+        << (inProcess ? "in-process" : "separate")
+        << "\",\"prepared\":" << (prepared ? "true" : "false") << ",\"runs\":" << runs
         << ",\"median_ms\":" << QString::number(median, 'f', 2) << ",\"runs_ms\":["
         << each.join(QLatin1Char(','))
         << "],\"peak_rss_mib\":" << QString::number(peak / 1024.0, 'f', 1)
