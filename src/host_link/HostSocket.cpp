@@ -134,6 +134,58 @@ QString THostSocket::ErrorText(int code)
     return Winsock::ErrorText(code);
 }
 
+int THostSocket::startConnection(quint16 port)
+{
+    in_addr address{};
+    // A dotted address is used as it stands, without asking the resolver.
+    if (inet_aton(HostAddress.constData(), &address) == 0) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        errno = 0;
+        const int rc = getaddrinfo(HostAddress.constData(), nullptr, &hints, &found);
+        const int savedErrno = errno;
+        if (rc != 0 || found == nullptr) {
+            if (found)
+                freeaddrinfo(found);
+            return rc != 0 ? Winsock::FromResolver(rc, savedErrno) : 11004;
+        }
+        address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return Winsock::FromErrno(errno);
+    d->fd = fd;
+    // Requests go out as several small writes (a letter frame, then its
+    // argument frame). With Nagle's algorithm the second one waits for the
+    // host to acknowledge the first, and a host that delays its
+    // acknowledgements (it has nothing to answer yet) stalls every such
+    // request by tens of milliseconds. Each write leaves at once instead; the
+    // bytes on the wire are the same. A failure here only costs speed.
+    const int noDelay = 1;
+    (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr = address;
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+        return 0;
+    if (errno == EINPROGRESS)
+        return -1;
+    const int code = Winsock::FromErrno(errno);
+    ::close(fd);
+    d->fd = NoSocket;
+    return code;
+}
+
 void THostSocket::Connect()
 {
     // The port is converted before anything else; a bad one is the caller's
@@ -148,46 +200,13 @@ void THostSocket::Connect()
         return;
     }
 
-    in_addr address{};
-    // A dotted address is used as it stands, without asking the resolver.
-    if (inet_aton(HostAddress.constData(), &address) == 0) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        errno = 0;
-        const int rc = getaddrinfo(HostAddress.constData(), nullptr, &hints, &found);
-        const int savedErrno = errno;
-        if (rc != 0 || found == nullptr) {
-            if (found)
-                freeaddrinfo(found);
-            ReportError(rc != 0 ? Winsock::FromResolver(rc, savedErrno) : 11004);
-            return;
-        }
-        address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
-    }
-
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        ReportError(Winsock::FromErrno(errno));
+    const int started = startConnection(quint16(port));
+    if (started > 0) {
+        m_state = hsClosed;
+        ReportError(started);
         return;
     }
-    d->fd = fd;
-    // Requests go out as several small writes (a letter frame, then its
-    // argument frame). With Nagle's algorithm the second one waits for the
-    // host to acknowledge the first, and a host that delays its
-    // acknowledgements (it has nothing to answer yet) stalls every such
-    // request by tens of milliseconds. Each write leaves at once instead; the
-    // bytes on the wire are the same. A failure here only costs speed.
-    const int noDelay = 1;
-    (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<quint16>(port));
-    peer.sin_addr = address;
-
+    const int fd = d->fd;
     auto fail = [this, fd](int code) {
         if (d->fd == fd) {
             ::close(fd);
@@ -196,16 +215,7 @@ void THostSocket::Connect()
         m_state = hsClosed;
         ReportError(code);
     };
-
-    int rc;
-    do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    } while (rc != 0 && errno == EINTR);
-
-    if (rc != 0 && errno != EINPROGRESS) {
-        fail(Winsock::FromErrno(errno));
-        return;
-    }
+    const int rc = started; // 0: connected at once, -1: under way
 
     if (rc != 0) {
         // The connection is under way: wait for the socket to become
@@ -476,51 +486,14 @@ void THostSocket::connectToHost()
     // Bytes of an earlier connection are never read as this one's.
     ClearBuffer();
 
-    in_addr address{};
-    if (inet_aton(HostAddress.constData(), &address) == 0) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        errno = 0;
-        const int rc = getaddrinfo(HostAddress.constData(), nullptr, &hints, &found);
-        const int savedErrno = errno;
-        if (rc != 0 || found == nullptr) {
-            if (found)
-                freeaddrinfo(found);
-            failed(rc != 0 ? Winsock::FromResolver(rc, savedErrno) : 11004);
-            return;
-        }
-        address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
-    }
-
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        failed(Winsock::FromErrno(errno));
+    const int started = startConnection(quint16(port));
+    if (started > 0) {
+        failed(started);
         return;
     }
-    d->fd = fd;
-    const int noDelay = 1;
-    (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<quint16>(port));
-    peer.sin_addr = address;
-    int rc;
-    do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0) {
+    const int fd = d->fd;
+    if (started == 0) {
         finishConnect(fd);
-        return;
-    }
-    if (errno != EINPROGRESS) {
-        const int code = Winsock::FromErrno(errno);
-        ::close(fd);
-        d->fd = NoSocket;
-        failed(code);
         return;
     }
     // Under way: the socket turns writable when the attempt ends either way.

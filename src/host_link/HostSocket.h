@@ -100,6 +100,10 @@ Q_SIGNALS:
     void errorOccurred(int code, const QString& text);
 
 private:
+    // Resolves the host, opens a non-blocking socket and starts connecting
+    // it: 0 when connected at once, -1 when under way (the socket is d->fd
+    // either way), else the Windows Sockets number of the failure (no socket).
+    int startConnection(quint16 port);
     void finishConnect(int fd);
     void attachNotifier(int fd);
 
