@@ -25,6 +25,7 @@ void RecordTableModel::beginFill()
 
 void RecordTableModel::commitFill()
 {
+    Q_EMIT rowsReplacing();
     const int oldRows = m_shownRows;
     const int newRows = m_pending.rowCount();
     const int common = std::min(oldRows, newRows);
@@ -83,15 +84,16 @@ void RecordTableModel::commitFill()
     if (many) {
         Q_EMIT dataChanged(index(firstChanged, 0), index(lastChanged, lastColumn),
                            {Qt::DisplayRole});
+        Q_EMIT rowsReplaced();
         return;
     }
     for (const Change& change : changes) {
         if (change.first > lastColumn)
             continue;
         Q_EMIT dataChanged(index(change.row, change.first),
-                           index(change.row, std::min(change.last, lastColumn)),
-                           {Qt::DisplayRole});
+                           index(change.row, std::min(change.last, lastColumn)), {Qt::DisplayRole});
     }
+    Q_EMIT rowsReplaced();
 }
 
 void RecordTableModel::clearRows()
@@ -102,11 +104,13 @@ void RecordTableModel::clearRows()
 
 void RecordTableModel::appendNow(std::span<const QByteArrayView> cells)
 {
+    Q_EMIT rowsReplacing();
     const int row = m_shownRows;
     beginInsertRows(QModelIndex(), row, row);
     m_rows.appendRow(cells);
     m_shownRows = m_rows.rowCount();
     endInsertRows();
+    Q_EMIT rowsReplaced();
 }
 
 void RecordTableModel::showColumns(int count)

@@ -44,6 +44,12 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+Q_SIGNALS:
+    // The rows are about to be replaced, and have been: what is announced
+    // between the two (rows removed and inserted, cells changed) is one change.
+    void rowsReplacing();
+    void rowsReplaced();
+
 protected:
     void appendPending(std::span<const QByteArrayView> cells) { m_pending.appendRow(cells); }
     // Adds a row to the shown table at once.
