@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <numeric>
@@ -64,22 +65,6 @@ int compareFolded(QByteArrayView a, QByteArrayView b)
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-bool containsFolded(QByteArrayView cell, QByteArrayView needle)
-{
-    const qsizetype n = needle.size();
-    const unsigned char first = static_cast<unsigned char>(needle[0]);
-    for (qsizetype i = 0, end = cell.size() - n; i <= end; ++i) {
-        if (folded(cell[i]) != first)
-            continue;
-        qsizetype j = 1;
-        while (j < n && folded(cell[i + j]) == static_cast<unsigned char>(needle[j]))
-            ++j;
-        if (j == n)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 RecordSortFilterModel::RecordSortFilterModel(QObject* parent) : QAbstractProxyModel(parent) {}
@@ -91,6 +76,7 @@ void RecordSortFilterModel::setTable(RecordTableModel* table, int pinColumn)
         disconnect(m_table, nullptr, this, nullptr);
     m_table = table;
     m_pinColumn = pinColumn;
+    m_sortedValid = false;
     QAbstractProxyModel::setSourceModel(table);
 
     // Without a sort or a filter the table's own announcements pass through.
@@ -132,6 +118,7 @@ void RecordSortFilterModel::setTable(RecordTableModel* table, int pinColumn)
             });
     connect(table, &QAbstractItemModel::modelAboutToBeReset, this, [this] { beginResetModel(); });
     connect(table, &QAbstractItemModel::modelReset, this, [this] {
+        m_sortedValid = false;
         if (isActive())
             rebuildMaps(buildOrder());
         endResetModel();
@@ -174,6 +161,7 @@ void RecordSortFilterModel::sort(int column, Qt::SortOrder order)
         return;
     // The same rows in another order: the views keep their selection.
     moveRows([&] {
+        m_sortedValid = false;
         m_sortColumn = column;
         m_sortOrder = order;
         return isActive() && m_table ? buildOrder() : std::vector<std::uint32_t>();
@@ -245,62 +233,139 @@ QVariant RecordSortFilterModel::headerData(int section, Qt::Orientation orientat
     return m_table ? m_table->headerData(section, orientation, role) : QVariant();
 }
 
-std::vector<std::uint32_t> RecordSortFilterModel::buildOrder() const
+std::vector<std::uint32_t> RecordSortFilterModel::buildOrder()
 {
-    std::vector<std::uint32_t> order(std::size_t(m_table->rows()));
-    std::iota(order.begin(), order.end(), 0u);
+    // All rows are sorted once per refresh and kept: a change of the filter
+    // then only searches, in an order that is already right.
+    std::vector<std::uint32_t> order;
+    if (m_sortColumn >= 0) {
+        if (!m_sortedValid) {
+            m_sorted.resize(std::size_t(m_table->rows()));
+            std::iota(m_sorted.begin(), m_sorted.end(), 0u);
+            sortRows(m_sorted);
+            m_sortedValid = true;
+        }
+        order = m_sorted;
+    } else {
+        order.resize(std::size_t(m_table->rows()));
+        std::iota(order.begin(), order.end(), 0u);
+    }
     if (!m_needle.isEmpty())
         order = filtered(std::move(order));
-    if (m_sortColumn >= 0)
-        sortRows(order);
     return order;
 }
 
 std::vector<std::uint32_t> RecordSortFilterModel::filtered(std::vector<std::uint32_t> order) const
 {
-    std::erase_if(order, [this](std::uint32_t row) { return !matches(int(row)); });
+    // The rows are searched in the table's order, which is the order of
+    // their bytes in memory, whatever order they are shown in.
+    std::vector<std::uint8_t> keep(std::size_t(m_table->rows()));
+    for (const std::uint32_t row : order)
+        keep[row] = 1;
+    for (std::size_t row = 0; row < keep.size(); ++row)
+        if (keep[row])
+            keep[row] = matches(int(row)) ? 1 : 0;
+    std::erase_if(order, [&keep](std::uint32_t row) { return !keep[row]; });
     return order;
 }
 
 bool RecordSortFilterModel::matches(int row) const
 {
-    const int columns = m_table->columnCount();
-    for (int c = 0; c < columns; ++c)
-        if (containsFolded(m_table->cellAt(row, c), m_needle))
+    // The whole row is searched at once; a match only counts when it lies
+    // within one cell.
+    const QByteArrayView bytes = m_table->rowBytes(row);
+    const qsizetype n = m_needle.size();
+    const unsigned char first = static_cast<unsigned char>(m_needle[0]);
+    for (qsizetype i = 0, end = bytes.size() - n; i <= end; ++i) {
+        if (folded(bytes[i]) != first)
+            continue;
+        qsizetype j = 1;
+        while (j < n && folded(bytes[i + j]) == static_cast<unsigned char>(m_needle[j]))
+            ++j;
+        if (j < n)
+            continue;
+        if (n == 1)
             return true;
+        qsizetype cellEnd = 0;
+        for (int c = 0; c < m_table->columnCount() && cellEnd <= i; ++c)
+            cellEnd += m_table->cellAt(row, c).size();
+        if (i + n <= cellEnd)
+            return true;
+    }
     return false;
 }
 
+namespace {
+
+// What a row sorts by, read once from its cells: numbers before texts, a
+// number by its value, a text by its first eight bytes in lower case (the
+// rest is read only when those are equal), then the PIN.
+struct SortKey
+{
+    std::uint64_t primary;
+    std::uint64_t pin;
+    std::uint32_t row;
+    std::uint32_t text; // 0: primary is a number
+};
+
+// Non-negative doubles order as their bit patterns do.
+std::uint64_t numberBits(double value)
+{
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+std::uint64_t textPrefix(QByteArrayView text)
+{
+    std::uint64_t prefix = 0;
+    for (qsizetype i = 0; i < 8; ++i)
+        prefix = (prefix << 8) | (i < text.size() ? folded(text[i]) : 0u);
+    return prefix;
+}
+
+} // namespace
+
 void RecordSortFilterModel::sortRows(std::vector<std::uint32_t>& order) const
 {
-    // Each row's key is read once: the value when the cell is a number, and
-    // the PIN that breaks ties.
-    const std::size_t rows = std::size_t(m_table->rows());
-    std::vector<double> values(rows);
-    std::vector<std::uint8_t> numeric(rows);
-    std::vector<double> pins(rows);
+    // The keys are sorted themselves, back to back, so that the sort reads
+    // memory in order rather than three arrays at random.
+    std::vector<SortKey> keys;
+    keys.reserve(order.size());
     for (const std::uint32_t row : order) {
-        numeric[row] = parseNumber(m_table->cellAt(int(row), m_sortColumn), values[row]);
-        if (!parseNumber(m_table->cellAt(int(row), m_pinColumn), pins[row]))
-            pins[row] = std::numeric_limits<double>::max();
+        SortKey key{0, std::numeric_limits<std::uint64_t>::max(), row, 0};
+        const QByteArrayView cell = m_table->cellAt(int(row), m_sortColumn);
+        double value = 0;
+        if (parseNumber(cell, value)) {
+            key.primary = numberBits(value);
+        } else {
+            key.text = 1;
+            key.primary = textPrefix(cell);
+        }
+        if (parseNumber(m_table->cellAt(int(row), m_pinColumn), value))
+            key.pin = numberBits(value);
+        keys.push_back(key);
     }
     const bool ascending = m_sortOrder == Qt::AscendingOrder;
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const int column = m_sortColumn;
+    const RecordTableModel* table = m_table;
+    std::sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
         int primary = 0;
-        if (numeric[a] != numeric[b]) {
-            primary = numeric[a] ? -1 : 1; // numbers before texts
-        } else if (numeric[a]) {
-            primary = values[a] < values[b] ? -1 : (values[b] < values[a] ? 1 : 0);
-        } else {
-            primary = compareFolded(m_table->cellAt(int(a), m_sortColumn),
-                                    m_table->cellAt(int(b), m_sortColumn));
-        }
+        if (a.text != b.text)
+            primary = a.text ? 1 : -1;
+        else if (a.primary != b.primary)
+            primary = a.primary < b.primary ? -1 : 1;
+        else if (a.text)
+            primary =
+                compareFolded(table->cellAt(int(a.row), column), table->cellAt(int(b.row), column));
         if (primary != 0)
             return ascending ? primary < 0 : primary > 0;
-        if (pins[a] != pins[b])
-            return pins[a] < pins[b];
-        return a < b;
+        if (a.pin != b.pin)
+            return a.pin < b.pin;
+        return a.row < b.row;
     });
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        order[i] = keys[i].row;
 }
 
 void RecordSortFilterModel::rebuildMaps(std::vector<std::uint32_t> order)
@@ -324,6 +389,7 @@ void RecordSortFilterModel::tableChanged()
     if (!isActive())
         return;
     m_replacing = false;
+    m_sortedValid = false;
     apply(buildOrder());
     m_changedFirst = m_changedLast = -1;
 }

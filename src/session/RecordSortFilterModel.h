@@ -55,8 +55,8 @@ public:
                         int role = Qt::DisplayRole) const override;
 
 private:
-    // Works out the rows shown, in order, from scratch.
-    std::vector<std::uint32_t> buildOrder() const;
+    // Works out the rows shown, in order.
+    std::vector<std::uint32_t> buildOrder();
     // Keeps the rows of order that match the filter, in their order.
     std::vector<std::uint32_t> filtered(std::vector<std::uint32_t> order) const;
     void sortRows(std::vector<std::uint32_t>& order) const;
@@ -78,6 +78,8 @@ private:
     QByteArray m_needle;                   // lower-case Latin-1
     std::vector<std::uint32_t> m_toTable;  // shown row -> table row
     std::vector<std::int32_t> m_fromTable; // table row -> shown row or -1
+    std::vector<std::uint32_t> m_sorted;   // every table row in the sort's order
+    bool m_sortedValid = false;
     bool m_replacing = false;
     int m_changedFirst = -1, m_changedLast = -1; // table rows whose cells changed
 };

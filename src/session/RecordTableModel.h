@@ -23,6 +23,8 @@ public:
 
     // The cell's bytes as received; the empty text outside the table.
     QByteArrayView cellAt(int row, int column) const { return m_rows.cell(row, column); }
+    // All cells of a row back to back (cellAt tells where each ends).
+    QByteArrayView rowBytes(int row) const { return m_rows.rowBytes(row); }
     int rows() const { return m_shownRows; }
     // The row whose cell in column is text, -1 when there is none.
     int findRow(int column, QByteArrayView text) const { return m_rows.findRow(column, text); }
