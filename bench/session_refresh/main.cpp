@@ -53,9 +53,10 @@ int main(int argc, char* argv[])
                       QStringLiteral("N"), QStringLiteral("100000")});
     parser.addOption({QStringLiteral("runs"), QStringLiteral("Refreshes timed."),
                       QStringLiteral("N"), QStringLiteral("7")});
-    parser.addOption({QStringLiteral("hostsim"), QStringLiteral("Path of orvanite-hostsim."),
-                      QStringLiteral("PATH"),
-                      QCoreApplication::applicationDirPath() + QStringLiteral("/orvanite-hostsim")});
+    parser.addOption(
+        {QStringLiteral("hostsim"), QStringLiteral("Path of orvanite-hostsim."),
+         QStringLiteral("PATH"),
+         QCoreApplication::applicationDirPath() + QStringLiteral("/orvanite-hostsim")});
     parser.addOption({QStringLiteral("sort-filter"),
                       QStringLiteral("Refresh under a sort by CPU time and a filter, and time a "
                                      "keystroke in the filter.")});
@@ -74,8 +75,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "orvanite-hostsim did not start\n");
         return 1;
     }
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)"))
-                                          .match(QString::fromLatin1(sim.readLine()));
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)"))
+            .match(QString::fromLatin1(sim.readLine()));
     if (!m.hasMatch()) {
         std::fprintf(stderr, "unexpected first line from orvanite-hostsim\n");
         return 1;
@@ -88,9 +90,11 @@ int main(int argc, char* argv[])
     settings.Port = quint16(m.captured(1).toUInt());
     session.setSettings(settings);
     // The operator's view: sorted by CPU time, filtered by a text that most
-    // rows hold, so that both the sort and the filter have all their work.
+    // rows hold, so that both the sort and the filter have all their work,
+    // and the rows that are new since the last refresh marked.
     RecordSortFilterModel view;
     if (sortFilter) {
+        session.processes()->setMarkNewRows(int(ProcessColumn::Pin));
         view.setTable(session.processes(), int(ProcessColumn::Pin));
         view.sort(int(ProcessColumn::CpuTime), Qt::DescendingOrder);
         view.setFilterText(QStringLiteral("1"));

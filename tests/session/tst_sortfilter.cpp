@@ -54,6 +54,7 @@ private Q_SLOTS:
     void orders_data();
     void orders();
     void refreshUnderSortAndFilter();
+    void newRowsAndStaleMarks();
 };
 
 void TestSortFilter::orders_data()
@@ -145,6 +146,50 @@ void TestSortFilter::refreshUnderSortAndFilter()
     view.sort(-1);
     view.setFilterText(QString());
     QCOMPARE(shownPins(view), QStringLiteral("10 9 12 11 13"));
+}
+
+void TestSortFilter::newRowsAndStaleMarks()
+{
+    ProcessTableModel table;
+    QAbstractItemModelTester tester(&table, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    table.setMarkNewRows(int(ProcessColumn::Pin));
+    const auto marked = [&table] {
+        QStringList pins;
+        for (int row = 0; row < table.rows(); ++row)
+            if (table.index(row, 0).data(RecordTableModel::NewRowRole).toBool())
+                pins << QString::fromLatin1(table.cell(row, ProcessColumn::Pin));
+        return pins.join(QLatin1Char(' '));
+    };
+
+    // The first list is compared with nothing.
+    fill(table, Sample);
+    QCOMPARE(marked(), QString());
+    QCOMPARE(table.rowsStarted(), 0);
+
+    // 100 and 11 ended, 12 and 1 started; the rows after them moved up.
+    QSignalSpy changed(&table, &QAbstractItemModel::dataChanged);
+    fill(table, {{"10", "ann", 9500},
+                 {"9", "Bob", 10000},
+                 {"7", "bo", 10000},
+                 {"12", "new", 0},
+                 {"1", "one", 0}});
+    QCOMPARE(marked(), QStringLiteral("12 1"));
+    QCOMPARE(table.rowsStarted(), 2);
+    QCOMPARE(table.rowsEnded(), 2);
+    // A mark lasts one list.
+    fill(table, {{"10", "ann", 9500},
+                 {"9", "Bob", 10000},
+                 {"7", "bo", 10000},
+                 {"12", "new", 0},
+                 {"1", "one", 0}});
+    QCOMPARE(marked(), QString());
+    QCOMPARE(table.rowsStarted() + table.rowsEnded(), 0);
+    const QList<QVariant> last = changed.last();
+    QCOMPARE(last.at(2).value<QList<int>>(), QList<int>{RecordTableModel::NewRowRole});
+
+    QVERIFY(!table.index(0, 0).data(RecordTableModel::StaleRole).toBool());
+    table.setStale(true);
+    QVERIFY(table.index(4, 2).data(RecordTableModel::StaleRole).toBool());
 }
 
 QTEST_GUILESS_MAIN(TestSortFilter)
