@@ -23,6 +23,7 @@ endfunction()
 orv_install_program(orvanite-console)
 orv_install_program(orvanite-ctl)
 orv_install_program(orvanite-hostsim)
+orv_install_program(orvanite-exporter)
 
 # The console as a desktop application that opens .hcf files.
 set(app_dir ${CMAKE_SOURCE_DIR}/src/app)
