@@ -160,10 +160,11 @@ bool ExporterOptions::parse(const QStringList& arguments, const QString& program
             error = location.Missing;
             return false;
         }
-        paths << location.Path;
+        // A name with "/" is used as it stands: relative to the current folder.
+        paths << QDir(currentFolder).filePath(location.Path);
     }
     for (const QString& dir : dirs) {
-        QDir folder(dir);
+        QDir folder(QDir(currentFolder).filePath(dir));
         if (!folder.exists()) {
             error = QStringLiteral("--config-dir: no folder %1").arg(dir);
             return false;
