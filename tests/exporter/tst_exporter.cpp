@@ -259,7 +259,9 @@ void TestExporter::collectsEveryListener()
     HostSim sim;
     populate(sim);
     QVERIFY(sim.listen());
-    HostCollector host(targetFor(sim), true);
+    HostTarget target = targetFor(sim);
+    target.settings.HostAddress = "localhost"; // a name, looked up off the thread
+    HostCollector host(target, true);
     QSignalSpy done(&host, &HostCollector::finished);
     host.collect(5000);
     QVERIFY(done.wait(5000));

@@ -68,7 +68,8 @@ std::map<QString, double> TestExporterPrometheus::query(quint16 port, const QStr
         QString name;
         for (const QString& part : key.split(u','))
             name += metric[part].toString() + u' ';
-        values[name.trimmed()] = item[QStringLiteral("value")].toArray().at(1).toString().toDouble();
+        values[name.trimmed()] =
+            item[QStringLiteral("value")].toArray().at(1).toString().toDouble();
     }
     return values;
 }
@@ -156,17 +157,16 @@ void TestExporterPrometheus::prometheusSeesEveryHost()
     QCOMPARE(up[goodHost], 1.0);
     QCOMPARE(up[refusingHost], 0.0);
 
-    const std::map<QString, double> processes =
-        query(prometheusPort, QStringLiteral("orvanite_listener_processes"),
-              QStringLiteral("host,pin"));
-    const std::map<QString, double> expected = {
-        {goodHost + QStringLiteral(" 11"), 2}, {goodHost + QStringLiteral(" 12"), 1},
-        {goodHost + QStringLiteral(" 13"), 0}};
+    const std::map<QString, double> processes = query(
+        prometheusPort, QStringLiteral("orvanite_listener_processes"), QStringLiteral("host,pin"));
+    const std::map<QString, double> expected = {{goodHost + QStringLiteral(" 11"), 2},
+                                                {goodHost + QStringLiteral(" 12"), 1},
+                                                {goodHost + QStringLiteral(" 13"), 0}};
     QCOMPARE(processes, expected);
-    const std::map<QString, double> refused = query(
-        prometheusPort,
-        QStringLiteral("orvanite_collect_errors_total{reason=\"logon_refused\"} > 0"),
-        QStringLiteral("host"));
+    const std::map<QString, double> refused =
+        query(prometheusPort,
+              QStringLiteral("orvanite_collect_errors_total{reason=\"logon_refused\"} > 0"),
+              QStringLiteral("host"));
     QCOMPARE(refused.size(), size_t(1));
     QVERIFY(refused.count(refusingHost) == 1);
 

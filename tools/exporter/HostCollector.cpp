@@ -2,6 +2,8 @@
 
 #include "host_link/RecordDisplay.h"
 
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QSet>
 #include <QTimer>
 
@@ -10,7 +12,8 @@ HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObje
       m_withProcesses(withProcesses)
 {
     m_sample.host = target.label;
-    m_session->setSettings(target.settings);
+    m_settings = target.settings;
+    m_session->setSettings(m_settings);
     m_deadline->setSingleShot(true);
     m_deadline->setTimerType(Qt::PreciseTimer);
     connect(m_deadline, &QTimer::timeout, this, [this] { fail(CollectError::Timeout); });
@@ -23,6 +26,8 @@ HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObje
 
 HostCollector::~HostCollector()
 {
+    if (m_lookupId >= 0)
+        QHostInfo::abortHostLookup(m_lookupId);
     // Signals of the goodbye must not reach a half-destroyed collector.
     disconnect(m_session, nullptr, this, nullptr);
     m_session->quit();
@@ -45,6 +50,39 @@ void HostCollector::collect(int deadlineMs)
         requestLists();
         return;
     }
+    // The session resolves a host name itself, and the resolver makes the
+    // whole thread wait; a name is looked up here instead, on Qt's lookup
+    // threads, so that a slow name server holds up only its own host.
+    QHostAddress numeric;
+    if (numeric.setAddress(QString::fromLatin1(m_settings.HostAddress)) &&
+        numeric.protocol() == QAbstractSocket::IPv4Protocol) {
+        logOn();
+        return;
+    }
+    m_phase = Phase::Resolving;
+    m_lookupId = QHostInfo::lookupHost(QString::fromLatin1(m_settings.HostAddress), this,
+                                       &HostCollector::onResolved);
+}
+
+void HostCollector::onResolved(const QHostInfo& info)
+{
+    if (m_phase != Phase::Resolving || info.lookupId() != m_lookupId)
+        return;
+    m_lookupId = -1;
+    for (const QHostAddress& address : info.addresses()) {
+        if (address.protocol() != QAbstractSocket::IPv4Protocol)
+            continue;
+        ConnectionSettings settings = m_settings;
+        settings.HostAddress = address.toString().toLatin1();
+        m_session->setSettings(settings);
+        logOn();
+        return;
+    }
+    fail(CollectError::Connect);
+}
+
+void HostCollector::logOn()
+{
     m_phase = Phase::LoggingOn;
     m_session->logOn();
 }
@@ -172,6 +210,10 @@ void HostCollector::fail(CollectError reason)
     if (!m_collecting)
         return;
     ++m_next.errors[size_t(reason)];
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
     m_next.listeners.clear();
     m_next.processes.clear();
     // Whatever the session was doing is dropped; the next collection logs

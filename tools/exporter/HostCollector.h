@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class QHostInfo;
 class QTimer;
 
 // Collects one host's listeners and what their processes add up to, through
@@ -41,12 +42,15 @@ private:
     enum class Phase
     {
         Idle,
+        Resolving,
         LoggingOn,
         Listeners,
         Processes,
     };
 
     void record(const Wire::SplitResult& record, QByteArrayView body) override;
+    void logOn();
+    void onResolved(const QHostInfo& info);
     void onConnectFinished(bool loggedOn);
     void onListEnded(HostSession::ListEnd end);
     void requestLists();
@@ -54,6 +58,8 @@ private:
     void finish(bool up);
 
     HostSession* m_session;
+    ConnectionSettings m_settings;
+    int m_lookupId = -1;
     QTimer* m_deadline;
     bool m_withProcesses;
     bool m_collecting = false;
