@@ -140,7 +140,6 @@ void TestExporter::hostDeadline_data()
     QTest::newRow("long scrape keeps 1 s") << QByteArray("60") << 120000 << 59000;
     QTest::newRow("capped") << QByteArray("60") << 9000 << 9000;
     QTest::newRow("garbage") << QByteArray("ten") << 9000 << 9000;
-    QTest::newRow("negative") << QByteArray("-3") << 9000 << 9000;
     QTest::newRow("shorter than the margin") << QByteArray("0.05") << 9000 << 1;
 }
 
@@ -230,8 +229,6 @@ void TestExporter::listenAddress_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("address"); // empty: refused
     QTest::addColumn<int>("port");
-    QTest::newRow("IPv4") << QStringLiteral("127.0.0.1:9731") << QStringLiteral("127.0.0.1")
-                          << 9731;
     QTest::newRow("every address") << QStringLiteral(":9100") << QStringLiteral("0.0.0.0") << 9100;
     QTest::newRow("IPv6") << QStringLiteral("[::1]:0") << QStringLiteral("::1") << 0;
     QTest::newRow("no port") << QStringLiteral("127.0.0.1") << QString() << 0;
