@@ -1,8 +1,8 @@
 // How fast the console splits process records and reads framed records out of
 // its receive buffer.
-#include "ConsoleProtocol.h"
-#include "HostSocket.h"
-#include "Wire.h"
+#include "host_link/ConsoleProtocol.h"
+#include "host_link/HostSocket.h"
+#include "host_link/Wire.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -75,11 +75,11 @@ void BM_MemchrFloor(benchmark::State& state)
 }
 BENCHMARK(BM_MemchrFloor);
 
-// A connected THostSocket whose peer is a plain loopback socket, so the bytes
+// A connected HostSocket whose peer is a plain loopback socket, so the bytes
 // reach the receive buffer exactly as they do from a host.
 struct LoopbackPair
 {
-    THostSocket socket;
+    HostSocket socket;
     int peer = -1;
 
     bool open()
@@ -100,7 +100,7 @@ struct LoopbackPair
         socket.Connect();
         peer = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         ::close(listener);
-        return peer >= 0 && socket.State() == hsConnected;
+        return peer >= 0 && socket.state() == HostSocket::SocketState::Connected;
     }
 
     // Writes everything to the peer, letting the socket take it in as it goes.
@@ -116,7 +116,8 @@ struct LoopbackPair
                 return;
             QCoreApplication::processEvents();
         }
-        while (socket.RecvCount() < bytes.size() && socket.State() == hsConnected)
+        while (socket.RecvCount() < bytes.size() &&
+               socket.state() == HostSocket::SocketState::Connected)
             QCoreApplication::processEvents();
     }
 
