@@ -1,4 +1,4 @@
-#include "EventLog.h"
+#include "console/SystemEventLog.h"
 
 #include <QByteArray>
 
@@ -8,7 +8,7 @@
 #include <syslog.h>
 #endif
 
-void SystemEventLog::Report(const QString& text, std::uint16_t type, std::uint16_t category,
+void SystemEventLog::report(const QString& text, std::uint16_t type, std::uint16_t category,
                             std::uint32_t id)
 {
     // The result is not examined: an entry that cannot be written is lost.

@@ -1,4 +1,4 @@
-#include "Prompts.h"
+#include "console/WidgetPrompts.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -13,7 +13,7 @@ namespace {
 const QString ApplicationTitle = QStringLiteral("Orvanite Server Console");
 
 // Message texts use "\r" as their line break.
-QString MessageText(const QString& text)
+QString messageText(const QString& text)
 {
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -21,28 +21,28 @@ QString MessageText(const QString& text)
     return shown;
 }
 
-QWidget* ParentFor(QWidget* parent)
+QWidget* parentFor(QWidget* parent)
 {
     if (parent && parent->isVisible())
         return parent;
     return QApplication::activeWindow();
 }
 
-QString RunFileDialog(QFileDialog* given, QWidget* parent, const FileDialogSetup& setup, bool save)
+QString runFileDialog(QFileDialog* given, QWidget* parent, const FileDialogSetup& setup, bool save)
 {
     std::unique_ptr<QFileDialog> own;
     QFileDialog* dialog = given;
     if (!dialog) {
         own = std::make_unique<QFileDialog>(parent);
         dialog = own.get();
-        QtPrompts::SetUpFileDialog(*dialog, save);
+        WidgetPrompts::setUpFileDialog(*dialog, save);
     }
-    dialog->setWindowTitle(setup.Title);
-    dialog->setNameFilters(setup.Filters);
-    dialog->setDefaultSuffix(setup.DefaultSuffix);
-    if (!setup.Folder.isEmpty())
-        dialog->setDirectory(setup.Folder);
-    dialog->selectFile(setup.FileName);
+    dialog->setWindowTitle(setup.title);
+    dialog->setNameFilters(setup.filters);
+    dialog->setDefaultSuffix(setup.defaultSuffix);
+    if (!setup.folder.isEmpty())
+        dialog->setDirectory(setup.folder);
+    dialog->selectFile(setup.fileName);
     if (dialog->exec() != QDialog::Accepted)
         return {};
     const QStringList files = dialog->selectedFiles();
@@ -51,7 +51,7 @@ QString RunFileDialog(QFileDialog* given, QWidget* parent, const FileDialogSetup
 
 } // namespace
 
-void QtPrompts::SetUpFileDialog(QFileDialog& dialog, bool save)
+void WidgetPrompts::setUpFileDialog(QFileDialog& dialog, bool save)
 {
     // Open: the path and the file must exist. Save: the path must exist and
     // an existing file is only replaced after asking.
@@ -65,23 +65,23 @@ void QtPrompts::SetUpFileDialog(QFileDialog& dialog, bool save)
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
 }
 
-void QtPrompts::UseFileDialogs(QFileDialog* open, QFileDialog* save)
+void WidgetPrompts::useFileDialogs(QFileDialog* open, QFileDialog* save)
 {
     m_open = open;
     m_save = save;
 }
 
-void QtPrompts::ShowMessage(const QString& text)
+void WidgetPrompts::showMessage(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, MessageText(text), QMessageBox::Ok,
-                    ParentFor(m_parent));
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, messageText(text), QMessageBox::Ok,
+                    parentFor(m_parent));
     box.exec();
 }
 
-bool QtPrompts::Confirm(const QString& text)
+bool WidgetPrompts::confirm(const QString& text)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), MessageText(text),
-                    QMessageBox::NoButton, ParentFor(m_parent));
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), messageText(text),
+                    QMessageBox::NoButton, parentFor(m_parent));
     QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
@@ -90,17 +90,17 @@ bool QtPrompts::Confirm(const QString& text)
     return box.clickedButton() == yes;
 }
 
-int QtPrompts::RunDialog(QDialog& dialog)
+int WidgetPrompts::runDialog(QDialog& dialog)
 {
     return dialog.exec();
 }
 
-QString QtPrompts::ChooseOpenFile(const FileDialogSetup& setup)
+QString WidgetPrompts::chooseOpenFile(const FileDialogSetup& setup)
 {
-    return RunFileDialog(m_open, ParentFor(m_parent), setup, false);
+    return runFileDialog(m_open, parentFor(m_parent), setup, false);
 }
 
-QString QtPrompts::ChooseSaveFile(const FileDialogSetup& setup)
+QString WidgetPrompts::chooseSaveFile(const FileDialogSetup& setup)
 {
-    return RunFileDialog(m_save, ParentFor(m_parent), setup, true);
+    return runFileDialog(m_save, parentFor(m_parent), setup, true);
 }
