@@ -59,16 +59,17 @@ AboutBox::AboutBox(const QString& programPath, QWidget* parent)
     m_programIcon->setObjectName(QStringLiteral("programIcon"));
     m_programIcon->setGeometry(23, 23, 38, 33);
     m_programIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_programIcon->setPixmap(QIcon(QStringLiteral(":/orvanite/orvanite-console.png")).pixmap(32, 32));
+    m_programIcon->setPixmap(
+        QIcon(QStringLiteral(":/orvanite/orvanite-console.png")).pixmap(32, 32));
 
     const int right = m_panel->width() - 8;
     m_productName = makeLabel(m_panel, "productName", QStringLiteral("Orvanite Server Console"), 88,
-                            16, right - 88);
+                              16, right - 88);
     m_version = makeLabel(m_panel, "version", QStringLiteral("Version: 2.0"), 88, 40, right - 88);
     m_version2 = makeLabel(m_panel, "version2", QStringLiteral("Version2"), 88, 64, right - 88);
     m_copyright = makeLabel(m_panel, "copyright", designCopyright(), 8, 88, right - 8);
     m_comments = makeLabel(m_panel, "comments", QStringLiteral("Comments"), 8, 112, right - 8,
-                         m_panel->height() - 112 - 8);
+                           m_panel->height() - 112 - 8);
     m_comments->setWordWrap(true);
     m_comments->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -189,4 +190,10 @@ void AboutBox::showEvent(QShowEvent* event)
 void AboutBox::setVersionText(const QString& text)
 {
     m_version->setText(text);
+}
+
+void AboutBox::showFromHelp()
+{
+    setCountdown(10000);
+    showModal();
 }

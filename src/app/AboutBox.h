@@ -28,6 +28,8 @@ public:
     int countdown() const;
     // Shows the box modally; returns when it closes.
     void showModal();
+    // Help, About...: the box with a countdown of 10 seconds.
+    void showFromHelp();
     // The first version line ("Version: 2.0" until the program sets its own).
     void setVersionText(const QString& text);
 

@@ -193,10 +193,7 @@ int main(int argc, char** argv)
     // creates its own dialogs; the About box is a child of it too.
     MainWindow mainWindow(environment);
     auto* aboutBox = new AboutBox(programPath, &mainWindow);
-    QObject::connect(&mainWindow, &MainWindow::aboutRequested, aboutBox, [aboutBox] {
-        aboutBox->setCountdown(10000);
-        aboutBox->showModal();
-    });
+    QObject::connect(&mainWindow, &MainWindow::aboutRequested, aboutBox, &AboutBox::showFromHelp);
 
     // 4. The splash countdown starts now.
     aboutBox->setCountdown(3000);

@@ -51,6 +51,14 @@ MainWindow::MainWindow(const Environment& environment, QWidget* parent)
     buildWidgets();
     buildMenus();
     connectSession();
+    // Client area 715 x 426 below the menu; with the window manager's frame
+    // the window measures 723 x 480. Centred on the screen.
+    resize(715, 426 + menuBarHeight());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+    arrangeClient(QSize(715, 426));
 
     m_addListenerDialog = new AddListenerDialog(this);
     m_changePriorityDialog = new ChangePriorityDialog(this);
@@ -91,6 +99,9 @@ QAction* MainWindow::addCommand(QMenu* menu, const char* caption, const char* na
     QAction* action = menu->addAction(QString::fromLatin1(caption));
     action->setObjectName(QString::fromLatin1(name));
     connect(action, &QAction::triggered, this, [this, slot] {
+        // Once closing, nothing more is asked of the host.
+        if (m_closing)
+            return;
         guarded([this, slot] { (this->*slot)(); });
         // A command that held the busy state for its dialog lets it go; the
         // session's own work keeps it where the command asked for some.
@@ -189,7 +200,7 @@ void MainWindow::buildWidgets()
     m_refreshTimer->setInterval(5000);
     connect(m_refreshTimer, &QTimer::timeout, this, [this] {
         // A tick while a command's dialog is open is skipped: the next one comes.
-        if (!m_busy && !m_commandRunning && !m_closing)
+        if (!m_busy && !m_commandRunning && !m_dialogOpen && !m_closing)
             m_session->refresh();
     });
 
@@ -201,15 +212,6 @@ void MainWindow::buildWidgets()
     WidgetPrompts::setUpFileDialog(*m_saveDialog, true);
     if (auto* prompts = dynamic_cast<WidgetPrompts*>(m_environment.prompts))
         prompts->useFileDialogs(m_openDialog, m_saveDialog);
-
-    // Client area 715 x 426 below the menu; with the window manager's frame
-    // the window measures 723 x 480. Centred on the screen.
-    resize(715, 426 + menuBarHeight());
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
-    arrangeClient(QSize(715, 426));
 }
 
 void MainWindow::buildMenus()
@@ -232,10 +234,11 @@ void MainWindow::buildMenus()
 
     m_controlMenu = menuBar()->addMenu(QStringLiteral("C&ontrol"));
     m_controlMenu->setObjectName(QStringLiteral("controlMenu"));
-    QAction* refresh = addCommand(m_controlMenu, "Refresh List", "refreshAction", &MainWindow::refresh);
+    QAction* refresh =
+        addCommand(m_controlMenu, "Refresh List", "refreshAction", &MainWindow::refresh);
     m_controlMenu->addSeparator();
-    QAction* start =
-        addCommand(m_controlMenu, "Start Listener", "startListenerAction", &MainWindow::startListener);
+    QAction* start = addCommand(m_controlMenu, "Start Listener", "startListenerAction",
+                                &MainWindow::startListener);
     QAction* killListener =
         addCommand(m_controlMenu, "Kill Listener", "killListenerAction", &MainWindow::killListener);
     m_controlMenu->addSeparator();
@@ -252,7 +255,7 @@ void MainWindow::buildMenus()
 
     // A button and its menu twin are one command.
     const std::pair<QPushButton*, QAction*> twins[] = {
-        {m_refreshButton, refresh},         {m_startListenerButton, start},
+        {m_refreshButton, refresh},           {m_startListenerButton, start},
         {m_killListenerButton, killListener}, {m_killProcessButton, killProcess},
         {m_changePriorityButton, priority},
     };
@@ -557,12 +560,11 @@ void MainWindow::killListener()
     if (m_closing || !connected() || pin.isEmpty())
         return;
     holdBusy();
-    const QString text =
-        QStringLiteral("This will abort all users connected via this listener!\r"
-                       "Kill listener for port:") +
-        latin1(listeners->cell(row, ListenerColumn::Port)) + QLatin1Char('\r') +
-        latin1(listeners->cell(row, ListenerColumn::Product)) + QLatin1Char('\r') +
-        latin1(listeners->cell(row, ListenerColumn::Program));
+    const QString text = QStringLiteral("This will abort all users connected via this listener!\r"
+                                        "Kill listener for port:") +
+                         latin1(listeners->cell(row, ListenerColumn::Port)) + QLatin1Char('\r') +
+                         latin1(listeners->cell(row, ListenerColumn::Product)) + QLatin1Char('\r') +
+                         latin1(listeners->cell(row, ListenerColumn::Program));
     if (m_environment.prompts->confirm(text))
         m_session->killListener(pin);
     else

@@ -171,6 +171,7 @@ private:
     bool m_busy = false;
     bool m_connecting = true;
     bool m_commandRunning = false;
+    bool m_dialogOpen = false; // the Configure dialog: no refresh meanwhile
     bool m_cursorSet = false;
     int m_appliedInterval = 5000;
 

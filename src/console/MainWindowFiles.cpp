@@ -10,6 +10,7 @@
 
 #include <QDialog>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 namespace {
@@ -129,7 +130,8 @@ void MainWindow::configure()
 {
     if (connected())
         m_session->disconnectFromHost();
-    holdBusy();
+    // No refresh runs while the dialog is open; the busy state is left as it is.
+    QScopedValueRollback<bool> open(m_dialogOpen, true);
     // A cancelled dialog has closed the window: no new connection on the way out.
     if (!editSettings() || m_closing)
         return;

@@ -2,11 +2,11 @@
 // (which carries version data), files without it, and crafted ELF files that
 // carry partial, foreign or damaged data.
 
-#include "About.h"
-#include "VersionData.h"
-#include "VersionInfo.h"
+#include "app/AboutBox.h"
+#include "app/VersionData.h"
+#include "app/VersionInfo.h"
 
-#include "ConfigFile.h"
+#include "config/ConfigFile.h"
 
 #include <QFile>
 #include <QLabel>
@@ -18,6 +18,15 @@
 #include <vector>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+QLabel* label(const AboutBox& box, const char* name)
+{
+    return box.findChild<QLabel*>(QString::fromLatin1(name));
+}
+
+} // namespace
 
 namespace {
 
@@ -115,12 +124,13 @@ private Q_SLOTS:
         const QString program = qEnvironmentVariable("ORV_BIN_DIR") + u"/orvanite-console"_s;
         if (!QFile::exists(program))
             QSKIP("orvanite-console is not built");
-        TAboutBox box(program);
-        QCOMPARE(box.Version2->text(), u"Version: 2.1.2.2"_s);
-        QCOMPARE(box.Copyright->text(), u"Copyright: (C) Orvanite Systems Ltd."_s);
-        QCOMPARE(box.Version->text(), u"Version: 2.0"_s); // the entry sets the 32-bit text
-        QCOMPARE(box.ProductName->text(), u"Orvanite Server Console"_s);
-        QCOMPARE(box.Comments->text(), u"Comments"_s);
+        AboutBox box(program);
+        QCOMPARE(label(box, "version2")->text(), u"Version: 2.1.2.2"_s);
+        QCOMPARE(label(box, "copyright")->text(), u"Copyright: (C) Orvanite Systems Ltd."_s);
+        QCOMPARE(label(box, "version")->text(),
+                 u"Version: 2.0"_s); // the entry sets the 32-bit text
+        QCOMPARE(label(box, "productName")->text(), u"Orvanite Server Console"_s);
+        QCOMPARE(label(box, "comments")->text(), u"Comments"_s);
     }
 
     void aboutBoxLines_data()
@@ -128,7 +138,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("copyright");
-        const QString design = TAboutBox::DesignCopyright();
+        const QString design = AboutBox::designCopyright();
         const QByteArray legal("(C) Test Maker\0", 15);
 
         QTest::newRow("no such file") << QByteArray() << u"Version: Unknown"_s << design;
@@ -187,36 +197,35 @@ private Q_SLOTS:
         const QString path = file.isEmpty()
                                  ? m_dir.filePath(u"missing"_s)
                                  : Write(QString::fromLatin1(QTest::currentDataTag()), file);
-        TAboutBox box(path);
-        QCOMPARE(box.Version2->text(), version);
-        QCOMPARE(box.Copyright->text(), copyright);
+        AboutBox box(path);
+        QCOMPARE(label(box, "version2")->text(), version);
+        QCOMPARE(label(box, "copyright")->text(), copyright);
     }
 
     void damagedSectionTableIsNoData()
     {
         QByteArray elf =
             MakeElf({{".orv_version", Block({{"\\", {Fixed(2, 1, 2, 2).constData(), 52}}})}});
-        QVERIFY(TVersionInfo::GetFileVersionInfoSize(Write(u"good"_s, elf)) > 0);
+        QVERIFY(VersionInfo::fileVersionInfoSize(Write(u"good"_s, elf)) > 0);
         // Section table beyond the end of the file.
         QByteArray far = elf;
         Elf64_Ehdr eh;
         std::memcpy(&eh, far.constData(), sizeof eh);
         eh.e_shoff = Elf64_Off(far.size() + 100);
         std::memcpy(far.data(), &eh, sizeof eh);
-        QCOMPARE(TVersionInfo::GetFileVersionInfoSize(Write(u"far"_s, far)), 0);
+        QCOMPARE(VersionInfo::fileVersionInfoSize(Write(u"far"_s, far)), 0);
         // File cut in the middle of the section table.
-        QCOMPARE(TVersionInfo::GetFileVersionInfoSize(Write(u"cut"_s, elf.left(elf.size() - 10))),
-                 0);
+        QCOMPARE(VersionInfo::fileVersionInfoSize(Write(u"cut"_s, elf.left(elf.size() - 10))), 0);
     }
 
     void queryIgnoresCase()
     {
         const QByteArray block =
             Block({{"\\VarFileInfo\\Translation", {kUsEnglish.constData(), 4}}});
-        const auto value = TVersionInfo::VerQueryValue(block, u"\\varfileinfo\\TRANSLATION");
+        const auto value = VersionInfo::queryValue(block, u"\\varfileinfo\\TRANSLATION");
         QVERIFY(value.has_value());
         QCOMPARE(QByteArray(value->data(), value->size()), kUsEnglish);
-        QVERIFY(!TVersionInfo::VerQueryValue(block, u"\\").has_value());
+        QVERIFY(!VersionInfo::queryValue(block, u"\\").has_value());
     }
 
     void demoConfigurationPointsAtTheSimulator()
@@ -242,4 +251,4 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(TestVersionInfo)
-#include "tst_VersionInfo.moc"
+#include "tst_versioninfo.moc"

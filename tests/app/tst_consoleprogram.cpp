@@ -110,4 +110,4 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(TestConsoleProgram)
-#include "tst_ConsoleProgram.moc"
+#include "tst_consoleprogram.moc"
