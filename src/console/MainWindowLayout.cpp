@@ -89,9 +89,8 @@ void MainWindow::resizeEvent(QResizeEvent* event)
         !(state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
     if (normal) {
         // The window's size as the window system sees it, frame included.
-        const QSize outer = isWindow() && testAttribute(Qt::WA_WState_Created)
-                                ? frameGeometry().size()
-                                : size();
+        const QSize outer =
+            isWindow() && testAttribute(Qt::WA_WState_Created) ? frameGeometry().size() : size();
         QSize wanted = outer;
         if (wanted.width() < 400)
             wanted.setWidth(400);

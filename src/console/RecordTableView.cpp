@@ -50,8 +50,7 @@ void RecordTableView::selectRow(int row)
         selection->clear();
         return;
     }
-    selection->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect |
-                                       QItemSelectionModel::Rows);
+    selection->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void RecordTableView::mouseReleaseEvent(QMouseEvent* event)
