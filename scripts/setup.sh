@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make ccache
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  libsystemd-dev libbenchmark-dev python3
+  libsystemd-dev pkg-config libbenchmark-dev python3
   xvfb xauth x11-apps imagemagick fonts-dejavu-core
   clang libclang-rt-14-dev libfuzzer-14-dev
   dpkg-dev file lintian desktop-file-utils shared-mime-info xdg-utils man-db

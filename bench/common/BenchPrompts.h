@@ -1,7 +1,7 @@
 #pragma once
 
-#include "EventLog.h"
-#include "Prompts.h"
+#include "console/EventLog.h"
+#include "console/Prompts.h"
 
 #include <QString>
 
@@ -10,22 +10,22 @@
 
 // Nothing modal may stop a benchmark: messages are printed, confirmations and
 // dialogs answered "no", file choices cancelled.
-class PrintingPrompts : public IPrompts
+class PrintingPrompts : public Prompts
 {
 public:
-    void ShowMessage(const QString& text) override
+    void showMessage(const QString& text) override
     {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
-    bool Confirm(const QString&) override { return false; }
-    int RunDialog(QDialog&) override { return 0; }
-    QString ChooseOpenFile(const FileDialogSetup&) override { return {}; }
-    QString ChooseSaveFile(const FileDialogSetup&) override { return {}; }
+    bool confirm(const QString&) override { return false; }
+    int runDialog(QDialog&) override { return 0; }
+    QString chooseOpenFile(const FileDialogSetup&) override { return {}; }
+    QString chooseSaveFile(const FileDialogSetup&) override { return {}; }
 };
 
 // The system log of a benchmark: entries are dropped.
-class NoEventLog : public IEventLog
+class NoEventLog : public EventLog
 {
 public:
-    void Report(const QString&, std::uint16_t, std::uint16_t, std::uint32_t) override {}
+    void report(const QString&, std::uint16_t, std::uint16_t, std::uint32_t) override {}
 };

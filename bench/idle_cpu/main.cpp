@@ -5,7 +5,7 @@
 // --seconds (60 by default) and reports it as milliseconds per minute.
 // Prints the figure, then one JSON line.
 
-#include "ConfigFile.h"
+#include "config/ConfigFile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -6,11 +6,10 @@
 // the same as one JSON line.
 
 #include "../common/BenchPrompts.h"
-#include "EventLog.h"
-#include "FormMain.h"
 #include "HostSim.h"
-#include "Prompts.h"
-#include "StringGrid.h"
+#include "console/MainWindow.h"
+#include "session/HostSession.h"
+#include "session/ProcessTableModel.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -27,6 +26,14 @@
 #include <vector>
 
 namespace {
+
+ConnectionSettings simSettingsFor(quint16 port)
+{
+    ConnectionSettings settings;
+    settings.HostAddress = "127.0.0.1";
+    settings.Port = port;
+    return settings;
+}
 
 long PeakRssKiB()
 {
@@ -100,21 +107,22 @@ int main(int argc, char** argv)
     PrintingPrompts prompts;
     NoEventLog log;
     const long rssBefore = PeakRssKiB();
-    TMainAppForm form(MainFormDeps{&prompts, &log, {}, QCoreApplication::applicationFilePath()});
-    form.Settings.HostAddress = "127.0.0.1";
-    form.Settings.Port = port;
-    form.Settings.RefreshInterval = 60000;
-    form.show();
+    MainWindow window({&prompts, &log, {}, QCoreApplication::applicationFilePath()});
+    ConnectionSettings settings = simSettingsFor(port);
+    settings.RefreshInterval = 60000;
+    window.setSettings(settings);
+    HostSession* session = window.session();
+    window.show();
     QElapsedTimer connectTimer;
     connectTimer.start();
-    while (form.FirstShow || form.IsExchanging()) {
+    while (window.isBusy() && !window.isClosing()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         if (connectTimer.elapsed() > 60000) {
             std::fprintf(stderr, "no connection\n");
             return 1;
         }
     }
-    const int rows = form.ProcessArray->RowCount() - 1;
+    const int rows = session->processes()->rows();
     if (rows != processes) {
         std::fprintf(stderr, "expected %d process rows, got %d\n", processes, rows);
         return 1;
@@ -124,13 +132,15 @@ int main(int argc, char** argv)
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
-        form.btnManualRefreshClick();
+        session->refresh();
+        while (session->isBusy())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         // The rows reach the view and the window is painted.
         QCoreApplication::processEvents();
-        form.repaint();
+        window.repaint();
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
-        if (form.ProcessArray->RowCount() - 1 != processes) {
-            std::fprintf(stderr, "run %d: %d rows\n", i, form.ProcessArray->RowCount() - 1);
+        if (session->processes()->rows() != processes) {
+            std::fprintf(stderr, "run %d: %d rows\n", i, session->processes()->rows());
             return 1;
         }
     }
@@ -159,7 +169,7 @@ int main(int argc, char** argv)
         << ",\"goal_ms\":100,\"goal_rss_mib\":150}\n";
     out.flush();
 
-    form.close();
+    window.close();
     if (!inProcess) {
         simProcess.terminate();
         simProcess.waitForFinished(5000);

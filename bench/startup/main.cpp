@@ -3,11 +3,11 @@
 // (--processes 100 --listeners 10) and a configuration file naming it.
 //
 // Two figures, each the median of several fresh processes:
-//  - window: this program, re-run as a child, creates the five windows as the
+//  - window: this program, re-run as a child, creates the windows as the
 //    program entry does (main window with the configuration file as its
-//    argument, About box, Configure, Change Priority and Add New Listener
-//    dialogs), shows the main window and stops the clock when the first
-//    ConnectAndLogon has filled ListenerArray (its "KELD32 002" progress
+//    argument and its dialogs, About box), shows the main window and stops
+//    the clock when the first connection has filled the listener table (its
+//    "KELD32 002" progress
 //    caption, which follows the listener refresh). Messages are printed and
 //    the event-log entries dropped instead of going to the system.
 //  - program: the real orvanite-console started with the configuration file;
@@ -17,15 +17,11 @@
 // is the same in every process). Prints both, then one JSON line.
 
 #include "../common/BenchPrompts.h"
-#include "About.h"
-#include "Add_Serv.h"
-#include "ConfigFile.h"
-#include "Configur.h"
-#include "EventLog.h"
-#include "FormMain.h"
-#include "Proc_Pri.h"
-#include "Prompts.h"
-#include "StringGrid.h"
+#include "app/AboutBox.h"
+#include "config/ConfigFile.h"
+#include "console/MainWindow.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -63,37 +59,33 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
     const QString programPath = QCoreApplication::applicationFilePath();
     PrintingPrompts prompts;
     NoEventLog log;
-    MainFormDeps deps;
-    deps.Prompts = &prompts;
-    deps.EventLog = &log;
-    deps.Arguments = QStringList{config};
-    deps.ProgramPath = programPath;
+    MainWindow::Environment environment;
+    environment.prompts = &prompts;
+    environment.eventLog = &log;
+    environment.arguments = QStringList{config};
+    environment.programPath = programPath;
 
-    TMainAppForm mainForm(deps);
-    auto* aboutBox = new TAboutBox(programPath, &mainForm);
-    mainForm.AboutBox = aboutBox;
-    mainForm.ConfigureDlg = new TConfigureDlg(&mainForm);
-    mainForm.ProcessPri = new TProcessPri(&mainForm);
-    mainForm.AddListener = new TAddListener(&mainForm);
-    aboutBox->SetCountdown(3000);
-    aboutBox->Version->setText(QStringLiteral("Version: 2.0 32-bit"));
-    mainForm.setWindowTitle(QStringLiteral("Orvanite Server Console 32-bit"));
+    MainWindow mainWindow(environment);
+    auto* aboutBox = new AboutBox(programPath, &mainWindow);
+    aboutBox->setCountdown(3000);
+    aboutBox->setVersionText(QStringLiteral("Version: 2.0 32-bit"));
+    mainWindow.setWindowTitle(QStringLiteral("Orvanite Server Console 32-bit"));
 
     std::optional<qint64> filled;
     int rows = 0;
-    QObject::connect(&mainForm, &QWidget::windowTitleChanged, &app, [&](const QString& title) {
-        // The listener refresh of the first ConnectAndLogon has just ended.
+    QObject::connect(&mainWindow, &QWidget::windowTitleChanged, &app, [&](const QString& title) {
+        // The listener refresh of the first connection has just ended.
         if (!filled && title == QStringLiteral("KELD32 002")) {
             filled = MonotonicNs();
-            rows = mainForm.ListenerArray->RowCount() - 1;
+            rows = mainWindow.session()->listeners()->rows();
         }
     });
-    mainForm.show();
+    mainWindow.show();
     QElapsedTimer guard;
     guard.start();
-    while (!filled || mainForm.IsExchanging()) {
+    while (!filled || mainWindow.isBusy()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        if (guard.elapsed() > 30000 || mainForm.IsClosing()) {
+        if (guard.elapsed() > 30000 || mainWindow.isClosing()) {
             std::fprintf(stderr, "the listener table was not filled\n");
             return 1;
         }
@@ -104,7 +96,7 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
     }
     std::printf("filled_ms %.3f\n", double(*filled - t0) / 1e6);
     std::fflush(stdout);
-    mainForm.close();
+    mainWindow.close();
     return 0;
 }
 

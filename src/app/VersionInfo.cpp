@@ -1,6 +1,6 @@
-#include "VersionInfo.h"
+#include "app/VersionInfo.h"
 
-#include "VersionData.h"
+#include "app/VersionData.h"
 
 #include <QFile>
 
@@ -48,7 +48,7 @@ template <typename Ehdr, typename Shdr> std::optional<SectionPlace> FindSection(
     const qint64 namesOffset = qint64(names.sh_offset);
     const qint64 namesSize = qint64(names.sh_size);
     if (namesOffset < 0 || namesSize < 0 || namesOffset > fileSize ||
-        namesSize > fileSize - namesOffset || namesSize > TVersionInfo::MaxSize)
+        namesSize > fileSize - namesOffset || namesSize > VersionInfo::MaxSize)
         return std::nullopt;
     if (!file.seek(namesOffset))
         return std::nullopt;
@@ -98,7 +98,7 @@ std::optional<SectionPlace> LocatePath(const QString& path, QFile& file)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     auto place = Locate(file);
-    if (place && place->Size > TVersionInfo::MaxSize)
+    if (place && place->Size > VersionInfo::MaxSize)
         return std::nullopt;
     return place;
 }
@@ -113,14 +113,14 @@ quint32 Le(const char* p, int bytes)
 
 } // namespace
 
-qint64 TVersionInfo::GetFileVersionInfoSize(const QString& path)
+qint64 VersionInfo::fileVersionInfoSize(const QString& path)
 {
     QFile file;
     const auto place = LocatePath(path, file);
     return place ? place->Size : 0;
 }
 
-bool TVersionInfo::GetFileVersionInfo(const QString& path, qint64 size, QByteArray& data)
+bool VersionInfo::fileVersionInfo(const QString& path, qint64 size, QByteArray& data)
 {
     QFile file;
     const auto place = LocatePath(path, file);
@@ -130,7 +130,7 @@ bool TVersionInfo::GetFileVersionInfo(const QString& path, qint64 size, QByteArr
     return data.size() == std::min(size, place->Size);
 }
 
-std::optional<QByteArrayView> TVersionInfo::VerQueryValue(QByteArrayView data, QStringView subBlock)
+std::optional<QByteArrayView> VersionInfo::queryValue(QByteArrayView data, QStringView subBlock)
 {
     const QByteArrayView magic(VersionData::Magic.data(), qsizetype(VersionData::Magic.size()));
     if (data.size() < 8 || data.first(4) != magic)

@@ -3,7 +3,7 @@
 // into the program only, never into a library.
 
 #include "VersionConfig.h"
-#include "VersionData.h"
+#include "app/VersionData.h"
 
 namespace {
 

@@ -1,15 +1,12 @@
-// The program entry of orvanite-console: options, the five windows created
-// once in their fixed order, the start-up splash, then the main window and
+// The program entry of orvanite-console: options, the main window and the
+// About box, the start-up splash, then the main window and
 // the event loop.
 
-#include "About.h"
-#include "Add_Serv.h"
-#include "Configur.h"
-#include "EventLog.h"
-#include "FormMain.h"
-#include "Proc_Pri.h"
-#include "Prompts.h"
 #include "VersionConfig.h"
+#include "app/AboutBox.h"
+#include "console/MainWindow.h"
+#include "console/SystemEventLog.h"
+#include "console/WidgetPrompts.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -23,7 +20,7 @@
 
 namespace {
 
-const char* const kUsage =
+const char* const usageText =
     "Usage: orvanite-console [OPTION]... [FILE]\n"
     "Watch and control a host's server job over one TCP connection.\n"
     "\n"
@@ -49,7 +46,7 @@ enum class Parsed
 // Options are the arguments that start with "--" (before a lone "--"); they
 // are never taken for a configuration file. Qt's single-dash options are
 // left to QApplication.
-Parsed ParseOptions(int argc, char** argv, std::string& error)
+Parsed parseOptions(int argc, char** argv, std::string& error)
 {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
@@ -69,7 +66,7 @@ Parsed ParseOptions(int argc, char** argv, std::string& error)
 
 // The arguments left once Qt has taken its own: the options are dropped and
 // the first "--" ends them.
-QStringList FileArguments(const QStringList& arguments)
+QStringList fileArguments(const QStringList& arguments)
 {
     QStringList files;
     bool options = true;
@@ -88,7 +85,7 @@ QStringList FileArguments(const QStringList& arguments)
 
 // The platform Qt will use: "-platform NAME" on the command line, else
 // QT_QPA_PLATFORM, else the default (empty).
-std::string PlatformName(int argc, char** argv)
+std::string platformName(int argc, char** argv)
 {
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
@@ -98,29 +95,29 @@ std::string PlatformName(int argc, char** argv)
     return env ? env : "";
 }
 
-bool EnvSet(const char* name)
+bool envSet(const char* name)
 {
     const char* v = std::getenv(name);
     return v && *v;
 }
 
 // Without a display Qt would abort with a core dump; say why and stop.
-bool DisplayAvailable(const std::string& platform)
+bool displayAvailable(const std::string& platform)
 {
     if (platform.rfind("xcb", 0) == 0)
-        return EnvSet("DISPLAY");
+        return envSet("DISPLAY");
     if (platform.rfind("wayland", 0) == 0)
-        return EnvSet("WAYLAND_DISPLAY");
+        return envSet("WAYLAND_DISPLAY");
     if (platform.empty())
-        return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY");
+        return envSet("DISPLAY") || envSet("WAYLAND_DISPLAY");
     return true; // offscreen, vnc, ...: Qt reports its own failures below
 }
 
-QtMessageHandler g_previousHandler = nullptr;
+QtMessageHandler previousHandler = nullptr;
 
 // While the application starts, a fatal platform error (a display that
 // cannot be opened) ends the program with a plain message instead of abort().
-void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+void startupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     if (type == QtFatalMsg) {
         if (text.contains(QLatin1String("platform plugin"))) {
@@ -136,8 +133,8 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
         std::fflush(stderr);
         std::_Exit(1);
     }
-    if (g_previousHandler)
-        g_previousHandler(type, context, text);
+    if (previousHandler)
+        previousHandler(type, context, text);
 }
 
 } // namespace
@@ -145,9 +142,9 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
 int main(int argc, char** argv)
 {
     std::string error;
-    switch (ParseOptions(argc, argv, error)) {
+    switch (parseOptions(argc, argv, error)) {
     case Parsed::Help:
-        std::fputs(kUsage, stdout);
+        std::fputs(usageText, stdout);
         return 0;
     case Parsed::Version:
         std::printf("orvanite-console %s\n", ORV_VERSION_TEXT);
@@ -159,7 +156,7 @@ int main(int argc, char** argv)
     case Parsed::Run:
         break;
     }
-    if (!DisplayAvailable(PlatformName(argc, argv))) {
+    if (!displayAvailable(platformName(argc, argv))) {
         std::fputs("orvanite-console: no display to open a window on (DISPLAY is not set).\n"
                    "Run it in a desktop session, under xvfb-run, or with "
                    "QT_QPA_PLATFORM=offscreen.\n",
@@ -168,9 +165,9 @@ int main(int argc, char** argv)
     }
 
     // 1. The application framework.
-    g_previousHandler = qInstallMessageHandler(StartupMessageHandler);
+    previousHandler = qInstallMessageHandler(startupMessageHandler);
     QApplication app(argc, argv);
-    qInstallMessageHandler(g_previousHandler);
+    qInstallMessageHandler(previousHandler);
 
     // 2. The application title. It is the caption of the plain message boxes
     // (the prompts use the same text); the display name is left unset because
@@ -184,40 +181,33 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(icon);
 
     const QString programPath = QCoreApplication::applicationFilePath();
-    QtPrompts prompts;
+    WidgetPrompts prompts;
     SystemEventLog eventLog;
-    MainFormDeps deps;
-    deps.Prompts = &prompts;
-    deps.EventLog = &eventLog;
-    deps.Arguments = FileArguments(QCoreApplication::arguments());
-    deps.ProgramPath = programPath;
+    MainWindow::Environment environment;
+    environment.prompts = &prompts;
+    environment.eventLog = &eventLog;
+    environment.arguments = fileArguments(QCoreApplication::arguments());
+    environment.programPath = programPath;
 
-    // 3. The five windows, hidden, in this order; each lives until the end.
-    // The dialogs are children of the main window, which deletes them.
-    TMainAppForm mainForm(deps);
-    auto* aboutBox = new TAboutBox(programPath, &mainForm);
-    auto* configureDlg = new TConfigureDlg(&mainForm);
-    auto* processPri = new TProcessPri(&mainForm);
-    auto* addListener = new TAddListener(&mainForm);
-    mainForm.AboutBox = aboutBox;
-    mainForm.ConfigureDlg = configureDlg;
-    mainForm.ProcessPri = processPri;
-    mainForm.AddListener = addListener;
-    prompts.UseFileDialogs(mainForm.dlgOpen, mainForm.dlgSave);
+    // 3. The windows, hidden; each lives until the end. The main window
+    // creates its own dialogs; the About box is a child of it too.
+    MainWindow mainWindow(environment);
+    auto* aboutBox = new AboutBox(programPath, &mainWindow);
+    QObject::connect(&mainWindow, &MainWindow::aboutRequested, aboutBox, &AboutBox::showFromHelp);
 
     // 4. The splash countdown starts now.
-    aboutBox->SetCountdown(3000);
+    aboutBox->setCountdown(3000);
     // 5. The event log needs no registration here: the system log writer
     // opens nothing until its first entry.
     // 6, 7. The two captions.
-    aboutBox->Version->setText(QStringLiteral("Version: 2.0 32-bit"));
-    mainForm.setWindowTitle(QStringLiteral("Orvanite Server Console 32-bit"));
+    aboutBox->setVersionText(QStringLiteral("Version: 2.0 32-bit"));
+    mainWindow.setWindowTitle(QStringLiteral("Orvanite Server Console 32-bit"));
 
     // 8. The splash, only when no configuration file was named.
-    if (deps.Arguments.isEmpty())
-        aboutBox->ShowModal();
+    if (environment.arguments.isEmpty())
+        aboutBox->showModal();
 
     // 9, 10. The main window (its first show connects), then the event loop.
-    mainForm.show();
+    mainWindow.show();
     return app.exec();
 }

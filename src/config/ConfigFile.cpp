@@ -444,3 +444,23 @@ QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, 
         return EInOutError(errorNumberOr(errno, EIO)).message();
     return {};
 }
+
+ConfigResult loadConfig(const QString& path, ConnectionSettings& settings)
+{
+    try {
+        LoadConfigFile(path, settings);
+    } catch (const EAppError& error) {
+        return ConfigResult{error.message()};
+    }
+    return ConfigResult{};
+}
+
+ConfigResult saveConfig(const QString& path, const ConnectionSettings& settings,
+                        std::mt19937& rng)
+{
+    try {
+        return ConfigResult{SaveConfigFile(path, settings, rng)};
+    } catch (const EAppError& error) {
+        return ConfigResult{error.message()};
+    }
+}

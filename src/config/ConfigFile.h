@@ -53,3 +53,15 @@ QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, 
 // The line SaveConfigFile writes for settings with the given key, ending in
 // CR LF. Exposed for tests and for orvanite-ctl.
 QByteArray ConfigLine(const ConnectionSettings& settings, char key);
+
+// How a load or a save of the configuration file went: the message to show
+// the operator, empty when it went well. A load that failed has taken the
+// values before the failing one, as LoadConfigFile does.
+struct ConfigResult
+{
+    QString message;
+    bool ok() const { return message.isEmpty(); }
+};
+ConfigResult loadConfig(const QString& path, ConnectionSettings& settings);
+ConfigResult saveConfig(const QString& path, const ConnectionSettings& settings,
+                        std::mt19937& rng);

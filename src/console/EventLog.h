@@ -5,19 +5,11 @@
 #include <cstdint>
 
 // The system log that receives the connection progress entries.
-class IEventLog
+class EventLog
 {
 public:
-    virtual ~IEventLog() = default;
+    virtual ~EventLog() = default;
     // One entry with a single text; failures are silently lost.
-    virtual void Report(const QString& text, std::uint16_t type, std::uint16_t category,
+    virtual void report(const QString& text, std::uint16_t type, std::uint16_t category,
                         std::uint32_t id) = 0;
-};
-
-// Writes to journald (MESSAGE, PRIORITY=6, EVENT_TYPE, EVENT_CATEGORY, EVENT_ID).
-class SystemEventLog : public IEventLog
-{
-public:
-    void Report(const QString& text, std::uint16_t type, std::uint16_t category,
-                std::uint32_t id) override;
 };

@@ -1,11 +1,11 @@
-#include "SplitterBar.h"
+#include "console/SplitterBar.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 
 SplitterBar::SplitterBar(QWidget* parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("Splitter1"));
+    setObjectName(QStringLiteral("splitter"));
     setCursor(Qt::SizeVerCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -28,14 +28,14 @@ void SplitterBar::mouseMoveEvent(QMouseEvent* event)
     if (m_grabOffset < 0)
         return QWidget::mouseMoveEvent(event);
     const int yInParent = int(mapToParent(event->position()).y());
-    Q_EMIT Dragged(yInParent - m_grabOffset);
+    Q_EMIT dragged(yInParent - m_grabOffset);
 }
 
 void SplitterBar::mouseReleaseEvent(QMouseEvent* event)
 {
     if (m_grabOffset >= 0 && event->button() == Qt::LeftButton) {
         const int yInParent = int(mapToParent(event->position()).y());
-        Q_EMIT Dragged(yInParent - m_grabOffset);
+        Q_EMIT dragged(yInParent - m_grabOffset);
         m_grabOffset = -1;
         return;
     }

@@ -3,7 +3,7 @@
 #include <QWidget>
 
 // The bar between the listener and the process box. Dragging it asks the main
-// window to move the boundary; the window keeps both boxes at least MinSize
+// window to move the boundary; the window keeps both boxes at least MinimumBoxHeight
 // pixels high.
 class SplitterBar : public QWidget
 {
@@ -12,12 +12,13 @@ class SplitterBar : public QWidget
 public:
     explicit SplitterBar(QWidget* parent = nullptr);
 
-    int MinSize = 80;
+    // The least height either box keeps.
+    static constexpr int MinimumBoxHeight = 80;
 
 Q_SIGNALS:
     // The operator dragged the bar so that its top edge would sit at top
     // (in the parent's coordinates).
-    void Dragged(int top);
+    void dragged(int top);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

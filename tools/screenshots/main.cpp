@@ -2,14 +2,17 @@
 // saves PNGs of the main window, the Add New Listener and Change Process
 // Priority dialogs, and a kill confirmation. Meant to run under Xvfb.
 
-#include "Add_Serv.h"
-#include "EventLog.h"
-#include "FormMain.h"
-#include "Proc_Pri.h"
-#include "Prompts.h"
-#include "StringGrid.h"
-#include "Wire.h"
+#include "console/EventLog.h"
+#include "console/MainWindow.h"
+#include "console/RecordTableView.h"
+#include "console/WidgetPrompts.h"
+#include "console/dialogs/AddListenerDialog.h"
+#include "console/dialogs/ChangePriorityDialog.h"
+#include "session/HostSession.h"
+#include "session/ProcessTableModel.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
@@ -26,13 +29,13 @@
 
 namespace {
 
-class NoEventLog : public IEventLog
+class NoEventLog : public EventLog
 {
 public:
-    void Report(const QString&, std::uint16_t, std::uint16_t, std::uint32_t) override {}
+    void report(const QString&, std::uint16_t, std::uint16_t, std::uint32_t) override {}
 };
 
-void Settle(int ms = 300)
+void settle(int ms = 300)
 {
     QElapsedTimer timer;
     timer.start();
@@ -40,7 +43,7 @@ void Settle(int ms = 300)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-bool Save(QWidget* widget, const QString& folder, const char* name)
+bool save(QWidget* widget, const QString& folder, const char* name)
 {
     const QString path = folder + QLatin1Char('/') + QString::fromLatin1(name);
     // The window as the window system shows it; the widget's own rendering
@@ -72,80 +75,82 @@ int main(int argc, char** argv)
     const QString folder = parser.value(QStringLiteral("out"));
     QDir().mkpath(folder);
 
-    QtPrompts prompts;
+    WidgetPrompts prompts;
     NoEventLog log;
-    TMainAppForm form(MainFormDeps{&prompts, &log, {}, QCoreApplication::applicationFilePath()});
-    TAddListener addListener;
-    TProcessPri processPri;
-    form.AddListener = &addListener;
-    form.ProcessPri = &processPri;
-    form.Settings.HostAddress = "127.0.0.1";
-    form.Settings.Port = quint16(parser.value(QStringLiteral("port")).toUInt());
-    form.show();
-    QElapsedTimer wait;
-    wait.start();
-    while ((form.FirstShow || form.IsExchanging()) && wait.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (form.FirstShow) {
+    MainWindow window({&prompts, &log, {}, QCoreApplication::applicationFilePath()});
+    ConnectionSettings settings = window.settings();
+    settings.HostAddress = "127.0.0.1";
+    settings.Port = quint16(parser.value(QStringLiteral("port")).toUInt());
+    window.setSettings(settings);
+    HostSession* session = window.session();
+    auto waitIdle = [&](int ms) {
+        QElapsedTimer wait;
+        wait.start();
+        while ((window.isBusy() || session->isBusy()) && !window.isClosing() && wait.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    };
+    window.show();
+    waitIdle(20000);
+    if (window.isBusy() || window.isClosing()) {
         std::fprintf(stderr, "could not connect to the simulator\n");
         return 1;
     }
     // The listener with the most processes, with a process selected.
-    int best = 1;
+    auto* listeners = window.findChild<RecordTableView*>(QStringLiteral("listenerTable"));
+    auto* processes = window.findChild<RecordTableView*>(QStringLiteral("processTable"));
+    auto choose = [&](int row) {
+        listeners->selectRow(row);
+        session->selectListener(listeners->model()->index(row, 0).data().toString().toLatin1());
+        session->refreshProcesses();
+        waitIdle(20000);
+    };
+    int best = 0;
     int bestRows = 0;
-    for (int r = 1; r < form.ListenerArray->RowCount(); ++r) {
-        form.ListenerArray->SetRow(r);
-        form.ListenerArrayClick();
-        if (form.ProcessArray->RowCount() > bestRows) {
-            bestRows = form.ProcessArray->RowCount();
+    for (int r = 0; r < listeners->model()->rowCount(); ++r) {
+        choose(r);
+        if (processes->model()->rowCount() > bestRows) {
+            bestRows = processes->model()->rowCount();
             best = r;
         }
     }
-    form.ListenerArray->SetRow(best);
-    form.ListenerArrayClick();
-    form.ProcessArray->SetRow(std::min(3, form.ProcessArray->RowCount() - 1));
-    form.ProcessArrayClick();
-    Settle();
-    bool ok = Save(&form, folder, "main-window.png");
+    choose(best);
+    processes->selectRow(std::min(2, processes->model()->rowCount() - 1));
+    settle();
+    bool ok = save(&window, folder, "main-window.png");
 
-    addListener.ProductID->setCurrentIndex(5);
-    addListener.edUsers->setText(QStringLiteral("25"));
-    addListener.show();
-    Settle();
-    ok = Save(&addListener, folder, "add-listener.png") && ok;
-    addListener.hide();
+    auto* addListener = window.findChild<AddListenerDialog*>();
+    addListener->findChild<QComboBox*>(QStringLiteral("productBox"))->setCurrentIndex(5);
+    addListener->findChild<QLineEdit*>(QStringLiteral("usersEdit"))->setText(QStringLiteral("25"));
+    addListener->show();
+    settle();
+    ok = save(addListener, folder, "add-listener.png") && ok;
+    addListener->hide();
 
-    const int row = form.ProcessArray->Row();
-    processPri.Label1->setText(QStringLiteral("Pin: ") +
-                               QString::fromLatin1(form.ProcessArray->Cell(1, row)));
-    processPri.Label2->setText(QStringLiteral("Program: ") +
-                               QString::fromLatin1(form.ProcessArray->Cell(2, row)));
-    processPri.Label3->setText(QStringLiteral("User: ") +
-                               QString::fromLatin1(form.ProcessArray->Cell(3, row)));
-    // Preselected from the row's queue, as the Change Priority command does.
-    const QByteArray queue = form.ProcessArray->CellText(5, row);
-    const int code = Wire::priorityCode(queue);
-    if (code == 2)
-        processPri.rbCS->setChecked(true);
-    else if (code == 4)
-        processPri.rbES->setChecked(true);
-    else
-        processPri.rbDS->setChecked(true);
-    processPri.show();
-    Settle();
-    ok = Save(&processPri, folder, "process-priority.png") && ok;
-    processPri.hide();
+    auto* priority = window.findChild<ChangePriorityDialog*>();
+    const ProcessTableModel* rows = session->processes();
+    const int row = processes->selectedRow();
+    // Preselected from the row's queue, as the Change Priority command does;
+    // DS where the row has none of the three.
+    priority->showProcess(
+        rows->cell(row, ProcessColumn::Pin), rows->cell(row, ProcessColumn::Program),
+        rows->cell(row, ProcessColumn::User), rows->cell(row, ProcessColumn::Priority));
+    if (priority->queueCode() == 0)
+        priority->findChild<QRadioButton*>(QStringLiteral("dsButton"))->setChecked(true);
+    priority->show();
+    settle();
+    ok = save(priority, folder, "process-priority.png") && ok;
+    priority->hide();
 
     // The kill confirmation, answered No once it has been taken.
-    QTimer::singleShot(500, &form, [&] {
+    QTimer::singleShot(500, &window, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) {
             std::fprintf(stderr, "no confirmation box\n");
             ok = false;
             return;
         }
-        Settle();
-        ok = Save(box, folder, "confirm-kill-listener.png") && ok;
+        settle();
+        ok = save(box, folder, "confirm-kill-listener.png") && ok;
         if (QScreen* screen = box->screen()) {
             const QPixmap whole = screen->grabWindow(0);
             ok = whole.save(folder + QStringLiteral("/screen-with-confirmation.png")) && ok;
@@ -154,7 +159,7 @@ int main(int argc, char** argv)
             if (button->text() == QStringLiteral("&No"))
                 button->click();
     });
-    form.btnKillListenerClick();
-    form.close();
+    window.findChild<QAction*>(QStringLiteral("killListenerAction"))->trigger();
+    window.close();
     return ok ? 0 : 1;
 }

@@ -1,0 +1,528 @@
+#include "console/MainWindow.h"
+
+#include "config/ConfigLocation.h"
+#include "console/EventLog.h"
+#include "console/Prompts.h"
+#include "console/RecordTableView.h"
+#include "console/SplitterBar.h"
+#include "console/WidgetPrompts.h"
+#include "console/dialogs/AddListenerDialog.h"
+#include "console/dialogs/ChangePriorityDialog.h"
+#include "console/dialogs/ConfigureDialog.h"
+#include "host_link/AppErrors.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/ProcessTableModel.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+
+namespace {
+
+const QString ProductTitle = QStringLiteral("Orvanite Server Console");
+
+QString latin1(QByteArrayView bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace
+
+MainWindow::MainWindow(const Environment& environment, QWidget* parent)
+    : QMainWindow(parent), m_environment(environment), m_session(new HostSession(this))
+{
+    Q_ASSERT(m_environment.prompts && m_environment.eventLog);
+    m_random.seed(std::mt19937::result_type(QDateTime::currentMSecsSinceEpoch()));
+    buildWidgets();
+    buildMenus();
+    connectSession();
+    // Client area 715 x 426 below the menu; with the window manager's frame
+    // the window measures 723 x 480. Centred on the screen.
+    resize(715, 426 + menuBarHeight());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+    arrangeClient(QSize(715, 426));
+
+    m_addListenerDialog = new AddListenerDialog(this);
+    m_changePriorityDialog = new ChangePriorityDialog(this);
+    m_configureDialog = new ConfigureDialog(this);
+    connect(m_configureDialog, &ConfigureDialog::loadRequested, this, [this] {
+        // A load that ended with an error (already shown) keeps the dialog
+        // open for another try; otherwise it ends with OK.
+        if (openConfigFile(OpenMode::FillDialog))
+            m_configureDialog->accept();
+    });
+
+    if (!m_environment.arguments.isEmpty()) {
+        // A path with a separator is used as it stands; a bare name is looked
+        // for beside the program, then in the current folder.
+        const ConfigLocation location = LocateConfigFile(
+            m_environment.arguments.first(), m_environment.programPath, QDir::currentPath());
+        m_settings.ConfigPath = location.Path;
+        m_missingConfig = location.Missing;
+    }
+    if (!m_settings.ConfigPath.isEmpty())
+        setWindowTitle(ProductTitle + QStringLiteral(" - ") + m_settings.ConfigPath);
+    // Busy until the first connection has filled the tables.
+    updateBusy();
+}
+
+MainWindow::~MainWindow()
+{
+    // The session ends with the window; nothing it says now reaches us.
+    m_session->disconnect(this);
+    m_session->quit();
+    if (m_cursorSet)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+QAction* MainWindow::addCommand(QMenu* menu, const char* caption, const char* name,
+                                void (MainWindow::*slot)())
+{
+    QAction* action = menu->addAction(QString::fromLatin1(caption));
+    action->setObjectName(QString::fromLatin1(name));
+    connect(action, &QAction::triggered, this, [this, slot] {
+        // Once closing, nothing more is asked of the host.
+        if (m_closing)
+            return;
+        guarded([this, slot] { (this->*slot)(); });
+        // A command that held the busy state for its dialog lets it go; the
+        // session's own work keeps it where the command asked for some.
+        if (m_commandRunning) {
+            m_commandRunning = false;
+            updateBusy();
+        }
+    });
+    return action;
+}
+
+void MainWindow::buildWidgets()
+{
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(ProductTitle);
+    QFont windowFont = font();
+    windowFont.setPixelSize(13);
+    setFont(windowFont);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("clientArea"));
+    client->setAutoFillBackground(true);
+    client->setBackgroundRole(QPalette::Button);
+    setCentralWidget(client);
+    client->installEventFilter(this);
+
+    QFont tableFont = windowFont;
+    tableFont.setPixelSize(12);
+
+    m_listenerBox = new QGroupBox(QStringLiteral("Listeners"), client);
+    m_listenerBox->setObjectName(QStringLiteral("listenerBox"));
+    m_listenerTable = new RecordTableView(m_listenerBox);
+    m_listenerTable->setObjectName(QStringLiteral("listenerTable"));
+    m_listenerTable->setFont(tableFont);
+    m_listenerTable->setToolTip(QStringLiteral("Listeners"));
+    m_listenerTable->setModel(m_session->listeners());
+
+    m_splitter = new SplitterBar(client);
+
+    m_processBox = new QGroupBox(QStringLiteral("User Processes"), client);
+    m_processBox->setObjectName(QStringLiteral("processBox"));
+    m_processBox->setFont(windowFont);
+    m_processTable = new RecordTableView(m_processBox);
+    m_processTable->setObjectName(QStringLiteral("processTable"));
+    m_processTable->setFont(tableFont);
+    m_processTable->setToolTip(QStringLiteral("User Processes"));
+    m_processTable->setModel(m_session->processes());
+
+    const int listenerWidths[] = {54, 152, 233, 64, 73};
+    for (int c = 0; c < 5; ++c)
+        m_listenerTable->setColumnWidth(c, listenerWidths[c]);
+    const int processWidths[] = {45, 40, 184, 217, 59};
+    for (int c = 0; c < 5; ++c)
+        m_processTable->setColumnWidth(c, processWidths[c]);
+
+    auto* bar = new QFrame(client);
+    bar->setObjectName(QStringLiteral("buttonBar"));
+    bar->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    m_buttonBar = bar;
+    auto button = [bar](const char* caption, const char* name, int left) {
+        auto* b = new QPushButton(QString::fromLatin1(caption), bar);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(left, 8, 105, 25);
+        return b;
+    };
+    m_refreshButton = button("&Refresh", "refreshButton", 8);
+    m_startListenerButton = button("&Start Listener", "startListenerButton", 120);
+    m_killListenerButton = button("Kill &Listener", "killListenerButton", 232);
+    m_killProcessButton = button("Kill &Process", "killProcessButton", 344);
+    m_changePriorityButton = button("&Change Pri", "changePriorityButton", 456);
+    // The priority column and its button come with the first priority.
+    m_changePriorityButton->hide();
+    m_stopListButton = new QPushButton(QStringLiteral("Stop"), bar);
+    m_stopListButton->setObjectName(QStringLiteral("stopListButton"));
+    m_stopListButton->setToolTip(QStringLiteral("Stop the list (Esc)"));
+    m_stopListButton->hide();
+    m_statusLabel = new QLabel(bar);
+    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+
+    // Tab order: the button bar, then the listeners, then the processes.
+    setTabOrder(m_changePriorityButton, m_refreshButton);
+    setTabOrder(m_refreshButton, m_startListenerButton);
+    setTabOrder(m_startListenerButton, m_killListenerButton);
+    setTabOrder(m_killListenerButton, m_killProcessButton);
+    setTabOrder(m_killProcessButton, m_listenerTable);
+    setTabOrder(m_listenerTable, m_processTable);
+
+    connect(m_listenerTable, &RecordTableView::rowChosen, this, &MainWindow::listenerChosen);
+    connect(m_processTable, &RecordTableView::rowChosen, this, [this](int row) {
+        m_processPin = m_session->processes()->cell(row, ProcessColumn::Pin).toByteArray();
+    });
+    connect(m_splitter, &SplitterBar::dragged, this, &MainWindow::splitterDragged);
+
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
+    m_refreshTimer->setInterval(5000);
+    connect(m_refreshTimer, &QTimer::timeout, this, [this] {
+        // A tick while a command's dialog is open is skipped: the next one comes.
+        if (!m_busy && !m_commandRunning && !m_dialogOpen && !m_closing)
+            m_session->refresh();
+    });
+
+    m_openDialog = new QFileDialog(this);
+    m_openDialog->setObjectName(QStringLiteral("openDialog"));
+    WidgetPrompts::setUpFileDialog(*m_openDialog, false);
+    m_saveDialog = new QFileDialog(this);
+    m_saveDialog->setObjectName(QStringLiteral("saveDialog"));
+    WidgetPrompts::setUpFileDialog(*m_saveDialog, true);
+    if (auto* prompts = dynamic_cast<WidgetPrompts*>(m_environment.prompts))
+        prompts->useFileDialogs(m_openDialog, m_saveDialog);
+}
+
+void MainWindow::buildMenus()
+{
+    m_fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    m_fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    addCommand(m_fileMenu, "&Load", "loadAction", &MainWindow::loadConfiguration);
+    addCommand(m_fileMenu, "&Save", "saveAction", &MainWindow::saveConfiguration);
+    addCommand(m_fileMenu, "Save &As", "saveAsAction", &MainWindow::saveConfigurationAs);
+    addCommand(m_fileMenu, "&Configure", "configureAction", &MainWindow::configure);
+    m_fileMenu->addSeparator();
+    addCommand(m_fileMenu, "Shutdown Job", "shutdownJobAction", &MainWindow::shutdownJob);
+    m_fileMenu->addSeparator();
+    m_exitAction = m_fileMenu->addAction(QStringLiteral("E&xit"));
+    m_exitAction->setObjectName(QStringLiteral("exitAction"));
+    m_exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
+    m_exitAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
+    addAction(m_exitAction); // the shortcut works while the menu is closed
+
+    m_controlMenu = menuBar()->addMenu(QStringLiteral("C&ontrol"));
+    m_controlMenu->setObjectName(QStringLiteral("controlMenu"));
+    QAction* refresh =
+        addCommand(m_controlMenu, "Refresh List", "refreshAction", &MainWindow::refresh);
+    m_controlMenu->addSeparator();
+    QAction* start = addCommand(m_controlMenu, "Start Listener", "startListenerAction",
+                                &MainWindow::startListener);
+    QAction* killListener =
+        addCommand(m_controlMenu, "Kill Listener", "killListenerAction", &MainWindow::killListener);
+    m_controlMenu->addSeparator();
+    QAction* killProcess =
+        addCommand(m_controlMenu, "Kill Process", "killProcessAction", &MainWindow::killProcess);
+    QAction* priority = addCommand(m_controlMenu, "Change Priority", "changePriorityAction",
+                                   &MainWindow::changePriority);
+
+    m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    m_helpMenu->setObjectName(QStringLiteral("helpMenu"));
+    QAction* about = m_helpMenu->addAction(QStringLiteral("&About..."));
+    about->setObjectName(QStringLiteral("aboutAction"));
+    connect(about, &QAction::triggered, this, &MainWindow::aboutRequested);
+
+    // A button and its menu twin are one command.
+    const std::pair<QPushButton*, QAction*> twins[] = {
+        {m_refreshButton, refresh},           {m_startListenerButton, start},
+        {m_killListenerButton, killListener}, {m_killProcessButton, killProcess},
+        {m_changePriorityButton, priority},
+    };
+    for (const auto& [button, action] : twins)
+        connect(button, &QPushButton::clicked, action, &QAction::trigger);
+
+    // A long list can be stopped with the Stop button or Esc.
+    auto* stop = new QAction(QStringLiteral("Stop"), this);
+    stop->setObjectName(QStringLiteral("stopListAction"));
+    stop->setShortcut(QKeySequence(Qt::Key_Escape));
+    stop->setShortcutContext(Qt::WindowShortcut);
+    connect(stop, &QAction::triggered, this, &MainWindow::stopList);
+    connect(m_stopListButton, &QPushButton::clicked, stop, &QAction::trigger);
+    addAction(stop);
+}
+
+void MainWindow::connectSession()
+{
+    HostSession* s = m_session;
+    connect(s, &HostSession::busyChanged, this, &MainWindow::updateBusy);
+    connect(s, &HostSession::logonProgress, this, &MainWindow::showProgress);
+    connect(s, &HostSession::logonFailed, this, [this](HostSession::LogonResult result) {
+        if (result == HostSession::LogonResult::Refused)
+            m_environment.prompts->showMessage(QStringLiteral("Invalid Login!"));
+        else if (result == HostSession::LogonResult::Failed)
+            m_environment.prompts->showMessage(QStringLiteral("Error creating server process!"));
+    });
+    connect(s, &HostSession::connectFinished, this, &MainWindow::connectFinished);
+    connect(s, &HostSession::socketError, this, &MainWindow::showSocketError);
+    connect(s, &HostSession::listenersChanged, this, &MainWindow::listenersChanged);
+    connect(s, &HostSession::processesChanged, this, &MainWindow::processesChanged);
+    connect(s, &HostSession::processListRequested, this, &MainWindow::processListRequested);
+    connect(s, &HostSession::listProgress, this, &MainWindow::showListProgress);
+    connect(s, &HostSession::listEnded, this, [this] {
+        if (!m_stopListButton->isHidden()) {
+            m_stopListButton->hide();
+            arrangeClient(centralWidget()->size());
+        }
+    });
+    connect(s, &HostSession::notices, this,
+            [this](const QStringList& lines) { showStatus(lines.join(QLatin1Char(' '))); });
+    connect(s->processes(), &ProcessTableModel::priorityColumnAdded, this, [this] {
+        m_changePriorityButton->setVisible(true);
+        m_processTable->setColumnWidth(int(ProcessColumn::Priority),
+                                       int(m_processTable->width() * 0.05));
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Connection control
+// ---------------------------------------------------------------------------
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (event->spontaneous() || !m_firstShow || m_startQueued)
+        return;
+    // The window paints first; the start-up then runs from the event loop.
+    m_startQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_startQueued = false;
+            guarded([this] { startUp(); });
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::startUp()
+{
+    // Only the first show connects; a later show leaves the state alone.
+    if (!m_firstShow || m_closing)
+        return;
+    if (!m_missingConfig.isEmpty()) {
+        // The operator named a file: an empty Configure dialog would hide the
+        // mistake.
+        m_environment.prompts->showMessage(m_missingConfig);
+        close();
+        return;
+    }
+    if (!m_settings.ConfigPath.isEmpty() && !loadConfigFile()) {
+        m_connecting = false;
+        updateBusy();
+        return;
+    }
+    if (m_settings.HostAddress.isEmpty() && !editSettings())
+        return;
+    if (m_settings.HostAddress.isEmpty()) {
+        close();
+        return;
+    }
+    connectAndLogon();
+}
+
+void MainWindow::connectAndLogon()
+{
+    if (m_closing)
+        return;
+    m_connecting = true;
+    updateBusy();
+    m_session->setSettings(m_settings);
+    m_session->connectToHost();
+}
+
+void MainWindow::connectFinished(bool loggedOn)
+{
+    if (!loggedOn) {
+        close();
+        return;
+    }
+    m_connecting = false;
+    showConfigPath();
+    if (m_settings.ConfigPath.isEmpty())
+        setWindowTitle(ProductTitle + QStringLiteral(" - (") + latin1(m_settings.HostAddress) +
+                       QStringLiteral(")"));
+    updateBusy();
+    if (m_firstShow) {
+        m_firstShow = false;
+        m_refreshButton->setFocus();
+    }
+}
+
+void MainWindow::showProgress(int step)
+{
+    const QString text = QStringLiteral("KELD32 00%1").arg(step);
+    setWindowTitle(text);
+    m_environment.eventLog->report(text, 4, 3, 1000);
+}
+
+void MainWindow::showSocketError(int code, const QString& text)
+{
+    m_environment.prompts->showMessage(QStringLiteral("WINSOCK error: %1\n%2").arg(code).arg(text));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Once closing, nothing more is asked of the host and no new connection
+    // is made; what waits is dropped.
+    m_closing = true;
+    updateBusy();
+    m_session->quit();
+    event->accept();
+}
+
+bool MainWindow::connected() const
+{
+    return m_session->isConnected();
+}
+
+void MainWindow::updateBusy()
+{
+    setBusy(m_closing || m_connecting || m_commandRunning || m_session->isBusy());
+}
+
+void MainWindow::holdBusy()
+{
+    m_commandRunning = true;
+    updateBusy();
+}
+
+void MainWindow::setBusy(bool busy)
+{
+    m_busy = busy;
+    if (busy) {
+        m_refreshTimer->stop();
+    } else if (!m_closing) {
+        if (m_settings.RefreshInterval != m_appliedInterval && m_settings.RefreshInterval > 0) {
+            m_appliedInterval = m_settings.RefreshInterval;
+            m_refreshTimer->setInterval(m_appliedInterval);
+        }
+        if (!m_refreshTimer->isActive())
+            m_refreshTimer->start();
+    }
+    m_refreshButton->setEnabled(!busy);
+    // One override cursor at most: busy states do not nest.
+    if (busy && !m_cursorSet) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        m_cursorSet = true;
+    } else if (!busy && m_cursorSet) {
+        QGuiApplication::restoreOverrideCursor();
+        m_cursorSet = false;
+    }
+}
+
+void MainWindow::guarded(const std::function<void()>& command)
+{
+    try {
+        command();
+    } catch (const EAppError& error) {
+        // The command ends here; the operator is told and is not left with a
+        // dead Refresh button.
+        m_commandRunning = false;
+        m_connecting = false;
+        m_environment.prompts->showMessage(error.message());
+        updateBusy();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tables
+// ---------------------------------------------------------------------------
+
+void MainWindow::listenerChosen(int row)
+{
+    if (m_restoringSelection)
+        return;
+    const QByteArray pin = m_session->listeners()->cell(row, ListenerColumn::Pin).toByteArray();
+    if (pin.isEmpty())
+        return;
+    m_session->selectListener(pin);
+    m_session->refreshProcesses();
+}
+
+void MainWindow::listenersChanged()
+{
+    // The session follows the chosen listener by PIN; a vanished one selects nothing.
+    QScopedValueRollback<bool> restoring(m_restoringSelection, true);
+    const QByteArray pin = m_session->selectedListener();
+    m_listenerTable->selectRow(pin.isEmpty() ? -1 : m_session->listeners()->findPin(pin));
+}
+
+void MainWindow::processesChanged()
+{
+    QScopedValueRollback<bool> restoring(m_restoringSelection, true);
+    ProcessTableModel* processes = m_session->processes();
+    if (m_processPin.isEmpty()) {
+        // Before any choice the first process is the selected one.
+        m_processTable->selectRow(processes->rows() > 0 ? 0 : -1);
+        m_processPin = processes->cell(0, ProcessColumn::Pin).toByteArray();
+        return;
+    }
+    m_processTable->selectRow(processes->findPin(m_processPin));
+}
+
+void MainWindow::processListRequested(const QByteArray& listenerPin)
+{
+    if (listenerPin != m_listedPin) {
+        // Another listener's processes: the first of them is selected.
+        m_listedPin = listenerPin;
+        m_processPin.clear();
+    }
+    const ListenerTableModel* listeners = m_session->listeners();
+    const int row = listeners->findPin(listenerPin);
+    m_processBox->setTitle(QStringLiteral("User Processes for (%1:%2:%3:%4)")
+                               .arg(latin1(listenerPin),
+                                    latin1(listeners->cell(row, ListenerColumn::Product)),
+                                    latin1(listeners->cell(row, ListenerColumn::Program)),
+                                    latin1(listeners->cell(row, ListenerColumn::Port))));
+}
+
+void MainWindow::showListProgress(int records)
+{
+    if (m_stopListButton->isHidden()) {
+        m_stopListButton->show();
+        arrangeClient(centralWidget()->size());
+    }
+    showStatus(QStringLiteral("%1 records so far").arg(QLocale::c().toString(records)));
+}
+
+void MainWindow::stopList()
+{
+    m_session->stopList();
+}
+
+void MainWindow::showStatus(const QString& text)
+{
+    m_statusLabel->setToolTip(text);
+    m_statusLabel->setText(m_statusLabel->fontMetrics().elidedText(
+        text, Qt::ElideRight, std::max(0, m_statusLabel->width())));
+    m_statusLabel->setProperty("fullText", text);
+}

@@ -1,0 +1,184 @@
+#pragma once
+
+#include "config/ConnectionSettings.h"
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <random>
+
+class QAction;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+class AddListenerDialog;
+class ChangePriorityDialog;
+class ConfigureDialog;
+class EventLog;
+class HostSession;
+class Prompts;
+class RecordTableView;
+class SplitterBar;
+
+// The console's window over one host session: the listener and process
+// tables, the buttons and menus whose commands become session calls, the
+// busy state, the file commands and the layout. Every command is a private
+// slot behind a named QAction (the buttons trigger the same actions); the
+// host is only ever talked to through the session, which never makes the
+// window wait.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // What the window needs from outside.
+    struct Environment
+    {
+        Prompts* prompts = nullptr;   // required
+        EventLog* eventLog = nullptr; // required
+        QStringList arguments;        // command-line arguments, without the program name
+        QString programPath;          // full path of the program's own file
+    };
+
+    explicit MainWindow(const Environment& environment, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    HostSession* session() const { return m_session; }
+    const ConnectionSettings& settings() const { return m_settings; }
+    // Settings before the first show (a host to connect to without asking).
+    void setSettings(const ConnectionSettings& settings) { m_settings = settings; }
+    // The refresh timer is stopped, Refresh is disabled and the hourglass shows.
+    bool isBusy() const { return m_busy; }
+    bool isClosing() const { return m_closing; }
+
+Q_SIGNALS:
+    // Help, About... was chosen.
+    void aboutRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private Q_SLOTS:
+    void refresh();
+    void startListener();
+    void killListener();
+    void killProcess();
+    void changePriority();
+    void shutdownJob();
+    void stopList();
+    void loadConfiguration();
+    void saveConfiguration();
+    void saveConfigurationAs();
+    void configure();
+
+private:
+    // How a chosen configuration file is used.
+    enum class OpenMode
+    {
+        Reconnect,  // File, Load: Quit, load, connect again
+        FillDialog, // the Configure dialog's Load: load into its boxes
+    };
+
+    void buildWidgets();
+    void buildMenus();
+    void connectSession();
+    QAction* addCommand(QMenu* menu, const char* caption, const char* name,
+                        void (MainWindow::*slot)());
+
+    // Layout (MainWindowLayout.cpp).
+    void arrangeClient(QSize client);
+    void fitColumns();
+    void splitterDragged(int top);
+    QSize clientSize() const;
+    int menuBarHeight() const;
+
+    // Connection control.
+    void startUp();
+    void connectAndLogon();
+    void connectFinished(bool loggedOn);
+    void showProgress(int step);
+    void showSocketError(int code, const QString& text);
+    void updateBusy();
+    // A command's dialog is open: busy until the command returns.
+    void holdBusy();
+    void setBusy(bool busy);
+    bool connected() const;
+    // Runs a command; an error that ends it is shown and the window goes on.
+    void guarded(const std::function<void()>& command);
+
+    // Tables.
+    void listenerChosen(int row);
+    void listenersChanged();
+    void processesChanged();
+    void processListRequested(const QByteArray& listenerPin);
+    void showListProgress(int records);
+    void showStatus(const QString& text);
+
+    // File commands (MainWindowFiles.cpp).
+    bool openConfigFile(OpenMode mode);
+    bool loadConfigFile();
+    void saveConfigFile();
+    bool editSettings();
+    void showConfigPath();
+
+    Environment m_environment;
+    HostSession* m_session = nullptr;
+    ConnectionSettings m_settings;
+    std::mt19937 m_random; // seeded once at creation; draws the configuration file key
+
+    QGroupBox* m_listenerBox = nullptr;
+    SplitterBar* m_splitter = nullptr;
+    QGroupBox* m_processBox = nullptr;
+    QWidget* m_buttonBar = nullptr;
+    RecordTableView* m_listenerTable = nullptr;
+    RecordTableView* m_processTable = nullptr;
+    QPushButton* m_refreshButton = nullptr;
+    QPushButton* m_startListenerButton = nullptr;
+    QPushButton* m_killListenerButton = nullptr;
+    QPushButton* m_killProcessButton = nullptr;
+    QPushButton* m_changePriorityButton = nullptr;
+    QPushButton* m_stopListButton = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QMenu* m_fileMenu = nullptr;
+    QMenu* m_controlMenu = nullptr;
+    QMenu* m_helpMenu = nullptr;
+    QAction* m_exitAction = nullptr;
+    QTimer* m_refreshTimer = nullptr;
+    QFileDialog* m_openDialog = nullptr;
+    QFileDialog* m_saveDialog = nullptr;
+    AddListenerDialog* m_addListenerDialog = nullptr;
+    ChangePriorityDialog* m_changePriorityDialog = nullptr;
+    ConfigureDialog* m_configureDialog = nullptr;
+
+    // Why the configuration file named on the command line cannot be found;
+    // the first show says so and ends instead of connecting.
+    QString m_missingConfig;
+    bool m_firstShow = true;
+    bool m_startQueued = false;
+    bool m_closing = false;
+    // The busy state and what holds it besides the session's work: a
+    // connection until its first refresh is done, a command's dialog.
+    bool m_busy = false;
+    bool m_connecting = true;
+    bool m_commandRunning = false;
+    bool m_dialogOpen = false; // the Configure dialog: no refresh meanwhile
+    bool m_cursorSet = false;
+    int m_appliedInterval = 5000;
+
+    // The process the operator chose, by PIN; empty: the first one listed.
+    QByteArray m_processPin;
+    QByteArray m_listedPin; // the listener whose processes are shown
+    bool m_restoringSelection = false;
+
+    int m_listenerBoxHeight = 169;
+};

@@ -1,0 +1,117 @@
+// The main window's operator commands: each checks its guard, confirms where
+// it destroys something or runs its dialog, and hands one request to the
+// session, which lists the tables again afterwards.
+
+#include "console/MainWindow.h"
+
+#include "console/Prompts.h"
+#include "console/RecordTableView.h"
+#include "console/dialogs/AddListenerDialog.h"
+#include "console/dialogs/ChangePriorityDialog.h"
+#include "host_link/Wire.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/ProcessTableModel.h"
+
+#include <QDialog>
+
+namespace {
+
+QString latin1(QByteArrayView bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace
+
+void MainWindow::refresh()
+{
+    if (!m_closing)
+        m_session->refresh();
+}
+
+void MainWindow::startListener()
+{
+    if (m_closing || !connected())
+        return;
+    holdBusy();
+    if (m_environment.prompts->runDialog(*m_addListenerDialog) == QDialog::Accepted) {
+        const AddListenerDialog& d = *m_addListenerDialog;
+        m_session->startListener(
+            Wire::startListenerArgument(d.product(), d.port(), d.users(), d.command()));
+    } else {
+        m_session->refresh();
+    }
+}
+
+void MainWindow::killListener()
+{
+    const ListenerTableModel* listeners = m_session->listeners();
+    const int row = m_listenerTable->selectedRow();
+    const QByteArray pin = listeners->cell(row, ListenerColumn::Pin).toByteArray();
+    if (m_closing || !connected() || pin.isEmpty())
+        return;
+    holdBusy();
+    const QString text = QStringLiteral("This will abort all users connected via this listener!\r"
+                                        "Kill listener for port:") +
+                         latin1(listeners->cell(row, ListenerColumn::Port)) + QLatin1Char('\r') +
+                         latin1(listeners->cell(row, ListenerColumn::Product)) + QLatin1Char('\r') +
+                         latin1(listeners->cell(row, ListenerColumn::Program));
+    if (m_environment.prompts->confirm(text))
+        m_session->killListener(pin);
+    else
+        m_session->refresh();
+}
+
+void MainWindow::killProcess()
+{
+    const ProcessTableModel* processes = m_session->processes();
+    const int row = m_processTable->selectedRow();
+    const QByteArray mainPin = processes->cell(row, ProcessColumn::Main).toByteArray();
+    if (m_closing || !connected() || mainPin.isEmpty())
+        return;
+    holdBusy();
+    const QByteArray pin = processes->cell(row, ProcessColumn::Pin).toByteArray();
+    const QString text =
+        QStringLiteral("This will abort the user connected to this process!\rKill Process:") +
+        latin1(pin) + QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::Program)) +
+        QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::User));
+    if (m_environment.prompts->confirm(text))
+        m_session->killProcess(mainPin, pin);
+    else
+        m_session->refresh();
+}
+
+void MainWindow::changePriority()
+{
+    const ProcessTableModel* processes = m_session->processes();
+    const int row = m_processTable->selectedRow();
+    const QByteArray pin = processes->cell(row, ProcessColumn::Pin).toByteArray();
+    if (m_closing || !connected() || pin.isEmpty())
+        return;
+    holdBusy();
+    m_changePriorityDialog->showProcess(pin, processes->cell(row, ProcessColumn::Program),
+                                        processes->cell(row, ProcessColumn::User),
+                                        processes->cell(row, ProcessColumn::Priority));
+    if (m_environment.prompts->runDialog(*m_changePriorityDialog) == QDialog::Accepted)
+        m_session->setPriority(pin, m_changePriorityDialog->queueCode());
+    else
+        m_session->refresh();
+}
+
+void MainWindow::shutdownJob()
+{
+    if (m_closing)
+        return;
+    if (!connected()) {
+        // Nothing to shut down: the window closes and nothing is sent.
+        close();
+        return;
+    }
+    holdBusy();
+    if (m_environment.prompts->confirm(
+            QStringLiteral("WARNING: This will abort all users!\rAre you sure?"))) {
+        m_session->shutdownJob();
+        close();
+    }
+}

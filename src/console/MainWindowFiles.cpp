@@ -1,0 +1,139 @@
+// The main window's file commands (Load, Save, Save As) and the Configure
+// command with the dialog run that edits the settings.
+
+#include "console/MainWindow.h"
+
+#include "config/ConfigFile.h"
+#include "console/Prompts.h"
+#include "console/dialogs/ConfigureDialog.h"
+#include "session/HostSession.h"
+
+#include <QDialog>
+#include <QFileInfo>
+#include <QScopedValueRollback>
+#include <QTimer>
+
+namespace {
+
+// Both file dialogs (Load and Save As) start the same way: in the program's
+// folder, on the configuration file in use.
+FileDialogSetup configFileDialogSetup(const QString& programPath, const QString& configPath)
+{
+    FileDialogSetup setup;
+    setup.title = QStringLiteral("Open Configuration File");
+    QString folder = QFileInfo(programPath).absolutePath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    setup.folder = folder;
+    setup.fileName = configPath;
+    setup.filters = {QStringLiteral("HCF Cfg Files(*.hcf)"), QStringLiteral("All Files(*.*)")};
+    setup.defaultSuffix = QStringLiteral("HCF");
+    return setup;
+}
+
+} // namespace
+
+void MainWindow::showConfigPath()
+{
+    if (!m_settings.ConfigPath.isEmpty())
+        setWindowTitle(QStringLiteral("Orvanite Server Console - ") + m_settings.ConfigPath);
+}
+
+bool MainWindow::loadConfigFile()
+{
+    if (m_settings.ConfigPath.isEmpty())
+        return true;
+    const ConfigResult result = loadConfig(m_settings.ConfigPath, m_settings);
+    if (!result.ok()) {
+        // The interval is the last value taken: an error leaves it (and the
+        // timer) as they were.
+        m_environment.prompts->showMessage(result.message);
+        return false;
+    }
+    m_refreshTimer->setInterval(m_settings.RefreshInterval);
+    return true;
+}
+
+void MainWindow::saveConfigFile()
+{
+    if (m_settings.ConfigPath.isEmpty())
+        return;
+    const ConfigResult result = saveConfig(m_settings.ConfigPath, m_settings, m_random);
+    if (!result.ok())
+        m_environment.prompts->showMessage(result.message);
+}
+
+bool MainWindow::editSettings()
+{
+    m_configureDialog->showSettings(m_settings);
+    if (m_environment.prompts->runDialog(*m_configureDialog) != QDialog::Accepted) {
+        close();
+        return false;
+    }
+    // A value that cannot be taken ends the command with its message; the
+    // values before it stay taken.
+    m_configureDialog->takeSettings(m_settings);
+    m_refreshTimer->setInterval(m_settings.RefreshInterval);
+    return true;
+}
+
+bool MainWindow::openConfigFile(OpenMode mode)
+{
+    const bool wasRunning = m_commandRunning;
+    holdBusy();
+    const QString chosen = m_environment.prompts->chooseOpenFile(
+        configFileDialogSetup(m_environment.programPath, m_settings.ConfigPath));
+    bool ok = true;
+    if (!chosen.isEmpty()) {
+        if (mode == OpenMode::Reconnect)
+            m_session->quit();
+        m_settings.ConfigPath = QFileInfo(chosen).absoluteFilePath();
+        showConfigPath();
+        ok = loadConfigFile();
+        if (ok && mode == OpenMode::Reconnect)
+            connectAndLogon();
+        else if (ok)
+            m_configureDialog->showSettings(m_settings);
+    }
+    m_commandRunning = wasRunning;
+    updateBusy();
+    return ok;
+}
+
+void MainWindow::loadConfiguration()
+{
+    openConfigFile(OpenMode::Reconnect);
+}
+
+void MainWindow::saveConfiguration()
+{
+    if (m_settings.ConfigPath.isEmpty()) {
+        saveConfigurationAs();
+        return;
+    }
+    holdBusy();
+    saveConfigFile();
+}
+
+void MainWindow::saveConfigurationAs()
+{
+    holdBusy();
+    const QString chosen = m_environment.prompts->chooseSaveFile(
+        configFileDialogSetup(m_environment.programPath, m_settings.ConfigPath));
+    if (!chosen.isEmpty()) {
+        m_settings.ConfigPath = QFileInfo(chosen).absoluteFilePath();
+        saveConfigFile();
+    }
+}
+
+void MainWindow::configure()
+{
+    if (connected())
+        m_session->disconnectFromHost();
+    // No refresh runs while the dialog is open; the busy state is left as it is.
+    QScopedValueRollback<bool> open(m_dialogOpen, true);
+    // A cancelled dialog has closed the window: no new connection on the way out.
+    if (!editSettings() || m_closing)
+        return;
+    connectAndLogon();
+}

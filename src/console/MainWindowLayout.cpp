@@ -1,0 +1,133 @@
+// The main window's layout: the listener box and the splitter at the top, the
+// button bar at the bottom, the process box in what is left, and the column
+// widths as shares of each table's width.
+
+#include "console/MainWindow.h"
+
+#include "console/RecordTableView.h"
+#include "console/SplitterBar.h"
+#include "session/TableColumns.h"
+
+#include <QAbstractItemModel>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QResizeEvent>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int ButtonBarHeight = 40;
+constexpr int SplitterHeight = 8;
+constexpr int StatusLeft = 568;
+
+} // namespace
+
+int MainWindow::menuBarHeight() const
+{
+    QMenuBar* bar = menuBar();
+    if (!bar || bar->isHidden() || bar->isNativeMenuBar())
+        return 0;
+    const int h = bar->heightForWidth(width());
+    return h < 0 ? bar->sizeHint().height() : h;
+}
+
+QSize MainWindow::clientSize() const
+{
+    return QSize(width(), height() - menuBarHeight());
+}
+
+void MainWindow::arrangeClient(QSize client)
+{
+    // Top-aligned listener box and splitter, bottom-aligned button bar, and
+    // the process box in what is left between them (possibly nothing).
+    const int w = client.width();
+    const int h = client.height();
+    const int top = m_listenerBoxHeight;
+    m_listenerBox->setGeometry(0, 0, w, top);
+    m_splitter->setGeometry(0, top, w, SplitterHeight);
+    m_buttonBar->setGeometry(0, h - ButtonBarHeight, w, ButtonBarHeight);
+    m_processBox->setGeometry(0, top + SplitterHeight, w,
+                              std::max(0, h - ButtonBarHeight - top - SplitterHeight));
+    // Inside a box: 2 pixels on each side, the caption's height above.
+    auto inside = [](QGroupBox* box, QWidget* child) {
+        const int captionHeight = box->fontMetrics().height();
+        child->setGeometry(2, captionHeight + 2, std::max(0, box->width() - 4),
+                           std::max(0, box->height() - captionHeight - 4));
+    };
+    inside(m_listenerBox, m_listenerTable);
+    inside(m_processBox, m_processTable);
+    // The status area: a Stop button while a long list comes in, then the text.
+    int left = StatusLeft;
+    if (!m_stopListButton->isHidden()) {
+        m_stopListButton->setGeometry(left, 8, 60, 25);
+        left += 64;
+    }
+    m_statusLabel->setGeometry(left, 8, std::max(0, w - left - 8), 25);
+}
+
+void MainWindow::splitterDragged(int top)
+{
+    const int h = clientSize().height();
+    const int min = SplitterBar::MinimumBoxHeight;
+    const int max = h - ButtonBarHeight - SplitterHeight - min; // leaves room for the process box
+    if (max < min)
+        return;
+    m_listenerBoxHeight = std::clamp(top, min, max);
+    arrangeClient(centralWidget()->size());
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    QSize client = clientSize();
+    const Qt::WindowStates state = windowState();
+    const bool minimized = state & Qt::WindowMinimized;
+    const bool normal =
+        !(state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    if (normal) {
+        // The window's size as the window system sees it, frame included.
+        const QSize outer =
+            isWindow() && testAttribute(Qt::WA_WState_Created) ? frameGeometry().size() : size();
+        QSize wanted = outer;
+        if (wanted.width() < 400)
+            wanted.setWidth(400);
+        if (wanted.height() < 300)
+            wanted.setHeight(300);
+        if (wanted != outer) {
+            // The rest works with the corrected size at once, whenever the
+            // window system gets round to applying it.
+            const QSize grow = wanted - outer;
+            client += grow;
+            resize(size() + grow);
+        }
+    }
+    const int h = client.height();
+    if (h - 120 < m_listenerBoxHeight)
+        m_listenerBoxHeight = std::max(0, h - 127);
+    arrangeClient(client);
+    if (!minimized)
+        fitColumns();
+}
+
+void MainWindow::fitColumns()
+{
+    const int listenerWidth = m_listenerTable->width() - 24;
+    const int listenerPercent[] = {7, 23, 40, 15, 15};
+    for (int c = 0; c < ListenerColumnCount; ++c)
+        m_listenerTable->setColumnWidth(c, listenerWidth * listenerPercent[c] / 100);
+    const int processWidth = m_processTable->width() - 24;
+    const int processPercent[] = {7, 7, 30, 40, 10, 6};
+    const int columns = m_processTable->model()->columnCount();
+    for (int c = 0; c < columns; ++c)
+        m_processTable->setColumnWidth(c, processWidth * processPercent[c] / 100);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == centralWidget() && event->type() == QEvent::Resize)
+        arrangeClient(centralWidget()->size());
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,106 @@
+#include "console/WidgetPrompts.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <memory>
+
+namespace {
+
+const QString ApplicationTitle = QStringLiteral("Orvanite Server Console");
+
+// Message texts use "\r" as their line break.
+QString messageText(const QString& text)
+{
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+QWidget* parentFor(QWidget* parent)
+{
+    if (parent && parent->isVisible())
+        return parent;
+    return QApplication::activeWindow();
+}
+
+QString runFileDialog(QFileDialog* given, QWidget* parent, const FileDialogSetup& setup, bool save)
+{
+    std::unique_ptr<QFileDialog> own;
+    QFileDialog* dialog = given;
+    if (!dialog) {
+        own = std::make_unique<QFileDialog>(parent);
+        dialog = own.get();
+        WidgetPrompts::setUpFileDialog(*dialog, save);
+    }
+    dialog->setWindowTitle(setup.title);
+    dialog->setNameFilters(setup.filters);
+    dialog->setDefaultSuffix(setup.defaultSuffix);
+    if (!setup.folder.isEmpty())
+        dialog->setDirectory(setup.folder);
+    dialog->selectFile(setup.fileName);
+    if (dialog->exec() != QDialog::Accepted)
+        return {};
+    const QStringList files = dialog->selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+} // namespace
+
+void WidgetPrompts::setUpFileDialog(QFileDialog& dialog, bool save)
+{
+    // Open: the path and the file must exist. Save: the path must exist and
+    // an existing file is only replaced after asking.
+    if (save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+}
+
+void WidgetPrompts::useFileDialogs(QFileDialog* open, QFileDialog* save)
+{
+    m_open = open;
+    m_save = save;
+}
+
+void WidgetPrompts::showMessage(const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, messageText(text), QMessageBox::Ok,
+                    parentFor(m_parent));
+    box.exec();
+}
+
+bool WidgetPrompts::confirm(const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), messageText(text),
+                    QMessageBox::NoButton, parentFor(m_parent));
+    QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+int WidgetPrompts::runDialog(QDialog& dialog)
+{
+    return dialog.exec();
+}
+
+QString WidgetPrompts::chooseOpenFile(const FileDialogSetup& setup)
+{
+    return runFileDialog(m_open, parentFor(m_parent), setup, false);
+}
+
+QString WidgetPrompts::chooseSaveFile(const FileDialogSetup& setup)
+{
+    return runFileDialog(m_save, parentFor(m_parent), setup, true);
+}

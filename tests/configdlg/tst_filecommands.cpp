@@ -1,0 +1,334 @@
+// The main window's file commands and the Configure command, offscreen, with
+// the modal parts answered by a script and the host played by an in-process
+// simulator.
+
+#include "ConsoleFixture.h"
+
+#include "config/ConfigFile.h"
+#include "session/HostSession.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Counts close requests that reach the window.
+class CloseCounter : public QObject
+{
+public:
+    int closes = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Close)
+            ++closes;
+        return false;
+    }
+};
+
+QLineEdit* box(QDialog& d, const char* name)
+{
+    return d.findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
+QPushButton* button(QDialog& d, const char* name)
+{
+    return d.findChild<QPushButton*>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+class TestFileCommands : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<ConsoleFixture> f;
+    CloseCounter m_closes;
+
+    MainWindow& window() const { return *f->window; }
+    const ConnectionSettings& settings() const { return f->window->settings(); }
+    QString writeConfig(const QString& name, const ConnectionSettings& s)
+    {
+        return writeRaw(name, ConfigLine(s, '7'));
+    }
+    QString writeRaw(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+    void changeSettings(const std::function<void(ConnectionSettings&)>& change)
+    {
+        ConnectionSettings s = settings();
+        change(s);
+        f->window->setSettings(s);
+    }
+    bool connectWindow() { return f->showAndConnect() && f->sim.connectionCount() == 1; }
+
+private Q_SLOTS:
+    void init()
+    {
+        f = std::make_unique<ConsoleFixture>();
+        f->useStandardHost();
+        MainWindow::Environment environment{
+            &f->prompts, &f->log, {}, m_dir.filePath(u"bin/orvanite-console"_s)};
+        f->window = std::make_unique<MainWindow>(environment);
+        f->window->setSettings(simSettings(f->sim.serverPort()));
+        m_closes.closes = 0;
+        f->window->installEventFilter(&m_closes);
+    }
+
+    void cleanup() { f.reset(); }
+
+    // Cancel closes the window; the Configure command then makes no new connection.
+    void cancelEndsTheProgram()
+    {
+        QVERIFY(connectWindow());
+        f->prompts.onDialog = [](QDialog&) { return int(QDialog::Rejected); };
+        changeSettings([](ConnectionSettings& s) { s.User = "KEPT"; });
+        QVERIFY(f->run("configureAction"));
+        QCOMPARE(m_closes.closes, 1);
+        QVERIFY(window().isClosing());
+        QCOMPARE(settings().User, QByteArray("KEPT"));
+        QCOMPARE(f->sim.connectionCount(), 1);
+        QVERIFY(!f->session()->isConnected());
+        QVERIFY(!f->sim.received().contains("0001Q")); // Configure drops without Quit
+    }
+
+    // Configure while connected: dropped without Quit, logged on again.
+    void configureReconnects()
+    {
+        QVERIFY(connectWindow());
+        bool busyInDialog = true;
+        f->prompts.onDialog = [&](QDialog& d) {
+            busyInDialog = window().isBusy();
+            box(d, "intervalEdit")->setText(u"20"_s);
+            return int(QDialog::Accepted);
+        };
+        QVERIFY(f->run("configureAction"));
+        QVERIFY(!busyInDialog);
+        QTRY_COMPARE(f->sim.connectionCount(), 2);
+        QTRY_VERIFY(!window().isBusy());
+        QVERIFY(f->session()->isConnected());
+        QVERIFY(!f->sim.received().contains("0001Q"));
+        QCOMPARE(settings().RefreshInterval, 20000);
+        QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 20000);
+    }
+
+    void configurePortErrorDoesNotReconnect()
+    {
+        QVERIFY(connectWindow());
+        f->prompts.onDialog = [&](QDialog& d) {
+            box(d, "portEdit")->setText(u"99999"_s);
+            return int(QDialog::Accepted);
+        };
+        QVERIFY(f->run("configureAction"));
+        QCOMPARE(f->prompts.messages, QStringList{u"Range check error"_s});
+        QVERIFY(!f->session()->isConnected());
+        QCOMPARE(f->sim.connectionCount(), 1);
+        QVERIFY(!window().isBusy()); // not left with a dead Refresh button
+    }
+
+    // The dialog's Load button: the boxes show the file's settings and the
+    // dialog ends with OK; the window then connects with them.
+    void loadButtonRefillsTheBoxes()
+    {
+        ConnectionSettings file = simSettings(f->sim.serverPort());
+        file.User = "OPERATOR";
+        file.UserPassword = "PW";
+        file.Account = "ACCTNAMELONG"; // longer than typing allows: shown in full
+        file.LogonExtra = "X7";
+        file.RefreshInterval = 30000;
+        changeSettings(
+            [this](ConnectionSettings& s) { s.ConfigPath = m_dir.filePath(u"old.hcf"_s); });
+        f->prompts.openAnswer = writeConfig(u"east.hcf"_s, file);
+        f->sim.Credentials = {"OPERATOR", "PW", "", "", "ACCTNAMELONG", "", "X7"};
+        QStringList during;
+        int result = -1;
+        f->prompts.onDialog = [&](QDialog& d) {
+            button(d, "loadButton")->click();
+            for (const char* name : {"hostAddressEdit", "portEdit", "userEdit", "userPasswordEdit",
+                                     "accountEdit", "intervalEdit"})
+                during.append(box(d, name)->text());
+            result = d.result();
+            return d.result();
+        };
+        QVERIFY(f->run("configureAction"));
+        QCOMPARE(result, int(QDialog::Accepted));
+        QCOMPARE(during, (QStringList{u"127.0.0.1"_s, QString::number(f->sim.serverPort()),
+                                      u"OPERATOR"_s, u"PW"_s, u"ACCTNAMELONG"_s, u"30"_s}));
+
+        QCOMPARE(settings().Account, QByteArray("ACCTNAMELONG"));
+        QCOMPARE(settings().LogonExtra, QByteArray("X7"));
+        QCOMPARE(settings().ConfigPath, f->prompts.openAnswer);
+        QTRY_VERIFY(!window().isBusy());
+        QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + f->prompts.openAnswer);
+        QVERIFY(f->session()->isConnected());
+
+        // Both file dialogs are set up alike.
+        QCOMPARE(f->prompts.openSetups.size(), 1);
+        const FileDialogSetup& setup = f->prompts.openSetups.first();
+        QCOMPARE(setup.title, u"Open Configuration File"_s);
+        QCOMPARE(setup.filters, (QStringList{u"HCF Cfg Files(*.hcf)"_s, u"All Files(*.*)"_s}));
+        QCOMPARE(setup.defaultSuffix, u"HCF"_s);
+        QCOMPARE(setup.folder, m_dir.filePath(u"bin/"_s));
+        QCOMPARE(setup.fileName, m_dir.filePath(u"old.hcf"_s));
+    }
+
+    void loadButtonWithChoiceCancelledStillEndsWithOk()
+    {
+        f->sim.Credentials[0] = "TYPED";
+        f->prompts.openAnswer.clear();
+        f->prompts.onDialog = [&](QDialog& d) {
+            box(d, "userEdit")->setText(u"TYPED"_s);
+            button(d, "loadButton")->click();
+            return d.result();
+        };
+        QVERIFY(f->run("configureAction"));
+        QCOMPARE(settings().User, QByteArray("TYPED"));
+        QTRY_VERIFY(!window().isBusy());
+        QCOMPARE(m_closes.closes, 0);
+        QVERIFY(settings().ConfigPath.isEmpty());
+    }
+
+    // A file whose interval cannot be read: the error is shown, the boxes
+    // keep what they showed, the dialog stays open, nothing is left busy.
+    void loadButtonErrorKeepsTheDialogOpen()
+    {
+        ConnectionSettings file;
+        file.HostAddress = "fromfile";
+        QByteArray line = ConfigLine(file, '7');
+        line.replace(",5\r\n", ",x\r\n");
+        f->prompts.openAnswer = writeRaw(u"bad.hcf"_s, line);
+        int resultAfterLoad = -1;
+        bool busyAfterLoad = true;
+        f->prompts.onDialog = [&](QDialog& d) {
+            d.setResult(QDialog::Rejected);
+            button(d, "loadButton")->click();
+            resultAfterLoad = d.result();
+            busyAfterLoad = window().isBusy();
+            // The host box as it was shown, so that OK connects to the simulator.
+            box(d, "hostAddressEdit")->setText(u"127.0.0.1"_s);
+            button(d, "okButton")->click();
+            return d.result();
+        };
+        QVERIFY(connectWindow());
+        QVERIFY(f->run("configureAction"));
+        QCOMPARE(resultAfterLoad, int(QDialog::Rejected));
+        QVERIFY(!busyAfterLoad);
+        QCOMPARE(f->prompts.messages, QStringList{u"'x' is not a valid integer value"_s});
+        // The boxes were not refilled: OK took back what they showed.
+        QCOMPARE(settings().HostAddress, QByteArray("127.0.0.1"));
+        QCOMPARE(settings().Port, f->sim.serverPort());
+    }
+
+    // Load: Quit to the old connection, then a new one with the file's settings.
+    void loadCommandReconnects()
+    {
+        QVERIFY(connectWindow());
+        ConnectionSettings file = simSettings(f->sim.serverPort());
+        file.RefreshInterval = 42000;
+        f->prompts.openAnswer = writeConfig(u"sim.hcf"_s, file);
+        QVERIFY(f->run("loadAction"));
+        QTRY_VERIFY(f->sim.received().contains("0001Q"));
+        QTRY_COMPARE(f->sim.connectionCount(), 2);
+        QTRY_VERIFY(!window().isBusy());
+        QVERIFY(f->session()->isConnected());
+        QCOMPARE(settings().RefreshInterval, 42000);
+        QCOMPARE(settings().ConfigPath, f->prompts.openAnswer);
+        QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + f->prompts.openAnswer);
+        QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 42000);
+    }
+
+    void loadCommandCancelledChangesNothing()
+    {
+        QVERIFY(connectWindow());
+        f->prompts.openAnswer.clear();
+        const ConnectionSettings before = settings();
+        QVERIFY(f->run("loadAction"));
+        QCOMPARE(settings(), before);
+        QVERIFY(f->session()->isConnected());
+        QVERIFY(!f->sim.received().contains("0001Q"));
+        QVERIFY(!window().isBusy());
+    }
+
+    void loadCommandErrorMakesNoConnection()
+    {
+        QVERIFY(connectWindow());
+        f->prompts.openAnswer = writeRaw(u"bad.hcf"_s, "\"127.0.0.1\",\"port\",\"7\"\r\n");
+        QVERIFY(f->run("loadAction"));
+        QCOMPARE(f->prompts.messages, QStringList{u"'port' is not a valid integer value"_s});
+        QTRY_VERIFY(f->sim.received().contains("0001Q"));
+        QVERIFY(!f->session()->isConnected());
+        QCOMPARE(f->sim.connectionCount(), 1);
+        QVERIFY(!window().isBusy()); // not left with a dead Refresh button
+    }
+
+    void saveWithoutPathAsksForOne()
+    {
+        f->prompts.saveAnswer.clear();
+        const QStringList filesBefore = QDir(m_dir.path()).entryList(QDir::Files);
+        QVERIFY(f->run("saveAction"));
+        QCOMPARE(f->prompts.saveSetups.size(), 1);
+        QVERIFY(settings().ConfigPath.isEmpty());
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), filesBefore);
+
+        const QString title = window().windowTitle();
+        f->prompts.saveAnswer = m_dir.filePath(u"saved.hcf"_s);
+        changeSettings([](ConnectionSettings& s) {
+            s.HostAddress = "east";
+            s.RefreshInterval = 25000;
+        });
+        QVERIFY(f->run("saveAction"));
+        QCOMPARE(f->prompts.saveSetups.size(), 2);
+        QCOMPARE(f->prompts.saveSetups.last().title, u"Open Configuration File"_s);
+        QCOMPARE(settings().ConfigPath, f->prompts.saveAnswer);
+        QCOMPARE(window().windowTitle(), title); // Save As leaves the caption
+        ConnectionSettings back;
+        QVERIFY(loadConfig(f->prompts.saveAnswer, back).ok());
+        QCOMPARE(back.HostAddress, QByteArray("east"));
+        QCOMPARE(back.RefreshInterval, 25000);
+
+        // With a path, Save writes without asking.
+        changeSettings([](ConnectionSettings& s) { s.HostAddress = "west"; });
+        QVERIFY(f->run("saveAction"));
+        QCOMPARE(f->prompts.saveSetups.size(), 2);
+        QVERIFY(loadConfig(f->prompts.saveAnswer, back).ok());
+        QCOMPARE(back.HostAddress, QByteArray("west"));
+    }
+
+    void saveAsFailureIsShownAndKeepsTheName()
+    {
+        f->prompts.saveAnswer = m_dir.filePath(u"no/such/folder/x.hcf"_s);
+        QVERIFY(f->run("saveAsAction"));
+        QCOMPARE(f->prompts.messages.size(), 1);
+        QVERIFY2(f->prompts.messages.first().startsWith(u"IOResult: "_s),
+                 qPrintable(f->prompts.messages.first()));
+        QCOMPARE(settings().ConfigPath, f->prompts.saveAnswer);
+    }
+
+    void aboutIsAskedFor()
+    {
+        QSignalSpy about(f->window.get(), &MainWindow::aboutRequested);
+        f->action("aboutAction")->trigger();
+        QCOMPARE(about.count(), 1);
+    }
+};
+
+QTEST_MAIN(TestFileCommands)
+#include "tst_filecommands.moc"

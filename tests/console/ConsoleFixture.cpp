@@ -1,0 +1,192 @@
+#include "ConsoleFixture.h"
+
+#include "console/RecordTableView.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/ProcessTableModel.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QTest>
+
+ConsoleFixture::ConsoleFixture()
+{
+    sim.listen();
+}
+
+ConsoleFixture::~ConsoleFixture()
+{
+    window.reset();
+}
+
+void ConsoleFixture::useStandardHost()
+{
+    sim.Listeners = {listener("123", "30002", "CNDSRVR", "8"),
+                     listener("124", "30004", "VGDSRVR", "16", "050"),
+                     listener("125", "30009", "ODDSRVR", "07", "00")};
+    sim.Processes = {process("123", "123", "201", "CNDUSER", "ALICE", 1500),
+                     process("123", "123", "202", "CNDUSER", "BOB", 123456),
+                     process("123", "", "203", "CNDUSER", "CAROL", 0),
+                     process("124", "124", "301", "VGDUSER", "DAVE", 123456789)};
+}
+
+void ConsoleFixture::create(const QStringList& arguments)
+{
+    MainWindow::Environment environment;
+    environment.prompts = &prompts;
+    environment.eventLog = &log;
+    environment.arguments = arguments;
+    environment.programPath = QStringLiteral("/opt/orvanite/orvanite-console");
+    window = std::make_unique<MainWindow>(environment);
+    ConnectionSettings settings = window->settings();
+    settings.HostAddress = "127.0.0.1";
+    settings.Port = sim.serverPort();
+    window->setSettings(settings);
+}
+
+bool ConsoleFixture::showAndConnect()
+{
+    if (!window)
+        create();
+    window->show();
+    return QTest::qWaitFor([this] { return window->isClosing() || !window->isBusy(); }, 15000) &&
+           !window->isClosing();
+}
+
+QAction* ConsoleFixture::action(const char* name) const
+{
+    return find<QAction>(name);
+}
+
+bool ConsoleFixture::run(const char* actionName)
+{
+    QAction* a = action(actionName);
+    if (!a)
+        return false;
+    a->trigger();
+    return waitIdle();
+}
+
+bool ConsoleFixture::waitIdle(int milliseconds) const
+{
+    return QTest::qWaitFor([this] { return !session()->isBusy(); }, milliseconds);
+}
+
+void ConsoleFixture::clickRow(RecordTableView* view, int row) const
+{
+    const QModelIndex at = view->model()->index(row, 0);
+    view->scrollTo(at);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(at).center());
+}
+
+void ConsoleFixture::chooseListener(int row) const
+{
+    clickRow(listenerTable(), row);
+}
+
+void ConsoleFixture::chooseProcess(int row) const
+{
+    clickRow(processTable(), row);
+}
+
+HostSession* ConsoleFixture::session() const
+{
+    return window->session();
+}
+
+ListenerTableModel* ConsoleFixture::listeners() const
+{
+    return session()->listeners();
+}
+
+ProcessTableModel* ConsoleFixture::processes() const
+{
+    return session()->processes();
+}
+
+RecordTableView* ConsoleFixture::listenerTable() const
+{
+    return find<RecordTableView>("listenerTable");
+}
+
+RecordTableView* ConsoleFixture::processTable() const
+{
+    return find<RecordTableView>("processTable");
+}
+
+int ConsoleFixture::listenerRow() const
+{
+    return listenerTable()->selectedRow();
+}
+
+int ConsoleFixture::processRow() const
+{
+    return processTable()->selectedRow();
+}
+
+QString ConsoleFixture::status() const
+{
+    return find<QLabel>("statusLabel")->property("fullText").toString();
+}
+
+ConnectionSettings simSettings(quint16 port)
+{
+    ConnectionSettings s;
+    s.HostAddress = "127.0.0.1";
+    s.Port = port;
+    return s;
+}
+
+QByteArray framed(const QByteArray& body)
+{
+    return QByteArray::number(body.size()).rightJustified(4, '0') + body;
+}
+
+QByteArray fullRefresh(const char* pin)
+{
+    return framed("G") + framed("H") + framed(pin);
+}
+
+SimListener listener(const char* pin, const char* port, const char* program, const char* product,
+                     const char* limit)
+{
+    return SimListener{pin, port, program, product, limit, {}};
+}
+
+SimProcess process(const char* listenerPin, const char* mainPin, const char* pin,
+                   const char* program, const char* user, qint64 cpuMs, int priority)
+{
+    SimProcess p;
+    p.ListenerPin = listenerPin;
+    p.MainPin = mainPin;
+    p.Pin = pin;
+    p.Program = program;
+    p.User = user;
+    p.CpuMs = cpuMs;
+    p.Priority = priority;
+    return p;
+}
+
+QStringList texts(std::initializer_list<const char*> items)
+{
+    QStringList list;
+    for (const char* item : items)
+        list.append(QString::fromLatin1(item));
+    return list;
+}
+
+QStringList headerTexts(const RecordTableView* view)
+{
+    QStringList list;
+    for (int c = 0; c < view->model()->columnCount(); ++c)
+        list.append(view->model()->headerData(c, Qt::Horizontal).toString());
+    return list;
+}
+
+QStringList rowTexts(const RecordTableView* view, int row)
+{
+    QStringList list;
+    for (int c = 0; c < view->model()->columnCount(); ++c)
+        list.append(view->model()->index(row, c).data().toString());
+    return list;
+}

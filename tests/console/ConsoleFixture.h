@@ -1,0 +1,90 @@
+#pragma once
+
+#include "HostSim.h"
+#include "RecordingEventLog.h"
+#include "ScriptedPrompts.h"
+
+#include "config/ConnectionSettings.h"
+#include "console/MainWindow.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <initializer_list>
+#include <memory>
+
+class HostSession;
+class ListenerTableModel;
+class ProcessTableModel;
+class QAction;
+class RecordTableView;
+
+// A main window on an in-process simulator, and what the tests do with it:
+// trigger its actions by name, choose rows as the operator does, wait for
+// the session to finish, read the tables.
+struct ConsoleFixture
+{
+    ConsoleFixture();
+    ~ConsoleFixture();
+
+    // Three listeners (products 8, 16 and an unknown "07") and four processes,
+    // one without a main PIN, with CPU times that exercise the display.
+    void useStandardHost();
+    // Creates the window with the simulator as its host (not shown).
+    void create(const QStringList& arguments = {});
+    // Shows it and waits until the first refresh is done.
+    bool showAndConnect();
+
+    // Triggers the named action and waits until the session is idle again.
+    bool run(const char* actionName);
+    QAction* action(const char* name) const;
+    // Waits until the session has no work.
+    bool waitIdle(int milliseconds = 15000) const;
+    // A click on a row (from 0), as the operator does.
+    void clickRow(RecordTableView* view, int row) const;
+    void chooseListener(int row) const;
+    void chooseProcess(int row) const;
+
+    HostSession* session() const;
+    ListenerTableModel* listeners() const;
+    ProcessTableModel* processes() const;
+    RecordTableView* listenerTable() const;
+    RecordTableView* processTable() const;
+    // The selected row of a table, -1 when none.
+    int listenerRow() const;
+    int processRow() const;
+    template <typename T> T* find(const char* name) const
+    {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    // The status line as written, not cut to its width.
+    QString status() const;
+
+    // The frame texts received by the simulator since mark.
+    QByteArray receivedSince(qsizetype mark) const { return sim.received().mid(mark); }
+    qsizetype mark() const { return sim.received().size(); }
+
+    HostSim sim;
+    ScriptedPrompts prompts;
+    RecordingEventLog log;
+    std::unique_ptr<MainWindow> window;
+};
+
+// Settings that point at the simulator on port.
+ConnectionSettings simSettings(quint16 port);
+
+// A framed message as it appears on the wire.
+QByteArray framed(const QByteArray& body);
+// Listeners, then the processes of listener pin.
+QByteArray fullRefresh(const char* pin = "123");
+
+// Listeners and processes for the simulator.
+SimListener listener(const char* pin, const char* port, const char* program, const char* product,
+                     const char* limit = "0");
+SimProcess process(const char* listenerPin, const char* mainPin, const char* pin,
+                   const char* program, const char* user, qint64 cpuMs, int priority = 0);
+// A string list from Latin-1 literals.
+QStringList texts(std::initializer_list<const char*> items);
+// The column titles of a table, and the texts of one row (from 0).
+QStringList headerTexts(const RecordTableView* view);
+QStringList rowTexts(const RecordTableView* view, int row);

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "console/Prompts.h"
+
+#include <QDialog>
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+
+// Answers the window's modal questions from a script and records what was
+// asked, so that the commands run offscreen.
+class ScriptedPrompts : public Prompts
+{
+public:
+    void showMessage(const QString& text) override;
+    bool confirm(const QString& text) override;
+    int runDialog(QDialog& dialog) override;
+    QString chooseOpenFile(const FileDialogSetup& setup) override;
+    QString chooseSaveFile(const FileDialogSetup& setup) override;
+
+    QStringList messages;
+    std::function<void(const QString&)> onMessage; // runs while the message is "open"
+
+    QStringList confirmations;
+    std::deque<bool> confirmAnswers; // No when empty
+
+    // Each run of a dialog takes the next answer, which plays the operator's
+    // part and returns the dialog's result; when none is left, onDialog
+    // answers, and without it the dialog is rejected.
+    std::deque<std::function<int(QDialog&)>> dialogs;
+    std::function<int(QDialog&)> onDialog;
+    int dialogRuns = 0;
+
+    QList<FileDialogSetup> openSetups;
+    QList<FileDialogSetup> saveSetups;
+    QString openAnswer; // empty: the operator cancels
+    QString saveAnswer;
+};

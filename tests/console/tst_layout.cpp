@@ -1,0 +1,239 @@
+// The main window's layout: boxes, splitter, button bar, menus, tab order,
+// the resize rules and the column percentages, and Alt+X.
+
+#include "ConsoleFixture.h"
+
+#include "console/RecordTableView.h"
+#include "console/SplitterBar.h"
+#include "session/ProcessTableModel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+class TestLayout : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void designLayout();
+    void menus();
+    void workedExampleColumns();
+    void minimumSizeInNormalState();
+    void shortWindowMovesSplitter();
+    void splitterDragStopsAt80();
+    void priorityColumnGetsSixPercentOnResize();
+    void altXExits();
+
+private:
+    QRect geometryOf(const char* name) const { return f->find<QWidget>(name)->geometry(); }
+    int listenerBoxHeight() const { return f->find<QGroupBox>("listenerBox")->height(); }
+    void drag(int top) const;
+    QList<int> columnWidths(const RecordTableView* view) const;
+
+    std::unique_ptr<ConsoleFixture> f;
+};
+
+void TestLayout::init()
+{
+    f = std::make_unique<ConsoleFixture>();
+    f->useStandardHost();
+    f->create();
+}
+
+void TestLayout::cleanup()
+{
+    f.reset();
+}
+
+void TestLayout::drag(int top) const
+{
+    // The bar is taken at its top edge and let go where its top should be.
+    SplitterBar* bar = f->find<SplitterBar>("splitter");
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 0));
+    const QPoint to(100, top - bar->y());
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, to);
+}
+
+QList<int> TestLayout::columnWidths(const RecordTableView* view) const
+{
+    QList<int> widths;
+    for (int c = 0; c < view->model()->columnCount(); ++c)
+        widths.append(view->columnWidth(c));
+    return widths;
+}
+
+void TestLayout::designLayout()
+{
+    MainWindow& w = *f->window;
+    // Before the first show: busy, no refresh yet.
+    QVERIFY(w.isBusy());
+    QVERIFY(!f->find<QTimer>("refreshTimer")->isActive());
+    QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 5000);
+    QVERIFY(f->showAndConnect());
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.centralWidget()->size(), QSize(715, 426));
+    QCOMPARE(geometryOf("listenerBox"), QRect(0, 0, 715, 169));
+    QCOMPARE(geometryOf("splitter"), QRect(0, 169, 715, 8));
+    QCOMPARE(geometryOf("processBox"), QRect(0, 177, 715, 209));
+    QCOMPARE(geometryOf("buttonBar"), QRect(0, 386, 715, 40));
+    QCOMPARE(f->find<QGroupBox>("listenerBox")->title(), QStringLiteral("Listeners"));
+    QCOMPARE(f->listenerTable()->width(), 711);
+    QCOMPARE(f->listenerTable()->toolTip(), QStringLiteral("Listeners"));
+    QCOMPARE(f->processTable()->toolTip(), QStringLiteral("User Processes"));
+    QCOMPARE(f->listenerTable()->verticalHeader()->defaultSectionSize(), 18);
+    QVERIFY(f->listenerTable()->verticalHeader()->isHidden());
+    QCOMPARE(f->listenerTable()->selectionBehavior(), QAbstractItemView::SelectRows);
+    const char* names[] = {"refreshButton", "startListenerButton", "killListenerButton",
+                           "killProcessButton", "changePriorityButton"};
+    const QStringList captions{QStringLiteral("&Refresh"), QStringLiteral("&Start Listener"),
+                               QStringLiteral("Kill &Listener"), QStringLiteral("Kill &Process"),
+                               QStringLiteral("&Change Pri")};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(geometryOf(names[i]), QRect(8 + 112 * i, 8, 105, 25));
+        QCOMPARE(f->find<QPushButton>(names[i])->text(), captions[i]);
+    }
+    QVERIFY(f->find<QPushButton>("changePriorityButton")->isHidden());
+    QVERIFY(f->find<QPushButton>("stopListButton")->isHidden());
+    // Tab order: Change Pri, the other four, the listeners, the processes.
+    QWidget* chain[] = {f->find<QWidget>("changePriorityButton"),
+                        f->find<QWidget>("refreshButton"),
+                        f->find<QWidget>("startListenerButton"),
+                        f->find<QWidget>("killListenerButton"),
+                        f->find<QWidget>("killProcessButton"),
+                        f->listenerTable(),
+                        f->processTable()};
+    auto nextTabStop = [](QWidget* from) {
+        QWidget* next = from->nextInFocusChain();
+        while (!(next->focusPolicy() & Qt::TabFocus))
+            next = next->nextInFocusChain();
+        return next;
+    };
+    for (std::size_t i = 0; i + 1 < std::size(chain); ++i)
+        QCOMPARE(nextTabStop(chain[i]), chain[i + 1]);
+    QCOMPARE(f->find<QFileDialog>("openDialog")->fileMode(), QFileDialog::ExistingFile);
+    QCOMPARE(f->find<QFileDialog>("saveDialog")->acceptMode(), QFileDialog::AcceptSave);
+}
+
+void TestLayout::menus()
+{
+    auto captions = [](QMenu* menu) {
+        QStringList list;
+        for (QAction* a : menu->actions())
+            list.append(a->isSeparator() ? QStringLiteral("-") : a->text());
+        return list;
+    };
+    QMenu* file = f->find<QMenu>("fileMenu");
+    QCOMPARE(file->title(), QStringLiteral("&File"));
+    QCOMPARE(captions(file), texts({"&Load", "&Save", "Save &As", "&Configure", "-", "Shutdown Job",
+                                    "-", "E&xit"}));
+    QMenu* control = f->find<QMenu>("controlMenu");
+    QCOMPARE(control->title(), QStringLiteral("C&ontrol"));
+    QCOMPARE(captions(control), texts({"Refresh List", "-", "Start Listener", "Kill Listener", "-",
+                                       "Kill Process", "Change Priority"}));
+    QMenu* help = f->find<QMenu>("helpMenu");
+    QCOMPARE(help->title(), QStringLiteral("&Help"));
+    QCOMPARE(captions(help), texts({"&About..."}));
+    QAction* exit = f->action("exitAction");
+    QCOMPARE(exit->shortcut()[0].toCombined(), 0x08000000 | Qt::Key_X);
+    QCOMPARE(f->action("stopListAction")->shortcut(), QKeySequence(Qt::Key_Escape));
+    QVERIFY(f->action("changePriorityAction")->isVisible());
+}
+
+void TestLayout::workedExampleColumns()
+{
+    QVERIFY(f->showAndConnect());
+    QCOMPARE(f->listenerTable()->width(), 711);
+    QCOMPARE(columnWidths(f->listenerTable()), (QList<int>{48, 158, 274, 103, 103}));
+    QCOMPARE(columnWidths(f->processTable()), (QList<int>{48, 48, 206, 274, 68}));
+}
+
+void TestLayout::minimumSizeInNormalState()
+{
+    MainWindow& w = *f->window;
+    QVERIFY(f->showAndConnect());
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.resize(300, 200);
+    QTRY_COMPARE(w.frameGeometry().size(), QSize(400, 300));
+    w.resize(350, 500);
+    QTRY_COMPARE(w.frameGeometry().width(), 400);
+    QVERIFY(w.frameGeometry().height() >= 500);
+    // A maximized window is not held to the minimum.
+    w.showMaximized();
+    QTRY_VERIFY(w.isMaximized());
+}
+
+void TestLayout::shortWindowMovesSplitter()
+{
+    MainWindow& w = *f->window;
+    QVERIFY(f->showAndConnect());
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const int menu = w.height() - w.centralWidget()->height();
+    // Client height 280: 280 - 120 < 169, so the splitter goes to 280 - 127.
+    w.resize(715, 280 + menu);
+    QTRY_COMPARE(w.centralWidget()->height(), 280);
+    QCOMPARE(listenerBoxHeight(), 153);
+    QCOMPARE(geometryOf("processBox").height(), 79);
+    // Growing again leaves the listener box where it is.
+    w.resize(715, 600 + menu);
+    QTRY_COMPARE(w.centralWidget()->height(), 600);
+    QCOMPARE(listenerBoxHeight(), 153);
+    QCOMPARE(geometryOf("processBox").height(), 600 - 153 - 8 - 40);
+}
+
+void TestLayout::splitterDragStopsAt80()
+{
+    MainWindow& w = *f->window;
+    QVERIFY(f->showAndConnect());
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.centralWidget()->height(), 426);
+    drag(10);
+    QCOMPARE(listenerBoxHeight(), 80);
+    drag(400);
+    QCOMPARE(listenerBoxHeight(), 426 - 40 - 8 - 80);
+    QCOMPARE(geometryOf("processBox").height(), 80);
+    drag(169);
+    QCOMPARE(listenerBoxHeight(), 169);
+    // Through a move while the button is held.
+    SplitterBar* bar = f->find<SplitterBar>("splitter");
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 4));
+    QMouseEvent move(QEvent::MouseMove, QPointF(100, 4 - 200), bar->mapToGlobal(QPointF(100, -196)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(bar, &move);
+    QCOMPARE(listenerBoxHeight(), 80);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(100, -196));
+}
+
+void TestLayout::priorityColumnGetsSixPercentOnResize()
+{
+    f->sim.Processes[1].Priority = 3;
+    QVERIFY(f->showAndConnect());
+    RecordTableView* table = f->processTable();
+    // It comes in at 5% of the table's width, and a resize makes it 6%.
+    QCOMPARE(table->columnWidth(5), int(table->width() * 0.05));
+    f->window->resize(f->window->size() + QSize(1, 0));
+    f->window->resize(f->window->size() - QSize(1, 0));
+    QTRY_COMPARE(table->columnWidth(5), 41);
+}
+
+void TestLayout::altXExits()
+{
+    MainWindow& w = *f->window;
+    QVERIFY(f->showAndConnect());
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_X, Qt::AltModifier);
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(w.isClosing());
+}
+
+QTEST_MAIN(TestLayout)
+#include "tst_layout.moc"

@@ -1,0 +1,604 @@
+// The main window (offscreen) against an in-process simulator that misbehaves
+// on purpose. For every fault the console must not crash, must say what went
+// wrong (a message box for socket errors, the status label otherwise), must
+// keep the rows it had already received, and the next refresh must show
+// exactly the host's lists again: no stale or shifted replies, nothing resent.
+//
+// Waits are shortened (ReplyTimeout, the socket's ReadTimeout, the list
+// record cap) wherever the behaviour does not depend on them.
+// Every row has its own simulator on its own port and its own window.
+
+#include "ConsoleFixture.h"
+
+#include "host_link/WinsockErrors.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/ProcessTableModel.h"
+
+#include <QAction>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QString ResyncNotice =
+    QStringLiteral("The connection was renewed after the host fell out of step.");
+
+QString winsockMessage(int code)
+{
+    return QStringLiteral("WINSOCK error: %1\n%2").arg(code).arg(Winsock::ErrorText(code));
+}
+
+// Where a fault is applied: the listener list or the process list of one refresh.
+enum class Target
+{
+    Listeners,
+    Processes
+};
+
+// The faults of one list, applied to the simulator; the test clears them
+// again as soon as the targeted request has been answered.
+enum class ListFault
+{
+    CloseAfter,
+    ResetAfter,
+    BadHeader,
+    LongFrame,
+    ShortFrame,
+    SplitWrites,
+    Trickle,
+    NeverEnding,
+    Flood,
+    SRecord
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Target)
+Q_DECLARE_METATYPE(ListFault)
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void listFault_data();
+    void listFault();
+    void lateReplyIsNeverReadAndNothingResent();
+    void millionRecordList();
+    void startupFault_data();
+    void startupFault();
+    void malformedRecord_data();
+    void malformedRecord();
+    void resyncThatFailsLeavesTablesEmpty();
+
+private:
+    // The pins of the host's listeners, and of the processes of listener pin.
+    QList<QByteArray> hostListenerPins() const;
+    QList<QByteArray> hostProcessPins(const QByteArray& listenerPin) const;
+    QList<QByteArray> listenerPins() const;
+    QList<QByteArray> processPins() const;
+    // The tables show exactly the host's current lists for the selected listener.
+    void verifyExactLists();
+
+    bool connectWindow();
+
+    std::unique_ptr<ConsoleFixture> f;
+};
+
+void TestFaults::init()
+{
+    f = std::make_unique<ConsoleFixture>();
+    f->useStandardHost();
+    f->create();
+    // No tick may start an exchange of its own while a row runs.
+    ConnectionSettings settings = f->window->settings();
+    settings.RefreshInterval = 60000;
+    f->window->setSettings(settings);
+}
+
+void TestFaults::cleanup()
+{
+    f.reset();
+}
+
+bool TestFaults::connectWindow()
+{
+    if (!f->showAndConnect())
+        return false;
+    // The time-out of a reply is 10 s on the wire; nothing here depends on it.
+    f->session()->setReplyTimeout(1);
+    f->session()->setLogonTimeout(1);
+    return true;
+}
+
+QList<QByteArray> TestFaults::hostListenerPins() const
+{
+    QList<QByteArray> pins;
+    for (const SimListener& l : f->sim.Listeners)
+        pins.append(l.Pin);
+    return pins;
+}
+
+QList<QByteArray> TestFaults::hostProcessPins(const QByteArray& listenerPin) const
+{
+    QList<QByteArray> pins;
+    for (const SimProcess& p : f->sim.Processes)
+        if (p.ListenerPin == listenerPin)
+            pins.append(p.Pin);
+    return pins;
+}
+
+QList<QByteArray> TestFaults::listenerPins() const
+{
+    QList<QByteArray> pins;
+    for (int r = 0; r < f->listeners()->rows(); ++r)
+        pins.append(f->listeners()->cell(r, ListenerColumn::Pin).toByteArray());
+    return pins;
+}
+
+QList<QByteArray> TestFaults::processPins() const
+{
+    QList<QByteArray> pins;
+    for (int r = 0; r < f->processes()->rows(); ++r)
+        pins.append(f->processes()->cell(r, ProcessColumn::Pin).toByteArray());
+    return pins;
+}
+
+void TestFaults::verifyExactLists()
+{
+    QCOMPARE(listenerPins(), hostListenerPins());
+    const QByteArray selected = f->session()->selectedListener();
+    QCOMPARE(f->listeners()->cell(f->listenerRow(), ListenerColumn::Pin).toByteArray(), selected);
+    QCOMPARE(processPins(), hostProcessPins(selected));
+    QVERIFY(!f->session()->isOutOfStep());
+    QTRY_VERIFY(!f->window->isBusy());
+}
+
+// ---------------------------------------------------------------------------
+// Faults in the middle of a list
+// ---------------------------------------------------------------------------
+
+void TestFaults::listFault_data()
+{
+    QTest::addColumn<ListFault>("fault");
+    QTest::addColumn<Target>("target");
+    // What the operator is told: a message box (exact text, or empty for
+    // none) and a part of the status label (empty: none expected).
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("status");
+    // Rows of the faulted table that must have been kept (at least, at most).
+    QTest::addColumn<int>("keptMin");
+    QTest::addColumn<int>("keptMax");
+
+    const QString closed = QStringLiteral("closed the connection in the middle of a list");
+    const QString bad = QStringLiteral("does not start with a length");
+    const QString many = QStringLiteral("more than 50 records");
+    const auto L = Target::Listeners;
+    const auto P = Target::Processes;
+    QTest::newRow("closed after 1 listener")
+        << ListFault::CloseAfter << L << QString() << closed << 1 << 1;
+    QTest::newRow("closed after 2 processes")
+        << ListFault::CloseAfter << P << QString() << closed << 2 << 2;
+    // A reset may take records still in flight with it.
+    QTest::newRow("reset after 2 listeners")
+        << ListFault::ResetAfter << L << QString() << closed << 0 << 2;
+    QTest::newRow("reset after 2 processes")
+        << ListFault::ResetAfter << P << QString() << closed << 0 << 2;
+    QTest::newRow("header not a number, listeners")
+        << ListFault::BadHeader << L << QString() << bad << 0 << 0;
+    QTest::newRow("header not a number, processes")
+        << ListFault::BadHeader << P << QString() << bad << 0 << 0;
+    QTest::newRow("frame longer than announced")
+        << ListFault::LongFrame << L << QStringLiteral("*") << QStringLiteral("*") << 0 << 3;
+    QTest::newRow("frame shorter than announced")
+        << ListFault::ShortFrame << L << QStringLiteral("*") << QStringLiteral("*") << 0 << 3;
+    QTest::newRow("frame shorter, processes")
+        << ListFault::ShortFrame << P << QStringLiteral("*") << QStringLiteral("*") << 0 << 3;
+    QTest::newRow("single-byte writes")
+        << ListFault::SplitWrites << L << QString() << QString() << 3 << 3;
+    // A slow host that sends every record within the read time-out gets its
+    // whole list, however long it takes.
+    QTest::newRow("trickle, listeners")
+        << ListFault::Trickle << L << QString() << QString() << 3 << 3;
+    QTest::newRow("trickle, processes")
+        << ListFault::Trickle << P << QString() << QString() << 3 << 3;
+    QTest::newRow("never ending, listeners")
+        << ListFault::NeverEnding << L << QString() << many << 50 << 50;
+    QTest::newRow("never ending, processes")
+        << ListFault::NeverEnding << P << QString() << many << 50 << 50;
+    // 9999-byte process records without end, in the reply to the listener
+    // request: no listener row; the cut last frame runs into the time-out
+    // unless the receive limit cut the host off first.
+    QTest::newRow("flood past the receive limit")
+        << ListFault::Flood << L << QStringLiteral("*") << QString() << 0 << 0;
+    QTest::newRow("S record in a process list")
+        << ListFault::SRecord << P << QString() << QString() << 3 << 3;
+}
+
+void TestFaults::listFault()
+{
+    QFETCH(ListFault, fault);
+    QFETCH(Target, target);
+    QFETCH(QString, box);
+    QFETCH(QString, status);
+    QFETCH(int, keptMin);
+    QFETCH(int, keptMax);
+
+    QVERIFY(connectWindow());
+    verifyExactLists();
+    if (fault == ListFault::NeverEnding)
+        f->session()->setRecordCap(50);
+
+    HostSimFaults spoilt;
+    HostSimFaults& faults = spoilt;
+    switch (fault) {
+    case ListFault::CloseAfter:
+        faults.CloseAfterRecords = target == Target::Listeners ? 1 : 2;
+        break;
+    case ListFault::ResetAfter:
+        faults.ResetAfterRecords = 2;
+        break;
+    case ListFault::BadHeader:
+        faults.BadHeader = true;
+        break;
+    case ListFault::LongFrame:
+        faults.LongFrame = true;
+        break;
+    case ListFault::ShortFrame:
+        faults.ShortFrame = true;
+        break;
+    case ListFault::SplitWrites:
+        faults.SplitWrites = true;
+        break;
+    case ListFault::Trickle:
+        faults.TrickleSeconds = 0.4;
+        break;
+    case ListFault::NeverEnding:
+        faults.NeverEndingList = true;
+        break;
+    case ListFault::Flood:
+        faults.FloodBytes = 17 * 1024 * 1024; // past the 16 MiB the socket buffers
+        break;
+    case ListFault::SRecord:
+        faults.SRecordInProcessList = true;
+        break;
+    }
+    // Only the targeted list is spoilt. The simulator shapes a list when it
+    // is asked for it: the faults are set before that request (for the
+    // process list, once the listener list is on its way) and cleared right
+    // after it, but for the single-byte writes, which last while it goes out.
+    const QByteArray letter = target == Target::Listeners ? "G" : "H";
+    if (target == Target::Listeners)
+        f->sim.Faults = spoilt;
+    bool armed = true;
+    // Tied to this function: the Quit of the window's destruction must not
+    // reach a handler whose captures are gone.
+    QObject scope;
+    connect(&f->sim, &HostSim::requestReceived, &scope,
+            [&](const QByteArray& l, const QByteArray&) {
+                if (!armed)
+                    return;
+                if (l == "G" && target == Target::Processes) {
+                    f->sim.Faults = spoilt;
+                } else if (l == letter) {
+                    armed = false;
+                    f->sim.Faults = HostSimFaults();
+                    f->sim.Faults.SplitWrites = spoilt.SplitWrites;
+                }
+            });
+    const QList<QByteArray> listenersBefore = hostListenerPins();
+    const QList<QByteArray> processesBefore = hostProcessPins("123");
+
+    QVERIFY(f->run("refreshAction"));
+    QVERIFY(!armed);
+    f->sim.Faults = HostSimFaults();
+    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(f->find<QTimer>("refreshTimer")->isActive());
+
+    // Told: the box for socket errors, the status label for the rest.
+    if (box == QStringLiteral("*") || status == QStringLiteral("*")) {
+        QVERIFY2(!f->prompts.messages.isEmpty() || !f->status().isEmpty(), "nothing said");
+    }
+    if (box.isEmpty())
+        QCOMPARE(f->prompts.messages, QStringList());
+    else if (box != QStringLiteral("*"))
+        QCOMPARE(f->prompts.messages, QStringList{box});
+    if (fault == ListFault::Flood) {
+        // Either the receive limit cut the host off or the flood's cut last
+        // frame ran into the time-out.
+        QCOMPARE(f->prompts.messages.size(), 1);
+        QVERIFY2(f->prompts.messages[0] == winsockMessage(10055) ||
+                     f->prompts.messages[0] == winsockMessage(10060),
+                 qPrintable(f->prompts.messages[0]));
+    }
+    if (!status.isEmpty() && status != QStringLiteral("*"))
+        QVERIFY2(f->status().contains(status), qPrintable(f->status()));
+    if (status.isEmpty() && box.isEmpty())
+        QCOMPARE(f->status(), QString());
+
+    // Kept: the rows that came before the fault, in the host's order.
+    if (fault != ListFault::LongFrame && fault != ListFault::ShortFrame) {
+        const bool listeners = target == Target::Listeners;
+        const QList<QByteArray> kept = listeners ? listenerPins() : processPins();
+        QVERIFY2(kept.size() >= keptMin && kept.size() <= keptMax,
+                 qPrintable(QString::number(kept.size())));
+        const QList<QByteArray> real = listeners ? listenersBefore : processesBefore;
+        // An endless list goes on past the real records with made-up ones;
+        // a flood is all made up and lands in the process table.
+        QCOMPARE(kept.mid(0, std::min(kept.size(), real.size())),
+                 real.mid(0, std::min(kept.size(), real.size())));
+        if (fault == ListFault::SRecord) {
+            // Routed by its first character: the stray listener record joins
+            // the listener table.
+            QCOMPARE(listenerPins(), listenersBefore + QList<QByteArray>{"123"});
+        }
+    }
+
+    // The next refresh: in step, the host's lists exactly, and what went out
+    // is one list exchange, after a fresh logon when the connection was lost.
+    const bool resyncDue = f->session()->isOutOfStep();
+    const int connections = f->sim.connectionCount();
+    const qsizetype mark = f->mark();
+    QVERIFY(f->run("refreshAction"));
+    verifyExactLists();
+    const QByteArray exchange = framed("G") + framed("H") + framed("123");
+    QByteArray sent = f->receivedSince(mark);
+    if (resyncDue) {
+        // The old connection is ended with Quit first, where it is still open.
+        const bool hostClosed = fault == ListFault::CloseAfter || fault == ListFault::ResetAfter;
+        if (!hostClosed && fault != ListFault::Flood)
+            QVERIFY2(sent.startsWith(framed("Q")), sent.left(20).constData());
+        if (sent.startsWith(framed("Q")))
+            sent.remove(0, framed("Q").size());
+        QCOMPARE(f->sim.connectionCount(), connections + 1);
+        QCOMPARE(sent.size(), 118 + exchange.size());
+        QCOMPARE(sent.left(6), QByteArray("000001"));
+        QCOMPARE(sent.mid(118), exchange);
+        QCOMPARE(f->status(), ResyncNotice);
+    } else {
+        QCOMPARE(f->sim.connectionCount(), connections);
+        QCOMPARE(sent, exchange);
+        QCOMPARE(f->status(), QString());
+    }
+    // A renewed connection leaves no second one open at the host.
+    QTRY_COMPARE(f->sim.openConnections(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// A reply that comes just after the time-out
+// ---------------------------------------------------------------------------
+
+void TestFaults::lateReplyIsNeverReadAndNothingResent()
+{
+    QVERIFY(connectWindow());
+    // Kill Listener: the request changes the host; the refresh behind it
+    // gets its reply only after the wait has given up (two whole seconds
+    // with a time-out of 1).
+    f->sim.Faults.ReplyDelaySeconds = 2.4;
+    f->prompts.confirmAnswers = {true};
+    f->prompts.onMessage = [this](const QString& text) {
+        if (text == winsockMessage(10060))
+            f->sim.Faults.ReplyDelaySeconds = 0;
+    };
+    const qsizetype mark = f->mark();
+    QVERIFY(f->run("killListenerAction"));
+    QCOMPARE(f->prompts.messages, QStringList{winsockMessage(10060)});
+    // The listener reply never came in time: nothing of it, and the process
+    // half found no listener to ask about after renewing the connection.
+    QCOMPARE(f->listeners()->rows(), 0);
+    QCOMPARE(f->status(), ResyncNotice);
+    QCOMPARE(f->sim.connectionCount(), 2);
+    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(f->find<QTimer>("refreshTimer")->isActive());
+
+    // Let the late reply reach the old connection (closed by now); the next
+    // refresh reads its own reply, not that one.
+    QTest::qWait(600);
+    QVERIFY(f->run("refreshAction"));
+    verifyExactLists();
+    QCOMPARE(hostListenerPins(), (QList<QByteArray>{"124", "125"}));
+    const QByteArray sent = f->receivedSince(mark);
+    QCOMPARE(sent.count(framed("K") + framed("S123")), 1);
+    QCOMPARE(sent.count("0001K"), 1);
+    QCOMPARE(f->prompts.messages.size(), 1);
+    QCOMPARE(f->status(), QString());
+    QCOMPARE(f->sim.connectionCount(), 2);
+}
+
+// ---------------------------------------------------------------------------
+// A list of a million records
+// ---------------------------------------------------------------------------
+
+void TestFaults::millionRecordList()
+{
+    f->sim.Listeners = {listener("1000", "30002", "CNDSRVR", "8")};
+    f->sim.Processes.clear();
+    f->sim.populate(1000000);
+    f->window->show();
+    QVERIFY(QTest::qWaitFor([this] { return !f->window->isBusy(); }, 90000));
+    // Exactly the cap still ends normally: the whole list is there.
+    QCOMPARE(f->processes()->rows(), 1000000);
+    QCOMPARE(f->processes()->cell(999999, ProcessColumn::Pin).toByteArray(),
+             f->sim.Processes.last().Pin);
+    QCOMPARE(f->processes()->cell(0, ProcessColumn::Pin).toByteArray(),
+             f->sim.Processes.first().Pin);
+    QCOMPARE(f->prompts.messages, QStringList());
+    QCOMPARE(f->status(), QString());
+    QVERIFY(!f->session()->isOutOfStep());
+    QTRY_VERIFY(!f->window->isBusy());
+}
+
+// ---------------------------------------------------------------------------
+// Faults while connecting
+// ---------------------------------------------------------------------------
+
+void TestFaults::startupFault_data()
+{
+    QTest::addColumn<QString>("kind");
+    // The messages in order; "1100x" stands for any resolver failure.
+    QTest::addColumn<QStringList>("messages");
+    const QString refused = QStringLiteral("Invalid Login!");
+    const QString failed = QStringLiteral("Error creating server process!");
+    QTest::newRow("logon answered 1") << QStringLiteral("reply1") << QStringList{refused};
+    QTest::newRow("logon answered 9") << QStringLiteral("reply9") << QStringList{failed};
+    QTest::newRow("logon not answered")
+        << QStringLiteral("never") << QStringList{winsockMessage(10060), failed};
+    QTest::newRow("host accepts and never answers")
+        << QStringLiteral("silent") << QStringList{winsockMessage(10060), failed};
+    QTest::newRow("peer closes during the logon") << QStringLiteral("close") << QStringList{failed};
+    QTest::newRow("host unreachable")
+        << QStringLiteral("unreachable") << QStringList{winsockMessage(10061)};
+    QTest::newRow("name does not resolve")
+        << QStringLiteral("unresolved") << QStringList{QStringLiteral("1100x")};
+}
+
+void TestFaults::startupFault()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, messages);
+    MainWindow& w = *f->window;
+    ConnectionSettings settings = w.settings();
+    w.session()->setLogonTimeout(1);
+    if (kind == QStringLiteral("reply1"))
+        f->sim.Faults.LogonReply = "1";
+    else if (kind == QStringLiteral("reply9"))
+        f->sim.Faults.LogonReply = "9";
+    else if (kind == QStringLiteral("never"))
+        f->sim.Faults.LogonNever = true;
+    else if (kind == QStringLiteral("silent"))
+        f->sim.Faults.Silent = true;
+    else if (kind == QStringLiteral("close"))
+        f->sim.Faults.CloseDuringLogon = true;
+    else if (kind == QStringLiteral("unreachable")) {
+        // A loopback port that was free a moment ago and is closed now.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        settings.Port = probe.serverPort();
+    } else if (kind == QStringLiteral("unresolved")) {
+        settings.HostAddress = "orvanite-console-test.invalid";
+    }
+    w.setSettings(settings);
+
+    w.show();
+    QTRY_VERIFY_WITH_TIMEOUT(w.isClosing(), 20000);
+    if (messages == QStringList{QStringLiteral("1100x")}) {
+        QCOMPARE(f->prompts.messages.size(), 1);
+        const QString text = f->prompts.messages[0];
+        QVERIFY2(text == winsockMessage(11001) || text == winsockMessage(11002) ||
+                     text == winsockMessage(11003) || text == winsockMessage(11004),
+                 qPrintable(text));
+    } else {
+        QCOMPARE(f->prompts.messages, messages);
+    }
+    // Nothing was logged on: no progress entries, no list asked for, and the
+    // window is on its way out without a second attempt.
+    QVERIFY(f->log.entries.isEmpty());
+    QVERIFY(!f->sim.received().contains("0001G"));
+    QVERIFY(!w.session()->isConnected());
+    QVERIFY(f->sim.connectionCount() <= 1);
+    QTRY_COMPARE(f->sim.openConnections(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Records that cannot be placed as they are
+// ---------------------------------------------------------------------------
+
+void TestFaults::malformedRecord_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    // Empty: the record is skipped (and said so); else the cells it gives,
+    // joined by "/" (process: main, pin, program, user).
+    QTest::addColumn<QByteArray>("placed");
+    QTest::newRow("separator missing before the CPU time")
+        << QByteArray("P0123|299|CNDUSER|MALLORY 12") << QByteArray();
+    QTest::newRow("CPU time not decimal")
+        << QByteArray("P0123|299|CNDUSER|MALLORY|12x4") << QByteArray();
+    QTest::newRow("CPU time in hex")
+        << QByteArray("P0123|299|CNDUSER|MALLORY|0x10") << QByteArray();
+    QTest::newRow("priority 5") << QByteArray("P0123|299|CNDUSER|MALLORY|5|5") << QByteArray();
+    QTest::newRow("priority 0") << QByteArray("P0123|299|CNDUSER|MALLORY|5|0") << QByteArray();
+    QTest::newRow("bytes above 127 in a name")
+        << QByteArray("P0123|299|CNDUSER|M\xDC\xDFLLER\xFF|5")
+        << QByteArray("123/299/CNDUSER/M\xDC\xDFLLER\xFF");
+    QTest::newRow("NUL ends the record after the CPU time")
+        << QByteArray("P0123|299|CNDUSER|ZED|7\0|9|junk", 32) << QByteArray("123/299/CNDUSER/ZED");
+    QTest::newRow("NUL in a name cuts the record short")
+        << QByteArray("P0123|299|CNDUSER|Z\0ED|7", 25) << QByteArray();
+    QTest::newRow("empty record after the flag") << QByteArray("P") << QByteArray();
+}
+
+void TestFaults::malformedRecord()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(QByteArray, placed);
+    SimProcess odd = process("123", "123", "299", "X", "Y", 0);
+    odd.RawRecord = raw;
+    f->sim.Processes.insert(1, odd);
+    QVERIFY(connectWindow());
+
+    const QList<QByteArray> around{"201", "202", "203"};
+    QList<QByteArray> pins = processPins();
+    if (placed.isEmpty()) {
+        QCOMPARE(pins, around);
+        QVERIFY2(f->status().startsWith(QStringLiteral("1 record skipped: ")),
+                 qPrintable(f->status()));
+    } else {
+        QCOMPARE(pins, (QList<QByteArray>{"201", "299", "202", "203"}));
+        QByteArray cells;
+        for (int c = 0; c < 4; ++c)
+            cells += (c ? "/" : "") + f->processes()->cellAt(1, c).toByteArray();
+        QCOMPARE(cells, placed);
+        QCOMPARE(f->status(), QString());
+    }
+    QCOMPARE(f->prompts.messages, QStringList());
+    QVERIFY(!f->session()->isOutOfStep());
+
+    // The replies that follow are read in step.
+    f->sim.Processes.removeAt(1);
+    const qsizetype mark = f->mark();
+    QVERIFY(f->run("refreshAction"));
+    verifyExactLists();
+    QCOMPARE(f->receivedSince(mark), framed("G") + framed("H") + framed("123"));
+    QCOMPARE(f->status(), QString());
+}
+
+// ---------------------------------------------------------------------------
+// Renewing the connection can fail too
+// ---------------------------------------------------------------------------
+
+void TestFaults::resyncThatFailsLeavesTablesEmpty()
+{
+    QVERIFY(connectWindow());
+    f->sim.Faults.BadHeader = true;
+    f->sim.Faults.LogonReply = "1"; // the renewed logon is refused
+    QVERIFY(f->run("refreshAction"));
+    // The listener list ended at its header; the process half tried to log
+    // on again and was refused. Told once each; then nothing more is sent.
+    QCOMPARE(f->prompts.messages, QStringList{QStringLiteral("Invalid Login!")});
+    QVERIFY2(f->status().contains(QStringLiteral("could not be renewed")), qPrintable(f->status()));
+    QVERIFY(!f->session()->isOutOfStep());
+    QTRY_VERIFY(!f->window->isBusy());
+    QVERIFY(!f->window->isClosing());
+
+    const qsizetype mark = f->mark();
+    const int connections = f->sim.connectionCount();
+    QVERIFY(f->run("refreshAction"));
+    // At most the Quit that ends the refused connection.
+    const QByteArray sent = f->receivedSince(mark);
+    QVERIFY2(sent.isEmpty() || sent == framed("Q"), sent.constData());
+    QCOMPARE(f->sim.connectionCount(), connections);
+    QCOMPARE(f->listeners()->rows(), 0);
+    QCOMPARE(f->processes()->rows(), 0);
+    QCOMPARE(f->prompts.messages.size(), 1);
+}
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
