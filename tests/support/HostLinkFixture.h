@@ -42,7 +42,7 @@ private:
     int m_port = 0;
 };
 
-// Every error a socket reports, in order, through its OnError.
+// Every error a socket reports, in order (it must outlive the socket).
 class ErrorRecorder
 {
 public:
