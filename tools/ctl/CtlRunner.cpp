@@ -164,6 +164,8 @@ public:
     explicit ProcessPrintSink(CtlListPrinter& printer)
         : m_printer(printer), m_separator(decimalSeparator())
     {
+        for (int priority = 1; priority <= 4; ++priority)
+            m_priorities[priority - 1] = Wire::priorityText(priority);
     }
 
     void record(const Wire::SplitResult& r, QByteArrayView) override
@@ -177,8 +179,9 @@ public:
         const QByteArrayView seconds =
             RecordDisplay::WriteCpuTime(secondsCpu, f.cpuMs, '.').trimmed();
         const QByteArrayView cpuMs(ms, std::to_chars(ms, ms + sizeof ms, f.cpuMs).ptr);
-        const QByteArrayView priority =
-            f.priority > 0 ? Wire::priorityName(f.priority) : QByteArrayView();
+        const QByteArrayView priority = f.priority >= 1 && f.priority <= 4
+                                            ? QByteArrayView(m_priorities[f.priority - 1])
+                                            : QByteArrayView();
         const std::array<QByteArrayView, ProcessColumnCount> row = {f.mainPin, f.pin, f.program,
                                                                     f.user,    cpu,   priority};
         const std::array<CtlCell, 7> values = {
@@ -188,13 +191,14 @@ public:
             CtlCell::text(f.user),
             CtlCell::number(cpuMs),
             CtlCell::number(seconds),
-            f.priority > 0 ? CtlCell::text(priority) : CtlCell::null()};
+            priority.isEmpty() ? CtlCell::null() : CtlCell::text(priority)};
         m_printer.record(row, values);
     }
 
 private:
     CtlListPrinter& m_printer;
     char m_separator;
+    std::array<QByteArray, 4> m_priorities; // "BS" ... "ES", made once
 };
 
 } // namespace
