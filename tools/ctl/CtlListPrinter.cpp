@@ -5,23 +5,161 @@
 #include <QList>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
+
+// The writers below put bytes through a pointer into room reserved for the
+// most a value can take, which keeps a million records cheap.
 
 bool isControl(unsigned char byte)
 {
     return byte < 0x20 || (byte >= 0x7f && byte < 0xa0);
 }
 
-void appendUtf8(QByteArray& out, unsigned char byte)
+// At most 2 bytes.
+char* putUtf8(char* p, unsigned char byte)
 {
     if (byte < 0x80) {
-        out.append(char(byte));
+        *p++ = char(byte);
     } else {
-        out.append(char(0xc0 | (byte >> 6)));
-        out.append(char(0x80 | (byte & 0x3f)));
+        *p++ = char(0xc0 | (byte >> 6));
+        *p++ = char(0x80 | (byte & 0x3f));
     }
+    return p;
+}
+
+// Most fields are a few bytes long: copied with fixed-size moves that
+// overlap (no call into the library per field), the long ones with memcpy.
+char* put(char* p, QByteArrayView bytes)
+{
+    const char* s = bytes.data();
+    const qsizetype n = bytes.size();
+    if (n > 16 && n <= 32) {
+        std::memcpy(p, s, 16);
+        std::memcpy(p + n - 16, s + n - 16, 16);
+    } else if (n >= 8 && n <= 16) {
+        std::memcpy(p, s, 8);
+        std::memcpy(p + n - 8, s + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+        std::memcpy(p, s, 4);
+        std::memcpy(p + n - 4, s + n - 4, 4);
+    } else if (n > 32) {
+        std::memcpy(p, s, size_t(n));
+    } else if (n > 0) {
+        p[0] = s[0];
+        p[n / 2] = s[n / 2];
+        p[n - 1] = s[n - 1];
+    }
+    return p + n;
+}
+
+// Bytes that JSON, CSV and a terminal take as they are: printable ASCII, for
+// CSV also without its separators, for JSON without its escapes.
+struct PlainBytes
+{
+    bool json[256] = {};
+    bool csv[256] = {};
+    constexpr PlainBytes()
+    {
+        for (int b = 0x20; b < 0x7f; ++b) {
+            json[b] = b != '"' && b != '\\';
+            csv[b] = b != '"' && b != ',';
+        }
+    }
+};
+constexpr PlainBytes Plain;
+
+// Copies the leading run of plain bytes; returns how many there were.
+qsizetype copyPlain(char* p, QByteArrayView bytes, const bool (&plain)[256])
+{
+    qsizetype i = 0;
+    const qsizetype n = bytes.size();
+    const char* s = bytes.data();
+    while (i < n && plain[static_cast<unsigned char>(s[i])]) {
+        p[i] = s[i];
+        ++i;
+    }
+    return i;
+}
+
+// At most 2 + 6 bytes a byte.
+char* putJson(char* p, QByteArrayView latin1)
+{
+    static const char hex[] = "0123456789abcdef";
+    *p++ = '"';
+    const qsizetype plain = copyPlain(p, latin1, Plain.json);
+    p += plain;
+    if (plain == latin1.size()) {
+        *p++ = '"';
+        return p;
+    }
+    for (char ch : latin1.sliced(plain)) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte >= 0x20 && byte < 0x7f && byte != '"' && byte != '\\') {
+            *p++ = ch;
+            continue;
+        }
+        switch (byte) {
+        case '"':
+        case '\\':
+            *p++ = '\\';
+            *p++ = ch;
+            break;
+        case '\n':
+            p = put(p, "\\n");
+            break;
+        case '\r':
+            p = put(p, "\\r");
+            break;
+        case '\t':
+            p = put(p, "\\t");
+            break;
+        default:
+            if (isControl(byte)) {
+                p = put(p, "\\u00");
+                *p++ = hex[byte >> 4];
+                *p++ = hex[byte & 15];
+            } else {
+                p = putUtf8(p, byte);
+            }
+        }
+    }
+    *p++ = '"';
+    return p;
+}
+
+// At most 2 + 2 bytes a byte.
+char* putCsv(char* p, QByteArrayView latin1)
+{
+    // Written as it stands when it is plain, else again from the start.
+    if (const qsizetype plain = copyPlain(p, latin1, Plain.csv); plain == latin1.size())
+        return p + plain;
+    const bool quote = std::any_of(latin1.begin(), latin1.end(), [](char c) {
+        return c == ',' || c == '"' || c == '\r' || c == '\n';
+    });
+    if (quote)
+        *p++ = '"';
+    for (char ch : latin1) {
+        if (ch == '"')
+            *p++ = '"';
+        p = putUtf8(p, static_cast<unsigned char>(ch));
+    }
+    if (quote)
+        *p++ = '"';
+    return p;
+}
+
+// At most 2 bytes a byte.
+char* putTerminal(char* p, QByteArrayView latin1)
+{
+    for (char ch : latin1) {
+        const auto byte = static_cast<unsigned char>(ch);
+        p = putUtf8(p, isControl(byte) ? '?' : byte);
+    }
+    return p;
 }
 
 class JsonPrinter : public CtlListPrinter
@@ -30,41 +168,43 @@ public:
     JsonPrinter(const CtlListShape& shape, CtlOutput& out, bool oneLine)
         : m_out(out), m_oneLine(oneLine)
     {
+        // Each key with what goes before it: {"pin": , "port": ...
         for (const char* key : shape.keys) {
-            QByteArray prefix;
+            QByteArray prefix(m_keys.isEmpty() ? "{" : ", ");
             CtlText::appendJsonString(prefix, key);
             prefix.append(": ");
+            m_most += prefix.size() + 6;
             m_keys << prefix;
         }
     }
 
     void record(std::span<const QByteArrayView>, std::span<const CtlCell> values) override
     {
-        QByteArray& b = m_out.buffer();
+        qsizetype most = m_most;
+        for (const CtlCell& v : values)
+            most += 6 * v.bytes.size();
+        char* p = m_out.reserve(most);
         if (m_records++ == 0)
-            b.append(m_oneLine ? "[" : "[\n  ");
+            p = put(p, m_oneLine ? "[" : "[\n  ");
         else
-            b.append(m_oneLine ? ", " : ",\n  ");
-        b.append('{');
+            p = put(p, m_oneLine ? ", " : ",\n  ");
         for (qsizetype i = 0; i < m_keys.size(); ++i) {
-            if (i > 0)
-                b.append(", ");
-            b.append(m_keys[i]);
+            p = put(p, m_keys[i]);
             const CtlCell& v = values[i];
             switch (v.kind) {
             case CtlCell::Kind::Text:
-                CtlText::appendJsonString(b, v.bytes);
+                p = putJson(p, v.bytes);
                 break;
             case CtlCell::Kind::Number:
-                b.append(v.bytes);
+                p = put(p, v.bytes);
                 break;
             case CtlCell::Kind::Null:
-                b.append("null");
+                p = put(p, "null");
                 break;
             }
         }
-        b.append('}');
-        m_out.written();
+        *p++ = '}';
+        m_out.commit(p);
     }
 
     void finish() override
@@ -73,12 +213,14 @@ public:
             m_out.write("[]\n");
         else
             m_out.write(m_oneLine ? "]\n" : "\n]\n");
+        m_out.flush();
     }
 
 private:
     CtlOutput& m_out;
     bool m_oneLine;
     QList<QByteArray> m_keys;
+    qsizetype m_most = 8; // the bytes of a record but its values' own
     qsizetype m_records = 0;
 };
 
@@ -89,27 +231,31 @@ public:
     {
         if (!headers)
             return;
-        QByteArray& b = m_out.buffer();
+        QByteArray b;
         for (std::size_t i = 0; i < shape.keys.size(); ++i) {
             if (i > 0)
                 b.append(',');
             CtlText::appendCsvField(b, shape.keys[i]);
         }
         b.append("\r\n");
-        m_out.written();
+        m_out.write(b);
     }
 
     void record(std::span<const QByteArrayView>, std::span<const CtlCell> values) override
     {
-        QByteArray& b = m_out.buffer();
+        qsizetype most = 2;
+        for (const CtlCell& v : values)
+            most += 3 + 2 * v.bytes.size();
+        char* p = m_out.reserve(most);
         for (std::size_t i = 0; i < values.size(); ++i) {
             if (i > 0)
-                b.append(',');
+                *p++ = ',';
             if (values[i].kind != CtlCell::Kind::Null)
-                CtlText::appendCsvField(b, values[i].bytes);
+                p = putCsv(p, values[i].bytes);
         }
-        b.append("\r\n");
-        m_out.written();
+        *p++ = '\r';
+        *p++ = '\n';
+        m_out.commit(p);
     }
 
     void finish() override { m_out.flush(); }
@@ -128,26 +274,31 @@ public:
     {
         if (!headers)
             return;
-        QByteArray& b = m_out.buffer();
+        QByteArray b;
         for (std::size_t i = 0; i < shape.titles.size(); ++i) {
             if (i > 0)
                 b.append('\t');
             b.append(shape.titles[i]);
         }
         b.append('\n');
-        m_out.written();
+        m_out.write(b);
     }
+
+    bool printsRows() const override { return true; }
 
     void record(std::span<const QByteArrayView> row, std::span<const CtlCell>) override
     {
-        QByteArray& b = m_out.buffer();
+        qsizetype most = 1;
+        for (const QByteArrayView& cell : row)
+            most += 1 + 2 * cell.size();
+        char* p = m_out.reserve(most);
         for (std::size_t i = 0; i < row.size(); ++i) {
             if (i > 0)
-                b.append('\t');
-            CtlText::appendTerminalText(b, row[i]);
+                *p++ = '\t';
+            p = putTerminal(p, row[i]);
         }
-        b.append('\n');
-        m_out.written();
+        *p++ = '\n';
+        m_out.commit(p);
     }
 
     void finish() override { m_out.flush(); }
@@ -174,25 +325,31 @@ public:
         }
     }
 
+    bool printsRows() const override { return true; }
+
     void record(std::span<const QByteArrayView> row, std::span<const CtlCell>) override
     {
         qsizetype size = 0;
         for (const QByteArrayView& cell : row)
             size += cell.size() + 1;
-        if (m_chunks.empty() || m_chunks.back().size() + size > ChunkSize) {
-            m_chunks.emplace_back();
-            m_chunks.back().reserve(std::max(ChunkSize, size));
+        if (m_chunks.empty() || m_used + size > m_chunkSize) {
+            m_chunkSize = std::max(ChunkSize, size);
+            m_chunks.push_back({std::make_unique_for_overwrite<char[]>(size_t(m_chunkSize)), 0});
+            m_used = 0;
         }
-        std::vector<char>& chunk = m_chunks.back();
+        char* const start = m_chunks.back().bytes.get() + m_used;
+        char* p = start;
         for (std::size_t c = 0; c < row.size(); ++c) {
             const QByteArrayView cell = row[c];
             for (char ch : cell)
-                chunk.push_back(isControl(static_cast<unsigned char>(ch)) ? '?' : ch);
-            chunk.push_back(c + 1 < row.size() ? '\t' : '\n');
+                *p++ = isControl(static_cast<unsigned char>(ch)) ? '?' : ch;
+            *p++ = c + 1 < row.size() ? '\t' : '\n';
             m_widths[c] = std::max(m_widths[c], cell.size());
             if (!cell.isEmpty())
                 m_filled[c] = true;
         }
+        m_used += p - start;
+        m_chunks.back().used = m_used;
     }
 
     void finish() override
@@ -202,9 +359,11 @@ public:
         if (m_shape.optional >= 0 && !m_filled[std::size_t(m_shape.optional)])
             shown[std::size_t(m_shape.optional)] = false;
         std::size_t last = 0;
+        m_lineMost = 1;
         for (std::size_t c = 0; c < columns; ++c) {
             if (shown[c])
                 last = c;
+            m_lineMost += 2 + 2 * m_widths[c];
         }
         std::vector<QByteArrayView> cells(columns);
         if (m_headers) {
@@ -212,9 +371,9 @@ public:
                 cells[c] = QByteArrayView(m_shape.titles[c]);
             line(cells, shown, last);
         }
-        for (const std::vector<char>& chunk : m_chunks) {
-            const char* p = chunk.data();
-            const char* end = p + chunk.size();
+        for (const Chunk& chunk : m_chunks) {
+            const char* p = chunk.bytes.get();
+            const char* end = p + chunk.used;
             while (p < end) {
                 for (std::size_t c = 0; c < columns; ++c) {
                     const char* stop = p;
@@ -233,32 +392,41 @@ public:
 private:
     static constexpr qsizetype ChunkSize = 1 << 20;
 
+    struct Chunk
+    {
+        std::unique_ptr<char[]> bytes;
+        qsizetype used = 0;
+    };
+
     void line(const std::vector<QByteArrayView>& cells, const std::vector<bool>& shown,
               std::size_t last)
     {
-        QByteArray& b = m_out.buffer();
-        const qsizetype start = b.size();
+        char* const start = m_out.reserve(m_lineMost);
+        char* p = start;
         bool first = true;
         for (std::size_t c = 0; c <= last; ++c) {
             if (!shown[c])
                 continue;
             if (!first)
-                b.append("  ");
+                p = put(p, "  ");
             first = false;
             const qsizetype pad = m_widths[c] - cells[c].size();
-            if (int(c) == m_shape.rightAligned)
-                b.append(pad, ' ');
+            const bool right = int(c) == m_shape.rightAligned;
+            if (right) {
+                std::memset(p, ' ', size_t(pad));
+                p += pad;
+            }
             for (char ch : cells[c])
-                appendUtf8(b, static_cast<unsigned char>(ch));
-            if (int(c) != m_shape.rightAligned && c != last)
-                b.append(pad, ' ');
+                p = putUtf8(p, static_cast<unsigned char>(ch));
+            if (!right && c != last) {
+                std::memset(p, ' ', size_t(pad));
+                p += pad;
+            }
         }
-        qsizetype end = b.size();
-        while (end > start && b[end - 1] == ' ')
-            --end;
-        b.truncate(end);
-        b.append('\n');
-        m_out.written();
+        while (p > start && p[-1] == ' ')
+            --p;
+        *p++ = '\n';
+        m_out.commit(p);
     }
 
     CtlOutput& m_out;
@@ -266,7 +434,10 @@ private:
     bool m_headers;
     std::vector<qsizetype> m_widths;
     std::vector<bool> m_filled;
-    std::vector<std::vector<char>> m_chunks;
+    std::vector<Chunk> m_chunks;
+    qsizetype m_chunkSize = ChunkSize;
+    qsizetype m_used = 0;
+    qsizetype m_lineMost = 1;
 };
 
 } // namespace
@@ -291,61 +462,23 @@ namespace CtlText {
 
 void appendJsonString(QByteArray& out, QByteArrayView latin1)
 {
-    static const char hex[] = "0123456789abcdef";
-    out.append('"');
-    for (char ch : latin1) {
-        const auto byte = static_cast<unsigned char>(ch);
-        switch (byte) {
-        case '"':
-            out.append("\\\"");
-            break;
-        case '\\':
-            out.append("\\\\");
-            break;
-        case '\n':
-            out.append("\\n");
-            break;
-        case '\r':
-            out.append("\\r");
-            break;
-        case '\t':
-            out.append("\\t");
-            break;
-        default:
-            if (isControl(byte)) {
-                out.append("\\u00");
-                out.append(hex[byte >> 4]);
-                out.append(hex[byte & 15]);
-            } else {
-                appendUtf8(out, byte);
-            }
-        }
-    }
-    out.append('"');
+    const qsizetype size = out.size();
+    out.resize(size + 2 + 6 * latin1.size());
+    out.resize(putJson(out.data() + size, latin1) - out.constData());
 }
 
 void appendCsvField(QByteArray& out, QByteArrayView latin1)
 {
-    const bool quote = std::any_of(latin1.begin(), latin1.end(), [](char c) {
-        return c == ',' || c == '"' || c == '\r' || c == '\n';
-    });
-    if (quote)
-        out.append('"');
-    for (char ch : latin1) {
-        if (ch == '"')
-            out.append('"');
-        appendUtf8(out, static_cast<unsigned char>(ch));
-    }
-    if (quote)
-        out.append('"');
+    const qsizetype size = out.size();
+    out.resize(size + 2 + 2 * latin1.size());
+    out.resize(putCsv(out.data() + size, latin1) - out.constData());
 }
 
 void appendTerminalText(QByteArray& out, QByteArrayView latin1)
 {
-    for (char ch : latin1) {
-        const auto byte = static_cast<unsigned char>(ch);
-        appendUtf8(out, isControl(byte) ? '?' : byte);
-    }
+    const qsizetype size = out.size();
+    out.resize(size + 2 * latin1.size());
+    out.resize(putTerminal(out.data() + size, latin1) - out.constData());
 }
 
 } // namespace CtlText

@@ -59,7 +59,10 @@ public:
     virtual ~CtlListPrinter() = default;
 
     // row: the table's cells (Latin-1), one per title; values: one per key.
+    // A table printer reads only the row, the others only the values, so a
+    // caller may leave the other side empty (see printsRows()).
     virtual void record(std::span<const QByteArrayView> row, std::span<const CtlCell> values) = 0;
+    virtual bool printsRows() const { return false; }
     virtual void finish() = 0;
 
     static std::unique_ptr<CtlListPrinter> create(const CtlPrintStyle& style,

@@ -3,13 +3,11 @@
 #include <QIODevice>
 #include <QTimer>
 
-namespace {
-constexpr qsizetype FlushSize = 64 * 1024;
-}
+#include <cstring>
 
 CtlOutput::CtlOutput(QIODevice& device, QObject* parent) : QObject(parent), m_device(device)
 {
-    m_buffer.reserve(FlushSize + 4096);
+    makeRoom(2 * FlushSize);
 }
 
 CtlOutput::~CtlOutput()
@@ -17,39 +15,47 @@ CtlOutput::~CtlOutput()
     flush();
 }
 
-void CtlOutput::written()
+void CtlOutput::write(QByteArrayView bytes)
 {
-    if (m_buffer.size() >= FlushSize) {
-        flush();
+    char* p = reserve(bytes.size());
+    std::memcpy(p, bytes.data(), size_t(bytes.size()));
+    commit(p + bytes.size());
+}
+
+void CtlOutput::makeRoom(qsizetype bytes)
+{
+    flush();
+    if (m_capacity >= bytes)
         return;
-    }
-    if (!m_flushQueued && !m_buffer.isEmpty()) {
-        m_flushQueued = true;
-        QTimer::singleShot(0, this, [this] {
-            m_flushQueued = false;
-            flush();
-        });
-    }
+    m_capacity = std::max(bytes, 2 * FlushSize);
+    m_data = std::make_unique_for_overwrite<char[]>(size_t(m_capacity));
+}
+
+void CtlOutput::queueFlush()
+{
+    m_flushQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_flushQueued = false;
+        flush();
+    });
 }
 
 bool CtlOutput::flush()
 {
-    if (m_failed) {
-        m_buffer.resize(0); // keeps the allocation
+    const qsizetype size = m_size;
+    m_size = 0;
+    if (m_failed)
         return false;
-    }
     qsizetype done = 0;
-    while (done < m_buffer.size()) {
-        const qint64 n = m_device.write(m_buffer.constData() + done, m_buffer.size() - done);
+    while (done < size) {
+        const qint64 n = m_device.write(m_data.get() + done, size - done);
         if (n <= 0) {
             m_failed = true;
             m_error = m_device.errorString();
-            m_buffer.resize(0); // keeps the allocation
             Q_EMIT writeFailed();
             return false;
         }
         done += n;
     }
-    m_buffer.resize(0); // keeps the allocation
     return true;
 }

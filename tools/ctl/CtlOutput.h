@@ -1,8 +1,10 @@
 #pragma once
 
-#include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 class QIODevice;
 
@@ -18,14 +20,24 @@ public:
     explicit CtlOutput(QIODevice& device, QObject* parent = nullptr);
     ~CtlOutput() override;
 
-    // Append here, then call written().
-    QByteArray& buffer() { return m_buffer; }
-    void written();
-    void write(QByteArrayView bytes)
+    // Room for at most maxBytes: write through the pointer, then hand the
+    // end of what was written to commit().
+    char* reserve(qsizetype maxBytes)
     {
-        m_buffer.append(bytes);
-        written();
+        if (m_capacity - m_size < maxBytes)
+            makeRoom(maxBytes);
+        return m_data.get() + m_size;
     }
+    void commit(const char* end)
+    {
+        m_size = end - m_data.get();
+        if (m_size >= FlushSize)
+            flush();
+        else if (!m_flushQueued)
+            queueFlush();
+    }
+    void write(QByteArrayView bytes);
+
     // Writes what is buffered; false once a write has failed.
     bool flush();
     bool failed() const { return m_failed; }
@@ -36,8 +48,15 @@ Q_SIGNALS:
     void writeFailed();
 
 private:
+    static constexpr qsizetype FlushSize = 64 * 1024;
+
+    void makeRoom(qsizetype bytes);
+    void queueFlush();
+
     QIODevice& m_device;
-    QByteArray m_buffer;
+    std::unique_ptr<char[]> m_data;
+    qsizetype m_size = 0;
+    qsizetype m_capacity = 0;
     bool m_flushQueued = false;
     bool m_failed = false;
     QString m_error;

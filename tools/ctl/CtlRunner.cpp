@@ -91,6 +91,15 @@ CtlCell decimalCell(QByteArrayView text)
     return number ? CtlCell::number(text) : CtlCell::text(text);
 }
 
+// The CPU time's text without the blanks that align it in the window.
+QByteArrayView withoutBlanks(QByteArrayView text)
+{
+    qsizetype blanks = 0;
+    while (blanks < text.size() && text[blanks] == ' ')
+        ++blanks;
+    return text.sliced(blanks);
+}
+
 // Text from the host in a message: control characters shown as "?".
 QString shown(QByteArrayView latin1)
 {
@@ -162,7 +171,7 @@ class ProcessPrintSink : public RecordSink
 {
 public:
     explicit ProcessPrintSink(CtlListPrinter& printer)
-        : m_printer(printer), m_separator(decimalSeparator())
+        : m_printer(printer), m_rows(printer.printsRows()), m_separator(decimalSeparator())
     {
         for (int priority = 1; priority <= 4; ++priority)
             m_priorities[priority - 1] = Wire::priorityText(priority);
@@ -171,19 +180,22 @@ public:
     void record(const Wire::SplitResult& r, QByteArrayView) override
     {
         const Wire::ProcessFields& f = r.process;
-        char shownCpu[RecordDisplay::CpuTimeCapacity];
-        char secondsCpu[RecordDisplay::CpuTimeCapacity];
-        char ms[24];
-        const QByteArrayView cpu =
-            RecordDisplay::WriteCpuTime(shownCpu, f.cpuMs, m_separator).trimmed();
-        const QByteArrayView seconds =
-            RecordDisplay::WriteCpuTime(secondsCpu, f.cpuMs, '.').trimmed();
-        const QByteArrayView cpuMs(ms, std::to_chars(ms, ms + sizeof ms, f.cpuMs).ptr);
         const QByteArrayView priority = f.priority >= 1 && f.priority <= 4
                                             ? QByteArrayView(m_priorities[f.priority - 1])
                                             : QByteArrayView();
-        const std::array<QByteArrayView, ProcessColumnCount> row = {f.mainPin, f.pin, f.program,
-                                                                    f.user,    cpu,   priority};
+        char cpuText[RecordDisplay::CpuTimeCapacity];
+        if (m_rows) {
+            const QByteArrayView cpu =
+                withoutBlanks(RecordDisplay::WriteCpuTime(cpuText, f.cpuMs, m_separator));
+            const std::array<QByteArrayView, ProcessColumnCount> row = {f.mainPin, f.pin, f.program,
+                                                                        f.user,    cpu,   priority};
+            m_printer.record(row, {});
+            return;
+        }
+        char ms[24];
+        const QByteArrayView seconds =
+            withoutBlanks(RecordDisplay::WriteCpuTime(cpuText, f.cpuMs, '.'));
+        const QByteArrayView cpuMs(ms, std::to_chars(ms, ms + sizeof ms, f.cpuMs).ptr);
         const std::array<CtlCell, 7> values = {
             f.mainPin.isEmpty() ? CtlCell::null() : decimalCell(f.mainPin),
             decimalCell(f.pin),
@@ -192,11 +204,12 @@ public:
             CtlCell::number(cpuMs),
             CtlCell::number(seconds),
             priority.isEmpty() ? CtlCell::null() : CtlCell::text(priority)};
-        m_printer.record(row, values);
+        m_printer.record({}, values);
     }
 
 private:
     CtlListPrinter& m_printer;
+    bool m_rows;
     char m_separator;
     std::array<QByteArray, 4> m_priorities; // "BS" ... "ES", made once
 };
