@@ -33,7 +33,7 @@ char* putUtf8(char* p, unsigned char byte)
 
 // Most fields are a few bytes long: copied with fixed-size moves that
 // overlap (no call into the library per field), the long ones with memcpy.
-char* put(char* p, QByteArrayView bytes)
+[[gnu::always_inline]] inline char* put(char* p, QByteArrayView bytes)
 {
     const char* s = bytes.data();
     const qsizetype n = bytes.size();
@@ -71,6 +71,18 @@ struct PlainBytes
     }
 };
 constexpr PlainBytes Plain;
+
+// A byte as the terminal is shown it, still Latin-1: control characters as "?".
+struct TerminalBytes
+{
+    char to[256] = {};
+    constexpr TerminalBytes()
+    {
+        for (int b = 0; b < 256; ++b)
+            to[b] = (b < 0x20 || (b >= 0x7f && b < 0xa0)) ? '?' : char(b);
+    }
+};
+constexpr TerminalBytes Terminal;
 
 // Copies the leading run of plain bytes; returns how many there were.
 qsizetype copyPlain(char* p, QByteArrayView bytes, const bool (&plain)[256])
@@ -155,10 +167,8 @@ char* putCsv(char* p, QByteArrayView latin1)
 // At most 2 bytes a byte.
 char* putTerminal(char* p, QByteArrayView latin1)
 {
-    for (char ch : latin1) {
-        const auto byte = static_cast<unsigned char>(ch);
-        p = putUtf8(p, isControl(byte) ? '?' : byte);
-    }
+    for (char ch : latin1)
+        p = putUtf8(p, static_cast<unsigned char>(Terminal.to[static_cast<unsigned char>(ch)]));
     return p;
 }
 
@@ -307,11 +317,12 @@ private:
     CtlOutput& m_out;
 };
 
-// The aligned table. Each row is kept as its display texts only, Latin-1
-// with control characters already replaced (so neither tab nor newline can
-// occur in a cell): cells end with a tab, rows with a newline, in chunks of
-// one mebibyte that are filled and never moved. A million processes take
-// about 40 MB, and the widths are known when the list ends.
+// The aligned table. Each row is kept as its display texts only, in chunks
+// of one mebibyte that are filled and never moved: the length of each cell
+// (one byte, or 255 and two more for a long one), a byte that tells whether
+// any text is beyond ASCII, then the texts, Latin-1 with control characters
+// already replaced. A million processes take about 40 MB, and the widths are
+// known when the list ends.
 class AlignedTablePrinter : public CtlListPrinter
 {
 public:
@@ -329,9 +340,9 @@ public:
 
     void record(std::span<const QByteArrayView> row, std::span<const CtlCell>) override
     {
-        qsizetype size = 0;
+        qsizetype size = 1;
         for (const QByteArrayView& cell : row)
-            size += cell.size() + 1;
+            size += cell.size() + 3;
         if (m_chunks.empty() || m_used + size > m_chunkSize) {
             m_chunkSize = std::max(ChunkSize, size);
             m_chunks.push_back({std::make_unique_for_overwrite<char[]>(size_t(m_chunkSize)), 0});
@@ -340,14 +351,28 @@ public:
         char* const start = m_chunks.back().bytes.get() + m_used;
         char* p = start;
         for (std::size_t c = 0; c < row.size(); ++c) {
-            const QByteArrayView cell = row[c];
-            for (char ch : cell)
-                *p++ = isControl(static_cast<unsigned char>(ch)) ? '?' : ch;
-            *p++ = c + 1 < row.size() ? '\t' : '\n';
-            m_widths[c] = std::max(m_widths[c], cell.size());
-            if (!cell.isEmpty())
+            const qsizetype n = row[c].size();
+            if (n < 255) {
+                *p++ = char(n);
+            } else {
+                *p++ = char(255);
+                *p++ = char(n & 0xff);
+                *p++ = char(n >> 8);
+            }
+            m_widths[c] = std::max(m_widths[c], n);
+            if (n > 0)
                 m_filled[c] = true;
         }
+        char* const flags = p++;
+        unsigned char bits = 0;
+        for (const QByteArrayView& cell : row) {
+            for (char ch : cell) {
+                const auto byte = static_cast<unsigned char>(ch);
+                bits |= byte;
+                *p++ = Terminal.to[byte];
+            }
+        }
+        *flags = char(bits >> 7);
         m_used += p - start;
         m_chunks.back().used = m_used;
     }
@@ -363,26 +388,32 @@ public:
         for (std::size_t c = 0; c < columns; ++c) {
             if (shown[c])
                 last = c;
-            m_lineMost += 2 + 2 * m_widths[c];
+            m_lineMost += 2 + 2 * m_widths[c] + BlankRun;
         }
         std::vector<QByteArrayView> cells(columns);
+        std::vector<qsizetype> lengths(columns);
         if (m_headers) {
             for (std::size_t c = 0; c < columns; ++c)
                 cells[c] = QByteArrayView(m_shape.titles[c]);
-            line(cells, shown, last);
+            line(cells, true, shown, last);
         }
         for (const Chunk& chunk : m_chunks) {
-            const char* p = chunk.bytes.get();
-            const char* end = p + chunk.used;
+            const auto* p = reinterpret_cast<const unsigned char*>(chunk.bytes.get());
+            const auto* end = p + chunk.used;
             while (p < end) {
                 for (std::size_t c = 0; c < columns; ++c) {
-                    const char* stop = p;
-                    while (*stop != '\t' && *stop != '\n')
-                        ++stop;
-                    cells[c] = QByteArrayView(p, stop - p);
-                    p = stop + 1;
+                    lengths[c] = *p++;
+                    if (lengths[c] == 255) {
+                        lengths[c] = p[0] | (p[1] << 8);
+                        p += 2;
+                    }
                 }
-                line(cells, shown, last);
+                const bool ascii = *p++ == 0;
+                for (std::size_t c = 0; c < columns; ++c) {
+                    cells[c] = QByteArrayView(reinterpret_cast<const char*>(p), lengths[c]);
+                    p += lengths[c];
+                }
+                line(cells, ascii, shown, last);
             }
         }
         m_chunks.clear();
@@ -391,6 +422,19 @@ public:
 
 private:
     static constexpr qsizetype ChunkSize = 1 << 20;
+    static constexpr qsizetype BlankRun = 32;
+
+    // Padding, mostly short: a fixed run of blanks is written and the
+    // pointer moved by what is needed (the line has room for the run).
+    static char* blanks(char* p, qsizetype count)
+    {
+        static constexpr char run[BlankRun + 1] = "                                ";
+        if (count <= BlankRun)
+            std::memcpy(p, run, BlankRun);
+        else
+            std::memset(p, ' ', size_t(count));
+        return p + count;
+    }
 
     struct Chunk
     {
@@ -398,7 +442,7 @@ private:
         qsizetype used = 0;
     };
 
-    void line(const std::vector<QByteArrayView>& cells, const std::vector<bool>& shown,
+    void line(const std::vector<QByteArrayView>& cells, bool ascii, const std::vector<bool>& shown,
               std::size_t last)
     {
         char* const start = m_out.reserve(m_lineMost);
@@ -412,16 +456,16 @@ private:
             first = false;
             const qsizetype pad = m_widths[c] - cells[c].size();
             const bool right = int(c) == m_shape.rightAligned;
-            if (right) {
-                std::memset(p, ' ', size_t(pad));
-                p += pad;
+            if (right)
+                p = blanks(p, pad);
+            if (ascii) {
+                p = put(p, cells[c]);
+            } else {
+                for (char ch : cells[c])
+                    p = putUtf8(p, static_cast<unsigned char>(ch));
             }
-            for (char ch : cells[c])
-                p = putUtf8(p, static_cast<unsigned char>(ch));
-            if (!right && c != last) {
-                std::memset(p, ' ', size_t(pad));
-                p += pad;
-            }
+            if (!right && c != last)
+                p = blanks(p, pad);
         }
         while (p > start && p[-1] == ' ')
             --p;
