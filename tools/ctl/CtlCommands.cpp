@@ -157,9 +157,8 @@ const std::array<CtlOption, 22> Options = {{
     {"--no-align", nullptr,
      "the table's columns separated by one tab, each row printed\nas it is read"},
     {"--timeout", "SECONDS",
-     "the wait to connect, to log on and for each read of a reply\n(default 30 s to connect "
-     "and log on, 10 s for each read);\na read gives up at the first check after SECONDS + 1 "
-     "s"},
+     "the wait to connect and log on, and of each read of a reply\n(a header, then a body; "
+     "default 30 s and 10 s); a read gives\nup SECONDS + 1 s after it began"},
     {"--list-timeout", "SECONDS",
      "stop a list that has not ended after so long (by default a\nlist ends only at its end, "
      "at a read that waits too long,\nor past 1,000,000 records)"},
