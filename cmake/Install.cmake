@@ -23,6 +23,15 @@ endfunction()
 orv_install_program(orvanite-console)
 orv_install_program(orvanite-ctl)
 orv_install_program(orvanite-hostsim)
+orv_install_program(orvanite-exporter)
+
+# orvanite-exporter's systemd unit, scrape job and alerting rules are
+# examples to adapt (the unit runs as a user the administrator creates), so
+# they go with the package's documentation, not into the system's folders.
+install(FILES ${CMAKE_SOURCE_DIR}/contrib/prometheus/orvanite-exporter.service
+              ${CMAKE_SOURCE_DIR}/contrib/prometheus/prometheus.yml
+              ${CMAKE_SOURCE_DIR}/contrib/prometheus/orvanite-alerts.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvanite-console/examples/prometheus)
 
 # The console as a desktop application that opens .hcf files.
 set(app_dir ${CMAKE_SOURCE_DIR}/src/app)

@@ -23,8 +23,10 @@ dispatching queue and shuts the job down. Each host's settings are kept in a
 small configuration file (.hcf), which the desktop opens with the console.
 .
 The package also holds orvanite-ctl, the console's commands for scripts and
-terminals (with bash and zsh completion), and orvanite-hostsim, a simulated
-server job for trying the console without a host.")
+terminals (with bash and zsh completion), orvanite-exporter, which serves the
+listeners and user processes of many hosts to Prometheus, and
+orvanite-hostsim, a simulated server job for trying the console without a
+host.")
 
 # Debian wants a copyright file and a changelog in the package's doc folder.
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${ORV_PACKAGE_NAME})

@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-apps imagemagick fonts-dejavu-core
   clang libclang-rt-14-dev libfuzzer-14-dev
   dpkg-dev file lintian desktop-file-utils shared-mime-info xdg-utils man-db
+  qt6-httpserver-dev qt6-websockets-dev prometheus
 )
 
 missing=()

@@ -7,7 +7,7 @@
 // allocation per record). Prints the median wall time of the runs and the
 // peak resident memory, then the same as one JSON line.
 
-#include "Wire.h"
+#include "host_link/Wire.h"
 
 #include <QByteArray>
 #include <QCommandLineParser>

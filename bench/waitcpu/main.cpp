@@ -1,10 +1,10 @@
-// Measures the CPU seconds the process uses while THostSocket::ReadExact waits
+// Measures the CPU seconds the process uses while HostSocket::ReadExact waits
 // out its whole time-out for a reply that never comes: the simulated host
 // (in process) accepts the connection and stays silent. A waiting read must
 // sleep in the event loop, not poll. Prints one line for people and one JSON
 // line for the report.
 #include "HostSim.h"
-#include "HostSocket.h"
+#include "host_link/HostSocket.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -44,13 +44,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot listen: %s\n", qPrintable(sim.errorString()));
         return 1;
     }
-    THostSocket socket;
+    HostSocket socket;
     int reported = 0;
-    socket.OnError = [&reported](THostSocket*, int error, const QString&) { reported = error; };
+    socket.OnError = [&reported](HostSocket*, int error, const QString&) { reported = error; };
     socket.HostAddress = "127.0.0.1";
     socket.Port = QByteArray::number(sim.serverPort());
     socket.Connect();
-    if (socket.State() != hsConnected) {
+    if (socket.state() != HostSocket::SocketState::Connected) {
         std::fprintf(stderr, "no connection (error %d)\n", reported);
         return 1;
     }

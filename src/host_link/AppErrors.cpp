@@ -1,4 +1,4 @@
-#include "AppErrors.h"
+#include "host_link/AppErrors.h"
 
 #include <charconv>
 

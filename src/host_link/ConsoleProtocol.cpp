@@ -1,8 +1,8 @@
-#include "ConsoleProtocol.h"
+#include "host_link/ConsoleProtocol.h"
 
-#include "AppErrors.h"
-#include "HostSocket.h"
-#include "Wire.h"
+#include "host_link/AppErrors.h"
+#include "host_link/HostSocket.h"
+#include "host_link/Wire.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -24,7 +24,7 @@ void checkFrameable(QByteArrayView text)
 
 } // namespace
 
-TConsoleProtocol::TConsoleProtocol(THostSocket& socket)
+TConsoleProtocol::TConsoleProtocol(HostSocket& socket)
     : m_socket(socket), m_deadlineTimer(std::make_unique<QTimer>())
 {
     m_deadlineTimer->setSingleShot(true);
@@ -54,7 +54,7 @@ bool TConsoleProtocol::Logon()
     m_deadlineTimer->stop();
     m_socket.Connect();
     Pump();
-    if (m_socket.State() != hsConnected)
+    if (m_socket.state() != HostSocket::SocketState::Connected)
         return false;
 
     // The kind and the record go out as two unframed texts.
@@ -86,7 +86,7 @@ bool TConsoleProtocol::Logon()
 
 void TConsoleProtocol::SendRequest(QByteArrayView text)
 {
-    if (m_socket.State() != hsConnected)
+    if (m_socket.state() != HostSocket::SocketState::Connected)
         return;
     // Refused before anything changes: a body the header cannot announce
     // never reaches the host, not even in part.
@@ -97,14 +97,14 @@ void TConsoleProtocol::SendRequest(QByteArrayView text)
     m_deadlineTimer->stop();
     m_socket.ClearBuffer();
     Pump();
-    if (m_socket.State() == hsConnected)
+    if (m_socket.state() == HostSocket::SocketState::Connected)
         m_socket.SendText(*frame);
     Pump();
 }
 
 void TConsoleProtocol::SendCommand(char letter, std::optional<QByteArrayView> argument)
 {
-    if (m_socket.State() != hsConnected)
+    if (m_socket.state() != HostSocket::SocketState::Connected)
         return;
     const QByteArrayView letterBytes(&letter, 1);
     // Both messages are checked before the first is sent, so a refused
@@ -121,7 +121,7 @@ void TConsoleProtocol::BeginList()
 {
     // Only a list asked for on a live connection can be cut short by a
     // close; on a closed one nothing was sent and nothing is awaited.
-    m_listActive = m_socket.State() == hsConnected;
+    m_listActive = m_socket.state() == HostSocket::SocketState::Connected;
     m_listRecords = 0;
     m_deadlineHit = false;
     m_listClock.start();
@@ -171,7 +171,7 @@ int TConsoleProtocol::EndReply(ReplyEnd end)
 
 int TConsoleProtocol::ReadReply(QByteArray& body)
 {
-    if (m_socket.State() != hsConnected) {
+    if (m_socket.state() != HostSocket::SocketState::Connected) {
         // Gone before the list's end: the rest of that list never comes.
         return EndReply(m_listActive ? ReplyEnd::Closed : ReplyEnd::NotConnected);
     }
@@ -203,7 +203,8 @@ int TConsoleProtocol::ReadReply(QByteArray& body)
     auto failed = [this] {
         if (m_deadlineHit)
             return EndReply(ReplyEnd::ListDeadline);
-        return EndReply(m_socket.State() == hsConnected ? ReplyEnd::TimedOut : ReplyEnd::Closed);
+        return EndReply(m_socket.state() == HostSocket::SocketState::Connected ? ReplyEnd::TimedOut
+                                                                               : ReplyEnd::Closed);
     };
 
     // The header is read into the body's array, which the body then replaces.
@@ -262,7 +263,7 @@ bool TConsoleProtocol::Resync()
     // No Quit: the host's side of this exchange is unknown, and a close is
     // what the Configure command does as well.
     m_socket.Disconnect();
-    if (m_socket.State() == hsConnected)
+    if (m_socket.state() == HostSocket::SocketState::Connected)
         return false; // the release failed and was reported
     // Bytes of the old connection must never be read as the logon reply.
     m_socket.ClearBuffer();

@@ -11,9 +11,9 @@
 #include <string_view>
 
 class QTimer;
-class THostSocket;
+class HostSocket;
 
-// The exchanges of the console protocol over one THostSocket: the logon, one
+// The exchanges of the console protocol over one HostSocket: the logon, one
 // framed request, one framed reply. The main window and orvanite-ctl both
 // speak through it.
 class TConsoleProtocol
@@ -36,7 +36,7 @@ public:
     // Wait of each read of a framed reply (header, then body), in seconds.
     static constexpr int DefaultReplyTimeout = 10;
 
-    explicit TConsoleProtocol(THostSocket& socket);
+    explicit TConsoleProtocol(HostSocket& socket);
     ~TConsoleProtocol();
     TConsoleProtocol(const TConsoleProtocol&) = delete;
     TConsoleProtocol& operator=(const TConsoleProtocol&) = delete;
@@ -117,14 +117,14 @@ public:
     // The line to tell the operator once after a successful Resync.
     static QString ResyncNotice();
 
-    THostSocket& Socket() { return m_socket; }
+    HostSocket& Socket() { return m_socket; }
 
 private:
     void Pump();
     int EndReply(ReplyEnd end);
     void DeadlineReached();
 
-    THostSocket& m_socket;
+    HostSocket& m_socket;
     LogonOutcome m_lastLogon = LogonOutcome::Failed;
     ReplyEnd m_lastReply = ReplyEnd::EndOfList;
 

@@ -1,7 +1,7 @@
-#include "HostSocket.h"
+#include "host_link/HostSocket.h"
 
-#include "AppErrors.h"
-#include "WinsockErrors.h"
+#include "host_link/AppErrors.h"
+#include "host_link/WinsockErrors.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -39,7 +39,7 @@ constexpr qsizetype CompactThreshold = 64 * 1024;
 
 } // namespace
 
-struct THostSocket::Impl
+struct HostSocket::Impl
 {
     int fd = NoSocket;
     // The notifier of the current socket. A released socket's notifier is
@@ -89,33 +89,33 @@ struct THostSocket::Impl
     }
 };
 
-THostSocket::THostSocket(QObject* owner) : QObject(owner), d(std::make_unique<Impl>())
+HostSocket::HostSocket(QObject* owner) : QObject(owner), d(std::make_unique<Impl>())
 {
     // This platform's sockets need no start-up call.
     m_lastError = 0;
-    m_state = hsClosed;
+    m_state = SocketState::Closed;
 }
 
-THostSocket::~THostSocket()
+HostSocket::~HostSocket()
 {
     // Release the socket before anything else goes away; a socket left over
     // from an interrupted Connect is released as well.
-    if (m_state == hsConnected || d->fd != NoSocket)
+    if (m_state == SocketState::Connected || d->fd != NoSocket)
         Disconnect();
     d->wakeAll();
 }
 
-qsizetype THostSocket::RecvCount() const
+qsizetype HostSocket::RecvCount() const
 {
     return d->count();
 }
 
-int THostSocket::SocketHandle() const
+int HostSocket::SocketHandle() const
 {
     return d->fd;
 }
 
-void THostSocket::ReportError(int code)
+void HostSocket::ReportError(int code)
 {
     m_lastError = code;
     const QString text = Winsock::ErrorText(code);
@@ -124,17 +124,17 @@ void THostSocket::ReportError(int code)
     Q_EMIT errorOccurred(code, text);
 }
 
-QString THostSocket::ErrorText() const
+QString HostSocket::ErrorText() const
 {
     return Winsock::ErrorText(m_lastError);
 }
 
-QString THostSocket::ErrorText(int code)
+QString HostSocket::ErrorText(int code)
 {
     return Winsock::ErrorText(code);
 }
 
-int THostSocket::startConnection(quint16 port)
+int HostSocket::startConnection(quint16 port)
 {
     in_addr address{};
     // A dotted address is used as it stands, without asking the resolver.
@@ -186,7 +186,7 @@ int THostSocket::startConnection(quint16 port)
     return code;
 }
 
-void THostSocket::Connect()
+void HostSocket::Connect()
 {
     // The port is converted before anything else; a bad one is the caller's
     // error, not a network failure.
@@ -196,13 +196,13 @@ void THostSocket::Connect()
 
     if (d->fd != NoSocket) {
         // A connection (or a connection attempt) is already there.
-        ReportError(m_state == hsConnected ? 10056 : 10037);
+        ReportError(m_state == SocketState::Connected ? 10056 : 10037);
         return;
     }
 
     const int started = startConnection(quint16(port));
     if (started > 0) {
-        m_state = hsClosed;
+        m_state = SocketState::Closed;
         ReportError(started);
         return;
     }
@@ -212,7 +212,7 @@ void THostSocket::Connect()
             ::close(fd);
             d->fd = NoSocket;
         }
-        m_state = hsClosed;
+        m_state = SocketState::Closed;
         ReportError(code);
     };
     const int rc = started; // 0: connected at once, -1: under way
@@ -221,7 +221,7 @@ void THostSocket::Connect()
         // The connection is under way: wait for the socket to become
         // writable, keeping the event loop running so that the window stays
         // alive, and give up after ReadTimeout seconds.
-        QPointer<THostSocket> self(this);
+        QPointer<HostSocket> self(this);
         QElapsedTimer clock;
         clock.start();
         const qint64 limitMs = qint64(std::max(ReadTimeout, 0)) * 1000;
@@ -267,10 +267,10 @@ void THostSocket::Connect()
     }
 
     attachNotifier(fd);
-    m_state = hsConnected;
+    m_state = SocketState::Connected;
 }
 
-void THostSocket::attachNotifier(int fd)
+void HostSocket::attachNotifier(int fd)
 {
     d->readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     QSocketNotifier* notifier = d->readNotifier;
@@ -282,9 +282,9 @@ void THostSocket::attachNotifier(int fd)
     });
 }
 
-void THostSocket::Disconnect()
+void HostSocket::Disconnect()
 {
-    const bool wasConnected = m_state == hsConnected;
+    const bool wasConnected = m_state == SocketState::Connected;
     d->endConnectWatch();
     if (d->fd != NoSocket) {
         const int fd = d->fd;
@@ -304,14 +304,14 @@ void THostSocket::Disconnect()
             ReportError(Winsock::FromErrno(errno));
     }
     if (d->fd == NoSocket) {
-        m_state = hsClosed;
+        m_state = SocketState::Closed;
         d->wakeAll();
         if (wasConnected)
             Q_EMIT disconnected();
     }
 }
 
-void THostSocket::SendText(QByteArrayView text)
+void HostSocket::SendText(QByteArrayView text)
 {
     if (text.isEmpty())
         return;
@@ -336,7 +336,7 @@ void THostSocket::SendText(QByteArrayView text)
     }
 }
 
-void THostSocket::HandleRead(int error)
+void HostSocket::HandleRead(int error)
 {
     if (error != 0) {
         ReportError(error);
@@ -390,7 +390,7 @@ void THostSocket::HandleRead(int error)
         // Whoever reads takes the bytes first; a close seen in the same read
         // is acted on afterwards, so a list followed at once by a close is
         // read whole.
-        QPointer<THostSocket> self(this);
+        QPointer<HostSocket> self(this);
         Q_EMIT readyRead();
         if (!self || d->fd != fd)
             return;
@@ -405,7 +405,7 @@ void THostSocket::HandleRead(int error)
         HandleClose(closeWith);
 }
 
-void THostSocket::HandleClose(int error)
+void HostSocket::HandleClose(int error)
 {
     if (error == 10050) {
         ReportError(10050);
@@ -414,7 +414,7 @@ void THostSocket::HandleClose(int error)
     Disconnect();
 }
 
-int THostSocket::ReadExact(int count, QByteArray& text)
+int HostSocket::ReadExact(int count, QByteArray& text)
 {
     // The text is emptied, not released, and only when the bytes are not
     // all there yet: a caller that reads record after record into the same
@@ -425,14 +425,14 @@ int THostSocket::ReadExact(int count, QByteArray& text)
     }
     if (d->count() < count) {
         text.resize(0);
-        QPointer<THostSocket> self(this);
+        QPointer<HostSocket> self(this);
         QElapsedTimer clock;
         clock.start();
         const qint64 deadlineMs = (qint64(ReadTimeout) + 1) * 1000;
         while (d->count() < count) {
             // Let pending events run, and wait (without spinning) until bytes
             // arrive, the connection ends, or the time-out falls due.
-            if (m_state != hsConnected) {
+            if (m_state != SocketState::Connected) {
                 QCoreApplication::processEvents();
             } else {
                 QEventLoop loop;
@@ -450,7 +450,7 @@ int THostSocket::ReadExact(int count, QByteArray& text)
             }
             if (d->fd != NoSocket)
                 HandleRead(0);
-            if (m_state != hsConnected)
+            if (m_state != SocketState::Connected)
                 break;
             if (clock.elapsed() / 1000 > ReadTimeout) {
                 ReportError(10060);
@@ -470,7 +470,7 @@ int THostSocket::ReadExact(int count, QByteArray& text)
     return count;
 }
 
-void THostSocket::connectToHost()
+void HostSocket::connectToHost()
 {
     const std::int32_t port = StrToInt(Port);
     if (port < 0 || port > 65535)
@@ -480,7 +480,7 @@ void THostSocket::connectToHost()
         Q_EMIT connectFinished(false);
     };
     if (d->fd != NoSocket) {
-        failed(m_state == hsConnected ? 10056 : 10037);
+        failed(m_state == SocketState::Connected ? 10056 : 10037);
         return;
     }
     // Bytes of an earlier connection are never read as this one's.
@@ -509,14 +509,14 @@ void THostSocket::connectToHost()
         d->endConnectWatch();
         ::close(fd);
         d->fd = NoSocket;
-        m_state = hsClosed;
+        m_state = SocketState::Closed;
         ReportError(10060);
         Q_EMIT connectFinished(false);
     });
     d->connectTimer->start(std::max(ReadTimeout, 0) * 1000);
 }
 
-void THostSocket::finishConnect(int fd)
+void HostSocket::finishConnect(int fd)
 {
     if (d->fd != fd)
         return;
@@ -528,22 +528,22 @@ void THostSocket::finishConnect(int fd)
     if (soError != 0) {
         ::close(fd);
         d->fd = NoSocket;
-        m_state = hsClosed;
+        m_state = SocketState::Closed;
         ReportError(Winsock::FromErrno(soError));
         Q_EMIT connectFinished(false);
         return;
     }
     attachNotifier(fd);
-    m_state = hsConnected;
+    m_state = SocketState::Connected;
     Q_EMIT connectFinished(true);
 }
 
-QByteArrayView THostSocket::buffered() const
+QByteArrayView HostSocket::buffered() const
 {
     return QByteArrayView(d->buf.constData() + d->offset, d->count());
 }
 
-void THostSocket::consume(qsizetype count)
+void HostSocket::consume(qsizetype count)
 {
     count = std::clamp<qsizetype>(count, 0, d->count());
     d->offset += count;
@@ -553,13 +553,13 @@ void THostSocket::consume(qsizetype count)
     }
 }
 
-void THostSocket::readPending()
+void HostSocket::readPending()
 {
     if (d->fd != NoSocket)
         HandleRead(0);
 }
 
-void THostSocket::ClearBuffer()
+void HostSocket::ClearBuffer()
 {
     // Keep the allocation for the next reply unless a flood made it large.
     if (d->buf.capacity() > 4 * CompactThreshold)
@@ -567,4 +567,12 @@ void THostSocket::ClearBuffer()
     else
         d->buf.resize(0);
     d->offset = 0;
+}
+
+THostSocket::THostSocket(QObject* owner) : HostSocket(owner)
+{
+    HostSocket::OnError = [this](HostSocket*, int error, const QString& text) {
+        if (OnError)
+            OnError(this, error, text);
+    };
 }

@@ -10,34 +10,35 @@
 #include <memory>
 
 class QSocketNotifier;
-class THostSocket;
-
-enum THostSocketState : quint8
-{
-    hsNotStarted = 0,
-    hsClosed = 1,
-    hsConnected = 2
-};
+class HostSocket;
 
 // The error event: sender, Windows Sockets error number, text for the number.
-using TOnError = std::function<void(THostSocket* Sender, int Error, const QString& Msg)>;
+using TOnError = std::function<void(HostSocket* Sender, int Error, const QString& Msg)>;
 
 // The console's one TCP connection to the host's server job. It carries bytes
 // only: connection set-up, unframed sends, a receive buffer filled by socket
 // notifications on the UI thread, a waiting read of exactly N bytes that keeps
 // the UI alive, and error reporting through OnError with the Windows Sockets
 // number of every failure. It knows nothing of the wire protocol.
-class THostSocket : public QObject
+class HostSocket : public QObject
 {
     Q_OBJECT
 
 public:
+    enum class SocketState : quint8
+    {
+        NotStarted,
+        Closed,
+        Connected,
+    };
+    Q_ENUM(SocketState)
+
     // Most bytes the receive buffer may hold. A peer that sends more without
     // the console reading them is cut off (10055 "No buffer space available").
     static constexpr qsizetype MaxBuffered = 16 * 1024 * 1024;
 
-    explicit THostSocket(QObject* owner = nullptr);
-    ~THostSocket() override;
+    explicit HostSocket(QObject* owner = nullptr);
+    ~HostSocket() override;
 
     // Published properties.
     TOnError OnError;
@@ -51,7 +52,9 @@ public:
     // Longest wait of ReadExact (and of Connect), in whole seconds.
     qint32 ReadTimeout = 30;
 
-    THostSocketState State() const { return m_state; }
+    SocketState state() const { return m_state; }
+    // The old window's spelling of state(); it goes with the old window.
+    SocketState State() const { return m_state; }
     qint32 LastError() const { return m_lastError; }
     qsizetype RecvCount() const;
     // The descriptor of the socket in use; -1 when there is none.
@@ -109,6 +112,21 @@ private:
 
     struct Impl;
     std::unique_ptr<Impl> d;
-    THostSocketState m_state = hsNotStarted;
+    SocketState m_state = SocketState::NotStarted;
     qint32 m_lastError = 0;
 };
+
+// The names the old window still uses; they go when the old window goes. It
+// forward-declares THostSocket as a class and hands OnError a handler that
+// takes a THostSocket*, so the old name is a class of its own here rather
+// than an alias.
+class THostSocket : public HostSocket
+{
+public:
+    explicit THostSocket(QObject* owner = nullptr);
+    std::function<void(THostSocket* Sender, int Error, const QString& Msg)> OnError;
+};
+using THostSocketState = HostSocket::SocketState;
+inline constexpr HostSocket::SocketState hsNotStarted = HostSocket::SocketState::NotStarted;
+inline constexpr HostSocket::SocketState hsClosed = HostSocket::SocketState::Closed;
+inline constexpr HostSocket::SocketState hsConnected = HostSocket::SocketState::Connected;

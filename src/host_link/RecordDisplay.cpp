@@ -1,4 +1,4 @@
-#include "RecordDisplay.h"
+#include "host_link/RecordDisplay.h"
 
 namespace RecordDisplay {
 

@@ -1,4 +1,4 @@
-#include "WinsockErrors.h"
+#include "host_link/WinsockErrors.h"
 
 #include <cerrno>
 #include <netdb.h>

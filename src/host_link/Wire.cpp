@@ -1,4 +1,4 @@
-#include "Wire.h"
+#include "host_link/Wire.h"
 
 #include <QSysInfo>
 

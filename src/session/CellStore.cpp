@@ -15,25 +15,6 @@ CellStore::CellStore(int columns) : m_columns(std::max(columns, 1))
     m_offsets.push_back(0);
 }
 
-QByteArrayView CellStore::cell(int row, int column) const
-{
-    if (row < 0 || row >= m_rows || column < 0 || column >= m_columns)
-        return {};
-    const std::size_t at = std::size_t(row) * std::size_t(m_columns) + std::size_t(column);
-    const std::uint32_t begin = m_offsets[at];
-    return QByteArrayView(m_arena.data() + begin, qsizetype(m_offsets[at + 1] - begin));
-}
-
-QByteArrayView CellStore::rowBytes(int row) const
-{
-    if (row < 0 || row >= m_rows)
-        return {};
-    const std::size_t at = std::size_t(row) * std::size_t(m_columns);
-    const std::uint32_t begin = m_offsets[at];
-    return QByteArrayView(m_arena.data() + begin,
-                          qsizetype(m_offsets[at + std::size_t(m_columns)] - begin));
-}
-
 int CellStore::firstDifference(int row, const CellStore& other, int otherRow) const
 {
     for (int c = 0; c < m_columns; ++c)

@@ -19,9 +19,24 @@ public:
     int rowCount() const { return m_rows; }
     int columnCount() const { return m_columns; }
     // The empty text outside the store.
-    QByteArrayView cell(int row, int column) const;
+    QByteArrayView cell(int row, int column) const
+    {
+        if (row < 0 || row >= m_rows || column < 0 || column >= m_columns)
+            return {};
+        const std::size_t at = std::size_t(row) * std::size_t(m_columns) + std::size_t(column);
+        const std::uint32_t begin = m_offsets[at];
+        return QByteArrayView(m_arena.data() + begin, qsizetype(m_offsets[at + 1] - begin));
+    }
     // The bytes of a whole row, all its cells back to back.
-    QByteArrayView rowBytes(int row) const;
+    QByteArrayView rowBytes(int row) const
+    {
+        if (row < 0 || row >= m_rows)
+            return {};
+        const std::size_t at = std::size_t(row) * std::size_t(m_columns);
+        const std::uint32_t begin = m_offsets[at];
+        return QByteArrayView(m_arena.data() + begin,
+                              qsizetype(m_offsets[at + std::size_t(m_columns)] - begin));
+    }
     // Whether row of this store and otherRow of other hold the same cells.
     bool sameRow(int row, const CellStore& other, int otherRow) const;
     // The first column in which the two rows differ, -1 when none does.

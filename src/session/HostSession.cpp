@@ -1,49 +1,33 @@
 #include "session/HostSession.h"
 
 #include "host_link/HostSocket.h"
+#include "session/ListReader.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
+#include "session/ReadWait.h"
 
 #include <QLocale>
 #include <QMetaObject>
-#include <QTimer>
 
 #include <algorithm>
-#include <limits>
-
-namespace {
-
-// A list this long shows its progress; shorter ones come and go unseen.
-constexpr int ProgressStep = 2000;
-
-} // namespace
 
 HostSession::HostSession(QObject* parent)
-    : QObject(parent), m_socket(new THostSocket(this)), m_listeners(new ListenerTableModel(this)),
-      m_processes(new ProcessTableModel(this)), m_readTimer(new QTimer(this))
+    : QObject(parent), m_socket(new HostSocket(this)), m_listeners(new ListenerTableModel(this)),
+      m_processes(new ProcessTableModel(this)), m_readWait(new ReadWait(this)),
+      m_reader(std::make_unique<ListReader>(m_listeners, m_processes))
 {
-    m_readTimer->setSingleShot(true);
-    m_readTimer->setTimerType(Qt::PreciseTimer);
-    m_timerSerial = std::numeric_limits<quint64>::max();
-    connect(m_readTimer, &QTimer::timeout, this, [this] {
-        // Only the read the timer was started for can time out; a read that
-        // completed since has moved the serial on.
-        if (m_timerSerial != m_readSerial)
-            return;
-        m_readExpired = true;
-        advance();
-    });
-    connect(m_socket, &THostSocket::readyRead, this, &HostSession::advance);
-    connect(m_socket, &THostSocket::disconnected, this, [this] {
+    connect(m_readWait, &ReadWait::expired, this, &HostSession::advance);
+    connect(m_socket, &HostSocket::readyRead, this, &HostSession::advance);
+    connect(m_socket, &HostSocket::disconnected, this, [this] {
         setLinkState(LinkState::Disconnected);
         advance();
     });
-    connect(m_socket, &THostSocket::connectFinished, this, [this](bool connected) {
+    connect(m_socket, &HostSocket::connectFinished, this, [this](bool connected) {
         m_connectDone = true;
         m_connectResult = connected;
         advance();
     });
-    connect(m_socket, &THostSocket::errorOccurred, this, &HostSession::socketError);
+    connect(m_socket, &HostSocket::errorOccurred, this, &HostSession::socketError);
 }
 
 HostSession::~HostSession()
@@ -53,7 +37,7 @@ HostSession::~HostSession()
     m_queue.clear();
     m_work = Work();
     m_working = false;
-    m_readTimer->stop();
+    m_readWait->stop();
 }
 
 void HostSession::setSettings(const ConnectionSettings& settings)
@@ -79,39 +63,24 @@ void HostSession::selectListener(const QByteArray& pin)
 
 bool HostSession::isConnected() const
 {
-    return m_socket->State() == hsConnected;
+    return m_socket->state() == HostSocket::SocketState::Connected;
 }
 
 bool HostSession::isReadingList() const
 {
     if (!m_working || m_work.steps.empty() || m_phase != 1)
         return false;
-    const StepKind kind = m_work.steps.front().kind;
-    return kind == StepKind::ListListeners || kind == StepKind::ListProcesses ||
-           kind == StepKind::ListToSink;
+    return m_work.steps.front().isList();
 }
-
-// ---------------------------------------------------------------------------
-// Work
-// ---------------------------------------------------------------------------
 
 void HostSession::connectToHost()
 {
-    Work work;
-    work.connecting = true;
-    work.lists = true;
-    work.steps = {{StepKind::Connect},  {StepKind::Logon},         {StepKind::Progress, 1},
-                  {StepKind::Renew},    {StepKind::ListListeners}, {StepKind::Progress, 2},
-                  {StepKind::Renew},    {StepKind::ListProcesses}, {StepKind::Progress, 3}};
-    enqueue(std::move(work));
+    enqueue(Work::connectAndList());
 }
 
 void HostSession::logOn()
 {
-    Work work;
-    work.connecting = true;
-    work.steps = {{StepKind::Connect}, {StepKind::Logon}};
-    enqueue(std::move(work));
+    enqueue(Work::logOn());
 }
 
 void HostSession::refresh()
@@ -120,14 +89,7 @@ void HostSession::refresh()
     for (const Work& waiting : m_queue)
         if (waiting.kind == WorkKind::Refresh)
             return;
-    Work work;
-    work.kind = WorkKind::Refresh;
-    work.lists = true;
-    work.steps = {{StepKind::Renew},
-                  {StepKind::ListListeners},
-                  {StepKind::Renew},
-                  {StepKind::ListProcesses}};
-    enqueue(std::move(work));
+    enqueue(Work::refresh());
 }
 
 void HostSession::refreshProcesses()
@@ -135,29 +97,13 @@ void HostSession::refreshProcesses()
     for (const Work& waiting : m_queue)
         if (waiting.kind == WorkKind::Refresh || waiting.kind == WorkKind::Processes)
             return;
-    Work work;
-    work.kind = WorkKind::Processes;
-    work.lists = true;
-    work.steps = {{StepKind::Renew}, {StepKind::ListProcesses}};
-    enqueue(std::move(work));
+    enqueue(Work::refreshProcesses());
 }
 
 void HostSession::sendRequest(char letter, const std::optional<QByteArray>& argument,
                               bool thenRefresh)
 {
-    Work work;
-    work.lists = thenRefresh;
-    Step send{StepKind::Send};
-    send.letter = letter;
-    send.argument = argument;
-    work.steps = {{StepKind::Renew}, send};
-    if (thenRefresh) {
-        work.steps.push_back({StepKind::Renew});
-        work.steps.push_back({StepKind::ListListeners});
-        work.steps.push_back({StepKind::Renew});
-        work.steps.push_back({StepKind::ListProcesses});
-    }
-    enqueue(std::move(work));
+    enqueue(Work::request(letter, argument, thenRefresh));
 }
 
 void HostSession::startListener(const QByteArray& argument)
@@ -194,13 +140,7 @@ void HostSession::shutdownJob()
 void HostSession::requestList(char letter, const std::optional<QByteArray>& argument,
                               RecordSink* sink)
 {
-    Work work;
-    Step list{StepKind::ListToSink};
-    list.letter = letter;
-    list.argument = argument;
-    list.sink = sink;
-    work.steps = {{StepKind::Renew}, list};
-    enqueue(std::move(work));
+    enqueue(Work::list(letter, argument, sink));
 }
 
 void HostSession::quit()
@@ -251,8 +191,8 @@ void HostSession::dropWork()
     m_work = Work();
     m_working = false;
     m_phase = 0;
-    m_readTimer->stop();
-    m_listSink = nullptr;
+    m_readWait->stop();
+    m_reader->forgetSink();
     m_stopRequested = false;
     if (!m_advancing)
         setBusy(false);
@@ -280,8 +220,7 @@ void HostSession::advance()
                 m_working = true;
                 m_phase = 0;
                 m_notices.clear();
-                m_skipped = 0;
-                m_firstSkip.clear();
+                m_reader->resetSkipped();
                 m_loggedOnInWork = false;
             }
             if (m_work.steps.empty()) {
@@ -317,12 +256,9 @@ void HostSession::finishWork()
     m_work = Work();
     m_working = false;
     if (work.lists) {
-        if (m_skipped == 1)
-            m_notices.append(QStringLiteral("1 record skipped: %1").arg(m_firstSkip));
-        else if (m_skipped > 1)
-            m_notices.append(QStringLiteral("%1 records skipped, the first: %2")
-                                 .arg(m_skipped)
-                                 .arg(m_firstSkip));
+        const QString skipped = m_reader->skippedText();
+        if (!skipped.isEmpty())
+            m_notices.append(skipped);
         Q_EMIT notices(m_notices);
     }
     if (work.connecting)
@@ -351,10 +287,6 @@ HostSession::Outcome HostSession::runStep(Step& step)
     return Outcome::Abort;
 }
 
-// ---------------------------------------------------------------------------
-// Connection and logon
-// ---------------------------------------------------------------------------
-
 HostSession::Outcome HostSession::connectStep()
 {
     if (m_phase == 0) {
@@ -364,9 +296,9 @@ HostSession::Outcome HostSession::connectStep()
         }
         m_socket->HostAddress = m_settings.HostAddress;
         m_socket->Port = QByteArray::number(m_settings.Port);
-        const QByteArray* fields[7] = {&m_settings.User,         &m_settings.UserPassword,
-                                       &m_settings.Group,        &m_settings.GroupPassword,
-                                       &m_settings.Account,      &m_settings.AccountPassword,
+        const QByteArray* fields[7] = {&m_settings.User,      &m_settings.UserPassword,
+                                       &m_settings.Group,     &m_settings.GroupPassword,
+                                       &m_settings.Account,   &m_settings.AccountPassword,
                                        &m_settings.LogonExtra};
         for (int i = 0; i < 7; ++i)
             m_socket->LogonFields[std::size_t(i)] = fields[i]->left(Wire::LogonFieldLength);
@@ -406,15 +338,13 @@ HostSession::Outcome HostSession::logonStep()
     if (!buffered.isEmpty()) {
         reply = buffered.first(1).toByteArray();
         m_socket->consume(1);
-        ++m_readSerial;
+        m_readWait->completed();
     } else if (!isConnected()) {
         // Closed before it answered: no reply.
-    } else if (m_readExpired) {
-        m_readExpired = false;
-        ++m_readSerial;
+    } else if (m_readWait->takeExpired()) {
         m_socket->ReportError(10060);
     } else {
-        armRead();
+        m_readWait->arm(m_readTimeout);
         return Outcome::Wait;
     }
 
@@ -484,10 +414,6 @@ void HostSession::abandonConnection(bool sendQuit)
     setLinkState(LinkState::Disconnected);
 }
 
-// ---------------------------------------------------------------------------
-// Requests and lists
-// ---------------------------------------------------------------------------
-
 void HostSession::sendFrame(QByteArrayView body)
 {
     // Whatever is unread belongs to earlier requests: it is taken from the
@@ -528,17 +454,6 @@ HostSession::Outcome HostSession::sendStep(const Step& step)
     return Outcome::Done;
 }
 
-bool HostSession::armRead()
-{
-    if (m_timerSerial == m_readSerial && m_readTimer->isActive())
-        return false;
-    m_timerSerial = m_readSerial;
-    m_readExpired = false;
-    m_readTimer->start(int(std::min<qint64>((qint64(m_readTimeout) + 1) * 1000,
-                                            std::numeric_limits<int>::max())));
-    return true;
-}
-
 HostSession::Outcome HostSession::listStep(Step& step)
 {
     if (m_phase == 0) {
@@ -552,7 +467,7 @@ HostSession::Outcome HostSession::listStep(Step& step)
                 return Outcome::Done;
             }
             sendFrame(QByteArrayView(&Wire::GetListeners, 1));
-            m_listeners->beginFill();
+            m_reader->begin(ListReader::Target::Listeners, nullptr, m_recordCap);
         } else if (step.kind == StepKind::ListProcesses) {
             if (!isConnected() || m_selectedPin.isEmpty()) {
                 m_processes->clearRows();
@@ -564,8 +479,7 @@ HostSession::Outcome HostSession::listStep(Step& step)
             sendFrame(m_selectedPin);
             m_listPin = m_selectedPin;
             Q_EMIT processListRequested(m_listPin);
-            m_processes->setDecimalSeparator(QLocale().decimalPoint().at(0).toLatin1());
-            m_processes->beginFill();
+            m_reader->begin(ListReader::Target::Processes, nullptr, m_recordCap);
         } else {
             if (!isConnected()) {
                 Q_EMIT listEnded(ListEnd::NotConnected, 0);
@@ -574,15 +488,11 @@ HostSession::Outcome HostSession::listStep(Step& step)
             sendFrame(QByteArrayView(&step.letter, 1));
             if (step.argument)
                 sendFrame(*step.argument);
-            m_listSink = step.sink;
+            m_reader->begin(ListReader::Target::Sink, step.sink, m_recordCap);
         }
         // Every read of a reply waits the reply time-out from now on, the
         // logon of a later connection too.
         m_readTimeout = m_replyTimeout;
-        m_listKind = step.kind;
-        m_listRecords = 0;
-        m_progressShown = 0;
-        m_bodyLength = -1;
         m_stopRequested = false;
         m_phase = 1;
     }
@@ -590,83 +500,41 @@ HostSession::Outcome HostSession::listStep(Step& step)
     for (;;) {
         if (m_stopRequested)
             return finishList(ListEnd::Stopped);
-        const QByteArrayView buffered = m_socket->buffered();
-        if (m_bodyLength < 0) {
-            if (buffered.size() >= Wire::HeaderLength) {
-                const std::optional<int> length =
-                    Wire::parseHeader(buffered.first(Wire::HeaderLength));
-                m_socket->consume(Wire::HeaderLength);
-                ++m_readSerial;
-                if (!length)
-                    return finishList(ListEnd::BadHeader);
-                if (*length == 0)
-                    return finishList(ListEnd::Complete);
-                // A list of exactly the cap still ends normally; one record
-                // more does not.
-                if (m_listRecords >= m_recordCap)
-                    return finishList(ListEnd::TooManyRecords);
-                m_bodyLength = *length;
-                continue;
-            }
-        } else if (buffered.size() >= m_bodyLength) {
-            takeRecord(buffered.first(m_bodyLength));
-            m_socket->consume(m_bodyLength);
-            ++m_readSerial;
-            ++m_listRecords;
-            m_bodyLength = -1;
+        const ListReader::Frame frame = m_reader->takeFrame(*m_socket);
+        if (frame != ListReader::Frame::Incomplete)
+            m_readWait->completed(); // the next read waits afresh
+        switch (frame) {
+        case ListReader::Frame::Header:
+        case ListReader::Frame::Record:
             continue;
+        case ListReader::Frame::End:
+            return finishList(ListEnd::Complete);
+        case ListReader::Frame::BadHeader:
+            return finishList(ListEnd::BadHeader);
+        case ListReader::Frame::TooManyRecords:
+            return finishList(ListEnd::TooManyRecords);
+        case ListReader::Frame::Incomplete:
+            break;
         }
         // The bytes of this read are not all here.
         if (!isConnected())
             return finishList(ListEnd::Closed);
-        if (m_readExpired) {
-            m_readExpired = false;
-            ++m_readSerial;
+        if (m_readWait->takeExpired()) {
             m_socket->ReportError(10060);
             return finishList(ListEnd::TimedOut);
         }
-        if (m_listRecords - m_progressShown >= ProgressStep) {
-            m_progressShown = m_listRecords;
-            Q_EMIT listProgress(m_listRecords);
-        }
-        armRead();
+        if (m_reader->progressDue())
+            Q_EMIT listProgress(m_reader->records());
+        m_readWait->arm(m_readTimeout);
         return Outcome::Wait;
-    }
-}
-
-void HostSession::takeRecord(QByteArrayView body)
-{
-    const Wire::SplitResult record = Wire::splitRecord(body);
-    if (m_listKind == StepKind::ListToSink) {
-        if (m_listSink)
-            m_listSink->record(record, body);
-        return;
-    }
-    if (!record.ok()) {
-        // Skipped and counted; the rows around it are placed and the list is
-        // read to its end, so the replies stay in step.
-        if (m_skipped++ == 0)
-            m_firstSkip = Wire::errorText(record);
-        return;
-    }
-    // Records go by their first character, whatever was asked: a listener
-    // in a process list joins the listener table. A process in the listener
-    // list is not kept: the process list that follows replaces that table.
-    if (record.kind == Wire::RecordKind::Listener) {
-        if (m_listKind == StepKind::ListListeners)
-            m_listeners->appendRecord(record.listener);
-        else
-            m_listeners->appendRecordNow(record.listener);
-    } else if (m_listKind == StepKind::ListProcesses) {
-        m_processes->appendRecord(record.process);
     }
 }
 
 HostSession::Outcome HostSession::finishList(ListEnd end)
 {
-    const int records = m_listRecords;
-    if (m_listKind == StepKind::ListListeners) {
-        m_listeners->commitFill();
+    const int records = m_reader->records();
+    m_reader->finish();
+    if (m_reader->target() == ListReader::Target::Listeners) {
         if (!m_selectionChosen) {
             // Before any choice, the first listener listed is the one whose
             // processes are shown.
@@ -682,12 +550,9 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
             m_selectedPin.clear();
         }
         Q_EMIT listenersChanged();
-    } else if (m_listKind == StepKind::ListProcesses) {
-        m_processes->commitFill();
-        m_processes->showPendingColumns();
+    } else if (m_reader->target() == ListReader::Target::Processes) {
         Q_EMIT processesChanged();
     }
-    m_listSink = nullptr;
 
     switch (end) {
     case ListEnd::Complete:
@@ -721,27 +586,7 @@ QString HostSession::renewedNotice()
 
 QString HostSession::listEndText(ListEnd end, int records, int cap)
 {
-    switch (end) {
-    case ListEnd::TooManyRecords:
-        return QStringLiteral("The host sent more than %1 records in one list. The list was cut "
-                              "off there and the connection will be renewed.")
-            .arg(QLocale::c().toString(cap));
-    case ListEnd::BadHeader:
-        return QStringLiteral("The host sent a reply that does not start with a length. The "
-                              "list ends there and the connection will be renewed.");
-    case ListEnd::Closed:
-        return QStringLiteral("The host closed the connection in the middle of a list.");
-    case ListEnd::Stopped:
-        return QStringLiteral("The list was stopped after %1 records; the connection will be "
-                              "renewed.")
-            .arg(QLocale::c().toString(records));
-    case ListEnd::Complete:
-    case ListEnd::NotConnected:
-    case ListEnd::NoSelection:
-    case ListEnd::TimedOut:
-        break;
-    }
-    return QString();
+    return ListReader::endText(end, records, cap);
 }
 
 void HostSession::setLinkState(LinkState state)

@@ -2,6 +2,7 @@
 
 #include "config/ConnectionSettings.h"
 #include "host_link/Wire.h"
+#include "session/SessionWork.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -10,10 +11,12 @@
 #include <QStringList>
 
 #include <deque>
+#include <memory>
 #include <optional>
 
-class QTimer;
-class THostSocket;
+class ReadWait;
+class HostSocket;
+class ListReader;
 class ListenerTableModel;
 class ProcessTableModel;
 
@@ -115,7 +118,7 @@ public:
     // A list is being read.
     bool isReadingList() const;
     bool isOutOfStep() const { return m_outOfStep; }
-    THostSocket& socket() const { return *m_socket; }
+    HostSocket& socket() const { return *m_socket; }
 
     // Work, each done after the work before it.
     // Connects, logs on and lists listeners and processes (logonProgress 1, 2, 3).
@@ -124,11 +127,11 @@ public:
     void logOn();
     void refresh();
     void refreshProcesses();
-    void startListener(const QByteArray& argument); // then refresh
-    void killListener(const QByteArray& pin);       // then refresh
+    void startListener(const QByteArray& argument);                     // then refresh
+    void killListener(const QByteArray& pin);                           // then refresh
     void killProcess(const QByteArray& mainPin, const QByteArray& pin); // then refresh
-    void setPriority(const QByteArray& pin, int queueCode);            // then refresh
-    void shutdownJob();                                                // no refresh
+    void setPriority(const QByteArray& pin, int queueCode);             // then refresh
+    void shutdownJob();                                                 // no refresh
     // Any request; with thenRefresh the tables are listed afterwards.
     void sendRequest(char letter, const std::optional<QByteArray>& argument, bool thenRefresh);
     // A list into sink instead of the tables (listEnded tells how it ended).
@@ -178,44 +181,15 @@ Q_SIGNALS:
     void notices(const QStringList& lines);
 
 private:
-    enum class StepKind
-    {
-        Connect,
-        Logon,
-        Progress,
-        Renew,
-        Send,
-        ListListeners,
-        ListProcesses,
-        ListToSink,
-    };
-    struct Step
-    {
-        Step(StepKind k, int n = 0) : kind(k), number(n) {}
-        StepKind kind;
-        int number = 0;
-        char letter = 0;
-        std::optional<QByteArray> argument;
-        RecordSink* sink = nullptr;
-    };
+    using Step = SessionStep;
+    using StepKind = SessionStep::Kind;
+    using WorkKind = SessionWork::Kind;
+    using Work = SessionWork;
     enum class Outcome
     {
         Done,
         Wait,
         Abort,
-    };
-    enum class WorkKind
-    {
-        Other,
-        Refresh,
-        Processes,
-    };
-    struct Work
-    {
-        std::deque<Step> steps;
-        WorkKind kind = WorkKind::Other;
-        bool lists = false;      // tells its notices at the end
-        bool connecting = false; // ends with connectFinished
     };
 
     void enqueue(Work work);
@@ -228,22 +202,21 @@ private:
     Outcome renewStep();
     Outcome sendStep(const Step& step);
     Outcome listStep(Step& step);
-    void takeRecord(QByteArrayView body);
     Outcome finishList(ListEnd end);
     // A connection or logon failed; when it was a renewal, the tables are
     // emptied and the operator told.
     void connectionLost();
     void abandonConnection(bool sendQuit);
     void sendFrame(QByteArrayView body);
-    bool armRead();
     void setLinkState(LinkState state);
     void setBusy(bool busy);
     void dropWork();
 
-    THostSocket* m_socket;
+    HostSocket* m_socket;
     ListenerTableModel* m_listeners;
     ProcessTableModel* m_processes;
-    QTimer* m_readTimer;
+    ReadWait* m_readWait;
+    std::unique_ptr<ListReader> m_reader;
     ConnectionSettings m_settings;
 
     int m_replyTimeout = DefaultReplyTimeout;
@@ -264,24 +237,16 @@ private:
     bool m_advanceAgain = false;
     bool m_advanceQueued = false;
 
-    // The step in hand: its phase, and the read it waits for.
+    // The step in hand: its phase, and how its connection attempt went.
     int m_phase = 0;
     bool m_connectResult = false;
     bool m_connectDone = false;
-    quint64 m_readSerial = 0;  // bumped by every completed read
-    quint64 m_timerSerial = 0; // the read the timer was started for
-    bool m_readExpired = false;
 
     bool m_loggedOnInWork = false;
     bool m_renewing = false;
 
-    // The list being read.
-    StepKind m_listKind = StepKind::ListListeners;
+    // The list being read (the reader holds its frames and records).
     bool m_stopRequested = false;
-    int m_listRecords = 0;
-    int m_bodyLength = -1; // -1 while a header is awaited
-    int m_progressShown = 0;
-    RecordSink* m_listSink = nullptr;
     QByteArray m_listPin;
 
     // Follows the chosen listener; none once it vanished.
@@ -290,7 +255,4 @@ private:
 
     // What the work in hand has to tell.
     QStringList m_notices;
-    int m_skipped = 0;
-    QString m_firstSkip;
-    bool m_renewed = false;
 };

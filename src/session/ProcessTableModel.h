@@ -33,7 +33,7 @@ private:
     char m_separator = '.';
     bool m_priorityPending = false;
 
-    friend class HostSession;
+    friend class ListReader;
     // Called after commitFill: shows the priority column when the list had one.
     void showPendingColumns();
 };

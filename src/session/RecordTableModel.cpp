@@ -6,6 +6,54 @@
 #include <vector>
 
 namespace {
+
+// A set of 64-bit hashes of keys, open addressing: a million PINs cost 16 MB
+// for the time of one comparison and no allocation per key. Two keys whose
+// hashes are equal count as the same, which at 64 bits does not happen.
+class HashSet
+{
+public:
+    explicit HashSet(std::size_t count)
+    {
+        std::size_t size = 16;
+        while (size < count * 2)
+            size *= 2;
+        m_slots.assign(size, 0);
+        m_mask = size - 1;
+    }
+    void insert(std::uint64_t hash)
+    {
+        hash |= 1; // 0 marks an empty slot
+        std::size_t at = hash & m_mask;
+        while (m_slots[at] != 0 && m_slots[at] != hash)
+            at = (at + 1) & m_mask;
+        m_slots[at] = hash;
+    }
+    bool contains(std::uint64_t hash) const
+    {
+        hash |= 1;
+        for (std::size_t at = hash & m_mask; m_slots[at] != 0; at = (at + 1) & m_mask)
+            if (m_slots[at] == hash)
+                return true;
+        return false;
+    }
+
+private:
+    std::vector<std::uint64_t> m_slots;
+    std::size_t m_mask;
+};
+
+std::uint64_t keyHash(QByteArrayView key)
+{
+    // FNV-1a, then mixed so that the low bits (the slot) depend on every byte.
+    std::uint64_t h = 14695981039346656037ull;
+    for (const char c : key)
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    h ^= h >> 29;
+    h *= 0xbf58476d1ce4e5b9ull;
+    return h ^ (h >> 32);
+}
+
 // Past this many changed rows one dataChanged covers them all: announcing
 // each would cost more than the repaint it saves.
 constexpr int MaxSeparateChanges = 512;
@@ -25,9 +73,21 @@ void RecordTableModel::beginFill()
 
 void RecordTableModel::commitFill()
 {
+    Q_EMIT rowsReplacing();
     const int oldRows = m_shownRows;
     const int newRows = m_pending.rowCount();
     const int common = std::min(oldRows, newRows);
+    std::vector<std::uint8_t> newMarks = markNewRows();
+    // Rows both lists have whose mark changes are announced with the cells.
+    int firstMark = -1, lastMark = -1;
+    for (int r = 0; r < common; ++r) {
+        const bool was = std::size_t(r) < m_newRows.size() && m_newRows[std::size_t(r)];
+        const bool is = std::size_t(r) < newMarks.size() && newMarks[std::size_t(r)];
+        if (was != is) {
+            firstMark = firstMark < 0 ? r : firstMark;
+            lastMark = r;
+        }
+    }
 
     // Which of the rows both lists have changed, and where in the row.
     struct Change
@@ -73,6 +133,7 @@ void RecordTableModel::commitFill()
     }
     m_rows.swap(m_pending);
     m_pending.clear();
+    m_newRows = std::move(newMarks);
     if (newRows > oldRows) {
         beginInsertRows(QModelIndex(), oldRows, newRows - 1);
         m_shownRows = newRows;
@@ -80,18 +141,71 @@ void RecordTableModel::commitFill()
     }
 
     const int lastColumn = m_visibleColumns - 1;
+    if (firstMark >= 0)
+        Q_EMIT dataChanged(index(firstMark, 0), index(lastMark, lastColumn), {NewRowRole});
     if (many) {
         Q_EMIT dataChanged(index(firstChanged, 0), index(lastChanged, lastColumn),
                            {Qt::DisplayRole});
+        Q_EMIT rowsReplaced();
         return;
     }
     for (const Change& change : changes) {
         if (change.first > lastColumn)
             continue;
         Q_EMIT dataChanged(index(change.row, change.first),
-                           index(change.row, std::min(change.last, lastColumn)),
-                           {Qt::DisplayRole});
+                           index(change.row, std::min(change.last, lastColumn)), {Qt::DisplayRole});
     }
+    Q_EMIT rowsReplaced();
+}
+
+std::vector<std::uint8_t> RecordTableModel::markNewRows()
+{
+    m_started = m_ended = 0;
+    if (m_keyColumn < 0)
+        return {};
+    const bool compare = m_havePrevious;
+    m_havePrevious = true;
+    const int oldRows = m_rows.rowCount();
+    const int newRows = m_pending.rowCount();
+    if (!compare || std::max(oldRows, newRows) > MaxComparedRows)
+        return {};
+    HashSet before(static_cast<std::size_t>(oldRows));
+    for (int r = 0; r < oldRows; ++r)
+        before.insert(keyHash(m_rows.cell(r, m_keyColumn)));
+    HashSet after(static_cast<std::size_t>(newRows));
+    std::vector<std::uint8_t> marks(static_cast<std::size_t>(newRows));
+    for (int r = 0; r < newRows; ++r) {
+        const std::uint64_t hash = keyHash(m_pending.cell(r, m_keyColumn));
+        after.insert(hash);
+        if (!before.contains(hash)) {
+            marks[std::size_t(r)] = 1;
+            ++m_started;
+        }
+    }
+    for (int r = 0; r < oldRows; ++r)
+        if (!after.contains(keyHash(m_rows.cell(r, m_keyColumn))))
+            ++m_ended;
+    return marks;
+}
+
+void RecordTableModel::setMarkNewRows(int keyColumn)
+{
+    m_keyColumn = keyColumn;
+    m_havePrevious = false;
+}
+
+bool RecordTableModel::isNewRow(int row) const
+{
+    return row >= 0 && std::size_t(row) < m_newRows.size() && m_newRows[std::size_t(row)];
+}
+
+void RecordTableModel::setStale(bool stale)
+{
+    if (stale == m_stale)
+        return;
+    m_stale = stale;
+    if (m_shownRows > 0)
+        Q_EMIT dataChanged(index(0, 0), index(m_shownRows - 1, m_visibleColumns - 1), {StaleRole});
 }
 
 void RecordTableModel::clearRows()
@@ -102,11 +216,13 @@ void RecordTableModel::clearRows()
 
 void RecordTableModel::appendNow(std::span<const QByteArrayView> cells)
 {
+    Q_EMIT rowsReplacing();
     const int row = m_shownRows;
     beginInsertRows(QModelIndex(), row, row);
     m_rows.appendRow(cells);
     m_shownRows = m_rows.rowCount();
     endInsertRows();
+    Q_EMIT rowsReplaced();
 }
 
 void RecordTableModel::showColumns(int count)
@@ -131,7 +247,13 @@ int RecordTableModel::columnCount(const QModelIndex& parent) const
 
 QVariant RecordTableModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    if (role == StaleRole)
+        return m_stale;
+    if (role == NewRowRole)
+        return isNewRow(index.row());
+    if (role != Qt::DisplayRole)
         return {};
     const QByteArrayView text = m_rows.cell(index.row(), index.column());
     // A host can send a field of thousands of characters; laying out all of

@@ -5,6 +5,9 @@
 #include <QAbstractTableModel>
 #include <QByteArrayView>
 
+#include <cstdint>
+#include <vector>
+
 // A table of host records for the views: rows of text cells in a CellStore.
 // A list from the host is gathered apart (beginFill, append, commitFill) and
 // then replaces the rows in one step, so views and commands never see a half
@@ -19,10 +22,20 @@ public:
     // Most characters of a cell that a view shows; longer texts end in "…".
     static constexpr qsizetype MaxShownChars = 256;
 
+    // What a view may show beside the text (booleans): the rows are the last
+    // ones read before the link dropped; the row was not in the list before.
+    enum Role
+    {
+        StaleRole = Qt::UserRole + 1,
+        NewRowRole,
+    };
+
     RecordTableModel(int columns, int visibleColumns, QObject* parent);
 
     // The cell's bytes as received; the empty text outside the table.
     QByteArrayView cellAt(int row, int column) const { return m_rows.cell(row, column); }
+    // All cells of a row back to back (cellAt tells where each ends).
+    QByteArrayView rowBytes(int row) const { return m_rows.rowBytes(row); }
     int rows() const { return m_shownRows; }
     // The row whose cell in column is text, -1 when there is none.
     int findRow(int column, QByteArrayView text) const { return m_rows.findRow(column, text); }
@@ -37,12 +50,35 @@ public:
     // Empties the table.
     void clearRows();
 
+    // Marks the rows whose cell in keyColumn (the PIN) was not in the list
+    // before, until the next list; -1 stops it. It costs a pass over both
+    // lists, so only a table that is shown does it, and only up to
+    // MaxComparedRows rows (past them a refresh would take twice as long).
+    static constexpr int MaxComparedRows = 250'000;
+    void setMarkNewRows(int keyColumn);
+    // The next list is not compared with this one (it lists something else).
+    void forgetPreviousList() { m_havePrevious = false; }
+    bool isNewRow(int row) const;
+    // Rows that came and went with the last list (0 when not compared).
+    int rowsStarted() const { return m_started; }
+    int rowsEnded() const { return m_ended; }
+
+    // The rows were read before the link dropped and are kept to be seen.
+    void setStale(bool stale);
+    bool isStale() const { return m_stale; }
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+Q_SIGNALS:
+    // The rows are about to be replaced, and have been: what is announced
+    // between the two (rows removed and inserted, cells changed) is one change.
+    void rowsReplacing();
+    void rowsReplaced();
 
 protected:
     void appendPending(std::span<const QByteArrayView> cells) { m_pending.appendRow(cells); }
@@ -53,10 +89,19 @@ protected:
     int visibleColumns() const { return m_visibleColumns; }
 
 private:
+    // Works out the new rows of m_pending against m_rows.
+    std::vector<std::uint8_t> markNewRows();
+
     CellStore m_rows;
     CellStore m_pending;
     // The rows the views know of; while a new list is swapped in, fewer than
     // the store holds.
     int m_shownRows = 0;
     int m_visibleColumns;
+    int m_keyColumn = -1;
+    bool m_havePrevious = false;
+    std::vector<std::uint8_t> m_newRows; // per row, 1 when new
+    int m_started = 0;
+    int m_ended = 0;
+    bool m_stale = false;
 };

@@ -28,11 +28,15 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >"$work/files"
 sort >"$work/expected" <<'LIST'
 ./usr/bin/orvanite-console
 ./usr/bin/orvanite-ctl
+./usr/bin/orvanite-exporter
 ./usr/bin/orvanite-hostsim
 ./usr/share/applications/orvanite-console.desktop
 ./usr/share/bash-completion/completions/orvanite-ctl
 ./usr/share/doc/orvanite-console/changelog.gz
 ./usr/share/doc/orvanite-console/copyright
+./usr/share/doc/orvanite-console/examples/prometheus/orvanite-alerts.yml
+./usr/share/doc/orvanite-console/examples/prometheus/orvanite-exporter.service
+./usr/share/doc/orvanite-console/examples/prometheus/prometheus.yml
 ./usr/share/icons/hicolor/128x128/apps/orvanite-console.png
 ./usr/share/icons/hicolor/256x256/apps/orvanite-console.png
 ./usr/share/icons/hicolor/32x32/apps/orvanite-console.png
@@ -40,6 +44,7 @@ sort >"$work/expected" <<'LIST'
 ./usr/share/icons/hicolor/scalable/apps/orvanite-console.svg
 ./usr/share/man/man1/orvanite-console.1.gz
 ./usr/share/man/man1/orvanite-ctl.1.gz
+./usr/share/man/man1/orvanite-exporter.1.gz
 ./usr/share/man/man1/orvanite-hostsim.1.gz
 ./usr/share/mime/packages/orvanite-console.xml
 ./usr/share/zsh/vendor-completions/_orvanite-ctl
@@ -84,7 +89,7 @@ update-mime-database "$work/mime" || fail "update-mime-database"
 grep -qx '50:application/x-orvanite-hcf:\*.hcf' "$work/mime/globs2" ||
     fail "globs2: $(cat "$work/mime/globs2" 2>/dev/null)"
 
-for page in orvanite-console orvanite-ctl orvanite-hostsim; do
+for page in orvanite-console orvanite-ctl orvanite-exporter orvanite-hostsim; do
     warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
         man --warnings -E UTF-8 -l "$root/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "man $page: $warnings"
@@ -104,6 +109,8 @@ head -1 "$root/share/zsh/vendor-completions/_orvanite-ctl" | grep -qx '#compdef 
 # The packaged programs run.
 [ "$("$root/bin/orvanite-ctl" --version)" = "orvanite-ctl 2.1.2.2" ] || fail "orvanite-ctl --version"
 "$root/bin/orvanite-hostsim" --help | grep -q '^Usage: ' || fail "orvanite-hostsim --help"
+[ "$("$root/bin/orvanite-exporter" --version)" = "orvanite-exporter 2.1.2.2" ] ||
+    fail "orvanite-exporter --version"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed"

@@ -1,70 +1,21 @@
 // HostSession against the simulator: the first refresh of a connection, the
-// logon's outcomes, staying in step, lists that end early or late, the
-// selection that follows its listener, and sessions that never wait for one
-// another.
-#include "host_link/HostSocket.h"
+// logon's bytes and outcomes, the requests' bytes, staying in step and
+// renewing the connection, the selection that follows its listener, and
+// sessions that never wait for one another.
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
+#include "support/HostLinkFixture.h"
 
-#include "HostSim.h"
-
-#include <QAbstractItemModelTester>
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
 
+using namespace HostLinkFixture;
 using LinkState = HostSession::LinkState;
 using ListEnd = HostSession::ListEnd;
-using LogonResult = HostSession::LogonResult;
-
-namespace {
-
-QStringList L(std::initializer_list<const char*> items)
-{
-    QStringList out;
-    for (const char* item : items)
-        out << QString::fromLatin1(item);
-    return out;
-}
-
-ConnectionSettings settingsFor(quint16 port)
-{
-    ConnectionSettings s;
-    s.HostAddress = "127.0.0.1";
-    s.Port = port;
-    return s;
-}
-
-// Everything a session said, in order, as short lines.
-struct Transcript
-{
-    QStringList lines;
-    explicit Transcript(HostSession& session)
-    {
-        QObject::connect(&session, &HostSession::logonProgress, &session,
-                         [this](int step) { lines << QStringLiteral("progress %1").arg(step); });
-        QObject::connect(&session, &HostSession::logonFailed, &session, [this](LogonResult r) {
-            lines << QStringLiteral("logon failed %1").arg(int(r));
-        });
-        QObject::connect(&session, &HostSession::socketError, &session,
-                         [this](int code, const QString& text) {
-                             lines << QStringLiteral("error %1 %2").arg(code).arg(text);
-                         });
-        QObject::connect(&session, &HostSession::connectFinished, &session, [this](bool ok) {
-            lines << QStringLiteral("connected %1").arg(ok);
-        });
-        QObject::connect(&session, &HostSession::listEnded, &session, [this](ListEnd end, int n) {
-            lines << QStringLiteral("list %1 %2").arg(int(end)).arg(n);
-        });
-    }
-};
-
-} // namespace
 
 class TestHostSession : public QObject
 {
@@ -75,42 +26,30 @@ private Q_SLOTS:
     void cleanup();
 
     void firstRefreshOfAConnection();
+    void logonBytes_data();
+    void logonBytes();
     void logonOutcomes_data();
     void logonOutcomes();
-    void listFollowedAtOnceByClose();
+    void requestBytesOnTheWire();
+    void refusesBodiesLongerThan9999();
+    void notConnectedSendsNothing();
     void renewalEndsTheOldSessionWithQuit();
-    void slowHostGetsItsWholeList();
-    void stoppedListKeepsItsRowsAndRenews();
-    void recordCapCutsAnEndlessList();
+    void lateReplyIsNeverReadAfterRenewal();
+    void renewalFails_data();
+    void renewalFails();
     void vanishedSelectionSelectsNothing();
     void silentHostDelaysNoOtherSession();
 
 private:
-    // Connects session to sim and waits for the first refresh to end.
-    void connectAndWait(HostSession& session);
-    void waitIdle(HostSession& session, int timeoutMs = 15000);
-
     std::unique_ptr<HostSim> sim;
     std::unique_ptr<HostSession> session;
 };
 
 void TestHostSession::init()
 {
-    sim = std::make_unique<HostSim>();
-    QVERIFY2(sim->listen(), qPrintable(sim->errorString()));
-    sim->Listeners = {{"11", "30001", "ONE", "2", "0", {}},
-                      {"22", "30002", "TWO", "8", "5", {}}};
-    sim->Processes = {{"11", "11", "101", "PROG", "USER", 1500, 3, {}},
-                      {"11", {}, "102", "PROG", "OTHER", 123456, 0, {}},
-                      {"22", "22", "201", "CND", "ANN", 0, 0, {}}};
-    session = std::make_unique<HostSession>();
-    session->setSettings(settingsFor(sim->serverPort()));
-    new QAbstractItemModelTester(session->listeners(),
-                                 QAbstractItemModelTester::FailureReportingMode::QtTest,
-                                 session.get());
-    new QAbstractItemModelTester(session->processes(),
-                                 QAbstractItemModelTester::FailureReportingMode::QtTest,
-                                 session.get());
+    sim = startHost();
+    QVERIFY(sim);
+    session = sessionFor(sim->serverPort());
 }
 
 void TestHostSession::cleanup()
@@ -119,32 +58,17 @@ void TestHostSession::cleanup()
     sim.reset();
 }
 
-void TestHostSession::waitIdle(HostSession& s, int timeoutMs)
-{
-    QTRY_VERIFY_WITH_TIMEOUT(!s.isBusy(), timeoutMs);
-}
-
-void TestHostSession::connectAndWait(HostSession& s)
-{
-    QSignalSpy finished(&s, &HostSession::connectFinished);
-    s.connectToHost();
-    QVERIFY(finished.wait(15000));
-    QCOMPARE(finished.first().first().toBool(), true);
-    waitIdle(s);
-}
-
 void TestHostSession::firstRefreshOfAConnection()
 {
     Transcript t(*session);
-    connectAndWait(*session);
-    QCOMPARE(t.lines, L({"progress 1", "list 0 2", "progress 2", "list 0 2",
-                                   "progress 3", "connected 1"}));
+    QVERIFY(connectAndWait(*session));
+    QCOMPARE(t.lines, lines({"progress 1", "list 0 2", "progress 2", "list 0 2", "progress 3",
+                             "connected 1"}));
     QCOMPARE(session->linkState(), LinkState::LoggedOn);
     // The logon bytes, the listener request, then the first listener's
     // processes: nothing more, nothing else.
-    const QByteArray expected = "000001MANAGER" + QByteArray(57, ' ') +
-                                "SYS" + QByteArray(13, ' ') + QByteArray(32, ' ') +
-                                "0001G0001H000211";
+    const QByteArray expected = "000001MANAGER" + QByteArray(57, ' ') + "SYS" +
+                                QByteArray(13, ' ') + QByteArray(32, ' ') + "0001G0001H000211";
     QCOMPARE(sim->received(), expected);
 
     auto* listeners = session->listeners();
@@ -162,175 +86,253 @@ void TestHostSession::firstRefreshOfAConnection()
     QCOMPARE(processes->headerData(5, Qt::Horizontal).toString(), QStringLiteral("Pri"));
 }
 
+void TestHostSession::logonBytes_data()
+{
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("default fields")
+        << QByteArray("MANAGER")
+        << "000001MANAGER" + QByteArray(57, ' ') + "SYS" + QByteArray(45, ' ');
+    QTest::newRow("field cut to 16")
+        << QByteArray("ABCDEFGHIJKLMNOPQRST")
+        << "000001ABCDEFGHIJKLMNOP" + QByteArray(48, ' ') + "SYS" + QByteArray(45, ' ');
+}
+
+void TestHostSession::logonBytes()
+{
+    QFETCH(QByteArray, user);
+    QFETCH(QByteArray, expected);
+    sim->Credentials[0] = user.left(16);
+    ConnectionSettings settings = session->settings();
+    settings.User = user;
+    session->setSettings(settings);
+    QSignalSpy logon(sim.get(), &HostSim::logonReceived);
+    QVERIFY(logOn(*session));
+    QCOMPARE(expected.size(), 118);
+    QCOMPARE(sim->received(), expected);
+    QCOMPARE(logon.count(), 1);
+}
+
 void TestHostSession::logonOutcomes_data()
 {
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<bool>("refuseConnection");
+    QTest::addColumn<QString>("host"); // how the host answers
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("refused") << QByteArray("1") << false
-                             << L({"logon failed 3", "connected 0"});
-    QTest::newRow("other reply") << QByteArray("9") << false
-                                 << L({"logon failed 4", "connected 0"});
-    QTest::newRow("no host there")
-        << QByteArray("0") << true
-        << L({"error 10061 Connection refused", "logon failed 2", "connected 0"});
+    QTest::addColumn<bool>("connected");
+    QTest::newRow("accepted") << "0" << lines({"connected 1"}) << true;
+    QTest::newRow("refused") << "1" << lines({"logon failed 3", "connected 0"}) << true;
+    QTest::newRow("other reply") << "9" << lines({"logon failed 4", "connected 0"}) << true;
+    QTest::newRow("never answered")
+        << "never" << lines({"error 10060 Connection timed out", "logon failed 4", "connected 0"})
+        << true;
+    QTest::newRow("closed during logon")
+        << "close" << lines({"logon failed 4", "connected 0"}) << false;
+    QTest::newRow("no host address") << "none" << lines({"logon failed 1", "connected 0"}) << false;
+    QTest::newRow("nothing listens")
+        << "gone" << lines({"error 10061 Connection refused", "logon failed 2", "connected 0"})
+        << false;
 }
 
 void TestHostSession::logonOutcomes()
 {
-    QFETCH(QByteArray, reply);
-    QFETCH(bool, refuseConnection);
+    QFETCH(QString, host);
     QFETCH(QStringList, expected);
-    sim->Faults.LogonReply = reply;
-    if (refuseConnection)
-        sim.reset(); // nothing listens on the port any more
+    QFETCH(bool, connected);
+    if (host == QLatin1String("never")) {
+        sim->Faults.LogonNever = true;
+        session->setLogonTimeout(0); // the wait's length is not what this test is about
+    } else if (host == QLatin1String("close")) {
+        sim->Faults.CloseDuringLogon = true;
+    } else if (host == QLatin1String("none")) {
+        ConnectionSettings settings = session->settings();
+        settings.HostAddress.clear();
+        session->setSettings(settings);
+    } else if (host == QLatin1String("gone")) {
+        session->setSettings(settingsFor(quint16(unusedLoopbackPort())));
+    } else {
+        sim->Faults.LogonReply = host.toLatin1();
+    }
     Transcript t(*session);
     QSignalSpy finished(session.get(), &HostSession::connectFinished);
-    session->connectToHost();
+    session->logOn();
     QVERIFY(finished.wait(15000));
     QCOMPARE(t.lines, expected);
-    QCOMPARE(session->linkState(), LinkState::Disconnected);
+    const bool accepted = host == QLatin1String("0");
+    QCOMPARE(session->linkState(), accepted ? LinkState::LoggedOn : LinkState::Disconnected);
     // A logon that failed leaves the connection open for the caller's Quit.
-    QCOMPARE(session->isConnected(), !refuseConnection);
+    QCOMPARE(session->isConnected(), connected);
+    if (host == QLatin1String("none")) {
+        QCOMPARE(sim->connectionCount(), 0);
+        QCOMPARE(session->socket().SocketHandle(), -1);
+    }
 }
 
-void TestHostSession::listFollowedAtOnceByClose()
+void TestHostSession::requestBytesOnTheWire()
 {
-    // A host that answers the logon, then sends a whole list and closes the
-    // connection in the same breath: every frame is read before the close.
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    QByteArray list;
-    for (int i = 0; i < 200; ++i)
-        list += "0017S" + QByteArray::number(1000 + i) + "|30001 P|2|0";
-    list += "0000";
-    connect(&server, &QTcpServer::newConnection, this, [&] {
-        QTcpSocket* peer = server.nextPendingConnection();
-        connect(peer, &QTcpSocket::readyRead, peer, [peer, list] {
-            const QByteArray got = peer->readAll();
-            if (got.size() >= 118 && got.startsWith("000001"))
-                peer->write("0");
-            if (got.contains("0001G")) {
-                peer->write(list);
-                peer->disconnectFromHost();
-            }
-        });
-    });
-    session->setSettings(settingsFor(server.serverPort()));
-    QSignalSpy ended(session.get(), &HostSession::listEnded);
-    session->connectToHost();
-    QVERIFY(ended.wait(15000));
-    QCOMPARE(ended.first().at(0).value<ListEnd>(), ListEnd::Complete);
-    QCOMPARE(ended.first().at(1).toInt(), 200);
-    QCOMPARE(session->listeners()->rows(), 200);
-    QCOMPARE(session->listeners()->cell(199, ListenerColumn::Pin), "1199");
+    QVERIFY(logOn(*session));
+    Transcript t(*session);
+    const qsizetype before = sim->received().size();
+    session->setPriority("456", 0);
+    session->killProcess("123", "456");
+    QVERIFY(waitIdle(*session));
+    // Each command, then the listeners and the first listener's processes.
+    QCOMPARE(sim->received().mid(before), QByteArray("0001P0000"
+                                                     "0001G0001H000211"
+                                                     "0001K0008P123|456"
+                                                     "0001G0001H000211"));
+    QCOMPARE(t.only(QStringLiteral("sent")), lines({"sent P ", "sent K P123|456"}));
+}
+
+void TestHostSession::refusesBodiesLongerThan9999()
+{
+    QVERIFY(logOn(*session));
+    Transcript t(*session);
+    qsizetype before = sim->received().size();
+    session->startListener(QByteArray(10000, 'x'));
+    QVERIFY(waitIdle(*session));
+    // Not even the letter goes out; the lists that follow do.
+    QCOMPARE(sim->received().mid(before), QByteArray("0001G0001H000211"));
+    QCOMPARE(t.only(QStringLiteral("notices")),
+             lines({"notices The request is 10000 bytes long, but a request can carry at most "
+                    "9999 bytes. Nothing was sent."}));
+    QVERIFY(t.only(QStringLiteral("sent")).isEmpty());
+
+    // The longest body that can be framed still goes out.
+    const QByteArray longest = "16|30009|5|" + QByteArray(9999 - 11, 'C');
+    before = sim->received().size();
+    session->startListener(longest);
+    QVERIFY(waitIdle(*session));
+    QCOMPARE(sim->received().mid(before, 9 + 9999), "0001S9999" + longest);
+    QCOMPARE(t.only(QStringLiteral("sent")).size(), 1);
+}
+
+void TestHostSession::notConnectedSendsNothing()
+{
+    Transcript t(*session);
+    session->refresh();
+    session->killListener("11");
+    session->requestList('G', std::nullopt, nullptr);
+    QVERIFY(waitIdle(*session));
+    // Each list ends at once; the command is not sent and no error is shown.
+    QCOMPARE(t.lines, lines({"list 1 0", "list 1 0", "list 1 0", "list 1 0", "list 1 0"}));
+    QCOMPARE(sim->connectionCount(), 0);
 }
 
 void TestHostSession::renewalEndsTheOldSessionWithQuit()
 {
-    connectAndWait(*session);
-    QStringList seen;
-    connect(sim.get(), &HostSim::requestReceived, this,
-            [&](const QByteArray& letter, const QByteArray&) { seen << QString::fromLatin1(letter); });
-    connect(sim.get(), &HostSim::logonReceived, this, [&] { seen << QStringLiteral("logon"); });
+    QVERIFY(connectAndWait(*session));
+    HostRequests seen(*sim);
 
     // Every list starts with a bad header: each one leaves the connection
     // out of step, and each next exchange renews it first.
     sim->Faults.BadHeader = true;
     session->refresh();
-    waitIdle(*session);
+    QVERIFY(waitIdle(*session));
     QVERIFY(session->isOutOfStep());
     sim->Faults.BadHeader = false;
 
     QSignalSpy notices(session.get(), &HostSession::notices);
     session->refresh();
-    waitIdle(*session);
+    QVERIFY(waitIdle(*session));
     QVERIFY(!session->isOutOfStep());
     // Quit on the old connection and nothing else before each fresh logon;
     // nothing asked before is asked again.
-    QCOMPARE(seen, L({"G", "Q", "logon", "H", "Q", "logon", "G", "H"}));
+    QCOMPARE(seen.lines, lines({"G", "Q", "logon", "H", "Q", "logon", "G", "H"}));
     QTRY_COMPARE(sim->openConnections(), 1);
     QCOMPARE(notices.last().first().toStringList(),
-             L({"The connection was renewed after the host fell out of step."}));
+             lines({"The connection was renewed after the host fell out of step."}));
     QCOMPARE(session->listeners()->rows(), 2);
 }
 
-void TestHostSession::slowHostGetsItsWholeList()
+void TestHostSession::lateReplyIsNeverReadAfterRenewal()
 {
-    // Each record comes within the per-read wait (2 s with a 1 s time-out),
-    // the list as a whole takes longer than it: the list is read whole.
-    session->setReplyTimeout(1);
-    connectAndWait(*session);
-    sim->Listeners.append({"33", "30003", "THREE", "3", "0", {}});
-    sim->Faults.TrickleSeconds = 0.7;
-    QSignalSpy ended(session.get(), &HostSession::listEnded);
-    QElapsedTimer clock;
-    clock.start();
-    session->refresh();
-    QVERIFY(ended.wait(15000));
-    QCOMPARE(ended.first().at(0).value<ListEnd>(), ListEnd::Complete);
-    QCOMPARE(ended.first().at(1).toInt(), 3);
-    QVERIFY(clock.elapsed() > 2000);
-}
-
-void TestHostSession::stoppedListKeepsItsRowsAndRenews()
-{
-    connectAndWait(*session);
-    sim->Faults.NeverEndingList = true;
-    sim->Faults.TrickleSeconds = 0.05;
-    QSignalSpy ended(session.get(), &HostSession::listEnded);
-    QSignalSpy closed(sim.get(), &HostSim::requestReceived);
-    session->refresh();
-    // Let a few records arrive, then stop as the operator would.
-    QTRY_VERIFY(session->listeners()->pendingRows() >= 3);
-    session->stopList();
-    QCOMPARE(ended.size(), 1);
-    QCOMPARE(ended.first().at(0).value<ListEnd>(), ListEnd::Stopped);
-    const int shown = ended.first().at(1).toInt();
-    QVERIFY(shown > 0);
-    QCOMPARE(session->listeners()->rows(), shown);
-    QVERIFY(!session->isConnected());
+    QVERIFY(connectAndWait(*session));
+    Transcript t(*session);
+    // The shortest wait there is (one second), and a host that answers just
+    // after it.
+    session->setReplyTimeout(0);
+    sim->Faults.ReplyDelaySeconds = 1.6;
+    session->refreshProcesses();
+    QVERIFY(waitIdle(*session));
+    QCOMPARE(t.lines, lines({"error 10060 Connection timed out", "list 3 0"}));
     QVERIFY(session->isOutOfStep());
-    QTRY_COMPARE(closed.last().first().toByteArray(), QByteArray("Q"));
-    waitIdle(*session);
-
-    sim->Faults.NeverEndingList = false;
-    sim->Faults.TrickleSeconds = 0;
-    session->refresh();
-    waitIdle(*session);
     QVERIFY(session->isConnected());
-    QCOMPARE(session->listeners()->rows(), 2);
+    // The late process list does arrive; read now, it would pass for the
+    // answer to the next request.
+    QTRY_VERIFY(session->socket().RecvCount() > 0);
+
+    sim->Faults.ReplyDelaySeconds = 0;
+    sim->Listeners.removeFirst(); // the host changed meanwhile
+    HostRequests seen(*sim);
+    const int connectionsBefore = sim->connectionCount();
+    session->setReplyTimeout(HostSession::DefaultReplyTimeout);
+    session->refresh();
+    QVERIFY(waitIdle(*session));
+    QCOMPARE(sim->connectionCount(), connectionsBefore + 1);
+    // Nothing is asked again; the selected listener is gone, so no process
+    // list is asked for.
+    QCOMPARE(seen.lines, lines({"Q", "logon", "G"}));
+    QCOMPARE(session->listeners()->rows(), 1);
+    QCOMPARE(session->listeners()->cell(0, ListenerColumn::Pin), "22");
+    QVERIFY(!session->isOutOfStep());
+    QCOMPARE(t.only(QStringLiteral("error")).size(), 1); // a renewal that works shows no error
 }
 
-void TestHostSession::recordCapCutsAnEndlessList()
+void TestHostSession::renewalFails_data()
 {
-    connectAndWait(*session);
-    session->setRecordCap(50);
-    sim->Faults.NeverEndingList = true;
-    QSignalSpy ended(session.get(), &HostSession::listEnded);
+    QTest::addColumn<bool>("hostGone");
+    QTest::addColumn<QStringList>("expected");
+    const char* notice = "notices The connection could not be renewed; use File, Configure to "
+                         "connect again.";
+    QTest::newRow("host went away")
+        << true << lines({"error 10061 Connection refused", "logon failed 2", notice});
+    QTest::newRow("logon now refused") << false << lines({"logon failed 3", notice});
+}
+
+void TestHostSession::renewalFails()
+{
+    QFETCH(bool, hostGone);
+    QFETCH(QStringList, expected);
+    QVERIFY(connectAndWait(*session));
+    sim->Faults.BadHeader = true;
+    QCOMPARE(readList(*session, 'G').end, ListEnd::BadHeader);
+    QVERIFY(session->isOutOfStep());
+    if (hostGone)
+        sim.reset();
+    else
+        sim->Faults = HostSimFaults{.LogonReply = "1"};
+
+    Transcript t(*session);
+    QSignalSpy emptied(session.get(), &HostSession::listenersChanged);
     session->refresh();
-    QVERIFY(ended.wait(15000));
-    QCOMPARE(ended.first().at(0).value<ListEnd>(), ListEnd::TooManyRecords);
-    QCOMPARE(ended.first().at(1).toInt(), 50);
-    QCOMPARE(session->listeners()->rows(), 50);
-    // The host was still sending: that connection is given up and a new
-    // one made before the process list.
-    QTRY_COMPARE(sim->connectionCount(), 2);
+    QVERIFY(waitIdle(*session));
+    QCOMPARE(t.lines, expected);
+    // Failed cleanly: the tables are emptied, the connection is closed, and
+    // nothing more is sent or read.
+    QCOMPARE(emptied.count(), 1);
+    QCOMPARE(session->listeners()->rows(), 0);
+    QCOMPARE(session->processes()->rows(), 0);
+    QVERIFY(!session->isOutOfStep());
+    QTRY_VERIFY(!session->isConnected());
+    QCOMPARE(session->socket().SocketHandle(), -1);
+    t.lines.clear();
+    session->refresh();
+    QVERIFY(waitIdle(*session));
+    QCOMPARE(t.lines, lines({"list 1 0", "list 1 0"}));
 }
 
 void TestHostSession::vanishedSelectionSelectsNothing()
 {
-    connectAndWait(*session);
+    QVERIFY(connectAndWait(*session));
     session->selectListener("22");
     session->refreshProcesses();
-    waitIdle(*session);
+    QVERIFY(waitIdle(*session));
     QCOMPARE(session->processes()->rows(), 1);
 
     // Listener 22 goes away; listener 11 is still there.
     sim->Listeners.removeLast();
     const qsizetype before = sim->received().size();
     session->refresh();
-    waitIdle(*session);
+    QVERIFY(waitIdle(*session));
     QCOMPARE(session->selectedListener(), QByteArray());
     QCOMPARE(session->listeners()->rows(), 1);
     QCOMPARE(session->processes()->rows(), 0);
@@ -342,17 +344,15 @@ void TestHostSession::silentHostDelaysNoOtherSession()
 {
     // Two sessions in one thread; one host goes silent for the length of a
     // whole time-out. The other keeps refreshing meanwhile.
-    HostSim silentSim;
-    QVERIFY(silentSim.listen());
-    silentSim.Listeners = sim->Listeners;
-    HostSession silent;
-    silent.setSettings(settingsFor(silentSim.serverPort()));
-    connectAndWait(silent);
-    connectAndWait(*session);
+    std::unique_ptr<HostSim> silentSim = startHost();
+    QVERIFY(silentSim);
+    std::unique_ptr<HostSession> silent = sessionFor(silentSim->serverPort());
+    QVERIFY(connectAndWait(*silent));
+    QVERIFY(connectAndWait(*session));
 
-    silentSim.Faults.ReplyDelaySeconds = 12;
-    QSignalSpy silentEnded(&silent, &HostSession::listEnded);
-    silent.refresh();
+    silentSim->Faults.ReplyDelaySeconds = 12;
+    QSignalSpy silentEnded(silent.get(), &HostSession::listEnded);
+    silent->refresh();
 
     int refreshes = 0;
     QElapsedTimer clock;
@@ -361,7 +361,7 @@ void TestHostSession::silentHostDelaysNoOtherSession()
         QSignalSpy ended(session.get(), &HostSession::listEnded);
         session->refresh();
         QVERIFY(ended.wait(5000));
-        waitIdle(*session);
+        QVERIFY(waitIdle(*session));
         ++refreshes;
         QTest::qWait(200);
     }

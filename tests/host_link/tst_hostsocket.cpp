@@ -1,11 +1,11 @@
-// THostSocket against the simulated server job over loopback: connection
+// HostSocket against the simulated server job over loopback: connection
 // set-up and its failures, the waiting read, close notifications, the send
 // and receive limits.
-#include "AppErrors.h"
-#include "HostLinkTestSupport.h"
 #include "HostSim.h"
-#include "HostSocket.h"
-#include "Wire.h"
+#include "host_link/AppErrors.h"
+#include "host_link/HostSocket.h"
+#include "host_link/Wire.h"
+#include "support/HostLinkFixture.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -15,8 +15,11 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+using HostLinkFixture::ErrorRecorder;
+using HostLinkFixture::SilentListener;
+using HostLinkFixture::unusedLoopbackPort;
 
-class TstHostSocket : public QObject
+class TestHostSocket : public QObject
 {
     Q_OBJECT
 
@@ -47,31 +50,31 @@ private:
     void connectAndLogon(bool takeReply = true);
 
     std::unique_ptr<HostSim> sim;
-    std::unique_ptr<THostSocket> socket;
+    std::unique_ptr<HostSocket> socket;
     std::unique_ptr<ErrorRecorder> errors;
 };
 
-void TstHostSocket::init()
+void TestHostSocket::init()
 {
     sim = std::make_unique<HostSim>();
     QVERIFY2(sim->listen(), qPrintable(sim->errorString()));
-    socket = std::make_unique<THostSocket>();
+    socket = std::make_unique<HostSocket>();
     socket->HostAddress = "127.0.0.1";
     socket->Port = QByteArray::number(sim->serverPort());
     errors = std::make_unique<ErrorRecorder>(*socket);
 }
 
-void TstHostSocket::cleanup()
+void TestHostSocket::cleanup()
 {
     socket.reset();
     errors.reset();
     sim.reset();
 }
 
-void TstHostSocket::connectAndLogon(bool takeReply)
+void TestHostSocket::connectAndLogon(bool takeReply)
 {
     socket->Connect();
-    QCOMPARE(socket->State(), hsConnected);
+    QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
     socket->SendText(Wire::logonBytes(1, {"MANAGER", "", "", "", "SYS", "", ""}));
     if (takeReply) {
         QByteArray reply;
@@ -80,23 +83,23 @@ void TstHostSocket::connectAndLogon(bool takeReply)
     }
 }
 
-void TstHostSocket::startsClosed()
+void TestHostSocket::startsClosed()
 {
-    THostSocket fresh;
-    QCOMPARE(fresh.State(), hsClosed);
+    HostSocket fresh;
+    QCOMPARE(fresh.state(), HostSocket::SocketState::Closed);
     QCOMPARE(fresh.ReadTimeout, 30);
     QCOMPARE(fresh.Authorized, false);
     QCOMPARE(fresh.LastError(), 0);
     QCOMPARE(fresh.SocketHandle(), -1);
     ErrorRecorder rec(fresh);
     fresh.Disconnect(); // already closed: nothing changes, nothing reported
-    QCOMPARE(fresh.State(), hsClosed);
-    QVERIFY(rec.Errors.isEmpty());
+    QCOMPARE(fresh.state(), HostSocket::SocketState::Closed);
+    QVERIFY(rec.errors.isEmpty());
     QByteArray text;
     QCOMPARE(fresh.ReadExact(0, text), 0);
 }
 
-void TstHostSocket::badPortThrowsAndReportsNothing_data()
+void TestHostSocket::badPortThrowsAndReportsNothing_data()
 {
     QTest::addColumn<QByteArray>("port");
     QTest::addColumn<bool>("rangeError");
@@ -110,7 +113,7 @@ void TstHostSocket::badPortThrowsAndReportsNothing_data()
     QTest::newRow("plus sign") << "+80"_ba << false;
 }
 
-void TstHostSocket::badPortThrowsAndReportsNothing()
+void TestHostSocket::badPortThrowsAndReportsNothing()
 {
     QFETCH(QByteArray, port);
     QFETCH(bool, rangeError);
@@ -128,36 +131,36 @@ void TstHostSocket::badPortThrowsAndReportsNothing()
     }
     QCOMPARE(gotRange, rangeError);
     QCOMPARE(gotConvert, !rangeError);
-    QVERIFY(errors->Errors.isEmpty());
-    QCOMPARE(socket->State(), hsClosed);
+    QVERIFY(errors->errors.isEmpty());
+    QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
     QCOMPARE(socket->SocketHandle(), -1);
 }
 
-void TstHostSocket::refusedHost()
+void TestHostSocket::refusedHost()
 {
-    socket->Port = QByteArray::number(UnusedLoopbackPort());
+    socket->Port = QByteArray::number(unusedLoopbackPort());
     socket->Connect();
-    QCOMPARE(errors->Errors, QList<int>{10061});
-    QCOMPARE(errors->Texts.value(0), u"Connection refused"_s);
-    QCOMPARE(socket->State(), hsClosed);
+    QCOMPARE(errors->errors, QList<int>{10061});
+    QCOMPARE(errors->texts.value(0), u"Connection refused"_s);
+    QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
     QCOMPARE(socket->SocketHandle(), -1);
 }
 
-void TstHostSocket::unresolvableHost()
+void TestHostSocket::unresolvableHost()
 {
     socket->HostAddress = "no-such-host.invalid";
     socket->Connect();
-    QCOMPARE(errors->Errors, QList<int>{11001});
-    QCOMPARE(errors->Texts.value(0), u"Host not found"_s);
-    QCOMPARE(socket->State(), hsClosed);
+    QCOMPARE(errors->errors, QList<int>{11001});
+    QCOMPARE(errors->texts.value(0), u"Host not found"_s);
+    QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
     QCOMPARE(socket->SocketHandle(), -1);
 }
 
-void TstHostSocket::connectGivesUpWithoutFreezing()
+void TestHostSocket::connectGivesUpWithoutFreezing()
 {
     // A host that never answers the connection request.
     SilentListener silent(/*fillBacklog=*/true);
-    socket->Port = QByteArray::number(silent.Port());
+    socket->Port = QByteArray::number(silent.port());
     socket->ReadTimeout = 1;
     bool uiRan = false;
     QObject scope; // the timer dies with the test
@@ -167,40 +170,43 @@ void TstHostSocket::connectGivesUpWithoutFreezing()
     socket->Connect();
     QVERIFY(clock.elapsed() >= 1000);
     QVERIFY(uiRan); // events kept running during the attempt
-    QCOMPARE(errors->Errors, QList<int>{10060});
-    QCOMPARE(errors->Texts.value(0), u"Connection timed out"_s);
-    QCOMPARE(socket->State(), hsClosed);
+    QCOMPARE(errors->errors, QList<int>{10060});
+    QCOMPARE(errors->texts.value(0), u"Connection timed out"_s);
+    QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
     QCOMPARE(socket->SocketHandle(), -1);
 }
 
-void TstHostSocket::connectWhileConnected()
+void TestHostSocket::connectWhileConnected()
 {
     socket->Connect();
-    QCOMPARE(socket->State(), hsConnected);
+    QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
     const int fd = socket->SocketHandle();
     socket->Connect();
-    QCOMPARE(errors->Errors, QList<int>{10056});
+    QCOMPARE(errors->errors, QList<int>{10056});
     QCOMPARE(socket->SocketHandle(), fd);
-    QCOMPARE(socket->State(), hsConnected);
+    QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
 }
 
-void TstHostSocket::readExactTakesBufferedBytesAtOnce()
+void TestHostSocket::readExactTakesBufferedBytesAtOnce()
 {
     connectAndLogon(false);
     QTRY_COMPARE(socket->RecvCount(), 1);
     bool eventRan = false;
     QObject scope; // the timer dies with the test, run or not
     QTimer::singleShot(0, &scope, [&eventRan] { eventRan = true; });
-    QByteArray reply;
+    // The read fills the array in place; a copy sharing its bytes keeps them.
+    QByteArray reply = "an earlier reply";
+    const QByteArray kept = reply;
     QCOMPARE(socket->ReadExact(1, reply), 1);
     QCOMPARE(reply, "0"_ba);
+    QCOMPARE(kept, "an earlier reply"_ba);
     QVERIFY(!eventRan); // enough bytes: no event was processed
     QCOMPARE(socket->RecvCount(), 0);
     QCOMPARE(socket->ReadExact(0, reply), 0);
     QVERIFY(reply.isEmpty());
 }
 
-void TstHostSocket::readExactTimesOutAndKeepsLateBytes()
+void TestHostSocket::readExactTimesOutAndKeepsLateBytes()
 {
     // The reply comes 1.5 s late; a wait of ReadTimeout 0 gives up after 1 s.
     sim->Faults.ReplyDelaySeconds = 1.5;
@@ -215,16 +221,16 @@ void TstHostSocket::readExactTimesOutAndKeepsLateBytes()
     QCOMPARE(socket->ReadExact(1, reply), 0);
     QVERIFY(clock.elapsed() >= 1000);
     QVERIFY(uiRan);
-    QCOMPARE(errors->Errors, QList<int>{10060});
-    QCOMPARE(socket->State(), hsConnected);
+    QCOMPARE(errors->errors, QList<int>{10060});
+    QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
     // The late byte stays buffered for the next read.
     QTRY_COMPARE(socket->RecvCount(), 1);
     QCOMPARE(socket->ReadExact(1, reply), 1);
     QCOMPARE(reply, "0"_ba);
-    QCOMPARE(errors->Errors.size(), 1);
+    QCOMPARE(errors->errors.size(), 1);
 }
 
-void TstHostSocket::peerCloseEndsWaitQuietly()
+void TestHostSocket::peerCloseEndsWaitQuietly()
 {
     // Two records, then the host closes the connection instead of ending the list.
     sim->Listeners = {{"11", "30001", "ONE", "2", "0", {}},
@@ -238,8 +244,8 @@ void TstHostSocket::peerCloseEndsWaitQuietly()
     QByteArray text;
     QCOMPARE(socket->ReadExact(100000, text), 0); // more than will ever come
     QVERIFY(clock.elapsed() < 10000);             // ended by the close, not by the time-out
-    QVERIFY(errors->Errors.isEmpty());
-    QCOMPARE(socket->State(), hsClosed);
+    QVERIFY(errors->errors.isEmpty());
+    QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
     QCOMPARE(socket->SocketHandle(), -1);
     // What came before the close is still there and readable.
     const QByteArray expected = "0017S11|30001 ONE|2|0"
@@ -249,7 +255,7 @@ void TstHostSocket::peerCloseEndsWaitQuietly()
     QCOMPARE(text, expected);
 }
 
-void TstHostSocket::handleClose_data()
+void TestHostSocket::handleClose_data()
 {
     QTest::addColumn<int>("error");
     QTest::addColumn<bool>("staysConnected");
@@ -261,57 +267,58 @@ void TstHostSocket::handleClose_data()
     QTest::newRow("10053 abort") << 10053 << false << QList<int>{};
 }
 
-void TstHostSocket::handleClose()
+void TestHostSocket::handleClose()
 {
     QFETCH(int, error);
     QFETCH(bool, staysConnected);
     QFETCH(QList<int>, reported);
     connectAndLogon();
     socket->HandleClose(error);
-    QCOMPARE(socket->State(), staysConnected ? hsConnected : hsClosed);
+    QCOMPARE(socket->state(),
+             staysConnected ? HostSocket::SocketState::Connected : HostSocket::SocketState::Closed);
     QCOMPARE(socket->SocketHandle() != -1, staysConnected);
-    QCOMPARE(errors->Errors, reported);
+    QCOMPARE(errors->errors, reported);
     if (error == 10050)
-        QCOMPARE(errors->Texts.value(0), u"Network is down"_s);
+        QCOMPARE(errors->texts.value(0), u"Network is down"_s);
 }
 
-void TstHostSocket::resetByPeerDisconnectsQuietly()
+void TestHostSocket::resetByPeerDisconnectsQuietly()
 {
     sim->Listeners = {{"11", "30001", "ONE", "2", "0", {}}, {"22", "30002", "TWO", "3", "5", {}}};
     sim->Faults.ResetAfterRecords = 1;
     connectAndLogon();
     socket->SendText("0001G");
-    QTRY_COMPARE(socket->State(), hsClosed);
-    QVERIFY(errors->Errors.isEmpty());
+    QTRY_COMPARE(socket->state(), HostSocket::SocketState::Closed);
+    QVERIFY(errors->errors.isEmpty());
     QCOMPARE(socket->SocketHandle(), -1);
 }
 
-void TstHostSocket::floodIsCutOff()
+void TestHostSocket::floodIsCutOff()
 {
-    sim->Faults.FloodBytes = THostSocket::MaxBuffered + 8 * 1024 * 1024;
+    sim->Faults.FloodBytes = HostSocket::MaxBuffered + 8 * 1024 * 1024;
     connectAndLogon();
     socket->SendText("0001G");
-    QTRY_COMPARE_WITH_TIMEOUT(socket->State(), hsClosed, 20000);
-    QCOMPARE(errors->Errors, QList<int>{10055});
-    QCOMPARE(errors->Texts.value(0), u"No buffer space available"_s);
-    QVERIFY(socket->RecvCount() <= THostSocket::MaxBuffered + 1);
-    QVERIFY(socket->RecvCount() >= THostSocket::MaxBuffered);
+    QTRY_COMPARE_WITH_TIMEOUT(socket->state(), HostSocket::SocketState::Closed, 20000);
+    QCOMPARE(errors->errors, QList<int>{10055});
+    QCOMPARE(errors->texts.value(0), u"No buffer space available"_s);
+    QVERIFY(socket->RecvCount() <= HostSocket::MaxBuffered + 1);
+    QVERIFY(socket->RecvCount() >= HostSocket::MaxBuffered);
 }
 
-void TstHostSocket::fullSendBufferDropsTheRest()
+void TestHostSocket::fullSendBufferDropsTheRest()
 {
     // A peer that accepts the connection but never reads.
     SilentListener silent(/*fillBacklog=*/false);
-    socket->Port = QByteArray::number(silent.Port());
+    socket->Port = QByteArray::number(silent.port());
     socket->Connect();
-    QCOMPARE(socket->State(), hsConnected);
+    QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
     socket->SendText(QByteArray(64 * 1024 * 1024, 'x'));
-    QCOMPARE(errors->Errors, QList<int>{10035});
-    QCOMPARE(errors->Texts.value(0), u"Operation would block"_s);
-    QCOMPARE(socket->State(), hsConnected); // the connection is not affected
+    QCOMPARE(errors->errors, QList<int>{10035});
+    QCOMPARE(errors->texts.value(0), u"Operation would block"_s);
+    QCOMPARE(socket->state(), HostSocket::SocketState::Connected); // the connection is not affected
 }
 
-void TstHostSocket::destructionReleasesSocket()
+void TestHostSocket::destructionReleasesSocket()
 {
     QSignalSpy gone(sim.get(), &HostSim::clientDisconnected);
     connectAndLogon();
@@ -319,5 +326,5 @@ void TstHostSocket::destructionReleasesSocket()
     QVERIFY(gone.count() == 1 || gone.wait(5000));
 }
 
-QTEST_GUILESS_MAIN(TstHostSocket)
-#include "tst_HostSocket.moc"
+QTEST_GUILESS_MAIN(TestHostSocket)
+#include "tst_hostsocket.moc"

@@ -1,8 +1,8 @@
 // Wire formats as pure functions: logon bytes, framing, header, record
 // splitting, request arguments, and the error numbers and texts.
-#include "RecordDisplay.h"
-#include "WinsockErrors.h"
-#include "Wire.h"
+#include "host_link/RecordDisplay.h"
+#include "host_link/WinsockErrors.h"
+#include "host_link/Wire.h"
 
 #include <QTest>
 
@@ -13,7 +13,7 @@
 
 using namespace Qt::StringLiterals;
 
-class TstWire : public QObject
+class TestWire : public QObject
 {
     Q_OBJECT
 
@@ -42,7 +42,7 @@ private Q_SLOTS:
     void cpuTimeTextMatchesReference();
 };
 
-void TstWire::logonBytes_data()
+void TestWire::logonBytes_data()
 {
     QTest::addColumn<QByteArray>("user");
     QTest::addColumn<QByteArray>("expectedUserField");
@@ -58,7 +58,7 @@ void TstWire::logonBytes_data()
                                                    << " mAn " + QByteArray(11, ' ');
 }
 
-void TstWire::logonBytes()
+void TestWire::logonBytes()
 {
     QFETCH(QByteArray, user);
     QFETCH(QByteArray, expectedUserField);
@@ -72,7 +72,7 @@ void TstWire::logonBytes()
     QCOMPARE(bytes.mid(6 + 80), QByteArray(32, ' '));
 }
 
-void TstWire::frame()
+void TestWire::frame()
 {
     QCOMPARE(*Wire::frame("G"), "0001G"_ba);
     QCOMPARE(*Wire::frame(""), "0000"_ba);
@@ -82,7 +82,7 @@ void TstWire::frame()
     QVERIFY(!Wire::frame(QByteArray(10000, 'x')).has_value());
 }
 
-void TstWire::parseHeader_data()
+void TestWire::parseHeader_data()
 {
     QTest::addColumn<QByteArray>("header");
     QTest::addColumn<int>("length"); // -1: not a header
@@ -104,7 +104,7 @@ void TstWire::parseHeader_data()
                          << -1;
 }
 
-void TstWire::parseHeader()
+void TestWire::parseHeader()
 {
     QFETCH(QByteArray, header);
     QFETCH(int, length);
@@ -112,7 +112,7 @@ void TstWire::parseHeader()
     QCOMPARE(parsed.value_or(-1), length);
 }
 
-void TstWire::listenerRecords_data()
+void TestWire::listenerRecords_data()
 {
     QTest::addColumn<QByteArray>("record");
     QTest::addColumn<QByteArray>("pin");
@@ -142,7 +142,7 @@ void TstWire::listenerRecords_data()
                                         << "P"_ba << 3 << 4;
 }
 
-void TstWire::listenerRecords()
+void TestWire::listenerRecords()
 {
     QFETCH(QByteArray, record);
     const Wire::SplitResult r = Wire::splitRecord(record);
@@ -155,7 +155,7 @@ void TstWire::listenerRecords()
     QTEST(int(r.listener.userLimitNumber), "userLimit");
 }
 
-void TstWire::processRecords_data()
+void TestWire::processRecords_data()
 {
     QTest::addColumn<QByteArray>("record");
     QTest::addColumn<QByteArray>("mainPin");
@@ -223,7 +223,7 @@ void TstWire::processRecords_data()
                                               << "\xff\xfe"_ba << qint64(0) << 0;
 }
 
-void TstWire::processRecords()
+void TestWire::processRecords()
 {
     QFETCH(QByteArray, record);
     const Wire::SplitResult r = Wire::splitRecord(record);
@@ -237,7 +237,7 @@ void TstWire::processRecords()
     QTEST(r.process.priority, "priority");
 }
 
-void TstWire::malformedRecords_data()
+void TestWire::malformedRecords_data()
 {
     QTest::addColumn<QByteArray>("record");
     QTest::addColumn<QString>("error");
@@ -283,14 +283,14 @@ void TstWire::malformedRecords_data()
         << QByteArray("S1|2 P\0|3|4", 11) << u"missing separator after the program"_s;
 }
 
-void TstWire::malformedRecords()
+void TestWire::malformedRecords()
 {
     QFETCH(QByteArray, record);
     QFETCH(QString, error);
     QCOMPARE(Wire::errorText(Wire::splitRecord(record)), error);
 }
 
-void TstWire::recordWithoutData()
+void TestWire::recordWithoutData()
 {
     // Found by fuzzing: a view with no data pointer went to memchr, which
     // must never be given one (the sanitizer build stops there).
@@ -299,7 +299,7 @@ void TstWire::recordWithoutData()
     QCOMPARE(r.error, Wire::SplitError::MissingSeparatorBeforePin);
 }
 
-void TstWire::logonReply_data()
+void TestWire::logonReply_data()
 {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("meaning");
@@ -312,13 +312,13 @@ void TstWire::logonReply_data()
     QTest::newRow("two bytes") << "01"_ba << int(L::Failed);
 }
 
-void TstWire::logonReply()
+void TestWire::logonReply()
 {
     QFETCH(QByteArray, reply);
     QTEST(int(Wire::parseLogonReply(reply)), "meaning");
 }
 
-void TstWire::requestArguments()
+void TestWire::requestArguments()
 {
     QCOMPARE(Wire::killListenerArgument("1234"), "S1234"_ba);
     QCOMPARE(Wire::killProcessArgument("123", "456"), "P123|456"_ba);
@@ -338,7 +338,7 @@ void TstWire::requestArguments()
     QCOMPARE(Wire::priorityName(1), QByteArrayView());
 }
 
-void TstWire::errorTexts_data()
+void TestWire::errorTexts_data()
 {
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
@@ -359,14 +359,14 @@ void TstWire::errorTexts_data()
     QTest::newRow("11005") << 11005 << u"Not a Winsock error"_s;
 }
 
-void TstWire::errorTexts()
+void TestWire::errorTexts()
 {
     QFETCH(int, code);
     QFETCH(QString, text);
     QCOMPARE(Winsock::ErrorText(code), text);
 }
 
-void TstWire::errnoMapping_data()
+void TestWire::errnoMapping_data()
 {
     QTest::addColumn<bool>("resolver");
     QTest::addColumn<int>("native");
@@ -386,7 +386,7 @@ void TstWire::errnoMapping_data()
     QTest::newRow("EAI_NODATA") << true << EAI_NODATA << 11004;
 }
 
-void TstWire::errnoMapping()
+void TestWire::errnoMapping()
 {
     QFETCH(bool, resolver);
     QFETCH(int, native);
@@ -394,7 +394,7 @@ void TstWire::errnoMapping()
     QCOMPARE(resolver ? Winsock::FromResolver(native, 0) : Winsock::FromErrno(native), code);
 }
 
-void TstWire::cpuTimeText_data()
+void TestWire::cpuTimeText_data()
 {
     QTest::addColumn<qint64>("ms");
     QTest::addColumn<char>("separator");
@@ -406,7 +406,7 @@ void TstWire::cpuTimeText_data()
     QTest::newRow("comma") << qint64(1500) << ',' << QByteArray("   1,500");
 }
 
-void TstWire::cpuTimeText()
+void TestWire::cpuTimeText()
 {
     QFETCH(qint64, ms);
     QFETCH(char, separator);
@@ -414,7 +414,7 @@ void TstWire::cpuTimeText()
     QCOMPARE(RecordDisplay::CpuTimeText(ms, separator), text);
 }
 
-void TstWire::cpuTimeTextMatchesReference()
+void TestWire::cpuTimeTextMatchesReference()
 {
     // Against a plain formatting of the same value, over the whole range.
     auto reference = [](std::int64_t ms, char separator) {
@@ -440,5 +440,5 @@ void TstWire::cpuTimeTextMatchesReference()
         QCOMPARE(RecordDisplay::CpuTimeText(ms, '.'), reference(ms, '.'));
 }
 
-QTEST_GUILESS_MAIN(TstWire)
-#include "tst_Wire.moc"
+QTEST_GUILESS_MAIN(TestWire)
+#include "tst_wire.moc"

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+
+#include <limits>
+
+class QTimer;
+
+// The wait of one read of a reply: it gives up at the first check after
+// T + 1 whole seconds from when the read first found its bytes missing. A
+// read that completes ends its wait; the next read waits afresh.
+class ReadWait : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ReadWait(QObject* parent = nullptr);
+
+    // The read in hand is waiting: starts its wait of seconds + 1 unless it
+    // runs already.
+    void arm(int seconds);
+    // The read in hand completed.
+    void completed() { ++m_readSerial; }
+    // Whether the wait of the read in hand has passed; true once, and the
+    // read is then over.
+    bool takeExpired();
+    void stop();
+
+Q_SIGNALS:
+    void expired();
+
+private:
+    QTimer* m_timer;
+    quint64 m_readSerial = 0;                                    // bumped by every completed read
+    quint64 m_timerSerial = std::numeric_limits<quint64>::max(); // the read the timer runs for
+    bool m_expired = false;
+};

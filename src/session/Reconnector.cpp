@@ -1,0 +1,184 @@
+#include "session/Reconnector.h"
+
+#include "host_link/Wire.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+Reconnector::Reconnector(HostSession* session, QObject* parent)
+    : QObject(parent), m_session(session), m_attemptTimer(new QTimer(this)),
+      m_countdown(new QTimer(this))
+{
+    m_attemptTimer->setSingleShot(true);
+    connect(m_attemptTimer, &QTimer::timeout, this, &Reconnector::attempt);
+    // The countdown only ticks while an attempt is planned, so an idle
+    // console that is connected wakes for nothing.
+    m_countdown->setInterval(1000);
+    connect(m_countdown, &QTimer::timeout, this, &Reconnector::statusChanged);
+
+    connect(session, &HostSession::linkStateChanged, this, &Reconnector::linkStateChanged);
+    connect(session, &HostSession::socketError, this, [this](int code, const QString& text) {
+        m_reason = QStringLiteral("%1 %2").arg(code).arg(text);
+    });
+    connect(session, &HostSession::logonFailed, this, [this](HostSession::LogonResult result) {
+        switch (result) {
+        case HostSession::LogonResult::Refused:
+            // The same values would be refused again and may lock the account.
+            m_reason = QStringLiteral("Invalid Login!");
+            m_held = true;
+            cancel();
+            break;
+        case HostSession::LogonResult::NoHost:
+            m_held = true;
+            cancel();
+            break;
+        case HostSession::LogonResult::Failed:
+            m_reason = QStringLiteral("Error creating server process!");
+            break;
+        case HostSession::LogonResult::Accepted:
+        case HostSession::LogonResult::NotConnected:
+            break;
+        }
+        Q_EMIT statusChanged();
+    });
+    connect(session, &HostSession::commandSent, this, [this](char letter, const QByteArray&) {
+        if (letter == Wire::ShutdownJob) {
+            m_reason = QStringLiteral("the job was shut down");
+            m_held = true;
+            cancel();
+        }
+    });
+}
+
+void Reconnector::setEnabled(bool enabled)
+{
+    m_enabled = enabled;
+    if (!enabled)
+        cancel();
+    else if (m_session->linkState() == HostSession::LinkState::Disconnected &&
+             m_downSince.isValid() && !isWaiting())
+        planAttempt();
+    Q_EMIT statusChanged();
+}
+
+void Reconnector::setDelays(int firstMs, int maxMs)
+{
+    m_firstDelayMs = std::max(1, firstMs);
+    m_maxDelayMs = std::max(m_firstDelayMs, maxMs);
+}
+
+void Reconnector::hold()
+{
+    m_held = true;
+    cancel();
+    Q_EMIT statusChanged();
+}
+
+void Reconnector::reconnectNow()
+{
+    cancel();
+    m_held = false;
+    m_delayMs = 0;
+    m_automatic = false;
+    if (m_session->linkState() != HostSession::LinkState::Disconnected)
+        m_session->quit();
+    m_session->connectToHost();
+}
+
+bool Reconnector::isWaiting() const
+{
+    return m_attemptTimer->isActive();
+}
+
+int Reconnector::secondsLeft() const
+{
+    if (!isWaiting())
+        return 0;
+    const qint64 left = std::max<qint64>(0, m_delayMs - m_waitStarted.elapsed());
+    return int((left + 999) / 1000);
+}
+
+QString Reconnector::statusText() const
+{
+    switch (m_session->linkState()) {
+    case HostSession::LinkState::LoggedOn:
+        return QStringLiteral("Connected");
+    case HostSession::LinkState::Connecting:
+    case HostSession::LinkState::LoggingOn:
+        return QStringLiteral("Connecting");
+    case HostSession::LinkState::Disconnected:
+        break;
+    }
+    const QString reason = m_reason.isEmpty() ? QStringLiteral("no connection") : m_reason;
+    if (isWaiting())
+        return QStringLiteral("Reconnecting in %1 s (%2)").arg(secondsLeft()).arg(reason);
+    if (!m_downSince.isValid())
+        return QStringLiteral("Disconnected");
+    return QStringLiteral("Disconnected since %1: %2")
+        .arg(m_downSince.toString(QStringLiteral("HH:mm:ss")), reason);
+}
+
+void Reconnector::linkStateChanged(HostSession::LinkState state)
+{
+    switch (state) {
+    case HostSession::LinkState::LoggedOn:
+        if (m_automatic)
+            ++m_reconnections;
+        m_automatic = false;
+        m_wasLoggedOn = true;
+        m_delayMs = 0;
+        m_reason.clear();
+        m_downSince = QTime();
+        cancel();
+        break;
+    case HostSession::LinkState::Connecting:
+    case HostSession::LinkState::LoggingOn:
+        // A renewal or the operator's own connect: nothing to plan.
+        cancel();
+        break;
+    case HostSession::LinkState::Disconnected:
+        if (m_wasLoggedOn) {
+            // The link was up until now: this is when it dropped. Without an
+            // error from the socket, the host closed it.
+            m_downSince = QTime::currentTime();
+            if (m_reason.isEmpty())
+                m_reason = QStringLiteral("host closed the connection");
+        } else if (!m_downSince.isValid()) {
+            m_downSince = QTime::currentTime();
+        }
+        m_wasLoggedOn = false;
+        planAttempt();
+        break;
+    }
+    Q_EMIT statusChanged();
+}
+
+void Reconnector::planAttempt()
+{
+    // A refused logon is told just after the link state; the hold it brings
+    // cancels what is planned here.
+    if (!m_enabled || m_held)
+        return;
+    m_delayMs = m_delayMs == 0 ? m_firstDelayMs : std::min(m_delayMs * 2, m_maxDelayMs);
+    m_waitStarted.start();
+    m_attemptTimer->start(m_delayMs);
+    m_countdown->start();
+}
+
+void Reconnector::attempt()
+{
+    m_countdown->stop();
+    // The session may have come back by other means meanwhile (a renewal).
+    if (m_held || m_session->linkState() != HostSession::LinkState::Disconnected)
+        return;
+    m_automatic = true;
+    Q_EMIT attemptStarted();
+    m_session->connectToHost();
+}
+
+void Reconnector::cancel()
+{
+    m_attemptTimer->stop();
+    m_countdown->stop();
+}

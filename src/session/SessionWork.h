@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <deque>
+#include <optional>
+
+class RecordSink;
+
+// One step of a session's work; each runs once the one before it is done.
+struct SessionStep
+{
+    enum class Kind
+    {
+        Connect,
+        Logon,
+        Progress, // tells logonProgress(number)
+        Renew,    // a connection out of step is renewed first
+        Send,
+        ListListeners,
+        ListProcesses,
+        ListToSink,
+    };
+    SessionStep(Kind k, int n = 0) : kind(k), number(n) {}
+    bool isList() const
+    {
+        return kind == Kind::ListListeners || kind == Kind::ListProcesses ||
+               kind == Kind::ListToSink;
+    }
+
+    Kind kind;
+    int number = 0;
+    char letter = 0;
+    std::optional<QByteArray> argument;
+    RecordSink* sink = nullptr;
+};
+
+// A piece of work a session was asked for, as the steps it takes: the
+// exchanges with the host in their order, each preceded by a renewal of a
+// connection that fell out of step.
+struct SessionWork
+{
+    enum class Kind
+    {
+        Other,
+        Refresh,
+        Processes,
+    };
+
+    // Connects, logs on and lists listeners and processes.
+    static SessionWork connectAndList();
+    static SessionWork logOn();
+    static SessionWork refresh();
+    static SessionWork refreshProcesses();
+    // A request; with thenRefresh the tables are listed afterwards.
+    static SessionWork request(char letter, const std::optional<QByteArray>& argument,
+                               bool thenRefresh);
+    // A list into a sink.
+    static SessionWork list(char letter, const std::optional<QByteArray>& argument,
+                            RecordSink* sink);
+
+    std::deque<SessionStep> steps;
+    Kind kind = Kind::Other;
+    bool lists = false;      // tells its notices at the end
+    bool connecting = false; // ends with connectFinished
+};

@@ -1,0 +1,374 @@
+// Lists read by HostSession from the simulator: every record example whole
+// and one byte at a time, every way a list ends and the renewal after it,
+// lists that are slow, endless, stopped or a million records long, and the
+// per-read time-out to the second.
+#include "host_link/Wire.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/ProcessTableModel.h"
+#include "support/HostLinkFixture.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
+
+#include <sys/resource.h>
+
+using namespace HostLinkFixture;
+using ListEnd = HostSession::ListEnd;
+
+class TestSessionLists : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void recordExamples_data();
+    void recordExamples();
+    void emptyList();
+    void listEndsThenRenews_data();
+    void listEndsThenRenews();
+    void listFollowedAtOnceByClose();
+    void slowHostGetsItsWholeList();
+    void stoppedListKeepsItsRowsAndRenews();
+    void stopWhileRecordsAreTaken();
+    void millionRecordList();
+    void tenSecondRule();
+
+private:
+    std::unique_ptr<HostSim> sim;
+    std::unique_ptr<HostSession> session;
+};
+
+void TestSessionLists::init()
+{
+    sim = startHost();
+    QVERIFY(sim);
+    session = sessionFor(sim->serverPort());
+}
+
+void TestSessionLists::cleanup()
+{
+    session.reset();
+    sim.reset();
+}
+
+void TestSessionLists::recordExamples_data()
+{
+    QTest::addColumn<bool>("splitWrites");
+    QTest::newRow("whole writes") << false;
+    QTest::newRow("one byte at a time") << true;
+}
+
+void TestSessionLists::recordExamples()
+{
+    QFETCH(bool, splitWrites);
+    sim->Listeners = {{"1234", "30001", "PROGNAME", "2", "0", {}},
+                      {"1235", "30002", "PROGNAME", "2", "0", "|X"},
+                      {"77", "30004", "VGDSRVR.KQ.ORVANITE;PRI=DS S", "16", "30", {}}};
+    SimProcess withMain{"1234", "123", "456", "PROG", "USER", 2500, 3, {}};
+    withMain.RawRecord = "P0123|456|PROG|USER|2500|3";
+    SimProcess noMain{"1234", {}, "456", "PROG", "USER", 2500, 0, {}};
+    noMain.RawRecord = "P1999|456|PROG|USER|2500";
+    SimProcess barFlag{"1234", {}, "456", "PROG", "USER", 2500, 0, {}};
+    barFlag.RawRecord = "P|456|PROG|USER|2500";
+    sim->Processes = {withMain, noMain, barFlag};
+    QVERIFY(logOn(*session));
+    sim->Faults.SplitWrites = splitWrites;
+
+    const ListRead listeners = readList(*session, Wire::GetListeners);
+    QCOMPARE(listeners.end, ListEnd::Complete);
+    QCOMPARE(listeners.bodies,
+             (QList<QByteArray>{"S1234|30001 PROGNAME|2|0", "S1235|30002 PROGNAME|2|0|X",
+                                "S77|30004 VGDSRVR.KQ.ORVANITE;PRI=DS S|16|30"}));
+    const ListRead processes = readList(*session, Wire::GetProcesses, QByteArray("1234"));
+    QCOMPARE(processes.end, ListEnd::Complete);
+    QCOMPARE(processes.bodies,
+             (QList<QByteArray>{"P0123|456|PROG|USER|2500|3", "P1999|456|PROG|USER|2500",
+                                "P|456|PROG|USER|2500"}));
+
+    // The same lists into the tables.
+    Transcript t(*session);
+    session->refresh();
+    QVERIFY(waitIdle(*session));
+    QCOMPARE(t.lines, lines({"list 0 3", "list 0 3"}));
+    const ListenerTableModel* l = session->listeners();
+    QCOMPARE(l->rows(), 3);
+    QCOMPARE(l->cell(1, ListenerColumn::Pin), "1235");
+    QCOMPARE(l->cell(1, ListenerColumn::MaxUsers), "unlimited");
+    QCOMPARE(l->cell(2, ListenerColumn::Program), "VGDSRVR.KQ.ORVANITE;PRI=DS S");
+    QCOMPARE(l->cell(2, ListenerColumn::Port), "30004");
+    QCOMPARE(l->cell(2, ListenerColumn::MaxUsers), "30");
+    const ProcessTableModel* p = session->processes();
+    QCOMPARE(p->rows(), 3);
+    QCOMPARE(p->cell(0, ProcessColumn::Main), "123");
+    QCOMPARE(p->cell(0, ProcessColumn::Priority), "DS");
+    QCOMPARE(p->cell(1, ProcessColumn::Main), "");
+    QCOMPARE(p->cell(2, ProcessColumn::Main), "");
+    QCOMPARE(p->cell(2, ProcessColumn::CpuTime), "   2.500");
+}
+
+void TestSessionLists::emptyList()
+{
+    sim->Listeners.clear();
+    QVERIFY(logOn(*session));
+    const qsizetype before = sim->received().size();
+    Transcript t(*session);
+    session->refresh();
+    QVERIFY(waitIdle(*session));
+    // No listener, so no process list is asked for.
+    QCOMPARE(t.lines, lines({"list 0 0", "list 2 0"}));
+    QCOMPARE(sim->received().mid(before), QByteArray("0001G"));
+    QCOMPARE(session->listeners()->rows(), 0);
+    QCOMPARE(session->processes()->rows(), 0);
+}
+
+void TestSessionLists::listEndsThenRenews_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("cap"); // 0: the default
+    QTest::addColumn<int>("hostListeners");
+    QTest::addColumn<int>("records"); // read before the end
+    QTest::addColumn<bool>("exact");  // else at most that many
+    QTest::addColumn<ListEnd>("end");
+    QTest::addColumn<bool>("connected");       // when the list has ended
+    QTest::addColumn<QStringList>("requests"); // the host saw, this list and the next
+
+    const QStringList inStep = lines({"G", "G"});
+    const QStringList renewed = lines({"G", "Q", "logon", "G"});
+    const QStringList reopened = lines({"G", "logon", "G"});
+    QTest::newRow("whole list") << "" << 0 << 3 << 3 << true << ListEnd::Complete << true << inStep;
+    QTest::newRow("exactly the cap")
+        << "" << 5 << 5 << 5 << true << ListEnd::Complete << true << inStep;
+    QTest::newRow("one past the cap")
+        << "" << 5 << 6 << 5 << true << ListEnd::TooManyRecords << false << renewed;
+    QTest::newRow("list that never ends")
+        << "endless" << 5 << 3 << 5 << true << ListEnd::TooManyRecords << false << renewed;
+    QTest::newRow("header not a number")
+        << "badHeader" << 0 << 3 << 0 << true << ListEnd::BadHeader << true << renewed;
+    // The first body swallows the next header.
+    QTest::newRow("frame shorter than announced")
+        << "shortFrame" << 0 << 3 << 1 << true << ListEnd::BadHeader << true << renewed;
+    QTest::newRow("closed after 1 record")
+        << "close" << 0 << 3 << 1 << true << ListEnd::Closed << false << reopened;
+    QTest::newRow("reset after 2 records")
+        << "reset" << 0 << 3 << 2 << false << ListEnd::Closed << false << reopened;
+    QTest::newRow("reply later than the wait")
+        << "late" << 0 << 3 << 0 << true << ListEnd::TimedOut << true << renewed;
+}
+
+void TestSessionLists::listEndsThenRenews()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, cap);
+    QFETCH(int, hostListeners);
+    QFETCH(int, records);
+    QFETCH(bool, exact);
+    QFETCH(ListEnd, end);
+    QFETCH(bool, connected);
+    QFETCH(QStringList, requests);
+    sim->Listeners.clear();
+    for (int i = 0; i < hostListeners; ++i)
+        sim->Listeners.append({QByteArray::number(100 + i), "31000", "LISTENER", "2", "0", {}});
+    QVERIFY(logOn(*session));
+    if (cap > 0)
+        session->setRecordCap(cap);
+    HostSimFaults& f = sim->Faults;
+    if (fault == QLatin1String("endless"))
+        f.NeverEndingList = true;
+    else if (fault == QLatin1String("badHeader"))
+        f.BadHeader = true;
+    else if (fault == QLatin1String("shortFrame"))
+        f.ShortFrame = true;
+    else if (fault == QLatin1String("close"))
+        f.CloseAfterRecords = 1;
+    else if (fault == QLatin1String("reset"))
+        f.ResetAfterRecords = 2;
+    else if (fault == QLatin1String("late")) {
+        // The shortest wait there is (one second); the host answers after it.
+        session->setReplyTimeout(0);
+        f.ReplyDelaySeconds = 1.5;
+    }
+    HostRequests seen(*sim);
+    Transcript t(*session);
+
+    const ListRead cut = readList(*session, Wire::GetListeners);
+    QCOMPARE(cut.end, end);
+    if (exact)
+        QCOMPARE(cut.records, records);
+    else
+        QVERIFY2(cut.records <= records, qPrintable(QString::number(cut.records)));
+    QCOMPARE(cut.bodies.size(), cut.records);
+    QCOMPARE(session->isConnected(), connected);
+    QCOMPARE(session->isOutOfStep(), end != ListEnd::Complete);
+    // Only a reply that never came is reported by the socket.
+    QCOMPARE(t.only(QStringLiteral("error")).size(), end == ListEnd::TimedOut ? 1 : 0);
+
+    sim->Faults = HostSimFaults();
+    session->setRecordCap(HostSession::MaxListRecords);
+    session->setReplyTimeout(HostSession::DefaultReplyTimeout);
+    sim->Listeners.resize(2);
+    const ListRead next = readList(*session, Wire::GetListeners);
+    QCOMPARE(next.end, ListEnd::Complete);
+    QCOMPARE(next.bodies, listenerRecords(*sim));
+    QVERIFY(!session->isOutOfStep());
+    QTRY_COMPARE(seen.lines, requests);
+}
+
+void TestSessionLists::listFollowedAtOnceByClose()
+{
+    // A host that answers the logon, then sends a whole list and closes the
+    // connection in the same breath: every frame is read before the close.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QByteArray list;
+    for (int i = 0; i < 200; ++i)
+        list += "0017S" + QByteArray::number(1000 + i) + "|30001 P|2|0";
+    list += "0000";
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket* peer = server.nextPendingConnection();
+        connect(peer, &QTcpSocket::readyRead, peer, [peer, list] {
+            const QByteArray got = peer->readAll();
+            if (got.size() >= 118 && got.startsWith("000001"))
+                peer->write("0");
+            if (got.contains("0001G")) {
+                peer->write(list);
+                peer->disconnectFromHost();
+            }
+        });
+    });
+    session->setSettings(settingsFor(server.serverPort()));
+    QSignalSpy ended(session.get(), &HostSession::listEnded);
+    session->connectToHost();
+    QVERIFY(ended.wait(15000));
+    QCOMPARE(ended.first().at(0).value<ListEnd>(), ListEnd::Complete);
+    QCOMPARE(ended.first().at(1).toInt(), 200);
+    QCOMPARE(session->listeners()->rows(), 200);
+    QCOMPARE(session->listeners()->cell(199, ListenerColumn::Pin), "1199");
+}
+
+void TestSessionLists::slowHostGetsItsWholeList()
+{
+    // Each record comes within the per-read wait (0.7 s with a 1 s time-out),
+    // the list as a whole takes longer than it: the list is read whole.
+    session->setReplyTimeout(1);
+    QVERIFY(connectAndWait(*session));
+    sim->Listeners.append({"33", "30003", "THREE", "3", "0", {}});
+    sim->Faults.TrickleSeconds = 0.7;
+    QSignalSpy ended(session.get(), &HostSession::listEnded);
+    QElapsedTimer clock;
+    clock.start();
+    session->refresh();
+    QVERIFY(ended.wait(15000));
+    QCOMPARE(ended.first().at(0).value<ListEnd>(), ListEnd::Complete);
+    QCOMPARE(ended.first().at(1).toInt(), 3);
+    QVERIFY(clock.elapsed() > 2000);
+}
+
+void TestSessionLists::stoppedListKeepsItsRowsAndRenews()
+{
+    QVERIFY(connectAndWait(*session));
+    sim->Faults.NeverEndingList = true;
+    sim->Faults.TrickleSeconds = 0.05;
+    QSignalSpy ended(session.get(), &HostSession::listEnded);
+    HostRequests seen(*sim);
+    session->refresh();
+    // Let a few records arrive, then stop as the operator would.
+    QTRY_VERIFY(session->listeners()->pendingRows() >= 3);
+    session->stopList();
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(ended.first().at(0).value<ListEnd>(), ListEnd::Stopped);
+    const int shown = ended.first().at(1).toInt();
+    QVERIFY(shown > 0);
+    QCOMPARE(session->listeners()->rows(), shown);
+    QVERIFY(!session->isConnected());
+    QVERIFY(session->isOutOfStep());
+    QTRY_COMPARE(seen.lines, lines({"G", "Q"}));
+    QVERIFY(waitIdle(*session));
+
+    sim->Faults = HostSimFaults();
+    session->refresh();
+    QVERIFY(waitIdle(*session));
+    QVERIFY(session->isConnected());
+    QCOMPARE(session->listeners()->rows(), 2);
+}
+
+void TestSessionLists::stopWhileRecordsAreTaken()
+{
+    // The whole list may already be received when the operator stops it
+    // from a slot the records run: the list ends at that record.
+    for (int i = 0; i < 200; ++i)
+        sim->Listeners.append({QByteArray::number(1000 + i), "30001", "PROGRAM", "2", "0", {}});
+    QVERIFY(logOn(*session));
+    HostRequests seen(*sim);
+    CollectingSink sink;
+    sink.onRecord = [this](const Wire::SplitResult&) { session->stopList(); };
+    const ListRead stopped = readList(*session, Wire::GetListeners, std::nullopt, &sink);
+    QCOMPARE(stopped.end, ListEnd::Stopped);
+    QCOMPARE(stopped.records, 1);
+    QVERIFY(!session->isConnected());
+    QTRY_COMPARE(seen.lines, lines({"G", "Q"}));
+
+    const ListRead next = readList(*session, Wire::GetListeners);
+    QCOMPARE(next.end, ListEnd::Complete);
+    QCOMPARE(next.bodies, listenerRecords(*sim));
+}
+
+void TestSessionLists::millionRecordList()
+{
+    // The record cap is not hit by a list of exactly a million records.
+    QCOMPARE(HostSession::MaxListRecords, 1'000'000);
+    sim->Listeners = {{"4242", "30001", "BIG", "2", "0", {}}};
+    sim->Processes.clear();
+    sim->populate(1'000'000);
+    QVERIFY(logOn(*session));
+    CollectingSink sink;
+    sink.keepBodies = false;
+    int unsplit = 0;
+    sink.onRecord = [&unsplit](const Wire::SplitResult& record) { unsplit += !record.ok(); };
+    const ListRead read = readList(*session, Wire::GetProcesses, QByteArray("4242"), &sink, 120000);
+    QCOMPARE(read.end, ListEnd::Complete);
+    QCOMPARE(read.records, 1'000'000);
+    QCOMPARE(sink.count, 1'000'000);
+    QCOMPARE(unsplit, 0);
+    QVERIFY(!session->isOutOfStep());
+}
+
+static double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void TestSessionLists::tenSecondRule()
+{
+    // The real time-out of a read: 10 seconds give 10060 after 11 whole
+    // seconds, not before, and the wait does not spin.
+    QVERIFY(logOn(*session));
+    Transcript t(*session);
+    sim->Faults.ReplyDelaySeconds = 60;
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    QSignalSpy ended(session.get(), &HostSession::listEnded);
+    session->requestList(Wire::GetListeners, std::nullopt, nullptr);
+    QVERIFY(ended.wait(20000));
+    const qint64 waited = clock.elapsed();
+    QCOMPARE(t.lines, lines({"error 10060 Connection timed out", "list 3 0"}));
+    QVERIFY2(waited >= 11000, qPrintable(QStringLiteral("reported after %1 ms").arg(waited)));
+    QVERIFY2(waited < 14000, qPrintable(QStringLiteral("reported after %1 ms").arg(waited)));
+    // A spinning wait would burn about 11 s of CPU.
+    QVERIFY2(cpuSeconds() - cpuBefore < 2.0, "the wait kept a core busy");
+    QVERIFY(session->isConnected());
+}
+
+QTEST_GUILESS_MAIN(TestSessionLists)
+#include "tst_sessionlists.moc"

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "HostTarget.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// orvanite-exporter's command line, checked, and the hosts its
+// configuration files name.
+struct ExporterOptions
+{
+    static constexpr quint16 DefaultPort = 9731;
+    static constexpr int DefaultCollectTimeoutMs = 9000;
+
+    QHostAddress listenAddress = QHostAddress::LocalHost;
+    quint16 listenPort = DefaultPort;
+    bool collectProcesses = false;
+    int collectTimeoutMs = DefaultCollectTimeoutMs;
+    QList<HostTarget> hosts;
+
+    // What the program should do besides serving.
+    enum class Action
+    {
+        Serve,
+        Help,
+        Version,
+    };
+    Action action = Action::Serve;
+
+    // Parses arguments (without the program's name) and reads the
+    // configuration files. On a mistake returns false with the message in
+    // error. programPath and currentFolder place a bare file name as the
+    // console places it.
+    bool parse(const QStringList& arguments, const QString& programPath,
+               const QString& currentFolder, QString& error);
+
+    static QString helpText();
+};
+
+// "HOST:PORT", ":PORT" (every address) or "[IPv6]:PORT".
+bool parseListenAddress(const QString& text, QHostAddress& address, quint16& port);

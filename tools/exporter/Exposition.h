@@ -1,0 +1,24 @@
+#pragma once
+
+#include "HostSample.h"
+
+#include <QByteArray>
+
+#include <vector>
+
+// The Prometheus text exposition format (version 0.0.4) of a set of host
+// samples: every family with its HELP and TYPE lines, its samples together,
+// hosts in the order given. Bytes from the host are Latin-1 and become UTF-8;
+// label values are escaped as the format wants (backslash, quote, line feed).
+namespace Exposition {
+
+inline constexpr const char* ContentType = "text/plain; version=0.0.4; charset=utf-8";
+
+QByteArray write(const std::vector<const HostSample*>& hosts, bool withProcesses);
+
+// A label value in the format's quoting, from UTF-8 text.
+QByteArray escapeLabel(QByteArrayView utf8);
+// Whole milliseconds as seconds, exactly: 1500 -> "1.5", 0 -> "0".
+QByteArray millisecondsAsSeconds(qint64 ms);
+
+} // namespace Exposition

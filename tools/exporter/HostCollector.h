@@ -1,0 +1,74 @@
+#pragma once
+
+#include "HostSample.h"
+#include "HostTarget.h"
+#include "session/HostSession.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <optional>
+
+class QHostInfo;
+class QTimer;
+
+// Collects one host's listeners and what their processes add up to, through
+// one HostSession that stays logged on between scrapes. A collection lists
+// the listeners, then each listener's processes, and ends by its deadline at
+// the latest: a host that is slow, silent or refusing ends as not up, its
+// connection dropped so that the next collection starts afresh, and never
+// holds up anybody else.
+class HostCollector : public QObject, private RecordSink
+{
+    Q_OBJECT
+
+public:
+    HostCollector(const HostTarget& target, bool withProcesses, QObject* parent = nullptr);
+    ~HostCollector() override;
+
+    const QString& label() const { return m_sample.host; }
+    // The last finished collection (before the first: not up, no lists).
+    const HostSample& sample() const { return m_sample; }
+    bool isCollecting() const { return m_collecting; }
+
+    // Starts a collection that ends within deadlineMs; finished() tells.
+    // While one runs, another call changes nothing.
+    void collect(int deadlineMs);
+
+Q_SIGNALS:
+    void finished();
+
+private:
+    enum class Phase
+    {
+        Idle,
+        Resolving,
+        LoggingOn,
+        Listeners,
+        Processes,
+    };
+
+    void record(const Wire::SplitResult& record, QByteArrayView body) override;
+    void logOn();
+    void onResolved(const QHostInfo& info);
+    void onConnectFinished(bool loggedOn);
+    void onListEnded(HostSession::ListEnd end);
+    void requestLists();
+    void fail(CollectError reason);
+    void finish(bool up);
+
+    HostSession* m_session;
+    ConnectionSettings m_settings;
+    int m_lookupId = -1;
+    QTimer* m_deadline;
+    bool m_withProcesses;
+    bool m_collecting = false;
+    Phase m_phase = Phase::Idle;
+    std::optional<HostSession::LogonResult> m_logonResult;
+    QElapsedTimer m_clock;
+
+    HostSample m_sample;
+    HostSample m_next;
+    size_t m_listenerIndex = 0; // whose process list is being read
+    int m_malformed = 0;
+};

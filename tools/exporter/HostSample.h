@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <vector>
+
+// Why a collection from a host failed; each has its own series of
+// orvanite_collect_errors_total, shown from the start with 0.
+enum class CollectError : int
+{
+    Connect,         // the connection could not be made
+    LogonRefused,    // the host refused the logon values
+    LogonFailed,     // the host could not create the server process
+    Timeout,         // the host did not finish within the scrape's time
+    Closed,          // the host closed the connection in the middle of a list
+    BadReply,        // a reply that is not a frame, or a list without end
+    MalformedRecord, // a record that could not be split (the list was still read)
+};
+inline constexpr int CollectErrorCount = 7;
+
+// The reason label of each CollectError.
+const char* collectErrorName(CollectError error);
+
+// One listener as the exporter shows it: its identity as the window shows it
+// (the product's display name), its user limit, and what its processes add up to.
+struct ListenerSample
+{
+    QByteArray pin;
+    QByteArray product; // display name, as in the listener table
+    QByteArray program;
+    QByteArray port;
+    qint32 maxUsers = 0; // 0: unlimited
+    qint64 processes = 0;
+    qint64 cpuMs = 0;
+};
+
+// One user process, kept only when per-process series are asked for.
+struct ProcessSample
+{
+    QByteArray listener; // the PIN of its listener
+    QByteArray pin;
+    QByteArray user;
+    QByteArray program;
+    qint64 cpuMs = 0;
+};
+
+// What the last collection from one host found. A host that is not up has
+// no listeners or processes; its error counts run on across collections.
+struct HostSample
+{
+    QString host; // the label: address:port
+    bool up = false;
+    double durationSeconds = 0;
+    std::vector<ListenerSample> listeners;
+    std::vector<ProcessSample> processes;
+    std::array<quint64, CollectErrorCount> errors{};
+};
