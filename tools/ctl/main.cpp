@@ -41,9 +41,11 @@ int main(int argc, char* argv[])
     QFile out;
     QFile err;
     QFile in;
-    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    in.open(stdin, QIODevice::ReadOnly);
+    // On the descriptors, not the C streams: every write goes straight out
+    // and reports its own failure (a reader that went away).
+    out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    in.open(STDIN_FILENO, QIODevice::ReadOnly);
 
     CtlRunner runner(out, err, &in);
     runner.setTerminal(::isatty(STDOUT_FILENO) == 1);
