@@ -260,7 +260,10 @@ public:
         for (std::size_t i = 0; i < values.size(); ++i) {
             if (i > 0)
                 *p++ = ',';
-            if (values[i].kind != CtlCell::Kind::Null)
+            // A number's literal needs no quoting.
+            if (values[i].kind == CtlCell::Kind::Number)
+                p = put(p, values[i].bytes);
+            else if (values[i].kind == CtlCell::Kind::Text)
                 p = putCsv(p, values[i].bytes);
         }
         *p++ = '\r';
