@@ -76,6 +76,10 @@ if p="$(find_program bench_floor_refresh bench-floor-refresh)"; then
   run floor_refresh_100k "$p" --processes 100000
   run floor_refresh_1m "$p" --processes 1000000 --runs 5
 fi
+if p="$(find_program bench_ctl bench-ctl)"; then
+  run ctl_100k "$p" --processes 100000
+  run ctl_1m "$p" --processes 1000000 --runs 3
+fi
 if p="$(find_program bench_startup bench-startup)"; then
   run startup "$p"
 fi
@@ -233,6 +237,34 @@ for size, label in (("100k", "100,000"), ("1m", "1,000,000")):
             floor="%.1f MiB" % f["peak_rss_mib"] if f else "—",
             ratio="%.2f×" % (mib / f["peak_rss_mib"]) if f else "—")
 
+# orvanite-ctl's process listing in each format beside a client that only
+# receives and counts the same reply; every program a fresh process, timed
+# from its start to its exit, its own peak memory.
+ctl_goal = "within 3× the floor"
+ctl_formats = (("table", "aligned table"), ("no_align", "--no-align table"), ("json", "JSON"),
+               ("csv", "CSV"))
+for size, label in (("100k", "100,000"), ("1m", "1,000,000")):
+    d = data("ctl_" + size)
+    figures = [("orvanite-ctl processes, %s records, %s, median wall time" % (label, name), ctl_goal)
+               for _, name in ctl_formats]
+    if not d:
+        absent("ctl_" + size, "bench-ctl", figures)
+        continue
+    f = d["floor"]
+    for key, name in ctl_formats:
+        ms = d[key]["median_ms"]
+        ratio = ms / f["median_ms"]
+        row("orvanite-ctl processes, %s records, %s, median wall time" % (label, name),
+            "%.1f ms" % ms, ctl_goal, ratio <= 3.0, "bench-ctl",
+            floor="%.1f ms (receive and count only: bench-ctl-floor)" % f["median_ms"],
+            ratio="%.2f×" % ratio)
+    if size == "1m":
+        for key, name in ctl_formats:
+            mib = d[key]["peak_rss_mib"]
+            mb = mib * 1.048576
+            row("orvanite-ctl processes, 1,000,000 records, %s, peak resident memory" % name,
+                "%.1f MiB (%.1f MB)" % (mib, mb), "< 100 MB", mb < 100, "bench-ctl",
+                floor="%.1f MiB" % f["peak_rss_mib"], ratio="%.2f×" % (mib / f["peak_rss_mib"]))
 # The operator's view: the same 1,000,000-process refresh under a sort (CPU
 # time, descending) and a filter, beside the plain refresh; and a keystroke in
 # the filter.
