@@ -3,7 +3,7 @@
 // process) accepts the connection and stays silent. A waiting read must sleep
 // in the event loop, not poll. Prints one line for people and one JSON
 // line for the report.
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 #include "session/HostSession.h"
 
 #include <QCoreApplication>

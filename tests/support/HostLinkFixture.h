@@ -4,7 +4,7 @@
 #include "host_link/HostSocket.h"
 #include "session/HostSession.h"
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
 #include <QByteArray>
 #include <QList>
