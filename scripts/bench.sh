@@ -89,6 +89,11 @@ fi
 if p="$(find_program bench_exporter_scrape bench-exporter-scrape)"; then
   run exporter_scrape "$p" --hosts 100 --processes 1000
 fi
+# Fifty hosts refreshed every 5 s by one process, one of them silent, for
+# BENCH_FLEET_SECONDS (60 unless set).
+if p="$(find_program bench-fleet)"; then
+  run fleet "$p" --seconds "${BENCH_FLEET_SECONDS:-60}"
+fi
 # The idle console is watched for BENCH_IDLE_SECONDS (60 unless set).
 if p="$(find_program bench_idle_cpu bench-idle-cpu)"; then
   run idle_cpu "$p" --seconds "${BENCH_IDLE_SECONDS:-60}"
@@ -286,6 +291,20 @@ else:
     row("A keystroke in the filter at 1,000,000 rows (first and second character)",
         "%.1f ms, %.1f ms" % (r["first_key_ms"], r["second_key_ms"]), "< 100 ms", worst < 100,
         "bench-session-refresh --sort-filter")
+
+# Many hosts at once: CPU and the latest refresh while one host is silent.
+fl = data("fleet")
+if not fl:
+    absent("fleet", "bench-fleet", [("50 hosts × 2,000 processes refreshed every 5 s, one silent: CPU", "< 10% of one core"),
+                                    ("50 hosts, one silent: latest end of a refresh after it was due", "< one interval")])
+else:
+    row("%d hosts × %d processes refreshed every %d s by one process (sessions, no window), one silent: CPU"
+        % (fl["hosts"], fl["processes"], fl["interval_s"]),
+        "%.2f s per minute (%.1f%% of one core)" % (fl["cpu_s_per_minute"], fl["cpu_percent"]),
+        "< 10% of one core", fl["cpu_percent"] < 10, "bench-fleet")
+    row("The same: latest end of a refresh after it was due (the silent host left out)",
+        "%d ms" % fl["worst_late_ms"], "< %d ms (one interval)" % fl["goal_worst_late_ms"],
+        fl["worst_late_ms"] < fl["goal_worst_late_ms"], "bench-fleet")
 
 # Start-up beside a bare Qt program that paints an empty table.
 startup_goal = "within 2× the floor"
