@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -77,7 +78,12 @@ int main(int argc, char** argv)
 
     WidgetPrompts prompts;
     NoEventLog log;
-    MainWindow window({&prompts, &log, {}, QCoreApplication::applicationFilePath()});
+    QTemporaryDir settingsDir;
+    MainWindow window({&prompts,
+                       &log,
+                       {},
+                       QCoreApplication::applicationFilePath(),
+                       settingsDir.filePath(QStringLiteral("console.ini"))});
     ConnectionSettings settings = window.settings();
     settings.HostAddress = "127.0.0.1";
     settings.Port = quint16(parser.value(QStringLiteral("port")).toUInt());
