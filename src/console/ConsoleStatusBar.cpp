@@ -26,6 +26,9 @@ ConsoleStatusBar::ConsoleStatusBar(QWidget* parent) : QStatusBar(parent)
     m_paused->hide();
     m_host = addPart("hostLabel");
     m_link = addPart("linkLabel");
+    // The state of the link is never cut short; the other parts give way.
+    m_link->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    m_link->setMinimumWidth(0);
     m_refreshed = addPart("refreshedLabel");
     m_counts = addPart("countsLabel");
     m_changes = addPart("changesLabel");

@@ -194,10 +194,11 @@ void MainWindow::listsRead()
         m_statusBar->setRefreshed(QStringLiteral("Refreshed %1").arg(clock(m_lastRead)));
     }
     const ProcessTableModel* processes = m_session->processes();
-    m_statusBar->setChanges(m_changesKnown ? QStringLiteral("%1 started, %2 ended")
-                                                 .arg(processes->rowsStarted())
-                                                 .arg(processes->rowsEnded())
-                                           : QString());
+    const bool changed = processes->rowsStarted() > 0 || processes->rowsEnded() > 0;
+    m_statusBar->setChanges(m_changesKnown && changed ? QStringLiteral("%1 started, %2 ended")
+                                                            .arg(processes->rowsStarted())
+                                                            .arg(processes->rowsEnded())
+                                                      : QString());
     updateCounts();
 }
 

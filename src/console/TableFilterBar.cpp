@@ -34,6 +34,8 @@ TableFilterBar::TableFilterBar(RecordSortFilterModel* rows, const QString& noun,
     layout->addWidget(m_count);
     m_edit->installEventFilter(this);
     connect(m_edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!text.isEmpty())
+            show(); // a filter in force is always in sight
         m_rows->setFilterText(text);
         updateCount();
         Q_EMIT filterChanged(text);
@@ -60,8 +62,10 @@ QString TableFilterBar::text() const
 
 void TableFilterBar::setText(const QString& text)
 {
+    // Shown first: whoever lays the box out on filterChanged sees it open.
+    if (!text.isEmpty())
+        show();
     m_edit->setText(text);
-    setVisible(!text.isEmpty() || isVisible());
 }
 
 bool TableFilterBar::isFiltering() const
