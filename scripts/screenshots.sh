@@ -15,10 +15,10 @@ for program in orvanite-hostsim orvanite-screenshots; do
   fi
 done
 mkdir -p "$OUT"
-rm -f "$OUT"/*.png
+rm -f "$OUT"/*.png "$OUT"/scale2/*.png
 
 export BIN OUT
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -euo pipefail
   log=$(mktemp)
   "$BIN/orvanite-hostsim" --port 0 --demo >"$log" 2>/dev/null &
@@ -35,5 +35,9 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     exit 1
   fi
   QT_QPA_PLATFORM=xcb "$BIN/orvanite-screenshots" --port "$port" --out "$OUT"
+  # The window on a 1280 x 1024 screen at a scale factor of 2.
+  mkdir -p "$OUT/scale2"
+  QT_SCALE_FACTOR=2 QT_QPA_PLATFORM=xcb "$BIN/orvanite-screenshots" --port "$port" \
+    --out "$OUT/scale2" --main-only
 '
-ls -1 "$OUT"/*.png
+ls -1 "$OUT"/*.png "$OUT"/scale2/*.png

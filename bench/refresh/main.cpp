@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <sys/resource.h>
@@ -107,7 +108,13 @@ int main(int argc, char** argv)
     PrintingPrompts prompts;
     NoEventLog log;
     const long rssBefore = PeakRssKiB();
-    MainWindow window({&prompts, &log, {}, QCoreApplication::applicationFilePath()});
+    // A settings store of its own: nothing remembered from an operator's runs.
+    QTemporaryDir settingsDir;
+    MainWindow window({&prompts,
+                       &log,
+                       {},
+                       QCoreApplication::applicationFilePath(),
+                       settingsDir.filePath(QStringLiteral("console.ini"))});
     ConnectionSettings settings = simSettingsFor(port);
     settings.RefreshInterval = 60000;
     window.setSettings(settings);

@@ -64,6 +64,8 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
     environment.eventLog = &log;
     environment.arguments = QStringList{config};
     environment.programPath = programPath;
+    QTemporaryDir settingsDir; // nothing remembered from an operator's runs
+    environment.settingsFile = settingsDir.filePath(QStringLiteral("console.ini"));
 
     MainWindow mainWindow(environment);
     auto* aboutBox = new AboutBox(programPath, &mainWindow);

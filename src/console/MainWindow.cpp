@@ -1,6 +1,8 @@
 #include "console/MainWindow.h"
 
 #include "config/ConfigLocation.h"
+#include "console/ConsoleSettings.h"
+#include "console/ConsoleStatusBar.h"
 #include "console/EventLog.h"
 #include "console/Prompts.h"
 #include "console/RecordTableView.h"
@@ -13,6 +15,7 @@
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
+#include "session/Reconnector.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -43,21 +46,31 @@ QString latin1(QByteArrayView bytes)
 } // namespace
 
 MainWindow::MainWindow(const Environment& environment, QWidget* parent)
-    : QMainWindow(parent), m_environment(environment), m_session(new HostSession(this))
+    : QMainWindow(parent), m_environment(environment), m_session(new HostSession(this)),
+      m_store(std::make_unique<ConsoleSettings>(environment.settingsFile))
 {
     Q_ASSERT(m_environment.prompts && m_environment.eventLog);
     m_random.seed(std::mt19937::result_type(QDateTime::currentMSecsSinceEpoch()));
+    // Rows read before the link dropped stay on screen, greyed.
+    m_session->setKeepRowsOnLinkLoss(true);
+    m_reconnector = new Reconnector(m_session, this);
     buildWidgets();
     buildMenus();
+    buildViewParts();
     connectSession();
-    // Client area 715 x 426 below the menu; with the window manager's frame
-    // the window measures 723 x 480. Centred on the screen.
-    resize(715, 426 + menuBarHeight());
+    // Client area 715 x 426 between the menu and the status line; no larger
+    // than the screen (at a scale factor of 2 a screen is half as wide).
+    QSize wanted(715, 426 + chromeHeight());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
+        wanted = wanted.boundedTo(area.size() - QSize(8, 54));
+        resize(wanted);
         move(area.center() - QPoint(width() / 2, height() / 2));
+    } else {
+        resize(wanted);
     }
-    arrangeClient(QSize(715, 426));
+    arrangeClient(QSize(wanted.width(), wanted.height() - chromeHeight()));
+    restoreSettings();
 
     m_addListenerDialog = new AddListenerDialog(this);
     m_changePriorityDialog = new ChangePriorityDialog(this);
@@ -116,10 +129,6 @@ void MainWindow::buildWidgets()
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(ProductTitle);
-    QFont windowFont = font();
-    windowFont.setPixelSize(13);
-    setFont(windowFont);
-
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));
     client->setAutoFillBackground(true);
@@ -127,27 +136,23 @@ void MainWindow::buildWidgets()
     setCentralWidget(client);
     client->installEventFilter(this);
 
-    QFont tableFont = windowFont;
-    tableFont.setPixelSize(12);
-
     m_listenerBox = new QGroupBox(QStringLiteral("Listeners"), client);
     m_listenerBox->setObjectName(QStringLiteral("listenerBox"));
     m_listenerTable = new RecordTableView(m_listenerBox);
     m_listenerTable->setObjectName(QStringLiteral("listenerTable"));
-    m_listenerTable->setFont(tableFont);
     m_listenerTable->setToolTip(QStringLiteral("Listeners"));
-    m_listenerTable->setModel(m_session->listeners());
+    m_listenerTable->setRecordTable(m_session->listeners(), int(ListenerColumn::Pin));
+    m_listenerTable->setColumnShares({7, 23, 40, 15, 15});
 
     m_splitter = new SplitterBar(client);
 
     m_processBox = new QGroupBox(QStringLiteral("User Processes"), client);
     m_processBox->setObjectName(QStringLiteral("processBox"));
-    m_processBox->setFont(windowFont);
     m_processTable = new RecordTableView(m_processBox);
     m_processTable->setObjectName(QStringLiteral("processTable"));
-    m_processTable->setFont(tableFont);
     m_processTable->setToolTip(QStringLiteral("User Processes"));
-    m_processTable->setModel(m_session->processes());
+    m_processTable->setRecordTable(m_session->processes(), int(ProcessColumn::Pin));
+    m_processTable->setColumnShares({7, 7, 30, 40, 10, 6});
 
     const int listenerWidths[] = {54, 152, 233, 64, 73};
     for (int c = 0; c < 5; ++c)
@@ -173,12 +178,8 @@ void MainWindow::buildWidgets()
     m_changePriorityButton = button("&Change Pri", "changePriorityButton", 456);
     // The priority column and its button come with the first priority.
     m_changePriorityButton->hide();
-    m_stopListButton = new QPushButton(QStringLiteral("Stop"), bar);
-    m_stopListButton->setObjectName(QStringLiteral("stopListButton"));
-    m_stopListButton->setToolTip(QStringLiteral("Stop the list (Esc)"));
-    m_stopListButton->hide();
-    m_statusLabel = new QLabel(bar);
-    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    m_statusBar = new ConsoleStatusBar(this);
+    setStatusBar(m_statusBar);
 
     // Tab order: the button bar, then the listeners, then the processes.
     setTabOrder(m_changePriorityButton, m_refreshButton);
@@ -198,8 +199,10 @@ void MainWindow::buildWidgets()
     m_refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
     m_refreshTimer->setInterval(5000);
     connect(m_refreshTimer, &QTimer::timeout, this, [this] {
-        // A tick while a command's dialog is open is skipped: the next one comes.
-        if (!m_busy && !m_commandRunning && !m_dialogOpen && !m_closing)
+        // A tick while a command's dialog is open is skipped: the next one
+        // comes. While the link is down there is nothing to list.
+        if (!m_busy && !m_commandRunning && !m_dialogOpen && !m_closing &&
+            m_session->linkState() == HostSession::LinkState::LoggedOn)
             m_session->refresh();
     });
 
@@ -221,8 +224,11 @@ void MainWindow::buildMenus()
     addCommand(m_fileMenu, "&Save", "saveAction", &MainWindow::saveConfiguration);
     addCommand(m_fileMenu, "Save &As", "saveAsAction", &MainWindow::saveConfigurationAs);
     addCommand(m_fileMenu, "&Configure", "configureAction", &MainWindow::configure);
+    m_recentMenu = m_fileMenu->addMenu(QStringLiteral("&Recent"));
+    m_recentMenu->setObjectName(QStringLiteral("recentMenu"));
+    addCommand(m_fileMenu, "Pr&eferences...", "preferencesAction", &MainWindow::editPreferences);
     m_fileMenu->addSeparator();
-    addCommand(m_fileMenu, "Shutdown Job", "shutdownJobAction", &MainWindow::shutdownJob);
+    addCommand(m_fileMenu, "S&hutdown Job", "shutdownJobAction", &MainWindow::shutdownJob);
     m_fileMenu->addSeparator();
     m_exitAction = m_fileMenu->addAction(QStringLiteral("E&xit"));
     m_exitAction->setObjectName(QStringLiteral("exitAction"));
@@ -234,17 +240,41 @@ void MainWindow::buildMenus()
     m_controlMenu = menuBar()->addMenu(QStringLiteral("C&ontrol"));
     m_controlMenu->setObjectName(QStringLiteral("controlMenu"));
     QAction* refresh =
-        addCommand(m_controlMenu, "Refresh List", "refreshAction", &MainWindow::refresh);
+        addCommand(m_controlMenu, "&Refresh List", "refreshAction", &MainWindow::refresh);
+    refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    refresh->setShortcutContext(Qt::WindowShortcut);
+    addAction(refresh);
+    m_reconnectAction =
+        addCommand(m_controlMenu, "Reco&nnect", "reconnectAction", &MainWindow::reconnect);
+    m_pauseAction = m_controlMenu->addAction(QStringLiteral("P&ause"));
+    m_pauseAction->setObjectName(QStringLiteral("pauseAction"));
+    m_pauseAction->setCheckable(true);
+    connect(m_pauseAction, &QAction::toggled, this, &MainWindow::setPaused);
+    QAction* filter = addCommand(m_controlMenu, "&Filter", "filterAction", &MainWindow::openFilter);
+    filter->setShortcut(QKeySequence::Find);
+    filter->setShortcutContext(Qt::WindowShortcut);
+    addAction(filter);
     m_controlMenu->addSeparator();
-    QAction* start = addCommand(m_controlMenu, "Start Listener", "startListenerAction",
+    QAction* start = addCommand(m_controlMenu, "&Start Listener", "startListenerAction",
                                 &MainWindow::startListener);
-    QAction* killListener =
-        addCommand(m_controlMenu, "Kill Listener", "killListenerAction", &MainWindow::killListener);
+    QAction* killListener = addCommand(m_controlMenu, "Kill &Listener", "killListenerAction",
+                                       &MainWindow::killListener);
     m_controlMenu->addSeparator();
     QAction* killProcess =
-        addCommand(m_controlMenu, "Kill Process", "killProcessAction", &MainWindow::killProcess);
-    QAction* priority = addCommand(m_controlMenu, "Change Priority", "changePriorityAction",
+        addCommand(m_controlMenu, "Kill &Process", "killProcessAction", &MainWindow::killProcess);
+    QAction* priority = addCommand(m_controlMenu, "&Change Priority", "changePriorityAction",
                                    &MainWindow::changePriority);
+    // Delete kills what the focused table has selected; Space pauses there.
+    killListener->setShortcut(QKeySequence::Delete);
+    killListener->setShortcutContext(Qt::WidgetShortcut);
+    m_listenerTable->addAction(killListener);
+    killProcess->setShortcut(QKeySequence::Delete);
+    killProcess->setShortcutContext(Qt::WidgetShortcut);
+    m_processTable->addAction(killProcess);
+    m_pauseAction->setShortcut(QKeySequence(Qt::Key_Space));
+    m_pauseAction->setShortcutContext(Qt::WidgetShortcut);
+    m_listenerTable->addAction(m_pauseAction);
+    m_processTable->addAction(m_pauseAction);
 
     m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     m_helpMenu->setObjectName(QStringLiteral("helpMenu"));
@@ -267,7 +297,7 @@ void MainWindow::buildMenus()
     stop->setShortcut(QKeySequence(Qt::Key_Escape));
     stop->setShortcutContext(Qt::WindowShortcut);
     connect(stop, &QAction::triggered, this, &MainWindow::stopList);
-    connect(m_stopListButton, &QPushButton::clicked, stop, &QAction::trigger);
+    connect(m_statusBar->stopButton(), &QPushButton::clicked, stop, &QAction::trigger);
     addAction(stop);
 }
 
@@ -277,6 +307,9 @@ void MainWindow::connectSession()
     connect(s, &HostSession::busyChanged, this, &MainWindow::updateBusy);
     connect(s, &HostSession::logonProgress, this, &MainWindow::showProgress);
     connect(s, &HostSession::logonFailed, this, [this](HostSession::LogonResult result) {
+        // An attempt to bring the link back tells in the status line.
+        if (m_linkAttempt)
+            return;
         if (result == HostSession::LogonResult::Refused)
             m_environment.prompts->showMessage(QStringLiteral("Invalid Login!"));
         else if (result == HostSession::LogonResult::Failed)
@@ -288,18 +321,16 @@ void MainWindow::connectSession()
     connect(s, &HostSession::processesChanged, this, &MainWindow::processesChanged);
     connect(s, &HostSession::processListRequested, this, &MainWindow::processListRequested);
     connect(s, &HostSession::listProgress, this, &MainWindow::showListProgress);
-    connect(s, &HostSession::listEnded, this, [this] {
-        if (!m_stopListButton->isHidden()) {
-            m_stopListButton->hide();
-            arrangeClient(centralWidget()->size());
-        }
-    });
+    connect(s, &HostSession::listEnded, this, [this] { m_statusBar->setStopVisible(false); });
     connect(s, &HostSession::notices, this,
             [this](const QStringList& lines) { showStatus(lines.join(QLatin1Char(' '))); });
     connect(s->processes(), &ProcessTableModel::priorityColumnAdded, this, [this] {
         m_changePriorityButton->setVisible(true);
-        m_processTable->setColumnWidth(int(ProcessColumn::Priority),
-                                       int(m_processTable->width() * 0.05));
+        const QList<int> stored = m_store->table(QStringLiteral("processes")).widths;
+        const int priority = int(ProcessColumn::Priority);
+        m_processTable->setColumnWidth(priority, stored.size() > priority
+                                                     ? stored[priority]
+                                                     : int(m_processTable->width() * 0.05));
     });
 }
 
@@ -355,12 +386,25 @@ void MainWindow::connectAndLogon()
         return;
     m_connecting = true;
     updateBusy();
+    // Rows of another host are nothing to compare with.
+    m_session->listeners()->forgetPreviousList();
+    m_session->processes()->forgetPreviousList();
+    restoreFilters();
     m_session->setSettings(m_settings);
     m_session->connectToHost();
 }
 
 void MainWindow::connectFinished(bool loggedOn)
 {
+    const bool attempt = m_linkAttempt;
+    m_linkAttempt = false;
+    if (!loggedOn && attempt) {
+        // The link stays down; the rows stay greyed and the status line
+        // tells why and when the next attempt comes.
+        m_connecting = false;
+        updateBusy();
+        return;
+    }
     if (!loggedOn) {
         close();
         return;
@@ -386,6 +430,8 @@ void MainWindow::showProgress(int step)
 
 void MainWindow::showSocketError(int code, const QString& text)
 {
+    if (m_linkAttempt)
+        return; // the reconnector shows it in the status line
     m_environment.prompts->showMessage(QStringLiteral("WINSOCK error: %1\n%2").arg(code).arg(text));
 }
 
@@ -394,6 +440,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // Once closing, nothing more is asked of the host and no new connection
     // is made; what waits is dropped.
     m_closing = true;
+    m_reconnector->hold();
+    saveSettings();
     updateBusy();
     m_session->quit();
     event->accept();
@@ -425,7 +473,9 @@ void MainWindow::setBusy(bool busy)
             m_appliedInterval = m_settings.RefreshInterval;
             m_refreshTimer->setInterval(m_appliedInterval);
         }
-        if (!m_refreshTimer->isActive())
+        if (m_paused)
+            m_refreshTimer->stop();
+        else if (!m_refreshTimer->isActive())
             m_refreshTimer->start();
     }
     m_refreshButton->setEnabled(!busy);
@@ -481,9 +531,10 @@ void MainWindow::processesChanged()
     QScopedValueRollback<bool> restoring(m_restoringSelection, true);
     ProcessTableModel* processes = m_session->processes();
     if (m_processPin.isEmpty()) {
-        // Before any choice the first process is the selected one.
-        m_processTable->selectRow(processes->rows() > 0 ? 0 : -1);
-        m_processPin = processes->cell(0, ProcessColumn::Pin).toByteArray();
+        // Before any choice the first process shown is the selected one.
+        const int first = m_processTable->tableRowAt(0);
+        m_processTable->selectRow(first);
+        m_processPin = processes->cell(first, ProcessColumn::Pin).toByteArray();
         return;
     }
     m_processTable->selectRow(processes->findPin(m_processPin));
@@ -491,10 +542,13 @@ void MainWindow::processesChanged()
 
 void MainWindow::processListRequested(const QByteArray& listenerPin)
 {
+    m_changesKnown = listenerPin == m_listedPin;
     if (listenerPin != m_listedPin) {
-        // Another listener's processes: the first of them is selected.
+        // Another listener's processes: the first of them is selected, and
+        // none of them is new.
         m_listedPin = listenerPin;
         m_processPin.clear();
+        m_session->processes()->forgetPreviousList();
     }
     const ListenerTableModel* listeners = m_session->listeners();
     const int row = listeners->findPin(listenerPin);
@@ -507,10 +561,7 @@ void MainWindow::processListRequested(const QByteArray& listenerPin)
 
 void MainWindow::showListProgress(int records)
 {
-    if (m_stopListButton->isHidden()) {
-        m_stopListButton->show();
-        arrangeClient(centralWidget()->size());
-    }
+    m_statusBar->setStopVisible(true);
     showStatus(QStringLiteral("%1 records so far").arg(QLocale::c().toString(records)));
 }
 
@@ -521,8 +572,5 @@ void MainWindow::stopList()
 
 void MainWindow::showStatus(const QString& text)
 {
-    m_statusLabel->setToolTip(text);
-    m_statusLabel->setText(m_statusLabel->fontMetrics().elidedText(
-        text, Qt::ElideRight, std::max(0, m_statusLabel->width())));
-    m_statusLabel->setProperty("fullText", text);
+    m_statusBar->setMessage(text);
 }

@@ -7,7 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <QDateTime>
+
 #include <functional>
+#include <memory>
 #include <random>
 
 class QAction;
@@ -21,11 +24,17 @@ class QTimer;
 class AddListenerDialog;
 class ChangePriorityDialog;
 class ConfigureDialog;
+class ConsoleSettings;
+class ConsoleStatusBar;
 class EventLog;
 class HostSession;
+class PreferencesDialog;
 class Prompts;
+class Reconnector;
 class RecordTableView;
 class SplitterBar;
+class TableFilterBar;
+class TableTransfer;
 
 // The console's window over one host session: the listener and process
 // tables, the buttons and menus whose commands become session calls, the
@@ -45,12 +54,16 @@ public:
         EventLog* eventLog = nullptr; // required
         QStringList arguments;        // command-line arguments, without the program name
         QString programPath;          // full path of the program's own file
+        QString settingsFile;         // an INI file instead of the user's settings (tests)
     };
 
     explicit MainWindow(const Environment& environment, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     HostSession* session() const { return m_session; }
+    Reconnector* reconnector() const { return m_reconnector; }
+    // The operator paused the refresh timer.
+    bool isPaused() const { return m_paused; }
     const ConnectionSettings& settings() const { return m_settings; }
     // Settings before the first show (a host to connect to without asking).
     void setSettings(const ConnectionSettings& settings) { m_settings = settings; }
@@ -80,6 +93,10 @@ private Q_SLOTS:
     void saveConfiguration();
     void saveConfigurationAs();
     void configure();
+    void reconnect();
+    void setPaused(bool paused);
+    void openFilter();
+    void editPreferences();
 
 private:
     // How a chosen configuration file is used.
@@ -101,6 +118,8 @@ private:
     void splitterDragged(int top);
     QSize clientSize() const;
     int menuBarHeight() const;
+    // Menu bar and status line: what the client area does not get.
+    int chromeHeight() const;
 
     // Connection control.
     void startUp();
@@ -115,6 +134,22 @@ private:
     bool connected() const;
     // Runs a command; an error that ends it is shown and the window goes on.
     void guarded(const std::function<void()>& command);
+
+    // The view around the tables (MainWindowView.cpp): status line, filters,
+    // sort, column widths, reconnection, pause and what is remembered.
+    void buildViewParts();
+    void restoreSettings();
+    void saveSettings();
+    void restoreFilters();
+    // The key the filters are kept under: the .hcf file, else the host.
+    QString hostKey() const;
+    void linkStateChanged();
+    void updateCommands();
+    void updateCounts();
+    void listsRead();
+    void fillRecentMenu();
+    void openRecent(const QString& path);
+    void rememberFile();
 
     // Tables.
     void listenerChosen(int row);
@@ -147,8 +182,17 @@ private:
     QPushButton* m_killListenerButton = nullptr;
     QPushButton* m_killProcessButton = nullptr;
     QPushButton* m_changePriorityButton = nullptr;
-    QPushButton* m_stopListButton = nullptr;
-    QLabel* m_statusLabel = nullptr;
+    ConsoleStatusBar* m_statusBar = nullptr;
+    TableFilterBar* m_listenerFilter = nullptr;
+    TableFilterBar* m_processFilter = nullptr;
+    TableTransfer* m_listenerTransfer = nullptr;
+    TableTransfer* m_processTransfer = nullptr;
+    Reconnector* m_reconnector = nullptr;
+    std::unique_ptr<ConsoleSettings> m_store;
+    PreferencesDialog* m_preferencesDialog = nullptr;
+    QAction* m_pauseAction = nullptr;
+    QAction* m_reconnectAction = nullptr;
+    QMenu* m_recentMenu = nullptr;
     QMenu* m_fileMenu = nullptr;
     QMenu* m_controlMenu = nullptr;
     QMenu* m_helpMenu = nullptr;
@@ -181,4 +225,15 @@ private:
     bool m_restoringSelection = false;
 
     int m_listenerBoxHeight = 169;
+
+    bool m_paused = false;
+    // The connection in hand was started by the reconnector or by Reconnect:
+    // its failure leaves the window open and its errors go to the status line.
+    bool m_linkAttempt = false;
+    bool m_everLoggedOn = false;
+    bool m_markNewRows = true;
+    // The processes listed are of the same listener as before: what started
+    // and ended is worth telling.
+    bool m_changesKnown = false;
+    QDateTime m_lastRead; // the last list read whole
 };

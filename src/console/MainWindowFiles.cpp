@@ -7,6 +7,7 @@
 #include "console/Prompts.h"
 #include "console/dialogs/ConfigureDialog.h"
 #include "session/HostSession.h"
+#include "session/Reconnector.h"
 
 #include <QDialog>
 #include <QFileInfo>
@@ -51,6 +52,7 @@ bool MainWindow::loadConfigFile()
         return false;
     }
     m_refreshTimer->setInterval(m_settings.RefreshInterval);
+    rememberFile();
     return true;
 }
 
@@ -61,6 +63,8 @@ void MainWindow::saveConfigFile()
     const ConfigResult result = saveConfig(m_settings.ConfigPath, m_settings, m_random);
     if (!result.ok())
         m_environment.prompts->showMessage(result.message);
+    else
+        rememberFile();
 }
 
 bool MainWindow::editSettings()
@@ -85,8 +89,10 @@ bool MainWindow::openConfigFile(OpenMode mode)
         configFileDialogSetup(m_environment.programPath, m_settings.ConfigPath));
     bool ok = true;
     if (!chosen.isEmpty()) {
-        if (mode == OpenMode::Reconnect)
+        if (mode == OpenMode::Reconnect) {
+            m_reconnector->hold(); // the link goes down on purpose
             m_session->quit();
+        }
         m_settings.ConfigPath = QFileInfo(chosen).absoluteFilePath();
         showConfigPath();
         ok = loadConfigFile();
@@ -128,6 +134,7 @@ void MainWindow::saveConfigurationAs()
 
 void MainWindow::configure()
 {
+    m_reconnector->hold(); // the link goes down on purpose
     if (connected())
         m_session->disconnectFromHost();
     // No refresh runs while the dialog is open; the busy state is left as it is.

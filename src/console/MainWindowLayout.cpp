@@ -6,6 +6,7 @@
 
 #include "console/RecordTableView.h"
 #include "console/SplitterBar.h"
+#include "console/TableFilterBar.h"
 #include "session/TableColumns.h"
 
 #include <QAbstractItemModel>
@@ -14,6 +15,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QStatusBar>
 
 #include <algorithm>
 
@@ -21,7 +23,6 @@ namespace {
 
 constexpr int ButtonBarHeight = 40;
 constexpr int SplitterHeight = 8;
-constexpr int StatusLeft = 568;
 
 } // namespace
 
@@ -34,9 +35,17 @@ int MainWindow::menuBarHeight() const
     return h < 0 ? bar->sizeHint().height() : h;
 }
 
+int MainWindow::chromeHeight() const
+{
+    const QStatusBar* bar = m_statusBar ? statusBar() : nullptr;
+    const int status =
+        !bar || bar->isHidden() ? 0 : (bar->isVisible() ? bar->height() : bar->sizeHint().height());
+    return menuBarHeight() + status;
+}
+
 QSize MainWindow::clientSize() const
 {
-    return QSize(width(), height() - menuBarHeight());
+    return QSize(width(), height() - chromeHeight());
 }
 
 void MainWindow::arrangeClient(QSize client)
@@ -51,21 +60,20 @@ void MainWindow::arrangeClient(QSize client)
     m_buttonBar->setGeometry(0, h - ButtonBarHeight, w, ButtonBarHeight);
     m_processBox->setGeometry(0, top + SplitterHeight, w,
                               std::max(0, h - ButtonBarHeight - top - SplitterHeight));
-    // Inside a box: 2 pixels on each side, the caption's height above.
-    auto inside = [](QGroupBox* box, QWidget* child) {
-        const int captionHeight = box->fontMetrics().height();
-        child->setGeometry(2, captionHeight + 2, std::max(0, box->width() - 4),
-                           std::max(0, box->height() - captionHeight - 4));
+    // Inside a box: 2 pixels on each side, the caption's height above, and
+    // the filter box (while open) above the table.
+    auto inside = [](QGroupBox* box, TableFilterBar* filter, QWidget* child) {
+        int top = box->fontMetrics().height() + 2;
+        const int width = std::max(0, box->width() - 4);
+        if (filter && !filter->isHidden()) {
+            const int h = filter->sizeHint().height();
+            filter->setGeometry(2, top, width, h);
+            top += h + 2;
+        }
+        child->setGeometry(2, top, width, std::max(0, box->height() - top - 2));
     };
-    inside(m_listenerBox, m_listenerTable);
-    inside(m_processBox, m_processTable);
-    // The status area: a Stop button while a long list comes in, then the text.
-    int left = StatusLeft;
-    if (!m_stopListButton->isHidden()) {
-        m_stopListButton->setGeometry(left, 8, 60, 25);
-        left += 64;
-    }
-    m_statusLabel->setGeometry(left, 8, std::max(0, w - left - 8), 25);
+    inside(m_listenerBox, m_listenerFilter, m_listenerTable);
+    inside(m_processBox, m_processFilter, m_processTable);
 }
 
 void MainWindow::splitterDragged(int top)
@@ -114,15 +122,9 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 
 void MainWindow::fitColumns()
 {
-    const int listenerWidth = m_listenerTable->width() - 24;
-    const int listenerPercent[] = {7, 23, 40, 15, 15};
-    for (int c = 0; c < ListenerColumnCount; ++c)
-        m_listenerTable->setColumnWidth(c, listenerWidth * listenerPercent[c] / 100);
-    const int processWidth = m_processTable->width() - 24;
-    const int processPercent[] = {7, 7, 30, 40, 10, 6};
-    const int columns = m_processTable->model()->columnCount();
-    for (int c = 0; c < columns; ++c)
-        m_processTable->setColumnWidth(c, processWidth * processPercent[c] / 100);
+    // The shares apply until the operator sets a width of his own.
+    m_listenerTable->fitColumns();
+    m_processTable->fitColumns();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

@@ -381,10 +381,7 @@ void HostSession::connectionLost()
     m_renewing = false;
     if (isConnected())
         abandonConnection(true);
-    m_listeners->clearRows();
-    m_processes->clearRows();
-    Q_EMIT listenersChanged();
-    Q_EMIT processesChanged();
+    tablesLost(false);
     m_notices.append(QStringLiteral(
         "The connection could not be renewed; use File, Configure to connect again."));
 }
@@ -459,10 +456,7 @@ HostSession::Outcome HostSession::listStep(Step& step)
     if (m_phase == 0) {
         if (step.kind == StepKind::ListListeners) {
             if (!isConnected()) {
-                m_listeners->clearRows();
-                m_processes->clearRows();
-                Q_EMIT listenersChanged();
-                Q_EMIT processesChanged();
+                tablesLost(false);
                 Q_EMIT listEnded(ListEnd::NotConnected, 0);
                 return Outcome::Done;
             }
@@ -470,7 +464,10 @@ HostSession::Outcome HostSession::listStep(Step& step)
             m_reader->begin(ListReader::Target::Listeners, nullptr, m_recordCap);
         } else if (step.kind == StepKind::ListProcesses) {
             if (!isConnected() || m_selectedPin.isEmpty()) {
-                m_processes->clearRows();
+                if (isConnected())
+                    m_processes->clearRows();
+                else
+                    tablesLost(true);
                 Q_EMIT processesChanged();
                 Q_EMIT listEnded(isConnected() ? ListEnd::NoSelection : ListEnd::NotConnected, 0);
                 return Outcome::Done;
@@ -535,6 +532,8 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
     const int records = m_reader->records();
     m_reader->finish();
     if (m_reader->target() == ListReader::Target::Listeners) {
+        // Rows read up to a drop are as old as the drop.
+        m_listeners->setStale(m_keepRows && !isConnected());
         if (!m_selectionChosen) {
             // Before any choice, the first listener listed is the one whose
             // processes are shown.
@@ -551,6 +550,7 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
         }
         Q_EMIT listenersChanged();
     } else if (m_reader->target() == ListReader::Target::Processes) {
+        m_processes->setStale(m_keepRows && !isConnected());
         Q_EMIT processesChanged();
     }
 
@@ -594,7 +594,28 @@ void HostSession::setLinkState(LinkState state)
     if (state == m_linkState)
         return;
     m_linkState = state;
+    if (state == LinkState::Disconnected && m_keepRows) {
+        // What is on screen was read while the link was up: it stays, marked.
+        m_listeners->setStale(true);
+        m_processes->setStale(true);
+    }
     Q_EMIT linkStateChanged(state);
+}
+
+void HostSession::tablesLost(bool processesOnly)
+{
+    if (m_keepRows) {
+        m_listeners->setStale(true);
+        m_processes->setStale(true);
+        return;
+    }
+    if (!processesOnly) {
+        m_listeners->clearRows();
+        Q_EMIT listenersChanged();
+    }
+    m_processes->clearRows();
+    if (!processesOnly)
+        Q_EMIT processesChanged();
 }
 
 void HostSession::setBusy(bool busy)

@@ -100,6 +100,10 @@ public:
     // The wait of connection and logon until then; 30 s at first.
     void setLogonTimeout(int seconds);
     void setRecordCap(int records) { m_recordCap = records; }
+    // When the link drops, the rows stay and are marked stale until the next
+    // list replaces them (off: the tables are emptied).
+    void setKeepRowsOnLinkLoss(bool keep) { m_keepRows = keep; }
+    bool keepsRowsOnLinkLoss() const { return m_keepRows; }
 
     ListenerTableModel* listeners() const { return m_listeners; }
     ProcessTableModel* processes() const { return m_processes; }
@@ -211,6 +215,8 @@ private:
     void setLinkState(LinkState state);
     void setBusy(bool busy);
     void dropWork();
+    // The link is gone: the tables are emptied, or kept and marked stale.
+    void tablesLost(bool processesOnly);
 
     HostSocket* m_socket;
     ListenerTableModel* m_listeners;
@@ -222,6 +228,7 @@ private:
     int m_replyTimeout = DefaultReplyTimeout;
     int m_readTimeout = FirstLogonTimeout;
     int m_recordCap = MaxListRecords;
+    bool m_keepRows = false;
 
     LinkState m_linkState = LinkState::Disconnected;
     bool m_busy = false;

@@ -3,7 +3,7 @@
 #include "host_link/RecordDisplay.h"
 
 ListenerTableModel::ListenerTableModel(QObject* parent)
-    : RecordTableModel(ListenerColumnCount, ListenerColumnCount, parent)
+    : RecordTableModel(ListenerStoredColumnCount, ListenerColumnCount, parent)
 {
 }
 
@@ -18,7 +18,7 @@ struct ListenerRow
 {
     QByteArray product;
     QByteArray limit;
-    QByteArrayView cells[ListenerColumnCount];
+    QByteArrayView cells[ListenerStoredColumnCount];
 
     explicit ListenerRow(const Wire::ListenerFields& r)
         : product(RecordDisplay::ProductName(r.product, r.productNumber)),
@@ -29,6 +29,8 @@ struct ListenerRow
         cells[int(ListenerColumn::Program)] = r.program;
         cells[int(ListenerColumn::Port)] = r.port;
         cells[int(ListenerColumn::MaxUsers)] = limit;
+        cells[int(ListenerColumn::ProductField)] = r.product;
+        cells[int(ListenerColumn::UserLimitField)] = r.userLimit;
     }
 };
 

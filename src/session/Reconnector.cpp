@@ -126,6 +126,9 @@ void Reconnector::linkStateChanged(HostSession::LinkState state)
         if (m_automatic)
             ++m_reconnections;
         m_automatic = false;
+        // A logon made another way (Configure, Load) lifts a hold: the
+        // settings were good once more.
+        m_held = false;
         m_wasLoggedOn = true;
         m_delayMs = 0;
         m_reason.clear();

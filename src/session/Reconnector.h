@@ -31,8 +31,8 @@ public:
     // The waits between attempts (tests shorten them; the ratio stays).
     void setDelays(int firstMs, int maxMs);
 
-    // No automatic attempt until reconnectNow: the window is closing, or the
-    // operator ended the link.
+    // No automatic attempt until reconnectNow or the next logon: the window
+    // is closing, or the operator ended the link.
     void hold();
     // The Reconnect command: a new connection and logon now.
     void reconnectNow();

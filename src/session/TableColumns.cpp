@@ -15,6 +15,9 @@ QByteArrayView title(ListenerColumn column)
         return "Port";
     case ListenerColumn::MaxUsers:
         return "MaxUsers";
+    case ListenerColumn::ProductField:
+    case ListenerColumn::UserLimitField:
+        break;
     }
     return {};
 }

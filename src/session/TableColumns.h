@@ -11,8 +11,13 @@ enum class ListenerColumn : int
     Program,
     Port,
     MaxUsers,
+    // Kept with each row but not shown: the fields as the host sent them,
+    // for exports in the same shape as orvanite-ctl's.
+    ProductField,
+    UserLimitField,
 };
-inline constexpr int ListenerColumnCount = 5;
+inline constexpr int ListenerColumnCount = 5;       // shown
+inline constexpr int ListenerStoredColumnCount = 7; // shown and kept
 
 enum class ProcessColumn : int
 {

@@ -86,7 +86,7 @@ private Q_SLOTS:
         f = std::make_unique<ConsoleFixture>();
         f->useStandardHost();
         MainWindow::Environment environment{
-            &f->prompts, &f->log, {}, m_dir.filePath(u"bin/orvanite-console"_s)};
+            &f->prompts, &f->log, {}, m_dir.filePath(u"bin/orvanite-console"_s), f->settingsFile()};
         f->window = std::make_unique<MainWindow>(environment);
         f->window->setSettings(simSettings(f->sim.serverPort()));
         m_closes.closes = 0;

@@ -4,6 +4,7 @@
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
+#include "session/Reconnector.h"
 
 #include <QAction>
 #include <QLabel>
@@ -37,7 +38,10 @@ void ConsoleFixture::create(const QStringList& arguments)
     environment.eventLog = &log;
     environment.arguments = arguments;
     environment.programPath = QStringLiteral("/opt/orvanite/orvanite-console");
+    environment.settingsFile = settingsFile();
     window = std::make_unique<MainWindow>(environment);
+    // No automatic reconnection unless a test asks for it.
+    window->reconnector()->setEnabled(false);
     ConnectionSettings settings = window->settings();
     settings.HostAddress = "127.0.0.1";
     settings.Port = sim.serverPort();

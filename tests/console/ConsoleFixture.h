@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <initializer_list>
 #include <memory>
@@ -64,6 +65,10 @@ struct ConsoleFixture
     QByteArray receivedSince(qsizetype mark) const { return sim.received().mid(mark); }
     qsizetype mark() const { return sim.received().size(); }
 
+    // The window's remembered state, apart for each test.
+    QString settingsFile() const { return settingsDir.filePath(QStringLiteral("console.ini")); }
+
+    QTemporaryDir settingsDir;
     HostSim sim;
     ScriptedPrompts prompts;
     RecordingEventLog log;

@@ -327,7 +327,8 @@ void TestCommands::realConfirmationBox()
     f->window.reset();
     WidgetPrompts prompts;
     RecordingEventLog log;
-    MainWindow w({&prompts, &log, {}, QStringLiteral("/opt/orvanite/orvanite-console")});
+    MainWindow w(
+        {&prompts, &log, {}, QStringLiteral("/opt/orvanite/orvanite-console"), f->settingsFile()});
     w.setSettings(simSettings(f->sim.serverPort()));
     w.show();
     QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 5000);

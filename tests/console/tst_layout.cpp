@@ -134,12 +134,20 @@ void TestLayout::menus()
     };
     QMenu* file = f->find<QMenu>("fileMenu");
     QCOMPARE(file->title(), QStringLiteral("&File"));
-    QCOMPARE(captions(file), texts({"&Load", "&Save", "Save &As", "&Configure", "-", "Shutdown Job",
-                                    "-", "E&xit"}));
+    QCOMPARE(captions(file), texts({"&Load", "&Save", "Save &As", "&Configure", "&Recent",
+                                    "Pr&eferences...", "-", "S&hutdown Job", "-", "E&xit"}));
     QMenu* control = f->find<QMenu>("controlMenu");
     QCOMPARE(control->title(), QStringLiteral("C&ontrol"));
-    QCOMPARE(captions(control), texts({"Refresh List", "-", "Start Listener", "Kill Listener", "-",
-                                       "Kill Process", "Change Priority"}));
+    QCOMPARE(captions(control),
+             texts({"&Refresh List", "Reco&nnect", "P&ause", "&Filter", "-", "&Start Listener",
+                    "Kill &Listener", "-", "Kill &Process", "&Change Priority"}));
+    // Every item has its access letter.
+    for (QMenu* menu : {file, control, f->find<QMenu>("helpMenu")})
+        for (QAction* a : menu->actions())
+            QVERIFY2(a->isSeparator() || a->text().contains(QLatin1Char('&')),
+                     qPrintable(a->text()));
+    QCOMPARE(f->action("refreshAction")->shortcut(), QKeySequence(Qt::Key_F5));
+    QCOMPARE(f->action("killProcessAction")->shortcut(), QKeySequence(QKeySequence::Delete));
     QMenu* help = f->find<QMenu>("helpMenu");
     QCOMPARE(help->title(), QStringLiteral("&Help"));
     QCOMPARE(captions(help), texts({"&About..."}));

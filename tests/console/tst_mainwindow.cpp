@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -94,7 +95,7 @@ private Q_SLOTS:
     void commandLineRule();
     void missingBareNameEndsWithMessage();
     void timerRefreshesAndClickFillsProcesses();
-    void lostConnectionEmptiesTablesSendsNothing();
+    void lostConnectionKeepsStaleRowsSendsNothing();
     void quitSentOnceOnClose();
     void priorityColumnAppearsOnceAndStays();
     void routingByFirstCharacter();
@@ -195,7 +196,9 @@ void TestMainWindow::commandLineRule()
     QFETCH(QString, path);
     ScriptedPrompts prompts;
     RecordingEventLog log;
-    MainWindow w({&prompts, &log, arguments, QStringLiteral("/opt/orvanite/orvanite-console")});
+    QTemporaryDir settings;
+    MainWindow w({&prompts, &log, arguments, QStringLiteral("/opt/orvanite/orvanite-console"),
+                  settings.filePath(QStringLiteral("console.ini"))});
     QCOMPARE(w.settings().ConfigPath, path);
     QCOMPARE(w.windowTitle(), path.isEmpty() ? QStringLiteral("Orvanite Server Console")
                                              : QStringLiteral("Orvanite Server Console - ") + path);
@@ -249,9 +252,11 @@ void TestMainWindow::timerRefreshesAndClickFillsProcesses()
     QTRY_VERIFY(!f->window->isBusy());
 }
 
-void TestMainWindow::lostConnectionEmptiesTablesSendsNothing()
+void TestMainWindow::lostConnectionKeepsStaleRowsSendsNothing()
 {
     QVERIFY(f->showAndConnect());
+    QVERIFY(!f->listeners()->isStale());
+    QVERIFY(f->action("killListenerAction")->isEnabled());
     // The connection is gone between two exchanges (a close in the middle of
     // a list puts the connection out of step and is renewed; see tests/faults).
     f->session()->disconnectFromHost();
@@ -260,8 +265,14 @@ void TestMainWindow::lostConnectionEmptiesTablesSendsNothing()
     QVERIFY(f->run("refreshAction"));
     QVERIFY(f->run("killListenerAction"));
     QVERIFY(f->run("killProcessAction"));
-    QCOMPARE(f->listeners()->rows(), 0);
-    QCOMPARE(f->processes()->rows(), 0);
+    // The rows read before stay, greyed, and the commands wait for the link.
+    QCOMPARE(f->listeners()->rows(), 3);
+    QCOMPARE(f->processes()->rows(), 3);
+    QVERIFY(f->listeners()->isStale());
+    QVERIFY(f->processes()->isStale());
+    QVERIFY(f->listenerTable()->model()->index(0, 0).data(RecordTableModel::StaleRole).toBool());
+    QVERIFY(!f->action("killListenerAction")->isEnabled());
+    QVERIFY(!f->find<QPushButton>("killProcessButton")->isEnabled());
     QCOMPARE(f->receivedSince(mark), QByteArray());
     QCOMPARE(f->prompts.messages.size(), messages);
     QVERIFY(f->prompts.confirmations.isEmpty());

@@ -10,6 +10,7 @@
 #include "console/dialogs/ChangePriorityDialog.h"
 #include "session/HostSession.h"
 #include "session/ProcessTableModel.h"
+#include "session/Reconnector.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -23,6 +24,8 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -71,13 +74,19 @@ int main(int argc, char** argv)
                       QStringLiteral("N"), QStringLiteral("30000")});
     parser.addOption({QStringLiteral("out"), QStringLiteral("Folder for the PNG files."),
                       QStringLiteral("DIR"), QStringLiteral("screenshots")});
+    parser.addOption({QStringLiteral("main-only"), QStringLiteral("Only the main window.")});
     parser.process(app);
     const QString folder = parser.value(QStringLiteral("out"));
     QDir().mkpath(folder);
 
     WidgetPrompts prompts;
     NoEventLog log;
-    MainWindow window({&prompts, &log, {}, QCoreApplication::applicationFilePath()});
+    QTemporaryDir settingsDir;
+    MainWindow window({&prompts,
+                       &log,
+                       {},
+                       QCoreApplication::applicationFilePath(),
+                       settingsDir.filePath(QStringLiteral("console.ini"))});
     ConnectionSettings settings = window.settings();
     settings.HostAddress = "127.0.0.1";
     settings.Port = quint16(parser.value(QStringLiteral("port")).toUInt());
@@ -117,6 +126,22 @@ int main(int argc, char** argv)
     processes->selectRow(std::min(2, processes->model()->rowCount() - 1));
     settle();
     bool ok = save(&window, folder, "main-window.png");
+    if (parser.isSet(QStringLiteral("main-only"))) {
+        window.close();
+        return ok ? 0 : 1;
+    }
+
+    // Sorted by CPU time, highest first, and filtered; the status line.
+    processes->sortBy(int(ProcessColumn::CpuTime), Qt::DescendingOrder);
+    auto* filter = window.findChild<QLineEdit*>(QStringLiteral("processesFilter"));
+    filter->setText(QStringLiteral("m"));
+    settle();
+    session->refresh();
+    waitIdle(20000);
+    processes->setFocus();
+    settle();
+    ok = save(&window, folder, "sorted-filtered.png") && ok;
+    ok = save(window.statusBar(), folder, "status-bar.png") && ok;
 
     auto* addListener = window.findChild<AddListenerDialog*>();
     addListener->findChild<QComboBox*>(QStringLiteral("productBox"))->setCurrentIndex(5);
@@ -160,6 +185,13 @@ int main(int argc, char** argv)
                 button->click();
     });
     window.findChild<QAction*>(QStringLiteral("killListenerAction"))->trigger();
+    waitIdle(20000);
+
+    // The link drops: the rows stay, greyed, and the status line says so.
+    window.reconnector()->setEnabled(false);
+    session->disconnectFromHost();
+    settle(1200);
+    ok = save(&window, folder, "stale-view.png") && ok;
     window.close();
     return ok ? 0 : 1;
 }

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QSettings;
+
+// What the console remembers between runs, in the platform's settings store
+// (never in the .hcf file, whose format is fixed): the window's geometry and
+// splitter, each table's column widths and sort, the filters of each host,
+// the recent configuration files and the preferences.
+class ConsoleSettings
+{
+public:
+    // file: an INI file to use instead of the user's settings (tests).
+    explicit ConsoleSettings(const QString& file = QString());
+    ~ConsoleSettings();
+
+    struct Table
+    {
+        QList<int> widths; // empty: the shares of the width apply
+        int sortColumn = -1;
+        bool descending = false;
+    };
+
+    QByteArray geometry() const;
+    void setGeometry(const QByteArray& geometry);
+    int listenerBoxHeight() const; // 0: none stored
+    void setListenerBoxHeight(int height);
+
+    Table table(const QString& name) const;
+    void setTable(const QString& name, const Table& table);
+
+    // The filters of the tables for one host (its .hcf file's absolute path,
+    // or its address when no file is in use).
+    QString filter(const QString& host, const QString& table) const;
+    void setFilter(const QString& host, const QString& table, const QString& text);
+
+    static constexpr int MaxRecentFiles = 8;
+    QStringList recentFiles() const;
+    // Puts path first in the list.
+    void addRecentFile(const QString& path);
+
+    bool autoReconnect() const;
+    void setAutoReconnect(bool on);
+    bool markNewRows() const;
+    void setMarkNewRows(bool on);
+
+    void sync();
+
+private:
+    std::unique_ptr<QSettings> m_store;
+};

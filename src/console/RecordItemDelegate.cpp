@@ -1,0 +1,62 @@
+#include "console/RecordItemDelegate.h"
+
+#include "session/RecordTableModel.h"
+
+#include <QAbstractItemView>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QToolTip>
+
+RecordItemDelegate::RecordItemDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+
+void RecordItemDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                         const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.data(RecordTableModel::StaleRole).toBool()) {
+        const QColor grey = option->palette.color(QPalette::Disabled, QPalette::Text);
+        option->palette.setColor(QPalette::Text, grey);
+        option->palette.setColor(
+            QPalette::HighlightedText,
+            option->palette.color(QPalette::Disabled, QPalette::HighlightedText));
+        option->palette.setColor(QPalette::Highlight,
+                                 option->palette.color(QPalette::Disabled, QPalette::Highlight));
+        option->font.setItalic(true);
+    } else if (m_markNew && index.data(RecordTableModel::NewRowRole).toBool()) {
+        option->font.setBold(true);
+    }
+}
+
+void RecordItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const
+{
+    QStyledItemDelegate::paint(painter, option, index);
+    const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+    if (!view || !view->hasFocus() || view->currentIndex().row() != index.row())
+        return;
+    // A frame round the whole current row: lines above and below every cell,
+    // and the ends at the first and last column.
+    painter->save();
+    QPen pen(option.palette.color(QPalette::Active, QPalette::Highlight).darker(130));
+    pen.setWidth(2);
+    painter->setPen(pen);
+    const QRect r = option.rect.adjusted(0, 1, 0, -1);
+    painter->drawLine(r.topLeft(), r.topRight());
+    painter->drawLine(r.bottomLeft(), r.bottomRight());
+    if (index.column() == 0)
+        painter->drawLine(r.topLeft() + QPoint(1, 0), r.bottomLeft() + QPoint(1, 0));
+    if (index.column() == index.model()->columnCount() - 1)
+        painter->drawLine(r.topRight(), r.bottomRight());
+    painter->restore();
+}
+
+bool RecordItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                                   const QStyleOptionViewItem& option, const QModelIndex& index)
+{
+    if (event->type() == QEvent::ToolTip && !m_staleNote.isEmpty() &&
+        index.data(RecordTableModel::StaleRole).toBool()) {
+        QToolTip::showText(event->globalPos(), m_staleNote, view);
+        return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}

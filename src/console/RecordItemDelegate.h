@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStyledItemDelegate>
+
+// How a record table's cells look beyond their text: rows kept after the
+// link dropped are greyed (their tooltip tells when they were read), rows
+// new since the last list are bold, and while the view has the keyboard
+// focus its current row is framed, so the operator sees where Delete and
+// Space would act.
+class RecordItemDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    explicit RecordItemDelegate(QObject* parent = nullptr);
+
+    // The tooltip of stale rows ("Read at 14:02:11, before the link dropped").
+    void setStaleNote(const QString& note) { m_staleNote = note; }
+    void setMarkNewRows(bool mark) { m_markNew = mark; }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+private:
+    QString m_staleNote;
+    bool m_markNew = true;
+};

@@ -1,0 +1,41 @@
+#include "console/dialogs/PreferencesDialog.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QVBoxLayout>
+
+PreferencesDialog::PreferencesDialog(QWidget* parent)
+    : QDialog(parent), m_autoReconnect(new QCheckBox(
+                           QStringLiteral("&Reconnect automatically when the link drops"), this)),
+      m_markNewRows(
+          new QCheckBox(QStringLiteral("&Mark the rows new since the last refresh"), this))
+{
+    setObjectName(QStringLiteral("preferencesDialog"));
+    setWindowTitle(QStringLiteral("Preferences"));
+    m_autoReconnect->setObjectName(QStringLiteral("autoReconnectBox"));
+    m_markNewRows->setObjectName(QStringLiteral("markNewRowsBox"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_autoReconnect);
+    layout->addWidget(m_markNewRows);
+    layout->addStretch();
+    layout->addWidget(buttons);
+}
+
+void PreferencesDialog::showPreferences(bool autoReconnect, bool markNewRows)
+{
+    m_autoReconnect->setChecked(autoReconnect);
+    m_markNewRows->setChecked(markNewRows);
+}
+
+bool PreferencesDialog::autoReconnect() const
+{
+    return m_autoReconnect->isChecked();
+}
+
+bool PreferencesDialog::markNewRows() const
+{
+    return m_markNewRows->isChecked();
+}

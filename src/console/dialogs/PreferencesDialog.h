@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+
+// The console's own preferences (kept in the settings store): automatic
+// reconnection after the link drops, and marking the rows new since the
+// last refresh.
+class PreferencesDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit PreferencesDialog(QWidget* parent = nullptr);
+
+    void showPreferences(bool autoReconnect, bool markNewRows);
+    bool autoReconnect() const;
+    bool markNewRows() const;
+
+private:
+    QCheckBox* m_autoReconnect;
+    QCheckBox* m_markNewRows;
+};
