@@ -2,6 +2,7 @@
 
 #include "config/ConfigLocation.h"
 #include "console/EventLog.h"
+#include "console/Notifier.h"
 #include "console/Prompts.h"
 #include "console/RecordTableView.h"
 #include "console/SplitterBar.h"
@@ -50,6 +51,7 @@ MainWindow::MainWindow(const Environment& environment, QWidget* parent)
     buildWidgets();
     buildMenus();
     connectSession();
+    buildHistory();
     // Client area 715 x 426 below the menu; with the window manager's frame
     // the window measures 723 x 480. Centred on the screen.
     resize(715, 426 + menuBarHeight());
@@ -395,6 +397,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // is made; what waits is dropped.
     m_closing = true;
     updateBusy();
+    m_notifier->expectLinkEnd();
     m_session->quit();
     event->accept();
 }

@@ -4,6 +4,7 @@
 #include "console/MainWindow.h"
 
 #include "config/ConfigFile.h"
+#include "console/Notifier.h"
 #include "console/Prompts.h"
 #include "console/dialogs/ConfigureDialog.h"
 #include "session/HostSession.h"
@@ -85,8 +86,10 @@ bool MainWindow::openConfigFile(OpenMode mode)
         configFileDialogSetup(m_environment.programPath, m_settings.ConfigPath));
     bool ok = true;
     if (!chosen.isEmpty()) {
-        if (mode == OpenMode::Reconnect)
+        if (mode == OpenMode::Reconnect) {
+            m_notifier->expectLinkEnd();
             m_session->quit();
+        }
         m_settings.ConfigPath = QFileInfo(chosen).absoluteFilePath();
         showConfigPath();
         ok = loadConfigFile();
@@ -128,8 +131,10 @@ void MainWindow::saveConfigurationAs()
 
 void MainWindow::configure()
 {
-    if (connected())
+    if (connected()) {
+        m_notifier->expectLinkEnd();
         m_session->disconnectFromHost();
+    }
     // No refresh runs while the dialog is open; the busy state is left as it is.
     QScopedValueRollback<bool> open(m_dialogOpen, true);
     // A cancelled dialog has closed the window: no new connection on the way out.

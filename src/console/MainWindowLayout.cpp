@@ -6,6 +6,7 @@
 
 #include "console/RecordTableView.h"
 #include "console/SplitterBar.h"
+#include "console/TrendsPane.h"
 #include "session/TableColumns.h"
 
 #include <QAbstractItemModel>
@@ -22,6 +23,7 @@ namespace {
 constexpr int ButtonBarHeight = 40;
 constexpr int SplitterHeight = 8;
 constexpr int StatusLeft = 568;
+constexpr int TrendsHeight = 190;
 
 } // namespace
 
@@ -49,8 +51,15 @@ void MainWindow::arrangeClient(QSize client)
     m_listenerBox->setGeometry(0, 0, w, top);
     m_splitter->setGeometry(0, top, w, SplitterHeight);
     m_buttonBar->setGeometry(0, h - ButtonBarHeight, w, ButtonBarHeight);
-    m_processBox->setGeometry(0, top + SplitterHeight, w,
-                              std::max(0, h - ButtonBarHeight - top - SplitterHeight));
+    // The trends, when shown, sit above the button bar and take at most half
+    // of the process box's height.
+    const int below = std::max(0, h - ButtonBarHeight - top - SplitterHeight);
+    int trendsHeight = 0;
+    if (m_trendsPane && !m_trendsPane->isHidden()) {
+        trendsHeight = std::min(TrendsHeight, below / 2);
+        m_trendsPane->setGeometry(0, h - ButtonBarHeight - trendsHeight, w, trendsHeight);
+    }
+    m_processBox->setGeometry(0, top + SplitterHeight, w, below - trendsHeight);
     // Inside a box: 2 pixels on each side, the caption's height above.
     auto inside = [](QGroupBox* box, QWidget* child) {
         const int captionHeight = box->fontMetrics().height();
