@@ -45,7 +45,6 @@ void MainWindow::buildHistory()
 
     m_notifier = new Notifier(m_session, this);
     m_notifier->setObjectName(QStringLiteral("notifier"));
-    m_notifier->setIcon(windowIcon());
 
     m_viewMenu = new QMenu(QStringLiteral("&View"), this);
     m_viewMenu->setObjectName(QStringLiteral("viewMenu"));
@@ -72,7 +71,9 @@ void MainWindow::buildHistory()
     QAction* audit = new QAction(QStringLiteral("Audit &Trail..."), this);
     audit->setObjectName(QStringLiteral("auditTrailAction"));
     const QList<QAction*> help = m_helpMenu->actions();
-    m_helpMenu->insertAction(help.isEmpty() ? nullptr : help.first(), audit);
+    QAction* before = help.isEmpty() ? nullptr : help.first();
+    m_helpMenu->insertAction(before, audit);
+    m_helpMenu->insertSeparator(before);
     connect(audit, &QAction::triggered, this, &MainWindow::showAuditTrail);
 
     // The pane is hidden until the operator asks for it, and stays as left.

@@ -23,7 +23,8 @@ namespace {
 constexpr int ButtonBarHeight = 40;
 constexpr int SplitterHeight = 8;
 constexpr int StatusLeft = 568;
-constexpr int TrendsHeight = 190;
+constexpr int TrendsHeight = 200;
+constexpr int MinProcessBoxHeight = 76;
 
 } // namespace
 
@@ -51,12 +52,12 @@ void MainWindow::arrangeClient(QSize client)
     m_listenerBox->setGeometry(0, 0, w, top);
     m_splitter->setGeometry(0, top, w, SplitterHeight);
     m_buttonBar->setGeometry(0, h - ButtonBarHeight, w, ButtonBarHeight);
-    // The trends, when shown, sit above the button bar and take at most half
-    // of the process box's height.
+    // The trends, when shown, sit above the button bar; the process box
+    // keeps a few rows, or half the room when there is less.
     const int below = std::max(0, h - ButtonBarHeight - top - SplitterHeight);
     int trendsHeight = 0;
     if (m_trendsPane && !m_trendsPane->isHidden()) {
-        trendsHeight = std::min(TrendsHeight, below / 2);
+        trendsHeight = std::min(TrendsHeight, std::max(below / 2, below - MinProcessBoxHeight));
         m_trendsPane->setGeometry(0, h - ButtonBarHeight - trendsHeight, w, trendsHeight);
     }
     m_processBox->setGeometry(0, top + SplitterHeight, w, below - trendsHeight);

@@ -82,13 +82,6 @@ void Notifier::setEnabled(Kind kind, bool enabled)
     QSettings().setValue(settingsKey(kind), enabled);
 }
 
-void Notifier::setIcon(const QIcon& icon)
-{
-    m_icon = icon;
-    if (m_tray)
-        m_tray->setIcon(icon);
-}
-
 QString Notifier::hostText() const
 {
     const ConnectionSettings& s = m_session->settings();
@@ -244,7 +237,7 @@ void Notifier::deliver(const QString& summary, const QString& body)
         return;
     if (!m_tray) {
         m_tray = new QSystemTrayIcon(this);
-        m_tray->setIcon(m_icon);
+        m_tray->setIcon(QGuiApplication::windowIcon());
         m_tray->setToolTip(appName);
     }
     m_tray->show();

@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -50,8 +49,6 @@ public:
     // Switches a kind on or off and keeps the choice.
     void setEnabled(Kind kind, bool enabled);
     void setDelivery(Delivery delivery) { m_delivery = std::move(delivery); }
-    // The window's icon for the tray, where the tray is used.
-    void setIcon(const QIcon& icon);
 
     // The operator ends the link (closing, loading another host, Configure):
     // the next drop is not news.
@@ -86,7 +83,6 @@ private:
     bool m_enabled[KindCount] = {true, true, true, true};
     Delivery m_delivery;
     QPointer<QSystemTrayIcon> m_tray;
-    QIcon m_icon;
 
     bool m_wasLoggedOn = false;
     bool m_dropped = false; // a drop was told; its return will be too

@@ -34,7 +34,7 @@ void SparklineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     QPolygonF line;
     const int count = ring->size() - first;
     for (int i = 0; i < count; ++i) {
-        const qreal x = area.left() + area.width() * i / std::max(1, Samples - 1);
+        const qreal x = area.left() + area.width() * i / std::max(1, count - 1);
         const qreal y = area.bottom() - area.height() * ring->at(first + i).processes / top;
         line.append(QPointF(x, y));
     }

@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QGraphicsLayout>
 #include <QHBoxLayout>
 #include <QLineSeries>
 #include <QLocale>
@@ -47,10 +48,18 @@ TrendsPane::Chart TrendsPane::makeChart(const QString& objectName)
 {
     Chart c;
     c.chart = new QChart;
-    c.chart->setMargins(QMargins(4, 2, 4, 2));
-    c.chart->legend()->setAlignment(Qt::AlignBottom);
+    c.chart->setMargins(QMargins(2, 0, 2, 0));
+    c.chart->layout()->setContentsMargins(0, 0, 0, 0);
+    c.chart->setBackgroundRoundness(0);
+    // The title names the lines in their colours: a legend would take the
+    // room of the curves.
+    c.chart->legend()->hide();
+    // A little smaller than the window's text, however that is sized.
     QFont small = font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
+    if (small.pixelSize() > 0)
+        small.setPixelSize(std::max(9, small.pixelSize() * 85 / 100));
+    else
+        small.setPointSizeF(small.pointSizeF() * 0.85);
     c.chart->legend()->setFont(small);
     c.chart->setTitleFont(small);
 
@@ -70,7 +79,6 @@ TrendsPane::Chart TrendsPane::makeChart(const QString& objectName)
     c.count->setLabelsFont(small);
     c.count->setTickCount(3);
     c.cpuAxis = new QValueAxis;
-    c.cpuAxis->setLabelFormat(QStringLiteral("%.1f"));
     c.cpuAxis->setLabelsFont(small);
     c.cpuAxis->setTickCount(3);
     c.chart->addAxis(c.time, Qt::AlignBottom);
@@ -81,7 +89,9 @@ TrendsPane::Chart TrendsPane::makeChart(const QString& objectName)
     c.cpu->attachAxis(c.time);
     c.cpu->attachAxis(c.cpuAxis);
     c.count->setLinePenColor(c.processes->pen().color());
+    c.count->setLabelsColor(c.processes->pen().color().darker(130));
     c.cpuAxis->setLinePenColor(c.cpu->pen().color());
+    c.cpuAxis->setLabelsColor(c.cpu->pen().color().darker(130));
 
     c.view = new QChartView(c.chart, this);
     c.view->setObjectName(objectName);
@@ -116,7 +126,10 @@ void TrendsPane::updateCharts()
 
 void TrendsPane::fill(Chart& c, const TrendHistory::Ring* ring, const QString& title)
 {
-    c.chart->setTitle(title);
+    c.chart->setTitle(QStringLiteral("%1: <span style=\"color:%2\">processes</span>, "
+                                     "<span style=\"color:%3\">CPU s/min</span>")
+                          .arg(title.toHtmlEscaped(), c.processes->pen().color().darker(130).name(),
+                               c.cpu->pen().color().darker(130).name()));
     QList<QPointF> counts;
     QList<QPointF> cpu;
     qreal maxCount = 0;
@@ -143,10 +156,17 @@ void TrendsPane::fill(Chart& c, const TrendHistory::Ring* ring, const QString& t
         last = std::max<qint64>(ring->last().time, first + 60);
     }
     c.time->setRange(QDateTime::fromSecsSinceEpoch(first), QDateTime::fromSecsSinceEpoch(last));
-    c.time->setFormat(last - first > 2 * 24 * 3600 ? QStringLiteral("dd HH:mm")
-                                                   : QStringLiteral("HH:mm"));
+    // Seconds only where minutes would repeat; the day once it changes.
+    const qint64 span = last - first;
+    c.time->setFormat(span < 10 * 60        ? QStringLiteral("HH:mm:ss")
+                      : span > 24 * 60 * 60 ? QStringLiteral("dd HH:mm")
+                                            : QStringLiteral("HH:mm"));
     c.count->setRange(0, axisTop(maxCount));
+    c.count->applyNiceNumbers();
     c.cpuAxis->setRange(0, axisTop(maxCpu));
+    c.cpuAxis->applyNiceNumbers();
+    c.cpuAxis->setLabelFormat(c.cpuAxis->max() >= 10 ? QStringLiteral("%.0f")
+                                                     : QStringLiteral("%.1f"));
 }
 
 QString TrendsPane::sampleText(const TrendHistory::Sample& sample)

@@ -52,7 +52,7 @@ AuditDialog::AuditDialog(QString trailPath, QWidget* parent)
 {
     setObjectName(QStringLiteral("auditDialog"));
     setWindowTitle(QStringLiteral("Audit Trail"));
-    resize(860, 420);
+    resize(1060, 420);
 
     m_model->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("User"),
                                         QStringLiteral("Program"), QStringLiteral("Host"),
@@ -83,7 +83,8 @@ AuditDialog::AuditDialog(QString trailPath, QWidget* parent)
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     m_table->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {140, 70, 120, 130, 100, 110, 200};
+    m_table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const int widths[] = {145, 60, 115, 115, 95, 85, 300};
     for (int c = 0; c < int(std::size(widths)); ++c)
         m_table->setColumnWidth(c, widths[c]);
 
