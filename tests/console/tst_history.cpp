@@ -42,6 +42,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void commandsAuditedAsShown();
+    void unwritableTrailShownCommandSent();
     void trendsCountEveryListenerOnlyWhileShown();
     void listenerGoneNotifiedOncePerMinute();
     void limiter_data();
@@ -128,6 +129,21 @@ void TestHistory::commandsAuditedAsShown()
     QCOMPARE(dialog->cellText(0, AuditDialog::Argument), QStringLiteral("P123|203"));
     f->action("auditTrailAction")->trigger();
     QCOMPARE(f->window->findChildren<AuditDialog*>().size(), 1);
+}
+
+void TestHistory::unwritableTrailShownCommandSent()
+{
+    // A file where the trail's folder should be.
+    QFile blocker(m_state->filePath(QStringLiteral("orvanite")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    f->chooseProcess(0);
+    f->prompts.confirmAnswers = {true};
+    const qsizetype mark = f->mark();
+    QVERIFY(f->run("killProcessAction"));
+    QVERIFY(f->receivedSince(mark).startsWith(framed("K") + framed("P123|201")));
+    QVERIFY2(f->status().startsWith(QStringLiteral("Audit trail not written: ")),
+             qPrintable(f->status()));
 }
 
 void TestHistory::trendsCountEveryListenerOnlyWhileShown()
