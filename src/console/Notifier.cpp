@@ -222,7 +222,10 @@ void Notifier::notify(Kind kind, const QString& summary, const QString& body)
 void Notifier::deliver(const QString& summary, const QString& body)
 {
     const QString appName = QGuiApplication::applicationDisplayName();
-    if (notificationServiceExists()) {
+    // Asked once: the answer takes a round trip on the bus.
+    if (m_serviceState == 0)
+        m_serviceState = notificationServiceExists() ? 1 : 2;
+    if (m_serviceState == 1) {
         QDBusMessage call = QDBusMessage::createMethodCall(
             ServiceName, QStringLiteral("/org/freedesktop/Notifications"), ServiceName,
             QStringLiteral("Notify"));

@@ -83,6 +83,7 @@ private:
     bool m_enabled[KindCount] = {true, true, true, true};
     Delivery m_delivery;
     QPointer<QSystemTrayIcon> m_tray;
+    int m_serviceState = 0; // the desktop's service: 0 not asked yet, 1 there, 2 absent
 
     bool m_wasLoggedOn = false;
     bool m_dropped = false; // a drop was told; its return will be too

@@ -186,18 +186,20 @@ QString TrendsPane::textNear(int chart, qint64 timeMs) const
     const TrendHistory::Ring* r = ring(chart);
     if (!r || r->isEmpty())
         return {};
-    // The samples are in time order: the nearest is one of the two around it.
+    // The samples are in time order: the nearest is one of the two around
+    // it; of samples in the same second, the newest.
     const qint64 seconds = timeMs / 1000;
     int low = 0;
-    int high = r->size() - 1;
+    int high = r->size();
     while (low < high) {
         const int mid = (low + high) / 2;
-        if (qint64(r->at(mid).time) < seconds)
+        if (qint64(r->at(mid).time) <= seconds)
             low = mid + 1;
         else
             high = mid;
     }
-    if (low > 0 && seconds - qint64(r->at(low - 1).time) < qint64(r->at(low).time) - seconds)
+    if (low == r->size() ||
+        (low > 0 && seconds - qint64(r->at(low - 1).time) <= qint64(r->at(low).time) - seconds))
         --low;
     return sampleText(r->at(low));
 }

@@ -172,6 +172,12 @@ void TestHistory::trendsCountEveryListenerOnlyWhileShown()
     const TrendHistory::Sample last = collector->history().host().last();
     QCOMPARE(last.processes, 2);
     QVERIFY(last.hasCpu() && last.cpuPerMinute > 0);
+    // Hovering the host's curve near its last point names that sample.
+    QVERIFY2(pane->textNear(1, qint64(last.time) * 1000 + 400)
+                 .endsWith(QStringLiteral(" 2 processes, CPU ") +
+                           QString::number(double(last.cpuPerMinute), 'f', 1) +
+                           QStringLiteral(" s/min")),
+             qPrintable(pane->textNear(1, qint64(last.time) * 1000)));
 
     // Hidden again: a refresh lists only what the tables show.
     f->action("trendsAction")->setChecked(false);
