@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the configuration loader as a file's contents. The
 // loader may refuse them only with the application's error type; whatever it
 // takes, once saved, must load back exactly.
-#include "AppErrors.h"
-#include "ConfigFile.h"
+#include "host_link/AppErrors.h"
+#include "config/ConfigFile.h"
 
 #include <QByteArray>
 #include <QDir>

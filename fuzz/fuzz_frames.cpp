@@ -4,7 +4,7 @@
 // bytes, Wire::parseHeader, then exactly the announced body). What it reads
 // must not depend on how the stream was cut, and must equal what a plain
 // one-pass reading of the whole stream gives.
-#include "Wire.h"
+#include "host_link/Wire.h"
 
 #include <QByteArrayView>
 

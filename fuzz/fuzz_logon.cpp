@@ -2,7 +2,7 @@
 // logon bytes must always be the kind's six digits followed by exactly 112
 // bytes of seven fields, each the field's first 16 bytes filled with spaces;
 // the reply must mean "accepted" or "refused" only for the one byte 0 or 1.
-#include "Wire.h"
+#include "host_link/Wire.h"
 
 #include <QByteArray>
 

@@ -2,8 +2,8 @@
 // record it splits must only hand out views that lie inside the record (up to
 // its first NUL), with numbers that match their texts. A record it refuses for
 // a number must name a text that the console's conversion refuses too.
-#include "AppErrors.h"
-#include "Wire.h"
+#include "host_link/AppErrors.h"
+#include "host_link/Wire.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -76,6 +76,10 @@ if p="$(find_program bench_floor_refresh bench-floor-refresh)"; then
   run floor_refresh_100k "$p" --processes 100000
   run floor_refresh_1m "$p" --processes 1000000 --runs 5
 fi
+if p="$(find_program bench_ctl bench-ctl)"; then
+  run ctl_100k "$p" --processes 100000
+  run ctl_1m "$p" --processes 1000000 --runs 3
+fi
 if p="$(find_program bench_startup bench-startup)"; then
   run startup "$p"
 fi
@@ -84,6 +88,11 @@ if p="$(find_program bench_floor_startup bench-floor-startup)"; then
 fi
 if p="$(find_program bench_exporter_scrape bench-exporter-scrape)"; then
   run exporter_scrape "$p" --hosts 100 --processes 1000
+fi
+# Fifty hosts refreshed every 5 s by one process, one of them silent, for
+# BENCH_FLEET_SECONDS (60 unless set).
+if p="$(find_program bench-fleet)"; then
+  run fleet "$p" --seconds "${BENCH_FLEET_SECONDS:-60}"
 fi
 # The idle console is watched for BENCH_IDLE_SECONDS (60 unless set).
 if p="$(find_program bench_idle_cpu bench-idle-cpu)"; then
@@ -233,6 +242,34 @@ for size, label in (("100k", "100,000"), ("1m", "1,000,000")):
             floor="%.1f MiB" % f["peak_rss_mib"] if f else "—",
             ratio="%.2f×" % (mib / f["peak_rss_mib"]) if f else "—")
 
+# orvanite-ctl's process listing in each format beside a client that only
+# receives and counts the same reply; every program a fresh process, timed
+# from its start to its exit, its own peak memory.
+ctl_goal = "within 3× the floor"
+ctl_formats = (("table", "aligned table"), ("no_align", "--no-align table"), ("json", "JSON"),
+               ("csv", "CSV"))
+for size, label in (("100k", "100,000"), ("1m", "1,000,000")):
+    d = data("ctl_" + size)
+    figures = [("orvanite-ctl processes, %s records, %s, median wall time" % (label, name), ctl_goal)
+               for _, name in ctl_formats]
+    if not d:
+        absent("ctl_" + size, "bench-ctl", figures)
+        continue
+    f = d["floor"]
+    for key, name in ctl_formats:
+        ms = d[key]["median_ms"]
+        ratio = ms / f["median_ms"]
+        row("orvanite-ctl processes, %s records, %s, median wall time" % (label, name),
+            "%.1f ms" % ms, ctl_goal, ratio <= 3.0, "bench-ctl",
+            floor="%.1f ms (receive and count only: bench-ctl-floor)" % f["median_ms"],
+            ratio="%.2f×" % ratio)
+    if size == "1m":
+        for key, name in ctl_formats:
+            mib = d[key]["peak_rss_mib"]
+            mb = mib * 1.048576
+            row("orvanite-ctl processes, 1,000,000 records, %s, peak resident memory" % name,
+                "%.1f MiB (%.1f MB)" % (mib, mb), "< 100 MB", mb < 100, "bench-ctl",
+                floor="%.1f MiB" % f["peak_rss_mib"], ratio="%.2f×" % (mib / f["peak_rss_mib"]))
 # The operator's view: the same 1,000,000-process refresh under a sort (CPU
 # time, descending) and a filter, beside the plain refresh; and a keystroke in
 # the filter.
@@ -254,6 +291,20 @@ else:
     row("A keystroke in the filter at 1,000,000 rows (first and second character)",
         "%.1f ms, %.1f ms" % (r["first_key_ms"], r["second_key_ms"]), "< 100 ms", worst < 100,
         "bench-session-refresh --sort-filter")
+
+# Many hosts at once: CPU and the latest refresh while one host is silent.
+fl = data("fleet")
+if not fl:
+    absent("fleet", "bench-fleet", [("50 hosts × 2,000 processes refreshed every 5 s, one silent: CPU", "< 10% of one core"),
+                                    ("50 hosts, one silent: latest end of a refresh after it was due", "< one interval")])
+else:
+    row("%d hosts × %d processes refreshed every %d s by one process (sessions, no window), one silent: CPU"
+        % (fl["hosts"], fl["processes"], fl["interval_s"]),
+        "%.2f s per minute (%.1f%% of one core)" % (fl["cpu_s_per_minute"], fl["cpu_percent"]),
+        "< 10% of one core", fl["cpu_percent"] < 10, "bench-fleet")
+    row("The same: latest end of a refresh after it was due (the silent host left out)",
+        "%d ms" % fl["worst_late_ms"], "< %d ms (one interval)" % fl["goal_worst_late_ms"],
+        fl["worst_late_ms"] < fl["goal_worst_late_ms"], "bench-fleet")
 
 # Start-up beside a bare Qt program that paints an empty table.
 startup_goal = "within 2× the floor"

@@ -6,7 +6,7 @@
 // line.
 #include "config/ConfigFile.h"
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

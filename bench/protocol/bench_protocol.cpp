@@ -97,9 +97,15 @@ struct LoopbackPair
         }
         socket.HostAddress = "127.0.0.1";
         socket.Port = QByteArray::number(ntohs(addr.sin_port));
-        socket.Connect();
+        socket.connectToHost();
         peer = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         ::close(listener);
+        // A loopback connection is made at once or within a notification.
+        for (int i = 0;
+             i < 1000 && peer >= 0 && socket.state() != HostSocket::SocketState::Connected &&
+             socket.SocketHandle() != -1;
+             ++i)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return peer >= 0 && socket.state() == HostSocket::SocketState::Connected;
     }
 

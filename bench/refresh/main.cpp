@@ -6,7 +6,7 @@
 // the same as one JSON line.
 
 #include "../common/BenchPrompts.h"
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 #include "console/MainWindow.h"
 #include "session/HostSession.h"
 #include "session/ProcessTableModel.h"

@@ -1,6 +1,6 @@
-#include "ConfigFile.h"
+#include "config/ConfigFile.h"
 
-#include "AppErrors.h"
+#include "host_link/AppErrors.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AppErrors.h"
-#include "ConnectionSettings.h"
+#include "host_link/AppErrors.h"
+#include "config/ConnectionSettings.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

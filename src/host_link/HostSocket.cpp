@@ -3,9 +3,6 @@
 #include "host_link/AppErrors.h"
 #include "host_link/WinsockErrors.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -20,7 +17,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,9 +45,6 @@ struct HostSocket::Impl
     // Received bytes live in buf[offset, buf.size()).
     QByteArray buf;
     qsizetype offset = 0;
-    // Nested waits (ReadExact, Connect) to wake when bytes arrive or the
-    // connection ends.
-    std::vector<QEventLoop*> waits;
     bool inRead = false;
     // An asynchronous connection under way: its writability watch and its
     // time limit.
@@ -70,12 +63,6 @@ struct HostSocket::Impl
             connectTimer->deleteLater();
             connectTimer = nullptr;
         }
-    }
-
-    void wakeAll()
-    {
-        for (QEventLoop* loop : waits)
-            loop->quit();
     }
 
     qsizetype count() const { return buf.size() - offset; }
@@ -102,7 +89,6 @@ HostSocket::~HostSocket()
     // from an interrupted Connect is released as well.
     if (m_state == SocketState::Connected || d->fd != NoSocket)
         Disconnect();
-    d->wakeAll();
 }
 
 qsizetype HostSocket::RecvCount() const
@@ -119,8 +105,6 @@ void HostSocket::ReportError(int code)
 {
     m_lastError = code;
     const QString text = Winsock::ErrorText(code);
-    if (OnError)
-        OnError(this, code, text);
     Q_EMIT errorOccurred(code, text);
 }
 
@@ -186,90 +170,6 @@ int HostSocket::startConnection(quint16 port)
     return code;
 }
 
-void HostSocket::Connect()
-{
-    // The port is converted before anything else; a bad one is the caller's
-    // error, not a network failure.
-    const std::int32_t port = StrToInt(Port);
-    if (port < 0 || port > 65535)
-        throw ERangeError();
-
-    if (d->fd != NoSocket) {
-        // A connection (or a connection attempt) is already there.
-        ReportError(m_state == SocketState::Connected ? 10056 : 10037);
-        return;
-    }
-
-    const int started = startConnection(quint16(port));
-    if (started > 0) {
-        m_state = SocketState::Closed;
-        ReportError(started);
-        return;
-    }
-    const int fd = d->fd;
-    auto fail = [this, fd](int code) {
-        if (d->fd == fd) {
-            ::close(fd);
-            d->fd = NoSocket;
-        }
-        m_state = SocketState::Closed;
-        ReportError(code);
-    };
-    const int rc = started; // 0: connected at once, -1: under way
-
-    if (rc != 0) {
-        // The connection is under way: wait for the socket to become
-        // writable, keeping the event loop running so that the window stays
-        // alive, and give up after ReadTimeout seconds.
-        QPointer<HostSocket> self(this);
-        QElapsedTimer clock;
-        clock.start();
-        const qint64 limitMs = qint64(std::max(ReadTimeout, 0)) * 1000;
-        bool timedOut = false;
-        for (;;) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 0) > 0)
-                break;
-            const qint64 left = limitMs - clock.elapsed();
-            if (left <= 0) {
-                timedOut = true;
-                break;
-            }
-            QEventLoop loop;
-            QSocketNotifier writable(fd, QSocketNotifier::Write);
-            QObject::connect(&writable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-            QTimer timer;
-            timer.setSingleShot(true);
-            timer.setTimerType(Qt::PreciseTimer);
-            QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-            timer.start(static_cast<int>(std::min<qint64>(left, 1 << 30)));
-            d->waits.push_back(&loop);
-            loop.exec();
-            if (!self)
-                return; // destroyed by a handler that ran during the wait
-            std::erase(d->waits, &loop);
-            writable.setEnabled(false);
-            if (d->fd != fd)
-                return; // released by a Disconnect during the wait: cancelled quietly
-        }
-        if (timedOut) {
-            fail(10060);
-            return;
-        }
-        int soError = 0;
-        socklen_t len = sizeof soError;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
-            soError = errno;
-        if (soError != 0) {
-            fail(Winsock::FromErrno(soError));
-            return;
-        }
-    }
-
-    attachNotifier(fd);
-    m_state = SocketState::Connected;
-}
-
 void HostSocket::attachNotifier(int fd)
 {
     d->readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
@@ -305,7 +205,6 @@ void HostSocket::Disconnect()
     }
     if (d->fd == NoSocket) {
         m_state = SocketState::Closed;
-        d->wakeAll();
         if (wasConnected)
             Q_EMIT disconnected();
     }
@@ -386,7 +285,6 @@ void HostSocket::HandleRead(int error)
     }
     d->inRead = false;
     if (taken > 0) {
-        d->wakeAll();
         // Whoever reads takes the bytes first; a close seen in the same read
         // is acted on afterwards, so a list followed at once by a close is
         // read whole.
@@ -412,62 +310,6 @@ void HostSocket::HandleClose(int error)
         return;
     }
     Disconnect();
-}
-
-int HostSocket::ReadExact(int count, QByteArray& text)
-{
-    // The text is emptied, not released, and only when the bytes are not
-    // all there yet: a caller that reads record after record into the same
-    // array reuses its allocation.
-    if (count <= 0) {
-        text.resize(0);
-        return 0;
-    }
-    if (d->count() < count) {
-        text.resize(0);
-        QPointer<HostSocket> self(this);
-        QElapsedTimer clock;
-        clock.start();
-        const qint64 deadlineMs = (qint64(ReadTimeout) + 1) * 1000;
-        while (d->count() < count) {
-            // Let pending events run, and wait (without spinning) until bytes
-            // arrive, the connection ends, or the time-out falls due.
-            if (m_state != SocketState::Connected) {
-                QCoreApplication::processEvents();
-            } else {
-                QEventLoop loop;
-                QTimer timer;
-                timer.setSingleShot(true);
-                timer.setTimerType(Qt::PreciseTimer);
-                QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-                const qint64 left = std::max<qint64>(deadlineMs - clock.elapsed(), 0);
-                timer.start(static_cast<int>(std::min<qint64>(left, 1 << 30)));
-                d->waits.push_back(&loop);
-                loop.exec();
-                if (!self)
-                    return 0;
-                std::erase(d->waits, &loop);
-            }
-            if (d->fd != NoSocket)
-                HandleRead(0);
-            if (m_state != SocketState::Connected)
-                break;
-            if (clock.elapsed() / 1000 > ReadTimeout) {
-                ReportError(10060);
-                break;
-            }
-        }
-        if (d->count() < count)
-            return 0;
-    }
-    text.resize(count);
-    std::memcpy(text.data(), d->buf.constData() + d->offset, std::size_t(count));
-    d->offset += count;
-    if (d->offset == d->buf.size()) {
-        d->buf.resize(0);
-        d->offset = 0;
-    }
-    return count;
 }
 
 void HostSocket::connectToHost()
@@ -567,12 +409,4 @@ void HostSocket::ClearBuffer()
     else
         d->buf.resize(0);
     d->offset = 0;
-}
-
-THostSocket::THostSocket(QObject* owner) : HostSocket(owner)
-{
-    HostSocket::OnError = [this](HostSocket*, int error, const QString& text) {
-        if (OnError)
-            OnError(this, error, text);
-    };
 }

@@ -6,20 +6,16 @@
 #include <QString>
 
 #include <array>
-#include <functional>
 #include <memory>
 
 class QSocketNotifier;
-class HostSocket;
-
-// The error event: sender, Windows Sockets error number, text for the number.
-using TOnError = std::function<void(HostSocket* Sender, int Error, const QString& Msg)>;
 
 // The console's one TCP connection to the host's server job. It carries bytes
 // only: connection set-up, unframed sends, a receive buffer filled by socket
-// notifications on the UI thread, a waiting read of exactly N bytes that keeps
-// the UI alive, and error reporting through OnError with the Windows Sockets
-// number of every failure. It knows nothing of the wire protocol.
+// notifications on the thread's event loop, and a report of every failure
+// with its Windows Sockets number (errorOccurred). Nothing here waits: the
+// session reads what is buffered when readyRead says more came. It knows
+// nothing of the wire protocol.
 class HostSocket : public QObject
 {
     Q_OBJECT
@@ -40,8 +36,6 @@ public:
     explicit HostSocket(QObject* owner = nullptr);
     ~HostSocket() override;
 
-    // Published properties.
-    TOnError OnError;
     QByteArray HostAddress; // host name or dotted IPv4 address
     QByteArray Port;        // TCP port as decimal text
     bool Authorized = false;
@@ -49,36 +43,27 @@ public:
     // Written by the main window before each logon; sent by Logon.
     std::array<QByteArray, 7> LogonFields;
     qint32 LogonKind = 0;
-    // Longest wait of ReadExact (and of Connect), in whole seconds.
+    // Longest wait of a connection attempt, in whole seconds.
     qint32 ReadTimeout = 30;
 
     SocketState state() const { return m_state; }
-    // The old window's spelling of state(); it goes with the old window.
-    SocketState State() const { return m_state; }
     qint32 LastError() const { return m_lastError; }
     qsizetype RecvCount() const;
     // The descriptor of the socket in use; -1 when there is none.
     int SocketHandle() const;
 
-    // Opens a connection to HostAddress:Port. A Port that is not a number
-    // throws EConvertError, one outside 0..65535 ERangeError; nothing else
-    // happens then. Network failures go to OnError.
-    void Connect();
     void Disconnect();
     void SendText(QByteArrayView text);
-    // Waits until count bytes are buffered and takes them; returns count, or 0
-    // (nothing consumed) on time-out, close or count <= 0.
-    int ReadExact(int count, QByteArray& text);
     void ClearBuffer();
 
     QString ErrorText() const;
     static QString ErrorText(int code);
 
-    // --- Asynchronous use (nothing here waits) ---------------------------------
     // Starts a connection to HostAddress:Port and returns at once; the
     // outcome comes as connectFinished. A connection that is not made within
     // ReadTimeout seconds is given up with 10060. A Port that is not a number
-    // throws as Connect does.
+    // throws EConvertError, one outside 0..65535 ERangeError; nothing else
+    // happens then.
     void connectToHost();
     // The received bytes not yet taken, and taking them.
     QByteArrayView buffered() const;
@@ -99,7 +84,7 @@ Q_SIGNALS:
     void disconnected();
     // The outcome of connectToHost; a failure has been reported before.
     void connectFinished(bool connected);
-    // Every failure, as OnError gets it.
+    // Every failure: the Windows Sockets number and its text.
     void errorOccurred(int code, const QString& text);
 
 private:
@@ -115,18 +100,3 @@ private:
     SocketState m_state = SocketState::NotStarted;
     qint32 m_lastError = 0;
 };
-
-// The names the old window still uses; they go when the old window goes. It
-// forward-declares THostSocket as a class and hands OnError a handler that
-// takes a THostSocket*, so the old name is a class of its own here rather
-// than an alias.
-class THostSocket : public HostSocket
-{
-public:
-    explicit THostSocket(QObject* owner = nullptr);
-    std::function<void(THostSocket* Sender, int Error, const QString& Msg)> OnError;
-};
-using THostSocketState = HostSocket::SocketState;
-inline constexpr HostSocket::SocketState hsNotStarted = HostSocket::SocketState::NotStarted;
-inline constexpr HostSocket::SocketState hsClosed = HostSocket::SocketState::Closed;
-inline constexpr HostSocket::SocketState hsConnected = HostSocket::SocketState::Connected;

@@ -1,7 +1,7 @@
-#include "AppErrors.h"
-#include "ConfigFile.h"
-#include "ConfigLocation.h"
-#include "ConnectionSettings.h"
+#include "host_link/AppErrors.h"
+#include "config/ConfigFile.h"
+#include "config/ConfigLocation.h"
+#include "config/ConnectionSettings.h"
 
 #include <QDir>
 #include <QFile>

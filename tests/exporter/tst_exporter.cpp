@@ -2,14 +2,14 @@
 // a scrape allows, the command line, and collections against simulated hosts
 // (values, failures that hold nobody up, a session kept between scrapes),
 // ending with a real exposition served over HTTP and checked by promtool.
-#include "ExporterOptions.h"
-#include "Exposition.h"
-#include "FleetCollector.h"
-#include "HostCollector.h"
-#include "MetricsServer.h"
+#include "exporter/ExporterOptions.h"
+#include "exporter/Exposition.h"
+#include "exporter/FleetCollector.h"
+#include "exporter/HostCollector.h"
+#include "exporter/MetricsServer.h"
 #include "config/ConfigFile.h"
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

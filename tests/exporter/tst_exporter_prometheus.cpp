@@ -3,7 +3,7 @@
 // every second; the values are read back through Prometheus's query API.
 #include "config/ConfigFile.h"
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 // HostSocket against the simulated server job over loopback: connection
-// set-up and its failures, the waiting read, close notifications, the send
+// set-up and its failures, the receive buffer, close notifications, the send
 // and receive limits.
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 #include "host_link/AppErrors.h"
 #include "host_link/HostSocket.h"
 #include "host_link/Wire.h"
@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -34,9 +33,8 @@ private Q_SLOTS:
     void unresolvableHost();
     void connectGivesUpWithoutFreezing();
     void connectWhileConnected();
-    void readExactTakesBufferedBytesAtOnce();
-    void readExactTimesOutAndKeepsLateBytes();
-    void peerCloseEndsWaitQuietly();
+    void bufferedBytesAreTakenInPlace();
+    void peerCloseKeepsWhatCameBefore();
     void handleClose_data();
     void handleClose();
     void resetByPeerDisconnectsQuietly();
@@ -45,6 +43,8 @@ private Q_SLOTS:
     void destructionReleasesSocket();
 
 private:
+    // Starts a connection and waits for its outcome.
+    bool connectNow();
     // Connects to the simulator and logs on with raw bytes; the reply "0" is
     // left in the buffer unless taken.
     void connectAndLogon(bool takeReply = true);
@@ -71,15 +71,24 @@ void TestHostSocket::cleanup()
     sim.reset();
 }
 
+bool TestHostSocket::connectNow()
+{
+    QSignalSpy finished(socket.get(), &HostSocket::connectFinished);
+    socket->connectToHost();
+    if (finished.isEmpty() && !finished.wait(15000))
+        return false;
+    return finished.first().first().toBool();
+}
+
 void TestHostSocket::connectAndLogon(bool takeReply)
 {
-    socket->Connect();
+    QVERIFY(connectNow());
     QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
     socket->SendText(Wire::logonBytes(1, {"MANAGER", "", "", "", "SYS", "", ""}));
     if (takeReply) {
-        QByteArray reply;
-        QCOMPARE(socket->ReadExact(1, reply), 1);
-        QCOMPARE(reply, "0"_ba);
+        QTRY_COMPARE(socket->RecvCount(), 1);
+        QCOMPARE(socket->buffered(), "0"_ba);
+        socket->consume(1);
     }
 }
 
@@ -95,8 +104,7 @@ void TestHostSocket::startsClosed()
     fresh.Disconnect(); // already closed: nothing changes, nothing reported
     QCOMPARE(fresh.state(), HostSocket::SocketState::Closed);
     QVERIFY(rec.errors.isEmpty());
-    QByteArray text;
-    QCOMPARE(fresh.ReadExact(0, text), 0);
+    QVERIFY(fresh.buffered().isEmpty());
 }
 
 void TestHostSocket::badPortThrowsAndReportsNothing_data()
@@ -121,7 +129,7 @@ void TestHostSocket::badPortThrowsAndReportsNothing()
     bool gotRange = false;
     bool gotConvert = false;
     try {
-        socket->Connect();
+        socket->connectToHost();
     } catch (const ERangeError& e) {
         gotRange = true;
         QCOMPARE(e.message(), u"Range check error"_s);
@@ -139,7 +147,7 @@ void TestHostSocket::badPortThrowsAndReportsNothing()
 void TestHostSocket::refusedHost()
 {
     socket->Port = QByteArray::number(unusedLoopbackPort());
-    socket->Connect();
+    QVERIFY(!connectNow());
     QCOMPARE(errors->errors, QList<int>{10061});
     QCOMPARE(errors->texts.value(0), u"Connection refused"_s);
     QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
@@ -149,7 +157,7 @@ void TestHostSocket::refusedHost()
 void TestHostSocket::unresolvableHost()
 {
     socket->HostAddress = "no-such-host.invalid";
-    socket->Connect();
+    QVERIFY(!connectNow());
     QCOMPARE(errors->errors, QList<int>{11001});
     QCOMPARE(errors->texts.value(0), u"Host not found"_s);
     QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
@@ -162,14 +170,14 @@ void TestHostSocket::connectGivesUpWithoutFreezing()
     SilentListener silent(/*fillBacklog=*/true);
     socket->Port = QByteArray::number(silent.port());
     socket->ReadTimeout = 1;
-    bool uiRan = false;
-    QObject scope; // the timer dies with the test
-    QTimer::singleShot(100, &scope, [&uiRan] { uiRan = true; });
+    QSignalSpy finished(socket.get(), &HostSocket::connectFinished);
     QElapsedTimer clock;
     clock.start();
-    socket->Connect();
+    socket->connectToHost();
+    QVERIFY(clock.elapsed() < 500); // the attempt goes on without the caller
+    QVERIFY(finished.wait(5000));
     QVERIFY(clock.elapsed() >= 1000);
-    QVERIFY(uiRan); // events kept running during the attempt
+    QCOMPARE(finished.first().first().toBool(), false);
     QCOMPARE(errors->errors, QList<int>{10060});
     QCOMPARE(errors->texts.value(0), u"Connection timed out"_s);
     QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
@@ -178,59 +186,26 @@ void TestHostSocket::connectGivesUpWithoutFreezing()
 
 void TestHostSocket::connectWhileConnected()
 {
-    socket->Connect();
-    QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
+    QVERIFY(connectNow());
     const int fd = socket->SocketHandle();
-    socket->Connect();
+    QVERIFY(!connectNow());
     QCOMPARE(errors->errors, QList<int>{10056});
     QCOMPARE(socket->SocketHandle(), fd);
     QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
 }
 
-void TestHostSocket::readExactTakesBufferedBytesAtOnce()
+void TestHostSocket::bufferedBytesAreTakenInPlace()
 {
     connectAndLogon(false);
     QTRY_COMPARE(socket->RecvCount(), 1);
-    bool eventRan = false;
-    QObject scope; // the timer dies with the test, run or not
-    QTimer::singleShot(0, &scope, [&eventRan] { eventRan = true; });
-    // The read fills the array in place; a copy sharing its bytes keeps them.
-    QByteArray reply = "an earlier reply";
-    const QByteArray kept = reply;
-    QCOMPARE(socket->ReadExact(1, reply), 1);
+    const QByteArrayView reply = socket->buffered();
     QCOMPARE(reply, "0"_ba);
-    QCOMPARE(kept, "an earlier reply"_ba);
-    QVERIFY(!eventRan); // enough bytes: no event was processed
+    socket->consume(1);
     QCOMPARE(socket->RecvCount(), 0);
-    QCOMPARE(socket->ReadExact(0, reply), 0);
-    QVERIFY(reply.isEmpty());
+    QVERIFY(socket->buffered().isEmpty());
 }
 
-void TestHostSocket::readExactTimesOutAndKeepsLateBytes()
-{
-    // The reply comes 1.5 s late; a wait of ReadTimeout 0 gives up after 1 s.
-    sim->Faults.ReplyDelaySeconds = 1.5;
-    connectAndLogon(false);
-    socket->ReadTimeout = 0;
-    bool uiRan = false;
-    QObject scope; // the timer dies with the test
-    QTimer::singleShot(200, &scope, [&uiRan] { uiRan = true; });
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray reply;
-    QCOMPARE(socket->ReadExact(1, reply), 0);
-    QVERIFY(clock.elapsed() >= 1000);
-    QVERIFY(uiRan);
-    QCOMPARE(errors->errors, QList<int>{10060});
-    QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
-    // The late byte stays buffered for the next read.
-    QTRY_COMPARE(socket->RecvCount(), 1);
-    QCOMPARE(socket->ReadExact(1, reply), 1);
-    QCOMPARE(reply, "0"_ba);
-    QCOMPARE(errors->errors.size(), 1);
-}
-
-void TestHostSocket::peerCloseEndsWaitQuietly()
+void TestHostSocket::peerCloseKeepsWhatCameBefore()
 {
     // Two records, then the host closes the connection instead of ending the list.
     sim->Listeners = {{"11", "30001", "ONE", "2", "0", {}},
@@ -238,21 +213,15 @@ void TestHostSocket::peerCloseEndsWaitQuietly()
                       {"33", "30003", "THREE", "4", "0", {}}};
     sim->Faults.CloseAfterRecords = 2;
     connectAndLogon();
+    QSignalSpy closed(socket.get(), &HostSocket::disconnected);
     socket->SendText("0001G");
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray text;
-    QCOMPARE(socket->ReadExact(100000, text), 0); // more than will ever come
-    QVERIFY(clock.elapsed() < 10000);             // ended by the close, not by the time-out
+    QVERIFY(closed.wait(10000));
     QVERIFY(errors->errors.isEmpty());
     QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
     QCOMPARE(socket->SocketHandle(), -1);
     // What came before the close is still there and readable.
-    const QByteArray expected = "0017S11|30001 ONE|2|0"
-                                "0017S22|30002 TWO|3|5"_ba;
-    QCOMPARE(socket->RecvCount(), expected.size());
-    QCOMPARE(socket->ReadExact(int(expected.size()), text), int(expected.size()));
-    QCOMPARE(text, expected);
+    QCOMPARE(socket->buffered(), "0017S11|30001 ONE|2|0"
+                                 "0017S22|30002 TWO|3|5"_ba);
 }
 
 void TestHostSocket::handleClose_data()
@@ -310,8 +279,7 @@ void TestHostSocket::fullSendBufferDropsTheRest()
     // A peer that accepts the connection but never reads.
     SilentListener silent(/*fillBacklog=*/false);
     socket->Port = QByteArray::number(silent.port());
-    socket->Connect();
-    QCOMPARE(socket->state(), HostSocket::SocketState::Connected);
+    QVERIFY(connectNow());
     socket->SendText(QByteArray(64 * 1024 * 1024, 'x'));
     QCOMPARE(errors->errors, QList<int>{10035});
     QCOMPARE(errors->texts.value(0), u"Operation would block"_s);

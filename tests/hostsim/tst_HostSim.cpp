@@ -1,7 +1,7 @@
 // Byte-level tests of the simulated server job: a plain socket against an
 // in-process HostSim on an ephemeral port.
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 #include "RawClient.h"
 
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 #include "session/AuditTrail.h"
 #include "session/HostSession.h"
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
 #include <QJsonDocument>
 #include <QSignalSpy>

@@ -3,7 +3,7 @@
 #include "session/HostSession.h"
 #include "session/Reconnector.h"
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>

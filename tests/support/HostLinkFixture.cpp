@@ -68,10 +68,11 @@ SilentListener::~SilentListener()
 
 ErrorRecorder::ErrorRecorder(HostSocket& socket)
 {
-    socket.OnError = [this](HostSocket*, int error, const QString& text) {
-        errors.append(error);
-        texts.append(text);
-    };
+    QObject::connect(&socket, &HostSocket::errorOccurred, &socket,
+                     [this](int error, const QString& text) {
+                         errors.append(error);
+                         texts.append(text);
+                     });
 }
 
 QStringList lines(std::initializer_list<const char*> items)

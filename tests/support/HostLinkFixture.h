@@ -4,7 +4,7 @@
 #include "host_link/HostSocket.h"
 #include "session/HostSession.h"
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
 #include <QByteArray>
 #include <QList>
@@ -42,7 +42,7 @@ private:
     int m_port = 0;
 };
 
-// Every error a socket reports, in order, through its OnError.
+// Every error a socket reports, in order (it must outlive the socket).
 class ErrorRecorder
 {
 public:

@@ -2,36 +2,10 @@
 
 #include "CtlUsageError.h"
 
-#include <algorithm>
-#include <iterator>
-
 namespace {
 
-// Longest wait that --timeout accepts, in seconds (one day).
-constexpr int MaxTimeoutSeconds = 86400;
-
-const CtlOption OptionTable[] = {
-    {"--config", "FILE"},
-    {"--host", "HOST"},
-    {"--port", "N"},
-    {"--user", "U"},
-    {"--group", "G"},
-    {"--account", "A"},
-    {"--format", "table|json|csv"},
-    {"--timeout", "SECONDS"},
-    {"--list-timeout", "SECONDS"},
-    {"--yes", nullptr},
-    {"--reveal", nullptr},
-    {"-h", nullptr},
-    {"--help", nullptr},
-    {"--version", nullptr},
-};
-
-bool isOption(const QString& name)
-{
-    return std::any_of(std::begin(OptionTable), std::end(OptionTable),
-                       [&name](const CtlOption& o) { return name == QLatin1StringView(o.name); });
-}
+// Longest wait that the time-outs accept, in seconds (one day).
+constexpr int MaxSeconds = 86400;
 
 QString valueOf(const QStringList& arguments, qsizetype& i, const QString& name,
                 const std::optional<QString>& inlineValue)
@@ -43,32 +17,24 @@ QString valueOf(const QStringList& arguments, qsizetype& i, const QString& name,
     return arguments[++i];
 }
 
+int seconds(const QString& name, const QString& text)
+{
+    const long long value = CtlCommands::decimal(text, 1, MaxSeconds);
+    if (value < 0)
+        throw CtlUsageError(QStringLiteral("%1 takes whole seconds from 1 to %2, not '%3'")
+                                .arg(name)
+                                .arg(MaxSeconds)
+                                .arg(text));
+    return int(value);
+}
+
 } // namespace
 
-QList<CtlOption> CtlCommandLine::Options()
-{
-    return QList<CtlOption>(std::begin(OptionTable), std::end(OptionTable));
-}
-
-std::optional<int> CtlCommandLine::Decimal(const QString& text, int min, int max)
-{
-    if (text.isEmpty() || text.size() > 9)
-        return std::nullopt;
-    int value = 0;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        value = value * 10 + (c.unicode() - u'0');
-    }
-    if (value < min || value > max)
-        return std::nullopt;
-    return value;
-}
-
-CtlOptions CtlCommandLine::Parse(const QStringList& arguments)
+CtlOptions CtlCommandLine::parse(const QStringList& arguments)
 {
     CtlOptions options;
     QStringList positional;
+    QStringList given; // the options given, by name
     bool optionsEnded = false;
 
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -81,78 +47,80 @@ CtlOptions CtlCommandLine::Parse(const QStringList& arguments)
             optionsEnded = true;
             continue;
         }
-        if (arg == QStringLiteral("-h")) {
-            options.Help = true;
-            continue;
-        }
-        if (!arg.startsWith(QStringLiteral("--")))
-            throw CtlUsageError(QStringLiteral("unknown option %1").arg(arg));
-
         QString name = arg;
         std::optional<QString> inlineValue;
-        if (const qsizetype eq = arg.indexOf(u'='); eq > 0) {
+        if (const qsizetype eq = arg.indexOf(u'=');
+            eq > 0 && arg.startsWith(QStringLiteral("--"))) {
             name = arg.left(eq);
             inlineValue = arg.mid(eq + 1);
         }
-        if (!isOption(name))
+        const CtlOption* option = CtlCommands::findOption(name);
+        if (!option)
             throw CtlUsageError(QStringLiteral("unknown option %1").arg(name));
-        auto flag = [&](bool& target) {
+        given << name;
+        if (!option->value) {
             if (inlineValue)
                 throw CtlUsageError(QStringLiteral("option %1 takes no value").arg(name));
-            target = true;
-        };
+            if (name == QStringLiteral("--help") || name == QStringLiteral("-h"))
+                options.Help = true;
+            else if (name == QStringLiteral("--version"))
+                options.Version = true;
+            else if (name == QStringLiteral("--yes"))
+                options.Yes = true;
+            else if (name == QStringLiteral("--reveal"))
+                options.Reveal = true;
+            else if (name == QStringLiteral("--no-headers"))
+                options.NoHeaders = true;
+            else if (name == QStringLiteral("--no-align"))
+                options.NoAlign = true;
+            else if (name == QStringLiteral("--verify"))
+                options.Verify = true;
+            continue;
+        }
 
-        if (name == QStringLiteral("--help")) {
-            flag(options.Help);
-        } else if (name == QStringLiteral("--version")) {
-            flag(options.Version);
-        } else if (name == QStringLiteral("--yes")) {
-            flag(options.Yes);
-        } else if (name == QStringLiteral("--reveal")) {
-            flag(options.Reveal);
-        } else if (name == QStringLiteral("--config")) {
-            options.ConfigPath = valueOf(arguments, i, name, inlineValue);
+        const QString value = valueOf(arguments, i, name, inlineValue);
+        if (name == QStringLiteral("--config")) {
+            options.ConfigPath = value;
             if (options.ConfigPath.isEmpty())
                 throw CtlUsageError(QStringLiteral("option --config needs a file name"));
         } else if (name == QStringLiteral("--host")) {
-            options.Host = valueOf(arguments, i, name, inlineValue);
+            options.Host = value;
         } else if (name == QStringLiteral("--port")) {
-            options.Port = valueOf(arguments, i, name, inlineValue);
+            options.Port = value;
         } else if (name == QStringLiteral("--user")) {
-            options.User = valueOf(arguments, i, name, inlineValue);
+            options.User = value;
         } else if (name == QStringLiteral("--group")) {
-            options.Group = valueOf(arguments, i, name, inlineValue);
+            options.Group = value;
         } else if (name == QStringLiteral("--account")) {
-            options.Account = valueOf(arguments, i, name, inlineValue);
+            options.Account = value;
         } else if (name == QStringLiteral("--format")) {
-            const QString format = valueOf(arguments, i, name, inlineValue);
-            if (format == QStringLiteral("table"))
+            if (value == QStringLiteral("table"))
                 options.Format = CtlFormat::Table;
-            else if (format == QStringLiteral("json"))
+            else if (value == QStringLiteral("json"))
                 options.Format = CtlFormat::Json;
-            else if (format == QStringLiteral("csv"))
+            else if (value == QStringLiteral("csv"))
                 options.Format = CtlFormat::Csv;
             else
                 throw CtlUsageError(
-                    QStringLiteral("unknown format '%1' (table, json or csv)").arg(format));
+                    QStringLiteral("unknown format '%1' (table, json or csv)").arg(value));
         } else if (name == QStringLiteral("--timeout")) {
-            const QString text = valueOf(arguments, i, name, inlineValue);
-            options.TimeoutSeconds = Decimal(text, 1, MaxTimeoutSeconds);
-            if (!options.TimeoutSeconds)
-                throw CtlUsageError(
-                    QStringLiteral("--timeout takes whole seconds from 1 to %1, not '%2'")
-                        .arg(MaxTimeoutSeconds)
-                        .arg(text));
+            options.TimeoutSeconds = seconds(name, value);
         } else if (name == QStringLiteral("--list-timeout")) {
-            const QString text = valueOf(arguments, i, name, inlineValue);
-            options.ListTimeoutSeconds = Decimal(text, 1, MaxTimeoutSeconds);
-            if (!options.ListTimeoutSeconds)
+            options.ListTimeoutSeconds = seconds(name, value);
+        } else if (name == QStringLiteral("--watch")) {
+            options.WatchSeconds = seconds(name, value);
+        } else if (name == QStringLiteral("--verify-timeout")) {
+            options.VerifyTimeoutSeconds = seconds(name, value);
+        } else if (name == QStringLiteral("--expect-program")) {
+            options.ExpectProgram = value;
+        } else if (name == QStringLiteral("--expect-user")) {
+            options.ExpectUser = value;
+        } else if (name == QStringLiteral("--expect-port")) {
+            const long long port = CtlCommands::decimal(value, 0, 65535);
+            if (port < 0)
                 throw CtlUsageError(
-                    QStringLiteral("--list-timeout takes whole seconds from 1 to %1, not '%2'")
-                        .arg(MaxTimeoutSeconds)
-                        .arg(text));
-        } else {
-            throw CtlUsageError(QStringLiteral("unknown option %1").arg(name));
+                    QStringLiteral("--expect-port takes 0 to 65535, not '%1'").arg(value));
+            options.ExpectPort = int(port);
         }
     }
 
@@ -162,11 +130,24 @@ CtlOptions CtlCommandLine::Parse(const QStringList& arguments)
             options.Command += u' ' + positional.takeFirst();
     }
     options.Operands = positional;
+    options.Entry = CtlCommands::find(options.Command);
 
-    if (options.Yes && options.Command != QStringLiteral("shutdown"))
-        throw CtlUsageError(QStringLiteral("--yes belongs to the shutdown command"));
-    if (options.Reveal && options.Command != QStringLiteral("config show"))
-        throw CtlUsageError(QStringLiteral("--reveal belongs to the config show command"));
+    // A command's own option goes with that command only.
+    const QStringList own =
+        options.Entry ? CtlCommands::optionNames(*options.Entry) : QStringList();
+    for (const QString& name : std::as_const(given)) {
+        const QStringList takers = CtlCommands::commandsTaking(name);
+        if (!takers.isEmpty() && !own.contains(name))
+            throw CtlUsageError(QStringLiteral("%1 belongs to the %2 command%3")
+                                    .arg(name, takers.join(QStringLiteral(", ")),
+                                         takers.size() > 1 ? QStringLiteral("s") : QString()));
+    }
+    if (given.contains(QStringLiteral("--verify-timeout")) && !options.Verify)
+        throw CtlUsageError(QStringLiteral("--verify-timeout goes with --verify"));
+    if (options.NoAlign && options.Format != CtlFormat::Table)
+        throw CtlUsageError(QStringLiteral("--no-align is for the table format"));
+    if (options.NoHeaders && options.Format == CtlFormat::Json)
+        throw CtlUsageError(QStringLiteral("--no-headers is for the table and CSV formats"));
     const bool connectionOption =
         options.Host || options.Port || options.User || options.Group || options.Account;
     if (!options.ConfigPath.isEmpty() && connectionOption)

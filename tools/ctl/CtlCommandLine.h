@@ -1,37 +1,45 @@
 #pragma once
 
-#include "CtlListing.h"
+#include "CtlCommands.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
+// The output formats of orvanite-ctl.
+enum class CtlFormat
+{
+    Table,
+    Json,
+    Csv
+};
+
 // Everything the command line asked for, before any check of the command's
-// own arguments.
+// own operands.
 struct CtlOptions
 {
     QString ConfigPath; // --config
     std::optional<QString> Host, Port, User, Group, Account;
     CtlFormat Format = CtlFormat::Table;
+    bool NoHeaders = false;
+    bool NoAlign = false;
     std::optional<int> TimeoutSeconds;
-    // When set, a list still coming after so long is stopped (exit status 6).
+    // When set, a list still coming after so long is stopped.
     std::optional<int> ListTimeoutSeconds;
+    std::optional<int> WatchSeconds;
+    std::optional<QString> ExpectProgram, ExpectUser;
+    std::optional<int> ExpectPort;
+    bool Verify = false;
+    int VerifyTimeoutSeconds = 15;
 
-    QString Command;      // "listeners", "config show", "help", ... ; empty when none
-    QStringList Operands; // the command's positional arguments
-    bool Yes = false;     // shutdown --yes
-    bool Reveal = false;  // config show --reveal
-    bool Help = false;    // --help / -h, for the program or the command
-    bool Version = false; // --version
-};
-
-// One option of orvanite-ctl: its name and, for an option that takes a value,
-// what the value is (a word in capitals, or the choices joined by "|").
-struct CtlOption
-{
-    const char* name;
-    const char* value; // null for a flag
+    QString Command;                   // "listeners", "config show", "help", ... ; empty when none
+    const CtlCommand* Entry = nullptr; // the command's entry; null when none or unknown
+    QStringList Operands;              // the command's positional arguments
+    bool Yes = false;                  // shutdown --yes
+    bool Reveal = false;               // config show --reveal
+    bool Help = false;                 // --help / -h, for the program or the command
+    bool Version = false;              // --version
 };
 
 // Splits orvanite-ctl's arguments into options, the command and its operands.
@@ -42,11 +50,5 @@ class CtlCommandLine
 public:
     // Throws CtlUsageError for an unknown option, a missing or bad value, or
     // an option that the command does not take.
-    static CtlOptions Parse(const QStringList& arguments);
-
-    // Every option Parse takes.
-    static QList<CtlOption> Options();
-
-    // Strict decimal: digits only, within min..max; nullopt otherwise.
-    static std::optional<int> Decimal(const QString& text, int min, int max);
+    static CtlOptions parse(const QStringList& arguments);
 };

@@ -1,7 +1,6 @@
 #include "CtlCompletion.h"
 
-#include "CtlCommandLine.h"
-#include "CtlHelp.h"
+#include "CtlCommands.h"
 
 #include <QList>
 #include <QStringList>
@@ -45,7 +44,7 @@ struct Rule
 
 struct Grammar
 {
-    QStringList commands;    // the first word of every command, then help
+    QStringList commands;    // the first word of every command
     QStringList valueless;   // options that take no value
     QStringList valued;      // options that take one
     QList<Rule> optionRules; // keyed by option name
@@ -56,32 +55,33 @@ Grammar grammar()
 {
     Grammar g;
     QStringList configWords;
-    for (const QString& synopsis : CtlHelp::Synopses()) {
-        // Only the first form of a synopsis with alternatives ("A | B").
-        QStringList words = synopsis.section(QStringLiteral(" | "), 0, 0).split(u' ');
-        QString command = words.takeFirst();
-        if (!g.commands.contains(command))
-            g.commands << command;
-        if (command == QStringLiteral("config") && !words.isEmpty()) {
-            configWords << words.first();
-            command += u' ' + words.takeFirst();
-        }
+    for (const CtlCommand& c : CtlCommands::all()) {
+        QString command = QLatin1StringView(c.name);
+        const QString first = command.section(u' ', 0, 0);
+        if (!g.commands.contains(first))
+            g.commands << first;
+        if (first != command)
+            configWords << command.section(u' ', 1);
         int position = 0;
-        for (QString word : std::as_const(words)) {
+        for (QString word : CtlCommands::operandNames(c)) {
             if (word.startsWith(u'['))
                 word = word.mid(1).chopped(1);
-            if (word.startsWith(u'-'))
-                continue;
-            const Offer offer = offerFor(word);
+            if (word.endsWith(QStringLiteral("...")))
+                word.chop(3);
+            Offer offer = offerFor(word);
+            if (word == QStringLiteral("COMMAND") && c.action == CtlAction::Help)
+                offer = {Offer::Words, {}}; // filled below, once every command is known
             if (offer.kind != Offer::None)
                 g.operandRules << Rule{command + u':' + QString::number(position), offer};
             ++position;
         }
     }
+    for (Rule& r : g.operandRules) {
+        if (r.offer.kind == Offer::Words && r.offer.words.isEmpty())
+            r.offer.words = g.commands;
+    }
     g.operandRules << Rule{QStringLiteral("config:0"), {Offer::Words, configWords}};
-    g.operandRules << Rule{QStringLiteral("help:0"), {Offer::Words, g.commands}};
-    g.commands << QStringLiteral("help");
-    for (const CtlOption& o : CtlCommandLine::Options()) {
+    for (const CtlOption& o : CtlCommands::options()) {
         const QString name = QLatin1StringView(o.name);
         if (!o.value) {
             g.valueless << name;
@@ -230,7 +230,7 @@ QByteArray zshScript()
 
 } // namespace
 
-QByteArray CtlCompletion::Script(const QString& shell)
+QByteArray CtlCompletion::script(const QString& shell)
 {
     if (shell == QStringLiteral("bash"))
         return bashScript();

@@ -1,5 +1,7 @@
 #include "CtlListing.h"
 
+#include "CtlListPrinter.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,31 +35,20 @@ void CtlListing::AddRecord(QList<CtlValue> values)
     m_records.append(std::move(values));
 }
 
-QByteArray CtlListing::Render(CtlFormat format) const
+QByteArray CtlListing::Render(CtlFormat format, bool headers) const
 {
     switch (format) {
     case CtlFormat::Table:
-        return RenderTable();
+        return RenderTable(headers);
     case CtlFormat::Json:
         return RenderJson();
     case CtlFormat::Csv:
-        return RenderCsv();
+        return RenderCsv(headers);
     }
     return {};
 }
 
-QString CtlListing::TerminalText(QByteArrayView latin1)
-{
-    QString text = QString::fromLatin1(latin1);
-    for (QChar& c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u < 0xa0))
-            c = u'?';
-    }
-    return text;
-}
-
-QByteArray CtlListing::RenderTable() const
+QByteArray CtlListing::RenderTable(bool headers) const
 {
     const qsizetype columns = m_titles.size();
     QList<bool> shown(columns, true);
@@ -71,14 +62,19 @@ QByteArray CtlListing::RenderTable() const
     // Texts first, so that widths count characters, not UTF-8 bytes.
     QList<QStringList> cells;
     cells.reserve(m_rows.size() + 1);
-    QStringList header;
-    for (const QByteArray& title : m_titles)
-        header << QString::fromLatin1(title);
-    cells.append(header);
+    if (headers) {
+        QStringList header;
+        for (const QByteArray& title : m_titles)
+            header << QString::fromLatin1(title);
+        cells.append(header);
+    }
     for (const QList<QByteArray>& row : m_rows) {
         QStringList line;
-        for (const QByteArray& text : row)
-            line << TerminalText(text);
+        for (const QByteArray& text : row) {
+            QByteArray utf8;
+            CtlText::appendTerminalText(utf8, text);
+            line << QString::fromUtf8(utf8);
+        }
         cells.append(line);
     }
     QList<qsizetype> widths(columns, 0);
@@ -114,60 +110,18 @@ QByteArray CtlListing::RenderTable() const
     return out.toUtf8();
 }
 
-QByteArray CtlListing::JsonString(QByteArrayView latin1)
-{
-    QByteArray out;
-    out.reserve(latin1.size() + 2);
-    out.append('"');
-    for (char ch : latin1) {
-        const auto byte = static_cast<unsigned char>(ch);
-        switch (byte) {
-        case '"':
-            out.append("\\\"");
-            break;
-        case '\\':
-            out.append("\\\\");
-            break;
-        case '\n':
-            out.append("\\n");
-            break;
-        case '\r':
-            out.append("\\r");
-            break;
-        case '\t':
-            out.append("\\t");
-            break;
-        default:
-            if (byte < 0x20 || (byte >= 0x7f && byte < 0xa0)) {
-                static const char hex[] = "0123456789abcdef";
-                out.append("\\u00");
-                out.append(hex[byte >> 4]);
-                out.append(hex[byte & 15]);
-            } else if (byte >= 0xa0) {
-                // Latin-1 byte to its two UTF-8 bytes.
-                out.append(static_cast<char>(0xc0 | (byte >> 6)));
-                out.append(static_cast<char>(0x80 | (byte & 0x3f)));
-            } else {
-                out.append(ch);
-            }
-        }
-    }
-    out.append('"');
-    return out;
-}
-
 QByteArray CtlListing::JsonObject(const QList<CtlValue>& values) const
 {
     QByteArray out("{");
     for (qsizetype i = 0; i < m_keys.size(); ++i) {
         if (i > 0)
             out.append(", ");
-        out.append(JsonString(m_keys[i]));
+        CtlText::appendJsonString(out, m_keys[i]);
         out.append(": ");
         const CtlValue& v = values[i];
         switch (v.kind) {
         case CtlValue::Kind::Text:
-            out.append(JsonString(v.bytes));
+            CtlText::appendJsonString(out, v.bytes);
             break;
         case CtlValue::Kind::Number:
             out.append(v.bytes);
@@ -198,24 +152,7 @@ QByteArray CtlListing::RenderJson() const
     return out;
 }
 
-QByteArray CtlListing::CsvField(QByteArrayView latin1)
-{
-    const QByteArray utf8 = QString::fromLatin1(latin1).toUtf8();
-    const bool quote =
-        utf8.contains(',') || utf8.contains('"') || utf8.contains('\r') || utf8.contains('\n');
-    if (!quote)
-        return utf8;
-    QByteArray out("\"");
-    for (char ch : utf8) {
-        if (ch == '"')
-            out.append('"');
-        out.append(ch);
-    }
-    out.append('"');
-    return out;
-}
-
-QByteArray CtlListing::RenderCsv() const
+QByteArray CtlListing::RenderCsv(bool headers) const
 {
     QByteArray out;
     auto line = [&out](const QList<QByteArray>& fields) {
@@ -226,14 +163,21 @@ QByteArray CtlListing::RenderCsv() const
         }
         out.append("\r\n");
     };
-    QList<QByteArray> header;
-    for (const QByteArray& key : m_keys)
-        header << CsvField(key);
-    line(header);
+    auto field = [](QByteArrayView latin1) {
+        QByteArray text;
+        CtlText::appendCsvField(text, latin1);
+        return text;
+    };
+    if (headers) {
+        QList<QByteArray> header;
+        for (const QByteArray& key : m_keys)
+            header << field(key);
+        line(header);
+    }
     for (const QList<CtlValue>& record : m_records) {
         QList<QByteArray> fields;
         for (const CtlValue& v : record)
-            fields << (v.kind == CtlValue::Kind::Null ? QByteArray() : CsvField(v.bytes));
+            fields << (v.kind == CtlValue::Kind::Null ? QByteArray() : field(v.bytes));
         line(fields);
     }
     return out;

@@ -1,15 +1,9 @@
 #pragma once
 
+#include "CtlCommandLine.h"
+
 #include <QByteArray>
 #include <QList>
-
-// The output formats of orvanite-ctl.
-enum class CtlFormat
-{
-    Table,
-    Json,
-    Csv
-};
 
 // One value of a record as scripts see it: a text (bytes from the host or a
 // configuration file, Latin-1), a number (its literal, ASCII) or null.
@@ -29,10 +23,11 @@ struct CtlValue
     static CtlValue Null() { return {Kind::Null, {}}; }
 };
 
-// What one command prints, kept in two views: the rows an operator reads in
-// the table format (the console's column titles and display texts) and the
-// records a script reads as JSON or CSV (fixed keys, typed values). The views
-// may differ in shape: the settings of a file are one record but a row per key.
+// A short output kept whole before it is printed (the settings of a file), in
+// two views: the rows an operator reads in the table format and the records a
+// script reads as JSON or CSV (fixed keys, typed values). The views may differ
+// in shape: the settings of a file are one record but a row per key. Lists
+// from the host are printed as they come by CtlListPrinter instead.
 class CtlListing
 {
 public:
@@ -50,20 +45,13 @@ public:
 
     qsizetype RecordCount() const { return m_records.size(); }
 
-    // The whole output in UTF-8.
-    QByteArray Render(CtlFormat format) const;
-
-    // Pieces, public for the tests.
-    static QByteArray JsonString(QByteArrayView latin1);
-    static QByteArray CsvField(QByteArrayView latin1);
-    // Latin-1 to UTF-8 with control characters shown as "?": a name from the
-    // host must not move the cursor or recolour the operator's terminal.
-    static QString TerminalText(QByteArrayView latin1);
+    // The whole output in UTF-8; headers: the title line of the table and the CSV.
+    QByteArray Render(CtlFormat format, bool headers = true) const;
 
 private:
-    QByteArray RenderTable() const;
+    QByteArray RenderTable(bool headers) const;
     QByteArray RenderJson() const;
-    QByteArray RenderCsv() const;
+    QByteArray RenderCsv(bool headers) const;
     QByteArray JsonObject(const QList<CtlValue>& values) const;
 
     QList<QByteArray> m_titles;

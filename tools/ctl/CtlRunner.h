@@ -1,46 +1,75 @@
 #pragma once
 
 #include "CtlCommandLine.h"
+#include "CtlExit.h"
+#include "CtlOutput.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QStringList>
 
+#include <optional>
+
 class QIODevice;
-class CtlListing;
 class CtlSession;
 struct ConnectionSettings;
 
 // orvanite-ctl's command layer: takes the arguments (without the program
 // name), runs one command, writes its output and its messages, and returns the
-// exit status. The program's main() only wires it to stdout and stderr; the
-// tests run it in process.
-class CtlRunner
+// exit status. The program's main() only wires it to the standard streams and
+// the signals; the tests run it in process.
+class CtlRunner : public QObject
 {
+    Q_OBJECT
+
 public:
     // in: where "config set FILE -" reads its KEY=VALUE lines; may be null.
     CtlRunner(QIODevice& out, QIODevice& err, QIODevice* in = nullptr);
+    ~CtlRunner() override;
 
-    int Run(const QStringList& arguments);
+    // The output is a terminal: --watch redraws the screen.
+    void setTerminal(bool terminal) { m_terminal = terminal; }
+
+    int run(const QStringList& arguments);
 
     // Convenience for the tests: output and messages collected in byte arrays.
-    static int Run(const QStringList& arguments, QByteArray& out, QByteArray& err,
+    static int run(const QStringList& arguments, QByteArray& out, QByteArray& err,
                    const QByteArray& in = {});
 
+public Q_SLOTS:
+    // SIGINT or SIGTERM: what runs ends at once, with Quit when logged on.
+    void interrupt();
+
 private:
-    int Dispatch(const CtlOptions& options);
-    int RunHostCommand(const CtlOptions& options);
-    int ConfigShow(const CtlOptions& options);
-    int ConfigSet(const CtlOptions& options);
-    int ReadListeners(CtlSession& session, CtlListing& listing);
-    int ReadProcesses(CtlSession& session, CtlListing& listing);
+    struct ListenerInfo;
+    struct ProcessInfo;
 
-    ConnectionSettings HostSettings(const CtlOptions& options);
-    void LoadSettings(const QString& path, ConnectionSettings& settings);
+    CtlExit dispatch(const CtlOptions& options);
+    CtlExit runHostCommand(const CtlOptions& options, const CtlCommand& command);
+    CtlExit printList(const CtlOptions& options, CtlListKind kind,
+                      const std::optional<QByteArray>& argument, bool jsonLines);
+    CtlExit watch(const CtlOptions& options, CtlListKind kind,
+                  const std::optional<QByteArray>& argument);
+    CtlExit listListeners(QList<ListenerInfo>& listeners);
+    CtlExit findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found);
+    CtlExit checkListener(const CtlOptions& options, const QByteArray& pin);
+    CtlExit checkProcess(const CtlOptions& options, const QByteArray& mainPin,
+                         const QByteArray& pin, ProcessInfo& found);
+    CtlExit verify(const CtlOptions& options, const CtlCommand& command,
+                   const QList<QByteArray>& listenersBefore, const ProcessInfo& process);
+    CtlExit configShow(const CtlOptions& options);
+    CtlExit configSet(const CtlOptions& options);
 
-    void Print(const QByteArray& utf8);
-    void Error(const QString& text);
+    ConnectionSettings hostSettings(const CtlOptions& options);
+    void loadSettings(const QString& path, ConnectionSettings& settings);
 
-    QIODevice& m_out;
+    void error(const QString& text);
+
+    CtlOutput m_output;
     QIODevice& m_err;
     QIODevice* m_in;
+    CtlSession* m_session = nullptr;
+    bool m_terminal = false;
+    bool m_interrupted = false;
+    bool m_writeFailed = false;
 };

@@ -1,6 +1,6 @@
 #include "CtlSession.h"
 
-#include "host_link/HostSocket.h"
+#include "CtlListPrinter.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -12,31 +12,27 @@ namespace {
 QString recordText(QByteArrayView body)
 {
     // Shown in a message: control characters must not reach the terminal.
-    QString text = QString::fromLatin1(body.first(std::min<qsizetype>(body.size(), 200)));
-    for (QChar& c : text) {
-        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0))
-            c = u'?';
-    }
+    QByteArray text;
+    CtlText::appendTerminalText(text, body.first(std::min<qsizetype>(body.size(), 200)));
     if (body.size() > 200)
-        text += QStringLiteral("...");
-    return text;
+        text += "...";
+    return QString::fromUtf8(text);
 }
 
-// Hands a list's records to the caller, checking their kind.
+// Passes a list's records on, checking their kind. After the first record
+// that cannot be used, the rest are only counted.
 class CheckingSink : public RecordSink
 {
 public:
-    CheckingSink(Wire::RecordKind expected,
-                 const std::function<void(const Wire::SplitResult&)>& onRecord,
-                 std::function<void(const QString&)> report)
-        : m_expected(expected), m_onRecord(onRecord), m_report(std::move(report))
+    CheckingSink(Wire::RecordKind expected, RecordSink& next, CtlSession& session)
+        : m_expected(expected), m_next(next), m_session(session)
     {
     }
 
     void record(const Wire::SplitResult& record, QByteArrayView body) override
     {
         ++m_records;
-        if (m_status != 0) {
+        if (m_bad) {
             ++m_notShown;
             return;
         }
@@ -49,30 +45,30 @@ public:
                           : QStringLiteral("a listener record in the process list");
         }
         if (!problem.isEmpty()) {
-            m_report(QStringLiteral("malformed record %1 of the reply: %2: %3")
-                         .arg(m_records)
-                         .arg(problem, recordText(body)));
-            m_status = 6;
+            Q_EMIT m_session.message(QStringLiteral("malformed record %1 of the reply: %2: %3")
+                                         .arg(m_records)
+                                         .arg(problem, recordText(body)));
+            m_bad = true;
             return;
         }
-        m_onRecord(record);
+        m_next.record(record, body);
     }
 
-    int m_status = 0;
+    bool m_bad = false;
     int m_records = 0;
     int m_notShown = 0;
 
 private:
     Wire::RecordKind m_expected;
-    const std::function<void(const Wire::SplitResult&)>& m_onRecord;
-    std::function<void(const QString&)> m_report;
+    RecordSink& m_next;
+    CtlSession& m_session;
 };
 
 } // namespace
 
 CtlSession::CtlSession(const ConnectionSettings& settings, std::optional<int> timeoutSeconds,
-                       std::optional<int> listTimeoutSeconds, ErrorLine errorLine)
-    : m_settings(settings), m_errorLine(std::move(errorLine)), m_listTimeout(listTimeoutSeconds)
+                       std::optional<int> listTimeoutSeconds, QObject* parent)
+    : QObject(parent), m_settings(settings), m_listTimeout(listTimeoutSeconds)
 {
     m_session.setSettings(settings);
     if (timeoutSeconds) {
@@ -80,159 +76,193 @@ CtlSession::CtlSession(const ConnectionSettings& settings, std::optional<int> ti
         m_session.setLogonTimeout(*timeoutSeconds);
         m_session.setReplyTimeout(*timeoutSeconds);
     }
-    QObject::connect(&m_session, &HostSession::socketError, &m_session,
-                     [this](int error, const QString& msg) {
-                         if (m_quiet)
-                             return;
-                         ++m_networkErrors;
-                         Report(QStringLiteral("WINSOCK error: %1\n%2").arg(error).arg(msg));
-                     });
-    QObject::connect(&m_session, &HostSession::logonFailed, &m_session,
-                     [this](HostSession::LogonResult result) {
-                         m_logon = result;
-                         if (result == HostSession::LogonResult::Refused)
-                             Report(QStringLiteral("Invalid Login!"));
-                         else if (result == HostSession::LogonResult::Failed)
-                             Report(QStringLiteral("Error creating server process!"));
-                     });
+    connect(&m_session, &HostSession::socketError, this, [this](int error, const QString& msg) {
+        if (m_quiet)
+            return;
+        ++m_networkErrors;
+        Q_EMIT message(QStringLiteral("WINSOCK error: %1\n%2").arg(error).arg(msg));
+    });
+    connect(&m_session, &HostSession::logonFailed, this, [this](HostSession::LogonResult result) {
+        m_logon = result;
+        if (result == HostSession::LogonResult::Refused)
+            Q_EMIT message(QStringLiteral("Invalid Login!"));
+        else if (result == HostSession::LogonResult::Failed)
+            Q_EMIT message(QStringLiteral("Error creating server process!"));
+    });
 }
 
 CtlSession::~CtlSession()
 {
-    Close();
+    close();
 }
 
 void CtlSession::runUntilIdle()
 {
     // The program's only event loop while the exchange runs; nothing else
     // waits on it.
-    if (!m_session.isBusy())
+    if (!m_session.isBusy() || m_interrupted)
         return;
     QEventLoop loop;
-    QObject::connect(&m_session, &HostSession::busyChanged, &loop, [&loop](bool busy) {
+    m_loop = &loop;
+    connect(&m_session, &HostSession::busyChanged, &loop, [&loop](bool busy) {
         if (!busy)
             loop.quit();
     });
     loop.exec();
+    m_loop = nullptr;
 }
 
-int CtlSession::Open()
+CtlExit CtlSession::open()
 {
     if (m_settings.HostAddress.isEmpty()) {
-        Report(QStringLiteral("no host to connect to"));
-        return 1;
+        Q_EMIT message(QStringLiteral("no host to connect to"));
+        return CtlExit::Network;
     }
     const int errorsBefore = m_networkErrors;
     bool accepted = false;
-    QObject::connect(&m_session, &HostSession::connectFinished, &m_session,
-                     [&accepted](bool loggedOn) { accepted = loggedOn; });
+    const QMetaObject::Connection finished =
+        connect(&m_session, &HostSession::connectFinished, this,
+                [&accepted](bool loggedOn) { accepted = loggedOn; });
     m_session.logOn();
     runUntilIdle();
+    disconnect(finished);
+    if (m_interrupted)
+        return CtlExit::Interrupted;
     if (accepted)
-        return 0;
+        return CtlExit::Success;
     switch (m_logon) {
     case HostSession::LogonResult::Refused:
-        return 3;
+        return CtlExit::LogonRefused;
     case HostSession::LogonResult::Failed:
-        return 4;
+        return CtlExit::LogonFailed;
     case HostSession::LogonResult::NoHost:
     case HostSession::LogonResult::NotConnected:
     case HostSession::LogonResult::Accepted:
         break;
     }
     if (m_networkErrors == errorsBefore)
-        Report(QStringLiteral("could not connect to %1:%2")
-                   .arg(QString::fromLatin1(m_settings.HostAddress))
-                   .arg(m_settings.Port));
-    return 1;
+        Q_EMIT message(QStringLiteral("could not connect to %1:%2")
+                           .arg(QString::fromLatin1(m_settings.HostAddress))
+                           .arg(m_settings.Port));
+    return CtlExit::Network;
 }
 
-int CtlSession::Send(char letter, std::optional<QByteArray> argument)
+CtlExit CtlSession::send(char letter, const std::optional<QByteArray>& argument)
 {
+    if (m_interrupted)
+        return CtlExit::Interrupted;
     if (!m_session.isConnected()) {
-        Report(QStringLiteral("the host closed the connection; the request was not sent"));
-        return 1;
-    }
-    if (letter == Wire::GetListeners || letter == Wire::GetProcesses) {
-        m_listLetter = letter;
-        m_listArgument = std::move(argument);
-        return 0;
+        Q_EMIT message(QStringLiteral("the host closed the connection; the request was not sent"));
+        return CtlExit::Network;
     }
     const QString refused = HostSession::checkRequest(argument);
     if (!refused.isEmpty()) {
-        Report(refused);
-        return 1;
+        Q_EMIT message(refused);
+        return CtlExit::Network;
     }
     const int errorsBefore = m_networkErrors;
     m_session.sendRequest(letter, argument, false);
     runUntilIdle();
-    return m_networkErrors == errorsBefore ? 0 : 1;
+    if (m_interrupted)
+        return CtlExit::Interrupted;
+    return m_networkErrors == errorsBefore ? CtlExit::Success : CtlExit::Network;
 }
 
-int CtlSession::ReadList(Wire::RecordKind expected,
-                         const std::function<void(const Wire::SplitResult&)>& onRecord)
+CtlExit CtlSession::readList(char letter, const std::optional<QByteArray>& argument,
+                             Wire::RecordKind expected, RecordSink& sink)
 {
     using End = HostSession::ListEnd;
-    if (m_listLetter == 0)
-        m_listLetter = expected == Wire::RecordKind::Listener ? Wire::GetListeners
-                                                              : Wire::GetProcesses;
-    CheckingSink sink(expected, onRecord, [this](const QString& text) { Report(text); });
+    if (m_interrupted)
+        return CtlExit::Interrupted;
+    if (!m_session.isConnected()) {
+        Q_EMIT message(QStringLiteral("the host closed the connection; the request was not sent"));
+        return CtlExit::Network;
+    }
+    CheckingSink checking(expected, sink, *this);
     std::optional<End> end;
     int records = 0;
-    QMetaObject::Connection ended = QObject::connect(
-        &m_session, &HostSession::listEnded, &m_session, [&](End e, int n) {
+    const QMetaObject::Connection ended =
+        connect(&m_session, &HostSession::listEnded, this, [&](End e, int n) {
             end = e;
             records = n;
         });
     const int errorsBefore = m_networkErrors;
     QTimer listTimer;
     listTimer.setSingleShot(true);
-    QObject::connect(&listTimer, &QTimer::timeout, &m_session, [this] { m_session.stopList(); });
+    connect(&listTimer, &QTimer::timeout, this, [this] { m_session.stopList(); });
     if (m_listTimeout)
         listTimer.start(std::max(*m_listTimeout, 0) * 1000);
-    m_session.requestList(m_listLetter, m_listArgument, &sink);
-    m_listLetter = 0;
-    m_listArgument.reset();
+    m_session.requestList(letter, argument, &checking);
     runUntilIdle();
     listTimer.stop();
-    QObject::disconnect(ended);
+    disconnect(ended);
 
-    int status = sink.m_status;
-    if (sink.m_notShown > 0)
-        Report(QStringLiteral("%1 further record(s) of the list not shown").arg(sink.m_notShown));
+    const CtlExit status = checking.m_bad ? CtlExit::BadReply : CtlExit::Success;
+    auto worst = [status](CtlExit fallback) {
+        return status != CtlExit::Success ? status : fallback;
+    };
+    if (checking.m_notShown > 0)
+        Q_EMIT message(
+            QStringLiteral("%1 further record(s) of the list not shown").arg(checking.m_notShown));
+    if (m_interrupted)
+        return CtlExit::Interrupted;
     if (!end)
-        return status != 0 ? status : 1;
+        return worst(CtlExit::Network);
     switch (*end) {
     case End::Complete:
     case End::NoSelection:
         return status;
     case End::BadHeader:
-        Report(QStringLiteral("a reply header that is not a length; the list ends here"));
-        return status != 0 ? status : 6;
+        Q_EMIT message(QStringLiteral("a reply header that is not a length; the list ends here"));
+        return worst(CtlExit::BadReply);
     case End::TooManyRecords:
-        Report(QStringLiteral("the list goes on past %1 records; reading stopped")
-                   .arg(MaxListRecords));
-        return status != 0 ? status : 6;
+        Q_EMIT message(QStringLiteral("the list goes on past %1 records; reading stopped")
+                           .arg(MaxListRecords));
+        return worst(CtlExit::BadReply);
     case End::Stopped:
-        Report(QStringLiteral("the list took longer than %1 s; reading stopped after %2 records")
-                   .arg(m_listTimeout.value_or(0))
-                   .arg(records));
-        return status != 0 ? status : 6;
+        Q_EMIT message(
+            QStringLiteral("the list took longer than %1 s; reading stopped after %2 records")
+                .arg(m_listTimeout.value_or(0))
+                .arg(records));
+        return worst(CtlExit::BadReply);
     case End::TimedOut:
         // The socket has reported the time-out (10060) already.
         if (m_networkErrors == errorsBefore)
-            Report(QStringLiteral("no reply from the host in time"));
-        return status != 0 ? status : 1;
+            Q_EMIT message(QStringLiteral("no reply from the host in time"));
+        return worst(CtlExit::Network);
     case End::Closed:
     case End::NotConnected:
         if (m_networkErrors == errorsBefore)
-            Report(QStringLiteral("the host closed the connection before the end of the list"));
-        return status != 0 ? status : 1;
+            Q_EMIT message(
+                QStringLiteral("the host closed the connection before the end of the list"));
+        return worst(CtlExit::Network);
     }
     return status;
 }
 
-void CtlSession::Close()
+bool CtlSession::pause(int milliseconds)
+{
+    if (m_interrupted)
+        return false;
+    QEventLoop loop;
+    m_loop = &loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+    m_loop = nullptr;
+    return !m_interrupted;
+}
+
+void CtlSession::interrupt()
+{
+    if (m_interrupted)
+        return;
+    m_interrupted = true;
+    close();
+    if (m_loop)
+        m_loop->quit();
+}
+
+void CtlSession::close()
 {
     if (m_closed)
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <exception>
@@ -13,6 +14,19 @@ public:
     explicit CtlUsageError(QString message) : m_message(std::move(message)) {}
     const QString& message() const noexcept { return m_message; }
     const char* what() const noexcept override { return "usage error"; }
+
+    // Text for the wire or a file: Latin-1, the console's single-byte text.
+    // Throws when a character does not fit; what names the argument.
+    static QByteArray latin1(const QString& text, const QString& what)
+    {
+        for (QChar c : text) {
+            if (c.unicode() > 0xff)
+                throw CtlUsageError(
+                    QStringLiteral("%1 holds '%2', which the host's single-byte text cannot carry")
+                        .arg(what, QString(c)));
+        }
+        return text.toLatin1();
+    }
 
 private:
     QString m_message;

@@ -1,4 +1,4 @@
-#include "ExporterOptions.h"
+#include "exporter/ExporterOptions.h"
 
 #include "config/ConfigFile.h"
 #include "config/ConfigLocation.h"

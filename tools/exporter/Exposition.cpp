@@ -1,4 +1,4 @@
-#include "Exposition.h"
+#include "exporter/Exposition.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HostSample.h"
+#include "exporter/HostSample.h"
 
 #include <QByteArray>
 

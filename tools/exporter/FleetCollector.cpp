@@ -1,7 +1,7 @@
-#include "FleetCollector.h"
+#include "exporter/FleetCollector.h"
 
-#include "Exposition.h"
-#include "HostCollector.h"
+#include "exporter/Exposition.h"
+#include "exporter/HostCollector.h"
 
 FleetCollector::FleetCollector(const QList<HostTarget>& targets, bool withProcesses,
                                QObject* parent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HostTarget.h"
+#include "exporter/HostTarget.h"
 
 #include <QByteArray>
 #include <QList>

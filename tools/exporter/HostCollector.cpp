@@ -1,4 +1,4 @@
-#include "HostCollector.h"
+#include "exporter/HostCollector.h"
 
 #include "host_link/RecordDisplay.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HostSample.h"
-#include "HostTarget.h"
+#include "exporter/HostSample.h"
+#include "exporter/HostTarget.h"
 #include "session/HostSession.h"
 
 #include <QElapsedTimer>

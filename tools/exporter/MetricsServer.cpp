@@ -1,7 +1,7 @@
-#include "MetricsServer.h"
+#include "exporter/MetricsServer.h"
 
-#include "Exposition.h"
-#include "FleetCollector.h"
+#include "exporter/Exposition.h"
+#include "exporter/FleetCollector.h"
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>

@@ -1,9 +1,9 @@
 // orvanite-exporter: the listeners and user processes of the hosts' server
 // jobs as Prometheus metrics.
 
-#include "ExporterOptions.h"
-#include "FleetCollector.h"
-#include "MetricsServer.h"
+#include "exporter/ExporterOptions.h"
+#include "exporter/FleetCollector.h"
+#include "exporter/MetricsServer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
-#include "SimConnection.h"
-#include "SimEncoder.h"
-#include "SimPopulation.h"
-#include "SimRequestReader.h"
+#include "hostsim/SimConnection.h"
+#include "hostsim/SimEncoder.h"
+#include "hostsim/SimPopulation.h"
+#include "hostsim/SimRequestReader.h"
 
 #include <QHash>
 #include <QTcpServer>

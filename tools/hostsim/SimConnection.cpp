@@ -1,7 +1,7 @@
-#include "SimConnection.h"
+#include "hostsim/SimConnection.h"
 
-#include "HostSim.h"
-#include "SimEncoder.h"
+#include "hostsim/HostSim.h"
+#include "hostsim/SimEncoder.h"
 
 #include <QTcpSocket>
 

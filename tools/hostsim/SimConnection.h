@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SimRequestReader.h"
+#include "hostsim/SimRequestReader.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "SimEncoder.h"
+#include "hostsim/SimEncoder.h"
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
 bool SimEncoder::appendFrame(QByteArray& out, const QByteArray& body)
 {

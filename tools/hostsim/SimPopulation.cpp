@@ -1,4 +1,4 @@
-#include "SimPopulation.h"
+#include "hostsim/SimPopulation.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HostSim.h"
+#include "hostsim/HostSim.h"
 
 #include <QByteArray>
 #include <QList>

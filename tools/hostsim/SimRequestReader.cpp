@@ -1,4 +1,4 @@
-#include "SimRequestReader.h"
+#include "hostsim/SimRequestReader.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
 // orvanite-hostsim: the simulated server job as a program, for the demo, for
 // benchmarks and for trying the console against a misbehaving host.
 
-#include "HostSim.h"
-#include "SimPopulation.h"
+#include "hostsim/HostSim.h"
+#include "hostsim/SimPopulation.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

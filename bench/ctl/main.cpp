@@ -1,0 +1,201 @@
+// orvanite-ctl's process listing beside its floor. Starts orvanite-hostsim
+// --prepared with N processes on one listener, then runs, as child programs,
+// the floor client (bench-ctl-floor: receive and count only) and
+// "orvanite-ctl processes PIN" in each output format with its output thrown
+// away. Each run is timed from the start of the child to its exit; the peak
+// resident memory is the child's own (wait4). Prints the medians, then the
+// same as one JSON line.
+
+#include <QByteArray>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+qint64 nowNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+struct Run
+{
+    double ms = 0;
+    double peakMib = 0;
+    bool ok = false;
+};
+
+// Runs a program with its output to /dev/null (or to outFile when given).
+Run runChild(const QStringList& command, const char* outFile = "/dev/null")
+{
+    std::vector<QByteArray> args;
+    for (const QString& a : command)
+        args.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile, O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    Run run;
+    pid_t pid = 0;
+    const qint64 t0 = nowNs();
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return run;
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    run.ms = double(nowNs() - t0) / 1e6;
+    posix_spawn_file_actions_destroy(&actions);
+    run.peakMib = usage.ru_maxrss / 1024.0;
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("processes"), QStringLiteral("Processes of the listener."),
+                      QStringLiteral("N"), QStringLiteral("100000")});
+    parser.addOption({QStringLiteral("runs"), QStringLiteral("Timed runs of each program."),
+                      QStringLiteral("N"), QStringLiteral("5")});
+    parser.addOption({QStringLiteral("bin"), QStringLiteral("Folder of the programs."),
+                      QStringLiteral("DIR"), QCoreApplication::applicationDirPath()});
+    parser.process(app);
+    const int processes = parser.value(QStringLiteral("processes")).toInt();
+    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    const QString bin = parser.value(QStringLiteral("bin"));
+
+    QProcess sim;
+    sim.setStandardErrorFile(QProcess::nullDevice());
+    sim.start(bin + QStringLiteral("/orvanite-hostsim"),
+              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--prepared"),
+               QStringLiteral("--processes"), QString::number(processes),
+               QStringLiteral("--listeners"), QStringLiteral("1")});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(120000)) {
+        std::fprintf(stderr, "orvanite-hostsim did not start\n");
+        return 1;
+    }
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)"))
+            .match(QString::fromLatin1(sim.readLine()));
+    if (!m.hasMatch()) {
+        std::fprintf(stderr, "orvanite-hostsim: unexpected first line\n");
+        return 1;
+    }
+    const QString port = m.captured(1);
+    const QString ctl = bin + QStringLiteral("/orvanite-ctl");
+    const QStringList host = {ctl, QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
+                              QStringLiteral("--port"), port};
+
+    // The listener's PIN, from the listener list.
+    QProcess list;
+    list.start(ctl, host.mid(1) + QStringList{QStringLiteral("--format"), QStringLiteral("csv"),
+                                              QStringLiteral("--no-headers"),
+                                              QStringLiteral("listeners")});
+    list.waitForFinished(60000);
+    const QString pin = QString::fromLatin1(list.readAllStandardOutput()).section(u',', 0, 0);
+    if (pin.isEmpty()) {
+        std::fprintf(stderr, "no listener listed\n");
+        return 1;
+    }
+
+    struct Subject
+    {
+        const char* key;
+        QStringList command;
+    };
+    const QStringList processesCommand = {QStringLiteral("processes"), pin};
+    const std::vector<Subject> subjects = {
+        {"floor", {bin + QStringLiteral("/bench-ctl-floor"), port, pin}},
+        {"table", host + processesCommand},
+        {"no_align", host + QStringList{QStringLiteral("--no-align")} + processesCommand},
+        {"json",
+         host + QStringList{QStringLiteral("--format"), QStringLiteral("json")} + processesCommand},
+        {"csv",
+         host + QStringList{QStringLiteral("--format"), QStringLiteral("csv")} + processesCommand},
+    };
+
+    // The floor's count checks the population once.
+    const char* countFile = "/tmp/bench-ctl-floor.count";
+    if (!runChild(subjects[0].command, countFile).ok) {
+        std::fprintf(stderr, "bench-ctl-floor failed\n");
+        return 1;
+    }
+    QByteArray counted;
+    if (FILE* f = std::fopen(countFile, "r")) {
+        char line[64] = {};
+        if (std::fgets(line, sizeof line, f))
+            counted = QByteArray(line).trimmed();
+        std::fclose(f);
+        std::remove(countFile);
+    }
+    if (counted.toInt() != processes) {
+        std::fprintf(stderr, "the floor counted %s records, expected %d\n", counted.constData(),
+                     processes);
+        return 1;
+    }
+
+    QStringList json;
+    double floorMs = 0;
+    std::printf("orvanite-ctl processes, %d records (%d runs each, median)\n", processes, runs);
+    for (const Subject& s : subjects) {
+        std::vector<double> times;
+        double peak = 0;
+        for (int i = 0; i < runs; ++i) {
+            const Run r = runChild(s.command);
+            if (!r.ok) {
+                std::fprintf(stderr, "%s failed\n", s.key);
+                return 1;
+            }
+            times.push_back(r.ms);
+            peak = std::max(peak, r.peakMib);
+        }
+        const double ms = median(times);
+        if (floorMs == 0)
+            floorMs = ms;
+        std::printf("  %-9s %9.1f ms  %6.2fx the floor  peak RSS %7.1f MiB\n", s.key, ms,
+                    ms / floorMs, peak);
+        json << QStringLiteral("\"%1\":{\"median_ms\":%2,\"peak_rss_mib\":%3}")
+                    .arg(QLatin1StringView(s.key))
+                    .arg(ms, 0, 'f', 2)
+                    .arg(peak, 0, 'f', 1);
+    }
+    sim.terminate();
+    sim.waitForFinished(5000);
+    std::printf("{\"benchmark\":\"ctl\",\"processes\":%d,\"runs\":%d,%s}\n", processes, runs,
+                qPrintable(json.join(u',')));
+    return 0;
+}

@@ -1,0 +1,32 @@
+#include "CtlExit.h"
+
+#include <array>
+
+namespace {
+
+const std::array<CtlExitInfo, 10> Exits = {{
+    {CtlExit::Success, "success"},
+    {CtlExit::Network, "network error (WINSOCK error: N and its text), a list the host\n"
+                       "cut short, or output that could not be written"},
+    {CtlExit::Usage, "usage error: nothing was sent and no file changed"},
+    {CtlExit::LogonRefused, "logon refused (Invalid Login!)"},
+    {CtlExit::LogonFailed, "logon failed (Error creating server process!)"},
+    {CtlExit::Config, "configuration file error"},
+    {CtlExit::BadReply, "a malformed reply (the records before it are printed), or a\n"
+                        "list stopped past 1,000,000 records or by --list-timeout"},
+    {CtlExit::NotAsExpected, "--expect-*: the PIN is not listed or is another's; nothing\n"
+                             "was killed"},
+    {CtlExit::NotVerified, "--verify: the command's effect was not seen in time"},
+    {CtlExit::Interrupted, "interrupted (SIGINT or SIGTERM); --watch ends with 0"},
+}};
+
+} // namespace
+
+namespace CtlExits {
+
+std::span<const CtlExitInfo> all()
+{
+    return Exits;
+}
+
+} // namespace CtlExits
