@@ -4,6 +4,7 @@
 #include "console/ConsoleSettings.h"
 #include "console/ConsoleStatusBar.h"
 #include "console/EventLog.h"
+#include "console/Notifier.h"
 #include "console/Prompts.h"
 #include "console/RecordTableView.h"
 #include "console/SplitterBar.h"
@@ -58,6 +59,7 @@ MainWindow::MainWindow(const Environment& environment, QWidget* parent)
     buildMenus();
     buildViewParts();
     connectSession();
+    buildHistory();
     // Client area 715 x 426 between the menu and the status line; no larger
     // than the screen (at a scale factor of 2 a screen is half as wide).
     QSize wanted(715, 426 + chromeHeight());
@@ -443,6 +445,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     m_reconnector->hold();
     saveSettings();
     updateBusy();
+    m_notifier->expectLinkEnd();
     m_session->quit();
     event->accept();
 }

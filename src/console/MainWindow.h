@@ -22,6 +22,8 @@ class QPushButton;
 class QTimer;
 
 class AddListenerDialog;
+class AuditDialog;
+class CommandAudit;
 class ChangePriorityDialog;
 class ConfigureDialog;
 class ConsoleSettings;
@@ -29,12 +31,16 @@ class ConsoleStatusBar;
 class EventLog;
 class HostSession;
 class PreferencesDialog;
+class Notifier;
 class Prompts;
 class Reconnector;
 class RecordTableView;
+class SparklineDelegate;
 class SplitterBar;
 class TableFilterBar;
 class TableTransfer;
+class TrendCollector;
+class TrendsPane;
 
 // The console's window over one host session: the listener and process
 // tables, the buttons and menus whose commands become session calls, the
@@ -159,6 +165,13 @@ private:
     void showListProgress(int records);
     void showStatus(const QString& text);
 
+    // Trends, notifications and the audit trail (MainWindowHistory.cpp).
+    void buildHistory();
+    void setTrendsShown(bool shown);
+    void trendsSampled();
+    void updateTrendListener();
+    void showAuditTrail();
+
     // File commands (MainWindowFiles.cpp).
     bool openConfigFile(OpenMode mode);
     bool loadConfigFile();
@@ -203,6 +216,13 @@ private:
     AddListenerDialog* m_addListenerDialog = nullptr;
     ChangePriorityDialog* m_changePriorityDialog = nullptr;
     ConfigureDialog* m_configureDialog = nullptr;
+    CommandAudit* m_audit = nullptr;
+    Notifier* m_notifier = nullptr;
+    TrendCollector* m_trendCollector = nullptr;
+    TrendsPane* m_trendsPane = nullptr;
+    SparklineDelegate* m_sparklines = nullptr;
+    AuditDialog* m_auditDialog = nullptr; // made when first asked for
+    QMenu* m_viewMenu = nullptr;
 
     // Why the configuration file named on the command line cannot be found;
     // the first show says so and ends instead of connecting.

@@ -4,11 +4,13 @@
 
 #include "console/MainWindow.h"
 
+#include "console/Notifier.h"
 #include "console/Prompts.h"
 #include "console/RecordTableView.h"
 #include "console/dialogs/AddListenerDialog.h"
 #include "console/dialogs/ChangePriorityDialog.h"
 #include "host_link/Wire.h"
+#include "session/AuditTrail.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
@@ -37,8 +39,11 @@ void MainWindow::startListener()
     holdBusy();
     if (m_environment.prompts->runDialog(*m_addListenerDialog) == QDialog::Accepted) {
         const AddListenerDialog& d = *m_addListenerDialog;
-        m_session->startListener(
-            Wire::startListenerArgument(d.product(), d.port(), d.users(), d.command()));
+        const QByteArray argument =
+            Wire::startListenerArgument(d.product(), d.port(), d.users(), d.command());
+        m_audit->commandAboutToBeSent(CommandAudit::Command::StartListener, argument,
+                                      {{}, {}, d.command(), {}, d.port(), {}});
+        m_session->startListener(argument);
     } else {
         m_session->refresh();
     }
@@ -57,9 +62,18 @@ void MainWindow::killListener()
                          latin1(listeners->cell(row, ListenerColumn::Port)) + QLatin1Char('\r') +
                          latin1(listeners->cell(row, ListenerColumn::Product)) + QLatin1Char('\r') +
                          latin1(listeners->cell(row, ListenerColumn::Program));
-    if (m_environment.prompts->confirm(text))
+    if (m_environment.prompts->confirm(text)) {
+        m_audit->commandAboutToBeSent(CommandAudit::Command::KillListener,
+                                      Wire::killListenerArgument(pin),
+                                      {{},
+                                       pin,
+                                       listeners->cell(row, ListenerColumn::Program).toByteArray(),
+                                       {},
+                                       listeners->cell(row, ListenerColumn::Port).toByteArray(),
+                                       {}});
+        m_notifier->expectListenerGone(pin);
         m_session->killListener(pin);
-    else
+    } else
         m_session->refresh();
 }
 
@@ -76,9 +90,17 @@ void MainWindow::killProcess()
         QStringLiteral("This will abort the user connected to this process!\rKill Process:") +
         latin1(pin) + QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::Program)) +
         QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::User));
-    if (m_environment.prompts->confirm(text))
+    if (m_environment.prompts->confirm(text)) {
+        m_audit->commandAboutToBeSent(CommandAudit::Command::KillProcess,
+                                      Wire::killProcessArgument(mainPin, pin),
+                                      {m_session->selectedListener(),
+                                       pin,
+                                       processes->cell(row, ProcessColumn::Program).toByteArray(),
+                                       processes->cell(row, ProcessColumn::User).toByteArray(),
+                                       {},
+                                       {}});
         m_session->killProcess(mainPin, pin);
-    else
+    } else
         m_session->refresh();
 }
 
@@ -93,9 +115,18 @@ void MainWindow::changePriority()
     m_changePriorityDialog->showProcess(pin, processes->cell(row, ProcessColumn::Program),
                                         processes->cell(row, ProcessColumn::User),
                                         processes->cell(row, ProcessColumn::Priority));
-    if (m_environment.prompts->runDialog(*m_changePriorityDialog) == QDialog::Accepted)
-        m_session->setPriority(pin, m_changePriorityDialog->queueCode());
-    else
+    if (m_environment.prompts->runDialog(*m_changePriorityDialog) == QDialog::Accepted) {
+        const int code = m_changePriorityDialog->queueCode();
+        m_audit->commandAboutToBeSent(CommandAudit::Command::SetPriority,
+                                      Wire::setPriorityArgument(pin, code),
+                                      {m_session->selectedListener(),
+                                       pin,
+                                       processes->cell(row, ProcessColumn::Program).toByteArray(),
+                                       processes->cell(row, ProcessColumn::User).toByteArray(),
+                                       {},
+                                       Wire::priorityName(code).toByteArray()});
+        m_session->setPriority(pin, code);
+    } else
         m_session->refresh();
 }
 
@@ -111,6 +142,7 @@ void MainWindow::shutdownJob()
     holdBusy();
     if (m_environment.prompts->confirm(
             QStringLiteral("WARNING: This will abort all users!\rAre you sure?"))) {
+        m_audit->commandAboutToBeSent(CommandAudit::Command::ShutdownJob, {}, {});
         m_session->shutdownJob();
         close();
     }

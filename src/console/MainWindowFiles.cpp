@@ -4,6 +4,7 @@
 #include "console/MainWindow.h"
 
 #include "config/ConfigFile.h"
+#include "console/Notifier.h"
 #include "console/Prompts.h"
 #include "console/dialogs/ConfigureDialog.h"
 #include "session/HostSession.h"
@@ -91,6 +92,7 @@ bool MainWindow::openConfigFile(OpenMode mode)
     if (!chosen.isEmpty()) {
         if (mode == OpenMode::Reconnect) {
             m_reconnector->hold(); // the link goes down on purpose
+            m_notifier->expectLinkEnd();
             m_session->quit();
         }
         m_settings.ConfigPath = QFileInfo(chosen).absoluteFilePath();
@@ -135,8 +137,10 @@ void MainWindow::saveConfigurationAs()
 void MainWindow::configure()
 {
     m_reconnector->hold(); // the link goes down on purpose
-    if (connected())
+    if (connected()) {
+        m_notifier->expectLinkEnd();
         m_session->disconnectFromHost();
+    }
     // No refresh runs while the dialog is open; the busy state is left as it is.
     QScopedValueRollback<bool> open(m_dialogOpen, true);
     // A cancelled dialog has closed the window: no new connection on the way out.

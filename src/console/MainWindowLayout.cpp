@@ -7,6 +7,7 @@
 #include "console/RecordTableView.h"
 #include "console/SplitterBar.h"
 #include "console/TableFilterBar.h"
+#include "console/TrendsPane.h"
 #include "session/TableColumns.h"
 
 #include <QAbstractItemModel>
@@ -23,6 +24,8 @@ namespace {
 
 constexpr int ButtonBarHeight = 40;
 constexpr int SplitterHeight = 8;
+constexpr int TrendsHeight = 200;
+constexpr int MinProcessBoxHeight = 76;
 
 } // namespace
 
@@ -58,8 +61,15 @@ void MainWindow::arrangeClient(QSize client)
     m_listenerBox->setGeometry(0, 0, w, top);
     m_splitter->setGeometry(0, top, w, SplitterHeight);
     m_buttonBar->setGeometry(0, h - ButtonBarHeight, w, ButtonBarHeight);
-    m_processBox->setGeometry(0, top + SplitterHeight, w,
-                              std::max(0, h - ButtonBarHeight - top - SplitterHeight));
+    // The trends, when shown, sit above the button bar; the process box
+    // keeps a few rows, or half the room when there is less.
+    const int below = std::max(0, h - ButtonBarHeight - top - SplitterHeight);
+    int trendsHeight = 0;
+    if (m_trendsPane && !m_trendsPane->isHidden()) {
+        trendsHeight = std::min(TrendsHeight, std::max(below / 2, below - MinProcessBoxHeight));
+        m_trendsPane->setGeometry(0, h - ButtonBarHeight - trendsHeight, w, trendsHeight);
+    }
+    m_processBox->setGeometry(0, top + SplitterHeight, w, below - trendsHeight);
     // Inside a box: 2 pixels on each side, the caption's height above, and
     // the filter box (while open) above the table.
     auto inside = [](QGroupBox* box, TableFilterBar* filter, QWidget* child) {

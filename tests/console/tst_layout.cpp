@@ -150,7 +150,10 @@ void TestLayout::menus()
     QCOMPARE(f->action("killProcessAction")->shortcut(), QKeySequence(QKeySequence::Delete));
     QMenu* help = f->find<QMenu>("helpMenu");
     QCOMPARE(help->title(), QStringLiteral("&Help"));
-    QCOMPARE(captions(help), texts({"&About..."}));
+    QCOMPARE(captions(help), texts({"Audit &Trail...", "-", "&About..."}));
+    QMenu* view = f->find<QMenu>("viewMenu");
+    QCOMPARE(view->title(), QStringLiteral("&View"));
+    QCOMPARE(captions(view), texts({"&Trends", "-", "&Notify When"}));
     QAction* exit = f->action("exitAction");
     QCOMPARE(exit->shortcut()[0].toCombined(), 0x08000000 | Qt::Key_X);
     QCOMPARE(f->action("stopListAction")->shortcut(), QKeySequence(Qt::Key_Escape));

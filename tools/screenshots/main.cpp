@@ -1,12 +1,14 @@
 // Connects a console window to a running simulator (--demo), fills it, and
 // saves PNGs of the main window, the Add New Listener and Change Process
-// Priority dialogs, and a kill confirmation. Meant to run under Xvfb.
+// Priority dialogs, a kill confirmation, the trends pane and the audit
+// trail. Meant to run under Xvfb.
 
 #include "console/EventLog.h"
 #include "console/MainWindow.h"
 #include "console/RecordTableView.h"
 #include "console/WidgetPrompts.h"
 #include "console/dialogs/AddListenerDialog.h"
+#include "console/dialogs/AuditDialog.h"
 #include "console/dialogs/ChangePriorityDialog.h"
 #include "session/HostSession.h"
 #include "session/ProcessTableModel.h"
@@ -66,6 +68,11 @@ bool save(QWidget* widget, const QString& folder, const char* name)
 
 int main(int argc, char** argv)
 {
+    // The pictures' commands go to a trail of their own, and their view
+    // preferences are not the operator's.
+    QTemporaryDir home;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(home.filePath(QStringLiteral("state"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvanite Server Console"));
     QCommandLineParser parser;
@@ -143,6 +150,16 @@ int main(int argc, char** argv)
     ok = save(&window, folder, "sorted-filtered.png") && ok;
     ok = save(window.statusBar(), folder, "status-bar.png") && ok;
 
+    // The trends over a dozen refreshes of the changing demo host.
+    window.findChild<QAction*>(QStringLiteral("trendsAction"))->setChecked(true);
+    for (int i = 0; i < 12; ++i) {
+        settle(1500);
+        window.findChild<QAction*>(QStringLiteral("refreshAction"))->trigger();
+        waitIdle(20000);
+    }
+    settle(500);
+    ok = save(&window, folder, "trends-pane.png") && ok;
+
     auto* addListener = window.findChild<AddListenerDialog*>();
     addListener->findChild<QComboBox*>(QStringLiteral("productBox"))->setCurrentIndex(5);
     addListener->findChild<QLineEdit*>(QStringLiteral("usersEdit"))->setText(QStringLiteral("25"));
@@ -192,6 +209,23 @@ int main(int argc, char** argv)
     session->disconnectFromHost();
     settle(1200);
     ok = save(&window, folder, "stale-view.png") && ok;
+    // Two processes killed, answered Yes, then the trail that records them.
+    for (int i = 0; i < 2; ++i) {
+        QTimer::singleShot(300, &window, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                for (QAbstractButton* button : box->buttons())
+                    if (button->text() == QStringLiteral("&Yes"))
+                        button->click();
+        });
+        processes->selectRow(0);
+        window.findChild<QAction*>(QStringLiteral("killProcessAction"))->trigger();
+        waitIdle(20000);
+        settle(500);
+    }
+    window.findChild<QAction*>(QStringLiteral("auditTrailAction"))->trigger();
+    auto* audit = window.findChild<AuditDialog*>();
+    settle();
+    ok = (audit && save(audit, folder, "audit-trail.png")) && ok;
     window.close();
     return ok ? 0 : 1;
 }

@@ -1,0 +1,135 @@
+// What the main window keeps of the past: the trends pane and the listener
+// table's sparklines over a trend collector, desktop notifications, and the
+// audit trail of the commands that change the host with its viewer.
+
+#include "console/MainWindow.h"
+
+#include "console/Notifier.h"
+#include "console/RecordTableView.h"
+#include "console/SparklineDelegate.h"
+#include "console/TrendsPane.h"
+#include "console/dialogs/AuditDialog.h"
+#include "session/AuditTrail.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/TrendCollector.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+
+namespace {
+
+const QString TrendsKey = QStringLiteral("view/trends");
+
+} // namespace
+
+void MainWindow::buildHistory()
+{
+    m_audit = new CommandAudit(m_session, QStringLiteral("orvanite-console"), this);
+    m_audit->setObjectName(QStringLiteral("commandAudit"));
+    // The command has gone out all the same; the operator learns that its
+    // record is missing.
+    connect(m_audit, &CommandAudit::writeFailed, this, &MainWindow::showStatus);
+
+    m_trendCollector = new TrendCollector(m_session, this);
+    m_trendCollector->setObjectName(QStringLiteral("trendCollector"));
+    m_trendsPane = new TrendsPane(&m_trendCollector->history(), centralWidget());
+    m_trendsPane->hide();
+    m_sparklines =
+        new SparklineDelegate(&m_trendCollector->history(), int(ListenerColumn::Pin), this);
+    m_listenerTable->setItemDelegateForColumn(int(ListenerColumn::MaxUsers), m_sparklines);
+    connect(m_trendCollector, &TrendCollector::sampled, this, &MainWindow::trendsSampled);
+    connect(m_session, &HostSession::processListRequested, this, &MainWindow::updateTrendListener);
+
+    m_notifier = new Notifier(m_session, this);
+    m_notifier->setObjectName(QStringLiteral("notifier"));
+
+    m_viewMenu = new QMenu(QStringLiteral("&View"), this);
+    m_viewMenu->setObjectName(QStringLiteral("viewMenu"));
+    menuBar()->insertMenu(m_helpMenu->menuAction(), m_viewMenu);
+    QAction* trends = m_viewMenu->addAction(QStringLiteral("&Trends"));
+    trends->setObjectName(QStringLiteral("trendsAction"));
+    trends->setCheckable(true);
+    connect(trends, &QAction::toggled, this, &MainWindow::setTrendsShown);
+    m_viewMenu->addSeparator();
+    QMenu* notify = m_viewMenu->addMenu(QStringLiteral("&Notify When"));
+    notify->setObjectName(QStringLiteral("notifyMenu"));
+    for (int k = 0; k < Notifier::KindCount; ++k) {
+        const auto kind = Notifier::Kind(k);
+        QAction* a = notify->addAction(Notifier::kindTitle(kind));
+        a->setObjectName(QStringLiteral("notify") +
+                         Notifier::kindTitle(kind).remove(QLatin1Char(' ')) +
+                         QStringLiteral("Action"));
+        a->setCheckable(true);
+        a->setChecked(m_notifier->isEnabled(kind));
+        connect(a, &QAction::toggled, this,
+                [this, kind](bool on) { m_notifier->setEnabled(kind, on); });
+    }
+
+    QAction* audit = new QAction(QStringLiteral("Audit &Trail..."), this);
+    audit->setObjectName(QStringLiteral("auditTrailAction"));
+    const QList<QAction*> help = m_helpMenu->actions();
+    QAction* before = help.isEmpty() ? nullptr : help.first();
+    m_helpMenu->insertAction(before, audit);
+    m_helpMenu->insertSeparator(before);
+    connect(audit, &QAction::triggered, this, &MainWindow::showAuditTrail);
+
+    // The pane is hidden until the operator asks for it, and stays as left.
+    trends->setChecked(QSettings().value(TrendsKey, false).toBool());
+}
+
+void MainWindow::setTrendsShown(bool shown)
+{
+    QSettings().setValue(TrendsKey, shown);
+    m_trendsPane->setVisible(shown);
+    m_sparklines->setActive(shown);
+    // Every listener's processes are listed after each refresh only while
+    // the trends are shown.
+    m_trendCollector->setEnabled(shown);
+    if (shown) {
+        updateTrendListener();
+        m_trendsPane->updateCharts();
+    }
+    arrangeClient(centralWidget()->size());
+    m_listenerTable->viewport()->update();
+}
+
+void MainWindow::trendsSampled()
+{
+    m_notifier->setListenerCounts(m_trendCollector->lastCounts());
+    if (m_trendsPane->isHidden())
+        return;
+    updateTrendListener();
+    m_trendsPane->updateCharts();
+    m_listenerTable->viewport()->update();
+}
+
+void MainWindow::updateTrendListener()
+{
+    if (m_trendsPane->isHidden())
+        return;
+    const QByteArray pin = m_session->selectedListener();
+    const ListenerTableModel* listeners = m_session->listeners();
+    const int row = listeners->findPin(pin);
+    const QString caption =
+        row < 0 ? QString::fromLatin1(pin)
+                : QStringLiteral("%1 (%2, port %3)")
+                      .arg(QString::fromLatin1(pin),
+                           QString::fromLatin1(listeners->cell(row, ListenerColumn::Program)),
+                           QString::fromLatin1(listeners->cell(row, ListenerColumn::Port)));
+    m_trendsPane->setListener(pin, caption);
+}
+
+void MainWindow::showAuditTrail()
+{
+    if (!m_auditDialog)
+        m_auditDialog = new AuditDialog(m_audit->trail().path(), this);
+    // Not modal: the operator may keep it open beside the tables.
+    if (m_auditDialog->isVisible())
+        m_auditDialog->reload();
+    m_auditDialog->show();
+    m_auditDialog->raise();
+    m_auditDialog->activateWindow();
+}

@@ -1,0 +1,214 @@
+#include "console/TrendsPane.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QCursor>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QGraphicsLayout>
+#include <QHBoxLayout>
+#include <QLineSeries>
+#include <QLocale>
+#include <QToolTip>
+#include <QValueAxis>
+
+#include <algorithm>
+
+namespace {
+
+// The top of an axis: a little above the largest value, at least 1.
+qreal axisTop(qreal largest)
+{
+    return std::max<qreal>(1.0, largest * 1.15);
+}
+
+} // namespace
+
+TrendsPane::TrendsPane(const TrendHistory* history, QWidget* parent)
+    : QWidget(parent), m_history(history)
+{
+    setObjectName(QStringLiteral("trendsPane"));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    m_charts[0] = makeChart(QStringLiteral("listenerTrend"));
+    m_charts[1] = makeChart(QStringLiteral("hostTrend"));
+    for (int c = 0; c < 2; ++c) {
+        layout->addWidget(m_charts[c].view);
+        const auto hovered = [this, c](const QPointF& point, bool state) {
+            showToolTip(c, point, state);
+        };
+        connect(m_charts[c].processes, &QLineSeries::hovered, this, hovered);
+        connect(m_charts[c].cpu, &QLineSeries::hovered, this, hovered);
+    }
+    updateCharts();
+}
+
+TrendsPane::Chart TrendsPane::makeChart(const QString& objectName)
+{
+    Chart c;
+    c.chart = new QChart;
+    c.chart->setMargins(QMargins(2, 0, 2, 0));
+    c.chart->layout()->setContentsMargins(0, 0, 0, 0);
+    c.chart->setBackgroundRoundness(0);
+    // The title names the lines in their colours: a legend would take the
+    // room of the curves.
+    c.chart->legend()->hide();
+    // A little smaller than the window's text, however that is sized.
+    QFont small = font();
+    if (small.pixelSize() > 0)
+        small.setPixelSize(std::max(9, small.pixelSize() * 85 / 100));
+    else
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+    c.chart->legend()->setFont(small);
+    c.chart->setTitleFont(small);
+
+    c.processes = new QLineSeries;
+    c.processes->setName(QStringLiteral("Processes"));
+    c.cpu = new QLineSeries;
+    c.cpu->setName(QStringLiteral("CPU s/min"));
+    c.chart->addSeries(c.processes);
+    c.chart->addSeries(c.cpu);
+
+    c.time = new QDateTimeAxis;
+    c.time->setFormat(QStringLiteral("HH:mm"));
+    c.time->setTickCount(5);
+    c.time->setLabelsFont(small);
+    c.count = new QValueAxis;
+    c.count->setLabelFormat(QStringLiteral("%d"));
+    c.count->setLabelsFont(small);
+    c.count->setTickCount(3);
+    c.cpuAxis = new QValueAxis;
+    c.cpuAxis->setLabelsFont(small);
+    c.cpuAxis->setTickCount(3);
+    c.chart->addAxis(c.time, Qt::AlignBottom);
+    c.chart->addAxis(c.count, Qt::AlignLeft);
+    c.chart->addAxis(c.cpuAxis, Qt::AlignRight);
+    c.processes->attachAxis(c.time);
+    c.processes->attachAxis(c.count);
+    c.cpu->attachAxis(c.time);
+    c.cpu->attachAxis(c.cpuAxis);
+    c.count->setLinePenColor(c.processes->pen().color());
+    c.count->setLabelsColor(c.processes->pen().color().darker(130));
+    c.cpuAxis->setLinePenColor(c.cpu->pen().color());
+    c.cpuAxis->setLabelsColor(c.cpu->pen().color().darker(130));
+
+    c.view = new QChartView(c.chart, this);
+    c.view->setObjectName(objectName);
+    c.view->setRenderHint(QPainter::Antialiasing);
+    c.view->setMinimumSize(0, 0);
+    return c;
+}
+
+void TrendsPane::setListener(const QByteArray& pin, const QString& caption)
+{
+    if (pin == m_listenerPin && caption == m_listenerCaption)
+        return;
+    m_listenerPin = pin;
+    m_listenerCaption = caption;
+    updateCharts();
+}
+
+const TrendHistory::Ring* TrendsPane::ring(int chart) const
+{
+    if (chart == 1)
+        return &m_history->host();
+    return m_listenerPin.isEmpty() ? nullptr : m_history->listener(m_listenerPin);
+}
+
+void TrendsPane::updateCharts()
+{
+    fill(m_charts[0], ring(0),
+         m_listenerPin.isEmpty() ? QStringLiteral("No listener selected")
+                                 : QStringLiteral("Listener %1").arg(m_listenerCaption));
+    fill(m_charts[1], ring(1), QStringLiteral("Whole host"));
+}
+
+void TrendsPane::fill(Chart& c, const TrendHistory::Ring* ring, const QString& title)
+{
+    c.chart->setTitle(QStringLiteral("%1: <span style=\"color:%2\">processes</span>, "
+                                     "<span style=\"color:%3\">CPU s/min</span>")
+                          .arg(title.toHtmlEscaped(), c.processes->pen().color().darker(130).name(),
+                               c.cpu->pen().color().darker(130).name()));
+    QList<QPointF> counts;
+    QList<QPointF> cpu;
+    qreal maxCount = 0;
+    qreal maxCpu = 0;
+    const int n = ring ? ring->size() : 0;
+    counts.reserve(n);
+    cpu.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const TrendHistory::Sample& s = ring->at(i);
+        const qreal x = qreal(s.time) * 1000.0;
+        counts.append(QPointF(x, s.processes));
+        maxCount = std::max<qreal>(maxCount, s.processes);
+        if (s.hasCpu()) {
+            cpu.append(QPointF(x, s.cpuPerMinute));
+            maxCpu = std::max<qreal>(maxCpu, s.cpuPerMinute);
+        }
+    }
+    c.processes->replace(counts);
+    c.cpu->replace(cpu);
+    qint64 first = QDateTime::currentSecsSinceEpoch() - 60;
+    qint64 last = first + 60;
+    if (n > 0) {
+        first = ring->at(0).time;
+        last = std::max<qint64>(ring->last().time, first + 60);
+    }
+    c.time->setRange(QDateTime::fromSecsSinceEpoch(first), QDateTime::fromSecsSinceEpoch(last));
+    // Seconds only where minutes would repeat; the day once it changes.
+    const qint64 span = last - first;
+    c.time->setFormat(span < 10 * 60        ? QStringLiteral("HH:mm:ss")
+                      : span > 24 * 60 * 60 ? QStringLiteral("dd HH:mm")
+                                            : QStringLiteral("HH:mm"));
+    c.count->setRange(0, axisTop(maxCount));
+    c.count->applyNiceNumbers();
+    c.cpuAxis->setRange(0, axisTop(maxCpu));
+    c.cpuAxis->applyNiceNumbers();
+    c.cpuAxis->setLabelFormat(c.cpuAxis->max() >= 10 ? QStringLiteral("%.0f")
+                                                     : QStringLiteral("%.1f"));
+}
+
+QString TrendsPane::sampleText(const TrendHistory::Sample& sample)
+{
+    const QString time = QDateTime::fromSecsSinceEpoch(sample.time)
+                             .toLocalTime()
+                             .toString(QStringLiteral("HH:mm:ss"));
+    QString text = QStringLiteral("%1  %2 processes").arg(time).arg(sample.processes);
+    if (sample.hasCpu())
+        text += QStringLiteral(", CPU %1 s/min")
+                    .arg(QLocale::c().toString(double(sample.cpuPerMinute), 'f', 1));
+    return text;
+}
+
+QString TrendsPane::textNear(int chart, qint64 timeMs) const
+{
+    const TrendHistory::Ring* r = ring(chart);
+    if (!r || r->isEmpty())
+        return {};
+    // The samples are in time order: the nearest is one of the two around
+    // it; of samples in the same second, the newest.
+    const qint64 seconds = timeMs / 1000;
+    int low = 0;
+    int high = r->size();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (qint64(r->at(mid).time) <= seconds)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    if (low == r->size() ||
+        (low > 0 && seconds - qint64(r->at(low - 1).time) <= qint64(r->at(low).time) - seconds))
+        --low;
+    return sampleText(r->at(low));
+}
+
+void TrendsPane::showToolTip(int chart, const QPointF& point, bool state)
+{
+    if (!state) {
+        QToolTip::hideText();
+        return;
+    }
+    QToolTip::showText(QCursor::pos(), textNear(chart, qint64(point.x())), m_charts[chart].view);
+}

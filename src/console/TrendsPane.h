@@ -1,0 +1,56 @@
+#pragma once
+
+#include "session/TrendHistory.h"
+
+#include <QByteArray>
+#include <QWidget>
+
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
+
+// The trends below the tables: for the selected listener and for the whole
+// host, the number of processes and the CPU time used per minute over the
+// session, one point per refresh. Hovering a line shows the sample's time and
+// values.
+class TrendsPane : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TrendsPane(const TrendHistory* history, QWidget* parent = nullptr);
+
+    // The listener whose trend is shown, and how it is named above it.
+    void setListener(const QByteArray& pin, const QString& caption);
+    // Draws the history again (after a sample).
+    void updateCharts();
+
+    // What hovering the sample shows: "14:02:11  12 processes, CPU 3.4 s/min".
+    static QString sampleText(const TrendHistory::Sample& sample);
+    // The text of the sample nearest to timeMs in chart 0 (listener) or 1
+    // (host); empty when there is none.
+    QString textNear(int chart, qint64 timeMs) const;
+
+private:
+    struct Chart
+    {
+        QChart* chart = nullptr;
+        QChartView* view = nullptr;
+        QLineSeries* processes = nullptr;
+        QLineSeries* cpu = nullptr;
+        QDateTimeAxis* time = nullptr;
+        QValueAxis* count = nullptr;
+        QValueAxis* cpuAxis = nullptr;
+    };
+    Chart makeChart(const QString& objectName);
+    void fill(Chart& chart, const TrendHistory::Ring* ring, const QString& title);
+    const TrendHistory::Ring* ring(int chart) const;
+    void showToolTip(int chart, const QPointF& point, bool state);
+
+    const TrendHistory* m_history;
+    QByteArray m_listenerPin;
+    QString m_listenerCaption;
+    Chart m_charts[2];
+};
