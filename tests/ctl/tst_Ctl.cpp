@@ -5,9 +5,11 @@
 #include "HostSim.h"
 #include "config/ConfigFile.h"
 #include "config/ConnectionSettings.h"
+#include "session/AuditTrail.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -37,6 +39,11 @@ QByteArray frame(const QByteArray& body)
 // MANAGER and 57 blanks, SYS and 45 blanks: 118 bytes.
 const QByteArray DefaultLogon = "000001" + QByteArray("MANAGER").leftJustified(64, ' ') +
                                 QByteArray("SYS").leftJustified(48, ' ');
+
+QJsonObject object(const char* json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
 
 QStringList strings(std::initializer_list<const char*> list)
 {
@@ -87,6 +94,8 @@ private Q_SLOTS:
     {
         QLocale::setDefault(QLocale::c());
         QVERIFY(m_dir.isValid());
+        // The audit trail of the commands sent here stays in the test's folder.
+        qputenv("XDG_STATE_HOME", m_dir.filePath(QStringLiteral("state")).toUtf8());
     }
 
     void init()
@@ -115,20 +124,31 @@ private Q_SLOTS:
         QTest::newRow("listeners") << strings({"listeners"}) << frame("G") + quit;
         QTest::newRow("processes")
             << strings({"processes", "1088"}) << frame("H") + frame("1088") + quit;
+        // A command that changes the host is followed by one list into the
+        // session's tables (the listeners, and the target listener's
+        // processes), where the audit sees its effect; start lists the
+        // listeners before it too, and prints them after.
         QTest::newRow("start, dialog item text")
             << strings({"start", "16 - Vanguard", "30004", "", "VGDSRVR.KQ.ORVANITE;PRI=DS S"})
-            << frame("S") + frame("16|30004||VGDSRVR.KQ.ORVANITE;PRI=DS S") + frame("G") + quit;
+            << frame("G") + frame("S") + frame("16|30004||VGDSRVR.KQ.ORVANITE;PRI=DS S") +
+                   frame("G") + frame("G") + quit;
         QTest::newRow("start, typed number with a dash")
             << strings({"start", "12-x", "30050", "5", "X.Y"})
-            << frame("S") + frame("12|30050|5|X.Y") + frame("G") + quit;
-        QTest::newRow("kill-listener")
-            << strings({"kill-listener", "1088"}) << frame("K") + frame("S1088") + quit;
+            << frame("G") + frame("S") + frame("12|30050|5|X.Y") + frame("G") + frame("G") + quit;
+        QTest::newRow("kill-listener") << strings({"kill-listener", "1088"})
+                                       << frame("K") + frame("S1088") + frame("G") + quit;
         QTest::newRow("kill-process")
-            << strings({"kill-process", "1088", "2001"}) << frame("K") + frame("P1088|2001") + quit;
+            << strings({"kill-process", "1088", "2001"})
+            << frame("K") + frame("P1088|2001") + frame("G") + frame("H") + frame("1088") + quit;
+        // set-priority looks up the process's listener first.
         QTest::newRow("set-priority")
-            << strings({"set-priority", "2001", "ds"}) << frame("P") + frame("2001|3") + quit;
-        QTest::newRow("set-priority ES")
-            << strings({"set-priority", "2001", "ES"}) << frame("P") + frame("2001|4") + quit;
+            << strings({"set-priority", "2001", "ds"})
+            << frame("G") + frame("H") + frame("1088") + frame("P") + frame("2001|3") + frame("G") +
+                   frame("H") + frame("1088") + quit;
+        QTest::newRow("set-priority, a process not listed")
+            << strings({"set-priority", "7777", "ES"})
+            << frame("G") + frame("H") + frame("1088") + frame("H") + frame("12") + frame("H") +
+                   frame("345") + frame("P") + frame("7777|4") + frame("G") + quit;
     }
 
     void wireBytes()
@@ -632,6 +652,171 @@ private Q_SLOTS:
                      lines[i].constData());
         }
         QVERIFY(requestsAfterLogon().endsWith(frame("G") + frame("Q")));
+    }
+
+    void auditOfAKill_data()
+    {
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("trail written") << true;
+        QTest::newRow("trail cannot be written") << false;
+    }
+
+    void auditOfAKill()
+    {
+        // The command's line carries the listed row it was checked against;
+        // the line after it, the effect the list that followed showed.
+        QFETCH(bool, writable);
+        const QString state = path(writable ? "kill-state" : "kill-state-file");
+        if (!writable) {
+            QFile blocker(state); // a file where the trail's folder should be
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        const QByteArray before = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", state.toUtf8());
+        const auto restore = qScopeGuard([&before] { qputenv("XDG_STATE_HOME", before); });
+
+        QByteArray err;
+        QCOMPARE(run(hostArgs() +
+                         strings({"kill-process", "1088", "2001", "--expect-program", "CNDXFER"}),
+                     nullptr, &err),
+                 0);
+        QVERIFY(requestsAfterLogon().contains(frame("K") + frame("P1088|2001")));
+        if (!writable) {
+            QVERIFY2(err.startsWith("orvanite-ctl: Audit trail not written: "), err.constData());
+            return;
+        }
+        QCOMPARE(err, QByteArray());
+        const QList<QJsonObject> lines =
+            AuditTrail(state + QStringLiteral("/orvanite/audit.jsonl")).entries();
+        QCOMPARE(lines.size(), 2);
+        const QJsonObject command = lines[0];
+        QCOMPARE(command.value(QLatin1String("program")).toString(),
+                 QStringLiteral("orvanite-ctl"));
+        QCOMPARE(command.value(QLatin1String("command")).toString(),
+                 QStringLiteral("kill-process"));
+        QCOMPARE(command.value(QLatin1String("argument")).toString(), QStringLiteral("P1088|2001"));
+        QCOMPARE(command.value(QLatin1String("host")).toString(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(command.value(QLatin1String("target")).toObject(),
+                 object(R"({"listener": "1088", "pin": "2001", "program": "CNDXFER",
+                                  "user": "HJENSEN"})"));
+        QCOMPARE(lines[1].value(QLatin1String("refers_to")), command.value(QLatin1String("id")));
+        QCOMPARE(lines[1].value(QLatin1String("effect")).toString(), QStringLiteral("target gone"));
+    }
+
+    void auditPrintsNewestFirst_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray header = "id,time,user,program,host,port,command,argument,"
+                                  "target_listener,target_pin,target_program,target_user,"
+                                  "target_port,target_queue,effect,effect_time,seen_pin,"
+                                  "seen_port\r\n";
+        const QByteArray c = "c,2024-05-01T10:02:00.000Z,ann,orvanite-ctl,east,30000,"
+                             "start-listener,8|30004|0|X,,,,,30004,,listener appeared,"
+                             "2024-05-01T10:02:01.000Z,4001,30004\r\n";
+        const QByteArray b = "b,2024-05-01T10:01:00.000Z,bob,orvanite-console,west,30001,"
+                             "set-priority,2001|3,1088,2001,,,,DS,,,,\r\n";
+        const QByteArray a = "a,2024-05-01T10:00:00.000Z,ann,orvanite-ctl,east,30000,"
+                             "kill-listener,S1088,,1088,CNDSRVR,,30002,,target gone,"
+                             "2024-05-01T10:00:01.000Z,,\r\n";
+        QTest::newRow("all") << QStringList() << header + c + b + a;
+        QTest::newRow("filter in any case, on the effect")
+            << strings({"--filter", "GONE"}) << header + a;
+        QTest::newRow("filter on the host and port")
+            << strings({"--filter", "west:30001"}) << header + b;
+        QTest::newRow("filter, then the newest one")
+            << strings({"--filter", "ann", "--limit", "1"}) << header + c;
+    }
+
+    void auditPrintsNewestFirst()
+    {
+        // Oldest first in the file, as appended; a line that is not JSON and
+        // an effect without its command are passed over.
+        const QString state = path("audit-print");
+        QVERIFY(QDir().mkpath(state + QStringLiteral("/orvanite")));
+        QFile trail(state + QStringLiteral("/orvanite/audit.jsonl"));
+        QVERIFY(trail.open(QIODevice::WriteOnly));
+        trail.write(
+            R"({"id":"a","time":"2024-05-01T10:00:00.000Z","user":"ann","program":"orvanite-ctl","host":"east","port":30000,"command":"kill-listener","argument":"S1088","target":{"pin":"1088","program":"CNDSRVR","port":"30002"}})"
+            "\n"
+            R"({"time":"2024-05-01T10:00:01.000Z","refers_to":"a","effect":"target gone"})"
+            "\n"
+            "not json\n"
+            R"({"id":"b","time":"2024-05-01T10:01:00.000Z","user":"bob","program":"orvanite-console","host":"west","port":30001,"command":"set-priority","argument":"2001|3","target":{"listener":"1088","pin":"2001","queue":"DS"}})"
+            "\n"
+            R"({"time":"2024-05-01T10:01:30.000Z","refers_to":"zz","effect":"target gone"})"
+            "\n"
+            R"({"id":"c","time":"2024-05-01T10:02:00.000Z","user":"ann","program":"orvanite-ctl","host":"east","port":30000,"command":"start-listener","argument":"8|30004|0|X","target":{"port":"30004"}})"
+            "\n"
+            R"({"time":"2024-05-01T10:02:01.000Z","refers_to":"c","effect":"listener appeared","seen":{"pin":"4001","port":"30004"}})"
+            "\n");
+        trail.close();
+        const QByteArray before = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", state.toUtf8());
+        const auto restore = qScopeGuard([&before] { qputenv("XDG_STATE_HOME", before); });
+
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, expected);
+        QByteArray out, err;
+        QCOMPARE(run(strings({"--format", "csv", "audit"}) + options, &out, &err), 0);
+        QCOMPARE(err, QByteArray());
+        QCOMPARE(out, expected);
+        QCOMPARE(m_sim->connectionCount(), 0);
+    }
+
+    // Two configuration files: "good" names the simulator, "down" a port
+    // nobody listens on.
+    QStringList twoHosts()
+    {
+        QTcpServer closed;
+        if (!closed.listen(QHostAddress::LocalHost))
+            return {};
+        const quint16 deadPort = closed.serverPort();
+        closed.close();
+        const QString good = path("good.hcf");
+        const QString down = path("down.hcf");
+        run(strings({"config", "set"}) << good << QStringLiteral("host=127.0.0.1")
+                                       << QStringLiteral("port=%1").arg(m_sim->serverPort()));
+        run(strings({"config", "set"})
+            << down << QStringLiteral("host=127.0.0.1") << QStringLiteral("port=%1").arg(deadPort));
+        return {QStringLiteral("--config"), good, QStringLiteral("--config"), down};
+    }
+
+    void manyHostsOneDown()
+    {
+        // The host that answers is listed in full; the other one gives its
+        // error lines under its name, and the exit status.
+        const QStringList hosts = twoHosts();
+        QVERIFY(!hosts.isEmpty());
+        QByteArray out, err;
+        QCOMPARE(run(hosts + strings({"--format", "csv", "listeners"}), &out, &err), 1);
+        QCOMPARE(out,
+                 QByteArray("host,pin,port,program,product,product_name,user_limit,max_users\r\n"
+                            "good,1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
+                            "good,12,030007,\"MY PROG, \"\"X\"\"\",7,07,0,unlimited\r\n"
+                            "good,345,30020,PR\xc3\xa9V\x01,32,Lookout,50,050\r\n"));
+        QCOMPARE(err, QByteArray("orvanite-ctl: down: WINSOCK error: 10061\n"
+                                 "orvanite-ctl: down: Connection refused\n"));
+    }
+
+    void hostsSummary()
+    {
+        const QStringList hosts = twoHosts();
+        QVERIFY(!hosts.isEmpty());
+        QByteArray out;
+        QCOMPARE(run(hosts + strings({"--format", "json", "hosts"}), &out), 1);
+        const QJsonArray rows = QJsonDocument::fromJson(out).array();
+        QCOMPARE(rows.size(), 2);
+        QJsonObject good = rows[0].toObject();
+        QVERIFY(QDateTime::fromString(good.take(QLatin1String("listed")).toString(), Qt::ISODate)
+                    .isValid());
+        QCOMPARE(good, object(R"({"name": "good", "link": "connected", "listeners": 3,
+                                         "processes": 3, "cpu_ms": 123458289,
+                                         "cpu_seconds": 123458.289, "reconnections": 0})"));
+        QCOMPARE(rows[1].toObject(), object(R"({"name": "down",
+                            "link": "WINSOCK error: 10061 Connection refused",
+                            "listeners": null, "processes": null, "cpu_ms": null,
+                            "cpu_seconds": null, "listed": null, "reconnections": 0})"));
     }
 
     void manualNamesEveryCommandOptionAndStatus()

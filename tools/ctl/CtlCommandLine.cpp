@@ -1,6 +1,7 @@
 #include "CtlCommandLine.h"
 
 #include "CtlUsageError.h"
+#include "host_link/Wire.h"
 
 namespace {
 
@@ -80,9 +81,11 @@ CtlOptions CtlCommandLine::parse(const QStringList& arguments)
 
         const QString value = valueOf(arguments, i, name, inlineValue);
         if (name == QStringLiteral("--config")) {
-            options.ConfigPath = value;
-            if (options.ConfigPath.isEmpty())
+            if (value.isEmpty())
                 throw CtlUsageError(QStringLiteral("option --config needs a file name"));
+            if (options.ConfigPaths.isEmpty())
+                options.ConfigPath = value;
+            options.ConfigPaths << value;
         } else if (name == QStringLiteral("--host")) {
             options.Host = value;
         } else if (name == QStringLiteral("--port")) {
@@ -115,6 +118,14 @@ CtlOptions CtlCommandLine::parse(const QStringList& arguments)
             options.ExpectProgram = value;
         } else if (name == QStringLiteral("--expect-user")) {
             options.ExpectUser = value;
+        } else if (name == QStringLiteral("--filter")) {
+            options.Filter = value;
+        } else if (name == QStringLiteral("--limit")) {
+            const long long limit = CtlCommands::decimal(value, 1, 1'000'000'000);
+            if (limit < 0)
+                throw CtlUsageError(
+                    QStringLiteral("--limit takes a whole number from 1, not '%1'").arg(value));
+            options.Limit = int(limit);
         } else if (name == QStringLiteral("--expect-port")) {
             const long long port = CtlCommands::decimal(value, 0, 65535);
             if (port < 0)
@@ -142,6 +153,13 @@ CtlOptions CtlCommandLine::parse(const QStringList& arguments)
                                     .arg(name, takers.join(QStringLiteral(", ")),
                                          takers.size() > 1 ? QStringLiteral("s") : QString()));
     }
+    const bool listing = options.Entry && (options.Entry->request == Wire::GetListeners ||
+                                           options.Entry->request == Wire::GetProcesses ||
+                                           options.Entry->action == CtlAction::Hosts);
+    if (options.ConfigPaths.size() > 1 && options.Entry && !listing)
+        throw CtlUsageError(QStringLiteral("%1 takes one --config; more than one is for listeners, "
+                                           "processes and hosts")
+                                .arg(options.Command));
     if (given.contains(QStringLiteral("--verify-timeout")) && !options.Verify)
         throw CtlUsageError(QStringLiteral("--verify-timeout goes with --verify"));
     if (options.NoAlign && options.Format != CtlFormat::Table)

@@ -19,7 +19,8 @@ enum class CtlFormat
 // own operands.
 struct CtlOptions
 {
-    QString ConfigPath; // --config
+    QString ConfigPath;      // --config, the first
+    QStringList ConfigPaths; // every --config, in order
     std::optional<QString> Host, Port, User, Group, Account;
     CtlFormat Format = CtlFormat::Table;
     bool NoHeaders = false;
@@ -38,6 +39,8 @@ struct CtlOptions
     QStringList Operands;              // the command's positional arguments
     bool Yes = false;                  // shutdown --yes
     bool Reveal = false;               // config show --reveal
+    std::optional<QString> Filter;     // audit --filter
+    std::optional<int> Limit;          // audit --limit
     bool Help = false;                 // --help / -h, for the program or the command
     bool Version = false;              // --version
 };

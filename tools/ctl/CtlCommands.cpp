@@ -60,18 +60,22 @@ QByteArray setPriorityArgument(const QStringList& operands)
     return Wire::setPriorityArgument(pinArgument(operands[0], QStringLiteral("PIN")), code);
 }
 
-const std::array<CtlCommand, 11> Commands = {{
+const std::array<CtlCommand, 13> Commands = {{
     {"listeners", "listeners [--watch SECONDS]",
      "Prints the listeners of the server job: Pin, Product, Program, Port and\n"
      "MaxUsers (\"unlimited\" for a user limit of 0).\n"
      "JSON keys: pin, port, product and user_limit (numbers; 0 for no limit),\n"
-     "program, product_name and max_users (texts as the console shows them).\n",
+     "program, product_name and max_users (texts as the console shows them).\n"
+     "With --config given more than once, the hosts are listed at once and each\n"
+     "row begins with its host (Host, key host): the file's name without .hcf.\n",
      "", "--watch", Wire::GetListeners, CtlListKind::Listeners, CtlAction::Host, nullptr},
     {"processes", "processes PIN [--watch SECONDS]",
      "Prints the user processes of the listener PIN: Main, Pin, Program, User,\n"
      "CPU Time (seconds) and Pri (BS, CS, DS or ES, when the host reports it).\n"
      "JSON keys: main_pin (null when none), pin, cpu_ms, cpu_seconds (numbers),\n"
-     "program, user, priority (texts; priority null when the host reports none).\n",
+     "program, user, priority (texts; priority null when the host reports none).\n"
+     "With --config given more than once, each host's listener PIN is listed\n"
+     "and each row begins with its host, as for listeners.\n",
      "PIN", "--watch", Wire::GetProcesses, CtlListKind::Processes, CtlAction::Host,
      &processesArgument},
     {"start", "start PRODUCT PORT USERS COMMAND [--verify [--verify-timeout SECONDS]]",
@@ -117,6 +121,29 @@ const std::array<CtlCommand, 11> Commands = {{
      "Shuts the whole server job down. This aborts all users; it is refused\n"
      "without --yes.\n",
      "", "--yes", Wire::ShutdownJob, CtlListKind::None, CtlAction::Host, nullptr},
+    {"hosts", "hosts",
+     "Prints one row for each host (--config given once or more, or --host):\n"
+     "Name (the file's name without .hcf, or HOST:PORT), Link (connected, or\n"
+     "the error), Listeners, Processes (of all listeners), CPU Time (seconds,\n"
+     "of all processes), Listed (when the lists were read) and Reconnections\n"
+     "(always 0: each run connects once). The hosts are listed at once; a host\n"
+     "that fails still has its row, and the exit status is that of the first\n"
+     "one that failed.\n"
+     "JSON keys: name, link, listed (texts), listeners, processes, cpu_ms,\n"
+     "cpu_seconds, reconnections (numbers; null when the host was not listed).\n",
+     "", "", 0, CtlListKind::None, CtlAction::Hosts, nullptr},
+    {"audit", "audit [--filter TEXT] [--limit N]",
+     "Prints the audit trail of this user's consoles and orvanite-ctl runs\n"
+     "($XDG_STATE_HOME/orvanite/audit.jsonl), newest first: each command that\n"
+     "changed a host with the effect seen after it. Columns Time, User, Program,\n"
+     "Host (HOST:PORT), Command, Argument, Target and Effect. No host is asked.\n"
+     "  --filter TEXT  only the entries with TEXT in any column, in any case\n"
+     "  --limit N      only the newest N entries (after the filter)\n"
+     "JSON and CSV keys: id, time (UTC), user, program, host, port, command,\n"
+     "argument, target_listener, target_pin, target_program, target_user,\n"
+     "target_port, target_queue, effect and effect_time (null when no effect\n"
+     "was written), seen_pin and seen_port (the listener a start brought).\n",
+     "", "--filter --limit", 0, CtlListKind::None, CtlAction::Audit, nullptr},
     {"config show", "config show FILE [--reveal]",
      "Prints the settings of a configuration file, passwords shown as ********\n"
      "unless --reveal is given. JSON prints one object with the keys host, port,\n"
@@ -144,9 +171,10 @@ const std::array<CtlCommand, 11> Commands = {{
      "[COMMAND...]", "", 0, CtlListKind::None, CtlAction::Help, nullptr},
 }};
 
-const std::array<CtlOption, 22> Options = {{
+const std::array<CtlOption, 24> Options = {{
     {"--config", "FILE",
-     "connection and logon settings from a configuration file\n(the only place for passwords)"},
+     "connection and logon settings from a configuration file\n(the only place for passwords); "
+     "listeners, processes and\nhosts take it more than once, one host each"},
     {"--host", "HOST", "host name or dotted address of the server job"},
     {"--port", "N", "its TCP port (default 30000)"},
     {"--user", "U", "logon user (default MANAGER)"},
@@ -177,6 +205,8 @@ const std::array<CtlOption, 22> Options = {{
     {"--verify-timeout", "SECONDS", "how long --verify looks (default 15 s)"},
     {"--yes", nullptr, "shutdown: confirms it"},
     {"--reveal", nullptr, "config show: passwords in clear"},
+    {"--filter", "TEXT", "audit: only entries that contain TEXT (any case)"},
+    {"--limit", "N", "audit: only the newest N entries"},
 }};
 
 QStringList words(const char* text)

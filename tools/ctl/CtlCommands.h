@@ -23,6 +23,8 @@ enum class CtlAction
     ConfigSet,
     Completion,
     Help,
+    Audit, // reads the audit trail of this user
+    Hosts, // one summary row per host
 };
 
 // One command of orvanite-ctl. The help, the argument checks, the dispatch and

@@ -172,6 +172,28 @@ char* putTerminal(char* p, QByteArrayView latin1)
     return p;
 }
 
+// Whether every byte is printable ASCII (0x20 to 0x7e). May say no for some
+// that are, which costs only the slower path.
+bool printableAscii(const char* s, qsizetype n)
+{
+    constexpr quint64 Ones = 0x0101010101010101ull;
+    constexpr quint64 Highs = 0x8080808080808080ull;
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 x;
+        std::memcpy(&x, s + i, 8);
+        // A byte below 0x20, or one of 0x7f and above.
+        if ((((x - 0x20 * Ones) & ~x) | x | (x + Ones)) & Highs)
+            return false;
+    }
+    for (; i < n; ++i) {
+        const auto byte = static_cast<unsigned char>(s[i]);
+        if (byte < 0x20 || byte >= 0x7f)
+            return false;
+    }
+    return true;
+}
+
 class JsonPrinter : public CtlListPrinter
 {
 public:
@@ -367,15 +389,22 @@ public:
                 m_filled[c] = true;
         }
         char* const flags = p++;
-        unsigned char bits = 0;
-        for (const QByteArrayView& cell : row) {
-            for (char ch : cell) {
-                const auto byte = static_cast<unsigned char>(ch);
+        char* const texts = p;
+        for (const QByteArrayView& cell : row)
+            p = put(p, cell);
+        // Mostly printable ASCII, kept as it is: looked at eight bytes at a
+        // time, and only a row with anything else is mapped byte by byte.
+        if (!printableAscii(texts, p - texts)) {
+            unsigned char bits = 0;
+            for (char* q = texts; q < p; ++q) {
+                const auto byte = static_cast<unsigned char>(*q);
                 bits |= byte;
-                *p++ = Terminal.to[byte];
+                *q = Terminal.to[byte];
             }
+            *flags = char(bits >> 7);
+        } else {
+            *flags = 0;
         }
-        *flags = char(bits >> 7);
         m_used += p - start;
         m_chunks.back().used = m_used;
     }
@@ -383,14 +412,11 @@ public:
     void finish() override
     {
         const std::size_t columns = m_widths.size();
-        std::vector<bool> shown(columns, true);
-        if (m_shape.optional >= 0 && !m_filled[std::size_t(m_shape.optional)])
-            shown[std::size_t(m_shape.optional)] = false;
-        std::size_t last = 0;
+        m_visible.clear();
         m_lineMost = 1;
         for (std::size_t c = 0; c < columns; ++c) {
-            if (shown[c])
-                last = c;
+            if (int(c) != m_shape.optional || m_filled[c])
+                m_visible.push_back(c);
             m_lineMost += 2 + 2 * m_widths[c] + BlankRun;
         }
         std::vector<QByteArrayView> cells(columns);
@@ -398,7 +424,7 @@ public:
         if (m_headers) {
             for (std::size_t c = 0; c < columns; ++c)
                 cells[c] = QByteArrayView(m_shape.titles[c]);
-            line(cells, true, shown, last);
+            line(cells, true);
         }
         for (const Chunk& chunk : m_chunks) {
             const auto* p = reinterpret_cast<const unsigned char*>(chunk.bytes.get());
@@ -416,7 +442,7 @@ public:
                     cells[c] = QByteArrayView(reinterpret_cast<const char*>(p), lengths[c]);
                     p += lengths[c];
                 }
-                line(cells, ascii, shown, last);
+                line(cells, ascii);
             }
         }
         m_chunks.clear();
@@ -445,18 +471,16 @@ private:
         qsizetype used = 0;
     };
 
-    void line(const std::vector<QByteArrayView>& cells, bool ascii, const std::vector<bool>& shown,
-              std::size_t last)
+    // One row of the columns shown (their indices in m_visible).
+    void line(const std::vector<QByteArrayView>& cells, bool ascii)
     {
         char* const start = m_out.reserve(m_lineMost);
         char* p = start;
-        bool first = true;
-        for (std::size_t c = 0; c <= last; ++c) {
-            if (!shown[c])
-                continue;
-            if (!first)
+        const std::size_t count = m_visible.size();
+        for (std::size_t v = 0; v < count; ++v) {
+            const std::size_t c = m_visible[v];
+            if (v > 0)
                 p = put(p, "  ");
-            first = false;
             const qsizetype pad = m_widths[c] - cells[c].size();
             const bool right = int(c) == m_shape.rightAligned;
             if (right)
@@ -467,7 +491,7 @@ private:
                 for (char ch : cells[c])
                     p = putUtf8(p, static_cast<unsigned char>(ch));
             }
-            if (!right && c != last)
+            if (!right && v + 1 < count)
                 p = blanks(p, pad);
         }
         while (p > start && p[-1] == ' ')
@@ -485,6 +509,7 @@ private:
     qsizetype m_chunkSize = ChunkSize;
     qsizetype m_used = 0;
     qsizetype m_lineMost = 1;
+    std::vector<std::size_t> m_visible;
 };
 
 } // namespace

@@ -1,9 +1,12 @@
 #include "CtlRunner.h"
 
+#include "CtlAuditView.h"
 #include "CtlCompletion.h"
+#include "CtlFleet.h"
 #include "CtlHelp.h"
 #include "CtlListPrinter.h"
 #include "CtlListing.h"
+#include "CtlPrintSinks.h"
 #include "CtlSession.h"
 #include "CtlUsageError.h"
 #include "config/ConfigFile.h"
@@ -12,6 +15,8 @@
 #include "host_link/AppErrors.h"
 #include "host_link/RecordDisplay.h"
 #include "host_link/Wire.h"
+#include "session/AuditTrail.h"
+#include "session/ListenerTableModel.h"
 #include "session/TableColumns.h"
 
 #include <QBuffer>
@@ -73,33 +78,6 @@ void checkOperands(const CtlOptions& options, const CtlCommand& command)
                                 .arg(options.Command, options.Operands[max]));
 }
 
-char decimalSeparator()
-{
-    const QString point = QLocale().decimalPoint();
-    return point.size() == 1 && point[0].unicode() < 0x80 ? static_cast<char>(point[0].unicode())
-                                                          : '.';
-}
-
-// A field the host sends as decimal text is a JSON number when the text is one
-// as it stands (no sign, no leading zero, at most 18 digits); otherwise the
-// host's text is kept, as a string, so that nothing it sent is lost.
-CtlCell decimalCell(QByteArrayView text)
-{
-    const bool number =
-        !text.isEmpty() && text.size() <= 18 && (text.size() == 1 || text[0] != '0') &&
-        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-    return number ? CtlCell::number(text) : CtlCell::text(text);
-}
-
-// The CPU time's text without the blanks that align it in the window.
-QByteArrayView withoutBlanks(QByteArrayView text)
-{
-    qsizetype blanks = 0;
-    while (blanks < text.size() && text[blanks] == ' ')
-        ++blanks;
-    return text.sliced(blanks);
-}
-
 // Text from the host in a message: control characters shown as "?".
 QString shown(QByteArrayView latin1)
 {
@@ -126,94 +104,6 @@ QString configPath(const QString& name, bool mayCreate)
     throw ConfigFault{location.Missing};
 }
 
-const std::array<const char*, 5> ListenerTitles = {"Pin", "Product", "Program", "Port", "MaxUsers"};
-const std::array<const char*, 7> ListenerKeys = {
-    "pin", "port", "program", "product", "product_name", "user_limit", "max_users"};
-const std::array<const char*, 6> ProcessTitles = {"Main", "Pin",      "Program",
-                                                  "User", "CPU Time", "Pri"};
-const std::array<const char*, 7> ProcessKeys = {"main_pin", "pin",         "program", "user",
-                                                "cpu_ms",   "cpu_seconds", "priority"};
-
-// Turns the records of a listener list into the printer's rows and values.
-class ListenerPrintSink : public RecordSink
-{
-public:
-    explicit ListenerPrintSink(CtlListPrinter& printer) : m_printer(printer) {}
-
-    void record(const Wire::SplitResult& r, QByteArrayView) override
-    {
-        const Wire::ListenerFields& f = r.listener;
-        const QByteArray name = RecordDisplay::ProductName(f.product, f.productNumber);
-        const QByteArray maxUsers = RecordDisplay::UserLimitText(f.userLimit, f.userLimitNumber);
-        char product[16];
-        char limit[16];
-        const QByteArrayView productNumber(
-            product, std::to_chars(product, product + 16, f.productNumber).ptr);
-        const QByteArrayView limitNumber(limit,
-                                         std::to_chars(limit, limit + 16, f.userLimitNumber).ptr);
-        const std::array<QByteArrayView, ListenerColumnCount> row = {f.pin, name, f.program, f.port,
-                                                                     maxUsers};
-        const std::array<CtlCell, 7> values = {
-            decimalCell(f.pin),       decimalCell(f.port),
-            CtlCell::text(f.program), CtlCell::number(productNumber),
-            CtlCell::text(name),      CtlCell::number(limitNumber),
-            CtlCell::text(maxUsers)};
-        m_printer.record(row, values);
-    }
-
-private:
-    CtlListPrinter& m_printer;
-};
-
-// Turns the records of a process list into the printer's rows and values,
-// without allocating: a list may hold a million.
-class ProcessPrintSink : public RecordSink
-{
-public:
-    explicit ProcessPrintSink(CtlListPrinter& printer)
-        : m_printer(printer), m_rows(printer.printsRows()), m_separator(decimalSeparator())
-    {
-        for (int priority = 1; priority <= 4; ++priority)
-            m_priorities[priority - 1] = Wire::priorityText(priority);
-    }
-
-    void record(const Wire::SplitResult& r, QByteArrayView) override
-    {
-        const Wire::ProcessFields& f = r.process;
-        const QByteArrayView priority = f.priority >= 1 && f.priority <= 4
-                                            ? QByteArrayView(m_priorities[f.priority - 1])
-                                            : QByteArrayView();
-        char cpuText[RecordDisplay::CpuTimeCapacity];
-        if (m_rows) {
-            const QByteArrayView cpu =
-                withoutBlanks(RecordDisplay::WriteCpuTime(cpuText, f.cpuMs, m_separator));
-            const std::array<QByteArrayView, ProcessColumnCount> row = {f.mainPin, f.pin, f.program,
-                                                                        f.user,    cpu,   priority};
-            m_printer.record(row, {});
-            return;
-        }
-        char ms[24];
-        const QByteArrayView seconds =
-            withoutBlanks(RecordDisplay::WriteCpuTime(cpuText, f.cpuMs, '.'));
-        const QByteArrayView cpuMs(ms, std::to_chars(ms, ms + sizeof ms, f.cpuMs).ptr);
-        const std::array<CtlCell, 7> values = {
-            f.mainPin.isEmpty() ? CtlCell::null() : decimalCell(f.mainPin),
-            decimalCell(f.pin),
-            CtlCell::text(f.program),
-            CtlCell::text(f.user),
-            CtlCell::number(cpuMs),
-            CtlCell::number(seconds),
-            priority.isEmpty() ? CtlCell::null() : CtlCell::text(priority)};
-        m_printer.record({}, values);
-    }
-
-private:
-    CtlListPrinter& m_printer;
-    bool m_rows;
-    char m_separator;
-    std::array<QByteArray, 4> m_priorities; // "BS" ... "ES", made once
-};
-
 } // namespace
 
 // What the identity checks and --verify need of a listener.
@@ -237,6 +127,8 @@ CtlRunner::CtlRunner(QIODevice& out, QIODevice& err, QIODevice* in)
         m_writeFailed = true;
         if (m_session)
             m_session->interrupt();
+        if (m_fleet)
+            m_fleet->interrupt();
     });
 }
 
@@ -260,6 +152,8 @@ void CtlRunner::interrupt()
     m_interrupted = true;
     if (m_session)
         m_session->interrupt();
+    if (m_fleet)
+        m_fleet->interrupt();
 }
 
 void CtlRunner::error(const QString& text)
@@ -329,6 +223,10 @@ CtlExit CtlRunner::dispatch(const CtlOptions& options)
     switch (command.action) {
     case CtlAction::Host:
         return runHostCommand(options, command);
+    case CtlAction::Hosts:
+        return hosts(options);
+    case CtlAction::Audit:
+        return audit(options);
     case CtlAction::ConfigShow:
         return configShow(options);
     case CtlAction::ConfigSet:
@@ -427,6 +325,8 @@ CtlExit CtlRunner::runHostCommand(const CtlOptions& options, const CtlCommand& c
         expectProgram = CtlUsageError::latin1(*options.ExpectProgram, QStringLiteral("NAME"));
     if (options.ExpectUser)
         expectUser = CtlUsageError::latin1(*options.ExpectUser, QStringLiteral("NAME"));
+    if (options.ConfigPaths.size() > 1)
+        return listMany(options, command, argument);
     const ConnectionSettings settings = hostSettings(options);
     if (m_interrupted)
         return CtlExit::Interrupted;
@@ -454,26 +354,33 @@ CtlExit CtlRunner::runHostCommand(const CtlOptions& options, const CtlCommand& c
         }
 
         // What is there before the command: the identity checks, and what
-        // --verify compares with.
+        // --verify and the audit compare with.
         QList<QByteArray> listenersBefore;
         ProcessInfo process;
-        if (command.request == Wire::StartListener && options.Verify) {
-            QList<ListenerInfo> listeners;
-            status = listListeners(listeners);
-            for (const ListenerInfo& l : std::as_const(listeners))
-                listenersBefore << l.pin;
-        } else if (command.request == Wire::Kill && options.Operands.size() == 1 &&
-                   (options.ExpectPort || options.Verify)) {
-            status = checkListener(options, argument->mid(1));
-        } else if (command.request == Wire::Kill && options.Operands.size() == 2 &&
+        ListenerInfo listener;
+        const bool killsListener = command.request == Wire::Kill && options.Operands.size() == 1;
+        const bool killsProcess = command.request == Wire::Kill && options.Operands.size() == 2;
+        if (command.request == Wire::StartListener) {
+            // The audit tells a new listener by the ones listed before.
+            status = session.listIntoTable();
+            const ListenerTableModel* table = session.host().listeners();
+            for (int row = 0; row < table->rows(); ++row)
+                listenersBefore << table->cell(row, ListenerColumn::Pin).toByteArray();
+        } else if (killsListener && (options.ExpectPort || options.Verify)) {
+            status = checkListener(options, argument->mid(1), listener);
+        } else if (killsProcess &&
                    (options.ExpectProgram || options.ExpectUser || options.Verify)) {
             status = checkProcess(options, options.Operands[0].toLatin1(),
                                   options.Operands[1].toLatin1(), process);
+        } else if (command.request == Wire::SetPriority) {
+            // Where the process is listed, so that the list after the
+            // command shows its queue. A process not found is still asked.
+            status = findProcess({}, options.Operands[0].toLatin1(), process);
         }
         if (status != CtlExit::Success)
             return status;
 
-        status = session.send(command.request, argument);
+        status = sendAudited(options, command, argument, listener, process);
         if (status != CtlExit::Success)
             return status;
         if (options.Verify)
@@ -490,28 +397,70 @@ CtlExit CtlRunner::runHostCommand(const CtlOptions& options, const CtlCommand& c
     return status;
 }
 
+CtlExit CtlRunner::sendAudited(const CtlOptions& options, const CtlCommand& command,
+                               const std::optional<QByteArray>& argument,
+                               const ListenerInfo& listener, const ProcessInfo& process)
+{
+    // The trail gets the command as it goes out, with its target as listed
+    // here (or as the command line gave it), and then the effect seen in the
+    // list that follows. A trail that cannot be written is only warned of.
+    using Command = CommandAudit::Command;
+    CommandAudit audit(&m_session->host(), QStringLiteral("orvanite-ctl"));
+    connect(&audit, &CommandAudit::writeFailed, this, [this](const QString& text) { error(text); });
+    CommandAudit::Target target;
+    QByteArray listedListener; // whose processes the list after the command shows
+    Command audited = Command::ShutdownJob;
+    const auto fromProcess = [&target, &process] {
+        if (!process.found)
+            return;
+        target.listenerPin = process.listenerPin;
+        target.program = process.program;
+        target.user = process.user;
+    };
+    if (command.request == Wire::StartListener) {
+        audited = Command::StartListener;
+        target.port = options.Operands[1].toLatin1();
+    } else if (command.request == Wire::Kill && options.Operands.size() == 1) {
+        audited = Command::KillListener;
+        target.pin = options.Operands[0].toLatin1();
+        target.port = listener.port;
+        target.program = listener.program;
+    } else if (command.request == Wire::Kill) {
+        audited = Command::KillProcess;
+        target.listenerPin = options.Operands[0].toLatin1();
+        target.pin = options.Operands[1].toLatin1();
+        fromProcess();
+        listedListener = target.listenerPin;
+    } else if (command.request == Wire::SetPriority) {
+        audited = Command::SetPriority;
+        target.pin = options.Operands[0].toLatin1();
+        target.queue = options.Operands[1].toUpper().toLatin1();
+        fromProcess();
+        listedListener = target.listenerPin;
+    }
+    audit.commandAboutToBeSent(audited, argument.value_or(QByteArray()), target);
+    if (command.request == Wire::ShutdownJob)
+        return m_session->shutdownJob(
+            options.TimeoutSeconds.value_or(HostSession::DefaultReplyTimeout) * 1000);
+    return m_session->sendAndList(command.request, argument, listedListener);
+}
+
 CtlExit CtlRunner::printList(const CtlOptions& options, CtlListKind kind,
                              const std::optional<QByteArray>& argument, bool jsonLines)
 {
     const CtlPrintStyle style{options.Format, options.NoHeaders, options.NoAlign, jsonLines};
+    const std::unique_ptr<CtlListPrinter> printer =
+        CtlListPrinter::create(style, CtlPrint::shape(kind), m_output);
     CtlExit status;
     if (kind == CtlListKind::Processes) {
-        const CtlListShape shape{ProcessTitles, ProcessKeys, int(ProcessColumn::CpuTime),
-                                 int(ProcessColumn::Priority)};
-        const std::unique_ptr<CtlListPrinter> printer =
-            CtlListPrinter::create(style, shape, m_output);
         ProcessPrintSink sink(*printer);
         status = m_session->readList(Wire::GetProcesses, argument, Wire::RecordKind::Process, sink);
-        printer->finish();
     } else {
-        const CtlListShape shape{ListenerTitles, ListenerKeys};
-        const std::unique_ptr<CtlListPrinter> printer =
-            CtlListPrinter::create(style, shape, m_output);
         ListenerPrintSink sink(*printer);
         status =
             m_session->readList(Wire::GetListeners, argument, Wire::RecordKind::Listener, sink);
-        printer->finish();
     }
+    printer->finish();
     return status;
 }
 
@@ -571,7 +520,8 @@ public:
         const Wire::ProcessFields& f = r.process;
         if (exact || f.pin != m_pin)
             return;
-        if (f.mainPin == m_mainPin)
+        // No main PIN asked for: the first one listed is taken.
+        if (m_mainPin.isEmpty() || f.mainPin == m_mainPin)
             exact = true;
         else if (!inexact)
             inexact = true;
@@ -631,7 +581,8 @@ CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin,
     return CtlExit::Success;
 }
 
-CtlExit CtlRunner::checkListener(const CtlOptions& options, const QByteArray& pin)
+CtlExit CtlRunner::checkListener(const CtlOptions& options, const QByteArray& pin,
+                                 ListenerInfo& found)
 {
     QList<ListenerInfo> listeners;
     const CtlExit status = listListeners(listeners);
@@ -643,6 +594,7 @@ CtlExit CtlRunner::checkListener(const CtlOptions& options, const QByteArray& pi
         error(QStringLiteral("no listener %1 is listed; nothing was killed").arg(shown(pin)));
         return CtlExit::NotAsExpected;
     }
+    found = *it;
     if (options.ExpectPort && portNumber(it->port) != *options.ExpectPort) {
         error(QStringLiteral("listener %1 serves port %2 (%3, %4), not %5; nothing was killed")
                   .arg(shown(pin), shown(it->port), shown(it->productName), shown(it->program))
@@ -743,6 +695,145 @@ CtlExit CtlRunner::verify(const CtlOptions& options, const CtlCommand& command,
                   .arg(options.Operands[1])
                   .arg(options.VerifyTimeoutSeconds));
     return CtlExit::NotVerified;
+}
+
+QList<CtlFleetHost> CtlRunner::fleetHosts(const CtlOptions& options)
+{
+    QList<CtlFleetHost> hosts;
+    if (options.ConfigPaths.isEmpty()) {
+        CtlFleetHost host;
+        host.settings = hostSettings(options);
+        host.name = QStringLiteral("%1:%2")
+                        .arg(QString::fromLatin1(host.settings.HostAddress))
+                        .arg(host.settings.Port);
+        return {host};
+    }
+    // A host is named by its file, without the folder and the .hcf; two
+    // files of one name are told apart by their paths as given.
+    for (const QString& given : options.ConfigPaths) {
+        CtlFleetHost host;
+        host.name = QFileInfo(given).fileName();
+        if (host.name.endsWith(QStringLiteral(".hcf"), Qt::CaseInsensitive))
+            host.name.chop(4);
+        try {
+            const QString path = configPath(given, false);
+            loadSettings(path, host.settings);
+            if (host.settings.HostAddress.isEmpty())
+                host.fault = QStringLiteral("%1: names no host").arg(path);
+        } catch (const ConfigFault& e) {
+            host.fault = e.text;
+        }
+        hosts << host;
+    }
+    QStringList names;
+    for (const CtlFleetHost& h : std::as_const(hosts))
+        names << h.name;
+    for (qsizetype i = 0; i < hosts.size(); ++i) {
+        if (names.count(names[i]) > 1)
+            hosts[i].name = options.ConfigPaths[i];
+    }
+    return hosts;
+}
+
+CtlExit CtlRunner::listMany(const CtlOptions& options, const CtlCommand& command,
+                            const std::optional<QByteArray>& argument)
+{
+    if (options.WatchSeconds)
+        throw CtlUsageError(QStringLiteral("--watch lists one host; give --config once"));
+    const QList<CtlFleetHost> hosts = fleetHosts(options);
+    const CtlPrintStyle style{options.Format, options.NoHeaders, options.NoAlign, false};
+    const std::unique_ptr<CtlListPrinter> printer =
+        CtlListPrinter::create(style, CtlPrint::shape(command.list, true), m_output);
+    // Each host's rows go through its own sink as they are read; rows of
+    // different hosts may follow one another in any order.
+    std::vector<std::unique_ptr<HostColumnPrinter>> columns;
+    std::vector<std::unique_ptr<RecordSink>> sinks;
+    QList<RecordSink*> perHost;
+    for (const CtlFleetHost& h : hosts) {
+        columns.push_back(std::make_unique<HostColumnPrinter>(*printer, h.name.toLatin1()));
+        if (command.list == CtlListKind::Processes)
+            sinks.push_back(std::make_unique<ProcessPrintSink>(*columns.back()));
+        else
+            sinks.push_back(std::make_unique<ListenerPrintSink>(*columns.back()));
+        perHost << sinks.back().get();
+    }
+    CtlFleet fleet(hosts, options.TimeoutSeconds, options.ListTimeoutSeconds);
+    connect(&fleet, &CtlFleet::message, this, [this](const QString& text) { error(text); });
+    m_fleet = &fleet;
+    const Wire::RecordKind kind = command.list == CtlListKind::Processes
+                                      ? Wire::RecordKind::Process
+                                      : Wire::RecordKind::Listener;
+    const CtlExit status = m_interrupted
+                               ? CtlExit::Interrupted
+                               : fleet.readLists(command.request, argument, kind, perHost);
+    m_fleet = nullptr;
+    printer->finish();
+    return status;
+}
+
+CtlExit CtlRunner::hosts(const CtlOptions& options)
+{
+    static const std::array<const char*, 7> Titles = {
+        "Name", "Link", "Listeners", "Processes", "CPU Time", "Listed", "Reconnections"};
+    static const std::array<const char*, 8> Keys = {"name",      "link",         "listeners",
+                                                    "processes", "cpu_ms",       "cpu_seconds",
+                                                    "listed",    "reconnections"};
+    const QList<CtlFleetHost> hosts = fleetHosts(options);
+    if (m_interrupted)
+        return CtlExit::Interrupted;
+    CtlFleet fleet(hosts, options.TimeoutSeconds, options.ListTimeoutSeconds);
+    connect(&fleet, &CtlFleet::message, this, [this](const QString& text) { error(text); });
+    m_fleet = &fleet;
+    CtlExit status = CtlExit::Success;
+    const QList<CtlHostSummary> summaries = fleet.summaries(status);
+    m_fleet = nullptr;
+    if (status == CtlExit::Interrupted)
+        return status;
+
+    const CtlPrintStyle style{options.Format, options.NoHeaders, options.NoAlign, false};
+    const std::unique_ptr<CtlListPrinter> printer =
+        CtlListPrinter::create(style, CtlListShape{Titles, Keys, 4}, m_output);
+    for (const CtlHostSummary& s : summaries) {
+        const QByteArray name = s.name.toLatin1();
+        const QByteArray link = s.link.toLatin1();
+        QByteArray listeners, processes, cpuMs, cpuSeconds, cpuShown, listed, listedShown;
+        if (s.listed) {
+            listeners = QByteArray::number(s.listeners);
+            processes = QByteArray::number(s.processes);
+            cpuMs = QByteArray::number(s.cpuMs);
+            cpuSeconds = CtlPrint::withoutBlanks(RecordDisplay::CpuTimeText(s.cpuMs)).toByteArray();
+            cpuShown = CtlPrint::withoutBlanks(
+                           RecordDisplay::CpuTimeText(s.cpuMs, CtlPrint::decimalSeparator()))
+                           .toByteArray();
+            listed = s.listedAt.toUTC().toString(Qt::ISODate).toLatin1();
+            listedShown = s.listedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
+        }
+        const std::array<QByteArrayView, 7> row = {name,     link,        listeners, processes,
+                                                   cpuShown, listedShown, "0"};
+        const auto number = [&s](const QByteArray& b) {
+            return s.listed ? CtlCell::number(b) : CtlCell::null();
+        };
+        const std::array<CtlCell, 8> values = {CtlCell::text(name),
+                                               CtlCell::text(link),
+                                               number(listeners),
+                                               number(processes),
+                                               number(cpuMs),
+                                               number(cpuSeconds),
+                                               s.listed ? CtlCell::text(listed) : CtlCell::null(),
+                                               CtlCell::number("0")};
+        printer->record(row, values);
+    }
+    printer->finish();
+    return status;
+}
+
+CtlExit CtlRunner::audit(const CtlOptions& options)
+{
+    // The trail is this user's file; no host is asked.
+    const CtlPrintStyle style{options.Format, options.NoHeaders, options.NoAlign, false};
+    const AuditTrail trail;
+    CtlAuditView::print(trail.entries(), style, options.Filter, options.Limit, m_output);
+    return CtlExit::Success;
 }
 
 CtlExit CtlRunner::configShow(const CtlOptions& options)

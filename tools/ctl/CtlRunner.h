@@ -12,6 +12,8 @@
 
 class QIODevice;
 class CtlSession;
+class CtlFleet;
+struct CtlFleetHost;
 struct ConnectionSettings;
 
 // orvanite-ctl's command layer: takes the arguments (without the program
@@ -52,11 +54,19 @@ private:
                   const std::optional<QByteArray>& argument);
     CtlExit listListeners(QList<ListenerInfo>& listeners);
     CtlExit findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found);
-    CtlExit checkListener(const CtlOptions& options, const QByteArray& pin);
+    CtlExit checkListener(const CtlOptions& options, const QByteArray& pin, ListenerInfo& found);
+    CtlExit sendAudited(const CtlOptions& options, const CtlCommand& command,
+                        const std::optional<QByteArray>& argument, const ListenerInfo& listener,
+                        const ProcessInfo& process);
     CtlExit checkProcess(const CtlOptions& options, const QByteArray& mainPin,
                          const QByteArray& pin, ProcessInfo& found);
     CtlExit verify(const CtlOptions& options, const CtlCommand& command,
                    const QList<QByteArray>& listenersBefore, const ProcessInfo& process);
+    CtlExit listMany(const CtlOptions& options, const CtlCommand& command,
+                     const std::optional<QByteArray>& argument);
+    CtlExit hosts(const CtlOptions& options);
+    CtlExit audit(const CtlOptions& options);
+    QList<CtlFleetHost> fleetHosts(const CtlOptions& options);
     CtlExit configShow(const CtlOptions& options);
     CtlExit configSet(const CtlOptions& options);
 
@@ -69,6 +79,7 @@ private:
     QIODevice& m_err;
     QIODevice* m_in;
     CtlSession* m_session = nullptr;
+    CtlFleet* m_fleet = nullptr;
     bool m_terminal = false;
     bool m_interrupted = false;
     bool m_writeFailed = false;

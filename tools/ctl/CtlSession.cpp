@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <functional>
+
 #include <algorithm>
 
 namespace {
@@ -19,12 +21,14 @@ QString recordText(QByteArrayView body)
     return QString::fromUtf8(text);
 }
 
+} // namespace
+
 // Passes a list's records on, checking their kind. After the first record
 // that cannot be used, the rest are only counted.
-class CheckingSink : public RecordSink
+class CtlCheckingSink : public RecordSink
 {
 public:
-    CheckingSink(Wire::RecordKind expected, RecordSink& next, CtlSession& session)
+    CtlCheckingSink(Wire::RecordKind expected, RecordSink& next, CtlSession& session)
         : m_expected(expected), m_next(next), m_session(session)
     {
     }
@@ -64,13 +68,24 @@ private:
     CtlSession& m_session;
 };
 
-} // namespace
-
 CtlSession::CtlSession(const ConnectionSettings& settings, std::optional<int> timeoutSeconds,
                        std::optional<int> listTimeoutSeconds, QObject* parent)
-    : QObject(parent), m_settings(settings), m_listTimeout(listTimeoutSeconds)
+    : QObject(parent), m_settings(settings), m_listTimeout(listTimeoutSeconds),
+      m_listTimer(new QTimer(this))
 {
     m_session.setSettings(settings);
+    m_listTimer->setSingleShot(true);
+    connect(m_listTimer, &QTimer::timeout, this, [this] { m_session.stopList(); });
+    connect(&m_session, &HostSession::busyChanged, this, [this](bool busy) {
+        if (!busy)
+            Q_EMIT idle();
+    });
+    connect(&m_session, &HostSession::connectFinished, this,
+            [this](bool loggedOn) { m_accepted = loggedOn; });
+    connect(&m_session, &HostSession::listEnded, this, [this](HostSession::ListEnd e, int n) {
+        m_end = e;
+        m_records = n;
+    });
     if (timeoutSeconds) {
         // The operator's wait instead of the console's 30 s and 10 s.
         m_session.setLogonTimeout(*timeoutSeconds);
@@ -114,21 +129,29 @@ void CtlSession::runUntilIdle()
 
 CtlExit CtlSession::open()
 {
+    beginOpen();
+    runUntilIdle();
+    return openResult();
+}
+
+void CtlSession::beginOpen()
+{
+    m_accepted = false;
+    m_errorsBefore = m_networkErrors;
+    if (m_settings.HostAddress.isEmpty() || m_interrupted)
+        return;
+    m_session.logOn();
+}
+
+CtlExit CtlSession::openResult()
+{
+    if (m_interrupted)
+        return CtlExit::Interrupted;
     if (m_settings.HostAddress.isEmpty()) {
         Q_EMIT message(QStringLiteral("no host to connect to"));
         return CtlExit::Network;
     }
-    const int errorsBefore = m_networkErrors;
-    bool accepted = false;
-    const QMetaObject::Connection finished =
-        connect(&m_session, &HostSession::connectFinished, this,
-                [&accepted](bool loggedOn) { accepted = loggedOn; });
-    m_session.logOn();
-    runUntilIdle();
-    disconnect(finished);
-    if (m_interrupted)
-        return CtlExit::Interrupted;
-    if (accepted)
+    if (m_accepted)
         return CtlExit::Success;
     switch (m_logon) {
     case HostSession::LogonResult::Refused:
@@ -140,7 +163,7 @@ CtlExit CtlSession::open()
     case HostSession::LogonResult::Accepted:
         break;
     }
-    if (m_networkErrors == errorsBefore)
+    if (m_networkErrors == m_errorsBefore)
         Q_EMIT message(QStringLiteral("could not connect to %1:%2")
                            .arg(QString::fromLatin1(m_settings.HostAddress))
                            .arg(m_settings.Port));
@@ -168,47 +191,120 @@ CtlExit CtlSession::send(char letter, const std::optional<QByteArray>& argument)
     return m_networkErrors == errorsBefore ? CtlExit::Success : CtlExit::Network;
 }
 
-CtlExit CtlSession::readList(char letter, const std::optional<QByteArray>& argument,
-                             Wire::RecordKind expected, RecordSink& sink)
+CtlExit CtlSession::tableWork(const std::function<void()>& enqueue)
 {
-    using End = HostSession::ListEnd;
     if (m_interrupted)
         return CtlExit::Interrupted;
     if (!m_session.isConnected()) {
         Q_EMIT message(QStringLiteral("the host closed the connection; the request was not sent"));
         return CtlExit::Network;
     }
-    CheckingSink checking(expected, sink, *this);
-    std::optional<End> end;
-    int records = 0;
-    const QMetaObject::Connection ended =
-        connect(&m_session, &HostSession::listEnded, this, [&](End e, int n) {
-            end = e;
-            records = n;
-        });
     const int errorsBefore = m_networkErrors;
-    QTimer listTimer;
-    listTimer.setSingleShot(true);
-    connect(&listTimer, &QTimer::timeout, this, [this] { m_session.stopList(); });
-    if (m_listTimeout)
-        listTimer.start(std::max(*m_listTimeout, 0) * 1000);
-    m_session.requestList(letter, argument, &checking);
+    enqueue();
     runUntilIdle();
-    listTimer.stop();
-    disconnect(ended);
+    if (m_interrupted)
+        return CtlExit::Interrupted;
+    return m_networkErrors == errorsBefore ? CtlExit::Success : CtlExit::Network;
+}
 
-    const CtlExit status = checking.m_bad ? CtlExit::BadReply : CtlExit::Success;
+CtlExit CtlSession::sendAndList(char letter, const std::optional<QByteArray>& argument,
+                                const QByteArray& listenerPin)
+{
+    const QString refused = HostSession::checkRequest(argument);
+    if (!refused.isEmpty()) {
+        Q_EMIT message(refused);
+        return CtlExit::Network;
+    }
+    return tableWork([&] {
+        // An empty choice lists no processes: a million of them would cost
+        // the command a long wait for nothing.
+        m_session.selectListener(listenerPin);
+        m_session.sendRequest(letter, argument, true);
+    });
+}
+
+CtlExit CtlSession::listIntoTable()
+{
+    return tableWork([this] {
+        m_session.selectListener(QByteArray());
+        m_session.refresh();
+    });
+}
+
+CtlExit CtlSession::shutdownJob(int waitMs)
+{
+    if (m_interrupted)
+        return CtlExit::Interrupted;
+    if (!m_session.isConnected()) {
+        Q_EMIT message(QStringLiteral("the host closed the connection; the request was not sent"));
+        return CtlExit::Network;
+    }
+    const int errorsBefore = m_networkErrors;
+    m_session.shutdownJob();
+    // The host hangs up when its job ends: that is the command's effect, so
+    // it is waited for a while before this side says Quit.
+    if (m_session.isConnected()) {
+        QEventLoop loop;
+        m_loop = &loop;
+        connect(&m_session, &HostSession::linkStateChanged, &loop,
+                [&loop](HostSession::LinkState state) {
+                    if (state == HostSession::LinkState::Disconnected)
+                        loop.quit();
+                });
+        QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        m_loop = nullptr;
+    }
+    if (m_interrupted)
+        return CtlExit::Interrupted;
+    return m_networkErrors == errorsBefore ? CtlExit::Success : CtlExit::Network;
+}
+
+CtlExit CtlSession::readList(char letter, const std::optional<QByteArray>& argument,
+                             Wire::RecordKind expected, RecordSink& sink)
+{
+    beginList(letter, argument, expected, sink);
+    runUntilIdle();
+    return listResult();
+}
+
+void CtlSession::beginList(char letter, const std::optional<QByteArray>& argument,
+                           Wire::RecordKind expected, RecordSink& sink)
+{
+    m_checking = std::make_unique<CtlCheckingSink>(expected, sink, *this);
+    m_end.reset();
+    m_records = 0;
+    m_errorsBefore = m_networkErrors;
+    m_notSent = !m_session.isConnected();
+    if (m_interrupted || m_notSent)
+        return;
+    if (m_listTimeout)
+        m_listTimer->start(std::max(*m_listTimeout, 0) * 1000);
+    m_session.requestList(letter, argument, m_checking.get());
+}
+
+CtlExit CtlSession::listResult()
+{
+    using End = HostSession::ListEnd;
+    m_listTimer->stop();
+    const std::unique_ptr<CtlCheckingSink> checking = std::move(m_checking);
+    if (m_interrupted)
+        return CtlExit::Interrupted;
+    if (!checking || m_notSent) {
+        Q_EMIT message(QStringLiteral("the host closed the connection; the request was not sent"));
+        return CtlExit::Network;
+    }
+
+    const CtlExit status = checking->m_bad ? CtlExit::BadReply : CtlExit::Success;
     auto worst = [status](CtlExit fallback) {
         return status != CtlExit::Success ? status : fallback;
     };
-    if (checking.m_notShown > 0)
+    if (checking->m_notShown > 0)
         Q_EMIT message(
-            QStringLiteral("%1 further record(s) of the list not shown").arg(checking.m_notShown));
-    if (m_interrupted)
-        return CtlExit::Interrupted;
-    if (!end)
+            QStringLiteral("%1 further record(s) of the list not shown").arg(checking->m_notShown));
+    if (!m_end)
         return worst(CtlExit::Network);
-    switch (*end) {
+    switch (*m_end) {
     case End::Complete:
     case End::NoSelection:
         return status;
@@ -223,16 +319,16 @@ CtlExit CtlSession::readList(char letter, const std::optional<QByteArray>& argum
         Q_EMIT message(
             QStringLiteral("the list took longer than %1 s; reading stopped after %2 records")
                 .arg(m_listTimeout.value_or(0))
-                .arg(records));
+                .arg(m_records));
         return worst(CtlExit::BadReply);
     case End::TimedOut:
         // The socket has reported the time-out (10060) already.
-        if (m_networkErrors == errorsBefore)
+        if (m_networkErrors == m_errorsBefore)
             Q_EMIT message(QStringLiteral("no reply from the host in time"));
         return worst(CtlExit::Network);
     case End::Closed:
     case End::NotConnected:
-        if (m_networkErrors == errorsBefore)
+        if (m_networkErrors == m_errorsBefore)
             Q_EMIT message(
                 QStringLiteral("the host closed the connection before the end of the list"));
         return worst(CtlExit::Network);

@@ -9,9 +9,13 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 class QEventLoop;
+class QTimer;
+class CtlCheckingSink;
 
 // One connection of orvanite-ctl to a server job, spoken as the console
 // speaks it through the same HostSession: the same logon, the same framed
@@ -39,9 +43,35 @@ public:
     // Connects and logs on: Success, Network, LogonRefused or LogonFailed.
     CtlExit open();
 
+    // The same exchanges without a loop of their own, for many hosts served
+    // at once by the caller's loop: begin one, wait for idle(), then take
+    // its result. A begin that has nothing to do is idle at once (isBusy()
+    // false, no signal).
+    void beginOpen();
+    CtlExit openResult();
+    void beginList(char letter, const std::optional<QByteArray>& argument,
+                   Wire::RecordKind expected, RecordSink& sink);
+    CtlExit listResult();
+    bool isBusy() const { return m_session.isBusy(); }
+
     // Sends a request that has no reply. Network when an error was reported
     // while sending.
     CtlExit send(char letter, const std::optional<QByteArray>& argument);
+
+    // Sends a command, then lists into the session's own tables: the
+    // listeners, and the processes of listenerPin (none when empty), so that
+    // what the command did can be seen there. Network when an error was
+    // reported meanwhile.
+    CtlExit sendAndList(char letter, const std::optional<QByteArray>& argument,
+                        const QByteArray& listenerPin);
+    // Lists the listeners into the session's own table (the processes of
+    // none).
+    CtlExit listIntoTable();
+    // Sends Shutdown Job, then waits up to waitMs for the host to hang up.
+    CtlExit shutdownJob(int waitMs);
+
+    // The session underneath, for what watches its commands (the audit).
+    HostSession& host() { return m_session; }
 
     // Asks for a list and hands each record of the expected kind to sink as
     // it is read (the views live only for the call). Returns Success,
@@ -68,9 +98,12 @@ public:
 Q_SIGNALS:
     // A line (or lines) for the error output, without the program's prefix.
     void message(const QString& text);
+    // The work begun is over.
+    void idle();
 
 private:
     void runUntilIdle();
+    CtlExit tableWork(const std::function<void()>& enqueue);
 
     HostSession m_session;
     ConnectionSettings m_settings;
@@ -81,4 +114,13 @@ private:
     bool m_interrupted = false;
     QEventLoop* m_loop = nullptr;
     HostSession::LogonResult m_logon = HostSession::LogonResult::NotConnected;
+
+    // The exchange begun and not yet taken.
+    bool m_accepted = false;
+    int m_errorsBefore = 0;
+    std::unique_ptr<CtlCheckingSink> m_checking;
+    std::optional<HostSession::ListEnd> m_end;
+    int m_records = 0;
+    bool m_notSent = false;
+    QTimer* m_listTimer;
 };
