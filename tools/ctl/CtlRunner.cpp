@@ -514,7 +514,11 @@ private:
 class ProcessFinder : public RecordSink
 {
 public:
-    ProcessFinder(QByteArrayView mainPin, QByteArrayView pin) : m_mainPin(mainPin), m_pin(pin) {}
+    // Keeps its own copies: callers pass texts made for the call.
+    ProcessFinder(QByteArrayView mainPin, QByteArrayView pin)
+        : m_mainPin(mainPin.toByteArray()), m_pin(pin.toByteArray())
+    {
+    }
     void record(const Wire::SplitResult& r, QByteArrayView) override
     {
         const Wire::ProcessFields& f = r.process;
@@ -537,8 +541,8 @@ public:
     QByteArray mainPin, program, user;
 
 private:
-    QByteArrayView m_mainPin;
-    QByteArrayView m_pin;
+    QByteArray m_mainPin;
+    QByteArray m_pin;
 };
 
 } // namespace
