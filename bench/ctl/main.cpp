@@ -6,6 +6,8 @@
 // resident memory is the child's own (wait4). Prints the medians, then the
 // same as one JSON line.
 
+#include "../common/BenchHostsim.h"
+
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -99,23 +101,14 @@ int main(int argc, char** argv)
     const QString bin = parser.value(QStringLiteral("bin"));
 
     QProcess sim;
-    sim.setStandardErrorFile(QProcess::nullDevice());
-    sim.start(bin + QStringLiteral("/orvanite-hostsim"),
-              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--prepared"),
-               QStringLiteral("--processes"), QString::number(processes),
-               QStringLiteral("--listeners"), QStringLiteral("1")});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(120000)) {
-        std::fprintf(stderr, "orvanite-hostsim did not start\n");
+    const quint16 simPort = startHostsim(sim, bin + QStringLiteral("/orvanite-hostsim"),
+                                         {QStringLiteral("--prepared"),
+                                          QStringLiteral("--processes"), QString::number(processes),
+                                          QStringLiteral("--listeners"), QStringLiteral("1")},
+                                         120000);
+    if (simPort == 0)
         return 1;
-    }
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)"))
-            .match(QString::fromLatin1(sim.readLine()));
-    if (!m.hasMatch()) {
-        std::fprintf(stderr, "orvanite-hostsim: unexpected first line\n");
-        return 1;
-    }
-    const QString port = m.captured(1);
+    const QString port = QString::number(simPort);
     const QString ctl = bin + QStringLiteral("/orvanite-ctl");
     const QStringList host = {ctl, QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
                               QStringLiteral("--port"), port};

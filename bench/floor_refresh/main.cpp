@@ -7,6 +7,7 @@
 // allocation per record). Prints the median wall time of the runs and the
 // peak resident memory, then the same as one JSON line.
 
+#include "../common/BenchHostsim.h"
 #include "host_link/Wire.h"
 
 #include <QByteArray>
@@ -206,25 +207,16 @@ int main(int argc, char** argv)
     const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
 
     QProcess sim;
-    sim.setStandardErrorFile(QProcess::nullDevice());
-    sim.start(parser.value(QStringLiteral("hostsim")),
-              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--prepared"),
-               QStringLiteral("--processes"), QString::number(processes),
-               QStringLiteral("--listeners"), QStringLiteral("1")});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(60000)) {
-        std::fprintf(stderr, "orvanite-hostsim did not start\n");
+    const quint16 simPort = startHostsim(sim, parser.value(QStringLiteral("hostsim")),
+                                         {QStringLiteral("--prepared"),
+                                          QStringLiteral("--processes"), QString::number(processes),
+                                          QStringLiteral("--listeners"), QStringLiteral("1")},
+                                         60000);
+    if (simPort == 0)
         return 1;
-    }
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)"))
-            .match(QString::fromLatin1(sim.readLine()));
-    if (!m.hasMatch()) {
-        std::fprintf(stderr, "orvanite-hostsim: unexpected first line\n");
-        return 1;
-    }
 
     const long rssBefore = peakRssKiB();
-    Link link(quint16(m.captured(1).toUInt()));
+    Link link(simPort);
     link.send(Wire::logonBytes(1, {"MANAGER", "", "", "", "SYS", "", ""}));
     if (!link.fill(1) || link.take(1) != "0") {
         std::fprintf(stderr, "logon refused\n");

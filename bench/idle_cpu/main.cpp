@@ -5,6 +5,7 @@
 // --seconds (60 by default) and reports it as milliseconds per minute.
 // Prints the figure, then one JSON line.
 
+#include "../common/BenchHostsim.h"
 #include "config/ConfigFile.h"
 
 #include <QCommandLineParser>
@@ -90,26 +91,16 @@ int main(int argc, char** argv)
     const QString bin = parser.value(QStringLiteral("bin"));
 
     QProcess sim;
-    sim.setStandardErrorFile(QProcess::nullDevice());
-    sim.start(bin + QStringLiteral("/orvanite-hostsim"),
-              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--demo")});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(10000)) {
-        std::fprintf(stderr, "orvanite-hostsim did not start\n");
+    const quint16 simPort = startHostsim(sim, bin + QStringLiteral("/orvanite-hostsim"),
+                                         {QStringLiteral("--demo")}, 10000);
+    if (simPort == 0)
         return 1;
-    }
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)"))
-            .match(QString::fromLatin1(sim.readLine()));
-    if (!m.hasMatch()) {
-        std::fprintf(stderr, "orvanite-hostsim: unexpected first line\n");
-        return 1;
-    }
 
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("idle.hcf"));
     ConnectionSettings settings;
     settings.HostAddress = "127.0.0.1";
-    settings.Port = quint16(m.captured(1).toUInt());
+    settings.Port = simPort;
     settings.RefreshInterval = 5000;
     std::mt19937 rng(1);
     if (const QString error = SaveConfigFile(config, settings, rng); !error.isEmpty()) {

@@ -6,8 +6,8 @@
 // the same as one JSON line.
 
 #include "../common/BenchPrompts.h"
-#include "hostsim/HostSim.h"
 #include "console/MainWindow.h"
+#include "hostsim/HostSim.h"
 #include "session/HostSession.h"
 #include "session/ProcessTableModel.h"
 

@@ -2,6 +2,7 @@
 // ProcessTableModel, against orvanite-hostsim --prepared holding N processes
 // in its own process (so the simulator's work is not counted here). Prints
 // the median wall time of the runs and the peak RSS as one JSON line.
+#include "../common/BenchHostsim.h"
 #include "session/HostSession.h"
 #include "session/ProcessTableModel.h"
 #include "session/RecordSortFilterModel.h"
@@ -66,28 +67,19 @@ int main(int argc, char* argv[])
     const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
 
     QProcess sim;
-    sim.setStandardErrorFile(QProcess::nullDevice());
-    sim.start(parser.value(QStringLiteral("hostsim")),
-              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--processes"),
-               QString::number(processes), QStringLiteral("--listeners"), QStringLiteral("1"),
-               QStringLiteral("--prepared")});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(60000)) {
-        std::fprintf(stderr, "orvanite-hostsim did not start\n");
+    const quint16 simPort = startHostsim(sim, parser.value(QStringLiteral("hostsim")),
+                                         {QStringLiteral("--processes"), QString::number(processes),
+                                          QStringLiteral("--listeners"), QStringLiteral("1"),
+                                          QStringLiteral("--prepared")},
+                                         60000);
+    if (simPort == 0)
         return 1;
-    }
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)"))
-            .match(QString::fromLatin1(sim.readLine()));
-    if (!m.hasMatch()) {
-        std::fprintf(stderr, "unexpected first line from orvanite-hostsim\n");
-        return 1;
-    }
 
     const long rssBefore = peakRssKiB();
     HostSession session;
     ConnectionSettings settings;
     settings.HostAddress = "127.0.0.1";
-    settings.Port = quint16(m.captured(1).toUInt());
+    settings.Port = simPort;
     session.setSettings(settings);
     // The operator's view: sorted by CPU time, filtered by a text that most
     // rows hold, so that both the sort and the filter have all their work,

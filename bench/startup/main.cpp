@@ -16,6 +16,7 @@
 // The clock starts just before the process is started (CLOCK_MONOTONIC, which
 // is the same in every process). Prints both, then one JSON line.
 
+#include "../common/BenchHostsim.h"
 #include "../common/BenchPrompts.h"
 #include "app/AboutBox.h"
 #include "config/ConfigFile.h"
@@ -147,27 +148,20 @@ int main(int argc, char** argv)
     // The simulator, as its own program.
     QProcess sim;
     sim.setProcessChannelMode(QProcess::MergedChannels); // its log comes on stderr
-    sim.start(bin + QStringLiteral("/orvanite-hostsim"),
-              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--processes"),
-               QStringLiteral("100"), QStringLiteral("--listeners"), QString::number(Listeners)});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(10000)) {
-        std::fprintf(stderr, "orvanite-hostsim did not start\n");
+    const quint16 simPort =
+        startHostsim(sim, bin + QStringLiteral("/orvanite-hostsim"),
+                     {QStringLiteral("--processes"), QStringLiteral("100"),
+                      QStringLiteral("--listeners"), QString::number(Listeners)},
+                     10000);
+    if (simPort == 0)
         return 1;
-    }
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)"))
-            .match(QString::fromLatin1(sim.readLine()));
-    if (!m.hasMatch()) {
-        std::fprintf(stderr, "orvanite-hostsim: unexpected first line\n");
-        return 1;
-    }
 
     // The configuration file the console is started with.
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("bench.hcf"));
     ConnectionSettings settings;
     settings.HostAddress = "127.0.0.1";
-    settings.Port = quint16(m.captured(1).toUInt());
+    settings.Port = simPort;
     settings.RefreshInterval = 60000;
     std::mt19937 rng(1);
     if (const QString error = SaveConfigFile(config, settings, rng); !error.isEmpty()) {
