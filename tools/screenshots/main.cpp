@@ -4,7 +4,7 @@
 // trail. Meant to run under Xvfb.
 
 #include "console/EventLog.h"
-#include "console/MainWindow.h"
+#include "console/HostView.h"
 #include "console/RecordTableView.h"
 #include "console/WidgetPrompts.h"
 #include "console/dialogs/AddListenerDialog.h"
@@ -89,11 +89,11 @@ int main(int argc, char** argv)
     WidgetPrompts prompts;
     NoEventLog log;
     QTemporaryDir settingsDir;
-    MainWindow window({&prompts,
-                       &log,
-                       {},
-                       QCoreApplication::applicationFilePath(),
-                       settingsDir.filePath(QStringLiteral("console.ini"))});
+    HostView window({&prompts,
+                     &log,
+                     {},
+                     QCoreApplication::applicationFilePath(),
+                     settingsDir.filePath(QStringLiteral("console.ini"))});
     ConnectionSettings settings = window.settings();
     settings.HostAddress = "127.0.0.1";
     settings.Port = quint16(parser.value(QStringLiteral("port")).toUInt());
