@@ -52,6 +52,10 @@ HostView::HostView(const Environment& environment, QWidget* parent)
       m_store(std::make_unique<ConsoleSettings>(environment.settingsFile))
 {
     Q_ASSERT(m_environment.prompts && m_environment.eventLog);
+    // A main window is a window of its own unless told otherwise: inside the
+    // window of many hosts it is a page.
+    if (parent)
+        setWindowFlags(Qt::Widget);
     m_random.seed(std::mt19937::result_type(QDateTime::currentMSecsSinceEpoch()));
     // Rows read before the link dropped stay on screen, greyed.
     m_session->setKeepRowsOnLinkLoss(true);

@@ -125,6 +125,7 @@ void MainWindow::buildAllHostsPage()
 {
     // A page of its own with the commands that need no host.
     m_allHostsPage = new QMainWindow(m_stack);
+    m_allHostsPage->setWindowFlags(Qt::Widget);
     m_allHostsPage->setObjectName(QStringLiteral("allHostsPage"));
     QMenu* file = m_allHostsPage->menuBar()->addMenu(QStringLiteral("&File"));
     QAction* add = file->addAction(QStringLiteral("A&dd Host..."));
@@ -147,8 +148,8 @@ void MainWindow::buildAllHostsPage()
     m_allHostsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_allHostsTable->verticalHeader()->hide();
     m_allHostsTable->horizontalHeader()->setStretchLastSection(true);
-    m_allHostsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    m_allHostsTable->setColumnWidth(HostSummaryModel::Link, 220);
+    // Fifty rows at most as a rule: the columns fit their contents.
+    m_allHostsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     connect(m_allHostsTable, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { showHost(index.row()); });
     connect(m_allHostsTable, &QTableView::activated, this,
