@@ -6,7 +6,7 @@
 // the same as one JSON line.
 
 #include "../common/BenchPrompts.h"
-#include "console/MainWindow.h"
+#include "console/HostView.h"
 #include "hostsim/HostSim.h"
 #include "session/HostSession.h"
 #include "session/ProcessTableModel.h"
@@ -110,11 +110,11 @@ int main(int argc, char** argv)
     const long rssBefore = PeakRssKiB();
     // A settings store of its own: nothing remembered from an operator's runs.
     QTemporaryDir settingsDir;
-    MainWindow window({&prompts,
-                       &log,
-                       {},
-                       QCoreApplication::applicationFilePath(),
-                       settingsDir.filePath(QStringLiteral("console.ini"))});
+    HostView window({&prompts,
+                     &log,
+                     {},
+                     QCoreApplication::applicationFilePath(),
+                     settingsDir.filePath(QStringLiteral("console.ini"))});
     ConnectionSettings settings = simSettingsFor(port);
     settings.RefreshInterval = 60000;
     window.setSettings(settings);

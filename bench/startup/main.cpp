@@ -20,7 +20,7 @@
 #include "../common/BenchPrompts.h"
 #include "app/AboutBox.h"
 #include "config/ConfigFile.h"
-#include "console/MainWindow.h"
+#include "console/HostView.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 
@@ -60,7 +60,7 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
     const QString programPath = QCoreApplication::applicationFilePath();
     PrintingPrompts prompts;
     NoEventLog log;
-    MainWindow::Environment environment;
+    HostView::Environment environment;
     environment.prompts = &prompts;
     environment.eventLog = &log;
     environment.arguments = QStringList{config};
@@ -68,7 +68,7 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
     QTemporaryDir settingsDir; // nothing remembered from an operator's runs
     environment.settingsFile = settingsDir.filePath(QStringLiteral("console.ini"));
 
-    MainWindow mainWindow(environment);
+    HostView mainWindow(environment);
     auto* aboutBox = new AboutBox(programPath, &mainWindow);
     aboutBox->setCountdown(3000);
     aboutBox->setVersionText(QStringLiteral("Version: 2.0 32-bit"));

@@ -28,6 +28,8 @@ const char* const usageText =
     "              \"/\" is looked up beside the program, then in the current\n"
     "              folder. Without FILE the About box is shown for 3 seconds\n"
     "              before the main window.\n"
+    "  --add FILE  open another host's configuration file in the same window, a\n"
+    "              tab per host (may be given more than once)\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
     "  --          end of options: what follows is a file name even if it\n"
@@ -56,6 +58,16 @@ Parsed parseOptions(int argc, char** argv, std::string& error)
             return Parsed::Help;
         if (std::strcmp(a, "--version") == 0)
             return Parsed::Version;
+        if (std::strcmp(a, "--add") == 0) {
+            if (i + 1 >= argc) {
+                error = "option '--add' needs a file";
+                return Parsed::Error;
+            }
+            ++i;
+            continue;
+        }
+        if (std::strncmp(a, "--add=", 6) == 0)
+            continue;
         if (std::strncmp(a, "--", 2) == 0) {
             error = std::string("unknown option '") + a + "'";
             return Parsed::Error;
@@ -64,9 +76,9 @@ Parsed parseOptions(int argc, char** argv, std::string& error)
     return Parsed::Run;
 }
 
-// The arguments left once Qt has taken its own: the options are dropped and
-// the first "--" ends them.
-QStringList fileArguments(const QStringList& arguments)
+// The arguments left once Qt has taken its own: the options are dropped
+// (the files of --add go to added) and the first "--" ends them.
+QStringList fileArguments(const QStringList& arguments, QStringList& added)
 {
     QStringList files;
     bool options = true;
@@ -74,6 +86,14 @@ QStringList fileArguments(const QStringList& arguments)
         const QString& a = arguments.at(i);
         if (options && a == QLatin1String("--")) {
             options = false;
+            continue;
+        }
+        if (options && a == QLatin1String("--add") && i + 1 < arguments.size()) {
+            added.append(arguments.at(++i));
+            continue;
+        }
+        if (options && a.startsWith(QLatin1String("--add="))) {
+            added.append(a.mid(6));
             continue;
         }
         if (options && a.startsWith(QLatin1String("--")))
@@ -186,11 +206,11 @@ int main(int argc, char** argv)
     MainWindow::Environment environment;
     environment.prompts = &prompts;
     environment.eventLog = &eventLog;
-    environment.arguments = fileArguments(QCoreApplication::arguments());
+    environment.arguments = fileArguments(QCoreApplication::arguments(), environment.added);
     environment.programPath = programPath;
 
     // 3. The windows, hidden; each lives until the end. The main window
-    // creates its own dialogs; the About box is a child of it too.
+    // creates its hosts and their dialogs; the About box is a child of it too.
     MainWindow mainWindow(environment);
     auto* aboutBox = new AboutBox(programPath, &mainWindow);
     QObject::connect(&mainWindow, &MainWindow::aboutRequested, aboutBox, &AboutBox::showFromHelp);
@@ -204,7 +224,7 @@ int main(int argc, char** argv)
     mainWindow.setWindowTitle(QStringLiteral("Orvanite Server Console 32-bit"));
 
     // 8. The splash, only when no configuration file was named.
-    if (environment.arguments.isEmpty())
+    if (environment.arguments.isEmpty() && environment.added.isEmpty())
         aboutBox->showModal();
 
     // 9, 10. The main window (its first show connects), then the event loop.

@@ -124,6 +124,26 @@ void ConsoleSettings::setMarkNewRows(bool on)
     m_store->setValue(QStringLiteral("preferences/markNewRows"), on);
 }
 
+bool ConsoleSettings::reopenHosts() const
+{
+    return m_store->value(QStringLiteral("preferences/reopenHosts"), false).toBool();
+}
+
+void ConsoleSettings::setReopenHosts(bool on)
+{
+    m_store->setValue(QStringLiteral("preferences/reopenHosts"), on);
+}
+
+QStringList ConsoleSettings::lastHosts() const
+{
+    return m_store->value(QStringLiteral("hosts/last")).toStringList();
+}
+
+void ConsoleSettings::setLastHosts(const QStringList& files)
+{
+    m_store->setValue(QStringLiteral("hosts/last"), files);
+}
+
 void ConsoleSettings::sync()
 {
     m_store->sync();

@@ -50,6 +50,13 @@ public:
     bool markNewRows() const;
     void setMarkNewRows(bool on);
 
+    // The hosts open when the window last closed (their .hcf files), and
+    // whether they are opened again at start (off unless chosen).
+    bool reopenHosts() const;
+    void setReopenHosts(bool on);
+    QStringList lastHosts() const;
+    void setLastHosts(const QStringList& files);
+
     void sync();
 
 private:

@@ -7,6 +7,13 @@ ConsoleStatusBar::ConsoleStatusBar(QWidget* parent) : QStatusBar(parent)
 {
     setObjectName(QStringLiteral("statusBar"));
     setSizeGripEnabled(false);
+    // The host's chip comes first, where the eye starts reading the line.
+    m_accent = new QLabel(this);
+    m_accent->setObjectName(QStringLiteral("accentLabel"));
+    m_accent->setContentsMargins(6, 0, 6, 0);
+    m_accent->setAutoFillBackground(true);
+    m_accent->hide();
+    addWidget(m_accent);
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
     m_stop->setObjectName(QStringLiteral("stopListButton"));
     m_stop->setToolTip(QStringLiteral("Stop the list (Esc)"));
@@ -33,6 +40,17 @@ ConsoleStatusBar::ConsoleStatusBar(QWidget* parent) : QStatusBar(parent)
     m_counts = addPart("countsLabel");
     m_changes = addPart("changesLabel");
     m_changes->hide();
+}
+
+void ConsoleStatusBar::setAccent(const QString& name, const QColor& colour)
+{
+    m_accent->setText(name);
+    QPalette palette = m_accent->palette();
+    palette.setColor(QPalette::Window, colour);
+    // Dark text on a light colour, white on a dark one.
+    palette.setColor(QPalette::WindowText, colour.lightness() > 140 ? Qt::black : Qt::white);
+    m_accent->setPalette(palette);
+    m_accent->setVisible(!name.isEmpty());
 }
 
 QLabel* ConsoleStatusBar::addPart(const char* name, int stretch)

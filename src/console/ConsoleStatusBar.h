@@ -29,6 +29,9 @@ public:
     void setChanges(const QString& text);
     void setPaused(bool paused);
     void setStopVisible(bool visible);
+    // The host's name on its accent colour, first on the right; an empty
+    // name hides it.
+    void setAccent(const QString& name, const QColor& colour);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -39,6 +42,7 @@ private:
 
     QLabel* m_message;
     QPushButton* m_stop;
+    QLabel* m_accent;
     QLabel* m_host;
     QLabel* m_link;
     QLabel* m_refreshed;

@@ -1,579 +1,369 @@
 #include "console/MainWindow.h"
 
-#include "config/ConfigLocation.h"
 #include "console/ConsoleSettings.h"
-#include "console/ConsoleStatusBar.h"
-#include "console/EventLog.h"
-#include "console/Notifier.h"
-#include "console/Prompts.h"
-#include "console/RecordTableView.h"
-#include "console/SplitterBar.h"
-#include "console/WidgetPrompts.h"
-#include "console/dialogs/AddListenerDialog.h"
-#include "console/dialogs/ChangePriorityDialog.h"
-#include "console/dialogs/ConfigureDialog.h"
-#include "host_link/AppErrors.h"
-#include "session/HostSession.h"
-#include "session/ListenerTableModel.h"
-#include "session/ProcessTableModel.h"
-#include "session/Reconnector.h"
+#include "console/HostPrompts.h"
+#include "console/HostSummaryModel.h"
+#include "console/HostView.h"
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDateTime>
-#include <QDir>
-#include <QFileDialog>
-#include <QGroupBox>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
-#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
-#include <QScopedValueRollback>
+#include <QPainter>
 #include <QScreen>
-#include <QShowEvent>
-#include <QTimer>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
 const QString ProductTitle = QStringLiteral("Orvanite Server Console");
 
-QString latin1(QByteArrayView bytes)
+// A round spot of the host's colour for its tab.
+QIcon accentIcon(const QColor& colour)
 {
-    return QString::fromLatin1(bytes);
+    QPixmap spot(12, 12);
+    spot.fill(Qt::transparent);
+    QPainter painter(&spot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(colour.darker(140));
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(0.5, 0.5, 11, 11));
+    return QIcon(spot);
 }
 
 } // namespace
 
 MainWindow::MainWindow(const Environment& environment, QWidget* parent)
-    : QMainWindow(parent), m_environment(environment), m_session(new HostSession(this)),
+    : QMainWindow(parent), m_environment(environment),
       m_store(std::make_unique<ConsoleSettings>(environment.settingsFile))
 {
     Q_ASSERT(m_environment.prompts && m_environment.eventLog);
-    m_random.seed(std::mt19937::result_type(QDateTime::currentMSecsSinceEpoch()));
-    // Rows read before the link dropped stay on screen, greyed.
-    m_session->setKeepRowsOnLinkLoss(true);
-    m_reconnector = new Reconnector(m_session, this);
-    buildWidgets();
-    buildMenus();
-    buildViewParts();
-    connectSession();
-    buildHistory();
-    // Client area 715 x 426 between the menu and the status line; no larger
-    // than the screen (at a scale factor of 2 a screen is half as wide).
-    QSize wanted(715, 426 + chromeHeight());
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        wanted = wanted.boundedTo(area.size() - QSize(8, 54));
-        resize(wanted);
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    } else {
-        resize(wanted);
-    }
-    arrangeClient(QSize(wanted.width(), wanted.height() - chromeHeight()));
-    restoreSettings();
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(ProductTitle);
+    auto* client = new QWidget(this);
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_tabs = new QTabBar(client);
+    m_tabs->setObjectName(QStringLiteral("hostTabs"));
+    m_tabs->setExpanding(false);
+    m_tabs->setDocumentMode(true);
+    m_tabs->hide();
+    m_stack = new QStackedWidget(client);
+    m_stack->setObjectName(QStringLiteral("hostStack"));
+    layout->addWidget(m_tabs);
+    layout->addWidget(m_stack, 1);
+    setCentralWidget(client);
+    setMinimumSize(400, 300);
+    m_summaries = new HostSummaryModel(this);
+    buildAllHostsPage();
+    connect(m_tabs, &QTabBar::currentChanged, this, &MainWindow::tabChosen);
 
-    m_addListenerDialog = new AddListenerDialog(this);
-    m_changePriorityDialog = new ChangePriorityDialog(this);
-    m_configureDialog = new ConfigureDialog(this);
-    connect(m_configureDialog, &ConfigureDialog::loadRequested, this, [this] {
-        // A load that ended with an error (already shown) keeps the dialog
-        // open for another try; otherwise it ends with OK.
-        if (openConfigFile(OpenMode::FillDialog))
-            m_configureDialog->accept();
-    });
+    // The first host is the one named as the program's argument (or none:
+    // its Configure dialog asks), then those of --add, then those of the last
+    // run when that is the preference.
+    QStringList more = m_environment.added;
+    if (m_environment.arguments.isEmpty() && !more.isEmpty())
+        createHost({more.takeFirst()});
+    else if (!m_environment.arguments.isEmpty() || !m_store->reopenHosts() ||
+             m_store->lastHosts().isEmpty())
+        createHost(m_environment.arguments);
+    for (const QString& file : std::as_const(more))
+        addHost(file);
+    if (m_store->reopenHosts())
+        for (const QString& file : m_store->lastHosts())
+            addHost(file);
 
-    if (!m_environment.arguments.isEmpty()) {
-        // A path with a separator is used as it stands; a bare name is looked
-        // for beside the program, then in the current folder.
-        const ConfigLocation location = LocateConfigFile(
-            m_environment.arguments.first(), m_environment.programPath, QDir::currentPath());
-        m_settings.ConfigPath = location.Path;
-        m_missingConfig = location.Missing;
+    const QByteArray geometry = m_store->geometry();
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
+        resize(m_hosts.front()->size() +
+               QSize(0, m_tabs->isVisible() ? m_tabs->sizeHint().height() : 0));
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     }
-    if (!m_settings.ConfigPath.isEmpty())
-        setWindowTitle(ProductTitle + QStringLiteral(" - ") + m_settings.ConfigPath);
-    // Busy until the first connection has filled the tables.
-    updateBusy();
+    showHost(0);
 }
 
 MainWindow::~MainWindow()
 {
-    // The session ends with the window; nothing it says now reaches us.
-    m_session->disconnect(this);
-    m_session->quit();
-    if (m_cursorSet)
-        QGuiApplication::restoreOverrideCursor();
+    // The views go before the prompts they speak through.
+    const std::vector<HostView*> hosts = m_hosts;
+    m_hosts.clear();
+    for (HostView* view : hosts) {
+        view->disconnect(this);
+        delete view;
+    }
 }
 
-QAction* MainWindow::addCommand(QMenu* menu, const char* caption, const char* name,
-                                void (MainWindow::*slot)())
+HostView* MainWindow::host(int index) const
 {
-    QAction* action = menu->addAction(QString::fromLatin1(caption));
-    action->setObjectName(QString::fromLatin1(name));
-    connect(action, &QAction::triggered, this, [this, slot] {
-        // Once closing, nothing more is asked of the host.
-        if (m_closing)
-            return;
-        guarded([this, slot] { (this->*slot)(); });
-        // A command that held the busy state for its dialog lets it go; the
-        // session's own work keeps it where the command asked for some.
-        if (m_commandRunning) {
-            m_commandRunning = false;
-            updateBusy();
-        }
-    });
-    return action;
+    return index >= 0 && index < hostCount() ? m_hosts[size_t(index)] : nullptr;
 }
 
-void MainWindow::buildWidgets()
+HostView* MainWindow::currentHost() const
 {
-    setObjectName(QStringLiteral("mainWindow"));
-    setWindowTitle(ProductTitle);
-    auto* client = new QWidget(this);
-    client->setObjectName(QStringLiteral("clientArea"));
-    client->setAutoFillBackground(true);
-    client->setBackgroundRole(QPalette::Button);
-    setCentralWidget(client);
-    client->installEventFilter(this);
-
-    m_listenerBox = new QGroupBox(QStringLiteral("Listeners"), client);
-    m_listenerBox->setObjectName(QStringLiteral("listenerBox"));
-    m_listenerTable = new RecordTableView(m_listenerBox);
-    m_listenerTable->setObjectName(QStringLiteral("listenerTable"));
-    m_listenerTable->setToolTip(QStringLiteral("Listeners"));
-    m_listenerTable->setRecordTable(m_session->listeners(), int(ListenerColumn::Pin));
-    m_listenerTable->setColumnShares({7, 23, 40, 15, 15});
-
-    m_splitter = new SplitterBar(client);
-
-    m_processBox = new QGroupBox(QStringLiteral("User Processes"), client);
-    m_processBox->setObjectName(QStringLiteral("processBox"));
-    m_processTable = new RecordTableView(m_processBox);
-    m_processTable->setObjectName(QStringLiteral("processTable"));
-    m_processTable->setToolTip(QStringLiteral("User Processes"));
-    m_processTable->setRecordTable(m_session->processes(), int(ProcessColumn::Pin));
-    m_processTable->setColumnShares({7, 7, 30, 40, 10, 6});
-
-    const int listenerWidths[] = {54, 152, 233, 64, 73};
-    for (int c = 0; c < 5; ++c)
-        m_listenerTable->setColumnWidth(c, listenerWidths[c]);
-    const int processWidths[] = {45, 40, 184, 217, 59};
-    for (int c = 0; c < 5; ++c)
-        m_processTable->setColumnWidth(c, processWidths[c]);
-
-    auto* bar = new QFrame(client);
-    bar->setObjectName(QStringLiteral("buttonBar"));
-    bar->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    m_buttonBar = bar;
-    auto button = [bar](const char* caption, const char* name, int left) {
-        auto* b = new QPushButton(QString::fromLatin1(caption), bar);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(left, 8, 105, 25);
-        return b;
-    };
-    m_refreshButton = button("&Refresh", "refreshButton", 8);
-    m_startListenerButton = button("&Start Listener", "startListenerButton", 120);
-    m_killListenerButton = button("Kill &Listener", "killListenerButton", 232);
-    m_killProcessButton = button("Kill &Process", "killProcessButton", 344);
-    m_changePriorityButton = button("&Change Pri", "changePriorityButton", 456);
-    // The priority column and its button come with the first priority.
-    m_changePriorityButton->hide();
-    m_statusBar = new ConsoleStatusBar(this);
-    setStatusBar(m_statusBar);
-
-    // Tab order: the button bar, then the listeners, then the processes.
-    setTabOrder(m_changePriorityButton, m_refreshButton);
-    setTabOrder(m_refreshButton, m_startListenerButton);
-    setTabOrder(m_startListenerButton, m_killListenerButton);
-    setTabOrder(m_killListenerButton, m_killProcessButton);
-    setTabOrder(m_killProcessButton, m_listenerTable);
-    setTabOrder(m_listenerTable, m_processTable);
-
-    connect(m_listenerTable, &RecordTableView::rowChosen, this, &MainWindow::listenerChosen);
-    connect(m_processTable, &RecordTableView::rowChosen, this, [this](int row) {
-        m_processPin = m_session->processes()->cell(row, ProcessColumn::Pin).toByteArray();
-    });
-    connect(m_splitter, &SplitterBar::dragged, this, &MainWindow::splitterDragged);
-
-    m_refreshTimer = new QTimer(this);
-    m_refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
-    m_refreshTimer->setInterval(5000);
-    connect(m_refreshTimer, &QTimer::timeout, this, [this] {
-        // A tick while a command's dialog is open is skipped: the next one
-        // comes. While the link is down there is nothing to list.
-        if (!m_busy && !m_commandRunning && !m_dialogOpen && !m_closing &&
-            m_session->linkState() == HostSession::LinkState::LoggedOn)
-            m_session->refresh();
-    });
-
-    m_openDialog = new QFileDialog(this);
-    m_openDialog->setObjectName(QStringLiteral("openDialog"));
-    WidgetPrompts::setUpFileDialog(*m_openDialog, false);
-    m_saveDialog = new QFileDialog(this);
-    m_saveDialog->setObjectName(QStringLiteral("saveDialog"));
-    WidgetPrompts::setUpFileDialog(*m_saveDialog, true);
-    if (auto* prompts = dynamic_cast<WidgetPrompts*>(m_environment.prompts))
-        prompts->useFileDialogs(m_openDialog, m_saveDialog);
+    return qobject_cast<HostView*>(m_stack->currentWidget());
 }
 
-void MainWindow::buildMenus()
+int MainWindow::indexOf(const HostView* view) const
 {
-    m_fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
-    m_fileMenu->setObjectName(QStringLiteral("fileMenu"));
-    addCommand(m_fileMenu, "&Load", "loadAction", &MainWindow::loadConfiguration);
-    addCommand(m_fileMenu, "&Save", "saveAction", &MainWindow::saveConfiguration);
-    addCommand(m_fileMenu, "Save &As", "saveAsAction", &MainWindow::saveConfigurationAs);
-    addCommand(m_fileMenu, "&Configure", "configureAction", &MainWindow::configure);
-    m_recentMenu = m_fileMenu->addMenu(QStringLiteral("&Recent"));
-    m_recentMenu->setObjectName(QStringLiteral("recentMenu"));
-    addCommand(m_fileMenu, "Pr&eferences...", "preferencesAction", &MainWindow::editPreferences);
-    m_fileMenu->addSeparator();
-    addCommand(m_fileMenu, "S&hutdown Job", "shutdownJobAction", &MainWindow::shutdownJob);
-    m_fileMenu->addSeparator();
-    m_exitAction = m_fileMenu->addAction(QStringLiteral("E&xit"));
-    m_exitAction->setObjectName(QStringLiteral("exitAction"));
-    m_exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
-    m_exitAction->setShortcutContext(Qt::WindowShortcut);
-    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
-    addAction(m_exitAction); // the shortcut works while the menu is closed
+    for (int i = 0; i < hostCount(); ++i)
+        if (m_hosts[size_t(i)] == view)
+            return i;
+    return -1;
+}
 
-    m_controlMenu = menuBar()->addMenu(QStringLiteral("C&ontrol"));
-    m_controlMenu->setObjectName(QStringLiteral("controlMenu"));
-    QAction* refresh =
-        addCommand(m_controlMenu, "&Refresh List", "refreshAction", &MainWindow::refresh);
-    refresh->setShortcut(QKeySequence(Qt::Key_F5));
-    refresh->setShortcutContext(Qt::WindowShortcut);
-    addAction(refresh);
-    m_reconnectAction =
-        addCommand(m_controlMenu, "Reco&nnect", "reconnectAction", &MainWindow::reconnect);
-    m_pauseAction = m_controlMenu->addAction(QStringLiteral("P&ause"));
-    m_pauseAction->setObjectName(QStringLiteral("pauseAction"));
-    m_pauseAction->setCheckable(true);
-    connect(m_pauseAction, &QAction::toggled, this, &MainWindow::setPaused);
-    QAction* filter = addCommand(m_controlMenu, "&Filter", "filterAction", &MainWindow::openFilter);
-    filter->setShortcut(QKeySequence::Find);
-    filter->setShortcutContext(Qt::WindowShortcut);
-    addAction(filter);
-    m_controlMenu->addSeparator();
-    QAction* start = addCommand(m_controlMenu, "&Start Listener", "startListenerAction",
-                                &MainWindow::startListener);
-    QAction* killListener = addCommand(m_controlMenu, "Kill &Listener", "killListenerAction",
-                                       &MainWindow::killListener);
-    m_controlMenu->addSeparator();
-    QAction* killProcess =
-        addCommand(m_controlMenu, "Kill &Process", "killProcessAction", &MainWindow::killProcess);
-    QAction* priority = addCommand(m_controlMenu, "&Change Priority", "changePriorityAction",
-                                   &MainWindow::changePriority);
-    // Delete kills what the focused table has selected; Space pauses there.
-    killListener->setShortcut(QKeySequence::Delete);
-    killListener->setShortcutContext(Qt::WidgetShortcut);
-    m_listenerTable->addAction(killListener);
-    killProcess->setShortcut(QKeySequence::Delete);
-    killProcess->setShortcutContext(Qt::WidgetShortcut);
-    m_processTable->addAction(killProcess);
-    m_pauseAction->setShortcut(QKeySequence(Qt::Key_Space));
-    m_pauseAction->setShortcutContext(Qt::WidgetShortcut);
-    m_listenerTable->addAction(m_pauseAction);
-    m_processTable->addAction(m_pauseAction);
-
-    m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
-    m_helpMenu->setObjectName(QStringLiteral("helpMenu"));
-    QAction* about = m_helpMenu->addAction(QStringLiteral("&About..."));
-    about->setObjectName(QStringLiteral("aboutAction"));
+void MainWindow::buildAllHostsPage()
+{
+    // A page of its own with the commands that need no host.
+    m_allHostsPage = new QMainWindow(m_stack);
+    m_allHostsPage->setWindowFlags(Qt::Widget);
+    m_allHostsPage->setObjectName(QStringLiteral("allHostsPage"));
+    QMenu* file = m_allHostsPage->menuBar()->addMenu(QStringLiteral("&File"));
+    QAction* add = file->addAction(QStringLiteral("A&dd Host..."));
+    add->setObjectName(QStringLiteral("allHostsAddHostAction"));
+    connect(add, &QAction::triggered, this, &MainWindow::chooseHostFile);
+    file->addSeparator();
+    QAction* exit = file->addAction(QStringLiteral("E&xit"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    QMenu* help = m_allHostsPage->menuBar()->addMenu(QStringLiteral("&Help"));
+    QAction* about = help->addAction(QStringLiteral("&About..."));
     connect(about, &QAction::triggered, this, &MainWindow::aboutRequested);
 
-    // A button and its menu twin are one command.
-    const std::pair<QPushButton*, QAction*> twins[] = {
-        {m_refreshButton, refresh},           {m_startListenerButton, start},
-        {m_killListenerButton, killListener}, {m_killProcessButton, killProcess},
-        {m_changePriorityButton, priority},
-    };
-    for (const auto& [button, action] : twins)
-        connect(button, &QPushButton::clicked, action, &QAction::trigger);
-
-    // A long list can be stopped with the Stop button or Esc.
-    auto* stop = new QAction(QStringLiteral("Stop"), this);
-    stop->setObjectName(QStringLiteral("stopListAction"));
-    stop->setShortcut(QKeySequence(Qt::Key_Escape));
-    stop->setShortcutContext(Qt::WindowShortcut);
-    connect(stop, &QAction::triggered, this, &MainWindow::stopList);
-    connect(m_statusBar->stopButton(), &QPushButton::clicked, stop, &QAction::trigger);
-    addAction(stop);
+    auto* page = new QWidget(m_allHostsPage);
+    auto* layout = new QVBoxLayout(page);
+    m_allHostsTable = new QTableView(page);
+    m_allHostsTable->setObjectName(QStringLiteral("allHostsTable"));
+    m_allHostsTable->setModel(m_summaries);
+    m_allHostsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_allHostsTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_allHostsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_allHostsTable->verticalHeader()->hide();
+    m_allHostsTable->horizontalHeader()->setStretchLastSection(true);
+    // Fifty rows at most as a rule: the columns fit their contents.
+    m_allHostsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    connect(m_allHostsTable, &QTableView::doubleClicked, this,
+            [this](const QModelIndex& index) { showHost(index.row()); });
+    connect(m_allHostsTable, &QTableView::activated, this,
+            [this](const QModelIndex& index) { showHost(index.row()); });
+    auto* note = new QLabel(
+        QStringLiteral("Processes and CPU Time count the processes of each host's selected "
+                       "listener. Double-click a host to open its tab."),
+        page);
+    note->setObjectName(QStringLiteral("allHostsNote"));
+    note->setWordWrap(true);
+    layout->addWidget(m_allHostsTable, 1);
+    layout->addWidget(note);
+    m_allHostsPage->setCentralWidget(page);
+    m_stack->addWidget(m_allHostsPage);
 }
 
-void MainWindow::connectSession()
+HostView* MainWindow::createHost(const QStringList& arguments)
 {
-    HostSession* s = m_session;
-    connect(s, &HostSession::busyChanged, this, &MainWindow::updateBusy);
-    connect(s, &HostSession::logonProgress, this, &MainWindow::showProgress);
-    connect(s, &HostSession::logonFailed, this, [this](HostSession::LogonResult result) {
-        // An attempt to bring the link back tells in the status line.
-        if (m_linkAttempt)
-            return;
-        if (result == HostSession::LogonResult::Refused)
-            m_environment.prompts->showMessage(QStringLiteral("Invalid Login!"));
-        else if (result == HostSession::LogonResult::Failed)
-            m_environment.prompts->showMessage(QStringLiteral("Error creating server process!"));
+    HostView::Environment environment;
+    m_prompts.push_back(std::make_unique<HostPrompts>(m_environment.prompts));
+    HostPrompts* hostPrompts = m_prompts.back().get();
+    environment.prompts = hostPrompts;
+    environment.eventLog = m_environment.eventLog;
+    environment.arguments = arguments;
+    environment.programPath = m_environment.programPath;
+    environment.settingsFile = m_environment.settingsFile;
+    auto* view = new HostView(environment, m_stack);
+    // Boxes name the host while more than one is open.
+    hostPrompts->setSubjectSource(
+        [this, view] { return hostCount() > 1 ? view->hostName() : QString(); });
+    m_hosts.push_back(view);
+    m_stack->addWidget(view);
+    m_summaries->insertHost(hostCount() - 1, view->summary());
+    connect(view, &HostView::aboutRequested, this, &MainWindow::aboutRequested);
+    connect(view, &HostView::addHostRequested, this, &MainWindow::chooseHostFile);
+    connect(view, &HostView::closed, this, [this, view] { hostClosed(view); });
+    connect(view, &HostView::summaryChanged, this, [this, view] { hostChanged(view); });
+    connect(view, &QWidget::windowTitleChanged, this, [this, view] {
+        if (view == currentHost())
+            updateTitle();
     });
-    connect(s, &HostSession::connectFinished, this, &MainWindow::connectFinished);
-    connect(s, &HostSession::socketError, this, &MainWindow::showSocketError);
-    connect(s, &HostSession::listenersChanged, this, &MainWindow::listenersChanged);
-    connect(s, &HostSession::processesChanged, this, &MainWindow::processesChanged);
-    connect(s, &HostSession::processListRequested, this, &MainWindow::processListRequested);
-    connect(s, &HostSession::listProgress, this, &MainWindow::showListProgress);
-    connect(s, &HostSession::listEnded, this, [this] { m_statusBar->setStopVisible(false); });
-    connect(s, &HostSession::notices, this,
-            [this](const QStringList& lines) { showStatus(lines.join(QLatin1Char(' '))); });
-    connect(s->processes(), &ProcessTableModel::priorityColumnAdded, this, [this] {
-        m_changePriorityButton->setVisible(true);
-        const QList<int> stored = m_store->table(QStringLiteral("processes")).widths;
-        const int priority = int(ProcessColumn::Priority);
-        m_processTable->setColumnWidth(priority, stored.size() > priority
-                                                     ? stored[priority]
-                                                     : int(m_processTable->width() * 0.05));
-    });
+    updateTabs();
+    if (m_shown)
+        view->start();
+    return view;
 }
 
-// ---------------------------------------------------------------------------
-// Connection control
-// ---------------------------------------------------------------------------
+HostView* MainWindow::addHost(const QString& file)
+{
+    if (!file.isEmpty()) {
+        const QString path = QFileInfo(file).absoluteFilePath();
+        for (HostView* view : m_hosts)
+            if (view->hostKey() == path || view->hostKey() == file) {
+                showHost(indexOf(view));
+                return view;
+            }
+    }
+    return createHost(file.isEmpty() ? QStringList() : QStringList{file});
+}
+
+void MainWindow::chooseHostFile()
+{
+    FileDialogSetup setup;
+    setup.title = QStringLiteral("Add Host");
+    QString folder = QFileInfo(m_environment.programPath).absolutePath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    setup.folder = folder;
+    setup.filters = {QStringLiteral("HCF Cfg Files(*.hcf)"), QStringLiteral("All Files(*.*)")};
+    setup.defaultSuffix = QStringLiteral("HCF");
+    const QString chosen = m_environment.prompts->chooseOpenFile(setup);
+    if (chosen.isEmpty())
+        return;
+    HostView* view = addHost(QFileInfo(chosen).absoluteFilePath());
+    showHost(indexOf(view));
+}
+
+void MainWindow::showHost(int index)
+{
+    HostView* view = host(index);
+    if (!view)
+        return;
+    m_stack->setCurrentWidget(view);
+    if (m_tabs->isVisible() || hostCount() > 1)
+        m_tabs->setCurrentIndex(index);
+    updateTitle();
+}
+
+void MainWindow::showAllHosts()
+{
+    if (hostCount() < 2)
+        return;
+    m_tabs->setCurrentIndex(hostCount());
+}
+
+void MainWindow::tabChosen(int index)
+{
+    if (m_updatingTabs || index < 0)
+        return;
+    if (index < hostCount())
+        m_stack->setCurrentWidget(m_hosts[size_t(index)]);
+    else
+        m_stack->setCurrentWidget(m_allHostsPage);
+    updateTitle();
+}
+
+void MainWindow::hostChanged(HostView* view)
+{
+    const int index = indexOf(view);
+    if (index < 0)
+        return;
+    m_summaries->updateHost(index, view->summary());
+    if (index < m_tabs->count() && hostCount() > 1) {
+        const QString name = view->hostName();
+        m_tabs->setTabText(index, name.isEmpty() ? QStringLiteral("(new host)") : name);
+        m_tabs->setTabIcon(index, accentIcon(HostView::accentFor(view->hostKey())));
+        m_tabs->setTabToolTip(index, view->hostKey());
+    }
+    if (view == currentHost())
+        updateTitle();
+}
+
+void MainWindow::updateTabs()
+{
+    // One tab per host and "All hosts" last, only while there are two or more.
+    const bool many = hostCount() > 1;
+    const int current = m_stack->currentWidget() == m_allHostsPage ? hostCount()
+                        : currentHost()                            ? indexOf(currentHost())
+                                                                   : 0;
+    m_updatingTabs = true;
+    while (m_tabs->count() > 0)
+        m_tabs->removeTab(0);
+    if (many) {
+        for (HostView* view : m_hosts) {
+            const QString name = view->hostName();
+            const int i = m_tabs->addTab(accentIcon(HostView::accentFor(view->hostKey())),
+                                         name.isEmpty() ? QStringLiteral("(new host)") : name);
+            m_tabs->setTabToolTip(i, view->hostKey());
+        }
+        m_tabs->addTab(QStringLiteral("All hosts"));
+    }
+    for (HostView* view : m_hosts)
+        view->setAccentShown(many);
+    m_tabs->setVisible(many);
+    m_updatingTabs = false;
+    if (many)
+        m_tabs->setCurrentIndex(std::clamp(current, 0, hostCount()));
+    else if (!m_hosts.empty())
+        m_stack->setCurrentWidget(m_hosts.front());
+    tabChosen(many ? m_tabs->currentIndex() : 0);
+}
+
+void MainWindow::updateTitle()
+{
+    if (m_stack->currentWidget() == m_allHostsPage) {
+        setWindowTitle(ProductTitle + QStringLiteral(" - All hosts"));
+        return;
+    }
+    HostView* view = currentHost();
+    if (!view)
+        return;
+    QString title = view->windowTitle();
+    const QString name = view->hostName();
+    if (hostCount() > 1 && !name.isEmpty() && !title.contains(name))
+        title += QStringLiteral(" [") + name + QLatin1Char(']');
+    setWindowTitle(title);
+}
+
+void MainWindow::hostClosed(HostView* view)
+{
+    const int index = indexOf(view);
+    if (index < 0)
+        return;
+    m_hosts.erase(m_hosts.begin() + index);
+    m_summaries->removeHost(index);
+    m_stack->removeWidget(view);
+    view->disconnect(this);
+    view->deleteLater();
+    if (m_hosts.empty()) {
+        // The last host gone ends the window, and with it the program.
+        if (!m_closing)
+            close();
+        return;
+    }
+    if (!m_closing)
+        updateTabs();
+}
 
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    if (event->spontaneous() || !m_firstShow || m_startQueued)
+    if (m_shown)
         return;
-    // The window paints first; the start-up then runs from the event loop.
-    m_startQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_startQueued = false;
-            guarded([this] { startUp(); });
-        },
-        Qt::QueuedConnection);
-}
-
-void MainWindow::startUp()
-{
-    // Only the first show connects; a later show leaves the state alone.
-    if (!m_firstShow || m_closing)
-        return;
-    if (!m_missingConfig.isEmpty()) {
-        // The operator named a file: an empty Configure dialog would hide the
-        // mistake.
-        m_environment.prompts->showMessage(m_missingConfig);
-        close();
-        return;
-    }
-    if (!m_settings.ConfigPath.isEmpty() && !loadConfigFile()) {
-        m_connecting = false;
-        updateBusy();
-        return;
-    }
-    if (m_settings.HostAddress.isEmpty() && !editSettings())
-        return;
-    if (m_settings.HostAddress.isEmpty()) {
-        close();
-        return;
-    }
-    connectAndLogon();
-}
-
-void MainWindow::connectAndLogon()
-{
-    if (m_closing)
-        return;
-    m_connecting = true;
-    updateBusy();
-    // Rows of another host are nothing to compare with.
-    m_session->listeners()->forgetPreviousList();
-    m_session->processes()->forgetPreviousList();
-    restoreFilters();
-    m_session->setSettings(m_settings);
-    m_session->connectToHost();
-}
-
-void MainWindow::connectFinished(bool loggedOn)
-{
-    const bool attempt = m_linkAttempt;
-    m_linkAttempt = false;
-    if (!loggedOn && attempt) {
-        // The link stays down; the rows stay greyed and the status line
-        // tells why and when the next attempt comes.
-        m_connecting = false;
-        updateBusy();
-        return;
-    }
-    if (!loggedOn) {
-        close();
-        return;
-    }
-    m_connecting = false;
-    showConfigPath();
-    if (m_settings.ConfigPath.isEmpty())
-        setWindowTitle(ProductTitle + QStringLiteral(" - (") + latin1(m_settings.HostAddress) +
-                       QStringLiteral(")"));
-    updateBusy();
-    if (m_firstShow) {
-        m_firstShow = false;
-        m_refreshButton->setFocus();
-    }
-}
-
-void MainWindow::showProgress(int step)
-{
-    const QString text = QStringLiteral("KELD32 00%1").arg(step);
-    setWindowTitle(text);
-    m_environment.eventLog->report(text, 4, 3, 1000);
-}
-
-void MainWindow::showSocketError(int code, const QString& text)
-{
-    if (m_linkAttempt)
-        return; // the reconnector shows it in the status line
-    m_environment.prompts->showMessage(QStringLiteral("WINSOCK error: %1\n%2").arg(code).arg(text));
+    m_shown = true;
+    // Every host connects now, each on its own; the one shown first.
+    const std::vector<HostView*> hosts = m_hosts;
+    for (HostView* view : hosts)
+        view->start();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // Once closing, nothing more is asked of the host and no new connection
-    // is made; what waits is dropped.
     m_closing = true;
-    m_reconnector->hold();
-    saveSettings();
-    updateBusy();
-    m_notifier->expectLinkEnd();
-    m_session->quit();
+    QStringList files;
+    for (const HostView* view : m_hosts)
+        if (QFileInfo(view->hostKey()).isAbsolute())
+            files.append(view->hostKey());
+    if (!m_hosts.empty())
+        m_store->setLastHosts(files);
+    m_store->setGeometry(saveGeometry());
+    m_store->sync();
+    // Quit goes to every host.
+    const std::vector<HostView*> hosts = m_hosts;
+    for (HostView* view : hosts)
+        view->close();
     event->accept();
-}
-
-bool MainWindow::connected() const
-{
-    return m_session->isConnected();
-}
-
-void MainWindow::updateBusy()
-{
-    setBusy(m_closing || m_connecting || m_commandRunning || m_session->isBusy());
-}
-
-void MainWindow::holdBusy()
-{
-    m_commandRunning = true;
-    updateBusy();
-}
-
-void MainWindow::setBusy(bool busy)
-{
-    m_busy = busy;
-    if (busy) {
-        m_refreshTimer->stop();
-    } else if (!m_closing) {
-        if (m_settings.RefreshInterval != m_appliedInterval && m_settings.RefreshInterval > 0) {
-            m_appliedInterval = m_settings.RefreshInterval;
-            m_refreshTimer->setInterval(m_appliedInterval);
-        }
-        if (m_paused)
-            m_refreshTimer->stop();
-        else if (!m_refreshTimer->isActive())
-            m_refreshTimer->start();
-    }
-    m_refreshButton->setEnabled(!busy);
-    // One override cursor at most: busy states do not nest.
-    if (busy && !m_cursorSet) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        m_cursorSet = true;
-    } else if (!busy && m_cursorSet) {
-        QGuiApplication::restoreOverrideCursor();
-        m_cursorSet = false;
-    }
-}
-
-void MainWindow::guarded(const std::function<void()>& command)
-{
-    try {
-        command();
-    } catch (const EAppError& error) {
-        // The command ends here; the operator is told and is not left with a
-        // dead Refresh button.
-        m_commandRunning = false;
-        m_connecting = false;
-        m_environment.prompts->showMessage(error.message());
-        updateBusy();
-    }
-}
-
-// ---------------------------------------------------------------------------
-// Tables
-// ---------------------------------------------------------------------------
-
-void MainWindow::listenerChosen(int row)
-{
-    if (m_restoringSelection)
-        return;
-    const QByteArray pin = m_session->listeners()->cell(row, ListenerColumn::Pin).toByteArray();
-    if (pin.isEmpty())
-        return;
-    m_session->selectListener(pin);
-    m_session->refreshProcesses();
-}
-
-void MainWindow::listenersChanged()
-{
-    // The session follows the chosen listener by PIN; a vanished one selects nothing.
-    QScopedValueRollback<bool> restoring(m_restoringSelection, true);
-    const QByteArray pin = m_session->selectedListener();
-    m_listenerTable->selectRow(pin.isEmpty() ? -1 : m_session->listeners()->findPin(pin));
-}
-
-void MainWindow::processesChanged()
-{
-    QScopedValueRollback<bool> restoring(m_restoringSelection, true);
-    ProcessTableModel* processes = m_session->processes();
-    if (m_processPin.isEmpty()) {
-        // Before any choice the first process shown is the selected one.
-        const int first = m_processTable->tableRowAt(0);
-        m_processTable->selectRow(first);
-        m_processPin = processes->cell(first, ProcessColumn::Pin).toByteArray();
-        return;
-    }
-    m_processTable->selectRow(processes->findPin(m_processPin));
-}
-
-void MainWindow::processListRequested(const QByteArray& listenerPin)
-{
-    m_changesKnown = listenerPin == m_listedPin;
-    if (listenerPin != m_listedPin) {
-        // Another listener's processes: the first of them is selected, and
-        // none of them is new.
-        m_listedPin = listenerPin;
-        m_processPin.clear();
-        m_session->processes()->forgetPreviousList();
-    }
-    const ListenerTableModel* listeners = m_session->listeners();
-    const int row = listeners->findPin(listenerPin);
-    m_processBox->setTitle(QStringLiteral("User Processes for (%1:%2:%3:%4)")
-                               .arg(latin1(listenerPin),
-                                    latin1(listeners->cell(row, ListenerColumn::Product)),
-                                    latin1(listeners->cell(row, ListenerColumn::Program)),
-                                    latin1(listeners->cell(row, ListenerColumn::Port))));
-}
-
-void MainWindow::showListProgress(int records)
-{
-    m_statusBar->setStopVisible(true);
-    showStatus(QStringLiteral("%1 records so far").arg(QLocale::c().toString(records)));
-}
-
-void MainWindow::stopList()
-{
-    m_session->stopList();
-}
-
-void MainWindow::showStatus(const QString& text)
-{
-    m_statusBar->setMessage(text);
 }

@@ -1,64 +1,38 @@
 #pragma once
 
-#include "config/ConnectionSettings.h"
-
-#include <QByteArray>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 
-#include <QDateTime>
-
-#include <functional>
 #include <memory>
-#include <random>
+#include <vector>
 
-class QAction;
-class QFileDialog;
-class QGroupBox;
-class QLabel;
-class QMenu;
-class QPushButton;
-class QTimer;
-
-class AddListenerDialog;
-class AuditDialog;
-class CommandAudit;
-class ChangePriorityDialog;
-class ConfigureDialog;
 class ConsoleSettings;
-class ConsoleStatusBar;
 class EventLog;
-class HostSession;
-class PreferencesDialog;
-class Notifier;
+class HostPrompts;
+class HostSummaryModel;
+class HostView;
 class Prompts;
-class Reconnector;
-class RecordTableView;
-class SparklineDelegate;
-class SplitterBar;
-class TableFilterBar;
-class TableTransfer;
-class TrendCollector;
-class TrendsPane;
+class QStackedWidget;
+class QTabBar;
+class QTableView;
 
-// The console's window over one host session: the listener and process
-// tables, the buttons and menus whose commands become session calls, the
-// busy state, the file commands and the layout. Every command is a private
-// slot behind a named QAction (the buttons trigger the same actions); the
-// host is only ever talked to through the session, which never makes the
-// window wait.
+// The console's window: one or more hosts, each a HostView with its own
+// session, timer, busy state, reconnection and settings, shown one at a
+// time. With one host the window is that host's view and nothing more; with
+// two or more, a tab per host (in the host's accent colour) and an "All
+// hosts" tab with a row per host sit above the tables.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    // What the window needs from outside.
     struct Environment
     {
         Prompts* prompts = nullptr;   // required
         EventLog* eventLog = nullptr; // required
-        QStringList arguments;        // command-line arguments, without the program name
+        QStringList arguments;        // the file arguments: the first host's .hcf file
+        QStringList added;            // more hosts' .hcf files (--add)
         QString programPath;          // full path of the program's own file
         QString settingsFile;         // an INI file instead of the user's settings (tests)
     };
@@ -66,194 +40,47 @@ public:
     explicit MainWindow(const Environment& environment, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    HostSession* session() const { return m_session; }
-    Reconnector* reconnector() const { return m_reconnector; }
-    // The operator paused the refresh timer.
-    bool isPaused() const { return m_paused; }
-    const ConnectionSettings& settings() const { return m_settings; }
-    // Settings before the first show (a host to connect to without asking).
-    void setSettings(const ConnectionSettings& settings) { m_settings = settings; }
-    // The refresh timer is stopped, Refresh is disabled and the hourglass shows.
-    bool isBusy() const { return m_busy; }
-    bool isClosing() const { return m_closing; }
+    int hostCount() const { return int(m_hosts.size()); }
+    HostView* host(int index) const;
+    // The host shown; none while the All hosts tab is.
+    HostView* currentHost() const;
+    // Another host from its .hcf file (empty: asked for in its Configure
+    // dialog); it connects at the window's first show, or at once after it.
+    // A file already open only brings its tab forward.
+    HostView* addHost(const QString& file);
+    void showHost(int index);
+    void showAllHosts();
+    HostSummaryModel* summaries() const { return m_summaries; }
 
 Q_SIGNALS:
     // Help, About... was chosen.
     void aboutRequested();
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-
-private Q_SLOTS:
-    void refresh();
-    void startListener();
-    void killListener();
-    void killProcess();
-    void changePriority();
-    void shutdownJob();
-    void stopList();
-    void loadConfiguration();
-    void saveConfiguration();
-    void saveConfigurationAs();
-    void configure();
-    void reconnect();
-    void setPaused(bool paused);
-    void openFilter();
-    void editPreferences();
 
 private:
-    // How a chosen configuration file is used.
-    enum class OpenMode
-    {
-        Reconnect,  // File, Load: Quit, load, connect again
-        FillDialog, // the Configure dialog's Load: load into its boxes
-    };
-
-    void buildWidgets();
-    void buildMenus();
-    void connectSession();
-    QAction* addCommand(QMenu* menu, const char* caption, const char* name,
-                        void (MainWindow::*slot)());
-
-    // Layout (MainWindowLayout.cpp).
-    void arrangeClient(QSize client);
-    void fitColumns();
-    void splitterDragged(int top);
-    QSize clientSize() const;
-    int menuBarHeight() const;
-    // Menu bar and status line: what the client area does not get.
-    int chromeHeight() const;
-
-    // Connection control.
-    void startUp();
-    void connectAndLogon();
-    void connectFinished(bool loggedOn);
-    void showProgress(int step);
-    void showSocketError(int code, const QString& text);
-    void updateBusy();
-    // A command's dialog is open: busy until the command returns.
-    void holdBusy();
-    void setBusy(bool busy);
-    bool connected() const;
-    // Runs a command; an error that ends it is shown and the window goes on.
-    void guarded(const std::function<void()>& command);
-
-    // The view around the tables (MainWindowView.cpp): status line, filters,
-    // sort, column widths, reconnection, pause and what is remembered.
-    void buildViewParts();
-    void restoreSettings();
-    void saveSettings();
-    void restoreFilters();
-    // The key the filters are kept under: the .hcf file, else the host.
-    QString hostKey() const;
-    void linkStateChanged();
-    void updateCommands();
-    void updateCounts();
-    void listsRead();
-    void fillRecentMenu();
-    void openRecent(const QString& path);
-    void rememberFile();
-
-    // Tables.
-    void listenerChosen(int row);
-    void listenersChanged();
-    void processesChanged();
-    void processListRequested(const QByteArray& listenerPin);
-    void showListProgress(int records);
-    void showStatus(const QString& text);
-
-    // Trends, notifications and the audit trail (MainWindowHistory.cpp).
-    void buildHistory();
-    void setTrendsShown(bool shown);
-    void trendsSampled();
-    void updateTrendListener();
-    void showAuditTrail();
-
-    // File commands (MainWindowFiles.cpp).
-    bool openConfigFile(OpenMode mode);
-    bool loadConfigFile();
-    void saveConfigFile();
-    bool editSettings();
-    void showConfigPath();
+    HostView* createHost(const QStringList& arguments);
+    void buildAllHostsPage();
+    void chooseHostFile();
+    void hostClosed(HostView* view);
+    void hostChanged(HostView* view);
+    void tabChosen(int index);
+    void updateTabs();
+    void updateTitle();
+    int indexOf(const HostView* view) const;
 
     Environment m_environment;
-    HostSession* m_session = nullptr;
-    ConnectionSettings m_settings;
-    std::mt19937 m_random; // seeded once at creation; draws the configuration file key
-
-    QGroupBox* m_listenerBox = nullptr;
-    SplitterBar* m_splitter = nullptr;
-    QGroupBox* m_processBox = nullptr;
-    QWidget* m_buttonBar = nullptr;
-    RecordTableView* m_listenerTable = nullptr;
-    RecordTableView* m_processTable = nullptr;
-    QPushButton* m_refreshButton = nullptr;
-    QPushButton* m_startListenerButton = nullptr;
-    QPushButton* m_killListenerButton = nullptr;
-    QPushButton* m_killProcessButton = nullptr;
-    QPushButton* m_changePriorityButton = nullptr;
-    ConsoleStatusBar* m_statusBar = nullptr;
-    TableFilterBar* m_listenerFilter = nullptr;
-    TableFilterBar* m_processFilter = nullptr;
-    TableTransfer* m_listenerTransfer = nullptr;
-    TableTransfer* m_processTransfer = nullptr;
-    Reconnector* m_reconnector = nullptr;
     std::unique_ptr<ConsoleSettings> m_store;
-    PreferencesDialog* m_preferencesDialog = nullptr;
-    QAction* m_pauseAction = nullptr;
-    QAction* m_reconnectAction = nullptr;
-    QMenu* m_recentMenu = nullptr;
-    QMenu* m_fileMenu = nullptr;
-    QMenu* m_controlMenu = nullptr;
-    QMenu* m_helpMenu = nullptr;
-    QAction* m_exitAction = nullptr;
-    QTimer* m_refreshTimer = nullptr;
-    QFileDialog* m_openDialog = nullptr;
-    QFileDialog* m_saveDialog = nullptr;
-    AddListenerDialog* m_addListenerDialog = nullptr;
-    ChangePriorityDialog* m_changePriorityDialog = nullptr;
-    ConfigureDialog* m_configureDialog = nullptr;
-    CommandAudit* m_audit = nullptr;
-    Notifier* m_notifier = nullptr;
-    TrendCollector* m_trendCollector = nullptr;
-    TrendsPane* m_trendsPane = nullptr;
-    SparklineDelegate* m_sparklines = nullptr;
-    AuditDialog* m_auditDialog = nullptr; // made when first asked for
-    QMenu* m_viewMenu = nullptr;
-
-    // Why the configuration file named on the command line cannot be found;
-    // the first show says so and ends instead of connecting.
-    QString m_missingConfig;
-    bool m_firstShow = true;
-    bool m_startQueued = false;
+    std::vector<HostView*> m_hosts; // in tab order
+    std::vector<std::unique_ptr<HostPrompts>> m_prompts;
+    QTabBar* m_tabs = nullptr;
+    QStackedWidget* m_stack = nullptr;
+    QMainWindow* m_allHostsPage = nullptr;
+    QTableView* m_allHostsTable = nullptr;
+    HostSummaryModel* m_summaries = nullptr;
+    bool m_shown = false;
     bool m_closing = false;
-    // The busy state and what holds it besides the session's work: a
-    // connection until its first refresh is done, a command's dialog.
-    bool m_busy = false;
-    bool m_connecting = true;
-    bool m_commandRunning = false;
-    bool m_dialogOpen = false; // the Configure dialog: no refresh meanwhile
-    bool m_cursorSet = false;
-    int m_appliedInterval = 5000;
-
-    // The process the operator chose, by PIN; empty: the first one listed.
-    QByteArray m_processPin;
-    QByteArray m_listedPin; // the listener whose processes are shown
-    bool m_restoringSelection = false;
-
-    int m_listenerBoxHeight = 169;
-
-    bool m_paused = false;
-    // The connection in hand was started by the reconnector or by Reconnect:
-    // its failure leaves the window open and its errors go to the status line.
-    bool m_linkAttempt = false;
-    bool m_everLoggedOn = false;
-    bool m_markNewRows = true;
-    // The processes listed are of the same listener as before: what started
-    // and ended is worth telling.
-    bool m_changesKnown = false;
-    QDateTime m_lastRead; // the last list read whole
+    bool m_updatingTabs = false;
 };

@@ -31,4 +31,7 @@ public:
     // A file to open or to save as; empty when the operator cancelled.
     virtual QString chooseOpenFile(const FileDialogSetup& setup) = 0;
     virtual QString chooseSaveFile(const FileDialogSetup& setup) = 0;
+    // The host the next boxes are about, named in their captions after the
+    // usual caption ("Confirm - east"); empty: none named.
+    virtual void setSubject(const QString& subject) { (void)subject; }
 };

@@ -21,6 +21,11 @@ QString messageText(const QString& text)
     return shown;
 }
 
+QString caption(const QString& title, const QString& subject)
+{
+    return subject.isEmpty() ? title : title + QStringLiteral(" - ") + subject;
+}
+
 QWidget* parentFor(QWidget* parent)
 {
     if (parent && parent->isVisible())
@@ -73,15 +78,15 @@ void WidgetPrompts::useFileDialogs(QFileDialog* open, QFileDialog* save)
 
 void WidgetPrompts::showMessage(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, messageText(text), QMessageBox::Ok,
-                    parentFor(m_parent));
+    QMessageBox box(QMessageBox::NoIcon, caption(ApplicationTitle, m_subject), messageText(text),
+                    QMessageBox::Ok, parentFor(m_parent));
     box.exec();
 }
 
 bool WidgetPrompts::confirm(const QString& text)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), messageText(text),
-                    QMessageBox::NoButton, parentFor(m_parent));
+    QMessageBox box(QMessageBox::Question, caption(QStringLiteral("Confirm"), m_subject),
+                    messageText(text), QMessageBox::NoButton, parentFor(m_parent));
     QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
     box.setDefaultButton(yes);

@@ -16,6 +16,7 @@ public:
     int runDialog(QDialog& dialog) override;
     QString chooseOpenFile(const FileDialogSetup& setup) override;
     QString chooseSaveFile(const FileDialogSetup& setup) override;
+    void setSubject(const QString& subject) override { m_subject = subject; }
 
     // The window's own file dialogs; without them each choice uses a dialog
     // of its own with the same options.
@@ -27,4 +28,5 @@ private:
     QWidget* m_parent;
     QFileDialog* m_open = nullptr;
     QFileDialog* m_save = nullptr;
+    QString m_subject;
 };

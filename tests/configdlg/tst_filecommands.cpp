@@ -57,7 +57,7 @@ class TestFileCommands : public QObject
     std::unique_ptr<ConsoleFixture> f;
     CloseCounter m_closes;
 
-    MainWindow& window() const { return *f->window; }
+    HostView& window() const { return *f->window; }
     const ConnectionSettings& settings() const { return f->window->settings(); }
     QString writeConfig(const QString& name, const ConnectionSettings& s)
     {
@@ -85,9 +85,9 @@ private Q_SLOTS:
     {
         f = std::make_unique<ConsoleFixture>();
         f->useStandardHost();
-        MainWindow::Environment environment{
+        HostView::Environment environment{
             &f->prompts, &f->log, {}, m_dir.filePath(u"bin/orvanite-console"_s), f->settingsFile()};
-        f->window = std::make_unique<MainWindow>(environment);
+        f->window = std::make_unique<HostView>(environment);
         f->window->setSettings(simSettings(f->sim.serverPort()));
         m_closes.closes = 0;
         f->window->installEventFilter(&m_closes);
@@ -324,7 +324,7 @@ private Q_SLOTS:
 
     void aboutIsAskedFor()
     {
-        QSignalSpy about(f->window.get(), &MainWindow::aboutRequested);
+        QSignalSpy about(f->window.get(), &HostView::aboutRequested);
         f->action("aboutAction")->trigger();
         QCOMPARE(about.count(), 1);
     }

@@ -33,13 +33,13 @@ void ConsoleFixture::useStandardHost()
 
 void ConsoleFixture::create(const QStringList& arguments)
 {
-    MainWindow::Environment environment;
+    HostView::Environment environment;
     environment.prompts = &prompts;
     environment.eventLog = &log;
     environment.arguments = arguments;
     environment.programPath = QStringLiteral("/opt/orvanite/orvanite-console");
     environment.settingsFile = settingsFile();
-    window = std::make_unique<MainWindow>(environment);
+    window = std::make_unique<HostView>(environment);
     // No automatic reconnection unless a test asks for it.
     window->reconnector()->setEnabled(false);
     ConnectionSettings settings = window->settings();

@@ -5,7 +5,7 @@
 #include "ScriptedPrompts.h"
 
 #include "config/ConnectionSettings.h"
-#include "console/MainWindow.h"
+#include "console/HostView.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -72,7 +72,7 @@ struct ConsoleFixture
     HostSim sim;
     ScriptedPrompts prompts;
     RecordingEventLog log;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<HostView> window;
 };
 
 // Settings that point at the simulator on port.

@@ -21,6 +21,13 @@ public:
     int runDialog(QDialog& dialog) override;
     QString chooseOpenFile(const FileDialogSetup& setup) override;
     QString chooseSaveFile(const FileDialogSetup& setup) override;
+    void setSubject(const QString& subject) override
+    {
+        if (!subject.isEmpty())
+            subjects.append(subject);
+    }
+
+    QStringList subjects; // the hosts boxes were about, in order
 
     QStringList messages;
     std::function<void(const QString&)> onMessage; // runs while the message is "open"

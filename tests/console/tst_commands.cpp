@@ -327,7 +327,7 @@ void TestCommands::realConfirmationBox()
     f->window.reset();
     WidgetPrompts prompts;
     RecordingEventLog log;
-    MainWindow w(
+    HostView w(
         {&prompts, &log, {}, QStringLiteral("/opt/orvanite/orvanite-console"), f->settingsFile()});
     w.setSettings(simSettings(f->sim.serverPort()));
     w.show();

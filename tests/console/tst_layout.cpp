@@ -74,7 +74,7 @@ QList<int> TestLayout::columnWidths(const RecordTableView* view) const
 
 void TestLayout::designLayout()
 {
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
     // Before the first show: busy, no refresh yet.
     QVERIFY(w.isBusy());
     QVERIFY(!f->find<QTimer>("refreshTimer")->isActive());
@@ -135,7 +135,8 @@ void TestLayout::menus()
     QMenu* file = f->find<QMenu>("fileMenu");
     QCOMPARE(file->title(), QStringLiteral("&File"));
     QCOMPARE(captions(file), texts({"&Load", "&Save", "Save &As", "&Configure", "&Recent",
-                                    "Pr&eferences...", "-", "S&hutdown Job", "-", "E&xit"}));
+                                    "Pr&eferences...", "-", "A&dd Host...", "Close Hos&t", "-",
+                                    "S&hutdown Job", "-", "E&xit"}));
     QMenu* control = f->find<QMenu>("controlMenu");
     QCOMPARE(control->title(), QStringLiteral("C&ontrol"));
     QCOMPARE(captions(control),
@@ -170,7 +171,7 @@ void TestLayout::workedExampleColumns()
 
 void TestLayout::minimumSizeInNormalState()
 {
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
     QVERIFY(f->showAndConnect());
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.resize(300, 200);
@@ -185,7 +186,7 @@ void TestLayout::minimumSizeInNormalState()
 
 void TestLayout::shortWindowMovesSplitter()
 {
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
     QVERIFY(f->showAndConnect());
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     const int menu = w.height() - w.centralWidget()->height();
@@ -203,7 +204,7 @@ void TestLayout::shortWindowMovesSplitter()
 
 void TestLayout::splitterDragStopsAt80()
 {
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
     QVERIFY(f->showAndConnect());
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.centralWidget()->height(), 426);
@@ -238,7 +239,7 @@ void TestLayout::priorityColumnGetsSixPercentOnResize()
 
 void TestLayout::altXExits()
 {
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
     QVERIFY(f->showAndConnect());
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTest::keyClick(&w, Qt::Key_X, Qt::AltModifier);

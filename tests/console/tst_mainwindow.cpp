@@ -84,7 +84,7 @@ private:
     int m_serial = 0;
 };
 
-class TestMainWindow : public QObject
+class TestHostView : public QObject
 {
     Q_OBJECT
 
@@ -116,20 +116,20 @@ private:
     std::unique_ptr<ConsoleFixture> f;
 };
 
-void TestMainWindow::init()
+void TestHostView::init()
 {
     f = std::make_unique<ConsoleFixture>();
     f->useStandardHost();
 }
 
-void TestMainWindow::connectFillsTablesCaptionsAndLog()
+void TestHostView::connectFillsTablesCaptionsAndLog()
 {
     f->create();
     QStringList captions;
     connect(f->window.get(), &QWidget::windowTitleChanged, this,
             [&captions](const QString& t) { captions.append(t); });
     QVERIFY(f->showAndConnect());
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
 
     QCOMPARE(captions, (QStringList{QStringLiteral("KELD32 001"), QStringLiteral("KELD32 002"),
                                     QStringLiteral("KELD32 003"),
@@ -174,7 +174,7 @@ void TestMainWindow::connectFillsTablesCaptionsAndLog()
     QCOMPARE(f->sim.received().mid(118), fullRefresh());
 }
 
-void TestMainWindow::commandLineRule_data()
+void TestHostView::commandLineRule_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("path");
@@ -190,15 +190,15 @@ void TestMainWindow::commandLineRule_data()
     QTest::newRow("none") << QStringList() << QStringLiteral("");
 }
 
-void TestMainWindow::commandLineRule()
+void TestHostView::commandLineRule()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, path);
     ScriptedPrompts prompts;
     RecordingEventLog log;
     QTemporaryDir settings;
-    MainWindow w({&prompts, &log, arguments, QStringLiteral("/opt/orvanite/orvanite-console"),
-                  settings.filePath(QStringLiteral("console.ini"))});
+    HostView w({&prompts, &log, arguments, QStringLiteral("/opt/orvanite/orvanite-console"),
+                settings.filePath(QStringLiteral("console.ini"))});
     QCOMPARE(w.settings().ConfigPath, path);
     QCOMPARE(w.windowTitle(), path.isEmpty() ? QStringLiteral("Orvanite Server Console")
                                              : QStringLiteral("Orvanite Server Console - ") + path);
@@ -209,12 +209,12 @@ void TestMainWindow::commandLineRule()
     QCOMPARE(w.settings().Account, QByteArray("SYS"));
 }
 
-void TestMainWindow::missingBareNameEndsWithMessage()
+void TestHostView::missingBareNameEndsWithMessage()
 {
     // A host is known, so a window that passed over the missing file would
     // connect; it must say so and end instead.
     f->create(texts({"nosuch.hcf"}));
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
     f->prompts.onDialog = [](QDialog&) { return int(QDialog::Rejected); };
     w.show();
     QTRY_VERIFY(w.isClosing());
@@ -228,7 +228,7 @@ void TestMainWindow::missingBareNameEndsWithMessage()
     QVERIFY(f->sim.received().isEmpty());
 }
 
-void TestMainWindow::timerRefreshesAndClickFillsProcesses()
+void TestHostView::timerRefreshesAndClickFillsProcesses()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Processes.append(process("123", "123", "204", "CNDUSER", "EVE", 42));
@@ -252,7 +252,7 @@ void TestMainWindow::timerRefreshesAndClickFillsProcesses()
     QTRY_VERIFY(!f->window->isBusy());
 }
 
-void TestMainWindow::lostConnectionKeepsStaleRowsSendsNothing()
+void TestHostView::lostConnectionKeepsStaleRowsSendsNothing()
 {
     QVERIFY(f->showAndConnect());
     QVERIFY(!f->listeners()->isStale());
@@ -279,7 +279,7 @@ void TestMainWindow::lostConnectionKeepsStaleRowsSendsNothing()
     QTRY_VERIFY(!f->window->isBusy());
 }
 
-void TestMainWindow::quitSentOnceOnClose()
+void TestHostView::quitSentOnceOnClose()
 {
     QVERIFY(f->showAndConnect());
     const qsizetype mark = f->mark();
@@ -290,12 +290,12 @@ void TestMainWindow::quitSentOnceOnClose()
     QCOMPARE(f->sim.openConnections(), 0);
 }
 
-void TestMainWindow::priorityColumnAppearsOnceAndStays()
+void TestHostView::priorityColumnAppearsOnceAndStays()
 {
     f->sim.Processes[1].Priority = 3;
     f->sim.Processes[2].Priority = 1;
     QVERIFY(f->showAndConnect());
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
     QCOMPARE(headerTexts(f->processTable()),
              (texts({"Main", "Pin", "Program", "User", "CPU Time", "Pri"})));
     QCOMPARE(rowTexts(f->processTable(), 0).at(5), QString());
@@ -311,7 +311,7 @@ void TestMainWindow::priorityColumnAppearsOnceAndStays()
     QVERIFY(f->find<QPushButton>("changePriorityButton")->isVisibleTo(&w));
 }
 
-void TestMainWindow::routingByFirstCharacter()
+void TestHostView::routingByFirstCharacter()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Faults.SRecordInProcessList = true;
@@ -322,7 +322,7 @@ void TestMainWindow::routingByFirstCharacter()
     QCOMPARE(f->processes()->rows(), 3);
 }
 
-void TestMainWindow::malformedRecordsSkippedAndCounted()
+void TestHostView::malformedRecordsSkippedAndCounted()
 {
     SimProcess bad = process("123", "123", "299", "X", "Y", 0);
     bad.RawRecord = "P0123|299|CNDUSER|MALLORY|12x4";
@@ -346,7 +346,7 @@ void TestMainWindow::malformedRecordsSkippedAndCounted()
     QCOMPARE(f->status(), QString());
 }
 
-void TestMainWindow::selectionFollowsPin()
+void TestHostView::selectionFollowsPin()
 {
     QVERIFY(f->showAndConnect());
     f->chooseProcess(1); // BOB, 202
@@ -369,7 +369,7 @@ void TestMainWindow::selectionFollowsPin()
     QCOMPARE(f->processes()->rows(), 3);
 }
 
-void TestMainWindow::vanishedSelectionSelectsNothing()
+void TestHostView::vanishedSelectionSelectsNothing()
 {
     f->sim.Listeners.append(listener("126", "30010", "QRYSRVR", "5"));
     f->sim.Listeners.append(listener("127", "30011", "TABSRVR", "4"));
@@ -406,7 +406,7 @@ void TestMainWindow::vanishedSelectionSelectsNothing()
     QCOMPARE(f->receivedSince(mark), QByteArray());
 }
 
-void TestMainWindow::commandsDuringExchangeWaitTheirTurn()
+void TestHostView::commandsDuringExchangeWaitTheirTurn()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Faults.ReplyDelaySeconds = 0.3;
@@ -433,7 +433,7 @@ void TestMainWindow::commandsDuringExchangeWaitTheirTurn()
     QTRY_VERIFY(!f->window->isBusy());
 }
 
-void TestMainWindow::socketErrorDuringExchangeStartsNoSecondOne()
+void TestHostView::socketErrorDuringExchangeStartsNoSecondOne()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Faults.ReplyDelaySeconds = 0.3;
@@ -463,7 +463,7 @@ void TestMainWindow::socketErrorDuringExchangeStartsNoSecondOne()
     QCOMPARE(f->receivedSince(mark), fullRefresh() + fullRefresh());
 }
 
-void TestMainWindow::clickDuringRefreshIsCarriedOutAfter()
+void TestHostView::clickDuringRefreshIsCarriedOutAfter()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Faults.ReplyDelaySeconds = 0.3;
@@ -488,7 +488,7 @@ void TestMainWindow::clickDuringRefreshIsCarriedOutAfter()
     QCOMPARE(f->processes()->cell(0, ProcessColumn::Pin), QByteArrayView("301"));
 }
 
-void TestMainWindow::noReconnectWhenClosing()
+void TestHostView::noReconnectWhenClosing()
 {
     QVERIFY(f->showAndConnect());
     QCOMPARE(f->sim.connectionCount(), 1);
@@ -501,10 +501,10 @@ void TestMainWindow::noReconnectWhenClosing()
     QVERIFY(!refreshTimer()->isActive());
 }
 
-void TestMainWindow::longListShowsProgressAndStops()
+void TestHostView::longListShowsProgressAndStops()
 {
     QVERIFY(f->showAndConnect());
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
     QVERIFY(QTest::qWaitForWindowActive(&w));
     f->sim.Faults.NeverEndingList = true;
     QPushButton* stop = f->find<QPushButton>("stopListButton");
@@ -525,7 +525,7 @@ void TestMainWindow::longListShowsProgressAndStops()
     QTRY_COMPARE(f->sim.connectionCount(), 2);
 }
 
-void TestMainWindow::timeOutMidListKeepsRows()
+void TestHostView::timeOutMidListKeepsRows()
 {
     // The one slow test: a reply time-out takes the real ten seconds. The
     // peer is scripted so that the process list stalls after one record.
@@ -564,5 +564,5 @@ void TestMainWindow::timeOutMidListKeepsRows()
     QVERIFY(!f->session()->isOutOfStep());
 }
 
-QTEST_MAIN(TestMainWindow)
+QTEST_MAIN(TestHostView)
 #include "tst_mainwindow.moc"

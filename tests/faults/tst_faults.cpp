@@ -464,7 +464,7 @@ void TestFaults::startupFault()
 {
     QFETCH(QString, kind);
     QFETCH(QStringList, messages);
-    MainWindow& w = *f->window;
+    HostView& w = *f->window;
     ConnectionSettings settings = w.settings();
     w.session()->setLogonTimeout(1);
     if (kind == QStringLiteral("reply1"))

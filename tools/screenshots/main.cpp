@@ -1,9 +1,12 @@
 // Connects a console window to a running simulator (--demo), fills it, and
 // saves PNGs of the main window, the Add New Listener and Change Process
 // Priority dialogs, a kill confirmation, the trends pane and the audit
-// trail. Meant to run under Xvfb.
+// trail, and a window of three hosts with its tabs and All hosts view.
+// Meant to run under Xvfb.
 
+#include "config/ConfigFile.h"
 #include "console/EventLog.h"
+#include "console/HostView.h"
 #include "console/MainWindow.h"
 #include "console/RecordTableView.h"
 #include "console/WidgetPrompts.h"
@@ -89,11 +92,11 @@ int main(int argc, char** argv)
     WidgetPrompts prompts;
     NoEventLog log;
     QTemporaryDir settingsDir;
-    MainWindow window({&prompts,
-                       &log,
-                       {},
-                       QCoreApplication::applicationFilePath(),
-                       settingsDir.filePath(QStringLiteral("console.ini"))});
+    HostView window({&prompts,
+                     &log,
+                     {},
+                     QCoreApplication::applicationFilePath(),
+                     settingsDir.filePath(QStringLiteral("console.ini"))});
     ConnectionSettings settings = window.settings();
     settings.HostAddress = "127.0.0.1";
     settings.Port = quint16(parser.value(QStringLiteral("port")).toUInt());
@@ -227,5 +230,40 @@ int main(int argc, char** argv)
     settle();
     ok = (audit && save(audit, folder, "audit-trail.png")) && ok;
     window.close();
+
+    // Three hosts in one window (three files on the one simulator): the
+    // tabs in their colours, then the All hosts tab.
+    std::mt19937 random(7);
+    QStringList files;
+    for (const char* name : {"east", "west", "north"}) {
+        const QString file =
+            settingsDir.filePath(QString::fromLatin1(name) + QStringLiteral(".hcf"));
+        saveConfig(file, settings, random);
+        files << file;
+    }
+    MainWindow hosts({&prompts,
+                      &log,
+                      {files[0]},
+                      {files[1], files[2]},
+                      QCoreApplication::applicationFilePath(),
+                      settingsDir.filePath(QStringLiteral("hosts.ini"))});
+    hosts.show();
+    QElapsedTimer wait;
+    wait.start();
+    auto anyBusy = [&hosts] {
+        for (int i = 0; i < hosts.hostCount(); ++i)
+            if (hosts.host(i)->isBusy())
+                return true;
+        return false;
+    };
+    while ((hosts.hostCount() < 3 || anyBusy()) && wait.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    hosts.showHost(1);
+    settle(800);
+    ok = save(&hosts, folder, "hosts-tabs.png") && ok;
+    hosts.showAllHosts();
+    settle(800);
+    ok = save(&hosts, folder, "all-hosts.png") && ok;
+    hosts.close();
     return ok ? 0 : 1;
 }

@@ -6,7 +6,7 @@ class QCheckBox;
 
 // The console's own preferences (kept in the settings store): automatic
 // reconnection after the link drops, and marking the rows new since the
-// last refresh.
+// last refresh, and opening the hosts of the last run again at start.
 class PreferencesDialog : public QDialog
 {
     Q_OBJECT
@@ -14,11 +14,13 @@ class PreferencesDialog : public QDialog
 public:
     explicit PreferencesDialog(QWidget* parent = nullptr);
 
-    void showPreferences(bool autoReconnect, bool markNewRows);
+    void showPreferences(bool autoReconnect, bool markNewRows, bool reopenHosts);
     bool autoReconnect() const;
     bool markNewRows() const;
+    bool reopenHosts() const;
 
 private:
     QCheckBox* m_autoReconnect;
     QCheckBox* m_markNewRows;
+    QCheckBox* m_reopenHosts;
 };

@@ -2,7 +2,7 @@
 // button bar at the bottom, the process box in what is left, and the column
 // widths as shares of each table's width.
 
-#include "console/MainWindow.h"
+#include "console/HostView.h"
 
 #include "console/RecordTableView.h"
 #include "console/SplitterBar.h"
@@ -29,7 +29,7 @@ constexpr int MinProcessBoxHeight = 76;
 
 } // namespace
 
-int MainWindow::menuBarHeight() const
+int HostView::menuBarHeight() const
 {
     QMenuBar* bar = menuBar();
     if (!bar || bar->isHidden() || bar->isNativeMenuBar())
@@ -38,7 +38,7 @@ int MainWindow::menuBarHeight() const
     return h < 0 ? bar->sizeHint().height() : h;
 }
 
-int MainWindow::chromeHeight() const
+int HostView::chromeHeight() const
 {
     const QStatusBar* bar = m_statusBar ? statusBar() : nullptr;
     const int status =
@@ -46,12 +46,12 @@ int MainWindow::chromeHeight() const
     return menuBarHeight() + status;
 }
 
-QSize MainWindow::clientSize() const
+QSize HostView::clientSize() const
 {
     return QSize(width(), height() - chromeHeight());
 }
 
-void MainWindow::arrangeClient(QSize client)
+void HostView::arrangeClient(QSize client)
 {
     // Top-aligned listener box and splitter, bottom-aligned button bar, and
     // the process box in what is left between them (possibly nothing).
@@ -86,7 +86,7 @@ void MainWindow::arrangeClient(QSize client)
     inside(m_processBox, m_processFilter, m_processTable);
 }
 
-void MainWindow::splitterDragged(int top)
+void HostView::splitterDragged(int top)
 {
     const int h = clientSize().height();
     const int min = SplitterBar::MinimumBoxHeight;
@@ -97,7 +97,7 @@ void MainWindow::splitterDragged(int top)
     arrangeClient(centralWidget()->size());
 }
 
-void MainWindow::resizeEvent(QResizeEvent* event)
+void HostView::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
     QSize client = clientSize();
@@ -105,8 +105,9 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     const bool minimized = state & Qt::WindowMinimized;
     const bool normal =
         !(state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-    if (normal) {
+    if (normal && isWindow()) {
         // The window's size as the window system sees it, frame included.
+        // (A view inside the window of many hosts takes what it is given.)
         const QSize outer =
             isWindow() && testAttribute(Qt::WA_WState_Created) ? frameGeometry().size() : size();
         QSize wanted = outer;
@@ -130,14 +131,14 @@ void MainWindow::resizeEvent(QResizeEvent* event)
         fitColumns();
 }
 
-void MainWindow::fitColumns()
+void HostView::fitColumns()
 {
     // The shares apply until the operator sets a width of his own.
     m_listenerTable->fitColumns();
     m_processTable->fitColumns();
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+bool HostView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == centralWidget() && event->type() == QEvent::Resize)
         arrangeClient(centralWidget()->size());

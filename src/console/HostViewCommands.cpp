@@ -2,7 +2,7 @@
 // it destroys something or runs its dialog, and hands one request to the
 // session, which lists the tables again afterwards.
 
-#include "console/MainWindow.h"
+#include "console/HostView.h"
 
 #include "console/Notifier.h"
 #include "console/Prompts.h"
@@ -26,13 +26,13 @@ QString latin1(QByteArrayView bytes)
 
 } // namespace
 
-void MainWindow::refresh()
+void HostView::refresh()
 {
     if (!m_closing)
         m_session->refresh();
 }
 
-void MainWindow::startListener()
+void HostView::startListener()
 {
     if (m_closing || !connected())
         return;
@@ -49,7 +49,7 @@ void MainWindow::startListener()
     }
 }
 
-void MainWindow::killListener()
+void HostView::killListener()
 {
     const ListenerTableModel* listeners = m_session->listeners();
     const int row = m_listenerTable->selectedRow();
@@ -77,7 +77,7 @@ void MainWindow::killListener()
         m_session->refresh();
 }
 
-void MainWindow::killProcess()
+void HostView::killProcess()
 {
     const ProcessTableModel* processes = m_session->processes();
     const int row = m_processTable->selectedRow();
@@ -104,7 +104,7 @@ void MainWindow::killProcess()
         m_session->refresh();
 }
 
-void MainWindow::changePriority()
+void HostView::changePriority()
 {
     const ProcessTableModel* processes = m_session->processes();
     const int row = m_processTable->selectedRow();
@@ -130,7 +130,7 @@ void MainWindow::changePriority()
         m_session->refresh();
 }
 
-void MainWindow::shutdownJob()
+void HostView::shutdownJob()
 {
     if (m_closing)
         return;

@@ -1,7 +1,7 @@
 // The main window's file commands (Load, Save, Save As) and the Configure
 // command with the dialog run that edits the settings.
 
-#include "console/MainWindow.h"
+#include "console/HostView.h"
 
 #include "config/ConfigFile.h"
 #include "console/Notifier.h"
@@ -35,13 +35,13 @@ FileDialogSetup configFileDialogSetup(const QString& programPath, const QString&
 
 } // namespace
 
-void MainWindow::showConfigPath()
+void HostView::showConfigPath()
 {
     if (!m_settings.ConfigPath.isEmpty())
         setWindowTitle(QStringLiteral("Orvanite Server Console - ") + m_settings.ConfigPath);
 }
 
-bool MainWindow::loadConfigFile()
+bool HostView::loadConfigFile()
 {
     if (m_settings.ConfigPath.isEmpty())
         return true;
@@ -57,7 +57,7 @@ bool MainWindow::loadConfigFile()
     return true;
 }
 
-void MainWindow::saveConfigFile()
+void HostView::saveConfigFile()
 {
     if (m_settings.ConfigPath.isEmpty())
         return;
@@ -68,7 +68,7 @@ void MainWindow::saveConfigFile()
         rememberFile();
 }
 
-bool MainWindow::editSettings()
+bool HostView::editSettings()
 {
     m_configureDialog->showSettings(m_settings);
     if (m_environment.prompts->runDialog(*m_configureDialog) != QDialog::Accepted) {
@@ -82,7 +82,7 @@ bool MainWindow::editSettings()
     return true;
 }
 
-bool MainWindow::openConfigFile(OpenMode mode)
+bool HostView::openConfigFile(OpenMode mode)
 {
     const bool wasRunning = m_commandRunning;
     holdBusy();
@@ -108,12 +108,12 @@ bool MainWindow::openConfigFile(OpenMode mode)
     return ok;
 }
 
-void MainWindow::loadConfiguration()
+void HostView::loadConfiguration()
 {
     openConfigFile(OpenMode::Reconnect);
 }
 
-void MainWindow::saveConfiguration()
+void HostView::saveConfiguration()
 {
     if (m_settings.ConfigPath.isEmpty()) {
         saveConfigurationAs();
@@ -123,7 +123,7 @@ void MainWindow::saveConfiguration()
     saveConfigFile();
 }
 
-void MainWindow::saveConfigurationAs()
+void HostView::saveConfigurationAs()
 {
     holdBusy();
     const QString chosen = m_environment.prompts->chooseSaveFile(
@@ -134,7 +134,7 @@ void MainWindow::saveConfigurationAs()
     }
 }
 
-void MainWindow::configure()
+void HostView::configure()
 {
     m_reconnector->hold(); // the link goes down on purpose
     if (connected()) {

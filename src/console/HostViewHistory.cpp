@@ -2,7 +2,7 @@
 // table's sparklines over a trend collector, desktop notifications, and the
 // audit trail of the commands that change the host with its viewer.
 
-#include "console/MainWindow.h"
+#include "console/HostView.h"
 
 #include "console/Notifier.h"
 #include "console/RecordTableView.h"
@@ -25,13 +25,13 @@ const QString TrendsKey = QStringLiteral("view/trends");
 
 } // namespace
 
-void MainWindow::buildHistory()
+void HostView::buildHistory()
 {
     m_audit = new CommandAudit(m_session, QStringLiteral("orvanite-console"), this);
     m_audit->setObjectName(QStringLiteral("commandAudit"));
     // The command has gone out all the same; the operator learns that its
     // record is missing.
-    connect(m_audit, &CommandAudit::writeFailed, this, &MainWindow::showStatus);
+    connect(m_audit, &CommandAudit::writeFailed, this, &HostView::showStatus);
 
     m_trendCollector = new TrendCollector(m_session, this);
     m_trendCollector->setObjectName(QStringLiteral("trendCollector"));
@@ -40,8 +40,8 @@ void MainWindow::buildHistory()
     m_sparklines =
         new SparklineDelegate(&m_trendCollector->history(), int(ListenerColumn::Pin), this);
     m_listenerTable->setItemDelegateForColumn(int(ListenerColumn::MaxUsers), m_sparklines);
-    connect(m_trendCollector, &TrendCollector::sampled, this, &MainWindow::trendsSampled);
-    connect(m_session, &HostSession::processListRequested, this, &MainWindow::updateTrendListener);
+    connect(m_trendCollector, &TrendCollector::sampled, this, &HostView::trendsSampled);
+    connect(m_session, &HostSession::processListRequested, this, &HostView::updateTrendListener);
 
     m_notifier = new Notifier(m_session, this);
     m_notifier->setObjectName(QStringLiteral("notifier"));
@@ -52,7 +52,7 @@ void MainWindow::buildHistory()
     QAction* trends = m_viewMenu->addAction(QStringLiteral("&Trends"));
     trends->setObjectName(QStringLiteral("trendsAction"));
     trends->setCheckable(true);
-    connect(trends, &QAction::toggled, this, &MainWindow::setTrendsShown);
+    connect(trends, &QAction::toggled, this, &HostView::setTrendsShown);
     m_viewMenu->addSeparator();
     QMenu* notify = m_viewMenu->addMenu(QStringLiteral("&Notify When"));
     notify->setObjectName(QStringLiteral("notifyMenu"));
@@ -74,13 +74,13 @@ void MainWindow::buildHistory()
     QAction* before = help.isEmpty() ? nullptr : help.first();
     m_helpMenu->insertAction(before, audit);
     m_helpMenu->insertSeparator(before);
-    connect(audit, &QAction::triggered, this, &MainWindow::showAuditTrail);
+    connect(audit, &QAction::triggered, this, &HostView::showAuditTrail);
 
     // The pane is hidden until the operator asks for it, and stays as left.
     trends->setChecked(QSettings().value(TrendsKey, false).toBool());
 }
 
-void MainWindow::setTrendsShown(bool shown)
+void HostView::setTrendsShown(bool shown)
 {
     QSettings().setValue(TrendsKey, shown);
     m_trendsPane->setVisible(shown);
@@ -96,7 +96,7 @@ void MainWindow::setTrendsShown(bool shown)
     m_listenerTable->viewport()->update();
 }
 
-void MainWindow::trendsSampled()
+void HostView::trendsSampled()
 {
     m_notifier->setListenerCounts(m_trendCollector->lastCounts());
     if (m_trendsPane->isHidden())
@@ -106,7 +106,7 @@ void MainWindow::trendsSampled()
     m_listenerTable->viewport()->update();
 }
 
-void MainWindow::updateTrendListener()
+void HostView::updateTrendListener()
 {
     if (m_trendsPane->isHidden())
         return;
@@ -122,7 +122,7 @@ void MainWindow::updateTrendListener()
     m_trendsPane->setListener(pin, caption);
 }
 
-void MainWindow::showAuditTrail()
+void HostView::showAuditTrail()
 {
     if (!m_auditDialog)
         m_auditDialog = new AuditDialog(m_audit->trail().path(), this);

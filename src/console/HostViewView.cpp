@@ -3,7 +3,7 @@
 // preferences, recent files and what is remembered between runs. The parts
 // are their own classes; this file wires them to the session.
 
-#include "console/MainWindow.h"
+#include "console/HostView.h"
 
 #include "console/ConsoleSettings.h"
 #include "console/ConsoleStatusBar.h"
@@ -38,7 +38,7 @@ QString clock(const QDateTime& time)
 
 } // namespace
 
-void MainWindow::buildViewParts()
+void HostView::buildViewParts()
 {
     m_session->listeners()->setMarkNewRows(int(ListenerColumn::Pin));
     m_session->processes()->setMarkNewRows(int(ProcessColumn::Pin));
@@ -56,7 +56,7 @@ void MainWindow::buildViewParts()
             arrangeClient(centralWidget()->size());
             view->setFocus();
         });
-        connect(bar, &TableFilterBar::countChanged, this, &MainWindow::updateCounts);
+        connect(bar, &TableFilterBar::countChanged, this, &HostView::updateCounts);
         return bar;
     };
     m_listenerFilter = filterFor(m_listenerTable, m_listenerBox, ListenerTableName, "listeners");
@@ -86,17 +86,18 @@ void MainWindow::buildViewParts()
 
     m_preferencesDialog = new PreferencesDialog(this);
 
-    connect(m_reconnector, &Reconnector::statusChanged, this, &MainWindow::linkStateChanged);
+    connect(m_reconnector, &Reconnector::statusChanged, this, &HostView::linkStateChanged);
     connect(m_reconnector, &Reconnector::attemptStarted, this, [this] { m_linkAttempt = true; });
-    connect(m_session, &HostSession::linkStateChanged, this, &MainWindow::linkStateChanged);
-    connect(m_session, &HostSession::listenersChanged, this, &MainWindow::listsRead);
-    connect(m_session, &HostSession::processesChanged, this, &MainWindow::listsRead);
+    connect(m_session, &HostSession::linkStateChanged, this, &HostView::linkStateChanged);
+    connect(m_session, &HostSession::listenersChanged, this, &HostView::listsRead);
+    connect(m_session, &HostSession::processesChanged, this, &HostView::listsRead);
     linkStateChanged();
 }
 
-void MainWindow::restoreSettings()
+void HostView::restoreSettings()
 {
-    const QByteArray geometry = m_store->geometry();
+    // Inside the window of many hosts the window keeps its own geometry.
+    const QByteArray geometry = isWindow() ? m_store->geometry() : QByteArray();
     if (!geometry.isEmpty())
         restoreGeometry(geometry);
     if (const int height = m_store->listenerBoxHeight(); height > 0) {
@@ -117,14 +118,15 @@ void MainWindow::restoreSettings()
     fillRecentMenu();
 }
 
-void MainWindow::saveSettings()
+void HostView::saveSettings()
 {
-    m_store->setGeometry(saveGeometry());
+    if (isWindow())
+        m_store->setGeometry(saveGeometry());
     m_store->setListenerBoxHeight(m_listenerBoxHeight);
     m_store->sync();
 }
 
-QString MainWindow::hostKey() const
+QString HostView::hostKey() const
 {
     if (!m_settings.ConfigPath.isEmpty())
         return QFileInfo(m_settings.ConfigPath).absoluteFilePath();
@@ -134,7 +136,7 @@ QString MainWindow::hostKey() const
            QString::number(m_settings.Port);
 }
 
-void MainWindow::restoreFilters()
+void HostView::restoreFilters()
 {
     const QString host = hostKey();
     m_listenerFilter->setText(m_store->filter(host, ListenerTableName));
@@ -143,9 +145,11 @@ void MainWindow::restoreFilters()
                                         : QString::fromLatin1(m_settings.HostAddress) +
                                               QLatin1Char(':') + QString::number(m_settings.Port));
     arrangeClient(centralWidget()->size());
+    setAccentShown(m_accentShown);
+    Q_EMIT summaryChanged();
 }
 
-void MainWindow::linkStateChanged()
+void HostView::linkStateChanged()
 {
     const bool up = m_session->linkState() == HostSession::LinkState::LoggedOn;
     if (up)
@@ -161,9 +165,10 @@ void MainWindow::linkStateChanged()
     if (stale && m_lastRead.isValid())
         m_statusBar->setRefreshed(QStringLiteral("Rows read at %1").arg(clock(m_lastRead)));
     updateCommands();
+    Q_EMIT summaryChanged();
 }
 
-void MainWindow::updateCommands()
+void HostView::updateCommands()
 {
     // While the link is down the rows are only a picture of the past:
     // nothing may be asked of the host on their strength.
@@ -178,7 +183,7 @@ void MainWindow::updateCommands()
         b->setEnabled(!down);
 }
 
-void MainWindow::updateCounts()
+void HostView::updateCounts()
 {
     if (!m_listenerFilter || !m_processFilter)
         return;
@@ -186,7 +191,7 @@ void MainWindow::updateCounts()
                            m_processFilter->countText());
 }
 
-void MainWindow::listsRead()
+void HostView::listsRead()
 {
     if (!m_session->listeners()->isStale() &&
         m_session->linkState() == HostSession::LinkState::LoggedOn) {
@@ -200,9 +205,10 @@ void MainWindow::listsRead()
                                                             .arg(processes->rowsEnded())
                                                       : QString());
     updateCounts();
+    Q_EMIT summaryChanged();
 }
 
-void MainWindow::reconnect()
+void HostView::reconnect()
 {
     if (m_closing)
         return;
@@ -211,7 +217,7 @@ void MainWindow::reconnect()
     m_reconnector->reconnectNow();
 }
 
-void MainWindow::setPaused(bool paused)
+void HostView::setPaused(bool paused)
 {
     if (paused == m_paused)
         return;
@@ -221,7 +227,7 @@ void MainWindow::setPaused(bool paused)
     updateBusy();
 }
 
-void MainWindow::openFilter()
+void HostView::openFilter()
 {
     TableFilterBar* bar = m_listenerTable->hasFocus() || m_listenerFilter->edit()->hasFocus()
                               ? m_listenerFilter
@@ -230,13 +236,15 @@ void MainWindow::openFilter()
     arrangeClient(centralWidget()->size());
 }
 
-void MainWindow::editPreferences()
+void HostView::editPreferences()
 {
-    m_preferencesDialog->showPreferences(m_reconnector->isEnabled(), m_markNewRows);
+    m_preferencesDialog->showPreferences(m_reconnector->isEnabled(), m_markNewRows,
+                                         m_store->reopenHosts());
     if (m_environment.prompts->runDialog(*m_preferencesDialog) != QDialog::Accepted)
         return;
     m_store->setAutoReconnect(m_preferencesDialog->autoReconnect());
     m_store->setMarkNewRows(m_preferencesDialog->markNewRows());
+    m_store->setReopenHosts(m_preferencesDialog->reopenHosts());
     m_reconnector->setEnabled(m_preferencesDialog->autoReconnect());
     m_markNewRows = m_preferencesDialog->markNewRows();
     m_listenerTable->itemDelegate()->setMarkNewRows(m_markNewRows);
@@ -245,7 +253,7 @@ void MainWindow::editPreferences()
     m_processTable->viewport()->update();
 }
 
-void MainWindow::rememberFile()
+void HostView::rememberFile()
 {
     if (m_settings.ConfigPath.isEmpty())
         return;
@@ -253,7 +261,7 @@ void MainWindow::rememberFile()
     fillRecentMenu();
 }
 
-void MainWindow::fillRecentMenu()
+void HostView::fillRecentMenu()
 {
     m_recentMenu->clear();
     const QStringList files = m_store->recentFiles();
@@ -271,7 +279,7 @@ void MainWindow::fillRecentMenu()
     m_recentMenu->setEnabled(!files.isEmpty());
 }
 
-void MainWindow::openRecent(const QString& path)
+void HostView::openRecent(const QString& path)
 {
     // As File, Load with the file already chosen.
     holdBusy();

@@ -1,0 +1,93 @@
+#include "console/HostSummaryModel.h"
+
+#include "host_link/RecordDisplay.h"
+
+#include <QBrush>
+
+HostSummaryModel::HostSummaryModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void HostSummaryModel::insertHost(int row, const HostView::Summary& summary)
+{
+    beginInsertRows(QModelIndex(), row, row);
+    m_hosts.insert(row, summary);
+    endInsertRows();
+}
+
+void HostSummaryModel::updateHost(int row, const HostView::Summary& summary)
+{
+    if (row < 0 || row >= m_hosts.size())
+        return;
+    m_hosts[row] = summary;
+    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+void HostSummaryModel::removeHost(int row)
+{
+    if (row < 0 || row >= m_hosts.size())
+        return;
+    beginRemoveRows(QModelIndex(), row, row);
+    m_hosts.removeAt(row);
+    endRemoveRows();
+}
+
+int HostSummaryModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_hosts.size());
+}
+
+int HostSummaryModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant HostSummaryModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_hosts.size())
+        return {};
+    const HostView::Summary& h = m_hosts.at(index.row());
+    const bool listed = h.listed.isValid();
+    if (role == Qt::BackgroundRole && index.column() == Name)
+        return QBrush(h.accent);
+    if (role == Qt::ForegroundRole && index.column() == Name)
+        return QBrush(h.accent.lightness() > 140 ? Qt::black : Qt::white);
+    if (role == Qt::TextAlignmentRole && index.column() >= Listeners && index.column() != Listed)
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (Column(index.column())) {
+    case Name:
+        return h.name;
+    case Link:
+        return h.link;
+    case Listeners:
+        return listed ? QVariant(h.listeners) : QVariant();
+    case Processes:
+        return listed ? QVariant(h.processes) : QVariant();
+    case CpuTime:
+        return listed ? QVariant(QString::fromLatin1(RecordDisplay::CpuTimeText(h.cpuMs).trimmed()))
+                      : QVariant();
+    case Listed:
+        return listed ? QVariant(h.listed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                      : QVariant();
+    case Reconnections:
+        return h.reconnections;
+    case ColumnCount:
+        break;
+    }
+    return {};
+}
+
+QVariant HostSummaryModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return {};
+    static const char* const Titles[ColumnCount] = {
+        "Name", "Link", "Listeners", "Processes", "CPU Time", "Listed", "Reconnections"};
+    if (section < 0 || section >= ColumnCount)
+        return {};
+    if (role == Qt::DisplayRole)
+        return QString::fromLatin1(Titles[section]);
+    if (role == Qt::ToolTipRole && (section == Processes || section == CpuTime))
+        return QStringLiteral("Of the processes listed: those of the host's selected listener");
+    return {};
+}

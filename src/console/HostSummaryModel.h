@@ -1,0 +1,42 @@
+#pragma once
+
+#include "console/HostView.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+
+// The hosts of the window at a glance, one row per host in tab order: the
+// columns orvanite-ctl's hosts prints (Name, Link, Listeners, Processes,
+// CPU Time, Listed, Reconnections), the name on the host's accent colour.
+class HostSummaryModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column
+    {
+        Name,
+        Link,
+        Listeners,
+        Processes,
+        CpuTime,
+        Listed,
+        Reconnections,
+        ColumnCount
+    };
+
+    explicit HostSummaryModel(QObject* parent = nullptr);
+
+    void insertHost(int row, const HostView::Summary& summary);
+    void updateHost(int row, const HostView::Summary& summary);
+    void removeHost(int row);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+private:
+    QList<HostView::Summary> m_hosts;
+};
