@@ -88,6 +88,7 @@ QVariant HostSummaryModel::headerData(int section, Qt::Orientation orientation, 
     if (role == Qt::DisplayRole)
         return QString::fromLatin1(Titles[section]);
     if (role == Qt::ToolTipRole && (section == Processes || section == CpuTime))
-        return QStringLiteral("Of the processes listed: those of the host's selected listener");
+        return QStringLiteral("Every listener's processes, counted after each refresh while "
+                              "this tab is shown");
     return {};
 }

@@ -17,6 +17,7 @@
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
 #include "session/Reconnector.h"
+#include "session/TrendCollector.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -545,6 +546,18 @@ HostView::Summary HostView::summary() const
     const ListenerTableModel* listeners = m_session->listeners();
     const ProcessTableModel* processes = m_session->processes();
     s.listeners = listeners->rows();
+    // Every listener's count once the collector has one for each listener
+    // listed; until then, the selected listener's.
+    const QHash<QByteArray, int>& counts = m_trendCollector->lastCounts();
+    if (m_trendCollector->isEnabled() && !counts.isEmpty() && counts.size() >= s.listeners &&
+        m_trendCollector->lastTotals().size() == counts.size()) {
+        s.everyListener = true;
+        for (const int count : counts)
+            s.processes += count;
+        for (const qint64 ms : m_trendCollector->lastTotals())
+            s.cpuMs += ms;
+        return s;
+    }
     s.processes = processes->rows();
     // The CPU time is shown in seconds with three decimals: the digits
     // without the separator are milliseconds.

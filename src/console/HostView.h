@@ -101,13 +101,17 @@ public:
         QString name;
         QString link;
         int listeners = 0;
-        int processes = 0; // of the selected listener
-        qint64 cpuMs = 0;  // of those processes
-        QDateTime listed;  // the last good refresh; invalid: none yet
+        int processes = 0;          // of every listener once counted, else of the selected one
+        qint64 cpuMs = 0;           // of those processes
+        bool everyListener = false; // processes and cpuMs cover every listener
+        QDateTime listed;           // the last good refresh; invalid: none yet
         int reconnections = 0;
         QColor accent;
     };
     Summary summary() const;
+    // While on, every listener's processes are counted after each refresh
+    // (as the trends do), so that summary() covers the whole host.
+    void setCountingEveryListener(bool on);
 
 Q_SIGNALS:
     // Help, About... was chosen.
@@ -256,6 +260,8 @@ private:
     CommandAudit* m_audit = nullptr;
     Notifier* m_notifier = nullptr;
     TrendCollector* m_trendCollector = nullptr;
+    bool m_trendsOn = false;
+    bool m_countingEveryListener = false;
     TrendsPane* m_trendsPane = nullptr;
     SparklineDelegate* m_sparklines = nullptr;
     AuditDialog* m_auditDialog = nullptr; // made when first asked for

@@ -86,8 +86,9 @@ void HostView::setTrendsShown(bool shown)
     m_trendsPane->setVisible(shown);
     m_sparklines->setActive(shown);
     // Every listener's processes are listed after each refresh only while
-    // the trends are shown.
-    m_trendCollector->setEnabled(shown);
+    // the trends (or the All hosts summary) need them.
+    m_trendsOn = shown;
+    m_trendCollector->setEnabled(shown || m_countingEveryListener);
     if (shown) {
         updateTrendListener();
         m_trendsPane->updateCharts();
@@ -96,9 +97,17 @@ void HostView::setTrendsShown(bool shown)
     m_listenerTable->viewport()->update();
 }
 
+void HostView::setCountingEveryListener(bool on)
+{
+    m_countingEveryListener = on;
+    m_trendCollector->setEnabled(m_trendsOn || on);
+    Q_EMIT summaryChanged();
+}
+
 void HostView::trendsSampled()
 {
     m_notifier->setListenerCounts(m_trendCollector->lastCounts());
+    Q_EMIT summaryChanged();
     if (m_trendsPane->isHidden())
         return;
     updateTrendListener();

@@ -155,8 +155,9 @@ void MainWindow::buildAllHostsPage()
     connect(m_allHostsTable, &QTableView::activated, this,
             [this](const QModelIndex& index) { showHost(index.row()); });
     auto* note = new QLabel(
-        QStringLiteral("Processes and CPU Time count the processes of each host's selected "
-                       "listener. Double-click a host to open its tab."),
+        QStringLiteral("Processes and CPU Time count every listener's processes while this tab "
+                       "is shown (the selected listener's until the first count). Double-click "
+                       "a host to open its tab."),
         page);
     note->setObjectName(QStringLiteral("allHostsNote"));
     note->setWordWrap(true);
@@ -253,6 +254,11 @@ void MainWindow::tabChosen(int index)
         m_stack->setCurrentWidget(m_hosts[size_t(index)]);
     else
         m_stack->setCurrentWidget(m_allHostsPage);
+    // While the summary is shown, every host counts all its listeners'
+    // processes after each refresh; otherwise only the trends ask for it.
+    const bool summaryShown = index >= hostCount();
+    for (HostView* host : m_hosts)
+        host->setCountingEveryListener(summaryShown);
     updateTitle();
 }
 

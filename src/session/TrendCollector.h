@@ -45,6 +45,8 @@ public:
 
     // The process count of each listener at the last sample.
     const QHash<QByteArray, int>& lastCounts() const { return m_lastCounts; }
+    // Each listener's processes' CPU time in ms, from the same count.
+    const QHash<QByteArray, qint64>& lastTotals() const { return m_previousTotals; }
 
 Q_SIGNALS:
     // A sample was added to the history.

@@ -36,6 +36,8 @@ void TestHosts::silentHostDelaysNoOther()
                          process("123", "123", "202", "CNDUSER", "BOB", 2500)};
         QVERIFY(sim.listen());
     }
+    sims[2].Listeners.append(listener("124", "30003", "QRYSRVR", "9"));
+    sims[2].Processes.append(process("124", "124", "301", "QRYUSER", "CAROL", 500));
     ScriptedPrompts prompts;
     RecordingEventLog log;
     MainWindow::Environment environment;
@@ -61,6 +63,10 @@ void TestHosts::silentHostDelaysNoOther()
     QCOMPARE(window.findChild<QTabBar*>(QStringLiteral("hostTabs"))->count(), 4);
     QCOMPARE(window.summaries()->rowCount(), 3);
     QCOMPARE(window.summaries()->index(2, HostSummaryModel::Processes).data().toInt(), 2);
+    // While All hosts is shown, every listener's processes are counted.
+    window.showAllHosts();
+    QTRY_COMPARE_WITH_TIMEOUT(
+        window.summaries()->index(2, HostSummaryModel::Processes).data().toInt(), 3, 8000);
 
     // The second host falls silent: its next refresh waits for replies that
     // do not come in time.
