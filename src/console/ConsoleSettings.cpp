@@ -104,6 +104,16 @@ void ConsoleSettings::addRecentFile(const QString& path)
     m_store->setValue(QStringLiteral("recentFiles"), files);
 }
 
+bool ConsoleSettings::preference(const QString& name, bool fallback) const
+{
+    return m_store->value(QStringLiteral("preferences/") + name, fallback).toBool();
+}
+
+void ConsoleSettings::setPreference(const QString& name, bool on)
+{
+    m_store->setValue(QStringLiteral("preferences/") + name, on);
+}
+
 bool ConsoleSettings::autoReconnect() const
 {
     return m_store->value(QStringLiteral("preferences/autoReconnect"), true).toBool();

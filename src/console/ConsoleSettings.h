@@ -45,6 +45,11 @@ public:
     // Puts path first in the list.
     void addRecentFile(const QString& path);
 
+    // An on/off preference of the window by name (the trends pane, each
+    // kind of notification).
+    bool preference(const QString& name, bool fallback) const;
+    void setPreference(const QString& name, bool on);
+
     bool autoReconnect() const;
     void setAutoReconnect(bool on);
     bool markNewRows() const;

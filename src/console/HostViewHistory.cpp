@@ -2,6 +2,7 @@
 // table's sparklines over a trend collector, desktop notifications, and the
 // audit trail of the commands that change the host with its viewer.
 
+#include "console/ConsoleSettings.h"
 #include "console/HostView.h"
 
 #include "console/Notifier.h"
@@ -17,11 +18,10 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSettings>
 
 namespace {
 
-const QString TrendsKey = QStringLiteral("view/trends");
+const QString TrendsKey = QStringLiteral("trends");
 
 } // namespace
 
@@ -63,9 +63,13 @@ void HostView::buildHistory()
                          Notifier::kindTitle(kind).remove(QLatin1Char(' ')) +
                          QStringLiteral("Action"));
         a->setCheckable(true);
+        const QString key = Notifier::settingsKey(kind);
+        m_notifier->setEnabled(kind, m_store->preference(key, true));
         a->setChecked(m_notifier->isEnabled(kind));
-        connect(a, &QAction::toggled, this,
-                [this, kind](bool on) { m_notifier->setEnabled(kind, on); });
+        connect(a, &QAction::toggled, this, [this, kind, key](bool on) {
+            m_notifier->setEnabled(kind, on);
+            m_store->setPreference(key, on);
+        });
     }
 
     QAction* audit = new QAction(QStringLiteral("Audit &Trail..."), this);
@@ -77,12 +81,12 @@ void HostView::buildHistory()
     connect(audit, &QAction::triggered, this, &HostView::showAuditTrail);
 
     // The pane is hidden until the operator asks for it, and stays as left.
-    trends->setChecked(QSettings().value(TrendsKey, false).toBool());
+    trends->setChecked(m_store->preference(TrendsKey, false));
 }
 
 void HostView::setTrendsShown(bool shown)
 {
-    QSettings().setValue(TrendsKey, shown);
+    m_store->setPreference(TrendsKey, shown);
     m_trendsPane->setVisible(shown);
     m_sparklines->setActive(shown);
     // Every listener's processes are listed after each refresh only while

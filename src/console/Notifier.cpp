@@ -9,7 +9,6 @@
 #include <QDBusMessage>
 #include <QDateTime>
 #include <QGuiApplication>
-#include <QSettings>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
@@ -62,9 +61,6 @@ QString Notifier::settingsKey(Kind kind)
 
 Notifier::Notifier(HostSession* session, QObject* parent) : QObject(parent), m_session(session)
 {
-    const QSettings settings;
-    for (int k = 0; k < KindCount; ++k)
-        m_enabled[k] = settings.value(settingsKey(Kind(k)), true).toBool();
     connect(session, &HostSession::linkStateChanged, this, &Notifier::linkStateChanged);
     connect(session, &HostSession::listenersChanged, this, &Notifier::listenersChanged);
     connect(session, &HostSession::processesChanged, this, &Notifier::processesChanged);
@@ -79,7 +75,6 @@ Notifier::~Notifier() = default;
 void Notifier::setEnabled(Kind kind, bool enabled)
 {
     m_enabled[int(kind)] = enabled;
-    QSettings().setValue(settingsKey(kind), enabled);
 }
 
 QString Notifier::hostText() const

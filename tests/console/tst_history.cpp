@@ -16,7 +16,6 @@
 #include <QGroupBox>
 #include <QJsonDocument>
 #include <QLineEdit>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,7 +58,6 @@ void TestHistory::init()
     // The trail of this test alone.
     m_state = std::make_unique<QTemporaryDir>();
     qputenv("XDG_STATE_HOME", QFile::encodeName(m_state->path()));
-    QSettings().clear();
     f = std::make_unique<ConsoleFixture>();
     f->sim.Listeners = {listener("123", "30002", "CNDSRVR", "8"),
                         listener("124", "30007", "VGDSRVR", "16"),
@@ -81,7 +79,6 @@ void TestHistory::init()
 void TestHistory::cleanup()
 {
     f.reset();
-    QSettings().clear();
 }
 
 void TestHistory::commandsAuditedAsShown()
