@@ -8,7 +8,6 @@
 #include "console/Prompts.h"
 #include "console/RecordTableView.h"
 #include "console/SplitterBar.h"
-#include "console/WidgetPrompts.h"
 #include "console/dialogs/AddListenerDialog.h"
 #include "console/dialogs/ChangePriorityDialog.h"
 #include "console/dialogs/ConfigureDialog.h"
@@ -23,7 +22,6 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -194,15 +192,6 @@ void HostView::buildWidgets()
             m_session->linkState() == HostSession::LinkState::LoggedOn)
             m_session->refresh();
     });
-
-    m_openDialog = new QFileDialog(this);
-    m_openDialog->setObjectName(QStringLiteral("openDialog"));
-    WidgetPrompts::setUpFileDialog(*m_openDialog, false);
-    m_saveDialog = new QFileDialog(this);
-    m_saveDialog->setObjectName(QStringLiteral("saveDialog"));
-    WidgetPrompts::setUpFileDialog(*m_saveDialog, true);
-    if (auto* prompts = dynamic_cast<WidgetPrompts*>(m_environment.prompts))
-        prompts->useFileDialogs(m_openDialog, m_saveDialog);
 }
 
 void HostView::connectSession()

@@ -15,7 +15,6 @@
 #include <random>
 
 class QAction;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -252,8 +251,6 @@ private:
     QMenu* m_helpMenu = nullptr;
     QAction* m_exitAction = nullptr;
     QTimer* m_refreshTimer = nullptr;
-    QFileDialog* m_openDialog = nullptr;
-    QFileDialog* m_saveDialog = nullptr;
     AddListenerDialog* m_addListenerDialog = nullptr;
     ChangePriorityDialog* m_changePriorityDialog = nullptr;
     ConfigureDialog* m_configureDialog = nullptr;

@@ -33,15 +33,8 @@ QWidget* parentFor(QWidget* parent)
     return QApplication::activeWindow();
 }
 
-QString runFileDialog(QFileDialog* given, QWidget* parent, const FileDialogSetup& setup, bool save)
+QString runFileDialog(QFileDialog* dialog, const FileDialogSetup& setup)
 {
-    std::unique_ptr<QFileDialog> own;
-    QFileDialog* dialog = given;
-    if (!dialog) {
-        own = std::make_unique<QFileDialog>(parent);
-        dialog = own.get();
-        WidgetPrompts::setUpFileDialog(*dialog, save);
-    }
     dialog->setWindowTitle(setup.title);
     dialog->setNameFilters(setup.filters);
     dialog->setDefaultSuffix(setup.defaultSuffix);
@@ -70,10 +63,16 @@ void WidgetPrompts::setUpFileDialog(QFileDialog& dialog, bool save)
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
 }
 
-void WidgetPrompts::useFileDialogs(QFileDialog* open, QFileDialog* save)
+QFileDialog* WidgetPrompts::fileDialog(bool save)
 {
-    m_open = open;
-    m_save = save;
+    QPointer<QFileDialog>& dialog = save ? m_save : m_open;
+    // Owned by the window it first showed over; made again if that closed.
+    if (!dialog) {
+        dialog = new QFileDialog(parentFor(m_parent));
+        dialog->setObjectName(save ? QStringLiteral("saveDialog") : QStringLiteral("openDialog"));
+        setUpFileDialog(*dialog, save);
+    }
+    return dialog;
 }
 
 void WidgetPrompts::showMessage(const QString& text)
@@ -102,10 +101,10 @@ int WidgetPrompts::runDialog(QDialog& dialog)
 
 QString WidgetPrompts::chooseOpenFile(const FileDialogSetup& setup)
 {
-    return runFileDialog(m_open, parentFor(m_parent), setup, false);
+    return runFileDialog(fileDialog(false), setup);
 }
 
 QString WidgetPrompts::chooseSaveFile(const FileDialogSetup& setup)
 {
-    return runFileDialog(m_save, parentFor(m_parent), setup, true);
+    return runFileDialog(fileDialog(true), setup);
 }

@@ -2,7 +2,9 @@
 
 #include "console/Prompts.h"
 
-class QFileDialog;
+#include <QFileDialog>
+#include <QPointer>
+
 class QWidget;
 
 // The real dialogs: message boxes, confirmations and file dialogs. "\r" in a
@@ -18,15 +20,16 @@ public:
     QString chooseSaveFile(const FileDialogSetup& setup) override;
     void setSubject(const QString& subject) override { m_subject = subject; }
 
-    // The window's own file dialogs; without them each choice uses a dialog
-    // of its own with the same options.
-    void useFileDialogs(QFileDialog* open, QFileDialog* save);
+    // The open (save = false) or the save dialog: made at its first use, not
+    // at start (a file dialog reads folders and the file types), and then
+    // kept, so that it opens where it was left.
+    QFileDialog* fileDialog(bool save);
     // The options of the open (save = false) and the save dialog.
     static void setUpFileDialog(QFileDialog& dialog, bool save);
 
 private:
     QWidget* m_parent;
-    QFileDialog* m_open = nullptr;
-    QFileDialog* m_save = nullptr;
+    QPointer<QFileDialog> m_open;
+    QPointer<QFileDialog> m_save;
     QString m_subject;
 };

@@ -2,6 +2,7 @@
 // the resize rules and the column percentages, and Alt+X.
 
 #include "ConsoleFixture.h"
+#include "console/WidgetPrompts.h"
 
 #include "console/RecordTableView.h"
 #include "console/SplitterBar.h"
@@ -120,8 +121,12 @@ void TestLayout::designLayout()
     };
     for (std::size_t i = 0; i + 1 < std::size(chain); ++i)
         QCOMPARE(nextTabStop(chain[i]), chain[i + 1]);
-    QCOMPARE(f->find<QFileDialog>("openDialog")->fileMode(), QFileDialog::ExistingFile);
-    QCOMPARE(f->find<QFileDialog>("saveDialog")->acceptMode(), QFileDialog::AcceptSave);
+    // The file dialogs are made at their first use, over the window.
+    QVERIFY(!f->find<QFileDialog>("openDialog"));
+    WidgetPrompts prompts(f->window.get());
+    QCOMPARE(prompts.fileDialog(false)->fileMode(), QFileDialog::ExistingFile);
+    QCOMPARE(prompts.fileDialog(true)->acceptMode(), QFileDialog::AcceptSave);
+    QCOMPARE(prompts.fileDialog(false), f->find<QFileDialog>("openDialog"));
 }
 
 void TestLayout::menus()
@@ -134,9 +139,9 @@ void TestLayout::menus()
     };
     QMenu* file = f->find<QMenu>("fileMenu");
     QCOMPARE(file->title(), QStringLiteral("&File"));
-    QCOMPARE(captions(file), texts({"&Load", "&Save", "Save &As", "&Configure", "&Recent",
-                                    "Pr&eferences...", "-", "A&dd Host...", "Close Hos&t", "-",
-                                    "S&hutdown Job", "-", "E&xit"}));
+    QCOMPARE(captions(file),
+             texts({"&Load", "&Save", "Save &As", "&Configure", "&Recent", "Pr&eferences...", "-",
+                    "A&dd Host...", "Close Hos&t", "-", "S&hutdown Job", "-", "E&xit"}));
     QMenu* control = f->find<QMenu>("controlMenu");
     QCOMPARE(control->title(), QStringLiteral("C&ontrol"));
     QCOMPARE(captions(control),
