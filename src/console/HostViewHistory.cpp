@@ -35,8 +35,7 @@ void HostView::buildHistory()
 
     m_trendCollector = new TrendCollector(m_session, this);
     m_trendCollector->setObjectName(QStringLiteral("trendCollector"));
-    m_trendsPane = new TrendsPane(&m_trendCollector->history(), centralWidget());
-    m_trendsPane->hide();
+    // The pane and its charts are made when the trends are first shown.
     m_sparklines =
         new SparklineDelegate(&m_trendCollector->history(), int(ListenerColumn::Pin), this);
     m_listenerTable->setItemDelegateForColumn(int(ListenerColumn::MaxUsers), m_sparklines);
@@ -87,7 +86,12 @@ void HostView::buildHistory()
 void HostView::setTrendsShown(bool shown)
 {
     m_store->setPreference(TrendsKey, shown);
-    m_trendsPane->setVisible(shown);
+    if (shown && !m_trendsPane) {
+        m_trendsPane = new TrendsPane(&m_trendCollector->history(), centralWidget());
+        m_trendsPane->setObjectName(QStringLiteral("trendsPane"));
+    }
+    if (m_trendsPane)
+        m_trendsPane->setVisible(shown);
     m_sparklines->setActive(shown);
     // Every listener's processes are listed after each refresh only while
     // the trends (or the All hosts summary) need them.
@@ -112,7 +116,7 @@ void HostView::trendsSampled()
 {
     m_notifier->setListenerCounts(m_trendCollector->lastCounts());
     Q_EMIT summaryChanged();
-    if (m_trendsPane->isHidden())
+    if (!m_trendsPane || m_trendsPane->isHidden())
         return;
     updateTrendListener();
     m_trendsPane->updateCharts();
@@ -121,7 +125,7 @@ void HostView::trendsSampled()
 
 void HostView::updateTrendListener()
 {
-    if (m_trendsPane->isHidden())
+    if (!m_trendsPane || m_trendsPane->isHidden())
         return;
     const QByteArray pin = m_session->selectedListener();
     const ListenerTableModel* listeners = m_session->listeners();
