@@ -12,7 +12,13 @@ constexpr std::size_t KeepBytes = 4 * 1024 * 1024;
 
 CellStore::CellStore(int columns) : m_columns(std::max(columns, 1))
 {
-    m_offsets.push_back(0);
+    m_rowStart.push_back(0);
+}
+
+std::size_t CellStore::longLength(std::size_t at) const
+{
+    const auto it = m_long.find(at);
+    return it == m_long.end() ? 0 : it->second;
 }
 
 int CellStore::firstDifference(int row, const CellStore& other, int otherRow) const
@@ -26,9 +32,20 @@ int CellStore::firstDifference(int row, const CellStore& other, int otherRow) co
 bool CellStore::sameRow(int row, const CellStore& other, int otherRow) const
 {
     // The bytes first: most rows that differ differ there, and one compare
-    // of the whole row is cheaper than one per cell.
+    // of the whole row is cheaper than one per cell. The same bytes with the
+    // same lengths are the same cells.
     if (rowBytes(row) != other.rowBytes(otherRow))
         return false;
+    if (row < 0 || otherRow < 0 || row >= m_rows || otherRow >= other.m_rows)
+        return true; // both outside: both empty
+    const std::uint16_t* mine = m_lengths.data() + std::size_t(row) * std::size_t(m_columns);
+    const std::uint16_t* theirs =
+        other.m_lengths.data() + std::size_t(otherRow) * std::size_t(other.m_columns);
+    const std::size_t bytes = std::size_t(m_columns) * sizeof(std::uint16_t);
+    if (std::memcmp(mine, theirs, bytes) != 0)
+        return false;
+    if (std::find(mine, mine + m_columns, LongCell) == mine + m_columns)
+        return true;
     return firstDifference(row, other, otherRow) < 0;
 }
 
@@ -46,11 +63,20 @@ void CellStore::appendRow(std::span<const QByteArrayView> texts)
     for (std::size_t c = 0; c < std::size_t(m_columns); ++c) {
         // Offsets are 32-bit: a cell that would end past 4 GiB is kept
         // empty rather than wrapping onto other cells' bytes.
+        std::size_t n = 0;
         if (c < count && !texts[c].isEmpty() &&
-            m_arena.size() + std::size_t(texts[c].size()) <= UINT32_MAX)
-            m_arena.append(texts[c].data(), std::size_t(texts[c].size()));
-        m_offsets.push_back(std::uint32_t(m_arena.size()));
+            m_arena.size() + std::size_t(texts[c].size()) <= UINT32_MAX) {
+            n = std::size_t(texts[c].size());
+            m_arena.append(texts[c].data(), n);
+        }
+        if (n >= LongCell) {
+            m_long[m_lengths.size()] = std::uint32_t(n);
+            m_lengths.push_back(LongCell);
+        } else {
+            m_lengths.push_back(std::uint16_t(n));
+        }
     }
+    m_rowStart.push_back(std::uint32_t(m_arena.size()));
     ++m_rows;
 }
 
@@ -67,7 +93,8 @@ void CellStore::reserveLike(const CellStore& other)
 {
     const std::size_t rows = std::size_t(other.m_rows) + std::size_t(other.m_rows) / 64 + 16;
     const std::size_t bytes = other.m_arena.size() + other.m_arena.size() / 64 + 256;
-    m_offsets.reserve(rows * std::size_t(m_columns) + 1);
+    m_rowStart.reserve(rows + 1);
+    m_lengths.reserve(rows * std::size_t(m_columns));
     m_arena.reserve(bytes);
 }
 
@@ -76,8 +103,10 @@ void CellStore::truncate(int rows)
     if (rows < 0 || rows >= m_rows)
         return;
     m_rows = rows;
-    m_offsets.resize(std::size_t(rows) * std::size_t(m_columns) + 1);
-    m_arena.resize(m_offsets.back());
+    m_rowStart.resize(std::size_t(rows) + 1);
+    m_lengths.resize(std::size_t(rows) * std::size_t(m_columns));
+    std::erase_if(m_long, [this](const auto& entry) { return entry.first >= m_lengths.size(); });
+    m_arena.resize(m_rowStart.back());
 }
 
 void CellStore::clear()
@@ -85,23 +114,30 @@ void CellStore::clear()
     m_rows = 0;
     if (m_arena.capacity() > KeepBytes) {
         std::string().swap(m_arena);
-        std::vector<std::uint32_t>().swap(m_offsets);
+        std::vector<std::uint32_t>().swap(m_rowStart);
+        std::vector<std::uint16_t>().swap(m_lengths);
     } else {
         m_arena.clear();
-        m_offsets.clear();
+        m_rowStart.clear();
+        m_lengths.clear();
     }
-    m_offsets.push_back(0);
+    m_long.clear();
+    m_rowStart.push_back(0);
 }
 
 void CellStore::swap(CellStore& other) noexcept
 {
     std::swap(m_columns, other.m_columns);
     std::swap(m_rows, other.m_rows);
-    m_offsets.swap(other.m_offsets);
+    m_rowStart.swap(other.m_rowStart);
+    m_lengths.swap(other.m_lengths);
+    m_long.swap(other.m_long);
     m_arena.swap(other.m_arena);
 }
 
 std::size_t CellStore::bytesUsed() const
 {
-    return m_arena.capacity() + m_offsets.capacity() * sizeof(std::uint32_t);
+    return m_arena.capacity() + m_rowStart.capacity() * sizeof(std::uint32_t) +
+           m_lengths.capacity() * sizeof(std::uint16_t) +
+           m_long.size() * (sizeof(std::size_t) + sizeof(std::uint32_t) + 2 * sizeof(void*));
 }

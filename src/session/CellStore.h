@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Rows of text cells kept compactly as bytes: the cells of a row lie back to
-// back in one arena and each cell costs one 32-bit offset, so a table of
-// 1,000,000 rows holds no per-cell objects. Rows are only appended; a table
-// is rebuilt by filling a second store and swapping it in.
+// back in one arena; a row costs one 32-bit offset and each cell a 16-bit
+// length (a cell of 65,535 bytes or more keeps its length aside), so a table
+// of 1,000,000 rows holds no per-cell objects. Rows are only appended; a
+// table is rebuilt by filling a second store and swapping it in.
 class CellStore
 {
 public:
@@ -23,19 +25,21 @@ public:
     {
         if (row < 0 || row >= m_rows || column < 0 || column >= m_columns)
             return {};
-        const std::size_t at = std::size_t(row) * std::size_t(m_columns) + std::size_t(column);
-        const std::uint32_t begin = m_offsets[at];
-        return QByteArrayView(m_arena.data() + begin, qsizetype(m_offsets[at + 1] - begin));
+        const std::size_t base = std::size_t(row) * std::size_t(m_columns);
+        std::size_t start = m_rowStart[std::size_t(row)];
+        for (int c = 0; c < column; ++c)
+            start += length(base + std::size_t(c));
+        return QByteArrayView(m_arena.data() + start,
+                              qsizetype(length(base + std::size_t(column))));
     }
     // The bytes of a whole row, all its cells back to back.
     QByteArrayView rowBytes(int row) const
     {
         if (row < 0 || row >= m_rows)
             return {};
-        const std::size_t at = std::size_t(row) * std::size_t(m_columns);
-        const std::uint32_t begin = m_offsets[at];
+        const std::uint32_t begin = m_rowStart[std::size_t(row)];
         return QByteArrayView(m_arena.data() + begin,
-                              qsizetype(m_offsets[at + std::size_t(m_columns)] - begin));
+                              qsizetype(m_rowStart[std::size_t(row) + 1] - begin));
     }
     // Whether row of this store and otherRow of other hold the same cells.
     bool sameRow(int row, const CellStore& other, int otherRow) const;
@@ -62,10 +66,22 @@ public:
     std::size_t bytesUsed() const;
 
 private:
+    static constexpr std::uint16_t LongCell = 0xFFFF;
+
+    std::size_t length(std::size_t at) const
+    {
+        const std::uint16_t n = m_lengths[at];
+        return n != LongCell ? n : longLength(at);
+    }
+    std::size_t longLength(std::size_t at) const;
+
     int m_columns;
     int m_rows = 0;
-    // m_offsets[r * columns + c] is where cell (r, c) starts; the cell ends
-    // where the next one starts (m_offsets holds one extra end offset).
-    std::vector<std::uint32_t> m_offsets;
+    // Row r's cells start at m_rowStart[r] (one more entry ends the last
+    // row); cell (r, c) is m_lengths[r * columns + c] bytes long, or, when
+    // that says LongCell, m_long[r * columns + c].
+    std::vector<std::uint32_t> m_rowStart;
+    std::vector<std::uint16_t> m_lengths;
+    std::unordered_map<std::size_t, std::uint32_t> m_long;
     std::string m_arena;
 };

@@ -61,6 +61,9 @@ void TestRecordTableModel::rowTexts_data()
     QTest::newRow("first cells only")
         << QList<QByteArray>{"", "7"} << QList<QByteArray>{"", "7", "", "", ""};
     QTest::newRow("more texts than columns") << (five + QList<QByteArray>{"ES", "x"}) << five;
+    const QByteArray longText(70000, 'x');
+    QTest::newRow("a cell of 70,000 bytes")
+        << QList<QByteArray>{"1", longText, "z"} << QList<QByteArray>{"1", longText, "z", "", ""};
 }
 
 void TestRecordTableModel::rowTexts()
@@ -100,6 +103,15 @@ void TestRecordTableModel::refillAnnouncesOnlyChangedCells()
     QCOMPARE(changed[0][1].toModelIndex(), table.index(1, 4));
     QCOMPARE(table.data(table.index(1, 4)).toString(), QStringLiteral("0.9"));
     QCOMPARE(inserted.count(), 0);
+
+    // Cells of 65,535 bytes and more keep their lengths aside: two that
+    // trade lengths leave the row's bytes as they were, and still changed.
+    const QByteArray a(70000, 'x'), b(70001, 'x');
+    table.fill({{"1", a, b, "", ""}});
+    changed.clear();
+    table.fill({{"1", b, a, "", ""}});
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(table.row(0), (QList<QByteArray>{"1", b, a, "", ""}));
 }
 
 void TestRecordTableModel::emptiedAndRefilled()
