@@ -240,8 +240,12 @@ std::vector<std::uint32_t> RecordSortFilterModel::buildOrder()
     std::vector<std::uint32_t> order;
     if (m_sortColumn >= 0) {
         if (!m_sortedValid) {
-            m_sorted.resize(std::size_t(m_table->rows()));
-            std::iota(m_sorted.begin(), m_sorted.end(), 0u);
+            // The last order is where a refresh starts from: most refreshes
+            // leave it right, and then it is only checked.
+            if (m_sorted.size() != std::size_t(m_table->rows())) {
+                m_sorted.resize(std::size_t(m_table->rows()));
+                std::iota(m_sorted.begin(), m_sorted.end(), 0u);
+            }
             sortRows(m_sorted);
             m_sortedValid = true;
         }
@@ -328,11 +332,12 @@ std::uint64_t textPrefix(QByteArrayView text)
 
 void RecordSortFilterModel::sortRows(std::vector<std::uint32_t>& order) const
 {
-    // The keys are sorted themselves, back to back, so that the sort reads
-    // memory in order rather than three arrays at random.
+    // order holds every row of the table. The keys are read in the table's
+    // order (the cells' order in memory) and sorted themselves, back to
+    // back, so that the sort reads memory in order.
     std::vector<SortKey> keys;
     keys.reserve(order.size());
-    for (const std::uint32_t row : order) {
+    for (std::uint32_t row = 0; row < std::uint32_t(order.size()); ++row) {
         SortKey key{0, std::numeric_limits<std::uint64_t>::max(), row, 0};
         const QByteArrayView cell = m_table->cellAt(int(row), m_sortColumn);
         double value = 0;
@@ -349,7 +354,7 @@ void RecordSortFilterModel::sortRows(std::vector<std::uint32_t>& order) const
     const bool ascending = m_sortOrder == Qt::AscendingOrder;
     const int column = m_sortColumn;
     const RecordTableModel* table = m_table;
-    std::sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
+    const auto before = [&](const SortKey& a, const SortKey& b) {
         int primary = 0;
         if (a.text != b.text)
             primary = a.text ? 1 : -1;
@@ -363,7 +368,15 @@ void RecordSortFilterModel::sortRows(std::vector<std::uint32_t>& order) const
         if (a.pin != b.pin)
             return a.pin < b.pin;
         return a.row < b.row;
-    });
+    };
+    // The order of the last refresh is checked first: most refreshes leave
+    // it right.
+    bool sorted = true;
+    for (std::size_t i = 1; i < order.size() && sorted; ++i)
+        sorted = !before(keys[order[i]], keys[order[i - 1]]);
+    if (sorted)
+        return;
+    std::sort(keys.begin(), keys.end(), before);
     for (std::size_t i = 0; i < keys.size(); ++i)
         order[i] = keys[i].row;
 }
