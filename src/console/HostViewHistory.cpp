@@ -36,9 +36,12 @@ void HostView::buildHistory()
     m_trendCollector = new TrendCollector(m_session, this);
     m_trendCollector->setObjectName(QStringLiteral("trendCollector"));
     // The pane and its charts are made when the trends are first shown.
-    m_sparklines =
-        new SparklineDelegate(&m_trendCollector->history(), int(ListenerColumn::Pin), this);
-    m_listenerTable->setItemDelegateForColumn(int(ListenerColumn::MaxUsers), m_sparklines);
+    // The listener table's delegate also draws the sparklines; it takes over
+    // what the plain one was told.
+    m_sparklines = new SparklineDelegate(&m_trendCollector->history(), int(ListenerColumn::Pin),
+                                         int(ListenerColumn::MaxUsers), this);
+    m_sparklines->setMarkNewRows(m_markNewRows);
+    m_listenerTable->setRecordDelegate(m_sparklines);
     connect(m_trendCollector, &TrendCollector::sampled, this, &HostView::trendsSampled);
     connect(m_session, &HostSession::processListRequested, this, &HostView::updateTrendListener);
 

@@ -251,3 +251,9 @@ void RecordTableView::keyPressEvent(QKeyEvent* event)
         Q_EMIT rowChosen(after);
     }
 }
+
+void RecordTableView::setRecordDelegate(RecordItemDelegate* delegate)
+{
+    m_delegate = delegate;
+    setItemDelegate(delegate);
+}

@@ -35,6 +35,8 @@ public:
     RecordTableModel* recordTable() const { return m_table; }
     RecordSortFilterModel* sortFilter() const { return m_proxy; }
     RecordItemDelegate* itemDelegate() const { return m_delegate; }
+    // Another delegate of the same kind for every cell (one that draws more).
+    void setRecordDelegate(RecordItemDelegate* delegate);
 
     // The selected row (the table's), the current one when several are
     // selected; -1 when none is.

@@ -7,16 +7,18 @@
 
 #include <algorithm>
 
-SparklineDelegate::SparklineDelegate(const TrendHistory* history, int pinColumn, QObject* parent)
-    : QStyledItemDelegate(parent), m_history(history), m_pinColumn(pinColumn)
+SparklineDelegate::SparklineDelegate(const TrendHistory* history, int pinColumn, int lineColumn,
+                                     QObject* parent)
+    : RecordItemDelegate(parent), m_history(history), m_pinColumn(pinColumn),
+      m_lineColumn(lineColumn)
 {
 }
 
 void SparklineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const
 {
-    QStyledItemDelegate::paint(painter, option, index);
-    if (!m_active)
+    RecordItemDelegate::paint(painter, option, index);
+    if (!m_active || index.column() != m_lineColumn)
         return;
     const QByteArray pin = index.siblingAtColumn(m_pinColumn).data().toString().toLatin1();
     const TrendHistory::Ring* ring = m_history->listener(pin);

@@ -1,13 +1,14 @@
 #pragma once
 
-#include <QStyledItemDelegate>
+#include "console/RecordItemDelegate.h"
 
 class TrendHistory;
 
-// Draws, at the right of a listener row's cell, a small line of the
-// listener's process count over its last samples, beside the text of the
-// cell (the user limit), so a listener filling up is seen at a glance.
-class SparklineDelegate : public QStyledItemDelegate
+// The listener table's cells as every record table draws them, and, at the
+// right of one column's cell (the user limit), a small line of the
+// listener's process count over its last samples, so a listener filling up
+// is seen at a glance.
+class SparklineDelegate : public RecordItemDelegate
 {
     Q_OBJECT
 
@@ -15,7 +16,8 @@ public:
     static constexpr int Samples = 40; // the newest samples drawn
     static constexpr int MaxWidth = 48;
 
-    SparklineDelegate(const TrendHistory* history, int pinColumn, QObject* parent = nullptr);
+    SparklineDelegate(const TrendHistory* history, int pinColumn, int lineColumn,
+                      QObject* parent = nullptr);
 
     // Lines are drawn only while the trends are being counted.
     void setActive(bool active) { m_active = active; }
@@ -27,5 +29,6 @@ public:
 private:
     const TrendHistory* m_history;
     int m_pinColumn;
+    int m_lineColumn;
     bool m_active = false;
 };

@@ -207,11 +207,6 @@ int main(int argc, char** argv)
     window.findChild<QAction*>(QStringLiteral("killListenerAction"))->trigger();
     waitIdle(20000);
 
-    // The link drops: the rows stay, greyed, and the status line says so.
-    window.reconnector()->setEnabled(false);
-    session->disconnectFromHost();
-    settle(1200);
-    ok = save(&window, folder, "stale-view.png") && ok;
     // Two processes killed, answered Yes, then the trail that records them.
     for (int i = 0; i < 2; ++i) {
         QTimer::singleShot(300, &window, [] {
@@ -220,7 +215,7 @@ int main(int argc, char** argv)
                     if (button->text() == QStringLiteral("&Yes"))
                         button->click();
         });
-        processes->selectRow(0);
+        processes->selectRow(processes->tableRowAt(0)); // the first row shown
         window.findChild<QAction*>(QStringLiteral("killProcessAction"))->trigger();
         waitIdle(20000);
         settle(500);
@@ -229,6 +224,13 @@ int main(int argc, char** argv)
     auto* audit = window.findChild<AuditDialog*>();
     settle();
     ok = (audit && save(audit, folder, "audit-trail.png")) && ok;
+    audit->hide();
+
+    // The link drops: the rows stay, greyed, and the status line says so.
+    window.reconnector()->setEnabled(false);
+    session->disconnectFromHost();
+    settle(1200);
+    ok = save(&window, folder, "stale-view.png") && ok;
     window.close();
 
     // Three hosts in one window (three files on the one simulator): the
