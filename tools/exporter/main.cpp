@@ -1,50 +1,16 @@
 // orvanite-exporter: the listeners and user processes of the hosts' server
 // jobs as Prometheus metrics.
 
+#include "common/QuitOnSignals.h"
 #include "exporter/ExporterOptions.h"
 #include "exporter/FleetCollector.h"
 #include "exporter/MetricsServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-int signalPair[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPair[1], &byte, 1);
-}
-
-// SIGTERM (systemd's stop) and SIGINT leave through the event loop, so that
-// every session says Quit to its host before the program ends.
-void stopOnSignals(QCoreApplication& app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPair) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = ::read(signalPair[0], &byte, 1);
-        app.quit();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -86,6 +52,6 @@ int main(int argc, char* argv[])
                 options.listenAddress.toString().toLocal8Bit().constData(), unsigned(port),
                 qlonglong(options.hosts.size()));
     std::fflush(stdout);
-    stopOnSignals(app);
+    quitOnSignals(app);
     return app.exec();
 }

@@ -1,50 +1,18 @@
 // orvanite-hostsim: the simulated server job as a program, for the demo, for
 // benchmarks and for trying the console against a misbehaving host.
 
+#include "common/QuitOnSignals.h"
 #include "hostsim/HostSim.h"
 #include "hostsim/SimPopulation.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGTERM and SIGINT end the event loop through a socket pair, so that the
-// program leaves through its normal path (sockets closed, nothing half-sent).
-bool watchSignals(QCoreApplication& app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return false;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
-        std::fprintf(stderr, "signal received; stopping\n");
-        app.quit();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-    return true;
-}
 
 [[noreturn]] void usageError(const QString& message)
 {
@@ -216,7 +184,7 @@ int main(int argc, char** argv)
                      sim.errorString().toLocal8Bit().constData());
         return 1;
     }
-    if (!watchSignals(app))
+    if (!quitOnSignals(app, "signal received; stopping"))
         std::fprintf(stderr, "orvanite-hostsim: signals not watched\n");
 
     std::printf("listening on %s:%u\n", sim.serverAddress().toString().toLatin1().constData(),
