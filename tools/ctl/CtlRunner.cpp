@@ -1,4 +1,5 @@
 #include "CtlRunner.h"
+#include "CtlRunnerShared.h"
 
 #include "CtlAuditView.h"
 #include "CtlCompletion.h"
@@ -10,7 +11,6 @@
 #include "CtlSession.h"
 #include "CtlUsageError.h"
 #include "config/ConfigFile.h"
-#include "config/ConfigLocation.h"
 #include "config/ConnectionSettings.h"
 #include "host_link/AppErrors.h"
 #include "host_link/RecordDisplay.h"
@@ -21,51 +21,17 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QLocale>
 
 #include <array>
-#include <charconv>
-#include <random>
 
 #ifndef ORV_VERSION
 #define ORV_VERSION "unknown"
 #endif
 
 namespace {
-
-// A configuration file that cannot be used: exit status 5 with the text.
-struct ConfigFault
-{
-    QString text;
-};
-
-const QByteArray Masked = QByteArrayLiteral("********");
-
-// The settings of a file as its keys, in the order of config show.
-struct SettingKey
-{
-    const char* key;
-    QByteArray ConnectionSettings::*member; // null for port and refresh_interval
-    bool password;
-};
-
-const std::array<SettingKey, 10> SettingKeys = {{
-    {"host", &ConnectionSettings::HostAddress, false},
-    {"port", nullptr, false},
-    {"user", &ConnectionSettings::User, false},
-    {"user_password", &ConnectionSettings::UserPassword, true},
-    {"group", &ConnectionSettings::Group, false},
-    {"group_password", &ConnectionSettings::GroupPassword, true},
-    {"account", &ConnectionSettings::Account, false},
-    {"account_password", &ConnectionSettings::AccountPassword, true},
-    {"logon_extra", &ConnectionSettings::LogonExtra, false},
-    {"refresh_interval", nullptr, false},
-}};
 
 void checkOperands(const CtlOptions& options, const CtlCommand& command)
 {
@@ -78,47 +44,7 @@ void checkOperands(const CtlOptions& options, const CtlCommand& command)
                                 .arg(options.Command, options.Operands[max]));
 }
 
-// Text from the host in a message: control characters shown as "?".
-QString shown(QByteArrayView latin1)
-{
-    QByteArray utf8;
-    CtlText::appendTerminalText(utf8, latin1);
-    return QString::fromUtf8(utf8);
-}
-
-long long portNumber(QByteArrayView text)
-{
-    return CtlCommands::decimal(QString::fromLatin1(text), 0, 65535);
-}
-
-// A configuration file named on the command line, found as the console finds
-// it. A file to be created needs no earlier one: it goes where it is named.
-QString configPath(const QString& name, bool mayCreate)
-{
-    const ConfigLocation location =
-        LocateConfigFile(name, QCoreApplication::applicationFilePath(), QDir::currentPath());
-    if (location.Missing.isEmpty())
-        return location.Path;
-    if (mayCreate)
-        return name;
-    throw ConfigFault{location.Missing};
-}
-
 } // namespace
-
-// What the identity checks and --verify need of a listener.
-struct CtlRunner::ListenerInfo
-{
-    QByteArray pin, port, program, productName;
-    qint32 product = 0;
-};
-
-// The process found for an identity check: where it is listed and what it runs.
-struct CtlRunner::ProcessInfo
-{
-    bool found = false;
-    QByteArray listenerPin, mainPin, program, user;
-};
 
 CtlRunner::CtlRunner(QIODevice& out, QIODevice& err, QIODevice* in)
     : m_output(out), m_err(err), m_in(in)
@@ -182,7 +108,7 @@ int CtlRunner::run(const QStringList& arguments)
             error(QStringLiteral("Usage: ") + CtlHelp::synopsis(command));
         error(QStringLiteral("Try 'orvanite-ctl --help' for more information."));
         status = CtlExit::Usage;
-    } catch (const ConfigFault& e) {
+    } catch (const CtlConfigFault& e) {
         error(e.text);
         status = CtlExit::Config;
     }
@@ -260,17 +186,17 @@ void CtlRunner::loadSettings(const QString& path, ConnectionSettings& settings)
     // The console passes over a file it cannot open; a script is told.
     const QFileInfo info(path);
     if (info.isDir())
-        throw ConfigFault{QStringLiteral("%1: is a folder, not a configuration file").arg(path)};
+        throw CtlConfigFault{QStringLiteral("%1: is a folder, not a configuration file").arg(path)};
     QFile probe(path);
     if (!probe.open(QIODevice::ReadOnly))
-        throw ConfigFault{QStringLiteral("%1: cannot open: %2").arg(path, probe.errorString())};
+        throw CtlConfigFault{QStringLiteral("%1: cannot open: %2").arg(path, probe.errorString())};
     probe.close();
     try {
         LoadConfigFile(path, settings);
     } catch (const EConfigLineTooLong& e) {
-        throw ConfigFault{e.message()}; // names the file already
+        throw CtlConfigFault{e.message()}; // names the file already
     } catch (const EAppError& e) {
-        throw ConfigFault{QStringLiteral("%1: %2").arg(path, e.message())};
+        throw CtlConfigFault{QStringLiteral("%1: %2").arg(path, e.message())};
     }
 }
 
@@ -278,10 +204,10 @@ ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
 {
     ConnectionSettings settings;
     if (!options.ConfigPath.isEmpty()) {
-        const QString path = configPath(options.ConfigPath, false);
+        const QString path = ctlConfigPath(options.ConfigPath, false);
         loadSettings(path, settings);
         if (settings.HostAddress.isEmpty())
-            throw ConfigFault{QStringLiteral("%1: names no host").arg(path)};
+            throw CtlConfigFault{QStringLiteral("%1: names no host").arg(path)};
         return settings;
     }
     if (!options.Host)
@@ -486,221 +412,6 @@ CtlExit CtlRunner::watch(const CtlOptions& options, CtlListKind kind,
     }
 }
 
-namespace {
-
-// Keeps what the checks need of every listener (a listener list is short).
-class ListenerCollector : public RecordSink
-{
-public:
-    explicit ListenerCollector(QList<QByteArray>& pins, QList<QList<QByteArray>>& rows)
-        : m_pins(pins), m_rows(rows)
-    {
-    }
-    void record(const Wire::SplitResult& r, QByteArrayView) override
-    {
-        const Wire::ListenerFields& f = r.listener;
-        m_pins << f.pin.toByteArray();
-        m_rows << QList<QByteArray>{f.port.toByteArray(), f.program.toByteArray(),
-                                    RecordDisplay::ProductName(f.product, f.productNumber),
-                                    QByteArray::number(f.productNumber)};
-    }
-
-private:
-    QList<QByteArray>& m_pins;
-    QList<QList<QByteArray>>& m_rows;
-};
-
-// Looks for one process in a process list that may be long: keeps only it.
-class ProcessFinder : public RecordSink
-{
-public:
-    // Keeps its own copies: callers pass texts made for the call.
-    ProcessFinder(QByteArrayView mainPin, QByteArrayView pin)
-        : m_mainPin(mainPin.toByteArray()), m_pin(pin.toByteArray())
-    {
-    }
-    void record(const Wire::SplitResult& r, QByteArrayView) override
-    {
-        const Wire::ProcessFields& f = r.process;
-        if (exact || f.pin != m_pin)
-            return;
-        // No main PIN asked for: the first one listed is taken.
-        if (m_mainPin.isEmpty() || f.mainPin == m_mainPin)
-            exact = true;
-        else if (!inexact)
-            inexact = true;
-        else
-            return;
-        mainPin = f.mainPin.toByteArray();
-        program = f.program.toByteArray();
-        user = f.user.toByteArray();
-    }
-
-    bool exact = false;   // found with the main PIN asked for
-    bool inexact = false; // found under another main PIN only
-    QByteArray mainPin, program, user;
-
-private:
-    QByteArray m_mainPin;
-    QByteArray m_pin;
-};
-
-} // namespace
-
-CtlExit CtlRunner::listListeners(QList<ListenerInfo>& listeners)
-{
-    QList<QByteArray> pins;
-    QList<QList<QByteArray>> rows;
-    ListenerCollector collector(pins, rows);
-    const CtlExit status = m_session->readList(Wire::GetListeners, std::nullopt,
-                                               Wire::RecordKind::Listener, collector);
-    listeners.clear();
-    for (qsizetype i = 0; i < pins.size(); ++i)
-        listeners << ListenerInfo{pins[i], rows[i][0], rows[i][1], rows[i][2], rows[i][3].toInt()};
-    return status;
-}
-
-CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found)
-{
-    // Process lists are asked for by listener: the listener whose PIN is the
-    // main PIN first (usually the one), then the others.
-    QList<ListenerInfo> listeners;
-    CtlExit status = listListeners(listeners);
-    if (status != CtlExit::Success)
-        return status;
-    std::stable_partition(listeners.begin(), listeners.end(),
-                          [&mainPin](const ListenerInfo& l) { return l.pin == mainPin; });
-    found = ProcessInfo();
-    for (const ListenerInfo& l : std::as_const(listeners)) {
-        ProcessFinder finder(mainPin, pin);
-        status = m_session->readList(Wire::GetProcesses, l.pin, Wire::RecordKind::Process, finder);
-        if (status != CtlExit::Success)
-            return status;
-        if (finder.exact || (finder.inexact && !found.found)) {
-            found = ProcessInfo{true, l.pin, finder.mainPin, finder.program, finder.user};
-            if (finder.exact)
-                break;
-        }
-    }
-    return CtlExit::Success;
-}
-
-CtlExit CtlRunner::checkListener(const CtlOptions& options, const QByteArray& pin,
-                                 ListenerInfo& found)
-{
-    QList<ListenerInfo> listeners;
-    const CtlExit status = listListeners(listeners);
-    if (status != CtlExit::Success)
-        return status;
-    const auto it = std::find_if(listeners.cbegin(), listeners.cend(),
-                                 [&pin](const ListenerInfo& l) { return l.pin == pin; });
-    if (it == listeners.cend()) {
-        error(QStringLiteral("no listener %1 is listed; nothing was killed").arg(shown(pin)));
-        return CtlExit::NotAsExpected;
-    }
-    found = *it;
-    if (options.ExpectPort && portNumber(it->port) != *options.ExpectPort) {
-        error(QStringLiteral("listener %1 serves port %2 (%3, %4), not %5; nothing was killed")
-                  .arg(shown(pin), shown(it->port), shown(it->productName), shown(it->program))
-                  .arg(*options.ExpectPort));
-        return CtlExit::NotAsExpected;
-    }
-    return CtlExit::Success;
-}
-
-CtlExit CtlRunner::checkProcess(const CtlOptions& options, const QByteArray& mainPin,
-                                const QByteArray& pin, ProcessInfo& found)
-{
-    const CtlExit status = findProcess(mainPin, pin, found);
-    if (status != CtlExit::Success)
-        return status;
-    if (!found.found) {
-        error(QStringLiteral("no process %1 of main process %2 is listed; nothing was killed")
-                  .arg(shown(pin), shown(mainPin)));
-        return CtlExit::NotAsExpected;
-    }
-    if (found.mainPin != mainPin) {
-        error(QStringLiteral("process %1 belongs to main process %2, not %3; nothing was killed")
-                  .arg(shown(pin),
-                       found.mainPin.isEmpty() ? QStringLiteral("(none)") : shown(found.mainPin),
-                       shown(mainPin)));
-        return CtlExit::NotAsExpected;
-    }
-    QStringList expected;
-    if (options.ExpectProgram && found.program != options.ExpectProgram->toLatin1())
-        expected << QStringLiteral("program %1").arg(*options.ExpectProgram);
-    if (options.ExpectUser && found.user != options.ExpectUser->toLatin1())
-        expected << QStringLiteral("user %1").arg(*options.ExpectUser);
-    if (!expected.isEmpty()) {
-        error(QStringLiteral("process %1 runs %2 for %3, not %4; nothing was killed")
-                  .arg(shown(pin), shown(found.program), shown(found.user),
-                       expected.join(QStringLiteral(" and "))));
-        return CtlExit::NotAsExpected;
-    }
-    return CtlExit::Success;
-}
-
-CtlExit CtlRunner::verify(const CtlOptions& options, const CtlCommand& command,
-                          const QList<QByteArray>& listenersBefore, const ProcessInfo& process)
-{
-    // The host does not answer these requests: their effect shows only in
-    // the lists, once the host has acted on them.
-    constexpr int PollMs = 500;
-    const qint64 limitMs = qint64(options.VerifyTimeoutSeconds) * 1000;
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        bool seen = false;
-        CtlExit status = CtlExit::Success;
-        if (command.request == Wire::StartListener) {
-            QList<ListenerInfo> listeners;
-            status = listListeners(listeners);
-            const long long port = portNumber(options.Operands[1].toLatin1());
-            QString product = options.Operands[0];
-            if (const qsizetype dash = product.indexOf(u'-'); dash >= 0)
-                product.truncate(dash);
-            const long long productNumber = CtlCommands::decimal(product.trimmed(), 0, 999'999'999);
-            seen = std::any_of(listeners.cbegin(), listeners.cend(), [&](const ListenerInfo& l) {
-                return !listenersBefore.contains(l.pin) && portNumber(l.port) == port &&
-                       l.product == productNumber;
-            });
-        } else if (options.Operands.size() == 1) {
-            QList<ListenerInfo> listeners;
-            status = listListeners(listeners);
-            const QByteArray pin = options.Operands[0].toLatin1();
-            seen = std::none_of(listeners.cbegin(), listeners.cend(),
-                                [&pin](const ListenerInfo& l) { return l.pin == pin; });
-        } else {
-            ProcessFinder finder(process.mainPin, options.Operands[1].toLatin1());
-            status = m_session->readList(Wire::GetProcesses, process.listenerPin,
-                                         Wire::RecordKind::Process, finder);
-            seen = !finder.exact;
-        }
-        if (status != CtlExit::Success)
-            return status;
-        if (seen)
-            return CtlExit::Success;
-        const qint64 left = limitMs - clock.elapsed();
-        if (left <= 0)
-            break;
-        if (!m_session->pause(int(std::min<qint64>(left, PollMs))))
-            return CtlExit::Interrupted;
-    }
-    if (command.request == Wire::StartListener)
-        error(QStringLiteral("no new listener of product %1 on port %2 after %3 s")
-                  .arg(options.Operands[0], options.Operands[1])
-                  .arg(options.VerifyTimeoutSeconds));
-    else if (options.Operands.size() == 1)
-        error(QStringLiteral("listener %1 is still listed after %2 s")
-                  .arg(options.Operands[0])
-                  .arg(options.VerifyTimeoutSeconds));
-    else
-        error(QStringLiteral("process %1 is still listed after %2 s")
-                  .arg(options.Operands[1])
-                  .arg(options.VerifyTimeoutSeconds));
-    return CtlExit::NotVerified;
-}
-
 QList<CtlFleetHost> CtlRunner::fleetHosts(const CtlOptions& options)
 {
     QList<CtlFleetHost> hosts;
@@ -720,11 +431,11 @@ QList<CtlFleetHost> CtlRunner::fleetHosts(const CtlOptions& options)
         if (host.name.endsWith(QStringLiteral(".hcf"), Qt::CaseInsensitive))
             host.name.chop(4);
         try {
-            const QString path = configPath(given, false);
+            const QString path = ctlConfigPath(given, false);
             loadSettings(path, host.settings);
             if (host.settings.HostAddress.isEmpty())
                 host.fault = QStringLiteral("%1: names no host").arg(path);
-        } catch (const ConfigFault& e) {
+        } catch (const CtlConfigFault& e) {
             host.fault = e.text;
         }
         hosts << host;
@@ -837,121 +548,5 @@ CtlExit CtlRunner::audit(const CtlOptions& options)
     const CtlPrintStyle style{options.Format, options.NoHeaders, options.NoAlign, false};
     const AuditTrail trail;
     CtlAuditView::print(trail.entries(), style, options.Filter, options.Limit, m_output);
-    return CtlExit::Success;
-}
-
-CtlExit CtlRunner::configShow(const CtlOptions& options)
-{
-    ConnectionSettings settings;
-    loadSettings(configPath(options.Operands[0], false), settings);
-
-    QList<QByteArray> keys;
-    for (const SettingKey& k : SettingKeys)
-        keys << QByteArray(k.key);
-    CtlListing listing({"Key", "Value"}, keys);
-    listing.SetSingleRecord(true);
-    QList<CtlValue> record;
-    for (const SettingKey& k : SettingKeys) {
-        CtlValue value;
-        if (k.member) {
-            QByteArray text = settings.*k.member;
-            if (k.password && !options.Reveal && !text.isEmpty())
-                text = Masked;
-            value = CtlValue::Text(text);
-        } else if (QByteArrayView(k.key) == "port") {
-            value = CtlValue::Number(QByteArray::number(settings.Port));
-        } else {
-            value = CtlValue::Number(QByteArray::number(settings.RefreshInterval / 1000));
-        }
-        listing.AddRow({QByteArray(k.key), value.bytes});
-        record << value;
-    }
-    listing.AddRecord(record);
-    m_output.write(listing.Render(options.Format, !options.NoHeaders));
-    return CtlExit::Success;
-}
-
-CtlExit CtlRunner::configSet(const CtlOptions& options)
-{
-    // All assignments are checked before the file is touched.
-    struct Assignment
-    {
-        const SettingKey* key;
-        QByteArray text;
-        int number = 0;
-    };
-    // "-" takes KEY=VALUE lines from the standard input, so that passwords
-    // need not stand in the process list.
-    QStringList operands = options.Operands.mid(1);
-    if (operands.contains(QStringLiteral("-"))) {
-        if (operands.size() != 1)
-            throw CtlUsageError(QStringLiteral("give KEY=VALUE arguments or -, not both"));
-        if (!m_in)
-            throw CtlUsageError(QStringLiteral("no standard input to read KEY=VALUE lines from"));
-        operands.clear();
-        const QString text = QString::fromUtf8(m_in->readAll());
-        for (QString line : text.split(u'\n')) {
-            if (line.endsWith(u'\r'))
-                line.chop(1);
-            if (!line.isEmpty())
-                operands << line;
-        }
-        if (operands.isEmpty())
-            throw CtlUsageError(QStringLiteral("no KEY=VALUE lines on the standard input"));
-    }
-    QList<Assignment> assignments;
-    for (const QString& operand : std::as_const(operands)) {
-        const qsizetype eq = operand.indexOf(u'=');
-        if (eq <= 0)
-            throw CtlUsageError(QStringLiteral("'%1' is not KEY=VALUE").arg(operand));
-        const QString name = operand.left(eq);
-        const QString value = operand.mid(eq + 1);
-        const SettingKey* key = nullptr;
-        for (const SettingKey& k : SettingKeys) {
-            if (name == QLatin1StringView(k.key))
-                key = &k;
-        }
-        if (!key)
-            throw CtlUsageError(QStringLiteral("no setting '%1' (keys: host, port, user, "
-                                               "user_password, group, group_password, account, "
-                                               "account_password, logon_extra, refresh_interval)")
-                                    .arg(name));
-        Assignment a{key, {}, 0};
-        if (key->member) {
-            a.text = CtlUsageError::latin1(value, name);
-        } else if (name == QStringLiteral("port")) {
-            const long long port = CtlCommands::decimal(value, 0, 65535);
-            if (port < 0)
-                throw CtlUsageError(QStringLiteral("port takes 0 to 65535, not '%1'").arg(value));
-            a.number = int(port);
-        } else {
-            std::int32_t seconds = 0;
-            if (!TryStrToInt(value.toLatin1(), seconds))
-                throw CtlUsageError(
-                    QStringLiteral("refresh_interval takes whole seconds, not '%1'").arg(value));
-            // Raised or lowered into 5..60 as the loader does.
-            a.number = std::clamp<std::int32_t>(seconds, 5, 60);
-        }
-        assignments << a;
-    }
-
-    const QString path = configPath(options.Operands[0], true);
-    ConnectionSettings settings;
-    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
-        loadSettings(path, settings);
-    for (const Assignment& a : std::as_const(assignments)) {
-        if (a.key->member)
-            settings.*(a.key->member) = a.text;
-        else if (QByteArrayView(a.key->key) == "port")
-            settings.Port = static_cast<quint16>(a.number);
-        else
-            settings.RefreshInterval = a.number * 1000;
-    }
-
-    std::random_device seed;
-    std::mt19937 rng(seed());
-    const QString problem = SaveConfigFile(path, settings, rng);
-    if (!problem.isEmpty())
-        throw ConfigFault{QStringLiteral("%1: %2").arg(path, problem)};
     return CtlExit::Success;
 }

@@ -1,0 +1,33 @@
+#pragma once
+
+// What the parts of CtlRunner (commands, checks, configuration files) share.
+
+#include "CtlRunner.h"
+
+#include <QByteArray>
+#include <QString>
+
+// A configuration file that cannot be used: exit status 5 with the text.
+struct CtlConfigFault
+{
+    QString text;
+};
+
+// A configuration file named on the command line, found as the console finds
+// it. A file to be created needs no earlier one: it goes where it is named.
+// Throws CtlConfigFault when it is not there.
+QString ctlConfigPath(const QString& name, bool mayCreate);
+
+// What the identity checks and --verify need of a listener.
+struct CtlRunner::ListenerInfo
+{
+    QByteArray pin, port, program, productName;
+    qint32 product = 0;
+};
+
+// The process found for an identity check: where it is listed and what it runs.
+struct CtlRunner::ProcessInfo
+{
+    bool found = false;
+    QByteArray listenerPin, mainPin, program, user;
+};
