@@ -129,10 +129,7 @@ CtlExit CtlFleet::run(bool summary, char letter, const std::optional<QByteArray>
         afterBegin(j);
     }
     if (m_running > 0 && !m_interrupted) {
-        QEventLoop loop;
-        m_loop = &loop;
-        loop.exec();
-        m_loop = nullptr;
+        runCtlLoop(m_loop);
     }
     if (m_interrupted)
         return CtlExit::Interrupted;

@@ -117,14 +117,12 @@ void CtlSession::runUntilIdle()
     // waits on it.
     if (!m_session.isBusy() || m_interrupted)
         return;
-    QEventLoop loop;
-    m_loop = &loop;
-    connect(&m_session, &HostSession::busyChanged, &loop, [&loop](bool busy) {
-        if (!busy)
-            loop.quit();
+    const QObject scope;
+    connect(&m_session, &HostSession::busyChanged, &scope, [this](bool busy) {
+        if (!busy && m_loop)
+            m_loop->quit();
     });
-    loop.exec();
-    m_loop = nullptr;
+    runCtlLoop(m_loop);
 }
 
 CtlExit CtlSession::open()
@@ -244,16 +242,13 @@ CtlExit CtlSession::shutdownJob(int waitMs)
     // The host hangs up when its job ends: that is the command's effect, so
     // it is waited for a while before this side says Quit.
     if (m_session.isConnected()) {
-        QEventLoop loop;
-        m_loop = &loop;
-        connect(&m_session, &HostSession::linkStateChanged, &loop,
-                [&loop](HostSession::LinkState state) {
-                    if (state == HostSession::LinkState::Disconnected)
-                        loop.quit();
+        const QObject scope;
+        connect(&m_session, &HostSession::linkStateChanged, &scope,
+                [this](HostSession::LinkState state) {
+                    if (state == HostSession::LinkState::Disconnected && m_loop)
+                        m_loop->quit();
                 });
-        QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        m_loop = nullptr;
+        runCtlLoop(m_loop, waitMs);
     }
     if (m_interrupted)
         return CtlExit::Interrupted;
@@ -340,11 +335,7 @@ bool CtlSession::pause(int milliseconds)
 {
     if (m_interrupted)
         return false;
-    QEventLoop loop;
-    m_loop = &loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-    m_loop = nullptr;
+    runCtlLoop(m_loop, milliseconds);
     return !m_interrupted;
 }
 
@@ -365,4 +356,14 @@ void CtlSession::close()
     m_closed = true;
     m_quiet = true;
     m_session.quit();
+}
+
+void runCtlLoop(QEventLoop*& running, int timeoutMs)
+{
+    QEventLoop loop;
+    running = &loop;
+    if (timeoutMs >= 0)
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    running = nullptr;
 }

@@ -124,3 +124,9 @@ private:
     bool m_notSent = false;
     QTimer* m_listTimer;
 };
+
+// Runs the event loop until it is told to quit through running (set to the
+// loop while it runs) or, when timeoutMs >= 0, until that time has passed.
+// orvanite-ctl has no other event loop, so none waits inside another: each
+// exchange, pause and wait of the program runs here in turn.
+void runCtlLoop(QEventLoop*& running, int timeoutMs = -1);
