@@ -312,9 +312,25 @@ void LoadConfigFile(const QString& path, ConnectionSettings& settings)
 
     QByteArray line;
     {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        // Opened without waiting and taken only when it is a regular file: a
+        // FIFO or a device at the path would otherwise hold the caller until
+        // somebody writes to it. Such a file counts as one that cannot be
+        // opened.
+        const int fd = ::open(QFile::encodeName(path).constData(),
+                              O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0)
             return; // a missing or unreadable file is silently passed over
+        struct stat info;
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::close(fd);
+            return;
+        }
+        QFile file;
+        if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                       QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return;
+        }
         line = readFirstLine(file, path);
     }
 

@@ -29,7 +29,8 @@ public:
     explicit EConfigLineTooLong(const QString& path);
 };
 
-// Reads the file at path into settings. A file that cannot be opened changes
+// Reads the file at path into settings. A file that cannot be opened, or that
+// is not a regular file (a FIFO or a device is never waited on), changes
 // nothing. A value that cannot be taken throws EConvertError or ERangeError
 // (values taken before it stay taken); a read error throws EInOutError; a
 // first line longer than LongestConfigLine throws EConfigLineTooLong before

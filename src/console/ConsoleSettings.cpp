@@ -91,7 +91,7 @@ void ConsoleSettings::setFilter(const QString& host, const QString& table, const
 
 QStringList ConsoleSettings::recentFiles() const
 {
-    return m_store->value(QStringLiteral("recentFiles")).toStringList();
+    return m_store->value(QStringLiteral("recentFiles")).toStringList().mid(0, MaxRecentFiles);
 }
 
 void ConsoleSettings::addRecentFile(const QString& path)
@@ -146,7 +146,7 @@ void ConsoleSettings::setReopenHosts(bool on)
 
 QStringList ConsoleSettings::lastHosts() const
 {
-    return m_store->value(QStringLiteral("hosts/last")).toStringList();
+    return m_store->value(QStringLiteral("hosts/last")).toStringList().mid(0, MaxReopenedHosts);
 }
 
 void ConsoleSettings::setLastHosts(const QStringList& files)

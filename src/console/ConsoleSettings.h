@@ -40,6 +40,8 @@ public:
     QString filter(const QString& host, const QString& table) const;
     void setFilter(const QString& host, const QString& table, const QString& text);
 
+    // At most this many recent files are kept and read back, however many
+    // a settings file holds.
     static constexpr int MaxRecentFiles = 8;
     QStringList recentFiles() const;
     // Puts path first in the list.
@@ -59,6 +61,8 @@ public:
     // whether they are opened again at start (off unless chosen).
     bool reopenHosts() const;
     void setReopenHosts(bool on);
+    // At most MaxReopenedHosts files, the first ones stored.
+    static constexpr int MaxReopenedHosts = 50;
     QStringList lastHosts() const;
     void setLastHosts(const QStringList& files);
 

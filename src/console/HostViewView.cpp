@@ -12,6 +12,7 @@
 #include "console/RecordTableView.h"
 #include "console/TableFilterBar.h"
 #include "console/TableTransfer.h"
+#include "console/WindowPlacement.h"
 #include "console/dialogs/PreferencesDialog.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
@@ -98,8 +99,8 @@ void HostView::restoreSettings()
 {
     // Inside the window of many hosts the window keeps its own geometry.
     const QByteArray geometry = isWindow() ? m_store->geometry() : QByteArray();
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
+    if (!geometry.isEmpty() && restoreGeometry(geometry))
+        WindowPlacement::keepReachable(*this);
     if (const int height = m_store->listenerBoxHeight(); height > 0) {
         m_listenerBoxHeight = height;
         arrangeClient(centralWidget()->size());

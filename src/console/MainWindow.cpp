@@ -4,6 +4,7 @@
 #include "console/HostPrompts.h"
 #include "console/HostSummaryModel.h"
 #include "console/HostView.h"
+#include "console/WindowPlacement.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -70,20 +71,27 @@ MainWindow::MainWindow(const Environment& environment, QWidget* parent)
     // The first host is the one named as the program's argument (or none:
     // its Configure dialog asks), then those of --add, then those of the last
     // run when that is the preference.
+    // Of the last run's hosts only the files still there are opened, and
+    // only regular ones (a FIFO would hold the window until written to).
+    QStringList reopened;
+    if (m_store->reopenHosts())
+        for (const QString& file : m_store->lastHosts())
+            if (QFileInfo(file).isFile())
+                reopened.append(file);
     QStringList more = m_environment.added;
     if (m_environment.arguments.isEmpty() && !more.isEmpty())
         createHost({more.takeFirst()});
-    else if (!m_environment.arguments.isEmpty() || !m_store->reopenHosts() ||
-             m_store->lastHosts().isEmpty())
+    else if (!m_environment.arguments.isEmpty() || reopened.isEmpty())
         createHost(m_environment.arguments);
     for (const QString& file : std::as_const(more))
         addHost(file);
-    if (m_store->reopenHosts())
-        for (const QString& file : m_store->lastHosts())
-            addHost(file);
+    for (const QString& file : std::as_const(reopened))
+        addHost(file);
 
     const QByteArray geometry = m_store->geometry();
-    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
+    if (!geometry.isEmpty() && restoreGeometry(geometry)) {
+        WindowPlacement::keepReachable(*this);
+    } else {
         resize(m_hosts.front()->size() +
                QSize(0, m_tabs->isVisible() ? m_tabs->sizeHint().height() : 0));
         if (const QScreen* screen = QGuiApplication::primaryScreen())

@@ -417,6 +417,11 @@ void TestConfigFile::loadNothingToOpen_data()
     QTest::newRow("missing file") << path(QStringLiteral("absent.hcf"));
     QTest::newRow("missing folder") << path(QStringLiteral("absent/x.hcf"));
     QTest::newRow("a folder") << m_dir.path();
+    // Nobody writes to it: opening it for reading in the usual way would wait for ever.
+    const QString fifo = path(QStringLiteral("fifo.hcf"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QTest::newRow("a FIFO") << fifo;
+    QTest::newRow("a device") << QStringLiteral("/dev/zero");
 }
 
 void TestConfigFile::loadNothingToOpen()
