@@ -53,7 +53,8 @@ private:
     CtlExit watch(const CtlOptions& options, CtlListKind kind,
                   const std::optional<QByteArray>& argument);
     CtlExit listListeners(QList<ListenerInfo>& listeners);
-    CtlExit findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found);
+    CtlExit findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found,
+                        bool everyList = false);
     CtlExit checkListener(const CtlOptions& options, const QByteArray& pin, ListenerInfo& found);
     CtlExit sendAudited(const CtlOptions& options, HostCommand command,
                         const ListenerInfo& listener, const ProcessInfo& process);

@@ -108,11 +108,13 @@ CtlExit CtlRunner::listListeners(QList<ListenerInfo>& listeners)
     return status;
 }
 
-CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found)
+CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found,
+                               bool everyList)
 {
     // Process lists are asked for by listener: the listener whose PIN is the
-    // main PIN first (usually the one), then the others. Every list is read:
-    // a PIN listed twice with different details is no target to act on.
+    // main PIN first (usually the one), then the others. For an identity
+    // check every list is read: a PIN listed twice with different details
+    // is no target to act on.
     QList<ListenerInfo> listeners;
     CtlExit status = listListeners(listeners);
     if (status != CtlExit::Success)
@@ -136,6 +138,8 @@ CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin,
         const ProcessFinder::Row* row = finder.best();
         if (row && (!found.found || (finder.exact && found.mainPin != mainPin && !mainPin.isEmpty())))
             found = ProcessInfo{true, l.pin, row->mainPin, row->program, row->user, found.listings};
+        if (finder.exact && !everyList)
+            break;
     }
     return CtlExit::Success;
 }
@@ -182,7 +186,7 @@ CtlExit CtlRunner::checkListener(const CtlOptions& options, const QByteArray& pi
 CtlExit CtlRunner::checkProcess(const CtlOptions& options, const QByteArray& mainPin,
                                 const QByteArray& pin, ProcessInfo& found)
 {
-    const CtlExit status = findProcess(mainPin, pin, found);
+    const CtlExit status = findProcess(mainPin, pin, found, true);
     if (status != CtlExit::Success)
         return status;
     if (!found.found) {
