@@ -195,14 +195,11 @@ QList<QJsonObject> AuditTrail::entries() const
 CommandAudit::CommandAudit(HostSession* session, QString program, QObject* parent)
     : QObject(parent), m_session(session), m_program(std::move(program))
 {
-    session->setCommandRecorder([this](const HostCommand& command) { return record(command); });
+    session->setCommandRecorder(
+        [this](const HostCommand& command) { return record(command); });
     connect(session, &HostSession::commandSent, this, [this](const HostCommand&) {
         if (!m_pending.isEmpty())
             m_sent = true;
-    });
-    connect(session, &HostSession::commandNotSent, this, [this](const HostCommand&) {
-        if (!m_pending.isEmpty())
-            m_pending.removeLast();
     });
     connect(session, &HostSession::busyChanged, this, [this](bool busy) {
         if (!busy)
@@ -228,7 +225,7 @@ CommandAudit::~CommandAudit()
         writeEffect(pending, QStringLiteral("not seen"), {});
 }
 
-bool CommandAudit::record(const HostCommand& command)
+QString CommandAudit::record(const HostCommand& command)
 {
     Pending pending{QUuid::createUuid().toString(QUuid::WithoutBraces), command, {}};
     if (command.kind == HostCommand::Kind::StartListener) {
@@ -248,14 +245,14 @@ bool CommandAudit::record(const HostCommand& command)
         {QStringLiteral("argument"), QString::fromLatin1(command.argument().value_or(QByteArray()))},
         {QStringLiteral("target"), command.target()},
     };
-    const bool written =
+    const QString failed =
         write(entry, m_required ? QStringLiteral("the command was not sent")
                                 : QStringLiteral("the command was sent unrecorded"));
-    if (!written && m_required)
-        return false;
+    if (!failed.isEmpty() && m_required)
+        return failed;
     m_pending.append(pending);
     m_sent = false;
-    return true;
+    return QString();
 }
 
 void CommandAudit::workDone()
@@ -323,15 +320,15 @@ void CommandAudit::writeEffect(const Pending& pending, const QString& effect,
     Q_EMIT effectSeen(pending.id, effect);
 }
 
-bool CommandAudit::write(const QJsonObject& entry, const QString& outcome)
+QString CommandAudit::write(const QJsonObject& entry, const QString& outcome)
 {
     if (m_trail.append(entry))
-        return true;
+        return QString();
     const QString text = m_trail.errorString() + QStringLiteral("; ") + outcome + u'.';
     Q_EMIT writeFailed(text);
     if (!m_reported.contains(m_trail.errorString())) {
         m_reported.insert(m_trail.errorString());
         Q_EMIT writeFailedFirstTime(text);
     }
-    return false;
+    return text;
 }

@@ -61,8 +61,9 @@ public:
     void setRequired(bool required) { m_required = required; }
     bool isRequired() const { return m_required; }
 
-    // Writes the command's line. False when the command is not to go out.
-    bool record(const HostCommand& command);
+    // Writes the command's line. Empty when the command may go out; else
+    // why not (the line could not be written and a line is required).
+    QString record(const HostCommand& command);
     QString errorString() const { return m_trail.errorString(); }
 
 Q_SIGNALS:
@@ -83,7 +84,8 @@ private:
     };
     void workDone();
     void writeEffect(const Pending& pending, const QString& effect, const QJsonObject& detail);
-    bool write(const QJsonObject& entry, const QString& outcome);
+    // Empty when written; else the text told by writeFailed.
+    QString write(const QJsonObject& entry, const QString& outcome);
 
     QPointer<HostSession> m_session;
     QString m_program;

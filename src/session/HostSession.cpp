@@ -111,8 +111,8 @@ void HostSession::send(const HostCommand& command)
     dropWork();
     if (!isConnected())
         return;
-    if (m_recorder && !m_recorder(command)) {
-        Q_EMIT commandNotSent(command);
+    if (const QString refused = m_recorder ? m_recorder(command) : QString(); !refused.isEmpty()) {
+        Q_EMIT commandNotSent(command, refused);
         return;
     }
     if (!isConnected())
@@ -458,8 +458,10 @@ HostSession::Outcome HostSession::sendStep(const Step& step)
         m_notices.append(refused);
         return Outcome::Done;
     }
-    if (m_recorder && !m_recorder(step.command)) {
-        Q_EMIT commandNotSent(step.command);
+    if (const QString refused = m_recorder ? m_recorder(step.command) : QString();
+        !refused.isEmpty()) {
+        m_notices.append(refused);
+        Q_EMIT commandNotSent(step.command, refused);
         return Outcome::Done;
     }
     // The recorder may have shown a dialog meanwhile.

@@ -143,10 +143,11 @@ public:
     // A list into sink instead of the tables (listEnded tells how it ended).
     void requestList(char letter, const std::optional<QByteArray>& argument, RecordSink* sink);
 
-    // Asked with each command just before it goes out: false keeps it from
-    // going out (commandNotSent tells so). The audit trail writes its line
-    // here, so that a line is on disk before the host acts on the command.
-    using CommandRecorder = std::function<bool(const HostCommand&)>;
+    // Asked with each command just before it goes out: a reason keeps it
+    // from going out (commandNotSent and the work's notices tell it); empty
+    // lets it go. The audit trail writes its line here, so that a line is on
+    // disk before the host acts on the command.
+    using CommandRecorder = std::function<QString(const HostCommand&)>;
     void setCommandRecorder(CommandRecorder recorder) { m_recorder = std::move(recorder); }
 
     // The waits before a renewal after a list fault (tests shorten them).
@@ -195,7 +196,7 @@ Q_SIGNALS:
     // A command went out (its audit line, if any, was written before).
     void commandSent(const HostCommand& command);
     // The recorder refused the command: it did not go out.
-    void commandNotSent(const HostCommand& command);
+    void commandNotSent(const HostCommand& command, const QString& reason);
     // A list fault left the connection out of step: it is renewed no sooner
     // than delayMs from now. reason: "list cut short", "bad reply header" …
     void renewalPlanned(int delayMs, const QString& reason);

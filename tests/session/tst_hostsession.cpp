@@ -242,18 +242,21 @@ void TestHostSession::recorderIsAskedFirst()
     session->setCommandRecorder([&](const HostCommand& c) {
         // Nothing of the command is on its way yet.
         order << QStringLiteral("record %1 %2").arg(c.name()).arg(sim->received().size() - before);
-        return recorded;
+        return recorded ? QString() : QStringLiteral("not recorded");
     });
     connect(session.get(), &HostSession::commandSent, this,
             [&](const HostCommand& c) { order << QStringLiteral("sent ") + c.name(); });
     connect(session.get(), &HostSession::commandNotSent, this,
-            [&](const HostCommand& c) { order << QStringLiteral("not sent ") + c.name(); });
+            [&](const HostCommand& c, const QString& why) {
+                order << QStringLiteral("not sent ") + c.name() + u' ' + why;
+            });
     session->send(command);
     QVERIFY(waitIdle(*session));
     const QString name = command.name();
     QCOMPARE(order, QStringList({QStringLiteral("record %1 0").arg(name),
-                                 (recorded ? QStringLiteral("sent ") : QStringLiteral("not sent ")) +
-                                     name}));
+                                 recorded ? QStringLiteral("sent ") + name
+                                          : QStringLiteral("not sent ") + name +
+                                                QStringLiteral(" not recorded")}));
     QTRY_COMPARE(sim->received().mid(before), bytes);
 }
 
