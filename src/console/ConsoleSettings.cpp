@@ -114,6 +114,16 @@ void ConsoleSettings::setPreference(const QString& name, bool on)
     m_store->setValue(QStringLiteral("preferences/") + name, on);
 }
 
+bool ConsoleSettings::requireAudit() const
+{
+    return m_store->value(QStringLiteral("preferences/requireAudit"), false).toBool();
+}
+
+void ConsoleSettings::setRequireAudit(bool on)
+{
+    m_store->setValue(QStringLiteral("preferences/requireAudit"), on);
+}
+
 bool ConsoleSettings::autoReconnect() const
 {
     return m_store->value(QStringLiteral("preferences/autoReconnect"), true).toBool();

@@ -54,6 +54,9 @@ public:
 
     bool autoReconnect() const;
     void setAutoReconnect(bool on);
+    // A command whose audit line cannot be written is not sent (off unless chosen).
+    bool requireAudit() const;
+    void setRequireAudit(bool on);
     bool markNewRows() const;
     void setMarkNewRows(bool on);
 

@@ -1,6 +1,7 @@
 // The main window's operator commands: each checks its guard, confirms where
 // it destroys something or runs its dialog, and hands one request to the
-// session, which lists the tables again afterwards.
+// session, which records it in the audit trail, encodes it and lists the
+// tables again afterwards.
 
 #include "console/HostView.h"
 
@@ -9,8 +10,7 @@
 #include "console/RecordTableView.h"
 #include "console/dialogs/AddListenerDialog.h"
 #include "console/dialogs/ChangePriorityDialog.h"
-#include "host_link/Wire.h"
-#include "session/AuditTrail.h"
+#include "session/HostCommand.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
@@ -39,11 +39,7 @@ void HostView::startListener()
     holdBusy();
     if (m_environment.prompts->runDialog(*m_addListenerDialog) == QDialog::Accepted) {
         const AddListenerDialog& d = *m_addListenerDialog;
-        const QByteArray argument =
-            Wire::startListenerArgument(d.product(), d.port(), d.users(), d.command());
-        m_audit->commandAboutToBeSent(CommandAudit::Command::StartListener, argument,
-                                      {{}, {}, d.command(), {}, d.port(), {}});
-        m_session->startListener(argument);
+        m_session->send(HostCommand::startListener(d.product(), d.port(), d.users(), d.command()));
     } else {
         m_session->refresh();
     }
@@ -63,16 +59,10 @@ void HostView::killListener()
                          latin1(listeners->cell(row, ListenerColumn::Product)) + QLatin1Char('\r') +
                          latin1(listeners->cell(row, ListenerColumn::Program));
     if (m_environment.prompts->confirm(text)) {
-        m_audit->commandAboutToBeSent(CommandAudit::Command::KillListener,
-                                      Wire::killListenerArgument(pin),
-                                      {{},
-                                       pin,
-                                       listeners->cell(row, ListenerColumn::Program).toByteArray(),
-                                       {},
-                                       listeners->cell(row, ListenerColumn::Port).toByteArray(),
-                                       {}});
         m_notifier->expectListenerGone(pin);
-        m_session->killListener(pin);
+        m_session->send(HostCommand::killListener(
+            pin, listeners->cell(row, ListenerColumn::Port).toByteArray(),
+            listeners->cell(row, ListenerColumn::Program).toByteArray()));
     } else
         m_session->refresh();
 }
@@ -91,15 +81,10 @@ void HostView::killProcess()
         latin1(pin) + QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::Program)) +
         QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::User));
     if (m_environment.prompts->confirm(text)) {
-        m_audit->commandAboutToBeSent(CommandAudit::Command::KillProcess,
-                                      Wire::killProcessArgument(mainPin, pin),
-                                      {m_session->selectedListener(),
-                                       pin,
-                                       processes->cell(row, ProcessColumn::Program).toByteArray(),
-                                       processes->cell(row, ProcessColumn::User).toByteArray(),
-                                       {},
-                                       {}});
-        m_session->killProcess(mainPin, pin);
+        m_session->send(HostCommand::killProcess(
+            m_session->selectedListener(), mainPin, pin,
+            processes->cell(row, ProcessColumn::Program).toByteArray(),
+            processes->cell(row, ProcessColumn::User).toByteArray()));
     } else
         m_session->refresh();
 }
@@ -116,16 +101,10 @@ void HostView::changePriority()
                                         processes->cell(row, ProcessColumn::User),
                                         processes->cell(row, ProcessColumn::Priority));
     if (m_environment.prompts->runDialog(*m_changePriorityDialog) == QDialog::Accepted) {
-        const int code = m_changePriorityDialog->queueCode();
-        m_audit->commandAboutToBeSent(CommandAudit::Command::SetPriority,
-                                      Wire::setPriorityArgument(pin, code),
-                                      {m_session->selectedListener(),
-                                       pin,
-                                       processes->cell(row, ProcessColumn::Program).toByteArray(),
-                                       processes->cell(row, ProcessColumn::User).toByteArray(),
-                                       {},
-                                       Wire::priorityName(code).toByteArray()});
-        m_session->setPriority(pin, code);
+        m_session->send(HostCommand::setPriority(
+            m_session->selectedListener(), pin, m_changePriorityDialog->queueCode(),
+            processes->cell(row, ProcessColumn::Program).toByteArray(),
+            processes->cell(row, ProcessColumn::User).toByteArray()));
     } else
         m_session->refresh();
 }
@@ -142,8 +121,7 @@ void HostView::shutdownJob()
     holdBusy();
     if (m_environment.prompts->confirm(
             QStringLiteral("WARNING: This will abort all users!\rAre you sure?"))) {
-        m_audit->commandAboutToBeSent(CommandAudit::Command::ShutdownJob, {}, {});
-        m_session->shutdownJob();
+        m_session->send(HostCommand::shutdownJob());
         close();
     }
 }

@@ -6,6 +6,7 @@
 #include "console/HostView.h"
 
 #include "console/Notifier.h"
+#include "console/Prompts.h"
 #include "console/RecordTableView.h"
 #include "console/SparklineDelegate.h"
 #include "console/TrendsPane.h"
@@ -29,9 +30,15 @@ void HostView::buildHistory()
 {
     m_audit = new CommandAudit(m_session, QStringLiteral("orvanite-console"), this);
     m_audit->setObjectName(QStringLiteral("commandAudit"));
-    // The command has gone out all the same; the operator learns that its
-    // record is missing.
+    // A line that cannot be written is told in the status line, and the
+    // first time for each cause in a message box naming the file and why.
+    // With the preference the command is not sent at all.
+    m_audit->setRequired(m_store->requireAudit());
     connect(m_audit, &CommandAudit::writeFailed, this, &HostView::showStatus);
+    connect(
+        m_audit, &CommandAudit::writeFailedFirstTime, this,
+        [this](const QString& text) { m_environment.prompts->showMessage(text); },
+        Qt::QueuedConnection);
 
     m_trendCollector = new TrendCollector(m_session, this);
     m_trendCollector->setObjectName(QStringLiteral("trendCollector"));

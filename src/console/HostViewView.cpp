@@ -17,6 +17,7 @@
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
+#include "session/AuditTrail.h"
 #include "session/Reconnector.h"
 #include "session/RecordSortFilterModel.h"
 
@@ -241,8 +242,11 @@ void HostView::editPreferences()
 {
     m_preferencesDialog->showPreferences(m_reconnector->isEnabled(), m_markNewRows,
                                          m_store->reopenHosts());
+    m_preferencesDialog->setRequireAudit(m_audit->isRequired());
     if (m_environment.prompts->runDialog(*m_preferencesDialog) != QDialog::Accepted)
         return;
+    m_store->setRequireAudit(m_preferencesDialog->requireAudit());
+    m_audit->setRequired(m_preferencesDialog->requireAudit());
     m_store->setAutoReconnect(m_preferencesDialog->autoReconnect());
     m_store->setMarkNewRows(m_preferencesDialog->markNewRows());
     m_store->setReopenHosts(m_preferencesDialog->reopenHosts());

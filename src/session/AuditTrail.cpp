@@ -1,5 +1,6 @@
 #include "session/AuditTrail.h"
 
+#include "host_link/Wire.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
@@ -79,46 +80,102 @@ QString AuditTrail::defaultPath()
 
 AuditTrail::AuditTrail(QString path) : m_path(std::move(path)) {}
 
+namespace {
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Makes the folders of path that are missing, each readable by its owner
+// only whatever the umask. Empty when the folder is there; else why not.
+QString makeFolder(const QString& folder)
+{
+    const QByteArray name = QFile::encodeName(folder);
+    struct stat info
+    {
+    };
+    if (::stat(name.constData(), &info) == 0)
+        return S_ISDIR(info.st_mode) ? QString() : QStringLiteral("%1 is not a folder").arg(folder);
+    const QString parent = QFileInfo(folder).absolutePath();
+    if (parent != folder) {
+        if (const QString failed = makeFolder(parent); !failed.isEmpty())
+            return failed;
+    }
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        return QStringLiteral("cannot create %1: %2").arg(folder, systemError(errno));
+    return QString();
+}
+
+} // namespace
+
 bool AuditTrail::append(const QJsonObject& entry)
 {
     const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact);
     sendToJournal(entry, line);
 
     m_error.clear();
-    const QString folder = QFileInfo(m_path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        m_error = QStringLiteral("Audit trail not written: cannot create %1").arg(folder);
+    const auto fail = [this](const QString& reason) {
+        m_error = QStringLiteral("Audit trail not written: %1: %2").arg(m_path, reason);
+        return false;
+    };
+    if (const QString failed = makeFolder(QFileInfo(m_path).absolutePath()); !failed.isEmpty()) {
+        m_error = QStringLiteral("Audit trail not written: %1").arg(failed);
         return false;
     }
-    // Created readable by its owner only; O_APPEND keeps the lines of
-    // several programs whole and in order.
+    // Never through a symbolic link, and never waiting on a FIFO put where
+    // the trail belongs; O_APPEND keeps the lines of several programs whole
+    // and in order.
     const QByteArray name = QFile::encodeName(m_path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = ::open(name.constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                          0600);
     if (fd < 0) {
-        m_error = QStringLiteral("Audit trail not written: %1: %2")
-                      .arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
+        const int error = errno;
+        if (error == ELOOP)
+            return fail(QStringLiteral("is a symbolic link, which the trail does not follow"));
+        if (error == ENXIO)
+            return fail(QStringLiteral("is not a regular file"));
+        return fail(systemError(error));
     }
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0)
+        return fail(systemError(errno));
+    if (!S_ISREG(info.st_mode))
+        return fail(QStringLiteral("is not a regular file"));
+    if ((info.st_mode & 077) != 0 && ::fchmod(fd, info.st_mode & 0700) != 0)
+        return fail(QStringLiteral("can be read by others (mode %1) and cannot be narrowed: %2")
+                        .arg(info.st_mode & 0777, 4, 8, QLatin1Char('0'))
+                        .arg(systemError(errno)));
+
+    // One write: the line is whole in the file or not there at all. Bytes
+    // of a line cut short (a full disk, a file size limit) are taken back,
+    // so that the next line does not join them.
     const QByteArray record = line + '\n';
-    qsizetype done = 0;
-    while (done < record.size()) {
-        const ssize_t n = ::write(fd, record.constData() + done, std::size_t(record.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_error = QStringLiteral("Audit trail not written: %1: %2")
-                          .arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
-            ::close(fd);
-            return false;
-        }
-        done += n;
+    ssize_t written = -1;
+    do
+        written = ::write(fd, record.constData(), std::size_t(record.size()));
+    while (written < 0 && errno == EINTR);
+    if (written == record.size())
+        return true;
+    const int error = errno;
+    if (written > 0) {
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end >= written)
+            (void)::ftruncate(fd, end - written);
+        return fail(QStringLiteral("only %1 of the line's %2 bytes could be written (the disk "
+                                   "is full or the file at its size limit)")
+                        .arg(written)
+                        .arg(record.size()));
     }
-    if (::close(fd) != 0) {
-        m_error = QStringLiteral("Audit trail not written: %1: %2")
-                      .arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    return true;
+    return fail(systemError(error));
 }
 
 QList<QJsonObject> AuditTrail::entries() const
@@ -138,7 +195,9 @@ QList<QJsonObject> AuditTrail::entries() const
 CommandAudit::CommandAudit(HostSession* session, QString program, QObject* parent)
     : QObject(parent), m_session(session), m_program(std::move(program))
 {
-    connect(session, &HostSession::commandSent, this, [this](char, const QByteArray&) {
+    session->setCommandRecorder(
+        [this](const HostCommand& command) { return record(command); });
+    connect(session, &HostSession::commandSent, this, [this](const HostCommand&) {
         if (!m_pending.isEmpty())
             m_sent = true;
     });
@@ -156,6 +215,8 @@ CommandAudit::CommandAudit(HostSession* session, QString program, QObject* paren
 
 CommandAudit::~CommandAudit()
 {
+    if (m_session)
+        m_session->setCommandRecorder({});
     // Commands whose effect could not be looked at any more still get their
     // second line.
     if (!m_sent)
@@ -164,46 +225,14 @@ CommandAudit::~CommandAudit()
         writeEffect(pending, QStringLiteral("not seen"), {});
 }
 
-QString CommandAudit::commandName(Command command)
+QString CommandAudit::record(const HostCommand& command)
 {
-    switch (command) {
-    case Command::StartListener:
-        return QStringLiteral("start-listener");
-    case Command::KillListener:
-        return QStringLiteral("kill-listener");
-    case Command::KillProcess:
-        return QStringLiteral("kill-process");
-    case Command::SetPriority:
-        return QStringLiteral("set-priority");
-    case Command::ShutdownJob:
-        return QStringLiteral("shutdown-job");
-    }
-    return {};
-}
-
-bool CommandAudit::commandAboutToBeSent(Command command, const QByteArray& argument,
-                                        const Target& target)
-{
-    static constexpr char Letters[] = {'S', 'K', 'K', 'P', 'E'};
-    Pending pending{QUuid::createUuid().toString(QUuid::WithoutBraces), command, target, {}};
-    if (command == Command::StartListener) {
+    Pending pending{QUuid::createUuid().toString(QUuid::WithoutBraces), command, {}};
+    if (command.kind == HostCommand::Kind::StartListener) {
         const ListenerTableModel* listeners = m_session->listeners();
         for (int row = 0; row < listeners->rows(); ++row)
             pending.listenersBefore.insert(listeners->cell(row, ListenerColumn::Pin).toByteArray());
     }
-
-    QJsonObject shown;
-    const auto put = [&shown](const char* key, const QByteArray& value) {
-        if (!value.isEmpty())
-            shown.insert(QLatin1String(key), QString::fromLatin1(value));
-    };
-    put("listener", target.listenerPin);
-    put("pin", target.pin);
-    put("program", target.program);
-    put("user", target.user);
-    put("port", target.port);
-    put("queue", target.queue);
-
     QJsonObject entry{
         {QStringLiteral("id"), pending.id},
         {QStringLiteral("time"), now()},
@@ -211,14 +240,19 @@ bool CommandAudit::commandAboutToBeSent(Command command, const QByteArray& argum
         {QStringLiteral("program"), m_program},
         {QStringLiteral("host"), QString::fromLatin1(m_session->settings().HostAddress)},
         {QStringLiteral("port"), int(m_session->settings().Port)},
-        {QStringLiteral("command"), commandName(command)},
-        {QStringLiteral("request"), QString(QLatin1Char(Letters[int(command)]))},
-        {QStringLiteral("argument"), QString::fromLatin1(argument)},
-        {QStringLiteral("target"), shown},
+        {QStringLiteral("command"), command.name()},
+        {QStringLiteral("request"), QString(QLatin1Char(command.letter()))},
+        {QStringLiteral("argument"), QString::fromLatin1(command.argument().value_or(QByteArray()))},
+        {QStringLiteral("target"), command.target()},
     };
+    const QString failed =
+        write(entry, m_required ? QStringLiteral("the command was not sent")
+                                : QStringLiteral("the command was sent unrecorded"));
+    if (!failed.isEmpty() && m_required)
+        return failed;
     m_pending.append(pending);
     m_sent = false;
-    return write(entry);
+    return QString();
 }
 
 void CommandAudit::workDone()
@@ -231,27 +265,27 @@ void CommandAudit::workDone()
     const ListenerTableModel* listeners = m_session->listeners();
     const ProcessTableModel* processes = m_session->processes();
     for (const Pending& pending : done) {
-        const Target& t = pending.target;
+        const HostCommand& t = pending.command;
         QString effect = QStringLiteral("not seen");
         QJsonObject detail;
-        switch (pending.command) {
-        case Command::KillListener:
+        switch (t.kind) {
+        case HostCommand::Kind::KillListener:
             if (linkUp && listeners->findPin(t.pin) < 0)
                 effect = QStringLiteral("target gone");
             break;
-        case Command::KillProcess:
+        case HostCommand::Kind::KillProcess:
             // Seen only when the process list that followed is its listener's.
             if (linkUp && m_session->selectedListener() == t.listenerPin &&
                 processes->findPin(t.pin) < 0)
                 effect = QStringLiteral("target gone");
             break;
-        case Command::SetPriority: {
+        case HostCommand::Kind::SetPriority: {
             const int row = processes->findPin(t.pin);
-            if (linkUp && row >= 0 && processes->cell(row, ProcessColumn::Priority) == t.queue)
+            if (linkUp && row >= 0 && processes->cell(row, ProcessColumn::Priority) == Wire::priorityName(t.queueCode))
                 effect = QStringLiteral("queue changed");
             break;
         }
-        case Command::StartListener:
+        case HostCommand::Kind::StartListener:
             for (int row = 0; linkUp && row < listeners->rows(); ++row) {
                 const QByteArray pin = listeners->cell(row, ListenerColumn::Pin).toByteArray();
                 if (pending.listenersBefore.contains(pin))
@@ -263,7 +297,7 @@ void CommandAudit::workDone()
                 break;
             }
             break;
-        case Command::ShutdownJob:
+        case HostCommand::Kind::ShutdownJob:
             if (!linkUp)
                 effect = QStringLiteral("link closed");
             break;
@@ -282,14 +316,19 @@ void CommandAudit::writeEffect(const Pending& pending, const QString& effect,
     };
     if (!detail.isEmpty())
         entry.insert(QStringLiteral("seen"), detail);
-    write(entry);
+    write(entry, QStringLiteral("the effect of a command is not recorded"));
     Q_EMIT effectSeen(pending.id, effect);
 }
 
-bool CommandAudit::write(const QJsonObject& entry)
+QString CommandAudit::write(const QJsonObject& entry, const QString& outcome)
 {
     if (m_trail.append(entry))
-        return true;
-    Q_EMIT writeFailed(m_trail.errorString());
-    return false;
+        return QString();
+    const QString text = m_trail.errorString() + QStringLiteral("; ") + outcome + u'.';
+    Q_EMIT writeFailed(text);
+    if (!m_reported.contains(m_trail.errorString())) {
+        m_reported.insert(m_trail.errorString());
+        Q_EMIT writeFailedFirstTime(text);
+    }
+    return text;
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "session/HostCommand.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 
@@ -40,51 +43,35 @@ private:
     QString m_error;
 };
 
-// Writes the audit lines of one session's commands: the command when it goes
-// out, with the target as the operator saw it when confirming, and the effect
-// seen once the work that follows it (the refresh) is done.
+// Writes the audit lines of one session's commands: the command just before
+// it goes out (the session asks it), with the target as the operator saw it,
+// and the effect seen once the work that follows it (the refresh) is done.
 class CommandAudit : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Command
-    {
-        StartListener,
-        KillListener,
-        KillProcess,
-        SetPriority,
-        ShutdownJob,
-    };
-    Q_ENUM(Command)
-
-    // What the command is aimed at, as shown: empty fields are left out.
-    struct Target
-    {
-        QByteArray listenerPin;
-        QByteArray pin;
-        QByteArray program;
-        QByteArray user;
-        QByteArray port;
-        QByteArray queue; // the queue asked for (set priority)
-    };
-
+    // Becomes the session's command recorder.
     CommandAudit(HostSession* session, QString program, QObject* parent = nullptr);
     ~CommandAudit() override;
     void setTrail(const AuditTrail& trail) { m_trail = trail; }
     const AuditTrail& trail() const { return m_trail; }
+    // With it, a command whose line cannot be written is not sent; without
+    // it the command goes out all the same, and the operator is told.
+    void setRequired(bool required) { m_required = required; }
+    bool isRequired() const { return m_required; }
 
-    // Call just before the session is asked to send the command; argument is
-    // the request's argument as it will be sent. False when the trail could
-    // not be written (errorString says why): the command still goes out.
-    bool commandAboutToBeSent(Command command, const QByteArray& argument, const Target& target);
+    // Writes the command's line. Empty when the command may go out; else
+    // why not (the line could not be written and a line is required).
+    QString record(const HostCommand& command);
     QString errorString() const { return m_trail.errorString(); }
 
-    static QString commandName(Command command);
-
 Q_SIGNALS:
-    // A line could not be written; text is for the status bar.
+    // A line could not be written: the reason, and what became of the
+    // command, for the status line.
     void writeFailed(const QString& text);
+    // The same, the first time this cause is met: for a message box.
+    void writeFailedFirstTime(const QString& text);
     // The effect of a command was written.
     void effectSeen(const QString& id, const QString& effect);
 
@@ -92,17 +79,19 @@ private:
     struct Pending
     {
         QString id;
-        Command command;
-        Target target;
+        HostCommand command;
         QSet<QByteArray> listenersBefore;
     };
     void workDone();
     void writeEffect(const Pending& pending, const QString& effect, const QJsonObject& detail);
-    bool write(const QJsonObject& entry);
+    // Empty when written; else the text told by writeFailed.
+    QString write(const QJsonObject& entry, const QString& outcome);
 
-    HostSession* m_session;
+    QPointer<HostSession> m_session;
     QString m_program;
     AuditTrail m_trail;
     QList<Pending> m_pending;
-    bool m_sent = false; // a pending command has gone out
+    QSet<QString> m_reported; // causes already shown in a message box
+    bool m_sent = false;      // a pending command has gone out
+    bool m_required = false;
 };

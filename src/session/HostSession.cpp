@@ -100,41 +100,38 @@ void HostSession::refreshProcesses()
     enqueue(Work::refreshProcesses());
 }
 
-void HostSession::sendRequest(char letter, const std::optional<QByteArray>& argument,
-                              bool thenRefresh)
+void HostSession::send(const HostCommand& command)
 {
-    enqueue(Work::request(letter, argument, thenRefresh));
-}
-
-void HostSession::startListener(const QByteArray& argument)
-{
-    sendRequest(Wire::StartListener, argument, true);
-}
-
-void HostSession::killListener(const QByteArray& pin)
-{
-    sendRequest(Wire::Kill, Wire::killListenerArgument(pin), true);
-}
-
-void HostSession::killProcess(const QByteArray& mainPin, const QByteArray& pin)
-{
-    sendRequest(Wire::Kill, Wire::killProcessArgument(mainPin, pin), true);
-}
-
-void HostSession::setPriority(const QByteArray& pin, int queueCode)
-{
-    sendRequest(Wire::SetPriority, Wire::setPriorityArgument(pin, queueCode), true);
-}
-
-void HostSession::shutdownJob()
-{
+    if (command.kind != HostCommand::Kind::ShutdownJob) {
+        enqueue(Work::command(command));
+        return;
+    }
     // The job ends: nothing that waits matters any more. The request has no
     // reply, so it may follow a list that is still coming.
     dropWork();
     if (!isConnected())
         return;
+    if (const QString refused = m_recorder ? m_recorder(command) : QString(); !refused.isEmpty()) {
+        Q_EMIT commandNotSent(command, refused);
+        return;
+    }
+    if (!isConnected())
+        return;
     sendFrame(QByteArrayView(&Wire::ShutdownJob, 1));
-    Q_EMIT commandSent(Wire::ShutdownJob, QByteArray());
+    Q_EMIT commandSent(command);
+}
+
+void HostSession::setRenewalDelays(int firstMs, int maxMs)
+{
+    m_renewFirstMs = std::max(0, firstMs);
+    m_renewMaxMs = std::max(m_renewFirstMs, maxMs);
+}
+
+int HostSession::renewalDueInMs() const
+{
+    if (m_renewDelayMs == 0 || !m_renewPlanned.isValid())
+        return 0;
+    return int(std::max<qint64>(0, m_renewDelayMs - m_renewPlanned.elapsed()));
 }
 
 void HostSession::requestList(char letter, const std::optional<QByteArray>& argument,
@@ -222,6 +219,8 @@ void HostSession::advance()
                 m_notices.clear();
                 m_reader->resetSkipped();
                 m_loggedOnInWork = false;
+                m_listWholeInWork = false;
+                m_listFaultInWork = false;
             }
             if (m_work.steps.empty()) {
                 finishWork();
@@ -255,6 +254,13 @@ void HostSession::finishWork()
     const Work work = std::move(m_work);
     m_work = Work();
     m_working = false;
+    if (m_listWholeInWork && !m_listFaultInWork && m_renewDelayMs != 0) {
+        // A good refresh: the next fault is renewed after the first delay.
+        m_renewDelayMs = 0;
+        m_renewPlanned.invalidate();
+    }
+    if (m_listWholeInWork && !m_listFaultInWork)
+        Q_EMIT refreshSucceeded();
     if (work.lists) {
         const QString skipped = m_reader->skippedText();
         if (!skipped.isEmpty())
@@ -390,6 +396,14 @@ HostSession::Outcome HostSession::renewStep()
 {
     if (!m_outOfStep)
         return Outcome::Done;
+    // A host that faults every list would otherwise be logged on to again
+    // at every refresh: automatic work waits out the back-off planned at the
+    // fault and is dropped until then. An operator's command renews at once.
+    if (!m_work.commands && renewalDueInMs() > 0) {
+        if (m_work.steps.size() > 1 && m_work.steps[1].kind == StepKind::ListToSink)
+            Q_EMIT listEnded(ListEnd::NotConnected, 0);
+        return Outcome::Abort;
+    }
     // The protocol has no request ids: after a lost, late or cut-short reply
     // the next reply read could answer an earlier request. The old session
     // is ended with Quit and a fresh logon made on the same settings; the
@@ -444,10 +458,19 @@ HostSession::Outcome HostSession::sendStep(const Step& step)
         m_notices.append(refused);
         return Outcome::Done;
     }
+    if (const QString refused = m_recorder ? m_recorder(step.command) : QString();
+        !refused.isEmpty()) {
+        m_notices.append(refused);
+        Q_EMIT commandNotSent(step.command, refused);
+        return Outcome::Done;
+    }
+    // The recorder may have shown a dialog meanwhile.
+    if (!isConnected())
+        return Outcome::Done;
     sendFrame(QByteArrayView(&step.letter, 1));
     if (step.argument)
         sendFrame(*step.argument);
-    Q_EMIT commandSent(step.letter, step.argument.value_or(QByteArray()));
+    Q_EMIT commandSent(step.command);
     return Outcome::Done;
 }
 
@@ -556,6 +579,8 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
 
     switch (end) {
     case ListEnd::Complete:
+        m_listWholeInWork = true;
+        break;
     case ListEnd::NotConnected:
     case ListEnd::NoSelection:
         break;
@@ -563,6 +588,7 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
     case ListEnd::BadHeader:
     case ListEnd::Closed:
         m_outOfStep = true;
+        planRenewal(end);
         break;
     case ListEnd::TooManyRecords:
     case ListEnd::Stopped:
@@ -570,6 +596,8 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
         // and renewed before the next exchange.
         abandonConnection(true);
         m_outOfStep = true;
+        if (end == ListEnd::TooManyRecords)
+            planRenewal(end);
         break;
     }
     const QString text = listEndText(end, records, m_recordCap);
@@ -577,6 +605,30 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
         m_notices.append(text);
     Q_EMIT listEnded(end, records);
     return end == ListEnd::Stopped ? Outcome::Abort : Outcome::Done;
+}
+
+void HostSession::planRenewal(ListEnd end)
+{
+    m_listFaultInWork = true;
+    m_renewDelayMs =
+        m_renewDelayMs == 0 ? m_renewFirstMs : std::min(m_renewDelayMs * 2, m_renewMaxMs);
+    m_renewPlanned.start();
+    QString reason;
+    switch (end) {
+    case ListEnd::TimedOut:
+        reason = QStringLiteral("no reply in time");
+        break;
+    case ListEnd::BadHeader:
+        reason = QStringLiteral("bad reply header");
+        break;
+    case ListEnd::TooManyRecords:
+        reason = QStringLiteral("list too long");
+        break;
+    default:
+        reason = QStringLiteral("list cut short");
+        break;
+    }
+    Q_EMIT renewalPlanned(m_renewDelayMs, reason);
 }
 
 QString HostSession::renewedNotice()

@@ -2,15 +2,18 @@
 
 #include "config/ConnectionSettings.h"
 #include "host_link/Wire.h"
+#include "session/HostCommand.h"
 #include "session/SessionWork.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -87,6 +90,9 @@ public:
     static constexpr int DefaultReplyTimeout = 10; // seconds, each read of a reply
     static constexpr int FirstLogonTimeout = 30;   // seconds, until a list has been read
     static constexpr int MaxListRecords = 1'000'000;
+    // Renewals after a list fault wait 1, 2, 4 … 60 s, as reconnections do.
+    static constexpr int FirstRenewalDelayMs = 1000;
+    static constexpr int MaxRenewalDelayMs = 60000;
 
     explicit HostSession(QObject* parent = nullptr);
     ~HostSession() override;
@@ -131,15 +137,25 @@ public:
     void logOn();
     void refresh();
     void refreshProcesses();
-    void startListener(const QByteArray& argument);                     // then refresh
-    void killListener(const QByteArray& pin);                           // then refresh
-    void killProcess(const QByteArray& mainPin, const QByteArray& pin); // then refresh
-    void setPriority(const QByteArray& pin, int queueCode);             // then refresh
-    void shutdownJob();                                                 // no refresh
-    // Any request; with thenRefresh the tables are listed afterwards.
-    void sendRequest(char letter, const std::optional<QByteArray>& argument, bool thenRefresh);
+    // A command, encoded here; all but Shutdown Job are followed by a
+    // refresh. Shutdown Job drops the waiting work and goes out at once.
+    void send(const HostCommand& command);
     // A list into sink instead of the tables (listEnded tells how it ended).
     void requestList(char letter, const std::optional<QByteArray>& argument, RecordSink* sink);
+
+    // Asked with each command just before it goes out: a reason keeps it
+    // from going out (commandNotSent and the work's notices tell it); empty
+    // lets it go. The audit trail writes its line here, so that a line is on
+    // disk before the host acts on the command.
+    using CommandRecorder = std::function<QString(const HostCommand&)>;
+    void setCommandRecorder(CommandRecorder recorder) { m_recorder = std::move(recorder); }
+
+    // The waits before a renewal after a list fault (tests shorten them).
+    void setRenewalDelays(int firstMs, int maxMs);
+    // The wait that was planned after the last fault; 0 after a good refresh.
+    int renewalDelayMs() const { return m_renewDelayMs; }
+    // How long until the connection may be renewed; 0 when it may be now.
+    int renewalDueInMs() const;
 
     // At once: the work in hand and all waiting work are dropped.
     // Quit when connected, then disconnect.
@@ -177,8 +193,15 @@ Q_SIGNALS:
     // A long list is coming in: records so far.
     void listProgress(int records);
     void listEnded(HostSession::ListEnd end, int records);
-    // A request that changes the host went out.
-    void commandSent(char letter, const QByteArray& argument);
+    // A command went out (its audit line, if any, was written before).
+    void commandSent(const HostCommand& command);
+    // The recorder refused the command: it did not go out.
+    void commandNotSent(const HostCommand& command, const QString& reason);
+    // A list fault left the connection out of step: it is renewed no sooner
+    // than delayMs from now. reason: "list cut short", "bad reply header" …
+    void renewalPlanned(int delayMs, const QString& reason);
+    // Work that listed read every list whole: the back-off starts afresh.
+    void refreshSucceeded();
     // At the end of work that listed: what the operator should know about it
     // (a renewed connection, lists that ended early, records skipped); empty
     // when all went well.
@@ -205,6 +228,7 @@ private:
     Outcome logonStep();
     Outcome renewStep();
     Outcome sendStep(const Step& step);
+    void planRenewal(ListEnd end);
     Outcome listStep(Step& step);
     Outcome finishList(ListEnd end);
     // A connection or logon failed; when it was a renewal, the tables are
@@ -262,4 +286,14 @@ private:
 
     // What the work in hand has to tell.
     QStringList m_notices;
+
+    CommandRecorder m_recorder;
+    // Renewal back-off: the wait planned after the last fault, from when.
+    int m_renewFirstMs = FirstRenewalDelayMs;
+    int m_renewMaxMs = MaxRenewalDelayMs;
+    int m_renewDelayMs = 0;
+    QElapsedTimer m_renewPlanned;
+    // The lists of the work in hand: one was read whole, one faulted.
+    bool m_listWholeInWork = false;
+    bool m_listFaultInWork = false;
 };

@@ -1,7 +1,5 @@
 #include "session/Reconnector.h"
 
-#include "host_link/Wire.h"
-
 #include <QTimer>
 
 #include <algorithm>
@@ -15,7 +13,11 @@ Reconnector::Reconnector(HostSession* session, QObject* parent)
     // The countdown only ticks while an attempt is planned, so an idle
     // console that is connected wakes for nothing.
     m_countdown->setInterval(1000);
-    connect(m_countdown, &QTimer::timeout, this, &Reconnector::statusChanged);
+    connect(m_countdown, &QTimer::timeout, this, [this] {
+        if (!isWaiting() && m_session->renewalDueInMs() == 0)
+            m_countdown->stop();
+        Q_EMIT statusChanged();
+    });
 
     connect(session, &HostSession::linkStateChanged, this, &Reconnector::linkStateChanged);
     connect(session, &HostSession::socketError, this, [this](int code, const QString& text) {
@@ -42,11 +44,26 @@ Reconnector::Reconnector(HostSession* session, QObject* parent)
         }
         Q_EMIT statusChanged();
     });
-    connect(session, &HostSession::commandSent, this, [this](char letter, const QByteArray&) {
-        if (letter == Wire::ShutdownJob) {
+    connect(session, &HostSession::commandSent, this, [this](const HostCommand& command) {
+        if (command.kind == HostCommand::Kind::ShutdownJob) {
             m_reason = QStringLiteral("the job was shut down");
             m_held = true;
             cancel();
+        }
+    });
+    // A host that accepts the logon but faults every list: the renewals
+    // are held back as reconnections are, and both start afresh only once a
+    // refresh read its lists whole.
+    connect(session, &HostSession::renewalPlanned, this, [this](int, const QString& reason) {
+        m_renewReason = reason;
+        m_countdown->start();
+        Q_EMIT statusChanged();
+    });
+    connect(session, &HostSession::refreshSucceeded, this, [this] {
+        m_delayMs = 0;
+        if (!m_renewReason.isEmpty()) {
+            m_renewReason.clear();
+            Q_EMIT statusChanged();
         }
     });
 }
@@ -103,6 +120,10 @@ QString Reconnector::statusText() const
 {
     switch (m_session->linkState()) {
     case HostSession::LinkState::LoggedOn:
+        if (const int left = m_session->renewalDueInMs(); left > 0 && m_session->isOutOfStep())
+            return QStringLiteral("Renewing the connection in %1 s (%2)")
+                .arg((left + 999) / 1000)
+                .arg(m_renewReason);
         return QStringLiteral("Connected");
     case HostSession::LinkState::Connecting:
     case HostSession::LinkState::LoggingOn:
@@ -130,7 +151,9 @@ void Reconnector::linkStateChanged(HostSession::LinkState state)
         // settings were good once more.
         m_held = false;
         m_wasLoggedOn = true;
-        m_delayMs = 0;
+        // The wait is not started afresh here: a host that accepts the
+        // logon and then faults the list is tried less and less often. A
+        // good refresh resets it.
         m_reason.clear();
         m_downSince = QTime();
         cancel();

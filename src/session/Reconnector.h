@@ -11,7 +11,7 @@ class QTimer;
 
 // Brings a session back after its link dropped: the first attempt one second
 // after the drop, then after 2, 4, 8 … seconds up to a minute between
-// attempts, until a logon succeeds. It never tries while the window closes
+// attempts, until a refresh reads its lists whole. It never tries while the window closes
 // (hold), after the job was shut down, or after the host refused the logon:
 // retrying a wrong password can lock the account. The operator's Reconnect
 // tries at once and lifts a hold.
@@ -48,7 +48,8 @@ public:
     int reconnections() const { return m_reconnections; }
     // The session's link in the operator's words: "Connected",
     // "Reconnecting in 8 s (10061 Connection refused)", "Disconnected since
-    // 14:02:11: host closed the connection".
+    // 14:02:11: host closed the connection", "Renewing the connection in 4 s
+    // (list cut short)".
     QString statusText() const;
 
 Q_SIGNALS:
@@ -77,5 +78,6 @@ private:
     int m_delayMs = 0;
     int m_reconnections = 0;
     QString m_reason;
+    QString m_renewReason; // why the connection is to be renewed
     QTime m_downSince;
 };

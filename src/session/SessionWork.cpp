@@ -49,16 +49,17 @@ SessionWork SessionWork::refreshProcesses()
     return work;
 }
 
-SessionWork SessionWork::request(char letter, const std::optional<QByteArray>& argument,
-                                 bool thenRefresh)
+SessionWork SessionWork::command(const HostCommand& command)
 {
     SessionWork work;
-    work.lists = thenRefresh;
+    work.lists = command.listsAfter();
+    work.commands = true;
     SessionStep send{K::Send};
-    send.letter = letter;
-    send.argument = argument;
+    send.letter = command.letter();
+    send.argument = command.argument();
+    send.command = command;
     work.steps = {{K::Renew}, send};
-    if (thenRefresh)
+    if (work.lists)
         appendRefresh(work.steps);
     return work;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/HostCommand.h"
+
 #include <QByteArray>
 
 #include <deque>
@@ -33,6 +35,7 @@ struct SessionStep
     char letter = 0;
     std::optional<QByteArray> argument;
     RecordSink* sink = nullptr;
+    HostCommand command; // Send
 };
 
 // A piece of work a session was asked for, as the steps it takes: the
@@ -52,9 +55,8 @@ struct SessionWork
     static SessionWork logOn();
     static SessionWork refresh();
     static SessionWork refreshProcesses();
-    // A request; with thenRefresh the tables are listed afterwards.
-    static SessionWork request(char letter, const std::optional<QByteArray>& argument,
-                               bool thenRefresh);
+    // A command, then the tables listed again when it asks for that.
+    static SessionWork command(const HostCommand& command);
     // A list into a sink.
     static SessionWork list(char letter, const std::optional<QByteArray>& argument,
                             RecordSink* sink);
@@ -63,4 +65,5 @@ struct SessionWork
     Kind kind = Kind::Other;
     bool lists = false;      // tells its notices at the end
     bool connecting = false; // ends with connectFinished
+    bool commands = false;   // sends a command: its renewal is not held back
 };

@@ -13,6 +13,7 @@
 #include "session/TrendCollector.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QJsonDocument>
 #include <QLineEdit>
@@ -41,7 +42,8 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void commandsAuditedAsShown();
-    void unwritableTrailShownCommandSent();
+    void unwritableTrail_data();
+    void unwritableTrail();
     void trendsCountEveryListenerOnlyWhileShown();
     void listenerGoneNotifiedOncePerMinute();
     void limiter_data();
@@ -128,19 +130,56 @@ void TestHistory::commandsAuditedAsShown()
     QCOMPARE(f->window->findChildren<AuditDialog*>().size(), 1);
 }
 
-void TestHistory::unwritableTrailShownCommandSent()
+void TestHistory::unwritableTrail_data()
 {
+    QTest::addColumn<bool>("required"); // "Send no command that cannot be recorded"
+    QTest::newRow("sent unrecorded") << false;
+    QTest::newRow("preference: not sent") << true;
+}
+
+void TestHistory::unwritableTrail()
+{
+    QFETCH(bool, required);
+    if (required) {
+        f->prompts.dialogs.push_back([](QDialog& d) {
+            auto* box = d.findChild<QCheckBox*>(QStringLiteral("requireAuditBox"));
+            if (!box || box->isChecked() || box->text() != u"Send no command that cannot be recorded")
+                return int(QDialog::Rejected);
+            box->setChecked(true);
+            return int(QDialog::Accepted);
+        });
+        QVERIFY(f->run("preferencesAction"));
+    }
     // A file where the trail's folder should be.
-    QFile blocker(m_state->filePath(QStringLiteral("orvanite")));
+    const QString folder = m_state->filePath(QStringLiteral("orvanite"));
+    QFile blocker(folder);
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    f->chooseProcess(0);
-    f->prompts.confirmAnswers = {true};
-    const qsizetype mark = f->mark();
-    QVERIFY(f->run("killProcessAction"));
-    QVERIFY(f->receivedSince(mark).startsWith(framed("K") + framed("P123|201")));
-    QVERIFY2(f->status().startsWith(QStringLiteral("Audit trail not written: ")),
-             qPrintable(f->status()));
+    const QString expected = QStringLiteral("Audit trail not written: ") + folder +
+                             QStringLiteral(" is not a folder; ") +
+                             (required ? QStringLiteral("the command was not sent.")
+                                       : QStringLiteral("the command was sent unrecorded."));
+    for (const char* pin : {"P123|201", "P123|203"}) {
+        f->chooseProcess(0); // 201, then 203 once 201 is gone (or 201 again)
+        f->prompts.confirmAnswers = {true};
+        const qsizetype mark = f->mark();
+        QVERIFY(f->run("killProcessAction"));
+        QVERIFY(f->waitIdle());
+        // Not sent: the refresh after it alone.
+        const QByteArray got = f->receivedSince(mark);
+        QCOMPARE(got.contains(framed("K")), !required);
+        QVERIFY(required || got.startsWith(framed("K") + framed(pin)));
+        // The line of the kill's effect cannot be written either.
+        QCOMPARE(f->status(), required ? expected
+                                       : QStringLiteral("Audit trail not written: ") + folder +
+                                             QStringLiteral(" is not a folder; the effect of a "
+                                                            "command is not recorded."));
+    }
+    // The message box names the file and the reason, once for one cause.
+    QTRY_COMPARE(f->prompts.messages.size(), 1);
+    QCOMPARE(f->prompts.messages.first(), expected);
+    QTest::qWait(0);
+    QCOMPARE(f->prompts.messages.size(), 1);
 }
 
 void TestHistory::trendsCountEveryListenerOnlyWhileShown()

@@ -25,6 +25,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <random>
 #include <sys/stat.h>
 
@@ -654,11 +655,82 @@ private Q_SLOTS:
         QVERIFY(requestsAfterLogon().endsWith(frame("G") + frame("Q")));
     }
 
+    void ambiguousTargetRefused_data()
+    {
+        QTest::addColumn<QString>("listed"); // how the PIN is listed twice
+        QTest::addColumn<bool>("otherFirst");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QByteArray>("message");
+        const QByteArray twice =
+            "orvanite-ctl: process 456 is listed more than once, running %1 and %2; nothing "
+            "was killed\n";
+        const QByteArray prog = "PROG for USER under main process 123";
+        const QByteArray other = "OTHER for USER under main process 123";
+        for (const bool otherFirst : {false, true}) {
+            const QByteArray order = otherFirst ? " (OTHER listed first)" : "";
+            const QByteArray message = QByteArray(twice)
+                                           .replace("%1", otherFirst ? other : prog)
+                                           .replace("%2", otherFirst ? prog : other);
+            QTest::newRow("--expect-program" + order)
+                << "process" << otherFirst
+                << strings({"kill-process", "123", "456", "--expect-program", "PROG"}) << message;
+            QTest::newRow("--expect-user" + order)
+                << "process" << otherFirst
+                << strings({"kill-process", "123", "456", "--expect-user", "USER"}) << message;
+            QTest::newRow("--verify" + order) << "process" << otherFirst
+                                              << strings({"kill-process", "123", "456", "--verify"})
+                                              << message;
+            // The main process's listener is read first.
+            QTest::newRow("under two listeners" + order)
+                << "two listeners" << otherFirst
+                << strings({"kill-process", "123", "456", "--expect-program", "PROG"})
+                << QByteArray(twice).replace("%1", prog).replace("%2", other);
+            QTest::newRow("--expect-port" + order)
+                << "listener" << otherFirst
+                << strings({"kill-listener", "77", "--expect-port", "30001"})
+                << QByteArray("orvanite-ctl: listener 77 is listed more than once, as ")
+                           .append(otherFirst
+                                       ? "port 30002 (Conduit, TWO) and port 30001 (Conduit, ONE)"
+                                       : "port 30001 (Conduit, ONE) and port 30002 (Conduit, TWO)")
+                           .append("; nothing was killed\n");
+        }
+    }
+
+    void ambiguousTargetRefused()
+    {
+        QFETCH(QString, listed);
+        QFETCH(bool, otherFirst);
+        QFETCH(QStringList, command);
+        QFETCH(QByteArray, message);
+        QList<SimListener> listeners{{"123", "30001", "ONE", "8", "0", {}},
+                                     {"789", "30003", "THREE", "8", "0", {}}};
+        QList<SimProcess> processes{{"123", "123", "456", "PROG", "USER", 0, 0, {}},
+                                    {listed == QLatin1String("two listeners") ? "789" : "123",
+                                     "123", "456", "OTHER", "USER", 0, 0, {}}};
+        if (listed == QLatin1String("listener")) {
+            listeners = {{"77", "30001", "ONE", "8", "0", {}}, {"77", "30002", "TWO", "8", "0", {}}};
+            processes.clear();
+        }
+        if (otherFirst) {
+            std::reverse(listeners.begin(), listeners.end());
+            std::reverse(processes.begin(), processes.end());
+        }
+        m_sim->Listeners = listeners;
+        m_sim->Processes = processes;
+        QByteArray err;
+        QCOMPARE(run(hostArgs() + command, nullptr, &err), int(CtlExit::NotAsExpected));
+        QCOMPARE(err, message);
+        QVERIFY(!requestsAfterLogon().contains(frame("K")));
+    }
+
     void auditOfAKill_data()
     {
         QTest::addColumn<bool>("writable");
-        QTest::newRow("trail written") << true;
-        QTest::newRow("trail cannot be written") << false;
+        QTest::addColumn<bool>("required");
+        QTest::newRow("trail written") << true << false;
+        QTest::newRow("trail written, --require-audit") << true << true;
+        QTest::newRow("trail cannot be written") << false << false;
+        QTest::newRow("trail cannot be written, --require-audit") << false << true;
     }
 
     void auditOfAKill()
@@ -666,7 +738,9 @@ private Q_SLOTS:
         // The command's line carries the listed row it was checked against;
         // the line after it, the effect the list that followed showed.
         QFETCH(bool, writable);
-        const QString state = path(writable ? "kill-state" : "kill-state-file");
+        QFETCH(bool, required);
+        const QString state =
+            path(writable ? (required ? "kill-state-required" : "kill-state") : "kill-state-file");
         if (!writable) {
             QFile blocker(state); // a file where the trail's folder should be
             QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -676,13 +750,21 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([&before] { qputenv("XDG_STATE_HOME", before); });
 
         QByteArray err;
-        QCOMPARE(run(hostArgs() +
-                         strings({"kill-process", "1088", "2001", "--expect-program", "CNDXFER"}),
-                     nullptr, &err),
-                 0);
-        QVERIFY(requestsAfterLogon().contains(frame("K") + frame("P1088|2001")));
+        QStringList args =
+            strings({"kill-process", "1088", "2001", "--expect-program", "CNDXFER"});
+        if (required)
+            args << QStringLiteral("--require-audit");
+        const int refused = int(CtlExit::NotRecorded);
+        QCOMPARE(refused, 9);
+        QCOMPARE(run(hostArgs() + args, nullptr, &err), !writable && required ? refused : 0);
+        QCOMPARE(requestsAfterLogon().contains(frame("K") + frame("P1088|2001")),
+                 writable || !required);
         if (!writable) {
-            QVERIFY2(err.startsWith("orvanite-ctl: Audit trail not written: "), err.constData());
+            const QByteArray head =
+                "orvanite-ctl: Audit trail not written: " + state.toUtf8() + " is not a folder; ";
+            QCOMPARE(err, required ? head + "the command was not sent.\n"
+                                   : head + "the command was sent unrecorded.\n" + head +
+                                         "the effect of a command is not recorded.\n");
             return;
         }
         QCOMPARE(err, QByteArray());

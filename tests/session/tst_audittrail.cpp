@@ -6,14 +6,35 @@
 
 #include "hostsim/HostSim.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-using Command = CommandAudit::Command;
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat info
+    {
+    };
+    return lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+} // namespace
 
 class TestAuditTrail : public QObject
 {
@@ -22,49 +43,54 @@ class TestAuditTrail : public QObject
 private Q_SLOTS:
     void commandAndItsEffect_data();
     void commandAndItsEffect();
-    void newTrailIsPrivate();
-    void unwritableTrailIsReported();
+    void trailThatCannotTakeALine_data();
+    void trailThatCannotTakeALine();
+    void requiredTrailKeepsTheCommandBack_data();
+    void requiredTrailKeepsTheCommandBack();
 };
 
 void TestAuditTrail::commandAndItsEffect_data()
 {
-    QTest::addColumn<int>("command");
+    QTest::addColumn<HostCommand>("command");
     QTest::addColumn<QByteArray>("listener"); // the listener whose processes are listed
     QTest::addColumn<QString>("line");        // the first line, without id, time and user
     QTest::addColumn<QString>("effect");      // the effect and what was seen
 
-    const QString head =
-        QStringLiteral(R"("host":"127.0.0.1","port":%1,"program":"orvanite-console","request":)");
+    const QString head = QStringLiteral(
+        R"("argument":"%1","command":"%2","host":"127.0.0.1","port":%3,"program":"orvanite-console","request":)");
     QTest::newRow("kill process")
-        << int(Command::KillProcess) << QByteArray("11")
-        << head +
+        << HostCommand::killProcess("11", "11", "101", "PROG", "USER") << QByteArray("11")
+        << head.arg(QStringLiteral("P11|101"), QStringLiteral("kill-process")) +
                QStringLiteral(
                    R"("K","target":{"listener":"11","pin":"101","program":"PROG","user":"USER"})")
         << QStringLiteral("target gone");
     QTest::newRow("kill process of a listener not listed")
-        << int(Command::KillProcess) << QByteArray("22")
-        << head +
+        << HostCommand::killProcess("11", "11", "101", "PROG", "USER") << QByteArray("22")
+        << head.arg(QStringLiteral("P11|101"), QStringLiteral("kill-process")) +
                QStringLiteral(
                    R"("K","target":{"listener":"11","pin":"101","program":"PROG","user":"USER"})")
         << QStringLiteral("not seen");
     QTest::newRow("kill listener")
-        << int(Command::KillListener) << QByteArray("11")
-        << head + QStringLiteral(R"("K","target":{"pin":"22","port":"30002","program":"TWO"})")
+        << HostCommand::killListener("22", "30002", "TWO") << QByteArray("11")
+        << head.arg(QStringLiteral("S22"), QStringLiteral("kill-listener")) +
+               QStringLiteral(R"("K","target":{"pin":"22","port":"30002","program":"TWO"})")
         << QStringLiteral("target gone");
     QTest::newRow("set priority")
-        << int(Command::SetPriority) << QByteArray("11")
-        << head + QStringLiteral(
-                      R"("P","target":{"listener":"11","pin":"101","queue":"DS","user":"USER"})")
+        << HostCommand::setPriority("11", "101", 3, {}, "USER") << QByteArray("11")
+        << head.arg(QStringLiteral("101|3"), QStringLiteral("set-priority")) +
+               QStringLiteral(
+                   R"("P","target":{"listener":"11","pin":"101","queue":"DS","user":"USER"})")
         << QStringLiteral("queue changed");
     QTest::newRow("start listener")
-        << int(Command::StartListener) << QByteArray("11")
-        << head + QStringLiteral(R"("S","target":{"port":"30003","program":"NEW"})")
+        << HostCommand::startListener("2", "30003", "0", "NEW") << QByteArray("11")
+        << head.arg(QStringLiteral("2|30003|0|NEW"), QStringLiteral("start-listener")) +
+               QStringLiteral(R"("S","target":{"port":"30003","program":"NEW"})")
         << QStringLiteral(R"(listener appeared {"pin":"202","port":"30003"})");
 }
 
 void TestAuditTrail::commandAndItsEffect()
 {
-    QFETCH(int, command);
+    QFETCH(HostCommand, command);
     QFETCH(QByteArray, listener);
     QFETCH(QString, line);
     QFETCH(QString, effect);
@@ -88,30 +114,7 @@ void TestAuditTrail::commandAndItsEffect()
     CommandAudit audit(&session, QStringLiteral("orvanite-console"));
     audit.setTrail(AuditTrail(dir.filePath(QStringLiteral("state/orvanite/audit.jsonl"))));
     QSignalSpy seen(&audit, &CommandAudit::effectSeen);
-    switch (Command(command)) {
-    case Command::KillProcess:
-        QVERIFY(audit.commandAboutToBeSent(Command(command), "P11|101",
-                                           {"11", "101", "PROG", "USER", {}, {}}));
-        session.killProcess("11", "101");
-        break;
-    case Command::KillListener:
-        QVERIFY(audit.commandAboutToBeSent(Command(command), "S22",
-                                           {{}, "22", "TWO", {}, "30002", {}}));
-        session.killListener("22");
-        break;
-    case Command::SetPriority:
-        QVERIFY(audit.commandAboutToBeSent(Command(command), "101|3",
-                                           {"11", "101", {}, "USER", {}, "DS"}));
-        session.setPriority("101", 3);
-        break;
-    case Command::StartListener:
-        QVERIFY(audit.commandAboutToBeSent(Command(command), "2|30003|0|NEW.EXE",
-                                           {{}, {}, "NEW", {}, "30003", {}}));
-        session.startListener("2|30003|0|NEW.EXE");
-        break;
-    case Command::ShutdownJob:
-        break;
-    }
+    session.send(command);
     QVERIFY(seen.wait(10000));
 
     const QList<QJsonObject> entries = audit.trail().entries();
@@ -121,10 +124,6 @@ void TestAuditTrail::commandAndItsEffect()
     QVERIFY(!id.isEmpty());
     QVERIFY(!first.take(QStringLiteral("time")).toString().isEmpty());
     QVERIFY(!first.take(QStringLiteral("user")).toString().isEmpty());
-    const QString argument = first.take(QStringLiteral("argument")).toString();
-    const QString name = first.take(QStringLiteral("command")).toString();
-    QCOMPARE(name, CommandAudit::commandName(Command(command)));
-    QVERIFY(!argument.isEmpty());
     QCOMPARE(QString::fromUtf8(QJsonDocument(first).toJson(QJsonDocument::Compact)),
              QLatin1Char('{') + line.arg(sim.serverPort()) + QLatin1Char('}'));
 
@@ -138,32 +137,169 @@ void TestAuditTrail::commandAndItsEffect()
     QCOMPARE(shown, effect);
 }
 
-void TestAuditTrail::newTrailIsPrivate()
+void TestAuditTrail::trailThatCannotTakeALine_data()
 {
-    QTemporaryDir dir;
-    const mode_t old = umask(0);
-    AuditTrail trail(dir.filePath(QStringLiteral("a/b/audit.jsonl")));
-    const bool written = trail.append({{QStringLiteral("program"), QStringLiteral("test")}});
-    umask(old);
-    QVERIFY2(written, qPrintable(trail.errorString()));
-    struct stat info
-    {
-    };
-    QCOMPARE(stat(QFile::encodeName(trail.path()).constData(), &info), 0);
-    QCOMPARE(info.st_mode & 0777, mode_t(0600));
-    QCOMPARE(trail.entries().size(), 1);
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<QString>("error");    // the end of the reason
+    QTest::addColumn<QByteArray>("before"); // the trail's bytes before, where there is a file
+    QTest::addColumn<QByteArray>("after");  // and after
+    QTest::addColumn<int>("mode");          // of the trail afterwards (folder 0700 where made)
+
+    const QByteArray old = "{\"old\":1}\n";
+    const QByteArray line = "{\"program\":\"test\"}\n";
+    QTest::newRow("new trail, umask 000") << "new" << true << QString() << QByteArray()
+                                          << line << 0600;
+    QTest::newRow("0644 trail narrowed") << "0644" << true << QString() << old << old + line
+                                         << 0600;
+    QTest::newRow("full disk mid-line")
+        << "full" << false
+        << QStringLiteral("only 5 of the line's 19 bytes could be written (the disk is full or "
+                          "the file at its size limit)")
+        << old << old << 0600;
+    QTest::newRow("full disk before the line")
+        << "fullnow" << false << QStringLiteral("File too large") << old << old << 0600;
+    QTest::newRow("FIFO") << "fifo" << false << QStringLiteral("is not a regular file")
+                          << QByteArray() << QByteArray() << 0;
+    QTest::newRow("symbolic link")
+        << "symlink" << false
+        << QStringLiteral("is a symbolic link, which the trail does not follow") << old << old
+        << 0644;
+    QTest::newRow("folder is a file") << "folder" << false << QStringLiteral("is not a folder")
+                                      << QByteArray() << QByteArray() << 0;
 }
 
-void TestAuditTrail::unwritableTrailIsReported()
+void TestAuditTrail::trailThatCannotTakeALine()
 {
+    QFETCH(QString, kind);
+    QFETCH(bool, written);
+    QFETCH(QString, error);
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(int, mode);
+
     QTemporaryDir dir;
-    QFile blocker(dir.filePath(QStringLiteral("file")));
+    const QString folder = dir.filePath(QStringLiteral("state/orvanite"));
+    QString path = folder + QStringLiteral("/audit.jsonl");
+    QString checked = path; // the file whose bytes are compared
+    const auto put = [](const QString& file, const QByteArray& bytes, mode_t m) {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() &&
+               chmod(QFile::encodeName(file).constData(), m) == 0;
+    };
+    if (kind != QLatin1String("new") && kind != QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(folder));
+    if (kind == QLatin1String("0644") || kind.startsWith(QLatin1String("full"))) {
+        QVERIFY(put(path, before, kind == QLatin1String("0644") ? 0644 : 0600));
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == QLatin1String("symlink")) {
+        checked = dir.filePath(QStringLiteral("elsewhere"));
+        QVERIFY(put(checked, before, 0644));
+        QVERIFY(QFile::link(checked, path));
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(put(dir.filePath(QStringLiteral("state")), {}, 0600));
+    }
+
+    AuditTrail trail(path);
+    const QJsonObject entry{{QStringLiteral("program"), QStringLiteral("test")}};
+    bool ok = false;
+    if (kind.startsWith(QLatin1String("full"))) {
+        // A small file size limit in a child stands for a full disk: the
+        // line is cut after 5 bytes, or not begun.
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlim_t limit = rlim_t(before.size()) + (kind == QLatin1String("full") ? 5 : 0);
+            const rlimit r{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &r);
+            const bool appended = trail.append(entry);
+            const bool told = trail.errorString().endsWith(error);
+            _exit(appended ? 1 : told ? 0 : 2);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        // Nothing of the cut line stays: the next line starts on its own.
+        QCOMPARE(readAll(checked), after);
+        QVERIFY(trail.append(entry));
+        QCOMPARE(readAll(checked), after + "{\"program\":\"test\"}\n");
+        return;
+    }
+    const mode_t old = umask(0);
+    ok = trail.append(entry);
+    umask(old);
+    QCOMPARE(ok, written);
+    QVERIFY2(trail.errorString().endsWith(error), qPrintable(trail.errorString()));
+    if (!written)
+        QVERIFY(trail.errorString().startsWith(QStringLiteral("Audit trail not written: ")));
+    if (kind != QLatin1String("fifo") && kind != QLatin1String("folder"))
+        QCOMPARE(readAll(checked), after);
+    if (mode != 0)
+        QCOMPARE(modeOf(checked), mode_t(mode));
+    if (kind == QLatin1String("new")) {
+        QCOMPARE(modeOf(folder), mode_t(0700));
+        QCOMPARE(modeOf(dir.filePath(QStringLiteral("state"))), mode_t(0700));
+    }
+}
+
+void TestAuditTrail::requiredTrailKeepsTheCommandBack_data()
+{
+    QTest::addColumn<bool>("required");
+    QTest::addColumn<QByteArray>("sent"); // what the host got
+    QTest::addColumn<QString>("status");
+    const QByteArray refresh = "0001G0001H000211";
+    QTest::newRow("required") << true << refresh + refresh
+                              << QStringLiteral("; the command was not sent.");
+    // Listener 11 is gone after its kill: no process list is asked for.
+    QTest::newRow("not required") << false << "0001K0003S22" + refresh + "0001K0003S110001G"
+                                  << QStringLiteral("; the command was sent unrecorded.");
+}
+
+void TestAuditTrail::requiredTrailKeepsTheCommandBack()
+{
+    QFETCH(bool, required);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, status);
+
+    QTemporaryDir dir;
+    HostSim sim;
+    QVERIFY(sim.listen());
+    sim.Listeners = {{"11", "30001", "ONE", "2", "0", {}}, {"22", "30002", "TWO", "8", "5", {}}};
+    HostSession session;
+    ConnectionSettings settings;
+    settings.HostAddress = "127.0.0.1";
+    settings.Port = sim.serverPort();
+    session.setSettings(settings);
+    session.logOn();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        session.linkState() == HostSession::LinkState::LoggedOn && !session.isBusy(), 10000);
+    session.selectListener("11");
+
+    // The trail's folder is a file: no line can be written.
+    QFile blocker(dir.filePath(QStringLiteral("state")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    AuditTrail trail(dir.filePath(QStringLiteral("file/audit.jsonl")));
-    QVERIFY(!trail.append({{QStringLiteral("program"), QStringLiteral("test")}}));
-    QVERIFY2(trail.errorString().startsWith(QStringLiteral("Audit trail not written: ")),
-             qPrintable(trail.errorString()));
+    CommandAudit audit(&session, QStringLiteral("orvanite-console"));
+    audit.setTrail(AuditTrail(dir.filePath(QStringLiteral("state/orvanite/audit.jsonl"))));
+    audit.setRequired(required);
+    QSignalSpy failed(&audit, &CommandAudit::writeFailed);
+    QSignalSpy firstTime(&audit, &CommandAudit::writeFailedFirstTime);
+    QSignalSpy notSent(&session, &HostSession::commandNotSent);
+
+    const qsizetype before = sim.received().size();
+    session.send(HostCommand::killListener("22"));
+    session.send(HostCommand::killListener("11"));
+    QTRY_VERIFY_WITH_TIMEOUT(!session.isBusy(), 10000);
+    QTRY_COMPARE(sim.received().mid(before), sent);
+    QCOMPARE(notSent.size(), required ? 2 : 0);
+    QVERIFY(failed.size() >= 2);
+    QVERIFY2(failed.first().first().toString().endsWith(status),
+             qPrintable(failed.first().first().toString()));
+    // The message box comes once for one cause.
+    QCOMPARE(firstTime.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestAuditTrail)

@@ -30,13 +30,18 @@ private Q_SLOTS:
     void logonBytes();
     void logonOutcomes_data();
     void logonOutcomes();
-    void requestBytesOnTheWire();
+    void commandBytesOnTheWire_data();
+    void commandBytesOnTheWire();
+    void recorderIsAskedFirst_data();
+    void recorderIsAskedFirst();
     void refusesBodiesLongerThan9999();
     void notConnectedSendsNothing();
     void renewalEndsTheOldSessionWithQuit();
     void lateReplyIsNeverReadAfterRenewal();
     void renewalFails_data();
     void renewalFails();
+    void renewalsBackOff_data();
+    void renewalsBackOff();
     void vanishedSelectionSelectsNothing();
     void silentHostDelaysNoOtherSession();
 
@@ -50,6 +55,8 @@ void TestHostSession::init()
     sim = startHost();
     QVERIFY(sim);
     session = sessionFor(sim->serverPort());
+    // Renewals at once: renewalsBackOff puts the back-off back.
+    session->setRenewalDelays(0, 0);
 }
 
 void TestHostSession::cleanup()
@@ -166,20 +173,91 @@ void TestHostSession::logonOutcomes()
     }
 }
 
-void TestHostSession::requestBytesOnTheWire()
+void TestHostSession::commandBytesOnTheWire_data()
 {
+    QTest::addColumn<HostCommand>("command");
+    QTest::addColumn<QByteArray>("bytes"); // from the command on, the refresh after it included
+
+    const QByteArray refresh = "0001G0001H000211";
+    QTest::newRow("start listener")
+        << HostCommand::startListener("16", "30009", "5", "VGDSRVR.KQ;PRI=DS S")
+        << "0001S003016|30009|5|VGDSRVR.KQ;PRI=DS S" + refresh;
+    QTest::newRow("start listener, no user limit given")
+        << HostCommand::startListener("2", "30003", "", "NEW.EXE") << "0001S00162|30003||NEW.EXE" + refresh;
+    QTest::newRow("kill listener") << HostCommand::killListener("22", "30002", "TWO")
+                                   << "0001K0003S22" + refresh;
+    QTest::newRow("kill process") << HostCommand::killProcess("11", "123", "456", "PROG", "USER")
+                                  << "0001K0008P123|456" + refresh;
+    QTest::newRow("set priority DS") << HostCommand::setPriority("11", "456", 3)
+                                     << "0001P0005456|3" + refresh;
+    QTest::newRow("set priority ES") << HostCommand::setPriority("11", "7", 4)
+                                     << "0001P00037|4" + refresh;
+    // No queue chosen: the letter goes out with an empty body.
+    QTest::newRow("set priority, no queue") << HostCommand::setPriority("11", "456", 0)
+                                            << "0001P0000" + refresh;
+    // No refresh: the job ends.
+    QTest::newRow("shutdown job") << HostCommand::shutdownJob() << QByteArray("0001E");
+}
+
+void TestHostSession::commandBytesOnTheWire()
+{
+    QFETCH(HostCommand, command);
+    QFETCH(QByteArray, bytes);
+
     QVERIFY(logOn(*session));
     Transcript t(*session);
+    QSignalSpy sent(session.get(), &HostSession::commandSent);
     const qsizetype before = sim->received().size();
-    session->setPriority("456", 0);
-    session->killProcess("123", "456");
+    session->send(command);
     QVERIFY(waitIdle(*session));
-    // Each command, then the listeners and the first listener's processes.
-    QCOMPARE(sim->received().mid(before), QByteArray("0001P0000"
-                                                     "0001G0001H000211"
-                                                     "0001K0008P123|456"
-                                                     "0001G0001H000211"));
-    QCOMPARE(t.only(QStringLiteral("sent")), lines({"sent P ", "sent K P123|456"}));
+    QTRY_COMPARE(sim->received().mid(before), bytes);
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.first().first().value<HostCommand>().kind, command.kind);
+}
+
+void TestHostSession::recorderIsAskedFirst_data()
+{
+    QTest::addColumn<HostCommand>("command");
+    QTest::addColumn<bool>("recorded");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("kill recorded") << HostCommand::killListener("22") << true
+                                   << QByteArray("0001K0003S220001G0001H000211");
+    QTest::newRow("kill not recorded")
+        << HostCommand::killListener("22") << false << QByteArray("0001G0001H000211");
+    QTest::newRow("shutdown recorded") << HostCommand::shutdownJob() << true
+                                       << QByteArray("0001E");
+    QTest::newRow("shutdown not recorded") << HostCommand::shutdownJob() << false << QByteArray();
+}
+
+void TestHostSession::recorderIsAskedFirst()
+{
+    QFETCH(HostCommand, command);
+    QFETCH(bool, recorded);
+    QFETCH(QByteArray, bytes);
+
+    QVERIFY(logOn(*session));
+    const qsizetype before = sim->received().size();
+    QStringList order;
+    session->setCommandRecorder([&](const HostCommand& c) {
+        // Nothing of the command is on its way yet.
+        order << QStringLiteral("record %1 %2").arg(c.name()).arg(sim->received().size() - before);
+        return recorded ? QString() : QStringLiteral("not recorded");
+    });
+    connect(session.get(), &HostSession::commandSent, this,
+            [&](const HostCommand& c) { order << QStringLiteral("sent ") + c.name(); });
+    connect(session.get(), &HostSession::commandNotSent, this,
+            [&](const HostCommand& c, const QString& why) {
+                order << QStringLiteral("not sent ") + c.name() + u' ' + why;
+            });
+    session->send(command);
+    QVERIFY(waitIdle(*session));
+    const QString name = command.name();
+    QCOMPARE(order, QStringList({QStringLiteral("record %1 0").arg(name),
+                                 recorded ? QStringLiteral("sent ") + name
+                                          : QStringLiteral("not sent ") + name +
+                                                QStringLiteral(" not recorded")}));
+    QTRY_COMPARE(sim->received().mid(before), bytes);
 }
 
 void TestHostSession::refusesBodiesLongerThan9999()
@@ -187,7 +265,7 @@ void TestHostSession::refusesBodiesLongerThan9999()
     QVERIFY(logOn(*session));
     Transcript t(*session);
     qsizetype before = sim->received().size();
-    session->startListener(QByteArray(10000, 'x'));
+    session->send(HostCommand::startListener("1", "2", "3", QByteArray(10000 - 6, 'x')));
     QVERIFY(waitIdle(*session));
     // Not even the letter goes out; the lists that follow do.
     QCOMPARE(sim->received().mid(before), QByteArray("0001G0001H000211"));
@@ -199,7 +277,7 @@ void TestHostSession::refusesBodiesLongerThan9999()
     // The longest body that can be framed still goes out.
     const QByteArray longest = "16|30009|5|" + QByteArray(9999 - 11, 'C');
     before = sim->received().size();
-    session->startListener(longest);
+    session->send(HostCommand::startListener("16", "30009", "5", QByteArray(9999 - 11, 'C')));
     QVERIFY(waitIdle(*session));
     QCOMPARE(sim->received().mid(before, 9 + 9999), "0001S9999" + longest);
     QCOMPARE(t.only(QStringLiteral("sent")).size(), 1);
@@ -209,7 +287,7 @@ void TestHostSession::notConnectedSendsNothing()
 {
     Transcript t(*session);
     session->refresh();
-    session->killListener("11");
+    session->send(HostCommand::killListener("11"));
     session->requestList('G', std::nullopt, nullptr);
     QVERIFY(waitIdle(*session));
     // Each list ends at once; the command is not sent and no error is shown.
@@ -318,6 +396,67 @@ void TestHostSession::renewalFails()
     session->refresh();
     QVERIFY(waitIdle(*session));
     QCOMPARE(t.lines, lines({"list 1 0", "list 1 0"}));
+}
+
+void TestHostSession::renewalsBackOff_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("every list cut") << QStringLiteral("close") << QStringLiteral("list cut short");
+    QTest::newRow("every header bad") << QStringLiteral("header")
+                                      << QStringLiteral("bad reply header");
+}
+
+void TestHostSession::renewalsBackOff()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+
+    // The waits of 1, 2, 4 … 60 s, a tenth as long.
+    session->setRenewalDelays(100, 400);
+    QVERIFY(connectAndWait(*session));
+    HostRequests seen(*sim);
+    QList<int> planned;
+    connect(session.get(), &HostSession::renewalPlanned, this,
+            [&](int delayMs, const QString& why) {
+                planned << delayMs;
+                QCOMPARE(why, reason);
+            });
+    const auto faulty = [&] {
+        if (fault == QLatin1String("close"))
+            sim->Faults.CloseAfterRecords = 0;
+        else
+            sim->Faults.BadHeader = true;
+    };
+    faulty();
+
+    // A refresh every 20 ms for 1.5 s: renewed after 100, 200, 400, 400 …
+    // ms, not at every refresh.
+    QElapsedTimer clock;
+    clock.start();
+    for (int tick = 0; tick < 1000 && clock.elapsed() < 1500; ++tick) {
+        session->refresh();
+        QTest::qWait(20);
+    }
+    QVERIFY(waitIdle(*session));
+    QVERIFY2(planned.size() >= 4, qPrintable(QString::number(planned.size())));
+    QCOMPARE(planned.mid(0, 4), (QList<int>{100, 200, 400, 400}));
+    const qsizetype logons = seen.lines.count(QStringLiteral("logon"));
+    QVERIFY2(logons >= 3 && logons <= 6, qPrintable(seen.lines.join(u' ')));
+
+    // A good refresh starts the back-off afresh.
+    sim->Faults = HostSimFaults();
+    QTRY_COMPARE_WITH_TIMEOUT(session->renewalDueInMs(), 0, 2000);
+    QSignalSpy good(session.get(), &HostSession::refreshSucceeded);
+    session->refresh();
+    QVERIFY(waitIdle(*session));
+    QCOMPARE(good.size(), 1);
+    QCOMPARE(session->renewalDelayMs(), 0);
+    faulty();
+    planned.clear();
+    session->refresh();
+    QVERIFY(waitIdle(*session));
+    QCOMPARE(planned, QList<int>{100});
 }
 
 void TestHostSession::vanishedSelectionSelectsNothing()

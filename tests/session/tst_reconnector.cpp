@@ -21,6 +21,8 @@ private Q_SLOTS:
     void backOffUntilTheHostReturns();
     void neverRetries_data();
     void neverRetries();
+    void hostThatFaultsEveryList_data();
+    void hostThatFaultsEveryList();
 };
 
 namespace {
@@ -111,7 +113,7 @@ void TestReconnector::neverRetries()
     QTRY_VERIFY_WITH_TIMEOUT(!session.isBusy(), 10000);
     if (how == QLatin1String("shutdown")) {
         QSignalSpy shutdown(sim.get(), &HostSim::shutdownRequested);
-        session.shutdownJob();
+        session.send(HostCommand::shutdownJob());
         QVERIFY(shutdown.wait(5000));
     } else if (how == QLatin1String("hold")) {
         reconnector.hold();
@@ -133,6 +135,55 @@ void TestReconnector::neverRetries()
     session.setSettings(settings);
     reconnector.reconnectNow();
     QTRY_COMPARE_WITH_TIMEOUT(session.linkState(), LinkState::LoggedOn, 10000);
+}
+
+void TestReconnector::hostThatFaultsEveryList_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("status");
+    // The host closes: reconnections, which a logon does not start afresh.
+    QTest::newRow("every list cut") << QStringLiteral("close") << QString();
+    // The link stays up: the renewal waits, and the status line says so.
+    QTest::newRow("every header bad")
+        << QStringLiteral("header") << QStringLiteral("Renewing the connection in 1 s (bad reply header)");
+}
+
+void TestReconnector::hostThatFaultsEveryList()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, status);
+
+    HostSim sim;
+    QVERIFY(sim.listen());
+    HostSession session;
+    session.setSettings(settingsFor(sim.serverPort()));
+    Reconnector reconnector(&session);
+    reconnector.setDelays(10, 80);
+    session.connectToHost();
+    QTRY_VERIFY_WITH_TIMEOUT(!session.isBusy(), 10000);
+    QCOMPARE(reconnector.statusText(), QStringLiteral("Connected"));
+
+    if (fault == QLatin1String("header")) {
+        sim.Faults.BadHeader = true;
+        session.refresh();
+        QTRY_VERIFY_WITH_TIMEOUT(!session.isBusy(), 10000);
+        QCOMPARE(reconnector.statusText(), status);
+        // A refresh meanwhile does not log on again.
+        const int connections = sim.connectionCount();
+        session.refresh();
+        QTRY_VERIFY_WITH_TIMEOUT(!session.isBusy(), 10000);
+        QCOMPARE(sim.connectionCount(), connections);
+        return;
+    }
+    QList<int> delays;
+    connect(&reconnector, &Reconnector::attemptStarted, this,
+            [&] { delays << reconnector.currentDelayMs(); });
+    sim.Faults.CloseAfterRecords = 0;
+    session.refresh();
+    // Each attempt logs on, and the list is cut again: the waits grow all
+    // the same.
+    QTRY_VERIFY_WITH_TIMEOUT(delays.size() >= 5, 10000);
+    QCOMPARE(delays.mid(0, 5), (QList<int>{10, 20, 40, 80, 80}));
 }
 
 QTEST_GUILESS_MAIN(TestReconnector)

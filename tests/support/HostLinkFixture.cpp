@@ -206,10 +206,11 @@ Transcript::Transcript(HostSession& session)
         lines << QStringLiteral("list %1 %2").arg(int(end)).arg(n);
     });
     QObject::connect(&session, &HostSession::commandSent, &session,
-                     [this](char letter, const QByteArray& argument) {
+                     [this](const HostCommand& command) {
                          lines << QStringLiteral("sent %1 %2")
-                                      .arg(QLatin1Char(letter))
-                                      .arg(QString::fromLatin1(argument));
+                                      .arg(QLatin1Char(command.letter()))
+                                      .arg(QString::fromLatin1(
+                                          command.argument().value_or(QByteArray())));
                      });
     QObject::connect(&session, &HostSession::notices, &session, [this](const QStringList& texts) {
         if (!texts.isEmpty())

@@ -68,6 +68,8 @@ CtlOptions CtlCommandLine::parse(const QStringList& arguments)
                 options.Version = true;
             else if (name == QStringLiteral("--yes"))
                 options.Yes = true;
+            else if (name == QStringLiteral("--require-audit"))
+                options.RequireAudit = true;
             else if (name == QStringLiteral("--reveal"))
                 options.Reveal = true;
             else if (name == QStringLiteral("--no-headers"))

@@ -38,6 +38,7 @@ struct CtlOptions
     const CtlCommand* Entry = nullptr; // the command's entry; null when none or unknown
     QStringList Operands;              // the command's positional arguments
     bool Yes = false;                  // shutdown --yes
+    bool RequireAudit = false;         // --require-audit: nothing unrecorded is sent
     bool Reveal = false;               // config show --reveal
     std::optional<QString> Filter;     // audit --filter
     std::optional<int> Limit;          // audit --limit

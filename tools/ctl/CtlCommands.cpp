@@ -21,7 +21,7 @@ QByteArray processesArgument(const QStringList& operands)
     return pinArgument(operands[0], QStringLiteral("PIN"));
 }
 
-QByteArray startArgument(const QStringList& operands)
+HostCommand startCommand(const QStringList& operands)
 {
     // "16 - Vanguard" as the dialog lists it, or "16".
     QString product = operands[0];
@@ -36,28 +36,33 @@ QByteArray startArgument(const QStringList& operands)
     if (!operands[2].isEmpty() && CtlCommands::decimal(operands[2], 0, 999'999'999) < 0)
         throw CtlUsageError(
             QStringLiteral("USERS must be a number (0 for no limit), not '%1'").arg(operands[2]));
-    return Wire::startListenerArgument(
-        product.toLatin1(), operands[1].toLatin1(), operands[2].toLatin1(),
-        CtlUsageError::latin1(operands[3], QStringLiteral("COMMAND")));
+    return HostCommand::startListener(product.toLatin1(), operands[1].toLatin1(),
+                                      operands[2].toLatin1(),
+                                      CtlUsageError::latin1(operands[3], QStringLiteral("COMMAND")));
 }
 
-QByteArray killListenerArgument(const QStringList& operands)
+HostCommand killListenerCommand(const QStringList& operands)
 {
-    return Wire::killListenerArgument(pinArgument(operands[0], QStringLiteral("PIN")));
+    return HostCommand::killListener(pinArgument(operands[0], QStringLiteral("PIN")));
 }
 
-QByteArray killProcessArgument(const QStringList& operands)
+HostCommand killProcessCommand(const QStringList& operands)
 {
-    return Wire::killProcessArgument(pinArgument(operands[0], QStringLiteral("MAIN")),
-                                     pinArgument(operands[1], QStringLiteral("PIN")));
+    return HostCommand::killProcess({}, pinArgument(operands[0], QStringLiteral("MAIN")),
+                                    pinArgument(operands[1], QStringLiteral("PIN")));
 }
 
-QByteArray setPriorityArgument(const QStringList& operands)
+HostCommand setPriorityCommand(const QStringList& operands)
 {
     const int code = Wire::priorityCode(operands[1].toUpper().toLatin1());
     if (code == 0)
         throw CtlUsageError(QStringLiteral("the queue is CS, DS or ES, not '%1'").arg(operands[1]));
-    return Wire::setPriorityArgument(pinArgument(operands[0], QStringLiteral("PIN")), code);
+    return HostCommand::setPriority({}, pinArgument(operands[0], QStringLiteral("PIN")), code);
+}
+
+HostCommand shutdownCommand(const QStringList&)
+{
+    return HostCommand::shutdownJob();
 }
 
 const std::array<CtlCommand, 13> Commands = {{
@@ -90,16 +95,16 @@ const std::array<CtlCommand, 13> Commands = {{
      "simply missing from the list. With --verify the listeners are listed again\n"
      "until a new listener of PRODUCT serves PORT (exit status 8 when none does\n"
      "within the verify time-out).\n",
-     "PRODUCT PORT USERS COMMAND", "--verify --verify-timeout", Wire::StartListener,
-     CtlListKind::Listeners, CtlAction::Host, &startArgument},
+     "PRODUCT PORT USERS COMMAND", "--verify --verify-timeout --require-audit",
+     Wire::StartListener, CtlListKind::Listeners, CtlAction::Host, nullptr, &startCommand},
     {"kill-listener", "kill-listener PIN [--expect-port N] [--verify [--verify-timeout SECONDS]]",
      "Kills the listener PIN. This aborts all users connected via this listener.\n"
      "Nothing is printed. With --expect-port the listeners are listed first, and\n"
      "nothing is killed (exit status 7) unless PIN is listed and serves port N.\n"
      "With --verify the listeners are listed again until PIN is gone (exit\n"
      "status 8 when it is still there after the verify time-out).\n",
-     "PIN", "--expect-port --verify --verify-timeout", Wire::Kill, CtlListKind::None,
-     CtlAction::Host, &killListenerArgument},
+     "PIN", "--expect-port --verify --verify-timeout --require-audit", Wire::Kill,
+     CtlListKind::None, CtlAction::Host, nullptr, &killListenerCommand},
     {"kill-process",
      "kill-process MAIN PIN [--expect-program NAME] [--expect-user NAME] [--verify "
      "[--verify-timeout SECONDS]]",
@@ -110,17 +115,18 @@ const std::array<CtlCommand, 13> Commands = {{
      "unless PIN is listed under MAIN and runs that program for that user.\n"
      "With --verify the process's list is read again until PIN is gone (exit\n"
      "status 8 when it is still there after the verify time-out).\n",
-     "MAIN PIN", "--expect-program --expect-user --verify --verify-timeout", Wire::Kill,
-     CtlListKind::None, CtlAction::Host, &killProcessArgument},
+     "MAIN PIN", "--expect-program --expect-user --verify --verify-timeout --require-audit",
+     Wire::Kill, CtlListKind::None, CtlAction::Host, nullptr, &killProcessCommand},
     {"set-priority", "set-priority PIN CS|DS|ES",
      "Moves the process PIN to the dispatching queue CS, DS or ES. Nothing is\n"
      "printed.\n",
-     "PIN CS|DS|ES", "", Wire::SetPriority, CtlListKind::None, CtlAction::Host,
-     &setPriorityArgument},
+     "PIN CS|DS|ES", "--require-audit", Wire::SetPriority, CtlListKind::None, CtlAction::Host,
+     nullptr, &setPriorityCommand},
     {"shutdown", "shutdown --yes",
      "Shuts the whole server job down. This aborts all users; it is refused\n"
      "without --yes.\n",
-     "", "--yes", Wire::ShutdownJob, CtlListKind::None, CtlAction::Host, nullptr},
+     "", "--yes --require-audit", Wire::ShutdownJob, CtlListKind::None, CtlAction::Host, nullptr,
+     &shutdownCommand},
     {"hosts", "hosts",
      "Prints one row for each host (--config given once or more, or --host):\n"
      "Name (the file's name without .hcf, or HOST:PORT), Link (connected, or\n"
@@ -171,7 +177,7 @@ const std::array<CtlCommand, 13> Commands = {{
      "[COMMAND...]", "", 0, CtlListKind::None, CtlAction::Help, nullptr},
 }};
 
-const std::array<CtlOption, 24> Options = {{
+const std::array<CtlOption, 25> Options = {{
     {"--config", "FILE",
      "connection and logon settings from a configuration file\n(the only place for passwords); "
      "listeners, processes and\nhosts take it more than once, one host each"},
@@ -204,6 +210,9 @@ const std::array<CtlOption, 24> Options = {{
      "seen"},
     {"--verify-timeout", "SECONDS", "how long --verify looks (default 15 s)"},
     {"--yes", nullptr, "shutdown: confirms it"},
+    {"--require-audit", nullptr,
+     "start, kill-*, set-priority, shutdown: send nothing unless\nits line is written to the "
+     "audit trail (exit status 9)"},
     {"--reveal", nullptr, "config show: passwords in clear"},
     {"--filter", "TEXT", "audit: only entries that contain TEXT (any case)"},
     {"--limit", "N", "audit: only the newest N entries"},

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/HostCommand.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -44,9 +46,12 @@ struct CtlCommand
     char request;     // the request letter sent to the host; 0 for none
     CtlListKind list; // the list read and printed after the request
     CtlAction action;
-    // Checks the operands and builds the request's argument; null when the
-    // request has none. Throws CtlUsageError.
+    // Checks the operands and builds a list request's argument; null when
+    // the request has none. Throws CtlUsageError.
     QByteArray (*argument)(const QStringList& operands);
+    // A command that changes the host: checks the operands and builds it
+    // (the session encodes it). Throws CtlUsageError.
+    HostCommand (*command)(const QStringList& operands) = nullptr;
 };
 
 // One option: its name, the word for its value (null for a flag, "A|B" for

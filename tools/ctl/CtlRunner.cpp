@@ -236,8 +236,13 @@ CtlExit CtlRunner::runHostCommand(const CtlOptions& options, const CtlCommand& c
     // Every argument is checked before the connection is made, so that a
     // mistyped command never reaches the host.
     std::optional<QByteArray> argument;
-    if (command.argument)
+    std::optional<HostCommand> hostCommand;
+    if (command.command) {
+        hostCommand = command.command(options.Operands);
+        argument = hostCommand->argument();
+    } else if (command.argument) {
         argument = command.argument(options.Operands);
+    }
     if (command.request == Wire::ShutdownJob && !options.Yes)
         throw CtlUsageError(
             QStringLiteral("shutdown aborts all users of the server job; give --yes to confirm"));
@@ -293,7 +298,7 @@ CtlExit CtlRunner::runHostCommand(const CtlOptions& options, const CtlCommand& c
             for (int row = 0; row < table->rows(); ++row)
                 listenersBefore << table->cell(row, ListenerColumn::Pin).toByteArray();
         } else if (killsListener && (options.ExpectPort || options.Verify)) {
-            status = checkListener(options, argument->mid(1), listener);
+            status = checkListener(options, hostCommand->pin, listener);
         } else if (killsProcess &&
                    (options.ExpectProgram || options.ExpectUser || options.Verify)) {
             status = checkProcess(options, options.Operands[0].toLatin1(),
@@ -306,7 +311,7 @@ CtlExit CtlRunner::runHostCommand(const CtlOptions& options, const CtlCommand& c
         if (status != CtlExit::Success)
             return status;
 
-        status = sendAudited(options, command, argument, listener, process);
+        status = sendAudited(options, *hostCommand, listener, process);
         if (status != CtlExit::Success)
             return status;
         if (options.Verify)
@@ -323,52 +328,42 @@ CtlExit CtlRunner::runHostCommand(const CtlOptions& options, const CtlCommand& c
     return status;
 }
 
-CtlExit CtlRunner::sendAudited(const CtlOptions& options, const CtlCommand& command,
-                               const std::optional<QByteArray>& argument,
+CtlExit CtlRunner::sendAudited(const CtlOptions& options, HostCommand command,
                                const ListenerInfo& listener, const ProcessInfo& process)
 {
-    // The trail gets the command as it goes out, with its target as listed
-    // here (or as the command line gave it), and then the effect seen in the
-    // list that follows. A trail that cannot be written is only warned of.
-    using Command = CommandAudit::Command;
+    // The trail gets the command just before it goes out, with its target
+    // as listed here (or as the command line gave it), and then the effect
+    // seen in the list that follows. A trail that cannot be written is
+    // warned of; with --require-audit the command is not sent.
     CommandAudit audit(&m_session->host(), QStringLiteral("orvanite-ctl"));
+    audit.setRequired(options.RequireAudit);
     connect(&audit, &CommandAudit::writeFailed, this, [this](const QString& text) { error(text); });
-    CommandAudit::Target target;
     QByteArray listedListener; // whose processes the list after the command shows
-    Command audited = Command::ShutdownJob;
-    const auto fromProcess = [&target, &process] {
-        if (!process.found)
-            return;
-        target.listenerPin = process.listenerPin;
-        target.program = process.program;
-        target.user = process.user;
-    };
-    if (command.request == Wire::StartListener) {
-        audited = Command::StartListener;
-        target.port = options.Operands[1].toLatin1();
-    } else if (command.request == Wire::Kill && options.Operands.size() == 1) {
-        audited = Command::KillListener;
-        target.pin = options.Operands[0].toLatin1();
-        target.port = listener.port;
-        target.program = listener.program;
-    } else if (command.request == Wire::Kill) {
-        audited = Command::KillProcess;
-        target.listenerPin = options.Operands[0].toLatin1();
-        target.pin = options.Operands[1].toLatin1();
-        fromProcess();
-        listedListener = target.listenerPin;
-    } else if (command.request == Wire::SetPriority) {
-        audited = Command::SetPriority;
-        target.pin = options.Operands[0].toLatin1();
-        target.queue = options.Operands[1].toUpper().toLatin1();
-        fromProcess();
-        listedListener = target.listenerPin;
+    switch (command.kind) {
+    case HostCommand::Kind::KillListener:
+        command.port = listener.port;
+        command.program = listener.program;
+        break;
+    case HostCommand::Kind::KillProcess:
+    case HostCommand::Kind::SetPriority:
+        if (process.found) {
+            command.listenerPin = process.listenerPin;
+            command.program = process.program;
+            command.user = process.user;
+        } else if (command.kind == HostCommand::Kind::KillProcess) {
+            // A main process is usually its listener.
+            command.listenerPin = command.mainPin;
+        }
+        listedListener = command.listenerPin;
+        break;
+    case HostCommand::Kind::StartListener:
+    case HostCommand::Kind::ShutdownJob:
+        break;
     }
-    audit.commandAboutToBeSent(audited, argument.value_or(QByteArray()), target);
-    if (command.request == Wire::ShutdownJob)
+    if (command.kind == HostCommand::Kind::ShutdownJob)
         return m_session->shutdownJob(
             options.TimeoutSeconds.value_or(HostSession::DefaultReplyTimeout) * 1000);
-    return m_session->sendAndList(command.request, argument, listedListener);
+    return m_session->sendAndList(command, listedListener);
 }
 
 CtlExit CtlRunner::printList(const CtlOptions& options, CtlListKind kind,

@@ -53,11 +53,11 @@ private:
     CtlExit watch(const CtlOptions& options, CtlListKind kind,
                   const std::optional<QByteArray>& argument);
     CtlExit listListeners(QList<ListenerInfo>& listeners);
-    CtlExit findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found);
+    CtlExit findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found,
+                        bool everyList = false);
     CtlExit checkListener(const CtlOptions& options, const QByteArray& pin, ListenerInfo& found);
-    CtlExit sendAudited(const CtlOptions& options, const CtlCommand& command,
-                        const std::optional<QByteArray>& argument, const ListenerInfo& listener,
-                        const ProcessInfo& process);
+    CtlExit sendAudited(const CtlOptions& options, HostCommand command,
+                        const ListenerInfo& listener, const ProcessInfo& process);
     CtlExit checkProcess(const CtlOptions& options, const QByteArray& mainPin,
                          const QByteArray& pin, ProcessInfo& found);
     CtlExit verify(const CtlOptions& options, const CtlCommand& command,

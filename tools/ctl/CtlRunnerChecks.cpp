@@ -50,10 +50,18 @@ private:
     QList<QList<QByteArray>>& m_rows;
 };
 
-// Looks for one process in a process list that may be long: keeps only it.
+// Looks for one process in a process list that may be long: keeps only the
+// rows of its PIN (a host may list a PIN more than once).
 class ProcessFinder : public RecordSink
 {
 public:
+    struct Row
+    {
+        QByteArray mainPin, program, user;
+        bool operator==(const Row&) const = default;
+    };
+    static constexpr qsizetype MaxRows = 64;
+
     // Keeps its own copies: callers pass texts made for the call.
     ProcessFinder(QByteArrayView mainPin, QByteArrayView pin)
         : m_mainPin(mainPin.toByteArray()), m_pin(pin.toByteArray())
@@ -62,23 +70,25 @@ public:
     void record(const Wire::SplitResult& r, QByteArrayView) override
     {
         const Wire::ProcessFields& f = r.process;
-        if (exact || f.pin != m_pin)
+        if (f.pin != m_pin)
             return;
-        // No main PIN asked for: the first one listed is taken.
+        // No main PIN asked for: any one listed will do.
         if (m_mainPin.isEmpty() || f.mainPin == m_mainPin)
             exact = true;
-        else if (!inexact)
-            inexact = true;
-        else
-            return;
-        mainPin = f.mainPin.toByteArray();
-        program = f.program.toByteArray();
-        user = f.user.toByteArray();
+        Row row{f.mainPin.toByteArray(), f.program.toByteArray(), f.user.toByteArray()};
+        if (rows.size() < MaxRows && !rows.contains(row))
+            rows << std::move(row);
     }
 
-    bool exact = false;   // found with the main PIN asked for
-    bool inexact = false; // found under another main PIN only
-    QByteArray mainPin, program, user;
+    bool exact = false;           // listed with the main PIN asked for
+    QList<Row> rows;              // each different row of the PIN, in the list's order
+    const Row* best() const       // the row of the main PIN asked for, else the first
+    {
+        for (const Row& row : rows)
+            if (m_mainPin.isEmpty() || row.mainPin == m_mainPin)
+                return &row;
+        return rows.isEmpty() ? nullptr : &rows.first();
+    }
 
 private:
     QByteArray m_mainPin;
@@ -98,10 +108,13 @@ CtlExit CtlRunner::listListeners(QList<ListenerInfo>& listeners)
     return status;
 }
 
-CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found)
+CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin, ProcessInfo& found,
+                               bool everyList)
 {
     // Process lists are asked for by listener: the listener whose PIN is the
-    // main PIN first (usually the one), then the others.
+    // main PIN first (usually the one), then the others. For an identity
+    // check every list is read: a PIN listed twice with different details
+    // is no target to act on.
     QList<ListenerInfo> listeners;
     CtlExit status = listListeners(listeners);
     if (status != CtlExit::Success)
@@ -114,11 +127,19 @@ CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin,
         status = m_session->readList(Wire::GetProcesses, l.pin, Wire::RecordKind::Process, finder);
         if (status != CtlExit::Success)
             return status;
-        if (finder.exact || (finder.inexact && !found.found)) {
-            found = ProcessInfo{true, l.pin, finder.mainPin, finder.program, finder.user};
-            if (finder.exact)
-                break;
+        for (const ProcessFinder::Row& row : std::as_const(finder.rows)) {
+            const QString seen = QStringLiteral("%1 for %2 under main process %3")
+                                     .arg(shown(row.program), shown(row.user),
+                                          row.mainPin.isEmpty() ? QStringLiteral("(none)")
+                                                                : shown(row.mainPin));
+            if (!found.listings.contains(seen))
+                found.listings << seen;
         }
+        const ProcessFinder::Row* row = finder.best();
+        if (row && (!found.found || (finder.exact && found.mainPin != mainPin && !mainPin.isEmpty())))
+            found = ProcessInfo{true, l.pin, row->mainPin, row->program, row->user, found.listings};
+        if (finder.exact && !everyList)
+            break;
     }
     return CtlExit::Success;
 }
@@ -130,16 +151,32 @@ CtlExit CtlRunner::checkListener(const CtlOptions& options, const QByteArray& pi
     const CtlExit status = listListeners(listeners);
     if (status != CtlExit::Success)
         return status;
-    const auto it = std::find_if(listeners.cbegin(), listeners.cend(),
-                                 [&pin](const ListenerInfo& l) { return l.pin == pin; });
-    if (it == listeners.cend()) {
+    QStringList listings;
+    const ListenerInfo* first = nullptr;
+    for (const ListenerInfo& l : std::as_const(listeners)) {
+        if (l.pin != pin)
+            continue;
+        if (!first)
+            first = &l;
+        const QString seen = QStringLiteral("port %1 (%2, %3)")
+                                 .arg(shown(l.port), shown(l.productName), shown(l.program));
+        if (!listings.contains(seen))
+            listings << seen;
+    }
+    if (!first) {
         error(QStringLiteral("no listener %1 is listed; nothing was killed").arg(shown(pin)));
         return CtlExit::NotAsExpected;
     }
-    found = *it;
-    if (options.ExpectPort && portNumber(it->port) != *options.ExpectPort) {
+    if (listings.size() > 1) {
+        error(QStringLiteral("listener %1 is listed more than once, as %2; nothing was killed")
+                  .arg(shown(pin), listings.join(QStringLiteral(" and "))));
+        return CtlExit::NotAsExpected;
+    }
+    found = *first;
+    if (options.ExpectPort && portNumber(first->port) != *options.ExpectPort) {
         error(QStringLiteral("listener %1 serves port %2 (%3, %4), not %5; nothing was killed")
-                  .arg(shown(pin), shown(it->port), shown(it->productName), shown(it->program))
+                  .arg(shown(pin), shown(first->port), shown(first->productName),
+                       shown(first->program))
                   .arg(*options.ExpectPort));
         return CtlExit::NotAsExpected;
     }
@@ -149,12 +186,19 @@ CtlExit CtlRunner::checkListener(const CtlOptions& options, const QByteArray& pi
 CtlExit CtlRunner::checkProcess(const CtlOptions& options, const QByteArray& mainPin,
                                 const QByteArray& pin, ProcessInfo& found)
 {
-    const CtlExit status = findProcess(mainPin, pin, found);
+    const CtlExit status = findProcess(mainPin, pin, found, true);
     if (status != CtlExit::Success)
         return status;
     if (!found.found) {
         error(QStringLiteral("no process %1 of main process %2 is listed; nothing was killed")
                   .arg(shown(pin), shown(mainPin)));
+        return CtlExit::NotAsExpected;
+    }
+    // Which of two rows the host would act on cannot be told: the row order
+    // decides nothing.
+    if (found.listings.size() > 1) {
+        error(QStringLiteral("process %1 is listed more than once, running %2; nothing was killed")
+                  .arg(shown(pin), found.listings.join(QStringLiteral(" and "))));
         return CtlExit::NotAsExpected;
     }
     if (found.mainPin != mainPin) {

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // A configuration file that cannot be used: exit status 5 with the text.
 struct CtlConfigFault
@@ -30,4 +31,7 @@ struct CtlRunner::ProcessInfo
 {
     bool found = false;
     QByteArray listenerPin, mainPin, program, user;
+    // Each different way the PIN is listed ("PROG for USER under main
+    // process 123"); more than one makes the target ambiguous.
+    QStringList listings;
 };

@@ -168,27 +168,6 @@ CtlExit CtlSession::openResult()
     return CtlExit::Network;
 }
 
-CtlExit CtlSession::send(char letter, const std::optional<QByteArray>& argument)
-{
-    if (m_interrupted)
-        return CtlExit::Interrupted;
-    if (!m_session.isConnected()) {
-        Q_EMIT message(QStringLiteral("the host closed the connection; the request was not sent"));
-        return CtlExit::Network;
-    }
-    const QString refused = HostSession::checkRequest(argument);
-    if (!refused.isEmpty()) {
-        Q_EMIT message(refused);
-        return CtlExit::Network;
-    }
-    const int errorsBefore = m_networkErrors;
-    m_session.sendRequest(letter, argument, false);
-    runUntilIdle();
-    if (m_interrupted)
-        return CtlExit::Interrupted;
-    return m_networkErrors == errorsBefore ? CtlExit::Success : CtlExit::Network;
-}
-
 CtlExit CtlSession::tableWork(const std::function<void()>& enqueue)
 {
     if (m_interrupted)
@@ -205,20 +184,23 @@ CtlExit CtlSession::tableWork(const std::function<void()>& enqueue)
     return m_networkErrors == errorsBefore ? CtlExit::Success : CtlExit::Network;
 }
 
-CtlExit CtlSession::sendAndList(char letter, const std::optional<QByteArray>& argument,
-                                const QByteArray& listenerPin)
+CtlExit CtlSession::sendAndList(const HostCommand& command, const QByteArray& listenerPin)
 {
-    const QString refused = HostSession::checkRequest(argument);
+    const QString refused = HostSession::checkRequest(command.argument());
     if (!refused.isEmpty()) {
         Q_EMIT message(refused);
         return CtlExit::Network;
     }
-    return tableWork([&] {
+    bool notSent = false;
+    const QObject scope;
+    connect(&m_session, &HostSession::commandNotSent, &scope, [&notSent] { notSent = true; });
+    const CtlExit status = tableWork([&] {
         // An empty choice lists no processes: a million of them would cost
         // the command a long wait for nothing.
         m_session.selectListener(listenerPin);
-        m_session.sendRequest(letter, argument, true);
+        m_session.send(command);
     });
+    return notSent && status == CtlExit::Success ? CtlExit::NotRecorded : status;
 }
 
 CtlExit CtlSession::listIntoTable()
@@ -238,7 +220,14 @@ CtlExit CtlSession::shutdownJob(int waitMs)
         return CtlExit::Network;
     }
     const int errorsBefore = m_networkErrors;
-    m_session.shutdownJob();
+    bool notSent = false;
+    {
+        const QObject scope;
+        connect(&m_session, &HostSession::commandNotSent, &scope, [&notSent] { notSent = true; });
+        m_session.send(HostCommand::shutdownJob());
+    }
+    if (notSent)
+        return CtlExit::NotRecorded;
     // The host hangs up when its job ends: that is the command's effect, so
     // it is waited for a while before this side says Quit.
     if (m_session.isConnected()) {

@@ -54,16 +54,12 @@ public:
     CtlExit listResult();
     bool isBusy() const { return m_session.isBusy(); }
 
-    // Sends a request that has no reply. Network when an error was reported
-    // while sending.
-    CtlExit send(char letter, const std::optional<QByteArray>& argument);
-
     // Sends a command, then lists into the session's own tables: the
     // listeners, and the processes of listenerPin (none when empty), so that
     // what the command did can be seen there. Network when an error was
-    // reported meanwhile.
-    CtlExit sendAndList(char letter, const std::optional<QByteArray>& argument,
-                        const QByteArray& listenerPin);
+    // reported meanwhile; NotRecorded when the session's recorder kept the
+    // command from going out.
+    CtlExit sendAndList(const HostCommand& command, const QByteArray& listenerPin);
     // Lists the listeners into the session's own table (the processes of
     // none).
     CtlExit listIntoTable();

@@ -9,13 +9,15 @@ PreferencesDialog::PreferencesDialog(QWidget* parent)
                            QStringLiteral("&Reconnect automatically when the link drops"), this)),
       m_markNewRows(
           new QCheckBox(QStringLiteral("&Mark the rows new since the last refresh"), this)),
-      m_reopenHosts(new QCheckBox(QStringLiteral("&Open the hosts of the last run at start"), this))
+      m_reopenHosts(new QCheckBox(QStringLiteral("&Open the hosts of the last run at start"), this)),
+      m_requireAudit(new QCheckBox(QStringLiteral("Send no command that cannot be recorded"), this))
 {
     setObjectName(QStringLiteral("preferencesDialog"));
     setWindowTitle(QStringLiteral("Preferences"));
     m_autoReconnect->setObjectName(QStringLiteral("autoReconnectBox"));
     m_markNewRows->setObjectName(QStringLiteral("markNewRowsBox"));
     m_reopenHosts->setObjectName(QStringLiteral("reopenHostsBox"));
+    m_requireAudit->setObjectName(QStringLiteral("requireAuditBox"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -23,6 +25,7 @@ PreferencesDialog::PreferencesDialog(QWidget* parent)
     layout->addWidget(m_autoReconnect);
     layout->addWidget(m_markNewRows);
     layout->addWidget(m_reopenHosts);
+    layout->addWidget(m_requireAudit);
     layout->addStretch();
     layout->addWidget(buttons);
 }
@@ -47,4 +50,14 @@ bool PreferencesDialog::markNewRows() const
 bool PreferencesDialog::reopenHosts() const
 {
     return m_reopenHosts->isChecked();
+}
+
+void PreferencesDialog::setRequireAudit(bool on)
+{
+    m_requireAudit->setChecked(on);
+}
+
+bool PreferencesDialog::requireAudit() const
+{
+    return m_requireAudit->isChecked();
 }

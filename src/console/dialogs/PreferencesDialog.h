@@ -6,7 +6,8 @@ class QCheckBox;
 
 // The console's own preferences (kept in the settings store): automatic
 // reconnection after the link drops, and marking the rows new since the
-// last refresh, and opening the hosts of the last run again at start.
+// last refresh, opening the hosts of the last run again at start, and
+// sending no command whose audit line cannot be written.
 class PreferencesDialog : public QDialog
 {
     Q_OBJECT
@@ -18,9 +19,13 @@ public:
     bool autoReconnect() const;
     bool markNewRows() const;
     bool reopenHosts() const;
+    // "Send no command that cannot be recorded" in the audit trail.
+    void setRequireAudit(bool on);
+    bool requireAudit() const;
 
 private:
     QCheckBox* m_autoReconnect;
     QCheckBox* m_markNewRows;
     QCheckBox* m_reopenHosts;
+    QCheckBox* m_requireAudit;
 };
