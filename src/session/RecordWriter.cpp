@@ -807,7 +807,42 @@ void writeProcess(RecordWriter& writer, const ProcessTableModel& table, int r)
     writer.record({}, values);
 }
 
+QByteArray tableRows(const RecordTableModel& table, const std::vector<int>& rows,
+                     RecordFormat format)
+{
+    const auto* listeners = qobject_cast<const ListenerTableModel*>(&table);
+    const auto* processes = qobject_cast<const ProcessTableModel*>(&table);
+    RecordShape shape = listeners ? listenerShape() : processShape();
+    if (format == RecordFormat::Tsv)
+        shape.titles = shape.titles.first(
+            std::min(shape.titles.size(), std::size_t(std::max(table.columnCount(), 0))));
+    RecordStyle style;
+    style.format = format;
+    ByteArrayOutput out;
+    {
+        const std::unique_ptr<RecordWriter> writer = RecordWriter::create(style, shape, out);
+        for (const int row : rows) {
+            if (listeners)
+                writeListener(*writer, *listeners, row);
+            else if (processes)
+                writeProcess(*writer, *processes, row);
+        }
+        writer->finish();
+    }
+    return out.take();
+}
+
 } // namespace RecordLists
+
+void ListWriterSink::record(const Wire::SplitResult& record, QByteArrayView)
+{
+    if (!record.ok())
+        return;
+    if (record.kind == Wire::RecordKind::Process)
+        RecordLists::writeProcess(m_writer, record.process, m_separator);
+    else
+        RecordLists::writeListener(m_writer, record.listener);
+}
 
 namespace RecordText {
 

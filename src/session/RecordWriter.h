@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/HostSession.h"
 #include "session/RecordValue.h"
 
 #include <QByteArray>
@@ -7,9 +8,11 @@
 
 #include <memory>
 #include <span>
+#include <vector>
 
 class ListenerTableModel;
 class ProcessTableModel;
+class RecordTableModel;
 namespace Wire {
 struct ListenerFields;
 struct ProcessFields;
@@ -174,7 +177,28 @@ void writeProcess(RecordWriter& writer, const Wire::ProcessFields& fields, char 
 void writeListener(RecordWriter& writer, const ListenerTableModel& table, int row);
 void writeProcess(RecordWriter& writer, const ProcessTableModel& table, int row);
 
+// Rows of a listener or process table (its own row numbers, in the order
+// given) in one format, UTF-8: the bytes orvanite-ctl writes for the same
+// records. Tsv (what Copy puts on the clipboard) has the columns shown only.
+QByteArray tableRows(const RecordTableModel& table, const std::vector<int>& rows,
+                     RecordFormat format);
+
 } // namespace RecordLists
+
+// Writes the records of a listener or process list as they are read.
+class ListWriterSink : public RecordSink
+{
+public:
+    explicit ListWriterSink(RecordWriter& writer)
+        : m_writer(writer), m_separator(RecordLists::decimalSeparator())
+    {
+    }
+    void record(const Wire::SplitResult& record, QByteArrayView body) override;
+
+private:
+    RecordWriter& m_writer;
+    char m_separator;
+};
 
 // The texts of the formats, appended to a buffer.
 namespace RecordText {
