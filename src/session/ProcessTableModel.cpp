@@ -72,6 +72,7 @@ void ProcessTableModel::appendRecord(const Wire::ProcessFields& record)
         values[PrioritySlot] = std::uint32_t(record.priority);
         m_priorityPending = true;
     }
+    addToPendingTotal(record.cpuMs);
     appendPending(cells, values);
 }
 

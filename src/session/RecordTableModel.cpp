@@ -104,6 +104,7 @@ void RecordTableModel::beginFill()
 {
     m_pending.clear();
     m_pending.reserveLike(m_rows);
+    m_pendingTotal = 0;
 }
 
 void RecordTableModel::commitFill()
@@ -168,6 +169,7 @@ void RecordTableModel::commitFill()
     }
     m_rows.swap(m_pending);
     m_pending.clear();
+    m_total = std::exchange(m_pendingTotal, 0);
     m_newRows = std::move(newMarks);
     if (newRows > oldRows) {
         beginInsertRows(QModelIndex(), oldRows, newRows - 1);

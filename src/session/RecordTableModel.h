@@ -76,6 +76,9 @@ public:
     void beginFill();
     // Rows gathered since beginFill.
     int pendingRows() const { return m_pending.rowCount(); }
+    // A sum the table keeps over its rows as they arrive (the CPU time of a
+    // process list), so that nobody sums the rows again.
+    std::int64_t total() const { return m_total; }
     // Replaces the rows with the gathered ones.
     void commitFill();
     // Empties the table.
@@ -123,6 +126,7 @@ protected:
     // Shows more columns (never fewer).
     void showColumns(int count);
     int visibleColumns() const { return m_visibleColumns; }
+    void addToPendingTotal(std::int64_t amount) { m_pendingTotal += amount; }
 
 private:
     // Works out the new rows of m_pending against m_rows.
@@ -141,4 +145,6 @@ private:
     int m_started = 0;
     int m_ended = 0;
     bool m_stale = false;
+    std::int64_t m_total = 0;
+    std::int64_t m_pendingTotal = 0;
 };

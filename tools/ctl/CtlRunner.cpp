@@ -526,25 +526,26 @@ CtlExit CtlRunner::hosts(const CtlOptions& options)
         const QByteArray name = s.name.toLatin1();
         const QByteArray link = s.link.toLatin1();
         QByteArray listeners, processes, cpuShown, listed, listedShown;
-        if (s.listed) {
-            listeners = QByteArray::number(s.listeners);
-            processes = QByteArray::number(s.processes);
+        const CensusSummary& c = s.census;
+        if (c.taken()) {
+            listeners = QByteArray::number(c.listeners);
+            processes = QByteArray::number(c.processes);
             cpuShown =
-                RecordDisplay::CpuTimeText(s.cpuMs, RecordLists::decimalSeparator()).trimmed();
-            listed = s.listedAt.toUTC().toString(Qt::ISODate).toLatin1();
-            listedShown = s.listedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
+                RecordDisplay::CpuTimeText(c.cpuMs, RecordLists::decimalSeparator()).trimmed();
+            listed = c.takenAt.toUTC().toString(Qt::ISODate).toLatin1();
+            listedShown = c.takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
         }
         const std::array<QByteArrayView, 7> row = {name,     link,        listeners, processes,
                                                    cpuShown, listedShown, "0"};
-        const auto number = [&s](RecordValue v) { return s.listed ? v : RecordValue::null(); };
+        const auto number = [&c](RecordValue v) { return c.taken() ? v : RecordValue::null(); };
         const std::array<RecordValue, 8> values = {RecordValue::ofText(name),
                                                    RecordValue::ofText(link),
-                                                   number(RecordValue::integer(s.listeners)),
-                                                   number(RecordValue::integer(s.processes)),
-                                                   number(RecordValue::integer(s.cpuMs)),
-                                                   number(RecordValue::seconds(s.cpuMs)),
-                                                   s.listed ? RecordValue::ofText(listed)
-                                                            : RecordValue::null(),
+                                                   number(RecordValue::integer(c.listeners)),
+                                                   number(RecordValue::integer(c.processes)),
+                                                   number(RecordValue::integer(c.cpuMs)),
+                                                   number(RecordValue::seconds(c.cpuMs)),
+                                                   c.taken() ? RecordValue::ofText(listed)
+                                                             : RecordValue::null(),
                                                    RecordValue::integer(0)};
         printer->record(row, values);
     }
