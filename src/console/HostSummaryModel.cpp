@@ -45,7 +45,16 @@ QVariant HostSummaryModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= m_hosts.size())
         return {};
     const HostView::Summary& h = m_hosts.at(index.row());
-    const bool listed = h.listed.isValid();
+    const CensusSummary& c = h.census;
+    const bool listed = c.taken();
+    // A host that went down keeps its last figures, greyed, their time marked.
+    if (role == Qt::ForegroundRole && c.stale && index.column() >= Listeners &&
+        index.column() <= Listed)
+        return QBrush(Qt::gray);
+    if (role == Qt::ToolTipRole && c.stale && index.column() >= Listeners &&
+        index.column() <= Listed)
+        return QStringLiteral("The last figures, from %1: the host is not connected")
+            .arg(c.takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     if (role == Qt::BackgroundRole && index.column() == Name)
         return QBrush(h.accent);
     if (role == Qt::ForegroundRole && index.column() == Name)
@@ -60,15 +69,17 @@ QVariant HostSummaryModel::data(const QModelIndex& index, int role) const
     case Link:
         return h.link;
     case Listeners:
-        return listed ? QVariant(h.listeners) : QVariant();
+        return listed ? QVariant(c.listeners) : QVariant();
     case Processes:
-        return listed ? QVariant(h.processes) : QVariant();
+        return listed ? QVariant(c.processes) : QVariant();
     case CpuTime:
-        return listed ? QVariant(QString::fromLatin1(RecordDisplay::CpuTimeText(h.cpuMs).trimmed()))
+        return listed ? QVariant(QString::fromLatin1(RecordDisplay::CpuTimeText(c.cpuMs).trimmed()))
                       : QVariant();
     case Listed:
-        return listed ? QVariant(h.listed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                      : QVariant();
+        if (!listed)
+            return {};
+        return c.takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+               (c.stale ? QStringLiteral(" (stale)") : QString());
     case Reconnections:
         return h.reconnections;
     case ColumnCount:

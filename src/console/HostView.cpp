@@ -527,38 +527,22 @@ HostView::Summary HostView::summary() const
     s.name = hostName();
     s.accent = accentFor(hostKey());
     s.link = m_reconnector->statusText();
-    const bool read = m_lastRead.isValid();
-    s.listed = m_lastRead;
     s.reconnections = m_reconnector->reconnections();
-    if (!read)
-        return s;
-    const ListenerTableModel* listeners = m_session->listeners();
-    const ProcessTableModel* processes = m_session->processes();
-    s.listeners = listeners->rows();
-    // Every listener's count once the collector has one for each listener
-    // listed; until then, the selected listener's.
-    const QHash<QByteArray, int>& counts = m_trendCollector->lastCounts();
-    if (m_trendCollector->isEnabled() && !counts.isEmpty() && counts.size() >= s.listeners &&
-        m_trendCollector->lastTotals().size() == counts.size()) {
+    // Every listener's figures once the census has been taken; a host that
+    // went down keeps them, marked stale.
+    const CensusSummary& census = m_trendCollector->census().summary();
+    if (m_trendCollector->isEnabled() && census.taken()) {
         s.everyListener = true;
-        for (const int count : counts)
-            s.processes += count;
-        for (const qint64 ms : m_trendCollector->lastTotals())
-            s.cpuMs += ms;
+        s.census = census;
         return s;
     }
-    s.processes = processes->rows();
-    // The CPU time is shown in seconds with three decimals: the digits
-    // without the separator are milliseconds.
-    for (int row = 0; row < s.processes; ++row) {
-        qint64 ms = 0;
-        bool negative = false;
-        for (const char c : processes->cell(row, ProcessColumn::CpuTime)) {
-            if (c >= '0' && c <= '9')
-                ms = ms * 10 + (c - '0');
-            negative = negative || c == '-';
-        }
-        s.cpuMs += negative ? -ms : ms;
-    }
+    if (!m_lastRead.isValid())
+        return s;
+    // Until then, the selected listener's processes, summed as they arrived.
+    s.census.listeners = m_session->listeners()->rows();
+    s.census.processes = m_session->processes()->rows();
+    s.census.cpuMs = m_session->processes()->total();
+    s.census.takenAt = m_lastRead;
+    s.census.stale = m_session->linkState() != HostSession::LinkState::LoggedOn;
     return s;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ConnectionSettings.h"
+#include "session/HostCensus.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -94,16 +95,15 @@ public:
     // more than one host is open), or nothing.
     void setAccentShown(bool shown);
 
-    // What the fleet overview shows of this host.
+    // What the fleet overview shows of this host: the host's census once
+    // every listener has been counted, else the listeners and the selected
+    // listener's processes of the last refresh.
     struct Summary
     {
         QString name;
         QString link;
-        int listeners = 0;
-        int processes = 0;          // of every listener once counted, else of the selected one
-        qint64 cpuMs = 0;           // of those processes
-        bool everyListener = false; // processes and cpuMs cover every listener
-        QDateTime listed;           // the last good refresh; invalid: none yet
+        CensusSummary census;
+        bool everyListener = false; // the census covers every listener
         int reconnections = 0;
         QColor accent;
     };

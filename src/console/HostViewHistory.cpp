@@ -124,7 +124,10 @@ void HostView::setCountingEveryListener(bool on)
 
 void HostView::trendsSampled()
 {
-    m_notifier->setListenerCounts(m_trendCollector->lastCounts());
+    QHash<QByteArray, int> counts;
+    for (const ListenerCensus& l : m_trendCollector->census().summary().perListener)
+        counts.insert(l.pin, int(l.processes));
+    m_notifier->setListenerCounts(counts);
     Q_EMIT summaryChanged();
     if (!m_trendsPane || m_trendsPane->isHidden())
         return;

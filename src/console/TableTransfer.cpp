@@ -3,7 +3,7 @@
 #include "console/Prompts.h"
 #include "console/RecordTableView.h"
 #include "session/RecordTableModel.h"
-#include "session/TableExport.h"
+#include "session/RecordWriter.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -46,7 +46,7 @@ void TableTransfer::copy()
     if (!table || rows.empty())
         return;
     QGuiApplication::clipboard()->setText(
-        QString::fromUtf8(TableExport::tabSeparated(*table, rows)));
+        QString::fromUtf8(RecordLists::tableRows(*table, rows, RecordFormat::Tsv)));
 }
 
 void TableTransfer::exportShown()
@@ -63,12 +63,12 @@ void TableTransfer::exportShown()
     const QString path = m_prompts->chooseSaveFile(setup);
     if (path.isEmpty())
         return;
-    const TableExport::Format format = path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)
-                                           ? TableExport::Format::Json
-                                           : TableExport::Format::Csv;
+    const RecordFormat format = path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)
+                                    ? RecordFormat::Json
+                                    : RecordFormat::Csv;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
-        file.write(TableExport::records(*table, m_view->shownRows(), format)) < 0 ||
+        file.write(RecordLists::tableRows(*table, m_view->shownRows(), format)) < 0 ||
         !file.commit()) {
         m_prompts->showMessage(
             QStringLiteral("Cannot write %1:\r%2").arg(path, file.errorString()));

@@ -10,7 +10,8 @@ namespace {
 constexpr std::size_t KeepBytes = 4 * 1024 * 1024;
 } // namespace
 
-CellStore::CellStore(int columns) : m_columns(std::max(columns, 1))
+CellStore::CellStore(int columns, int valueSlots)
+    : m_columns(std::max(columns, 1)), m_valueSlots(std::max(valueSlots, 0))
 {
     m_rowStart.push_back(0);
 }
@@ -57,8 +58,11 @@ int CellStore::findRow(int column, QByteArrayView text) const
     return -1;
 }
 
-void CellStore::appendRow(std::span<const QByteArrayView> texts)
+void CellStore::appendRow(std::span<const QByteArrayView> texts,
+                          std::span<const std::uint32_t> values)
 {
+    for (std::size_t s = 0; s < std::size_t(m_valueSlots); ++s)
+        m_values.push_back(s < values.size() ? values[s] : 0);
     const std::size_t count = std::min(texts.size(), std::size_t(m_columns));
     for (std::size_t c = 0; c < std::size_t(m_columns); ++c) {
         // Offsets are 32-bit: a cell that would end past 4 GiB is kept
@@ -80,15 +84,6 @@ void CellStore::appendRow(std::span<const QByteArrayView> texts)
     ++m_rows;
 }
 
-void CellStore::appendRowFrom(const CellStore& other, int row)
-{
-    QByteArrayView cells[16];
-    const int n = std::min(m_columns, 16);
-    for (int c = 0; c < n; ++c)
-        cells[c] = other.cell(row, c);
-    appendRow(std::span<const QByteArrayView>(cells, std::size_t(n)));
-}
-
 void CellStore::reserveLike(const CellStore& other)
 {
     const std::size_t rows = std::size_t(other.m_rows) + std::size_t(other.m_rows) / 64 + 16;
@@ -96,6 +91,7 @@ void CellStore::reserveLike(const CellStore& other)
     m_rowStart.reserve(rows + 1);
     m_lengths.reserve(rows * std::size_t(m_columns));
     m_arena.reserve(bytes);
+    m_values.reserve(rows * std::size_t(m_valueSlots));
 }
 
 void CellStore::truncate(int rows)
@@ -107,6 +103,7 @@ void CellStore::truncate(int rows)
     m_lengths.resize(std::size_t(rows) * std::size_t(m_columns));
     std::erase_if(m_long, [this](const auto& entry) { return entry.first >= m_lengths.size(); });
     m_arena.resize(m_rowStart.back());
+    m_values.resize(std::size_t(rows) * std::size_t(m_valueSlots));
 }
 
 void CellStore::clear()
@@ -116,7 +113,9 @@ void CellStore::clear()
         std::string().swap(m_arena);
         std::vector<std::uint32_t>().swap(m_rowStart);
         std::vector<std::uint16_t>().swap(m_lengths);
+        std::vector<std::uint32_t>().swap(m_values);
     } else {
+        m_values.clear();
         m_arena.clear();
         m_rowStart.clear();
         m_lengths.clear();
@@ -128,16 +127,19 @@ void CellStore::clear()
 void CellStore::swap(CellStore& other) noexcept
 {
     std::swap(m_columns, other.m_columns);
+    std::swap(m_valueSlots, other.m_valueSlots);
     std::swap(m_rows, other.m_rows);
     m_rowStart.swap(other.m_rowStart);
     m_lengths.swap(other.m_lengths);
     m_long.swap(other.m_long);
     m_arena.swap(other.m_arena);
+    m_values.swap(other.m_values);
 }
 
 std::size_t CellStore::bytesUsed() const
 {
     return m_arena.capacity() + m_rowStart.capacity() * sizeof(std::uint32_t) +
            m_lengths.capacity() * sizeof(std::uint16_t) +
+           m_values.capacity() * sizeof(std::uint32_t) +
            m_long.size() * (sizeof(std::size_t) + sizeof(std::uint32_t) + 2 * sizeof(void*));
 }

@@ -11,15 +11,25 @@
 // Rows of text cells kept compactly as bytes: the cells of a row lie back to
 // back in one arena; a row costs one 32-bit offset and each cell a 16-bit
 // length (a cell of 65,535 bytes or more keeps its length aside), so a table
-// of 1,000,000 rows holds no per-cell objects. Rows are only appended; a
-// table is rebuilt by filling a second store and swapping it in.
+// of 1,000,000 rows holds no per-cell objects. Beside its texts a row may keep
+// a few 32-bit value slots (the numbers behind the texts), back to back in
+// one array. Rows are only appended; a table is rebuilt by filling a second
+// store and swapping it in.
 class CellStore
 {
 public:
-    explicit CellStore(int columns);
+    explicit CellStore(int columns, int valueSlots = 0);
 
     int rowCount() const { return m_rows; }
     int columnCount() const { return m_columns; }
+    int valueSlots() const { return m_valueSlots; }
+    // Value slot of a row; 0 outside the store.
+    std::uint32_t slot(int row, int at) const
+    {
+        if (row < 0 || row >= m_rows || at < 0 || at >= m_valueSlots)
+            return 0;
+        return m_values[std::size_t(row) * std::size_t(m_valueSlots) + std::size_t(at)];
+    }
     // The empty text outside the store.
     QByteArrayView cell(int row, int column) const
     {
@@ -49,10 +59,9 @@ public:
     int findRow(int column, QByteArrayView text) const;
 
     // Appends one row; cells past texts are empty, texts past the columns
-    // are ignored.
-    void appendRow(std::span<const QByteArrayView> texts);
-    // Appends a row of other (which has the same columns).
-    void appendRowFrom(const CellStore& other, int row);
+    // are ignored, and so are values: slots past them are 0.
+    void appendRow(std::span<const QByteArrayView> texts,
+                   std::span<const std::uint32_t> values = {});
     // Makes room for about as many rows and bytes as other holds, so that a
     // list of the same size fills without growing (growth by doubling would
     // leave up to half of a large table's memory unused).
@@ -76,6 +85,7 @@ private:
     std::size_t longLength(std::size_t at) const;
 
     int m_columns;
+    int m_valueSlots;
     int m_rows = 0;
     // Row r's cells start at m_rowStart[r] (one more entry ends the last
     // row); cell (r, c) is m_lengths[r * columns + c] bytes long, or, when
@@ -84,4 +94,5 @@ private:
     std::vector<std::uint16_t> m_lengths;
     std::unordered_map<std::size_t, std::uint32_t> m_long;
     std::string m_arena;
+    std::vector<std::uint32_t> m_values; // m_valueSlots a row
 };

@@ -2,8 +2,36 @@
 
 #include "host_link/RecordDisplay.h"
 
+namespace {
+
+// Value slots of a listener row: PIN, port, product code, user limit.
+enum Slot
+{
+    PinSlot,
+    PortSlot,
+    ProductSlot,
+    UserLimitSlot,
+    SlotCount
+};
+
+std::vector<RecordTableModel::ValueSpec> listenerSpecs()
+{
+    using T = RecordTableModel::ValueType;
+    std::vector<RecordTableModel::ValueSpec> specs(ListenerStoredColumnCount);
+    specs[int(ListenerColumn::Pin)] = {T::Decimal, PinSlot, -1};
+    specs[int(ListenerColumn::Port)] = {T::Decimal, PortSlot, -1};
+    specs[int(ListenerColumn::Product)] = {T::Decimal, ProductSlot,
+                                           int(ListenerColumn::ProductField)};
+    specs[int(ListenerColumn::MaxUsers)] = {T::Decimal, UserLimitSlot,
+                                            int(ListenerColumn::UserLimitField)};
+    return specs;
+}
+
+} // namespace
+
 ListenerTableModel::ListenerTableModel(QObject* parent)
-    : RecordTableModel(ListenerStoredColumnCount, ListenerColumnCount, parent)
+    : RecordTableModel(ListenerStoredColumnCount, ListenerColumnCount, listenerSpecs(), SlotCount,
+                       parent)
 {
 }
 
@@ -19,6 +47,7 @@ struct ListenerRow
     QByteArray product;
     QByteArray limit;
     QByteArrayView cells[ListenerStoredColumnCount];
+    std::uint32_t values[SlotCount];
 
     explicit ListenerRow(const Wire::ListenerFields& r)
         : product(RecordDisplay::ProductName(r.product, r.productNumber)),
@@ -29,8 +58,16 @@ struct ListenerRow
         cells[int(ListenerColumn::Program)] = r.program;
         cells[int(ListenerColumn::Port)] = r.port;
         cells[int(ListenerColumn::MaxUsers)] = limit;
-        cells[int(ListenerColumn::ProductField)] = r.product;
-        cells[int(ListenerColumn::UserLimitField)] = r.userLimit;
+        values[PinSlot] = RecordTableModel::decimalSlot(r.pin);
+        values[PortSlot] = RecordTableModel::decimalSlot(r.port);
+        values[ProductSlot] = RecordTableModel::decimalSlot(r.product);
+        values[UserLimitSlot] = RecordTableModel::decimalSlot(r.userLimit);
+        // The fields as sent are kept only when they are not plain numbers
+        // (then they are the value, and nothing the host sent is lost).
+        if (values[ProductSlot] == RecordTableModel::NoNumber)
+            cells[int(ListenerColumn::ProductField)] = r.product;
+        if (values[UserLimitSlot] == RecordTableModel::NoNumber)
+            cells[int(ListenerColumn::UserLimitField)] = r.userLimit;
     }
 };
 
@@ -39,11 +76,11 @@ struct ListenerRow
 void ListenerTableModel::appendRecord(const Wire::ListenerFields& record)
 {
     const ListenerRow row(record);
-    appendPending(row.cells);
+    appendPending(row.cells, row.values);
 }
 
 void ListenerTableModel::appendRecordNow(const Wire::ListenerFields& record)
 {
     const ListenerRow row(record);
-    appendNow(row.cells);
+    appendNow(row.cells, row.values);
 }

@@ -13,10 +13,7 @@ class ListenerTableModel : public RecordTableModel
 public:
     explicit ListenerTableModel(QObject* parent = nullptr);
 
-    QByteArrayView cell(int row, ListenerColumn column) const
-    {
-        return cellAt(row, int(column));
-    }
+    QByteArrayView cell(int row, ListenerColumn column) const { return cellAt(row, int(column)); }
     int findPin(QByteArrayView pin) const { return findRow(int(ListenerColumn::Pin), pin); }
     QByteArrayView columnTitle(int column) const override;
 

@@ -2,8 +2,34 @@
 
 #include "host_link/RecordDisplay.h"
 
+namespace {
+
+// Value slots of a process row: main PIN, PIN, priority code, CPU ms (two).
+enum Slot
+{
+    MainSlot,
+    PinSlot,
+    PrioritySlot,
+    CpuSlot,
+    SlotCount = CpuSlot + 2
+};
+
+std::vector<RecordTableModel::ValueSpec> processSpecs()
+{
+    using T = RecordTableModel::ValueType;
+    std::vector<RecordTableModel::ValueSpec> specs(ProcessColumnCount);
+    specs[int(ProcessColumn::Main)] = {T::Decimal, MainSlot, -1};
+    specs[int(ProcessColumn::Pin)] = {T::Decimal, PinSlot, -1};
+    specs[int(ProcessColumn::Priority)] = {T::Decimal, PrioritySlot, -1};
+    specs[int(ProcessColumn::CpuTime)] = {T::Wide, CpuSlot, -1};
+    return specs;
+}
+
+} // namespace
+
 ProcessTableModel::ProcessTableModel(QObject* parent)
-    : RecordTableModel(ProcessColumnCount, ProcessColumnCount - 1, parent)
+    : RecordTableModel(ProcessColumnCount, ProcessColumnCount - 1, processSpecs(), SlotCount,
+                       parent)
 {
 }
 
@@ -33,12 +59,21 @@ void ProcessTableModel::appendRecord(const Wire::ProcessFields& record)
     cells[int(ProcessColumn::Pin)] = record.pin;
     cells[int(ProcessColumn::Program)] = record.program;
     cells[int(ProcessColumn::User)] = record.user;
-    cells[int(ProcessColumn::CpuTime)] = RecordDisplay::WriteCpuTime(cpu, record.cpuMs, m_separator);
+    cells[int(ProcessColumn::CpuTime)] =
+        RecordDisplay::WriteCpuTime(cpu, record.cpuMs, m_separator);
+    std::uint32_t values[SlotCount];
+    values[MainSlot] = record.mainPin.isEmpty() ? NoNumber : decimalSlot(record.mainPin);
+    values[PinSlot] = decimalSlot(record.pin);
+    values[PrioritySlot] = NoNumber;
+    values[CpuSlot] = std::uint32_t(std::uint64_t(record.cpuMs));
+    values[CpuSlot + 1] = std::uint32_t(std::uint64_t(record.cpuMs) >> 32);
     if (record.priority != 0) {
         cells[int(ProcessColumn::Priority)] = queueName(record.priority);
+        values[PrioritySlot] = std::uint32_t(record.priority);
         m_priorityPending = true;
     }
-    appendPending(cells);
+    addToPendingTotal(record.cpuMs);
+    appendPending(cells, values);
 }
 
 void ProcessTableModel::showPendingColumns()

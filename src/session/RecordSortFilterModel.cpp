@@ -28,32 +28,6 @@ inline unsigned char folded(char c)
     return Fold[static_cast<unsigned char>(c)];
 }
 
-// A cell that is a number ("42", "1.500", "1,500") and its value.
-bool parseNumber(QByteArrayView text, double& value)
-{
-    if (text.isEmpty())
-        return false;
-    double whole = 0, fraction = 0, scale = 1;
-    bool point = false, digits = false;
-    for (const char c : text) {
-        if (c >= '0' && c <= '9') {
-            digits = true;
-            if (point) {
-                scale /= 10;
-                fraction += (c - '0') * scale;
-            } else {
-                whole = whole * 10 + (c - '0');
-            }
-        } else if ((c == '.' || c == ',') && !point) {
-            point = true;
-        } else {
-            return false;
-        }
-    }
-    value = whole + fraction;
-    return digits;
-}
-
 int compareFolded(QByteArrayView a, QByteArrayView b)
 {
     const qsizetype n = std::min(a.size(), b.size());
@@ -301,7 +275,7 @@ bool RecordSortFilterModel::matches(int row) const
 
 namespace {
 
-// What a row sorts by, read once from its cells: numbers before texts, a
+// What a row sorts by, read once from its values: numbers before texts, a
 // number by its value, a text by its first eight bytes in lower case (the
 // rest is read only when those are equal), then the PIN.
 struct SortKey
@@ -312,12 +286,10 @@ struct SortKey
     std::uint32_t text; // 0: primary is a number
 };
 
-// Non-negative doubles order as their bit patterns do.
-std::uint64_t numberBits(double value)
+// Signed numbers in the order of their unsigned keys.
+std::uint64_t numberBits(std::int64_t value)
 {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
+    return std::uint64_t(value) ^ (std::uint64_t(1) << 63);
 }
 
 std::uint64_t textPrefix(QByteArrayView text)
@@ -339,16 +311,15 @@ void RecordSortFilterModel::sortRows(std::vector<std::uint32_t>& order) const
     keys.reserve(order.size());
     for (std::uint32_t row = 0; row < std::uint32_t(order.size()); ++row) {
         SortKey key{0, std::numeric_limits<std::uint64_t>::max(), row, 0};
-        const QByteArrayView cell = m_table->cellAt(int(row), m_sortColumn);
-        double value = 0;
-        if (parseNumber(cell, value)) {
-            key.primary = numberBits(value);
+        const RecordValue value = m_table->value(int(row), m_sortColumn);
+        if (value.isNumber()) {
+            key.primary = numberBits(value.number);
         } else {
             key.text = 1;
-            key.primary = textPrefix(cell);
+            key.primary = textPrefix(value.text);
         }
-        if (parseNumber(m_table->cellAt(int(row), m_pinColumn), value))
-            key.pin = numberBits(value);
+        if (const RecordValue pin = m_table->value(int(row), m_pinColumn); pin.isNumber())
+            key.pin = numberBits(pin.number);
         keys.push_back(key);
     }
     const bool ascending = m_sortOrder == Qt::AscendingOrder;
@@ -361,8 +332,8 @@ void RecordSortFilterModel::sortRows(std::vector<std::uint32_t>& order) const
         else if (a.primary != b.primary)
             primary = a.primary < b.primary ? -1 : 1;
         else if (a.text)
-            primary =
-                compareFolded(table->cellAt(int(a.row), column), table->cellAt(int(b.row), column));
+            primary = compareFolded(table->value(int(a.row), column).text,
+                                    table->value(int(b.row), column).text);
         if (primary != 0)
             return ascending ? primary < 0 : primary > 0;
         if (a.pin != b.pin)

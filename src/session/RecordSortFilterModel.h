@@ -10,11 +10,12 @@
 class RecordTableModel;
 
 // The rows of a listener or process table as the operator chose to see them:
-// sorted by a column (numbers as numbers, the CPU time too; ties by PIN) and
+// sorted by a column's values (numbers as numbers, the CPU time by its
+// milliseconds, texts ignoring case; ties by PIN) and
 // filtered by a text found in any column, ignoring case. Both are kept when a
 // refresh replaces the rows.
 //
-// The order is worked out on the cells' bytes, once per refresh, so that
+// The order is worked out on the values beside the cells, once per refresh, so that
 // 1,000,000 rows sort and filter without a QString per cell. Without a sort
 // or a filter the rows pass through unchanged, with the table's own change
 // announcements. With them, a refresh that leaves the order as it was

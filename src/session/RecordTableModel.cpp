@@ -59,16 +59,52 @@ std::uint64_t keyHash(QByteArrayView key)
 constexpr int MaxSeparateChanges = 512;
 } // namespace
 
-RecordTableModel::RecordTableModel(int columns, int visibleColumns, QObject* parent)
-    : QAbstractTableModel(parent), m_rows(columns), m_pending(columns),
-      m_visibleColumns(std::clamp(visibleColumns, 1, columns))
+RecordTableModel::RecordTableModel(int columns, int visibleColumns, std::vector<ValueSpec> specs,
+                                   int valueSlots, QObject* parent)
+    : QAbstractTableModel(parent), m_specs(std::move(specs)), m_rows(columns, valueSlots),
+      m_pending(columns, valueSlots), m_visibleColumns(std::clamp(visibleColumns, 1, columns))
 {
+    m_specs.resize(std::size_t(columns));
+}
+
+std::uint32_t RecordTableModel::decimalSlot(QByteArrayView text)
+{
+    const RecordValue v = RecordValues::decimal(text);
+    return v.kind == RecordValue::Kind::Integer && v.number < std::int64_t(NoNumber)
+               ? std::uint32_t(v.number)
+               : NoNumber;
+}
+
+RecordValue RecordTableModel::value(int row, int column) const
+{
+    if (row < 0 || row >= m_shownRows || column < 0 || std::size_t(column) >= m_specs.size())
+        return {};
+    const ValueSpec& spec = m_specs[std::size_t(column)];
+    switch (spec.type) {
+    case ValueType::Text:
+        break;
+    case ValueType::Decimal: {
+        const std::uint32_t n = m_rows.slot(row, spec.slot);
+        if (n != NoNumber)
+            return RecordValue::integer(n);
+        const QByteArrayView text =
+            m_rows.cell(row, spec.textColumn >= 0 ? spec.textColumn : column);
+        return text.isEmpty() ? RecordValue::null() : RecordValue::ofText(text);
+    }
+    case ValueType::Wide: {
+        const std::uint64_t bits = std::uint64_t(m_rows.slot(row, spec.slot)) |
+                                   (std::uint64_t(m_rows.slot(row, spec.slot + 1)) << 32);
+        return RecordValue::integer(std::int64_t(bits));
+    }
+    }
+    return RecordValue::ofText(m_rows.cell(row, column));
 }
 
 void RecordTableModel::beginFill()
 {
     m_pending.clear();
     m_pending.reserveLike(m_rows);
+    m_pendingTotal = 0;
 }
 
 void RecordTableModel::commitFill()
@@ -133,6 +169,7 @@ void RecordTableModel::commitFill()
     }
     m_rows.swap(m_pending);
     m_pending.clear();
+    m_total = std::exchange(m_pendingTotal, 0);
     m_newRows = std::move(newMarks);
     if (newRows > oldRows) {
         beginInsertRows(QModelIndex(), oldRows, newRows - 1);
@@ -214,12 +251,13 @@ void RecordTableModel::clearRows()
     commitFill();
 }
 
-void RecordTableModel::appendNow(std::span<const QByteArrayView> cells)
+void RecordTableModel::appendNow(std::span<const QByteArrayView> cells,
+                                 std::span<const std::uint32_t> values)
 {
     Q_EMIT rowsReplacing();
     const int row = m_shownRows;
     beginInsertRows(QModelIndex(), row, row);
-    m_rows.appendRow(cells);
+    m_rows.appendRow(cells, values);
     m_shownRows = m_rows.rowCount();
     endInsertRows();
     Q_EMIT rowsReplaced();
@@ -253,6 +291,14 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const
         return m_stale;
     if (role == NewRowRole)
         return isNewRow(index.row());
+    if (role == ValueRole) {
+        const RecordValue v = value(index.row(), index.column());
+        if (v.isNumber())
+            return qlonglong(v.number);
+        if (v.kind == RecordValue::Kind::Text)
+            return QString::fromLatin1(v.text);
+        return {};
+    }
     if (role != Qt::DisplayRole)
         return {};
     const QByteArrayView text = m_rows.cell(index.row(), index.column());

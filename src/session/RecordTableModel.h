@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/CellStore.h"
+#include "session/RecordValue.h"
 
 #include <QAbstractTableModel>
 #include <QByteArrayView>
@@ -8,7 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-// A table of host records for the views: rows of text cells in a CellStore.
+// A table of host records for the views: rows of text cells in a CellStore,
+// each numeric field's value kept beside its text (made once, when the row
+// arrives; the text is never read back into a number).
 // A list from the host is gathered apart (beginFill, append, commitFill) and
 // then replaces the rows in one step, so views and commands never see a half
 // list. Only what changed is announced: rows added or removed at the end, and
@@ -24,13 +27,41 @@ public:
 
     // What a view may show beside the text (booleans): the rows are the last
     // ones read before the link dropped; the row was not in the list before.
+    // ValueRole: the cell's value (qlonglong for a number, else its text).
     enum Role
     {
         StaleRole = Qt::UserRole + 1,
         NewRowRole,
+        ValueRole,
     };
 
-    RecordTableModel(int columns, int visibleColumns, QObject* parent);
+    // How a column's value is kept: as its text; as a 32-bit number in a
+    // slot when its text (or that of textColumn) is a plain number, else that
+    // text; as a 64-bit number in two slots.
+    enum class ValueType : std::uint8_t
+    {
+        Text,
+        Decimal,
+        Wide,
+    };
+    struct ValueSpec
+    {
+        ValueType type = ValueType::Text;
+        int slot = -1;
+        int textColumn = -1; // the text that is the value when no number is
+    };
+    // A Decimal slot holding no number.
+    static constexpr std::uint32_t NoNumber = 0xFFFFFFFF;
+    // The slot for a field sent as decimal text: its number, or NoNumber.
+    static std::uint32_t decimalSlot(QByteArrayView text);
+
+    // specs: one per stored column (fewer: the rest are texts).
+    RecordTableModel(int columns, int visibleColumns, std::vector<ValueSpec> specs, int valueSlots,
+                     QObject* parent);
+
+    // The cell's value: a number, the text when it is not a plain number, or
+    // null (an empty Decimal cell, such as no priority).
+    RecordValue value(int row, int column) const;
 
     // The cell's bytes as received; the empty text outside the table.
     QByteArrayView cellAt(int row, int column) const { return m_rows.cell(row, column); }
@@ -45,6 +76,9 @@ public:
     void beginFill();
     // Rows gathered since beginFill.
     int pendingRows() const { return m_pending.rowCount(); }
+    // A sum the table keeps over its rows as they arrive (the CPU time of a
+    // process list), so that nobody sums the rows again.
+    std::int64_t total() const { return m_total; }
     // Replaces the rows with the gathered ones.
     void commitFill();
     // Empties the table.
@@ -81,17 +115,24 @@ Q_SIGNALS:
     void rowsReplaced();
 
 protected:
-    void appendPending(std::span<const QByteArrayView> cells) { m_pending.appendRow(cells); }
+    void appendPending(std::span<const QByteArrayView> cells,
+                       std::span<const std::uint32_t> values = {})
+    {
+        m_pending.appendRow(cells, values);
+    }
     // Adds a row to the shown table at once.
-    void appendNow(std::span<const QByteArrayView> cells);
+    void appendNow(std::span<const QByteArrayView> cells,
+                   std::span<const std::uint32_t> values = {});
     // Shows more columns (never fewer).
     void showColumns(int count);
     int visibleColumns() const { return m_visibleColumns; }
+    void addToPendingTotal(std::int64_t amount) { m_pendingTotal += amount; }
 
 private:
     // Works out the new rows of m_pending against m_rows.
     std::vector<std::uint8_t> markNewRows();
 
+    std::vector<ValueSpec> m_specs;
     CellStore m_rows;
     CellStore m_pending;
     // The rows the views know of; while a new list is swapped in, fewer than
@@ -104,4 +145,6 @@ private:
     int m_started = 0;
     int m_ended = 0;
     bool m_stale = false;
+    std::int64_t m_total = 0;
+    std::int64_t m_pendingTotal = 0;
 };

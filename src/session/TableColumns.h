@@ -11,8 +11,9 @@ enum class ListenerColumn : int
     Program,
     Port,
     MaxUsers,
-    // Kept with each row but not shown: the fields as the host sent them,
-    // for exports in the same shape as orvanite-ctl's.
+    // Kept with each row but not shown: the product and user limit fields
+    // as the host sent them, when they are not plain numbers (the value of
+    // the Product and MaxUsers columns is then this text).
     ProductField,
     UserLimitField,
 };

@@ -7,37 +7,20 @@
 #include <QDateTime>
 #include <QSet>
 
-// One listener's process list, counted.
-class TrendCollector::Counter : public RecordSink
-{
-public:
-    explicit Counter(QByteArray pin) : listenerPin(std::move(pin)) {}
-
-    void record(const Wire::SplitResult& record, QByteArrayView) override
-    {
-        // A record of the other kind is not this list's.
-        if (!record.ok() || record.kind != Wire::RecordKind::Process)
-            return;
-        ++processes;
-        cpuMs += record.process.cpuMs;
-        if (pinsTracked && cpuByPin.size() >= MaxTrackedPins) {
-            pinsTracked = false;
-            cpuByPin.clear();
-        }
-        if (pinsTracked)
-            cpuByPin.insert(record.process.pin.toByteArray(), record.process.cpuMs);
-    }
-
-    QByteArray listenerPin;
-    int processes = 0;
-    qint64 cpuMs = 0;
-    bool pinsTracked = true;
-    QHash<QByteArray, qint64> cpuByPin;
-};
-
 TrendCollector::TrendCollector(HostSession* session, QObject* parent)
     : QObject(parent), m_session(session)
 {
+    m_census.setProcessObserver([this](const ListenerCensus& l, const Wire::ProcessFields& p) {
+        if (m_untracked.contains(l.pin))
+            return;
+        QHash<QByteArray, qint64>& pins = m_pins[l.pin];
+        if (pins.size() >= MaxTrackedPins) {
+            m_untracked.insert(l.pin);
+            m_pins.remove(l.pin);
+            return;
+        }
+        pins.insert(p.pin.toByteArray(), p.cpuMs);
+    });
     connect(session, &HostSession::listenersChanged, this, [this] { m_listed = true; });
     connect(session, &HostSession::busyChanged, this, [this](bool busy) {
         if (!busy)
@@ -48,8 +31,11 @@ TrendCollector::TrendCollector(HostSession* session, QObject* parent)
             m_failed = true;
     });
     connect(session, &HostSession::linkStateChanged, this, [this](HostSession::LinkState state) {
-        // The samples on either side of an outage are not consecutive.
-        if (state != HostSession::LinkState::LoggedOn)
+        // The samples on either side of an outage are not consecutive; the
+        // host's figures stay, as its last ones.
+        const bool down = state != HostSession::LinkState::LoggedOn;
+        m_census.setStale(down);
+        if (down)
             resetBaseline();
     });
 }
@@ -63,7 +49,7 @@ void TrendCollector::setEnabled(bool enabled)
     m_enabled = enabled;
     resetBaseline();
     if (!enabled)
-        m_lastCounts.clear();
+        m_census.reset();
     // The next refresh is counted; a session already idle is counted now.
     m_listed = enabled && m_session->linkState() == HostSession::LinkState::LoggedOn;
     if (enabled && !m_session->isBusy())
@@ -109,23 +95,19 @@ void TrendCollector::startCounting()
         // Another host: its history starts afresh.
         m_hostKey = hostKey;
         m_history.clear();
+        m_census.reset();
         resetBaseline();
     }
-    m_counters.clear();
-    QSet<QByteArray> seen;
-    const ListenerTableModel* listeners = m_session->listeners();
-    for (int row = 0; row < listeners->rows(); ++row) {
-        QByteArray pin = listeners->cell(row, ListenerColumn::Pin).toByteArray();
-        if (pin.isEmpty() || seen.contains(pin))
-            continue;
-        seen.insert(pin);
-        m_counters.push_back(std::make_unique<Counter>(std::move(pin)));
-    }
+    m_census.begin();
+    m_census.takeListeners(*m_session->listeners());
+    m_pins.clear();
+    m_untracked.clear();
     m_counting = true;
     m_failed = false;
-    for (const auto& counter : m_counters)
-        m_session->requestList(Wire::GetProcesses, counter->listenerPin, counter.get());
-    if (m_counters.empty())
+    const std::vector<ListenerCensus>& listeners = m_census.listeners();
+    for (std::size_t i = 0; i < listeners.size(); ++i)
+        m_session->requestList(Wire::GetProcesses, listeners[i].pin, &m_census.processSink(i));
+    if (listeners.empty())
         finishCounting();
 }
 
@@ -146,35 +128,38 @@ qint64 TrendCollector::cpuUsedBetween(const QHash<QByteArray, qint64>& before,
 void TrendCollector::finishCounting()
 {
     m_counting = false;
-    const std::vector<std::unique_ptr<Counter>> counters = std::exchange(m_counters, {});
     if (m_failed || !m_enabled || m_session->linkState() != HostSession::LinkState::LoggedOn) {
-        // A partial count would show as a dip: it is left out.
+        // A partial count would show as a dip: it is left out, and the
+        // host's figures stay those of the last whole count.
+        m_census.abandon();
         resetBaseline();
         return;
     }
+    m_census.complete();
     QList<TrendHistory::ListenerCount> counts;
     QHash<QByteArray, QHash<QByteArray, qint64>> pins;
     QHash<QByteArray, qint64> totals;
-    m_lastCounts.clear();
-    for (const auto& c : counters) {
+    for (const ListenerCensus& c : m_census.summary().perListener) {
+        const bool tracked = !m_untracked.contains(c.pin);
+        const QHash<QByteArray, qint64> now = m_pins.value(c.pin);
         qint64 used = 0;
-        const auto previous = m_previousPins.constFind(c->listenerPin);
-        if (c->pinsTracked && previous != m_previousPins.constEnd()) {
-            used = cpuUsedBetween(*previous, c->cpuByPin);
-        } else if (m_previousTotals.contains(c->listenerPin)) {
-            used = std::max<qint64>(0, c->cpuMs - m_previousTotals.value(c->listenerPin));
+        const auto previous = m_previousPins.constFind(c.pin);
+        if (tracked && previous != m_previousPins.constEnd()) {
+            used = cpuUsedBetween(*previous, now);
+        } else if (m_previousTotals.contains(c.pin)) {
+            used = std::max<qint64>(0, c.cpuMs - m_previousTotals.value(c.pin));
         } else {
             // A listener not counted before: all its processes are new.
-            used = c->cpuMs;
+            used = c.cpuMs;
         }
-        counts.append({c->listenerPin, c->processes, used});
-        totals.insert(c->listenerPin, c->cpuMs);
-        if (c->pinsTracked)
-            pins.insert(c->listenerPin, std::move(c->cpuByPin));
-        m_lastCounts.insert(c->listenerPin, c->processes);
+        counts.append({c.pin, int(c.processes), used});
+        totals.insert(c.pin, c.cpuMs);
+        if (tracked)
+            pins.insert(c.pin, now);
     }
+    m_pins.clear();
     m_previousPins = std::move(pins);
     m_previousTotals = std::move(totals);
-    m_history.addSample(QDateTime::currentMSecsSinceEpoch(), counts);
+    m_history.addSample(m_census.summary().takenAt.toMSecsSinceEpoch(), counts);
     Q_EMIT sampled();
 }

@@ -1,21 +1,24 @@
 #pragma once
 
+#include "session/HostCensus.h"
 #include "session/TrendHistory.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 
 #include <memory>
 #include <vector>
 
 class HostSession;
 
-// Samples a session's host into a TrendHistory. The tables show one
-// listener's processes at a time, so after each refresh that listed the
-// listeners it lists every listener's processes into counters (never into the
-// tables) and adds the counts as one sample. That costs one process list per
-// listener per refresh, so it runs only while something shows the trends.
+// Takes a session's host's census and samples it into a TrendHistory. The
+// tables show one listener's processes at a time, so after each refresh that
+// listed the listeners it lists every listener's processes into a HostCensus
+// (never into the tables) and adds the counts as one sample. That costs one
+// process list per listener per refresh, so it runs only while something
+// shows the trends or every host's figures.
 //
 // CPU time used between two samples is summed per process PIN (what each
 // process listed both times gained, plus all of a new one), so processes
@@ -43,17 +46,14 @@ public:
     static qint64 cpuUsedBetween(const QHash<QByteArray, qint64>& before,
                                  const QHash<QByteArray, qint64>& now);
 
-    // The process count of each listener at the last sample.
-    const QHash<QByteArray, int>& lastCounts() const { return m_lastCounts; }
-    // Each listener's processes' CPU time in ms, from the same count.
-    const QHash<QByteArray, qint64>& lastTotals() const { return m_previousTotals; }
+    // The last whole census of the host (stale while the link is down).
+    const HostCensus& census() const { return m_census; }
 
 Q_SIGNALS:
     // A sample was added to the history.
     void sampled();
 
 private:
-    class Counter;
     void workDone();
     void startCounting();
     void finishCounting();
@@ -67,9 +67,11 @@ private:
     bool m_failed = false;   // one of them did not end complete
     bool m_startQueued = false;
     QByteArray m_hostKey;
-    std::vector<std::unique_ptr<Counter>> m_counters;
-    // Per listener, each process's CPU ms at the last sample, and the total.
+    HostCensus m_census;
+    // Per listener, each process's CPU ms in the census being taken (until
+    // MaxTrackedPins), and at the last sample; also each listener's total.
+    QHash<QByteArray, QHash<QByteArray, qint64>> m_pins;
+    QSet<QByteArray> m_untracked;
     QHash<QByteArray, QHash<QByteArray, qint64>> m_previousPins;
     QHash<QByteArray, qint64> m_previousTotals;
-    QHash<QByteArray, int> m_lastCounts;
 };

@@ -285,21 +285,21 @@ void TestOperatorView::copyAndExportShapes_data()
     QTest::newRow("processes as JSON")
         << QStringLiteral("processes.json")
         << QByteArray("[\n"
-                      "  {\"main_pin\": \"123\", \"pin\": \"202\", \"program\": \"CNDUSER\", "
+                      "  {\"main_pin\": 123, \"pin\": 202, \"program\": \"CNDUSER\", "
                       "\"user\": \"BOB\", \"cpu_ms\": 123456, \"cpu_seconds\": 123.456, "
                       "\"priority\": \"DS\"},\n"
-                      "  {\"main_pin\": \"123\", \"pin\": \"210\", \"program\": \"CNDUSER\", "
+                      "  {\"main_pin\": 123, \"pin\": 210, \"program\": \"CNDUSER\", "
                       "\"user\": \"ZOE\", \"cpu_ms\": 9000, \"cpu_seconds\": 9.000, "
                       "\"priority\": null}\n"
                       "]\n");
-    QTest::newRow("listeners as JSON: the fields as sent beside their display")
+    QTest::newRow("listeners as JSON: numbers as numbers, other fields as sent")
         << QStringLiteral("listeners.json")
         << QByteArray("[\n"
-                      "  {\"pin\": \"123\", \"port\": \"30002\", \"program\": \"CNDSRVR\", "
-                      "\"product\": \"8\", \"product_name\": \"Conduit\", \"user_limit\": \"0\", "
+                      "  {\"pin\": 123, \"port\": 30002, \"program\": \"CNDSRVR\", "
+                      "\"product\": 8, \"product_name\": \"Conduit\", \"user_limit\": 0, "
                       "\"max_users\": \"unlimited\"},\n"
-                      "  {\"pin\": \"124\", \"port\": \"30004\", \"program\": \"VGDSRVR\", "
-                      "\"product\": \"16\", \"product_name\": \"Vanguard\", \"user_limit\": "
+                      "  {\"pin\": 124, \"port\": 30004, \"program\": \"VGDSRVR\", "
+                      "\"product\": 16, \"product_name\": \"Vanguard\", \"user_limit\": "
                       "\"050\", \"max_users\": \"050\"}\n"
                       "]\n");
 }

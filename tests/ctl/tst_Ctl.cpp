@@ -1,17 +1,21 @@
 #include "CtlCommands.h"
 #include "CtlExit.h"
-#include "CtlListPrinter.h"
 #include "CtlRunner.h"
 #include "HostSim.h"
 #include "config/ConfigFile.h"
 #include "config/ConnectionSettings.h"
 #include "session/AuditTrail.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/ProcessTableModel.h"
+#include "session/RecordWriter.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,6 +31,7 @@
 
 #include <algorithm>
 #include <random>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -242,7 +247,7 @@ private Q_SLOTS:
             << QByteArray("Pin   Product  Program       Port    MaxUsers\n"
                           "1088  Conduit  CNDSRVR       30002   unlimited\n"
                           "12    07       MY PROG, \"X\"  030007  unlimited\n"
-                          "345   Lookout  PR\xc3\xa9V?         30020   050\n");
+                          "345   Lookout  PR\xc3\xa9V\\x01      30020   050\n");
         QTest::newRow("listeners json")
             << strings({"--format", "json", "listeners"})
             << QByteArray(
@@ -251,18 +256,18 @@ private Q_SLOTS:
                    "\"product\": 8, \"product_name\": \"Conduit\", \"user_limit\": 0, "
                    "\"max_users\": \"unlimited\"},\n"
                    "  {\"pin\": 12, \"port\": \"030007\", \"program\": \"MY PROG, \\\"X\\\"\", "
-                   "\"product\": 7, \"product_name\": \"07\", \"user_limit\": 0, "
+                   "\"product\": \"07\", \"product_name\": \"07\", \"user_limit\": \"00\", "
                    "\"max_users\": \"unlimited\"},\n"
                    "  {\"pin\": 345, \"port\": 30020, \"program\": \"PR\xc3\xa9V\\u0001\", "
-                   "\"product\": 32, \"product_name\": \"Lookout\", \"user_limit\": 50, "
+                   "\"product\": 32, \"product_name\": \"Lookout\", \"user_limit\": \"050\", "
                    "\"max_users\": \"050\"}\n"
                    "]\n");
         QTest::newRow("listeners csv")
             << strings({"listeners", "--format=csv"})
             << QByteArray("pin,port,program,product,product_name,user_limit,max_users\r\n"
                           "1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
-                          "12,030007,\"MY PROG, \"\"X\"\"\",7,07,0,unlimited\r\n"
-                          "345,30020,PR\xc3\xa9V\x01,32,Lookout,50,050\r\n");
+                          "12,030007,\"MY PROG, \"\"X\"\"\",07,07,00,unlimited\r\n"
+                          "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
         QTest::newRow("processes table")
             << strings({"processes", "1088"})
             << QByteArray("Main  Pin   Program   User        CPU Time  Pri\n"
@@ -307,7 +312,7 @@ private Q_SLOTS:
             << strings({"--no-align", "--no-headers", "listeners"})
             << QByteArray("1088\tConduit\tCNDSRVR\t30002\tunlimited\n"
                           "12\t07\tMY PROG, \"X\"\t030007\tunlimited\n"
-                          "345\tLookout\tPR\xc3\xa9V?\t30020\t050\n");
+                          "345\tLookout\tPR\xc3\xa9V\\x01\t30020\t050\n");
     }
 
     void output()
@@ -875,8 +880,8 @@ private Q_SLOTS:
         QCOMPARE(out,
                  QByteArray("host,pin,port,program,product,product_name,user_limit,max_users\r\n"
                             "good,1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
-                            "good,12,030007,\"MY PROG, \"\"X\"\"\",7,07,0,unlimited\r\n"
-                            "good,345,30020,PR\xc3\xa9V\x01,32,Lookout,50,050\r\n"));
+                            "good,12,030007,\"MY PROG, \"\"X\"\"\",07,07,00,unlimited\r\n"
+                            "good,345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n"));
         QCOMPARE(err, QByteArray("orvanite-ctl: down: WINSOCK error: 10061\n"
                                  "orvanite-ctl: down: Connection refused\n"));
     }
@@ -1151,35 +1156,125 @@ private Q_SLOTS:
         QCOMPARE(m_sim->connectionCount(), 0);
     }
 
-    void csvAndJsonFields_data()
+    void fieldsInEachFormat_data()
     {
         QTest::addColumn<QByteArray>("latin1");
         QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QByteArray>("terminalCsv");
         QTest::addColumn<QByteArray>("json");
-        QTest::newRow("plain") << QByteArray("ab") << QByteArray("ab") << QByteArray("\"ab\"");
+        QTest::addColumn<QByteArray>("table");
+        QTest::newRow("plain") << QByteArray("ab") << QByteArray("ab") << QByteArray("ab")
+                               << QByteArray("\"ab\"") << QByteArray("ab");
+        QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray() << QByteArray("\"\"")
+                               << QByteArray();
         QTest::newRow("comma") << QByteArray("a,b") << QByteArray("\"a,b\"")
-                               << QByteArray("\"a,b\"");
+                               << QByteArray("\"a,b\"") << QByteArray("\"a,b\"")
+                               << QByteArray("a,b");
         QTest::newRow("quote") << QByteArray("a\"b") << QByteArray("\"a\"\"b\"")
-                               << QByteArray("\"a\\\"b\"");
+                               << QByteArray("\"a\"\"b\"") << QByteArray("\"a\\\"b\"")
+                               << QByteArray("a\"b");
         QTest::newRow("CR LF") << QByteArray("a\r\nb") << QByteArray("\"a\r\nb\"")
-                               << QByteArray("\"a\\r\\nb\"");
-        QTest::newRow("controls") << QByteArray("\x1b\x7f\x85\\", 4)
-                                  << QByteArray("\x1b\x7f\xc2\x85\\")
-                                  << QByteArray("\"\\u001b\\u007f\\u0085\\\\\"");
+                               << QByteArray("a\\x0d\\x0ab") << QByteArray("\"a\\r\\nb\"")
+                               << QByteArray("a\\x0d\\x0ab");
+        QTest::newRow("leading and trailing blanks")
+            << QByteArray(" a b ") << QByteArray("\" a b \"") << QByteArray("\" a b \"")
+            << QByteArray("\" a b \"") << QByteArray(" a b ");
+        QTest::newRow("controls") << QByteArray("\x1b[2J\x7f\x85\\", 7)
+                                  << QByteArray("\x1b[2J\x7f\xc2\x85\\")
+                                  << QByteArray("\\x1b[2J\\x7f\\x85\\")
+                                  << QByteArray("\"\\u001b[2J\\u007f\\u0085\\\\\"")
+                                  << QByteArray("\\x1b[2J\\x7f\\x85\\");
         QTest::newRow("Latin-1") << QByteArray("\xff") << QByteArray("\xc3\xbf")
-                                 << QByteArray("\"\xc3\xbf\"");
+                                 << QByteArray("\xc3\xbf") << QByteArray("\"\xc3\xbf\"")
+                                 << QByteArray("\xc3\xbf");
     }
 
-    void csvAndJsonFields()
+    void fieldsInEachFormat()
     {
         QFETCH(QByteArray, latin1);
         QFETCH(QByteArray, csv);
+        QFETCH(QByteArray, terminalCsv);
         QFETCH(QByteArray, json);
-        QByteArray csvOut, jsonOut;
-        CtlText::appendCsvField(csvOut, latin1);
-        CtlText::appendJsonString(jsonOut, latin1);
+        QFETCH(QByteArray, table);
+        QByteArray csvOut, terminalOut, jsonOut, tableOut;
+        RecordText::appendCsvField(csvOut, latin1);
+        RecordText::appendCsvField(terminalOut, latin1, true);
+        RecordText::appendJsonString(jsonOut, latin1);
+        RecordText::appendTerminalText(tableOut, latin1);
         QCOMPARE(csvOut, csv);
+        QCOMPARE(terminalOut, terminalCsv);
         QCOMPARE(jsonOut, json);
+        QCOMPARE(tableOut, table);
+    }
+
+    void consoleAndCtlWriteTheSameBytes_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("processes");
+        QTest::newRow("listeners, json") << QStringLiteral("json") << false;
+        QTest::newRow("listeners, csv") << QStringLiteral("csv") << false;
+        QTest::newRow("processes, json") << QStringLiteral("json") << true;
+        QTest::newRow("processes, csv") << QStringLiteral("csv") << true;
+    }
+
+    void consoleAndCtlWriteTheSameBytes()
+    {
+        // The console's Export of a table and orvanite-ctl's list of the same
+        // host are one writer's output.
+        QFETCH(QString, format);
+        QFETCH(bool, processes);
+        HostSession session;
+        ConnectionSettings settings;
+        settings.HostAddress = "127.0.0.1";
+        settings.Port = m_sim->serverPort();
+        session.setSettings(settings);
+        QSignalSpy listed(&session, &HostSession::processesChanged);
+        session.connectToHost();
+        QVERIFY(listed.wait(10000));
+        QCOMPARE(session.processes()->rows(), 3);
+        const RecordTableModel& table =
+            processes ? static_cast<const RecordTableModel&>(*session.processes())
+                      : *session.listeners();
+        std::vector<int> rows;
+        for (int row = 0; row < table.rows(); ++row)
+            rows.push_back(row);
+        const QByteArray console = RecordLists::tableRows(
+            table, rows, format == QLatin1String("json") ? RecordFormat::Json : RecordFormat::Csv);
+        session.quit();
+        QByteArray ctl;
+        QCOMPARE(
+            run(hostArgs() << QStringLiteral("--format") << format
+                           << (processes ? strings({"processes", "1088"}) : strings({"listeners"})),
+                &ctl),
+            0);
+        QCOMPARE(console, ctl);
+    }
+
+    void outputPastTheFileSizeLimit()
+    {
+        // Past ulimit -f the write fails and is reported; no SIGXFSZ ends the
+        // program half-way.
+        const QString bin = qEnvironmentVariable("ORV_BIN_DIR") + QStringLiteral("/orvanite-ctl");
+        if (!QFile::exists(bin))
+            QSKIP("orvanite-ctl is not built");
+        m_sim->Processes.clear();
+        for (int i = 0; i < 2000; ++i)
+            m_sim->Processes.push_back(
+                {"1088", "", QByteArray::number(10000 + i), "CNDXFER", "HJENSEN", i, 0, {}});
+        QProcess ctl;
+        ctl.setStandardOutputFile(path("limited.txt"));
+        ctl.setChildProcessModifier([] {
+            const struct rlimit limit = {4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        QSignalSpy finished(&ctl, &QProcess::finished);
+        ctl.start(bin, hostArgs() + strings({"processes", "1088"}));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(ctl.exitCode(), 1);
+        QCOMPARE(ctl.readAllStandardError(),
+                 QByteArray("orvanite-ctl: cannot write the output: File too large\n"));
+        QCOMPARE(QFileInfo(path("limited.txt")).size(), 4096);
     }
 
     void realProgram()

@@ -16,7 +16,7 @@ namespace {
 class Table : public RecordTableModel
 {
 public:
-    Table() : RecordTableModel(5, 5, nullptr) {}
+    Table() : RecordTableModel(5, 5, {}, 0, nullptr) {}
     QByteArrayView columnTitle(int) const override { return "T"; }
     void append(const QList<QByteArray>& texts)
     {

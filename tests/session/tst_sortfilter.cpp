@@ -53,9 +53,64 @@ class TestSortFilter : public QObject
 private Q_SLOTS:
     void orders_data();
     void orders();
+    void cpuTimeSortsByValue_data();
+    void cpuTimeSortsByValue();
+    void valuesBesideTexts();
     void refreshUnderSortAndFilter();
     void newRowsAndStaleMarks();
 };
+
+void TestSortFilter::cpuTimeSortsByValue_data()
+{
+    QTest::addColumn<char>("separator");
+    QTest::addColumn<bool>("descending");
+    QTest::addColumn<QString>("pins");
+    // Under 1000 s the text is padded with blanks, from 1000 s on it is not:
+    // the order must be that of the seconds either way.
+    QTest::newRow("point, ascending") << '.' << false << "1 2 3 4 5";
+    QTest::newRow("point, descending") << '.' << true << "5 4 3 2 1";
+    QTest::newRow("decimal comma, ascending") << ',' << false << "1 2 3 4 5";
+    QTest::newRow("decimal comma, descending") << ',' << true << "5 4 3 2 1";
+}
+
+void TestSortFilter::cpuTimeSortsByValue()
+{
+    QFETCH(char, separator);
+    QFETCH(bool, descending);
+    QFETCH(QString, pins);
+    ProcessTableModel table;
+    table.setDecimalSeparator(separator);
+    RecordSortFilterModel view;
+    view.setTable(&table, int(ProcessColumn::Pin));
+    // 1250.400, 1.500, 138.357, 123456.789, 0.000 s.
+    fill(table, {{"4", "a", 1250400},
+                 {"2", "b", 1500},
+                 {"3", "c", 138357},
+                 {"5", "d", 123456789},
+                 {"1", "e", 0}});
+    view.sort(int(ProcessColumn::CpuTime), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    QCOMPARE(shownPins(view), pins);
+}
+
+void TestSortFilter::valuesBesideTexts()
+{
+    // The value role gives numbers as numbers and keeps any other text the
+    // host sent as it stands.
+    ProcessTableModel table;
+    table.setDecimalSeparator(',');
+    fill(table, {{"0123", "a", 1250400}, {"7", "b", -5}});
+    const auto value = [&table](int row, ProcessColumn column) {
+        return table.index(row, int(column)).data(RecordTableModel::ValueRole);
+    };
+    QCOMPARE(table.index(0, int(ProcessColumn::CpuTime)).data().toString(),
+             QStringLiteral("1250,400"));
+    QCOMPARE(value(0, ProcessColumn::CpuTime), QVariant(qlonglong(1250400)));
+    QCOMPARE(value(1, ProcessColumn::CpuTime), QVariant(qlonglong(-5)));
+    QCOMPARE(value(0, ProcessColumn::Pin), QVariant(QStringLiteral("0123")));
+    QCOMPARE(value(1, ProcessColumn::Pin), QVariant(qlonglong(7)));
+    QCOMPARE(value(1, ProcessColumn::User), QVariant(QStringLiteral("b")));
+    QVERIFY(!value(1, ProcessColumn::Main).isValid());
+}
 
 void TestSortFilter::orders_data()
 {

@@ -1,12 +1,9 @@
-// The trend rings: their bound, the listener rings' cap, CPU per minute, and
-// CPU used between two counts when processes come and go.
-#include "session/TrendCollector.h"
+// The trend rings: their bound, the listener rings' cap and CPU per minute.
 #include "session/TrendHistory.h"
 
 #include <QTest>
 
 using Counts = QList<TrendHistory::ListenerCount>;
-using Pins = QHash<QByteArray, qint64>;
 
 class TestTrendHistory : public QObject
 {
@@ -17,8 +14,6 @@ private Q_SLOTS:
     void defaultBound();
     void listenerRingsCapped();
     void cpuPerMinute();
-    void cpuUsedBetween_data();
-    void cpuUsedBetween();
 };
 
 void TestTrendHistory::ringKeepsNewest()
@@ -73,29 +68,6 @@ void TestTrendHistory::cpuPerMinute()
     history.markGap();
     history.addSample(200'000, {{"A", 2, 6000}});
     QVERIFY(!history.listener("A")->last().hasCpu());
-}
-
-void TestTrendHistory::cpuUsedBetween_data()
-{
-    QTest::addColumn<Pins>("before");
-    QTest::addColumn<Pins>("now");
-    QTest::addColumn<qint64>("used");
-    QTest::newRow("both grow") << Pins{{"1", 1000}, {"2", 500}} << Pins{{"1", 1500}, {"2", 800}}
-                               << qint64(800);
-    QTest::newRow("a busy process ends")
-        << Pins{{"1", 1000}, {"2", 900'000}} << Pins{{"1", 1200}} << qint64(200);
-    QTest::newRow("a new process")
-        << Pins{{"1", 1000}} << Pins{{"1", 1000}, {"3", 250}} << qint64(250);
-    QTest::newRow("a PIN given out again") << Pins{{"1", 90'000}} << Pins{{"1", 40}} << qint64(40);
-    QTest::newRow("all ended") << Pins{{"1", 5000}} << Pins{} << qint64(0);
-}
-
-void TestTrendHistory::cpuUsedBetween()
-{
-    QFETCH(Pins, before);
-    QFETCH(Pins, now);
-    QFETCH(qint64, used);
-    QCOMPARE(TrendCollector::cpuUsedBetween(before, now), used);
 }
 
 QTEST_GUILESS_MAIN(TestTrendHistory)

@@ -71,7 +71,7 @@ struct Row
 
 namespace CtlAuditView {
 
-qsizetype print(const QList<QJsonObject>& entries, const CtlPrintStyle& style,
+qsizetype print(const QList<QJsonObject>& entries, const RecordStyle& style,
                 const std::optional<QString>& filter, std::optional<int> limit, CtlOutput& out)
 {
     // The effect lines name the command line they follow.
@@ -81,8 +81,8 @@ qsizetype print(const QList<QJsonObject>& entries, const CtlPrintStyle& style,
             effects.insert(text(e, "refers_to"), &e);
     }
 
-    const std::unique_ptr<CtlListPrinter> printer =
-        CtlListPrinter::create(style, CtlListShape{Titles, Keys}, out);
+    const std::unique_ptr<RecordWriter> printer =
+        RecordWriter::create(style, RecordShape{Titles, Keys}, out);
     qsizetype printed = 0;
     for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
         const QJsonObject& c = *it;
@@ -125,18 +125,19 @@ qsizetype print(const QList<QJsonObject>& entries, const CtlPrintStyle& style,
             row.target[2],  row.target[3], row.target[4], row.target[5], row.effect,
             row.effectTime, row.seenPin,   row.seenPort};
         std::array<QByteArray, 18> bytes;
-        std::array<CtlCell, 18> values;
+        std::array<RecordValue, 18> values;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             bytes[i] = fields[i].toLatin1();
             if (i == 5)
-                values[i] = bytes[i].isEmpty() ? CtlCell::null() : CtlCell::number(bytes[i]);
+                values[i] =
+                    bytes[i].isEmpty() ? RecordValue::null() : RecordValue::literal(bytes[i]);
             else if (fields[i].isEmpty() && (i >= 8 || i == 0))
-                values[i] = CtlCell::null();
+                values[i] = RecordValue::null();
             else
-                values[i] = CtlCell::text(bytes[i]);
+                values[i] = RecordValue::ofText(bytes[i]);
         }
         if (!row.hasEffect)
-            values[14] = values[15] = CtlCell::null();
+            values[14] = values[15] = RecordValue::null();
         printer->record(views, values);
         if (limit && ++printed >= *limit)
             break;

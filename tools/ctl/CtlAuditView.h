@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CtlListPrinter.h"
+#include "session/RecordWriter.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -8,7 +8,7 @@
 
 #include <optional>
 
-class CtlOutput;
+#include "CtlOutput.h"
 
 // The audit trail as orvanite-ctl prints it: each command joined with the
 // effect written after it, newest first, in the table, JSON or CSV.
@@ -17,7 +17,7 @@ namespace CtlAuditView {
 // entries: the trail's lines, oldest first. filter: only the commands with
 // the text in any column (any case); limit: the newest so many of those.
 // Returns how many were printed.
-qsizetype print(const QList<QJsonObject>& entries, const CtlPrintStyle& style,
+qsizetype print(const QList<QJsonObject>& entries, const RecordStyle& style,
                 const std::optional<QString>& filter, std::optional<int> limit, CtlOutput& out);
 
 } // namespace CtlAuditView

@@ -5,34 +5,6 @@
 #include <QEventLoop>
 #include <QMetaObject>
 
-namespace {
-
-// Keeps the PINs of a listener list (a listener list is short).
-class PinCollector : public RecordSink
-{
-public:
-    void record(const Wire::SplitResult& r, QByteArrayView) override
-    {
-        pins << r.listener.pin.toByteArray();
-    }
-    QList<QByteArray> pins;
-};
-
-// Counts the processes of lists and sums their CPU time, keeping none.
-class ProcessCounter : public RecordSink
-{
-public:
-    void record(const Wire::SplitResult& r, QByteArrayView) override
-    {
-        ++processes;
-        cpuMs += r.process.cpuMs;
-    }
-    qint64 processes = 0;
-    qint64 cpuMs = 0;
-};
-
-} // namespace
-
 struct CtlFleet::Job
 {
     enum class Step
@@ -49,9 +21,8 @@ struct CtlFleet::Job
     Step step = Step::Open;
     bool summary = false;
     RecordSink* sink = nullptr;
-    PinCollector listeners;
-    ProcessCounter counter;
-    qsizetype nextListener = 0;
+    HostCensus census;
+    std::size_t nextListener = 0;
     QString firstMessage;
     CtlHostSummary result;
 };
@@ -160,8 +131,9 @@ void CtlFleet::advance(Job& job)
             return finish(job, status);
         if (job.summary) {
             job.step = Job::Step::Listeners;
+            job.census.begin();
             job.session->beginList(Wire::GetListeners, std::nullopt, Wire::RecordKind::Listener,
-                                   job.listeners);
+                                   job.census.listenerSink());
         } else {
             job.step = Job::Step::List;
             job.session->beginList(m_letter, m_argument, m_kind, *job.sink);
@@ -186,11 +158,11 @@ void CtlFleet::advance(Job& job)
 
 void CtlFleet::beginProcesses(Job& job)
 {
-    if (job.nextListener >= job.listeners.pins.size())
+    if (job.nextListener >= job.census.listeners().size())
         return finish(job, CtlExit::Success);
     job.step = Job::Step::Processes;
-    job.session->beginList(Wire::GetProcesses, job.listeners.pins[job.nextListener],
-                           Wire::RecordKind::Process, job.counter);
+    job.session->beginList(Wire::GetProcesses, job.census.listeners()[job.nextListener].pin,
+                           Wire::RecordKind::Process, job.census.processSink(job.nextListener));
     afterBegin(job);
 }
 
@@ -199,14 +171,12 @@ void CtlFleet::finish(Job& job, CtlExit status)
     job.step = Job::Step::Done;
     CtlHostSummary& r = job.result;
     r.status = status;
-    r.listedAt = QDateTime::currentDateTime();
-    r.listed = status == CtlExit::Success;
-    if (r.listed) {
+    if (status == CtlExit::Success) {
+        job.census.complete();
+        r.census = job.census.summary();
         r.link = QStringLiteral("connected");
-        r.listeners = job.listeners.pins.size();
-        r.processes = job.counter.processes;
-        r.cpuMs = job.counter.cpuMs;
     } else {
+        job.census.abandon();
         r.link = job.firstMessage.isEmpty() ? QStringLiteral("not listed")
                                             : QString(job.firstMessage).replace(u'\n', u' ');
     }

@@ -3,6 +3,7 @@
 #include "CtlExit.h"
 #include "config/ConnectionSettings.h"
 #include "host_link/Wire.h"
+#include "session/HostCensus.h"
 
 #include <QDateTime>
 #include <QList>
@@ -30,12 +31,8 @@ struct CtlHostSummary
 {
     QString name;
     CtlExit status = CtlExit::Success;
-    QString link; // "connected", or the first error of the host
-    bool listed = false;
-    qint64 listeners = 0;
-    qint64 processes = 0;
-    qint64 cpuMs = 0;
-    QDateTime listedAt; // when its lists had been read
+    QString link;         // "connected", or the first error of the host
+    CensusSummary census; // taken(): every list was read
 };
 
 // Several hosts asked at once: one connection each, all served by the one

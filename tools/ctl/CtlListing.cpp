@@ -1,6 +1,6 @@
 #include "CtlListing.h"
 
-#include "CtlListPrinter.h"
+#include "session/RecordWriter.h"
 
 #include <QString>
 #include <QStringList>
@@ -72,7 +72,7 @@ QByteArray CtlListing::RenderTable(bool headers) const
         QStringList line;
         for (const QByteArray& text : row) {
             QByteArray utf8;
-            CtlText::appendTerminalText(utf8, text);
+            RecordText::appendTerminalText(utf8, text);
             line << QString::fromUtf8(utf8);
         }
         cells.append(line);
@@ -116,12 +116,12 @@ QByteArray CtlListing::JsonObject(const QList<CtlValue>& values) const
     for (qsizetype i = 0; i < m_keys.size(); ++i) {
         if (i > 0)
             out.append(", ");
-        CtlText::appendJsonString(out, m_keys[i]);
+        RecordText::appendJsonString(out, m_keys[i]);
         out.append(": ");
         const CtlValue& v = values[i];
         switch (v.kind) {
         case CtlValue::Kind::Text:
-            CtlText::appendJsonString(out, v.bytes);
+            RecordText::appendJsonString(out, v.bytes);
             break;
         case CtlValue::Kind::Number:
             out.append(v.bytes);
@@ -165,7 +165,7 @@ QByteArray CtlListing::RenderCsv(bool headers) const
     };
     auto field = [](QByteArrayView latin1) {
         QByteArray text;
-        CtlText::appendCsvField(text, latin1);
+        RecordText::appendCsvField(text, latin1);
         return text;
     };
     if (headers) {

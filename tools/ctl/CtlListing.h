@@ -27,7 +27,7 @@ struct CtlValue
 // two views: the rows an operator reads in the table format and the records a
 // script reads as JSON or CSV (fixed keys, typed values). The views may differ
 // in shape: the settings of a file are one record but a row per key. Lists
-// from the host are printed as they come by CtlListPrinter instead.
+// from the host are printed as they come by a RecordWriter instead.
 class CtlListing
 {
 public:

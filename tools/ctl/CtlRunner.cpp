@@ -5,9 +5,7 @@
 #include "CtlCompletion.h"
 #include "CtlFleet.h"
 #include "CtlHelp.h"
-#include "CtlListPrinter.h"
 #include "CtlListing.h"
-#include "CtlPrintSinks.h"
 #include "CtlSession.h"
 #include "CtlUsageError.h"
 #include "config/ConfigFile.h"
@@ -17,6 +15,7 @@
 #include "host_link/Wire.h"
 #include "session/AuditTrail.h"
 #include "session/ListenerTableModel.h"
+#include "session/RecordWriter.h"
 #include "session/TableColumns.h"
 
 #include <QBuffer>
@@ -366,21 +365,39 @@ CtlExit CtlRunner::sendAudited(const CtlOptions& options, HostCommand command,
     return m_session->sendAndList(command, listedListener);
 }
 
+RecordStyle CtlRunner::style(const CtlOptions& options, bool jsonLines) const
+{
+    RecordStyle s;
+    switch (options.Format) {
+    case CtlFormat::Table:
+        s.format = RecordFormat::Table;
+        break;
+    case CtlFormat::Json:
+        s.format = RecordFormat::Json;
+        break;
+    case CtlFormat::Csv:
+        s.format = RecordFormat::Csv;
+        break;
+    }
+    s.noHeaders = options.NoHeaders;
+    s.noAlign = options.NoAlign;
+    s.jsonLines = jsonLines;
+    s.terminal = m_terminal;
+    return s;
+}
+
 CtlExit CtlRunner::printList(const CtlOptions& options, CtlListKind kind,
                              const std::optional<QByteArray>& argument, bool jsonLines)
 {
-    const CtlPrintStyle style{options.Format, options.NoHeaders, options.NoAlign, jsonLines};
-    const std::unique_ptr<CtlListPrinter> printer =
-        CtlListPrinter::create(style, CtlPrint::shape(kind), m_output);
-    CtlExit status;
-    if (kind == CtlListKind::Processes) {
-        ProcessPrintSink sink(*printer);
-        status = m_session->readList(Wire::GetProcesses, argument, Wire::RecordKind::Process, sink);
-    } else {
-        ListenerPrintSink sink(*printer);
-        status =
-            m_session->readList(Wire::GetListeners, argument, Wire::RecordKind::Listener, sink);
-    }
+    const bool processes = kind == CtlListKind::Processes;
+    const std::unique_ptr<RecordWriter> printer = RecordWriter::create(
+        style(options, jsonLines),
+        processes ? RecordLists::processShape() : RecordLists::listenerShape(), m_output);
+    ListWriterSink sink(*printer);
+    const CtlExit status =
+        processes
+            ? m_session->readList(Wire::GetProcesses, argument, Wire::RecordKind::Process, sink)
+            : m_session->readList(Wire::GetListeners, argument, Wire::RecordKind::Listener, sink);
     printer->finish();
     return status;
 }
@@ -451,20 +468,18 @@ CtlExit CtlRunner::listMany(const CtlOptions& options, const CtlCommand& command
     if (options.WatchSeconds)
         throw CtlUsageError(QStringLiteral("--watch lists one host; give --config once"));
     const QList<CtlFleetHost> hosts = fleetHosts(options);
-    const CtlPrintStyle style{options.Format, options.NoHeaders, options.NoAlign, false};
-    const std::unique_ptr<CtlListPrinter> printer =
-        CtlListPrinter::create(style, CtlPrint::shape(command.list, true), m_output);
+    const bool processes = command.list == CtlListKind::Processes;
+    const std::unique_ptr<RecordWriter> printer = RecordWriter::create(
+        style(options, false),
+        processes ? RecordLists::processShape(true) : RecordLists::listenerShape(true), m_output);
     // Each host's rows go through its own sink as they are read; rows of
     // different hosts may follow one another in any order.
-    std::vector<std::unique_ptr<HostColumnPrinter>> columns;
+    std::vector<std::unique_ptr<HostColumnWriter>> columns;
     std::vector<std::unique_ptr<RecordSink>> sinks;
     QList<RecordSink*> perHost;
     for (const CtlFleetHost& h : hosts) {
-        columns.push_back(std::make_unique<HostColumnPrinter>(*printer, h.name.toLatin1()));
-        if (command.list == CtlListKind::Processes)
-            sinks.push_back(std::make_unique<ProcessPrintSink>(*columns.back()));
-        else
-            sinks.push_back(std::make_unique<ListenerPrintSink>(*columns.back()));
+        columns.push_back(std::make_unique<HostColumnWriter>(*printer, h.name.toLatin1()));
+        sinks.push_back(std::make_unique<ListWriterSink>(*columns.back()));
         perHost << sinks.back().get();
     }
     CtlFleet fleet(hosts, options.TimeoutSeconds, options.ListTimeoutSeconds);
@@ -500,37 +515,33 @@ CtlExit CtlRunner::hosts(const CtlOptions& options)
     if (status == CtlExit::Interrupted)
         return status;
 
-    const CtlPrintStyle style{options.Format, options.NoHeaders, options.NoAlign, false};
-    const std::unique_ptr<CtlListPrinter> printer =
-        CtlListPrinter::create(style, CtlListShape{Titles, Keys, 4}, m_output);
+    const std::unique_ptr<RecordWriter> printer =
+        RecordWriter::create(style(options, false), RecordShape{Titles, Keys, 4}, m_output);
     for (const CtlHostSummary& s : summaries) {
         const QByteArray name = s.name.toLatin1();
         const QByteArray link = s.link.toLatin1();
-        QByteArray listeners, processes, cpuMs, cpuSeconds, cpuShown, listed, listedShown;
-        if (s.listed) {
-            listeners = QByteArray::number(s.listeners);
-            processes = QByteArray::number(s.processes);
-            cpuMs = QByteArray::number(s.cpuMs);
-            cpuSeconds = CtlPrint::withoutBlanks(RecordDisplay::CpuTimeText(s.cpuMs)).toByteArray();
-            cpuShown = CtlPrint::withoutBlanks(
-                           RecordDisplay::CpuTimeText(s.cpuMs, CtlPrint::decimalSeparator()))
-                           .toByteArray();
-            listed = s.listedAt.toUTC().toString(Qt::ISODate).toLatin1();
-            listedShown = s.listedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
+        QByteArray listeners, processes, cpuShown, listed, listedShown;
+        const CensusSummary& c = s.census;
+        if (c.taken()) {
+            listeners = QByteArray::number(c.listeners);
+            processes = QByteArray::number(c.processes);
+            cpuShown =
+                RecordDisplay::CpuTimeText(c.cpuMs, RecordLists::decimalSeparator()).trimmed();
+            listed = c.takenAt.toUTC().toString(Qt::ISODate).toLatin1();
+            listedShown = c.takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
         }
         const std::array<QByteArrayView, 7> row = {name,     link,        listeners, processes,
                                                    cpuShown, listedShown, "0"};
-        const auto number = [&s](const QByteArray& b) {
-            return s.listed ? CtlCell::number(b) : CtlCell::null();
-        };
-        const std::array<CtlCell, 8> values = {CtlCell::text(name),
-                                               CtlCell::text(link),
-                                               number(listeners),
-                                               number(processes),
-                                               number(cpuMs),
-                                               number(cpuSeconds),
-                                               s.listed ? CtlCell::text(listed) : CtlCell::null(),
-                                               CtlCell::number("0")};
+        const auto number = [&c](RecordValue v) { return c.taken() ? v : RecordValue::null(); };
+        const std::array<RecordValue, 8> values = {RecordValue::ofText(name),
+                                                   RecordValue::ofText(link),
+                                                   number(RecordValue::integer(c.listeners)),
+                                                   number(RecordValue::integer(c.processes)),
+                                                   number(RecordValue::integer(c.cpuMs)),
+                                                   number(RecordValue::seconds(c.cpuMs)),
+                                                   c.taken() ? RecordValue::ofText(listed)
+                                                             : RecordValue::null(),
+                                                   RecordValue::integer(0)};
         printer->record(row, values);
     }
     printer->finish();
@@ -540,8 +551,8 @@ CtlExit CtlRunner::hosts(const CtlOptions& options)
 CtlExit CtlRunner::audit(const CtlOptions& options)
 {
     // The trail is this user's file; no host is asked.
-    const CtlPrintStyle style{options.Format, options.NoHeaders, options.NoAlign, false};
     const AuditTrail trail;
-    CtlAuditView::print(trail.entries(), style, options.Filter, options.Limit, m_output);
+    CtlAuditView::print(trail.entries(), style(options, false), options.Filter, options.Limit,
+                        m_output);
     return CtlExit::Success;
 }

@@ -48,6 +48,8 @@ private:
 
     CtlExit dispatch(const CtlOptions& options);
     CtlExit runHostCommand(const CtlOptions& options, const CtlCommand& command);
+    // How lists are written: the options' format, escaped for a terminal.
+    RecordStyle style(const CtlOptions& options, bool jsonLines) const;
     CtlExit printList(const CtlOptions& options, CtlListKind kind,
                       const std::optional<QByteArray>& argument, bool jsonLines);
     CtlExit watch(const CtlOptions& options, CtlListKind kind,

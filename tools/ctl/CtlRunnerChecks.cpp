@@ -1,11 +1,11 @@
 // CtlRunner's checks against what the host lists: the identity of a kill's
 // target before it is sent (--expect-*) and its effect after (--verify).
-#include "CtlListPrinter.h"
 #include "CtlRunner.h"
 #include "CtlRunnerShared.h"
 #include "CtlSession.h"
 #include "host_link/RecordDisplay.h"
 #include "host_link/Wire.h"
+#include "session/RecordWriter.h"
 
 #include <QElapsedTimer>
 
@@ -13,11 +13,11 @@
 
 namespace {
 
-// Text from the host in a message: control characters shown as "?".
+// Text from the host in a message: control characters shown escaped ("\\x1b").
 QString shown(QByteArrayView latin1)
 {
     QByteArray utf8;
-    CtlText::appendTerminalText(utf8, latin1);
+    RecordText::appendTerminalText(utf8, latin1);
     return QString::fromUtf8(utf8);
 }
 

@@ -1,6 +1,6 @@
 #include "CtlSession.h"
 
-#include "CtlListPrinter.h"
+#include "session/RecordWriter.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -15,7 +15,7 @@ QString recordText(QByteArrayView body)
 {
     // Shown in a message: control characters must not reach the terminal.
     QByteArray text;
-    CtlText::appendTerminalText(text, body.first(std::min<qsizetype>(body.size(), 200)));
+    RecordText::appendTerminalText(text, body.first(std::min<qsizetype>(body.size(), 200)));
     if (body.size() > 200)
         text += "...";
     return QString::fromUtf8(text);

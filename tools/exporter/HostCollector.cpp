@@ -22,6 +22,12 @@ HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObje
     connect(m_session, &HostSession::connectFinished, this, &HostCollector::onConnectFinished);
     connect(m_session, &HostSession::listEnded, this,
             [this](HostSession::ListEnd end, int) { onListEnded(end); });
+    m_census.setProcessObserver([this](const ListenerCensus& l, const Wire::ProcessFields& f) {
+        if (m_withProcesses)
+            m_next.processes.push_back(ProcessSample{l.pin, f.pin.toByteArray(),
+                                                     f.user.toByteArray(), f.program.toByteArray(),
+                                                     f.cpuMs});
+    });
 }
 
 HostCollector::~HostCollector()
@@ -43,7 +49,7 @@ void HostCollector::collect(int deadlineMs)
     m_next = HostSample();
     m_next.host = m_sample.host;
     m_next.errors = m_sample.errors;
-    m_malformed = 0;
+    m_census.begin();
     m_logonResult.reset();
 
     if (m_session->linkState() == HostSession::LinkState::LoggedOn && m_session->isConnected()) {
@@ -113,36 +119,8 @@ void HostCollector::onConnectFinished(bool loggedOn)
 void HostCollector::requestLists()
 {
     m_phase = Phase::Listeners;
-    m_session->requestList(Wire::GetListeners, std::nullopt, this);
-}
-
-void HostCollector::record(const Wire::SplitResult& record, QByteArrayView)
-{
-    if (!record.ok()) {
-        ++m_malformed;
-        return;
-    }
-    // A record of the other kind is not this list's: the window does not
-    // count it either.
-    if (m_phase == Phase::Listeners && record.kind == Wire::RecordKind::Listener) {
-        const Wire::ListenerFields& f = record.listener;
-        ListenerSample l;
-        l.pin = f.pin.toByteArray();
-        l.product = RecordDisplay::ProductName(f.product, f.productNumber);
-        l.program = f.program.toByteArray();
-        l.port = f.port.toByteArray();
-        l.maxUsers = f.userLimitNumber;
-        m_next.listeners.push_back(std::move(l));
-    } else if (m_phase == Phase::Processes && record.kind == Wire::RecordKind::Process) {
-        ListenerSample& l = m_next.listeners[m_listenerIndex];
-        const Wire::ProcessFields& f = record.process;
-        ++l.processes;
-        l.cpuMs += f.cpuMs;
-        if (m_withProcesses)
-            m_next.processes.push_back(ProcessSample{l.pin, f.pin.toByteArray(),
-                                                     f.user.toByteArray(), f.program.toByteArray(),
-                                                     f.cpuMs});
-    }
+    m_census.begin();
+    m_session->requestList(Wire::GetListeners, std::nullopt, &m_census.listenerSink());
 }
 
 void HostCollector::onListEnded(HostSession::ListEnd end)
@@ -165,29 +143,18 @@ void HostCollector::onListEnded(HostSession::ListEnd end)
         return fail(CollectError::BadReply);
     }
 
+    const std::vector<ListenerCensus>& listeners = m_census.listeners();
     if (m_phase == Phase::Listeners) {
-        // A PIN names one listener; a host that lists one twice gets it
-        // shown once, or its series would collide.
-        QSet<QByteArray> seen;
-        auto& listeners = m_next.listeners;
-        listeners.erase(std::remove_if(listeners.begin(), listeners.end(),
-                                       [&seen](const ListenerSample& l) {
-                                           if (seen.contains(l.pin))
-                                               return true;
-                                           seen.insert(l.pin);
-                                           return false;
-                                       }),
-                        listeners.end());
         if (listeners.empty())
             return finish(true);
         m_phase = Phase::Processes;
         m_listenerIndex = 0;
         // The session sends each request once the list before it has ended.
-        for (const ListenerSample& l : listeners)
-            m_session->requestList(Wire::GetProcesses, l.pin, this);
+        for (std::size_t i = 0; i < listeners.size(); ++i)
+            m_session->requestList(Wire::GetProcesses, listeners[i].pin, &m_census.processSink(i));
         return;
     }
-    if (++m_listenerIndex < m_next.listeners.size())
+    if (++m_listenerIndex < listeners.size())
         return;
     if (m_withProcesses) {
         QSet<std::pair<QByteArray, QByteArray>> seen;
@@ -214,6 +181,7 @@ void HostCollector::fail(CollectError reason)
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;
     }
+    m_census.abandon();
     m_next.listeners.clear();
     m_next.processes.clear();
     // Whatever the session was doing is dropped; the next collection logs
@@ -228,8 +196,12 @@ void HostCollector::finish(bool up)
     if (!m_collecting)
         return;
     m_deadline->stop();
-    if (up && m_malformed > 0)
-        ++m_next.errors[size_t(CollectError::MalformedRecord)];
+    if (up) {
+        if (m_census.malformedRecords() > 0)
+            ++m_next.errors[size_t(CollectError::MalformedRecord)];
+        m_census.complete();
+        m_next.listeners = m_census.summary().perListener;
+    }
     m_next.up = up;
     m_next.durationSeconds = double(m_clock.nsecsElapsed()) / 1e9;
     m_sample = std::move(m_next);

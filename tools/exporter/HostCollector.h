@@ -12,13 +12,13 @@
 class QHostInfo;
 class QTimer;
 
-// Collects one host's listeners and what their processes add up to, through
-// one HostSession that stays logged on between scrapes. A collection lists
-// the listeners, then each listener's processes, and ends by its deadline at
+// Collects one host's census (its listeners and what their processes add up
+// to) through one HostSession that stays logged on between scrapes. A
+// collection lists the listeners, then each listener's processes, and ends by its deadline at
 // the latest: a host that is slow, silent or refusing ends as not up, its
 // connection dropped so that the next collection starts afresh, and never
 // holds up anybody else.
-class HostCollector : public QObject, private RecordSink
+class HostCollector : public QObject
 {
     Q_OBJECT
 
@@ -48,7 +48,6 @@ private:
         Processes,
     };
 
-    void record(const Wire::SplitResult& record, QByteArrayView body) override;
     void logOn();
     void onResolved(const QHostInfo& info);
     void onConnectFinished(bool loggedOn);
@@ -69,6 +68,6 @@ private:
 
     HostSample m_sample;
     HostSample m_next;
+    HostCensus m_census;
     size_t m_listenerIndex = 0; // whose process list is being read
-    int m_malformed = 0;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/HostCensus.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -23,18 +25,8 @@ inline constexpr int CollectErrorCount = 7;
 // The reason label of each CollectError.
 const char* collectErrorName(CollectError error);
 
-// One listener as the exporter shows it: its identity as the window shows it
-// (the product's display name), its user limit, and what its processes add up to.
-struct ListenerSample
-{
-    QByteArray pin;
-    QByteArray product; // display name, as in the listener table
-    QByteArray program;
-    QByteArray port;
-    qint32 maxUsers = 0; // 0: unlimited
-    qint64 processes = 0;
-    qint64 cpuMs = 0;
-};
+// One listener as the exporter shows it: as the host's census found it.
+using ListenerSample = ListenerCensus;
 
 // One user process, kept only when per-process series are asked for.
 struct ProcessSample

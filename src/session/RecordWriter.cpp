@@ -1,0 +1,870 @@
+#include "session/RecordWriter.h"
+
+#include "host_link/RecordDisplay.h"
+#include "host_link/Wire.h"
+#include "session/ListenerTableModel.h"
+#include "session/ProcessTableModel.h"
+
+#include <QList>
+#include <QLocale>
+#include <QString>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+RecordOutput::RecordOutput()
+{
+    makeRoom(2 * FlushSize);
+}
+
+RecordOutput::~RecordOutput() = default;
+
+void RecordOutput::write(QByteArrayView bytes)
+{
+    char* p = reserve(bytes.size());
+    std::memcpy(p, bytes.data(), size_t(bytes.size()));
+    commit(p + bytes.size());
+}
+
+void RecordOutput::makeRoom(qsizetype bytes)
+{
+    flush();
+    if (m_capacity >= bytes)
+        return;
+    m_capacity = std::max(bytes, 2 * FlushSize);
+    m_data = std::make_unique_for_overwrite<char[]>(size_t(m_capacity));
+}
+
+bool RecordOutput::flush()
+{
+    const qsizetype size = m_size;
+    m_size = 0;
+    if (m_failed)
+        return false;
+    if (size > 0 && !drain(m_data.get(), size))
+        m_failed = true;
+    return !m_failed;
+}
+
+ByteArrayOutput::~ByteArrayOutput() = default;
+
+QByteArray ByteArrayOutput::take()
+{
+    flush();
+    return std::exchange(m_bytes, {});
+}
+
+bool ByteArrayOutput::drain(const char* data, qsizetype size)
+{
+    m_bytes.append(data, size);
+    return true;
+}
+
+namespace {
+
+// The writers below put bytes through a pointer into room reserved for the
+// most a value can take, which keeps a million records cheap.
+
+bool isControl(unsigned char byte)
+{
+    return byte < 0x20 || (byte >= 0x7f && byte < 0xa0);
+}
+
+// At most 2 bytes.
+char* putUtf8(char* p, unsigned char byte)
+{
+    if (byte < 0x80) {
+        *p++ = char(byte);
+    } else {
+        *p++ = char(0xc0 | (byte >> 6));
+        *p++ = char(0x80 | (byte & 0x3f));
+    }
+    return p;
+}
+
+// Most fields are a few bytes long: copied with fixed-size moves that
+// overlap (no call into the library per field), the long ones with memcpy.
+[[gnu::always_inline]] inline char* put(char* p, QByteArrayView bytes)
+{
+    const char* s = bytes.data();
+    const qsizetype n = bytes.size();
+    if (n > 16 && n <= 32) {
+        std::memcpy(p, s, 16);
+        std::memcpy(p + n - 16, s + n - 16, 16);
+    } else if (n >= 8 && n <= 16) {
+        std::memcpy(p, s, 8);
+        std::memcpy(p + n - 8, s + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+        std::memcpy(p, s, 4);
+        std::memcpy(p + n - 4, s + n - 4, 4);
+    } else if (n > 32) {
+        std::memcpy(p, s, size_t(n));
+    } else if (n > 0) {
+        p[0] = s[0];
+        p[n / 2] = s[n / 2];
+        p[n - 1] = s[n - 1];
+    }
+    return p + n;
+}
+
+// Bytes that JSON, CSV and a terminal take as they are: printable ASCII, for
+// CSV also without its separators, for JSON without its escapes.
+struct PlainBytes
+{
+    bool json[256] = {};
+    bool csv[256] = {};
+    constexpr PlainBytes()
+    {
+        for (int b = 0x20; b < 0x7f; ++b) {
+            json[b] = b != '"' && b != '\\';
+            csv[b] = b != '"' && b != ',';
+        }
+    }
+};
+constexpr PlainBytes Plain;
+
+constexpr char Hex[] = "0123456789abcdef";
+
+// A control character as a reader is shown it: "\x1b". 4 bytes.
+char* putEscaped(char* p, unsigned char byte)
+{
+    *p++ = '\\';
+    *p++ = 'x';
+    *p++ = Hex[byte >> 4];
+    *p++ = Hex[byte & 15];
+    return p;
+}
+
+// Copies the leading run of plain bytes; returns how many there were.
+qsizetype copyPlain(char* p, QByteArrayView bytes, const bool (&plain)[256])
+{
+    qsizetype i = 0;
+    const qsizetype n = bytes.size();
+    const char* s = bytes.data();
+    while (i < n && plain[static_cast<unsigned char>(s[i])]) {
+        p[i] = s[i];
+        ++i;
+    }
+    return i;
+}
+
+// At most 2 + 6 bytes a byte.
+char* putJson(char* p, QByteArrayView latin1)
+{
+    *p++ = '"';
+    const qsizetype plain = copyPlain(p, latin1, Plain.json);
+    p += plain;
+    if (plain == latin1.size()) {
+        *p++ = '"';
+        return p;
+    }
+    for (char ch : latin1.sliced(plain)) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte >= 0x20 && byte < 0x7f && byte != '"' && byte != '\\') {
+            *p++ = ch;
+            continue;
+        }
+        switch (byte) {
+        case '"':
+        case '\\':
+            *p++ = '\\';
+            *p++ = ch;
+            break;
+        case '\n':
+            p = put(p, "\\n");
+            break;
+        case '\r':
+            p = put(p, "\\r");
+            break;
+        case '\t':
+            p = put(p, "\\t");
+            break;
+        default:
+            if (isControl(byte)) {
+                p = put(p, "\\u00");
+                *p++ = Hex[byte >> 4];
+                *p++ = Hex[byte & 15];
+            } else {
+                p = putUtf8(p, byte);
+            }
+        }
+    }
+    *p++ = '"';
+    return p;
+}
+
+// At most 2 + 4 bytes a byte. On a terminal control characters are shown
+// escaped (and CR and LF then need no quotes).
+char* putCsv(char* p, QByteArrayView latin1, bool terminal)
+{
+    // Written as it stands when it is plain, else again from the start.
+    const qsizetype n = latin1.size();
+    if (const qsizetype plain = copyPlain(p, latin1, Plain.csv);
+        plain == n && (n == 0 || (latin1[0] != ' ' && latin1[n - 1] != ' ')))
+        return p + plain;
+    const bool quote = latin1[0] == ' ' || latin1[n - 1] == ' ' ||
+                       std::any_of(latin1.begin(), latin1.end(), [terminal](char c) {
+                           return c == ',' || c == '"' || (!terminal && (c == '\r' || c == '\n'));
+                       });
+    if (quote)
+        *p++ = '"';
+    for (char ch : latin1) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (ch == '"')
+            *p++ = '"';
+        if (terminal && isControl(byte))
+            p = putEscaped(p, byte);
+        else
+            p = putUtf8(p, byte);
+    }
+    if (quote)
+        *p++ = '"';
+    return p;
+}
+
+// At most 4 bytes a byte.
+char* putTerminal(char* p, QByteArrayView latin1)
+{
+    for (char ch : latin1) {
+        const auto byte = static_cast<unsigned char>(ch);
+        p = isControl(byte) ? putEscaped(p, byte) : putUtf8(p, byte);
+    }
+    return p;
+}
+
+// Latin-1 with control characters escaped, still Latin-1. At most 4 bytes a byte.
+char* putEscapedLatin1(char* p, QByteArrayView latin1)
+{
+    for (char ch : latin1) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (isControl(byte))
+            p = putEscaped(p, byte);
+        else
+            *p++ = ch;
+    }
+    return p;
+}
+
+// Whether every byte is printable ASCII (0x20 to 0x7e). May say no for some
+// that are, which costs only the slower path.
+bool printableAscii(const char* s, qsizetype n)
+{
+    constexpr quint64 Ones = 0x0101010101010101ull;
+    constexpr quint64 Highs = 0x8080808080808080ull;
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 x;
+        std::memcpy(&x, s + i, 8);
+        // A byte below 0x20, or one of 0x7f and above.
+        if ((((x - 0x20 * Ones) & ~x) | x | (x + Ones)) & Highs)
+            return false;
+    }
+    for (; i < n; ++i) {
+        const auto byte = static_cast<unsigned char>(s[i]);
+        if (byte < 0x20 || byte >= 0x7f)
+            return false;
+    }
+    return true;
+}
+
+// The bytes of a number value (an Integer, Seconds or Literal). At most 32.
+char* putNumber(char* p, const RecordValue& v)
+{
+    switch (v.kind) {
+    case RecordValue::Kind::Integer:
+        return std::to_chars(p, p + 24, v.number).ptr;
+    case RecordValue::Kind::Seconds: {
+        char buffer[RecordDisplay::CpuTimeCapacity];
+        QByteArrayView text = RecordDisplay::WriteCpuTime(buffer, v.number, '.');
+        while (!text.isEmpty() && text[0] == ' ')
+            text = text.sliced(1);
+        return put(p, text);
+    }
+    case RecordValue::Kind::Literal:
+        return put(p, v.text.first(std::min<qsizetype>(v.text.size(), 32)));
+    case RecordValue::Kind::Null:
+    case RecordValue::Kind::Text:
+        break;
+    }
+    return p;
+}
+
+class JsonWriter : public RecordWriter
+{
+public:
+    JsonWriter(const RecordShape& shape, RecordOutput& out, bool oneLine)
+        : m_out(out), m_oneLine(oneLine)
+    {
+        // Each key with what goes before it: {"pin": , "port": ...
+        for (const char* key : shape.keys) {
+            QByteArray prefix(m_keys.isEmpty() ? "{" : ", ");
+            RecordText::appendJsonString(prefix, key);
+            prefix.append(": ");
+            m_most += prefix.size() + 32;
+            m_keys << prefix;
+        }
+    }
+
+    void record(std::span<const QByteArrayView>, std::span<const RecordValue> values) override
+    {
+        qsizetype most = m_most;
+        for (const RecordValue& v : values)
+            most += 6 * v.text.size();
+        char* p = m_out.reserve(most);
+        if (m_records++ == 0)
+            p = put(p, m_oneLine ? "[" : "[\n  ");
+        else
+            p = put(p, m_oneLine ? ", " : ",\n  ");
+        const qsizetype count = std::min<qsizetype>(m_keys.size(), qsizetype(values.size()));
+        for (qsizetype i = 0; i < m_keys.size(); ++i) {
+            p = put(p, m_keys[i]);
+            const RecordValue v = i < count ? values[std::size_t(i)] : RecordValue();
+            if (v.kind == RecordValue::Kind::Text)
+                p = putJson(p, v.text);
+            else if (v.kind == RecordValue::Kind::Null)
+                p = put(p, "null");
+            else
+                p = putNumber(p, v);
+        }
+        *p++ = '}';
+        m_out.commit(p);
+    }
+
+    void finish() override
+    {
+        if (m_records == 0)
+            m_out.write("[]\n");
+        else
+            m_out.write(m_oneLine ? "]\n" : "\n]\n");
+        m_out.flush();
+    }
+
+private:
+    RecordOutput& m_out;
+    bool m_oneLine;
+    QList<QByteArray> m_keys;
+    qsizetype m_most = 8; // the bytes of a record but its texts' own
+    qsizetype m_records = 0;
+};
+
+class CsvWriter : public RecordWriter
+{
+public:
+    CsvWriter(const RecordShape& shape, RecordOutput& out, bool headers, bool terminal)
+        : m_out(out), m_keys(qsizetype(shape.keys.size())), m_terminal(terminal)
+    {
+        if (!headers)
+            return;
+        QByteArray b;
+        for (std::size_t i = 0; i < shape.keys.size(); ++i) {
+            if (i > 0)
+                b.append(',');
+            RecordText::appendCsvField(b, shape.keys[i], terminal);
+        }
+        b.append("\r\n");
+        m_out.write(b);
+    }
+
+    void record(std::span<const QByteArrayView>, std::span<const RecordValue> values) override
+    {
+        qsizetype most = 2 + 34 * m_keys;
+        for (const RecordValue& v : values)
+            most += 3 + 4 * v.text.size();
+        char* p = m_out.reserve(most);
+        const std::size_t count = std::min(std::size_t(m_keys), values.size());
+        for (std::size_t i = 0; i < std::size_t(m_keys); ++i) {
+            if (i > 0)
+                *p++ = ',';
+            if (i >= count)
+                continue;
+            // A number's literal needs no quoting.
+            if (values[i].kind == RecordValue::Kind::Text)
+                p = putCsv(p, values[i].text, m_terminal);
+            else if (values[i].kind != RecordValue::Kind::Null)
+                p = putNumber(p, values[i]);
+        }
+        *p++ = '\r';
+        *p++ = '\n';
+        m_out.commit(p);
+    }
+
+    void finish() override { m_out.flush(); }
+
+private:
+    RecordOutput& m_out;
+    qsizetype m_keys;
+    bool m_terminal;
+};
+
+// Tab-separated: cells separated by one tab, each row written as it comes.
+// Every column is written, the optional one too, so that a row's fields are
+// where the title line says.
+class TabSeparatedWriter : public RecordWriter
+{
+public:
+    TabSeparatedWriter(const RecordShape& shape, RecordOutput& out, bool headers)
+        : m_out(out), m_columns(shape.titles.size())
+    {
+        if (!headers)
+            return;
+        QByteArray b;
+        for (std::size_t i = 0; i < shape.titles.size(); ++i) {
+            if (i > 0)
+                b.append('\t');
+            RecordText::appendTerminalText(b, shape.titles[i]);
+        }
+        b.append('\n');
+        m_out.write(b);
+    }
+
+    bool printsRows() const override { return true; }
+
+    void record(std::span<const QByteArrayView> row, std::span<const RecordValue>) override
+    {
+        qsizetype most = 1 + qsizetype(m_columns);
+        for (const QByteArrayView& cell : row)
+            most += 4 * cell.size();
+        char* p = m_out.reserve(most);
+        const std::size_t count = std::min(m_columns, row.size());
+        for (std::size_t i = 0; i < m_columns; ++i) {
+            if (i > 0)
+                *p++ = '\t';
+            if (i < count)
+                p = putTerminal(p, row[i]);
+        }
+        *p++ = '\n';
+        m_out.commit(p);
+    }
+
+    void finish() override { m_out.flush(); }
+
+private:
+    RecordOutput& m_out;
+    std::size_t m_columns;
+};
+
+// The aligned table. Each row is kept as its display texts only, in chunks
+// of one mebibyte that are filled and never moved: the length of each cell
+// (one byte, or 255 and two more for a long one), a byte that tells whether
+// any text is beyond ASCII, then the texts, Latin-1 with control characters
+// already escaped. A million processes take about 40 MB, and the widths are
+// known when the list ends.
+class AlignedTableWriter : public RecordWriter
+{
+public:
+    AlignedTableWriter(const RecordShape& shape, RecordOutput& out, bool headers)
+        : m_out(out), m_shape(shape), m_headers(headers), m_widths(shape.titles.size(), 0),
+          m_filled(shape.titles.size(), false), m_cells(shape.titles.size())
+    {
+        if (headers) {
+            for (std::size_t c = 0; c < shape.titles.size(); ++c)
+                m_widths[c] = qstrlen(shape.titles[c]);
+        }
+    }
+
+    bool printsRows() const override { return true; }
+
+    void record(std::span<const QByteArrayView> input, std::span<const RecordValue>) override
+    {
+        const std::size_t columns = m_widths.size();
+        qsizetype size = 1;
+        bool plain = true;
+        for (std::size_t c = 0; c < columns; ++c) {
+            m_cells[c] = c < input.size() ? input[c] : QByteArrayView();
+            size += m_cells[c].size() + 3;
+            plain = plain && printableAscii(m_cells[c].data(), m_cells[c].size());
+        }
+        if (!plain) {
+            // Control characters become "\x1b" before the widths are taken.
+            m_escaped.resize(4 * size);
+            char* e = m_escaped.data();
+            size = 1;
+            for (std::size_t c = 0; c < columns; ++c) {
+                char* const begin = e;
+                e = putEscapedLatin1(e, m_cells[c]);
+                m_cells[c] = QByteArrayView(begin, e - begin);
+                size += m_cells[c].size() + 3;
+            }
+        }
+        if (m_chunks.empty() || m_used + size > m_chunkSize) {
+            m_chunkSize = std::max(ChunkSize, size);
+            m_chunks.push_back({std::make_unique_for_overwrite<char[]>(size_t(m_chunkSize)), 0});
+            m_used = 0;
+        }
+        char* const start = m_chunks.back().bytes.get() + m_used;
+        char* p = start;
+        for (std::size_t c = 0; c < columns; ++c) {
+            const qsizetype n = std::min<qsizetype>(m_cells[c].size(), 0xFFFF);
+            m_cells[c] = m_cells[c].first(n);
+            if (n < 255) {
+                *p++ = char(n);
+            } else {
+                *p++ = char(255);
+                *p++ = char(n & 0xff);
+                *p++ = char(n >> 8);
+            }
+            m_widths[c] = std::max(m_widths[c], n);
+            if (n > 0)
+                m_filled[c] = true;
+        }
+        unsigned char bits = 0;
+        if (!plain) {
+            for (std::size_t c = 0; c < columns; ++c)
+                for (const char ch : m_cells[c])
+                    bits |= static_cast<unsigned char>(ch);
+        }
+        *p++ = char(bits >> 7);
+        for (std::size_t c = 0; c < columns; ++c)
+            p = put(p, m_cells[c]);
+        m_used += p - start;
+        m_chunks.back().used = m_used;
+    }
+
+    void finish() override
+    {
+        const std::size_t columns = m_widths.size();
+        m_visible.clear();
+        m_lineMost = 1;
+        for (std::size_t c = 0; c < columns; ++c) {
+            if (int(c) != m_shape.optional || m_filled[c])
+                m_visible.push_back(c);
+            m_lineMost += 2 + 2 * m_widths[c] + BlankRun;
+        }
+        std::vector<QByteArrayView> cells(columns);
+        std::vector<qsizetype> lengths(columns);
+        if (m_headers) {
+            for (std::size_t c = 0; c < columns; ++c)
+                cells[c] = QByteArrayView(m_shape.titles[c]);
+            line(cells, true);
+        }
+        for (const Chunk& chunk : m_chunks) {
+            const auto* p = reinterpret_cast<const unsigned char*>(chunk.bytes.get());
+            const auto* end = p + chunk.used;
+            while (p < end) {
+                for (std::size_t c = 0; c < columns; ++c) {
+                    lengths[c] = *p++;
+                    if (lengths[c] == 255) {
+                        lengths[c] = p[0] | (p[1] << 8);
+                        p += 2;
+                    }
+                }
+                const bool ascii = *p++ == 0;
+                for (std::size_t c = 0; c < columns; ++c) {
+                    cells[c] = QByteArrayView(reinterpret_cast<const char*>(p), lengths[c]);
+                    p += lengths[c];
+                }
+                line(cells, ascii);
+            }
+        }
+        m_chunks.clear();
+        m_out.flush();
+    }
+
+private:
+    static constexpr qsizetype ChunkSize = 1 << 20;
+    static constexpr qsizetype BlankRun = 32;
+
+    // Padding, mostly short: a fixed run of blanks is written and the
+    // pointer moved by what is needed (the line has room for the run).
+    static char* blanks(char* p, qsizetype count)
+    {
+        static constexpr char run[BlankRun + 1] = "                                ";
+        if (count <= BlankRun)
+            std::memcpy(p, run, BlankRun);
+        else
+            std::memset(p, ' ', size_t(count));
+        return p + count;
+    }
+
+    struct Chunk
+    {
+        std::unique_ptr<char[]> bytes;
+        qsizetype used = 0;
+    };
+
+    // One row of the columns shown (their indices in m_visible).
+    void line(const std::vector<QByteArrayView>& cells, bool ascii)
+    {
+        char* const start = m_out.reserve(m_lineMost);
+        char* p = start;
+        const std::size_t count = m_visible.size();
+        for (std::size_t v = 0; v < count; ++v) {
+            const std::size_t c = m_visible[v];
+            if (v > 0)
+                p = put(p, "  ");
+            const qsizetype pad = m_widths[c] - cells[c].size();
+            const bool right = int(c) == m_shape.rightAligned;
+            if (right)
+                p = blanks(p, pad);
+            if (ascii) {
+                p = put(p, cells[c]);
+            } else {
+                for (char ch : cells[c])
+                    p = putUtf8(p, static_cast<unsigned char>(ch));
+            }
+            if (!right && v + 1 < count)
+                p = blanks(p, pad);
+        }
+        while (p > start && p[-1] == ' ')
+            --p;
+        *p++ = '\n';
+        m_out.commit(p);
+    }
+
+    RecordOutput& m_out;
+    RecordShape m_shape;
+    bool m_headers;
+    std::vector<qsizetype> m_widths;
+    std::vector<bool> m_filled;
+    std::vector<QByteArrayView> m_cells;
+    QByteArray m_escaped;
+    std::vector<Chunk> m_chunks;
+    qsizetype m_chunkSize = ChunkSize;
+    qsizetype m_used = 0;
+    qsizetype m_lineMost = 1;
+    std::vector<std::size_t> m_visible;
+};
+
+} // namespace
+
+std::unique_ptr<RecordWriter> RecordWriter::create(const RecordStyle& style,
+                                                   const RecordShape& shape, RecordOutput& out)
+{
+    switch (style.format) {
+    case RecordFormat::Json:
+        return std::make_unique<JsonWriter>(shape, out, style.jsonLines);
+    case RecordFormat::Csv:
+        return std::make_unique<CsvWriter>(shape, out, !style.noHeaders, style.terminal);
+    case RecordFormat::Tsv:
+        return std::make_unique<TabSeparatedWriter>(shape, out, !style.noHeaders);
+    case RecordFormat::Table:
+        break;
+    }
+    if (style.noAlign)
+        return std::make_unique<TabSeparatedWriter>(shape, out, !style.noHeaders);
+    return std::make_unique<AlignedTableWriter>(shape, out, !style.noHeaders);
+}
+
+void HostColumnWriter::record(std::span<const QByteArrayView> row,
+                              std::span<const RecordValue> values)
+{
+    std::array<QByteArrayView, 16> hostRow;
+    std::array<RecordValue, 16> hostValues;
+    const std::size_t rows =
+        row.empty() ? 0 : std::min<std::size_t>(row.size() + 1, hostRow.size());
+    const std::size_t cells =
+        values.empty() ? 0 : std::min<std::size_t>(values.size() + 1, hostValues.size());
+    if (rows) {
+        hostRow[0] = m_host;
+        std::copy_n(row.begin(), rows - 1, hostRow.begin() + 1);
+    }
+    if (cells) {
+        hostValues[0] = RecordValue::ofText(m_host);
+        std::copy_n(values.begin(), cells - 1, hostValues.begin() + 1);
+    }
+    m_next.record(std::span<const QByteArrayView>(hostRow.data(), rows),
+                  std::span<const RecordValue>(hostValues.data(), cells));
+}
+
+namespace {
+
+const std::array<const char*, 5> ListenerTitles = {"Pin", "Product", "Program", "Port", "MaxUsers"};
+const std::array<const char*, 7> ListenerKeys = {
+    "pin", "port", "program", "product", "product_name", "user_limit", "max_users"};
+const std::array<const char*, 6> ProcessTitles = {"Main", "Pin",      "Program",
+                                                  "User", "CPU Time", "Pri"};
+const std::array<const char*, 7> ProcessKeys = {"main_pin", "pin",         "program", "user",
+                                                "cpu_ms",   "cpu_seconds", "priority"};
+
+const std::array<const char*, 6> HostListenerTitles = {"Host",    "Pin",  "Product",
+                                                       "Program", "Port", "MaxUsers"};
+const std::array<const char*, 8> HostListenerKeys = {
+    "host", "pin", "port", "program", "product", "product_name", "user_limit", "max_users"};
+const std::array<const char*, 7> HostProcessTitles = {"Host", "Main",     "Pin", "Program",
+                                                      "User", "CPU Time", "Pri"};
+const std::array<const char*, 8> HostProcessKeys = {"host", "main_pin", "pin",         "program",
+                                                    "user", "cpu_ms",   "cpu_seconds", "priority"};
+
+// The CPU time's text without the blanks that align it in the window.
+QByteArrayView withoutBlanks(QByteArrayView text)
+{
+    qsizetype blanks = 0;
+    while (blanks < text.size() && text[blanks] == ' ')
+        ++blanks;
+    return text.sliced(blanks);
+}
+
+RecordValue nullWhenEmpty(QByteArrayView text)
+{
+    return text.isEmpty() ? RecordValue::null() : RecordValue::ofText(text);
+}
+
+} // namespace
+
+namespace RecordLists {
+
+RecordShape listenerShape(bool hostColumn)
+{
+    if (hostColumn)
+        return {HostListenerTitles, HostListenerKeys};
+    return {ListenerTitles, ListenerKeys};
+}
+
+RecordShape processShape(bool hostColumn)
+{
+    const int shift = hostColumn ? 1 : 0;
+    if (hostColumn)
+        return {HostProcessTitles, HostProcessKeys, int(ProcessColumn::CpuTime) + shift,
+                int(ProcessColumn::Priority) + shift};
+    return {ProcessTitles, ProcessKeys, int(ProcessColumn::CpuTime), int(ProcessColumn::Priority)};
+}
+
+char decimalSeparator()
+{
+    const QString point = QLocale().decimalPoint();
+    return point.size() == 1 && point[0].unicode() < 0x80 ? static_cast<char>(point[0].unicode())
+                                                          : '.';
+}
+
+void writeListener(RecordWriter& writer, const Wire::ListenerFields& f)
+{
+    const QByteArray name = RecordDisplay::ProductName(f.product, f.productNumber);
+    const QByteArray maxUsers = RecordDisplay::UserLimitText(f.userLimit, f.userLimitNumber);
+    const std::array<QByteArrayView, ListenerColumnCount> row = {f.pin, name, f.program, f.port,
+                                                                 maxUsers};
+    const std::array<RecordValue, 7> values = {
+        RecordValues::decimal(f.pin),   RecordValues::decimal(f.port),
+        RecordValue::ofText(f.program), RecordValues::decimal(f.product),
+        RecordValue::ofText(name),      RecordValues::decimal(f.userLimit),
+        RecordValue::ofText(maxUsers)};
+    writer.record(row, values);
+}
+
+void writeListener(RecordWriter& writer, const ListenerTableModel& table, int r)
+{
+    using C = ListenerColumn;
+    const std::array<QByteArrayView, ListenerColumnCount> row = {
+        table.cell(r, C::Pin), table.cell(r, C::Product), table.cell(r, C::Program),
+        table.cell(r, C::Port), table.cell(r, C::MaxUsers)};
+    const std::array<RecordValue, 7> values = {
+        table.value(r, int(C::Pin)),     table.value(r, int(C::Port)),
+        table.value(r, int(C::Program)), table.value(r, int(C::Product)),
+        RecordValue::ofText(row[1]),     table.value(r, int(C::MaxUsers)),
+        RecordValue::ofText(row[4])};
+    writer.record(row, values);
+}
+
+void writeProcess(RecordWriter& writer, const Wire::ProcessFields& f, char separator)
+{
+    static constexpr std::array<const char*, 4> Queues = {"BS", "CS", "DS", "ES"};
+    const QByteArrayView priority = f.priority >= 1 && f.priority <= 4
+                                        ? QByteArrayView(Queues[std::size_t(f.priority - 1)], 2)
+                                        : QByteArrayView();
+    if (writer.printsRows()) {
+        char cpuText[RecordDisplay::CpuTimeCapacity];
+        const QByteArrayView cpu =
+            withoutBlanks(RecordDisplay::WriteCpuTime(cpuText, f.cpuMs, separator));
+        const std::array<QByteArrayView, ProcessColumnCount> row = {f.mainPin, f.pin, f.program,
+                                                                    f.user,    cpu,   priority};
+        writer.record(row, {});
+        return;
+    }
+    const std::array<RecordValue, 7> values = {
+        f.mainPin.isEmpty() ? RecordValue::null() : RecordValues::decimal(f.mainPin),
+        RecordValues::decimal(f.pin),
+        RecordValue::ofText(f.program),
+        RecordValue::ofText(f.user),
+        RecordValue::integer(f.cpuMs),
+        RecordValue::seconds(f.cpuMs),
+        nullWhenEmpty(priority)};
+    writer.record({}, values);
+}
+
+void writeProcess(RecordWriter& writer, const ProcessTableModel& table, int r)
+{
+    using C = ProcessColumn;
+    const QByteArrayView priority = table.cell(r, C::Priority);
+    if (writer.printsRows()) {
+        const std::array<QByteArrayView, ProcessColumnCount> row = {
+            table.cell(r, C::Main),
+            table.cell(r, C::Pin),
+            table.cell(r, C::Program),
+            table.cell(r, C::User),
+            withoutBlanks(table.cell(r, C::CpuTime)),
+            priority};
+        writer.record(row, {});
+        return;
+    }
+    const std::int64_t cpuMs = table.value(r, int(C::CpuTime)).number;
+    const std::array<RecordValue, 7> values = {
+        table.value(r, int(C::Main)), table.value(r, int(C::Pin)), table.value(r, int(C::Program)),
+        table.value(r, int(C::User)), RecordValue::integer(cpuMs), RecordValue::seconds(cpuMs),
+        nullWhenEmpty(priority)};
+    writer.record({}, values);
+}
+
+QByteArray tableRows(const RecordTableModel& table, const std::vector<int>& rows,
+                     RecordFormat format)
+{
+    const auto* listeners = qobject_cast<const ListenerTableModel*>(&table);
+    const auto* processes = qobject_cast<const ProcessTableModel*>(&table);
+    RecordShape shape = listeners ? listenerShape() : processShape();
+    if (format == RecordFormat::Tsv)
+        shape.titles = shape.titles.first(
+            std::min(shape.titles.size(), std::size_t(std::max(table.columnCount(), 0))));
+    RecordStyle style;
+    style.format = format;
+    ByteArrayOutput out;
+    {
+        const std::unique_ptr<RecordWriter> writer = RecordWriter::create(style, shape, out);
+        for (const int row : rows) {
+            if (listeners)
+                writeListener(*writer, *listeners, row);
+            else if (processes)
+                writeProcess(*writer, *processes, row);
+        }
+        writer->finish();
+    }
+    return out.take();
+}
+
+} // namespace RecordLists
+
+void ListWriterSink::record(const Wire::SplitResult& record, QByteArrayView)
+{
+    if (!record.ok())
+        return;
+    if (record.kind == Wire::RecordKind::Process)
+        RecordLists::writeProcess(m_writer, record.process, m_separator);
+    else
+        RecordLists::writeListener(m_writer, record.listener);
+}
+
+namespace RecordText {
+
+void appendJsonString(QByteArray& out, QByteArrayView latin1)
+{
+    const qsizetype size = out.size();
+    out.resize(size + 2 + 6 * latin1.size());
+    out.resize(putJson(out.data() + size, latin1) - out.constData());
+}
+
+void appendCsvField(QByteArray& out, QByteArrayView latin1, bool terminal)
+{
+    const qsizetype size = out.size();
+    out.resize(size + 2 + 4 * latin1.size());
+    out.resize(putCsv(out.data() + size, latin1, terminal) - out.constData());
+}
+
+void appendTerminalText(QByteArray& out, QByteArrayView latin1)
+{
+    const qsizetype size = out.size();
+    out.resize(size + 4 * latin1.size());
+    out.resize(putTerminal(out.data() + size, latin1) - out.constData());
+}
+
+} // namespace RecordText
