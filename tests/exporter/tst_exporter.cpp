@@ -2,12 +2,12 @@
 // a scrape allows, the command line, and collections against simulated hosts
 // (values, failures that hold nobody up, a session kept between scrapes),
 // ending with a real exposition served over HTTP and checked by promtool.
+#include "config/ConfigFile.h"
 #include "exporter/ExporterOptions.h"
 #include "exporter/Exposition.h"
 #include "exporter/FleetCollector.h"
 #include "exporter/HostCollector.h"
 #include "exporter/MetricsServer.h"
-#include "config/ConfigFile.h"
 
 #include "hostsim/HostSim.h"
 
@@ -393,7 +393,8 @@ void TestExporter::servedExpositionPassesPromtool()
     QVERIFY(refusing.listen());
     FleetCollector fleet({targetFor(good), targetFor(refusing)}, true);
     MetricsServer server(fleet, 5000);
-    const quint16 port = server.listen(QHostAddress::LocalHost, 0);
+    QString error;
+    const quint16 port = server.start(QHostAddress::LocalHost, 0, {}, std::nullopt, error);
     QVERIFY(port != 0);
 
     QNetworkAccessManager network;

@@ -181,6 +181,13 @@ QByteArray write(const std::vector<const HostSample*>& hosts, bool withProcesses
                     .label("user", latin1(p.user))
                     .label("program", latin1(p.program))
                     .value(millisecondsAsSeconds(p.cpuMs));
+        w.header("orvanite_process_series_omitted", "gauge",
+                 "User processes of the host left out of orvanite_process_cpu_seconds by the "
+                 "per-host limit in the last collection.");
+        for (size_t i = 0; i < hosts.size(); ++i)
+            w.begin()
+                .label("host", labels[i])
+                .value(QByteArray::number(hosts[i]->processesOmitted));
     }
 
     w.header("orvanite_collect_duration_seconds", "gauge",

@@ -138,7 +138,9 @@ void HostCollector::record(const Wire::SplitResult& record, QByteArrayView)
         const Wire::ProcessFields& f = record.process;
         ++l.processes;
         l.cpuMs += f.cpuMs;
-        if (m_withProcesses)
+        if (m_withProcesses && qint64(m_next.processes.size()) >= m_processLimit)
+            ++m_next.processesOmitted;
+        else if (m_withProcesses)
             m_next.processes.push_back(ProcessSample{l.pin, f.pin.toByteArray(),
                                                      f.user.toByteArray(), f.program.toByteArray(),
                                                      f.cpuMs});
