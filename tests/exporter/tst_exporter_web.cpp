@@ -75,6 +75,7 @@ private Q_SLOTS:
     void initTestCase();
     void webConfig_data();
     void webConfig();
+    void shippedExampleReads();
     void basicAuth_data();
     void basicAuth();
     void headerLimit_data();
@@ -167,6 +168,26 @@ void TestExporterWeb::webConfig()
              QStringList{QStringLiteral("127.0.0.1")});
     QCOMPARE(config.users.size(), size_t(2));
     QCOMPARE(config.users[1].second, BobHash);
+}
+
+void TestExporterWeb::shippedExampleReads()
+{
+    // Its certificate names are under tls/ beside it.
+    const QDir here(m_certs.path());
+    QVERIFY(here.mkpath(QStringLiteral("example")));
+    QFile::link(m_certs.path(), here.filePath(QStringLiteral("example/tls")));
+    const QString copy = here.filePath(QStringLiteral("example/web.yml"));
+    QFile::remove(copy);
+    QVERIFY(QFile::copy(qEnvironmentVariable("ORV_SOURCE_DIR") +
+                            QStringLiteral("/contrib/prometheus/orvanite-web.yml"),
+                        copy));
+    WebConfig config;
+    QString error;
+    QVERIFY2(config.load(copy, error), qPrintable(error));
+    QVERIFY(config.tls);
+    QCOMPARE(config.users.size(), size_t(1));
+    QVERIFY(
+        BasicAuth(config.users).check("Basic " + QByteArray("prometheus:change-me").toBase64()));
 }
 
 void TestExporterWeb::basicAuth_data()
