@@ -1,8 +1,9 @@
 #pragma once
 
 // Certificates for the exporter's TLS tests, made by the openssl command in
-// a folder of the test's own: a CA, a server certificate it signs for
-// 127.0.0.1 and localhost, and a second CA that signs nothing of ours.
+// a folder of the test's own: a CA, a server certificate and a client
+// certificate it signs (the server's for 127.0.0.1 and localhost), and a
+// second CA, self-signed, that the server does not know.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -42,6 +43,10 @@ inline QString make(const QString& folder)
         "-out server.csr -subj /CN=127.0.0.1",
         "x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out server.crt "
         "-days 2 -extfile server.ext",
+        "req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout client.key "
+        "-out client.csr -subj /CN=client",
+        "x509 -req -in client.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out client.crt "
+        "-days 2",
     };
     for (const char* step : steps) {
         const QString said = run(QString::fromLatin1(step).split(u' '));

@@ -13,6 +13,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -85,6 +87,8 @@ private Q_SLOTS:
     void connectionLimit_data();
     void connectionLimit();
     void joinedScrapeKeepsItsOwnDeadline();
+    void clientCertificates_data();
+    void clientCertificates();
 
 private:
     QTemporaryDir m_certs;
@@ -359,6 +363,61 @@ void TestExporterWeb::joinedScrapeKeepsItsOwnDeadline()
                               .arg(served.silent.serverPort())
                               .toUtf8()));
     longScrape->abort();
+}
+
+void TestExporterWeb::clientCertificates_data()
+{
+    QTest::addColumn<QByteArray>("mode");
+    QTest::addColumn<QString>("client"); // the certificate shown: none, client (our CA's), other-ca
+    QTest::addColumn<bool>("served");
+    const QString none, ours = QStringLiteral("client"), other = QStringLiteral("other-ca");
+    QTest::newRow("verify: none") << QByteArray("RequireAndVerifyClientCert") << none << false;
+    QTest::newRow("verify: ours") << QByteArray("RequireAndVerifyClientCert") << ours << true;
+    QTest::newRow("verify: unknown CA")
+        << QByteArray("RequireAndVerifyClientCert") << other << false;
+    QTest::newRow("if given: none") << QByteArray("VerifyClientCertIfGiven") << none << true;
+    QTest::newRow("if given: unknown CA")
+        << QByteArray("VerifyClientCertIfGiven") << other << false;
+    QTest::newRow("any: none") << QByteArray("RequireAnyClientCert") << none << false;
+    QTest::newRow("any: unknown CA") << QByteArray("RequireAnyClientCert") << other << true;
+    QTest::newRow("no client cert: unknown CA") << QByteArray("NoClientCert") << other << true;
+}
+
+void TestExporterWeb::clientCertificates()
+{
+    QFETCH(QByteArray, mode);
+    QFETCH(QString, client);
+    QFETCH(bool, served);
+    const bool verifies = mode.startsWith("Verify") || mode.startsWith("RequireAnd");
+    QFile file(m_certs.filePath(QStringLiteral("web.yml")));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+               "  client_auth_type: " +
+               mode + "\n" + (verifies ? "  client_ca_file: ca.crt\n" : ""));
+    file.close();
+    WebConfig config;
+    QString error;
+    QVERIFY2(config.load(file.fileName(), error), qPrintable(error));
+    FleetCollector fleet({}, false);
+    MetricsServer server(fleet, 1000);
+    const quint16 port = server.start(QHostAddress::LocalHost, 0, {}, config.tls, error);
+    QVERIFY2(port != 0, qPrintable(error));
+
+    QSslSocket socket;
+    QSslConfiguration tls = socket.sslConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(m_certs.filePath(QStringLiteral("ca.crt"))));
+    if (!client.isEmpty()) {
+        tls.setLocalCertificate(
+            QSslCertificate::fromPath(m_certs.filePath(client + QStringLiteral(".crt"))).value(0));
+        QFile key(m_certs.filePath(client + QStringLiteral(".key")));
+        QVERIFY(key.open(QIODevice::ReadOnly));
+        tls.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
+    }
+    socket.setSslConfiguration(tls);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    socket.write("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(socket.bytesAvailable() >= 12 || closedByPeer(socket), 5000);
+    QCOMPARE(socket.readAll().startsWith("HTTP/1.1 200"), served);
 }
 
 QTEST_GUILESS_MAIN(TestExporterWeb)
