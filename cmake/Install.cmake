@@ -31,6 +31,7 @@ orv_install_program(orvanite-exporter)
 install(FILES ${CMAKE_SOURCE_DIR}/contrib/prometheus/orvanite-exporter.service
               ${CMAKE_SOURCE_DIR}/contrib/prometheus/prometheus.yml
               ${CMAKE_SOURCE_DIR}/contrib/prometheus/orvanite-alerts.yml
+              ${CMAKE_SOURCE_DIR}/contrib/prometheus/orvanite-web.yml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvanite-console/examples/prometheus)
 
 # The console as a desktop application that opens .hcf files.

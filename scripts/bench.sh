@@ -89,6 +89,10 @@ fi
 if p="$(find_program bench_exporter_scrape bench-exporter-scrape)"; then
   run exporter_scrape "$p" --hosts 100 --processes 1000
 fi
+# 1,000 scrapes with a host refusing every logon, then 1,000 idle connections.
+if p="$(find_program bench-exporter-limits)"; then
+  run exporter_limits "$p" --scrapes 1000 --idle 1000 --idle-seconds 3
+fi
 # Fifty hosts refreshed every 5 s by one process, one of them silent, for
 # BENCH_FLEET_SECONDS (60 unless set).
 if p="$(find_program bench-fleet)"; then
@@ -370,6 +374,31 @@ else:
         "bench-exporter-scrape",
         floor="%.1f ms (100 runs of orvanite-ctl processes, one after another)" % d["ctl_sequential_ms"],
         ratio="%.1f× faster (%.1f× for the first scrape)" % (d["speedup"], d["speedup_first"]))
+
+# orvanite-exporter's bounds: a long run of scrapes, and idle clients.
+d = data("exporter_limits")
+limit_figures = [
+    ("orvanite-exporter over 1,000 scrapes of 2 hosts, one refusing every logon: resident memory after 100 and after 1,000", "growth < 2 MiB"),
+    ("Time per scrape in that run", "—"),
+    ("1,000 connections opened and left idle: scrapes answered meanwhile, exporter CPU, connections kept open", "every scrape answered, < 50 ms CPU per s"),
+    ("Those idle connections closed by the idle time (3 s for this run; 30 s by default)", "all closed"),
+]
+if not d:
+    absent("exporter_limits", "bench-exporter-limits", limit_figures)
+else:
+    growth = d["rss_after_all_kib"] - d["rss_after_100_kib"]
+    row(limit_figures[0][0], "%.1f MiB → %.1f MiB (%+d KiB; %d of %d scrapes failed)"
+        % (d["rss_after_100_kib"] / 1024, d["rss_after_all_kib"] / 1024, growth, d["scrapes_failed"], d["scrapes"]),
+        limit_figures[0][1], growth < d["goal_rss_growth_kib"] and d["scrapes_failed"] == 0, "bench-exporter-limits")
+    row(limit_figures[1][0], "%.2f ms median, %.1f ms at most" % (d["scrape_median_ms"], d["scrape_max_ms"]),
+        "—", None, "bench-exporter-limits")
+    row(limit_figures[2][0], "%d of 10 scrapes answered (median %.2f ms); %.1f ms CPU per s; %d of %d kept open"
+        % (d["idle_scrapes_ok"], d["idle_scrape_median_ms"], d["idle_cpu_ms_per_s"], d["idle_kept_open"], d["idle_opened"]),
+        limit_figures[2][1], d["idle_scrapes_ok"] == 10 and d["idle_cpu_ms_per_s"] < d["goal_idle_cpu_ms_per_s"],
+        "bench-exporter-limits")
+    closed = d["idle_closed_after_ms"]
+    row(limit_figures[3][0], "all closed %.1f s after the scrapes" % (closed / 1000) if closed >= 0 else "not all closed",
+        limit_figures[3][1], closed >= 0, "bench-exporter-limits")
 
 goal_rows("idle_cpu", "bench-idle-cpu", [
     ("CPU time of orvanite-console watching the demo host with a 5 s refresh, per minute",

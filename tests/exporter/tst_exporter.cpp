@@ -2,12 +2,12 @@
 // a scrape allows, the command line, and collections against simulated hosts
 // (values, failures that hold nobody up, a session kept between scrapes),
 // ending with a real exposition served over HTTP and checked by promtool.
+#include "config/ConfigFile.h"
 #include "exporter/ExporterOptions.h"
 #include "exporter/Exposition.h"
 #include "exporter/FleetCollector.h"
 #include "exporter/HostCollector.h"
 #include "exporter/MetricsServer.h"
-#include "config/ConfigFile.h"
 
 #include "hostsim/HostSim.h"
 
@@ -68,6 +68,8 @@ private Q_SLOTS:
     void listenAddress_data();
     void listenAddress();
     void collectsEveryListener();
+    void processLimit_data();
+    void processLimit();
     void failingHostsHoldNobodyUp();
     void failuresByReason_data();
     void failuresByReason();
@@ -183,6 +185,19 @@ void TestExporter::commandLine_data()
                                  << QStringList() << QStringLiteral("--collect.timeout");
     QTest::newRow("unknown") << L({"--config", "a.hcf", "--verbose"}) << QStringList()
                              << QStringLiteral("unknown argument '--verbose'");
+    QTest::newRow("unknown, with a value")
+        << L({"--config", "a.hcf", "--verbose=2"}) << QStringList()
+        << QStringLiteral("unknown argument '--verbose=2'");
+    QTest::newRow("stray word") << L({"--config", "a.hcf", "b.hcf"}) << QStringList()
+                                << QStringLiteral("unknown argument 'b.hcf'");
+    QTest::newRow("value missing")
+        << L({"--config"}) << QStringList() << QStringLiteral("--config needs a value");
+    QTest::newRow("negative limit")
+        << L({"--config", "a.hcf", "--collect.processes.limit", "-1"}) << QStringList()
+        << QStringLiteral("--collect.processes.limit: '-1'");
+    QTest::newRow("limit and web file")
+        << L({"--config", "a.hcf", "--collect.processes.limit=0", "--web.config.file", "w.yml"})
+        << L({"10.0.0.1:30000"}) << QString();
 }
 
 void TestExporter::commandLine()
@@ -274,6 +289,44 @@ void TestExporter::collectsEveryListener()
     QCOMPARE(s.processes.size(), size_t(3));
     QCOMPARE(s.processes[2].listener, QByteArray("12"));
     QCOMPARE(s.processes[2].user, QByteArray("Q\"\\"));
+}
+
+void TestExporter::processLimit_data()
+{
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<QByteArray>("pins"); // of the process series kept
+    QTest::addColumn<QByteArray>("omitted");
+    QTest::newRow("none") << qint64(0) << QByteArray() << QByteArray("3");
+    QTest::newRow("one short") << qint64(2) << QByteArray("101 102") << QByteArray("1");
+    QTest::newRow("exactly") << qint64(3) << QByteArray("101 102 201") << QByteArray("0");
+}
+
+void TestExporter::processLimit()
+{
+    QFETCH(qint64, limit);
+    QFETCH(QByteArray, pins);
+    QFETCH(QByteArray, omitted);
+    HostSim sim;
+    populate(sim);
+    QVERIFY(sim.listen());
+    HostCollector host(targetFor(sim), true);
+    host.setProcessLimit(limit);
+    QSignalSpy done(&host, &HostCollector::finished);
+    host.collect(5000);
+    QVERIFY(done.wait(5000));
+    QByteArrayList kept;
+    for (const ProcessSample& p : host.sample().processes)
+        kept << p.pin;
+    QCOMPARE(kept.join(' '), pins);
+    // The listeners' sums still count every process.
+    QCOMPARE(host.sample().listeners[0].processes, 2);
+    QCOMPARE(host.sample().listeners[1].processes, 1);
+    const QByteArray text = Exposition::write({&host.sample()}, true);
+    QCOMPARE(seriesLines(text, "orvanite_process_series_omitted"),
+             QStringLiteral("orvanite_process_series_omitted{host=\"127.0.0.1:%1\"} ")
+                     .arg(sim.serverPort())
+                     .toUtf8() +
+                 omitted + '\n');
 }
 
 void TestExporter::failingHostsHoldNobodyUp()
@@ -393,7 +446,8 @@ void TestExporter::servedExpositionPassesPromtool()
     QVERIFY(refusing.listen());
     FleetCollector fleet({targetFor(good), targetFor(refusing)}, true);
     MetricsServer server(fleet, 5000);
-    const quint16 port = server.listen(QHostAddress::LocalHost, 0);
+    QString error;
+    const quint16 port = server.start(QHostAddress::LocalHost, 0, {}, std::nullopt, error);
     QVERIFY(port != 0);
 
     QNetworkAccessManager network;

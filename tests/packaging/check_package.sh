@@ -36,6 +36,7 @@ sort >"$work/expected" <<'LIST'
 ./usr/share/doc/orvanite-console/copyright
 ./usr/share/doc/orvanite-console/examples/prometheus/orvanite-alerts.yml
 ./usr/share/doc/orvanite-console/examples/prometheus/orvanite-exporter.service
+./usr/share/doc/orvanite-console/examples/prometheus/orvanite-web.yml
 ./usr/share/doc/orvanite-console/examples/prometheus/prometheus.yml
 ./usr/share/icons/hicolor/128x128/apps/orvanite-console.png
 ./usr/share/icons/hicolor/256x256/apps/orvanite-console.png

@@ -3,6 +3,7 @@
 #include "config/ConfigFile.h"
 #include "config/ConfigLocation.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,6 +37,64 @@ bool loadTarget(const QString& path, HostTarget& target, QString& error)
     target.settings = settings;
     target.label =
         QStringLiteral("%1:%2").arg(QString::fromLatin1(settings.HostAddress)).arg(settings.Port);
+    return true;
+}
+
+// The options, named as the help text names them.
+struct Options
+{
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}};
+    QCommandLineOption version{QStringLiteral("version")};
+    QCommandLineOption listen{QStringLiteral("listen"), QString(), QStringLiteral("ADDRESS:PORT")};
+    QCommandLineOption config{QStringLiteral("config"), QString(), QStringLiteral("FILE")};
+    QCommandLineOption configDir{QStringLiteral("config-dir"), QString(), QStringLiteral("DIR")};
+    QCommandLineOption processes{QStringLiteral("collect.processes")};
+    QCommandLineOption processLimit{QStringLiteral("collect.processes.limit"), QString(),
+                                    QStringLiteral("N")};
+    QCommandLineOption timeout{QStringLiteral("collect.timeout"), QString(),
+                               QStringLiteral("SECS")};
+    QCommandLineOption webConfig{QStringLiteral("web.config.file"), QString(),
+                                 QStringLiteral("FILE")};
+    // How long a connection may stay without a request; for tests and
+    // figures, not in the help.
+    QCommandLineOption idleTimeout{QStringLiteral("web.idle-timeout"), QString(),
+                                   QStringLiteral("SECS")};
+
+    void addTo(QCommandLineParser& parser) const
+    {
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+        for (const QCommandLineOption* o :
+             {&help, &version, &listen, &config, &configDir, &processes, &processLimit, &timeout,
+              &webConfig, &idleTimeout})
+            parser.addOption(*o);
+    }
+};
+
+// The parser's own message, in the words this program has always used.
+QString usageError(const QCommandLineParser& parser, const QStringList& arguments)
+{
+    if (!parser.unknownOptionNames().isEmpty()) {
+        const QString name = parser.unknownOptionNames().constFirst();
+        for (const QString& argument : arguments)
+            if (argument.section(u'=', 0, 0).endsWith(u'-' + name))
+                return QStringLiteral("unknown argument '%1'").arg(argument);
+        return QStringLiteral("unknown argument '--%1'").arg(name);
+    }
+    const QString said = parser.errorText();
+    if (said.startsWith(QLatin1String("Missing value after '")))
+        return QStringLiteral("%1 needs a value").arg(said.section(u'\'', 1, 1));
+    return said;
+}
+
+// Seconds from 0 (exclusive) to 3600 as whole milliseconds.
+bool readSeconds(const QString& value, int& ms)
+{
+    bool ok = false;
+    const double seconds = value.toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
+        return false;
+    ms = std::max(1, int(std::lround(seconds * 1000)));
     return true;
 }
 
@@ -77,8 +136,14 @@ QString ExporterOptions::helpText()
         "  --config FILE            a host's configuration file (.hcf); may be repeated\n"
         "  --config-dir DIR         every .hcf file in DIR\n"
         "  --collect.processes      also one series per user process (can be many)\n"
+        "  --collect.processes.limit N\n"
+        "                           at most N per-process series per host (default\n"
+        "                           10000); the rest are counted in\n"
+        "                           orvanite_process_series_omitted\n"
         "  --collect.timeout SECS   the longest a host may take to be listed (default 9);\n"
         "                           a scrape's own time-out shortens it\n"
+        "  --web.config.file FILE   TLS and basic authentication (tls_server_config,\n"
+        "                           basic_auth_users)\n"
         "  --help                   show this help and exit\n"
         "  --version                show the version and exit\n");
 }
@@ -86,74 +151,76 @@ QString ExporterOptions::helpText()
 bool ExporterOptions::parse(const QStringList& arguments, const QString& programPath,
                             const QString& currentFolder, QString& error)
 {
-    QStringList configs;
-    QStringList dirs;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString name = arguments[i];
-        QString value;
-        bool hasValue = false;
-        if (name.startsWith(QLatin1String("--"))) {
-            const qsizetype eq = name.indexOf(u'=');
-            if (eq > 0) {
-                value = name.mid(eq + 1);
-                name = name.left(eq);
-                hasValue = true;
-            }
-        }
-        const auto takeValue = [&]() {
-            if (hasValue)
-                return true;
-            if (i + 1 >= arguments.size()) {
-                error = QStringLiteral("%1 needs a value").arg(name);
-                return false;
-            }
-            value = arguments[++i];
-            return true;
-        };
-        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
-            action = Action::Help;
-            return true;
-        }
-        if (name == QLatin1String("--version")) {
-            action = Action::Version;
-            return true;
-        }
-        if (name == QLatin1String("--collect.processes") && !hasValue) {
-            collectProcesses = true;
-        } else if (name == QLatin1String("--listen")) {
-            if (!takeValue())
-                return false;
-            if (!parseListenAddress(value, listenAddress, listenPort)) {
-                error = QStringLiteral("--listen: '%1' is not ADDRESS:PORT").arg(value);
-                return false;
-            }
-        } else if (name == QLatin1String("--config")) {
-            if (!takeValue())
-                return false;
-            configs << value;
-        } else if (name == QLatin1String("--config-dir")) {
-            if (!takeValue())
-                return false;
-            dirs << value;
-        } else if (name == QLatin1String("--collect.timeout")) {
-            if (!takeValue())
-                return false;
-            bool ok = false;
-            const double seconds = value.toDouble(&ok);
-            if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600) {
-                error = QStringLiteral("--collect.timeout: '%1' is not a number of seconds "
-                                       "from 0 to 3600")
-                            .arg(value);
-                return false;
-            }
-            collectTimeoutMs = std::max(1, int(std::lround(seconds * 1000)));
-        } else {
-            error = QStringLiteral("unknown argument '%1'").arg(arguments[i]);
+    QCommandLineParser parser;
+    const Options o;
+    o.addTo(parser);
+    if (!parser.parse(QStringList{QStringLiteral("orvanite-exporter")} + arguments)) {
+        error = usageError(parser, arguments);
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unknown argument '%1'").arg(parser.positionalArguments().first());
+        return false;
+    }
+    if (parser.isSet(o.help)) {
+        action = Action::Help;
+        return true;
+    }
+    if (parser.isSet(o.version)) {
+        action = Action::Version;
+        return true;
+    }
+    if (!readValues(parser, error))
+        return false;
+    QStringList paths;
+    return collectPaths(parser.values(o.config), parser.values(o.configDir), programPath,
+                        currentFolder, paths, error) &&
+           loadTargets(paths, error);
+}
+
+bool ExporterOptions::readValues(const QCommandLineParser& parser, QString& error)
+{
+    const Options o;
+    collectProcesses = parser.isSet(o.processes);
+    // The last of a repeated option counts, as it always has.
+    if (parser.isSet(o.listen)) {
+        const QString value = parser.values(o.listen).constLast();
+        if (!parseListenAddress(value, listenAddress, listenPort)) {
+            error = QStringLiteral("--listen: '%1' is not ADDRESS:PORT").arg(value);
             return false;
         }
     }
+    if (parser.isSet(o.timeout) &&
+        !readSeconds(parser.values(o.timeout).constLast(), collectTimeoutMs)) {
+        error = QStringLiteral("--collect.timeout: '%1' is not a number of seconds from 0 to 3600")
+                    .arg(parser.values(o.timeout).constLast());
+        return false;
+    }
+    if (parser.isSet(o.idleTimeout) &&
+        !readSeconds(parser.values(o.idleTimeout).constLast(), idleTimeoutMs)) {
+        error = QStringLiteral("--web.idle-timeout: '%1' is not a number of seconds from 0 to 3600")
+                    .arg(parser.values(o.idleTimeout).constLast());
+        return false;
+    }
+    if (parser.isSet(o.processLimit)) {
+        const QString value = parser.values(o.processLimit).constLast();
+        bool ok = false;
+        processLimit = value.toLongLong(&ok);
+        if (!ok || processLimit < 0 || value.startsWith(u'+')) {
+            error = QStringLiteral("--collect.processes.limit: '%1' is not a whole number from 0")
+                        .arg(value);
+            return false;
+        }
+    }
+    if (parser.isSet(o.webConfig))
+        webConfigFile = parser.values(o.webConfig).constLast();
+    return true;
+}
 
-    QStringList paths;
+bool ExporterOptions::collectPaths(const QStringList& configs, const QStringList& dirs,
+                                   const QString& programPath, const QString& currentFolder,
+                                   QStringList& paths, QString& error) const
+{
     for (const QString& name : configs) {
         const ConfigLocation location = LocateConfigFile(name, programPath, currentFolder);
         if (!location.Missing.isEmpty()) {
@@ -179,7 +246,11 @@ bool ExporterOptions::parse(const QStringList& arguments, const QString& program
                                : QStringLiteral("no .hcf file in %1").arg(dirs.join(u' '));
         return false;
     }
+    return true;
+}
 
+bool ExporterOptions::loadTargets(const QStringList& paths, QString& error)
+{
     // Series are told apart by the host label: two files for the same host
     // would give one series twice.
     QHash<QString, QString> fileOf;

@@ -13,11 +13,16 @@ struct ExporterOptions
 {
     static constexpr quint16 DefaultPort = 9731;
     static constexpr int DefaultCollectTimeoutMs = 9000;
+    static constexpr qint64 DefaultProcessLimit = 10000;
+    static constexpr int DefaultIdleTimeoutMs = 30000;
 
     QHostAddress listenAddress = QHostAddress::LocalHost;
     quint16 listenPort = DefaultPort;
     bool collectProcesses = false;
     int collectTimeoutMs = DefaultCollectTimeoutMs;
+    qint64 processLimit = DefaultProcessLimit; // per-process series per host
+    QString webConfigFile;                     // empty: plain HTTP, no users
+    int idleTimeoutMs = DefaultIdleTimeoutMs;  // a connection without a request
     QList<HostTarget> hosts;
 
     // What the program should do besides serving.
@@ -37,6 +42,13 @@ struct ExporterOptions
                const QString& currentFolder, QString& error);
 
     static QString helpText();
+
+private:
+    bool readValues(const class QCommandLineParser& parser, QString& error);
+    bool collectPaths(const QStringList& configs, const QStringList& dirs,
+                      const QString& programPath, const QString& currentFolder, QStringList& paths,
+                      QString& error) const;
+    bool loadTargets(const QStringList& paths, QString& error);
 };
 
 // "HOST:PORT", ":PORT" (every address) or "[IPv6]:PORT".

@@ -117,6 +117,31 @@ QByteArray millisecondsAsSeconds(qint64 ms)
     return out;
 }
 
+namespace {
+
+// The per-process families, and what the per-host limit left out of them.
+void writeProcesses(Writer& w, const std::vector<const HostSample*>& hosts,
+                    const std::vector<QByteArray>& labels)
+{
+    w.header("orvanite_process_cpu_seconds", "gauge", "CPU time of one user process in seconds.");
+    for (size_t i = 0; i < hosts.size(); ++i)
+        for (const ProcessSample& p : hosts[i]->processes)
+            w.begin()
+                .label("host", labels[i])
+                .label("listener", latin1(p.listener))
+                .label("pin", latin1(p.pin))
+                .label("user", latin1(p.user))
+                .label("program", latin1(p.program))
+                .value(millisecondsAsSeconds(p.cpuMs));
+    w.header("orvanite_process_series_omitted", "gauge",
+             "User processes of the host left out of orvanite_process_cpu_seconds by the "
+             "per-host limit in the last collection.");
+    for (size_t i = 0; i < hosts.size(); ++i)
+        w.begin().label("host", labels[i]).value(QByteArray::number(hosts[i]->processesOmitted));
+}
+
+} // namespace
+
 QByteArray write(const std::vector<const HostSample*>& hosts, bool withProcesses)
 {
     QByteArray out;
@@ -169,19 +194,8 @@ QByteArray write(const std::vector<const HostSample*>& hosts, bool withProcesses
                 .label("pin", latin1(l.pin))
                 .value(millisecondsAsSeconds(l.cpuMs));
 
-    if (withProcesses) {
-        w.header("orvanite_process_cpu_seconds", "gauge",
-                 "CPU time of one user process in seconds.");
-        for (size_t i = 0; i < hosts.size(); ++i)
-            for (const ProcessSample& p : hosts[i]->processes)
-                w.begin()
-                    .label("host", labels[i])
-                    .label("listener", latin1(p.listener))
-                    .label("pin", latin1(p.pin))
-                    .label("user", latin1(p.user))
-                    .label("program", latin1(p.program))
-                    .value(millisecondsAsSeconds(p.cpuMs));
-    }
+    if (withProcesses)
+        writeProcesses(w, hosts, labels);
 
     w.header("orvanite_collect_duration_seconds", "gauge",
              "How long the last collection from the host took, in seconds.");

@@ -23,7 +23,13 @@ HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObje
     connect(m_session, &HostSession::listEnded, this,
             [this](HostSession::ListEnd end, int) { onListEnded(end); });
     m_census.setProcessObserver([this](const ListenerCensus& l, const Wire::ProcessFields& f) {
-        if (m_withProcesses)
+        if (!m_withProcesses)
+            return;
+        // Past the limit a process is only counted: one host of a million
+        // processes must not make every scrape hundreds of megabytes.
+        if (qint64(m_next.processes.size()) >= m_processLimit)
+            ++m_next.processesOmitted;
+        else
             m_next.processes.push_back(ProcessSample{l.pin, f.pin.toByteArray(),
                                                      f.user.toByteArray(), f.program.toByteArray(),
                                                      f.cpuMs});

@@ -30,6 +30,9 @@ public:
     // The last finished collection (before the first: not up, no lists).
     const HostSample& sample() const { return m_sample; }
     bool isCollecting() const { return m_collecting; }
+    // The most per-process series kept in one collection; the rest are
+    // counted in HostSample::processesOmitted.
+    void setProcessLimit(qint64 limit) { m_processLimit = limit; }
 
     // Starts a collection that ends within deadlineMs; finished() tells.
     // While one runs, another call changes nothing.
@@ -61,6 +64,7 @@ private:
     int m_lookupId = -1;
     QTimer* m_deadline;
     bool m_withProcesses;
+    qint64 m_processLimit = 10000;
     bool m_collecting = false;
     Phase m_phase = Phase::Idle;
     std::optional<HostSession::LogonResult> m_logonResult;

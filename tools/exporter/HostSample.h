@@ -47,5 +47,6 @@ struct HostSample
     double durationSeconds = 0;
     std::vector<ListenerSample> listeners;
     std::vector<ProcessSample> processes;
+    qint64 processesOmitted = 0; // past the per-host limit of per-process series
     std::array<quint64, CollectErrorCount> errors{};
 };

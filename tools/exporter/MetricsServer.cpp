@@ -5,7 +5,6 @@
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
-#include <QPointer>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -39,9 +38,48 @@ int MetricsServer::hostDeadlineMs(const QByteArray& headerValue, int collectTime
     return std::clamp(int(ms - kept), 1, collectTimeoutMs);
 }
 
+quint16 MetricsServer::start(const QHostAddress& address, quint16 port,
+                             const ConnectionGuard::Limits& limits,
+                             const std::optional<TlsSettings>& tls, QString& error)
+{
+    auto* guard = new ConnectionGuard(limits, this);
+    if (tls)
+        guard->setTls(*tls);
+    if (!guard->listen(address, port)) {
+        error = guard->errorString();
+        delete guard;
+        return 0;
+    }
+    bind(guard);
+    m_guard = guard;
+    return guard->serverPort();
+}
+
 bool MetricsServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
+    if (m_guard)
+        m_guard->requestStarted(socket);
+    QPointer<QTcpSocket> alive(socket);
+    const bool answered = route(request, socket);
+    if (answered && m_guard && alive)
+        m_guard->requestAnswered(socket);
+    return true;
+}
+
+// Answers at once and returns true, or returns false when the answer comes
+// later (a scrape), the guard told by then.
+bool MetricsServer::route(const QHttpServerRequest& request, QTcpSocket* socket)
+{
     using Status = QHttpServerResponder::StatusCode;
+    // The same work whatever the header holds, before anything is told.
+    if (!m_users.check(request.value("Authorization"))) {
+        makeResponder(request, socket)
+            .write(QByteArrayLiteral("Unauthorized\n"),
+                   {{"Content-Type", "text/plain; charset=utf-8"},
+                    {"WWW-Authenticate", "Basic realm=\"orvanite-exporter\""}},
+                   Status::Unauthorized);
+        return true;
+    }
     const QString path = request.url().path();
     const bool get = request.method() == QHttpServerRequest::Method::Get;
     if (path != QLatin1String("/metrics") && path != QLatin1String("/")) {
@@ -68,11 +106,15 @@ bool MetricsServer::handleRequest(const QHttpServerRequest& request, QTcpSocket*
     // hung up by then, and its socket with it.
     auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
     QPointer<QTcpSocket> alive(socket);
-    m_fleet.scrape(deadline, [responder, alive](const QByteArray& text) {
-        if (alive && alive->state() == QAbstractSocket::ConnectedState)
-            responder->write(text, Exposition::ContentType);
+    QPointer<ConnectionGuard> guard(m_guard);
+    m_fleet.scrape(deadline, [responder, alive, guard](const QByteArray& text) {
+        if (!alive || alive->state() != QAbstractSocket::ConnectedState)
+            return;
+        responder->write(text, Exposition::ContentType);
+        if (guard && alive)
+            guard->requestAnswered(alive);
     });
-    return true;
+    return false;
 }
 
 void MetricsServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)

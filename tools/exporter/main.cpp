@@ -5,6 +5,7 @@
 #include "exporter/ExporterOptions.h"
 #include "exporter/FleetCollector.h"
 #include "exporter/MetricsServer.h"
+#include "exporter/WebConfig.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -38,13 +39,24 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    WebConfig web;
+    if (!options.webConfigFile.isEmpty() && !web.load(options.webConfigFile, error)) {
+        std::fprintf(stderr, "orvanite-exporter: %s\n", error.toLocal8Bit().constData());
+        return 2;
+    }
+
     FleetCollector fleet(options.hosts, options.collectProcesses);
+    fleet.setProcessLimit(options.processLimit);
     MetricsServer server(fleet, options.collectTimeoutMs);
-    const quint16 port = server.listen(options.listenAddress, options.listenPort);
+    server.setUsers(BasicAuth(web.users));
+    ConnectionGuard::Limits limits;
+    limits.idleMs = options.idleTimeoutMs;
+    const quint16 port =
+        server.start(options.listenAddress, options.listenPort, limits, web.tls, error);
     if (port == 0) {
-        std::fprintf(stderr, "orvanite-exporter: cannot listen on %s:%u\n",
+        std::fprintf(stderr, "orvanite-exporter: cannot listen on %s:%u: %s\n",
                      options.listenAddress.toString().toLocal8Bit().constData(),
-                     unsigned(options.listenPort));
+                     unsigned(options.listenPort), error.toLocal8Bit().constData());
         return 1;
     }
     // Tests and scripts that ask for port 0 read the port chosen from here.

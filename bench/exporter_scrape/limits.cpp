@@ -1,0 +1,259 @@
+// orvanite-exporter under long use and idle clients. 1,000 scrapes of two
+// hosts, one of them refusing every logon: the exporter's resident memory
+// after the first 100 and after all, and the time per scrape. Then 1,000
+// connections opened and left idle: scrapes are still answered, the
+// exporter's CPU time while they are held, how many it keeps open, and how
+// long until every one has been closed by its idle time (set short here).
+// The simulators run on a thread of their own. Prints one JSON line.
+#include "config/ConfigFile.h"
+
+#include "hostsim/HostSim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+qint64 cpuNs(qint64 pid)
+{
+    qint64 total = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(task) + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readAll().split(' ').first().toLongLong();
+    }
+    return total;
+}
+
+// Resident memory in KiB.
+qint64 rssKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return 0;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Runs the event loop until done() or ms pass; returns done().
+template <typename Done> bool waitUntil(Done done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return done();
+}
+
+// Two hosts on a thread of their own: one live, one refusing every logon.
+class Hosts
+{
+public:
+    bool start(int processes)
+    {
+        m_thread.start();
+        m_context.moveToThread(&m_thread);
+        bool ok = false;
+        QMetaObject::invokeMethod(
+            &m_context,
+            [&] {
+                m_live = std::make_unique<HostSim>();
+                m_live->Listeners = {{"1000", "30002", "CNDSRVR", "8", "0", {}}};
+                m_live->populate(processes);
+                m_refusing = std::make_unique<HostSim>();
+                m_refusing->Credentials[0] = "SOMEONE";
+                ok = m_live->listen() && m_refusing->listen();
+            },
+            Qt::BlockingQueuedConnection);
+        return ok;
+    }
+    ~Hosts()
+    {
+        QMetaObject::invokeMethod(
+            &m_context, [&] { m_live.reset(), m_refusing.reset(); }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    QList<quint16> ports() const { return {m_live->serverPort(), m_refusing->serverPort()}; }
+
+private:
+    QThread m_thread;
+    QObject m_context;
+    std::unique_ptr<HostSim> m_live, m_refusing;
+};
+
+struct Scraper
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request;
+
+    explicit Scraper(quint16 port)
+        : request(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)))
+    {
+        request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds", "10");
+    }
+    // The wall time in ms, or -1 when the answer was not 200.
+    double scrape()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        QNetworkReply* reply = network.get(request);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        const bool ok = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+        reply->deleteLater();
+        return ok ? double(clock.nsecsElapsed()) / 1e6 : -1;
+    }
+};
+
+struct Figures
+{
+    qint64 rssAfter100 = 0, rssAfterAll = 0;
+    double scrapeMedianMs = 0, scrapeMaxMs = 0;
+    int scrapesFailed = 0;
+    int idleOpened = 0, idleScrapesOk = 0, keptOpen = 0;
+    double idleCpuMsPerSecond = 0, closedAfterMs = -1, idleScrapeMedianMs = 0;
+};
+
+void soak(Scraper& scraper, qint64 pid, int scrapes, Figures& f)
+{
+    std::vector<double> times;
+    for (int i = 0; i < scrapes; ++i) {
+        const double ms = scraper.scrape();
+        if (ms < 0)
+            ++f.scrapesFailed;
+        else
+            times.push_back(ms);
+        if (i == 99)
+            f.rssAfter100 = rssKiB(pid);
+    }
+    f.rssAfterAll = rssKiB(pid);
+    f.scrapeMedianMs = median(times);
+    f.scrapeMaxMs = times.empty() ? 0 : *std::max_element(times.begin(), times.end());
+}
+
+void idleClients(Scraper& scraper, quint16 port, qint64 pid, int count, int idleMs, Figures& f)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < count; ++i) {
+        auto& s = idle.emplace_back(std::make_unique<QTcpSocket>());
+        s->connectToHost(QHostAddress::LocalHost, port);
+        if (s->waitForConnected(5000))
+            ++f.idleOpened;
+    }
+    const auto open = [&] {
+        return int(std::count_if(idle.begin(), idle.end(), [](const auto& s) {
+            return s->state() == QAbstractSocket::ConnectedState;
+        }));
+    };
+    std::vector<double> times;
+    const qint64 cpuBefore = cpuNs(pid);
+    QElapsedTimer window;
+    window.start();
+    for (int i = 0; i < 10; ++i) {
+        const double ms = scraper.scrape();
+        if (ms >= 0) {
+            ++f.idleScrapesOk;
+            times.push_back(ms);
+        }
+    }
+    // The idle clients held a while longer, with nothing asked.
+    waitUntil([] { return false; }, std::max(0, idleMs / 2 - int(window.elapsed())));
+    f.idleCpuMsPerSecond =
+        double(cpuNs(pid) - cpuBefore) / 1e6 / std::max(0.001, double(window.elapsed()) / 1000);
+    f.idleScrapeMedianMs = median(times);
+    f.keptOpen = open();
+    QElapsedTimer clock;
+    clock.start();
+    if (waitUntil([&] { return open() == 0; }, idleMs * 3 + 5000))
+        f.closedAfterMs = double(clock.elapsed());
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("scrapes"), QStringLiteral("Scrapes in a row."),
+                      QStringLiteral("N"), QStringLiteral("1000")});
+    parser.addOption({QStringLiteral("idle"), QStringLiteral("Idle connections opened."),
+                      QStringLiteral("N"), QStringLiteral("1000")});
+    parser.addOption({QStringLiteral("idle-seconds"),
+                      QStringLiteral("The exporter's idle time for this run."), QStringLiteral("S"),
+                      QStringLiteral("3")});
+    parser.process(app);
+    const int scrapes = std::max(100, parser.value(QStringLiteral("scrapes")).toInt());
+    const int idleCount = std::max(1, parser.value(QStringLiteral("idle")).toInt());
+    const int idleMs = std::max(1, parser.value(QStringLiteral("idle-seconds")).toInt()) * 1000;
+
+    Hosts hosts;
+    QTemporaryDir dir;
+    if (!hosts.start(100))
+        return 1;
+    for (const quint16 hostPort : hosts.ports()) {
+        ConnectionSettings s;
+        s.HostAddress = "127.0.0.1";
+        s.Port = hostPort;
+        QFile file(dir.filePath(QStringLiteral("%1.hcf").arg(hostPort)));
+        if (!file.open(QIODevice::WriteOnly) || file.write(ConfigLine(s, '5')) < 0)
+            return 1;
+    }
+    QProcess exporter;
+    exporter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    exporter.start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvanite-exporter"),
+                   {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                    QStringLiteral("--config-dir"), dir.path(),
+                    QStringLiteral("--web.idle-timeout"), QString::number(idleMs / 1000)});
+    if (!exporter.waitForStarted() || !exporter.waitForReadyRead(10000)) {
+        std::fprintf(stderr, "bench-exporter-limits: orvanite-exporter did not start\n");
+        return 1;
+    }
+    const QByteArray line = exporter.readLine();
+    const quint16 port = line.mid(line.indexOf(':') + 1).split(',').first().toUShort();
+
+    Figures f;
+    Scraper scraper(port);
+    soak(scraper, exporter.processId(), scrapes, f);
+    idleClients(scraper, port, exporter.processId(), idleCount, idleMs, f);
+    exporter.terminate();
+    exporter.waitForFinished(10000);
+
+    std::printf("{\"scrapes\": %d, \"scrapes_failed\": %d, \"rss_after_100_kib\": %lld, "
+                "\"rss_after_all_kib\": %lld, \"scrape_median_ms\": %.2f, \"scrape_max_ms\": %.1f, "
+                "\"idle_opened\": %d, \"idle_scrapes_ok\": %d, \"idle_scrape_median_ms\": %.2f, "
+                "\"idle_cpu_ms_per_s\": %.1f, \"idle_kept_open\": %d, \"idle_seconds\": %d, "
+                "\"idle_closed_after_ms\": %.0f, \"goal_rss_growth_kib\": 2048, "
+                "\"goal_idle_cpu_ms_per_s\": 50}\n",
+                scrapes, f.scrapesFailed, qlonglong(f.rssAfter100), qlonglong(f.rssAfterAll),
+                f.scrapeMedianMs, f.scrapeMaxMs, f.idleOpened, f.idleScrapesOk,
+                f.idleScrapeMedianMs, f.idleCpuMsPerSecond, f.keptOpen, idleMs / 1000,
+                f.closedAfterMs);
+    return f.scrapesFailed == 0 && f.idleScrapesOk == 10 && f.closedAfterMs >= 0 ? 0 : 1;
+}
