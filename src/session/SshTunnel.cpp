@@ -8,6 +8,9 @@
 
 #include <cstdlib>
 
+#include <csignal>
+
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +18,9 @@
 namespace {
 
 constexpr int PollMs = 40;
+// How long ssh may go on after the tunnel is ended, to pass on the bytes
+// written last.
+constexpr int GraceMs = 300;
 constexpr int AliveIntervalSeconds = 15;
 // A Unix socket's path must fit sockaddr_un with its terminating zero.
 constexpr qsizetype LongestSocketPath = qsizetype(sizeof(sockaddr_un::sun_path)) - 1;
@@ -138,6 +144,19 @@ SshTunnel::SshTunnel(QObject* parent) : QObject(parent), m_poll(new QTimer(this)
 SshTunnel::~SshTunnel()
 {
     stop();
+    // The program is ending: ssh is given its grace here, briefly blocking,
+    // so that a Quit just written to the socket still reaches the host.
+    const QList<QProcess*> left = findChildren<QProcess*>(Qt::FindDirectChildrenOnly);
+    for (QProcess* p : left) {
+        p->disconnect();
+        if (p->state() != QProcess::NotRunning && !p->waitForFinished(GraceMs)) {
+            p->terminate();
+            if (!p->waitForFinished(2000))
+                p->kill();
+            p->waitForFinished(2000);
+        }
+        delete p;
+    }
 }
 
 QString SshTunnel::checkDestination(const QString& destination)
@@ -232,6 +251,9 @@ void SshTunnel::start(const QString& destination, const QByteArray& host, quint1
     m_process->setStandardInputFile(QProcess::nullDevice());
     m_process->setStandardOutputFile(QProcess::nullDevice());
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    // ssh ends with the program, also one that crashed or was killed: a
+    // tunnel never outlives its session.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     connect(m_process, &QProcess::readyReadStandardError, this, &SshTunnel::takeStderr);
     connect(m_process, &QProcess::errorOccurred, this, [this, program](QProcess::ProcessError e) {
         if (e != QProcess::FailedToStart)
@@ -335,11 +357,13 @@ void SshTunnel::stop()
         if (p->state() == QProcess::NotRunning) {
             p->deleteLater();
         } else {
-            // ssh ends on SIGTERM at once; the process is reaped when it has
-            // gone, and killed should it linger.
+            // ssh drops what it has not yet read from the socket when it is
+            // ended, so it is ended after a grace that lets it pass on the
+            // last bytes written (a Quit); it is reaped when it has gone, and
+            // killed should it linger.
             connect(p, &QProcess::finished, p, &QObject::deleteLater);
-            p->terminate();
-            QTimer::singleShot(2000, p, [p] { p->kill(); });
+            QTimer::singleShot(GraceMs, p, [p] { p->terminate(); });
+            QTimer::singleShot(GraceMs + 3000, p, [p] { p->kill(); });
         }
     }
     removeFolder();

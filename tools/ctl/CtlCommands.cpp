@@ -171,7 +171,7 @@ const std::array<CtlCommand, 13> Commands = {{
      "[COMMAND...]", "", 0, CtlListKind::None, CtlAction::Help, nullptr},
 }};
 
-const std::array<CtlOption, 24> Options = {{
+const std::array<CtlOption, 25> Options = {{
     {"--config", "FILE",
      "connection and logon settings from a configuration file\n(the only place for passwords); "
      "listeners, processes and\nhosts take it more than once, one host each"},
@@ -180,6 +180,9 @@ const std::array<CtlOption, 24> Options = {{
     {"--user", "U", "logon user (default MANAGER)"},
     {"--group", "G", "logon group (default none)"},
     {"--account", "A", "logon account (default SYS)"},
+    {"--ssh", "DEST",
+     "reach the host through an SSH tunnel to DEST\n([user@]host[:port]; every host when "
+     "--config is given more\nthan once); ORVANITE_SSH_COMMAND replaces \"ssh\""},
     {"--format", "table|json|csv", "table (default), json or csv"},
     {"--no-headers", nullptr, "no title line in the table or the CSV"},
     {"--no-align", nullptr,

@@ -208,6 +208,7 @@ ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
         loadSettings(path, settings);
         if (settings.HostAddress.isEmpty())
             throw CtlConfigFault{QStringLiteral("%1: names no host").arg(path)};
+        settings.SshDestination = options.SshDestination;
         return settings;
     }
     if (!options.Host)
@@ -228,6 +229,7 @@ ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
         settings.Group = CtlUsageError::latin1(*options.Group, QStringLiteral("--group"));
     if (options.Account)
         settings.Account = CtlUsageError::latin1(*options.Account, QStringLiteral("--account"));
+    settings.SshDestination = options.SshDestination;
     return settings;
 }
 
@@ -433,6 +435,7 @@ QList<CtlFleetHost> CtlRunner::fleetHosts(const CtlOptions& options)
         try {
             const QString path = ctlConfigPath(given, false);
             loadSettings(path, host.settings);
+            host.settings.SshDestination = options.SshDestination;
             if (host.settings.HostAddress.isEmpty())
                 host.fault = QStringLiteral("%1: names no host").arg(path);
         } catch (const CtlConfigFault& e) {

@@ -2,6 +2,7 @@
 
 #include "config/ConfigFile.h"
 #include "config/ConfigLocation.h"
+#include "session/SshTunnel.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,6 +77,9 @@ QString ExporterOptions::helpText()
         "                           :PORT for every address)\n"
         "  --config FILE            a host's configuration file (.hcf); may be repeated\n"
         "  --config-dir DIR         every .hcf file in DIR\n"
+        "  --ssh DEST               reach every host through an SSH tunnel to DEST\n"
+        "                           ([user@]host[:port]); ORVANITE_SSH_COMMAND\n"
+        "                           replaces \"ssh\"\n"
         "  --collect.processes      also one series per user process (can be many)\n"
         "  --collect.timeout SECS   the longest a host may take to be listed (default 9);\n"
         "                           a scrape's own time-out shortens it\n"
@@ -135,6 +139,14 @@ bool ExporterOptions::parse(const QStringList& arguments, const QString& program
             if (!takeValue())
                 return false;
             dirs << value;
+        } else if (name == QLatin1String("--ssh")) {
+            if (!takeValue())
+                return false;
+            if (const QString why = SshTunnel::checkDestination(value); !why.isEmpty()) {
+                error = QStringLiteral("--ssh: %1").arg(why);
+                return false;
+            }
+            sshDestination = value;
         } else if (name == QLatin1String("--collect.timeout")) {
             if (!takeValue())
                 return false;
@@ -196,6 +208,7 @@ bool ExporterOptions::parse(const QStringList& arguments, const QString& program
             return false;
         }
         fileOf.insert(target.label, canonical);
+        target.settings.SshDestination = sshDestination;
         hosts << target;
     }
     return true;

@@ -19,6 +19,8 @@ struct ExporterOptions
     bool collectProcesses = false;
     int collectTimeoutMs = DefaultCollectTimeoutMs;
     QList<HostTarget> hosts;
+    // --ssh: every host is reached through an SSH tunnel to this destination.
+    QString sshDestination;
 
     // What the program should do besides serving.
     enum class Action
