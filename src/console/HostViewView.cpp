@@ -240,8 +240,10 @@ void HostView::editPreferences()
 {
     m_preferencesDialog->showPreferences(m_reconnector->isEnabled(), m_markNewRows,
                                          m_store->reopenHosts());
+    m_preferencesDialog->setKeyringPasswords(m_store->keyringPasswords());
     if (m_environment.prompts->runDialog(*m_preferencesDialog) != QDialog::Accepted)
         return;
+    m_store->setKeyringPasswords(m_preferencesDialog->keyringPasswords());
     m_store->setAutoReconnect(m_preferencesDialog->autoReconnect());
     m_store->setMarkNewRows(m_preferencesDialog->markNewRows());
     m_store->setReopenHosts(m_preferencesDialog->reopenHosts());

@@ -9,7 +9,10 @@ PreferencesDialog::PreferencesDialog(QWidget* parent)
                            QStringLiteral("&Reconnect automatically when the link drops"), this)),
       m_markNewRows(
           new QCheckBox(QStringLiteral("&Mark the rows new since the last refresh"), this)),
-      m_reopenHosts(new QCheckBox(QStringLiteral("&Open the hosts of the last run at start"), this))
+      m_reopenHosts(
+          new QCheckBox(QStringLiteral("&Open the hosts of the last run at start"), this)),
+      m_keyringPasswords(new QCheckBox(
+          QStringLiteral("&Keep logon passwords in the desktop keyring, not in the file"), this))
 {
     setObjectName(QStringLiteral("preferencesDialog"));
     setWindowTitle(QStringLiteral("Preferences"));
@@ -23,6 +26,8 @@ PreferencesDialog::PreferencesDialog(QWidget* parent)
     layout->addWidget(m_autoReconnect);
     layout->addWidget(m_markNewRows);
     layout->addWidget(m_reopenHosts);
+    m_keyringPasswords->setObjectName(QStringLiteral("keyringPasswordsBox"));
+    layout->addWidget(m_keyringPasswords);
     layout->addStretch();
     layout->addWidget(buttons);
 }
@@ -47,4 +52,14 @@ bool PreferencesDialog::markNewRows() const
 bool PreferencesDialog::reopenHosts() const
 {
     return m_reopenHosts->isChecked();
+}
+
+void PreferencesDialog::setKeyringPasswords(bool on)
+{
+    m_keyringPasswords->setChecked(on);
+}
+
+bool PreferencesDialog::keyringPasswords() const
+{
+    return m_keyringPasswords->isChecked();
 }

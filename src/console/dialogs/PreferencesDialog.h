@@ -18,9 +18,13 @@ public:
     bool autoReconnect() const;
     bool markNewRows() const;
     bool reopenHosts() const;
+    // Saves put the logon passwords in the desktop keyring.
+    void setKeyringPasswords(bool on);
+    bool keyringPasswords() const;
 
 private:
     QCheckBox* m_autoReconnect;
     QCheckBox* m_markNewRows;
     QCheckBox* m_reopenHosts;
+    QCheckBox* m_keyringPasswords;
 };
