@@ -13,6 +13,8 @@ packages=(
   dpkg-dev file lintian desktop-file-utils shared-mime-info xdg-utils man-db
   qt6-httpserver-dev qt6-websockets-dev prometheus
   qt6-charts-dev libqt6opengl6-dev
+  openssh-client openssh-server qtkeychain-qt6-dev libsecret-1-0
+  gnome-keyring dbus-daemon dbus-bin
 )
 
 missing=()
