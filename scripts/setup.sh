@@ -14,6 +14,8 @@ packages=(
   qt6-httpserver-dev qt6-websockets-dev prometheus
   libyaml-cpp-dev libcrypt-dev openssl curl
   qt6-charts-dev libqt6opengl6-dev
+  openssh-client openssh-server qtkeychain-qt6-dev libsecret-1-0
+  gnome-keyring dbus-daemon dbus-bin
 )
 
 missing=()

@@ -19,6 +19,9 @@ struct ConnectionSettings
     QByteArray LogonExtra;
     int RefreshInterval = 5000; // milliseconds; whole seconds 5..60 once set
     QString ConfigPath;
+    // The SSH destination ("[user@]jumphost[:port]") the host is reached
+    // through; empty: directly. Not part of the configuration file.
+    QString SshDestination;
 
     bool operator==(const ConnectionSettings&) const = default;
 };

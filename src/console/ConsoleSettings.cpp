@@ -24,6 +24,30 @@ ConsoleSettings::ConsoleSettings(const QString& file)
 
 ConsoleSettings::~ConsoleSettings() = default;
 
+QString ConsoleSettings::sshDestination(const QString& configPath) const
+{
+    return m_store->value(hostGroup(configPath) + QStringLiteral("/sshTunnel")).toString();
+}
+
+void ConsoleSettings::setSshDestination(const QString& configPath, const QString& destination)
+{
+    const QString key = hostGroup(configPath) + QStringLiteral("/sshTunnel");
+    if (destination.isEmpty())
+        m_store->remove(key);
+    else
+        m_store->setValue(key, destination);
+}
+
+bool ConsoleSettings::keyringPasswords() const
+{
+    return m_store->value(QStringLiteral("preferences/keyringPasswords"), false).toBool();
+}
+
+void ConsoleSettings::setKeyringPasswords(bool on)
+{
+    m_store->setValue(QStringLiteral("preferences/keyringPasswords"), on);
+}
+
 QByteArray ConsoleSettings::geometry() const
 {
     return m_store->value(QStringLiteral("window/geometry")).toByteArray();

@@ -69,6 +69,14 @@ public:
     QStringList lastHosts() const;
     void setLastHosts(const QStringList& files);
 
+    // The SSH destination a configuration file's host is reached through
+    // (by the file's absolute path); empty: none.
+    QString sshDestination(const QString& configPath) const;
+    void setSshDestination(const QString& configPath, const QString& destination);
+    // Saves put the logon passwords in the desktop keyring (off unless chosen).
+    bool keyringPasswords() const;
+    void setKeyringPasswords(bool on);
+
     void sync();
 
 private:

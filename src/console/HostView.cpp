@@ -210,6 +210,10 @@ void HostView::connectSession()
     });
     connect(s, &HostSession::connectFinished, this, &HostView::connectFinished);
     connect(s, &HostSession::socketError, this, &HostView::showSocketError);
+    connect(s, &HostSession::tunnelError, this, [this](const QString& text) {
+        if (!m_linkAttempt)
+            m_environment.prompts->showMessage(text);
+    });
     connect(s, &HostSession::listenersChanged, this, &HostView::listenersChanged);
     connect(s, &HostSession::processesChanged, this, &HostView::processesChanged);
     connect(s, &HostSession::processListRequested, this, &HostView::processListRequested);
@@ -283,7 +287,7 @@ void HostView::startUp()
 
 void HostView::connectAndLogon()
 {
-    if (m_closing)
+    if (m_closing || keyringLookupFirst())
         return;
     m_connecting = true;
     updateBusy();

@@ -216,6 +216,14 @@ private:
     bool openConfigFile(OpenMode mode);
     bool loadConfigFile();
     void saveConfigFile();
+    void writeConfigFile(const ConnectionSettings& settings);
+    // What the console keeps for a file outside it: its SSH tunnel, and
+    // whether its passwords are to be looked up in the keyring.
+    void loadConsoleSideSettings();
+    // Starts the keyring lookup a loaded file needs, which connects when it
+    // ends; false when none is due.
+    bool keyringLookupFirst();
+    bool m_keyringLookupDue = false;
     bool editSettings();
     void showConfigPath();
 

@@ -4,9 +4,11 @@
 #include "console/HostView.h"
 
 #include "config/ConfigFile.h"
+#include "console/ConsoleSettings.h"
 #include "console/Notifier.h"
 #include "console/Prompts.h"
 #include "console/dialogs/ConfigureDialog.h"
+#include "keyring/PasswordKeyring.h"
 #include "session/HostSession.h"
 #include "session/Reconnector.h"
 
@@ -53,6 +55,7 @@ bool HostView::loadConfigFile()
         return false;
     }
     m_refreshTimer->setInterval(m_settings.RefreshInterval);
+    loadConsoleSideSettings();
     rememberFile();
     return true;
 }
@@ -61,11 +64,62 @@ void HostView::saveConfigFile()
 {
     if (m_settings.ConfigPath.isEmpty())
         return;
-    const ConfigResult result = saveConfig(m_settings.ConfigPath, m_settings, m_random);
-    if (!result.ok())
+    if (!m_store->keyringPasswords() || PasswordKeyring::noPasswords(m_settings)) {
+        writeConfigFile(m_settings);
+        return;
+    }
+    // The passwords go to the keyring first; the file is written once it has
+    // answered, without them, or with them when no keyring took them.
+    const ConnectionSettings saved = m_settings;
+    PasswordKeyring::store(saved.ConfigPath, PasswordKeyring::passwordsOf(saved), this,
+                           [this, saved](const PasswordKeyring::Result& r) {
+                               ConnectionSettings written = saved;
+                               if (r.outcome == PasswordKeyring::Outcome::Done)
+                                   PasswordKeyring::setPasswords(written, {});
+                               else
+                                   m_environment.prompts->showMessage(
+                                       PasswordKeyring::notStoredText(r.message));
+                               writeConfigFile(written);
+                           });
+}
+
+// --- Kept beside the file, not in it: the SSH tunnel (the console's
+// settings) and the passwords (the desktop keyring, when chosen).
+
+void HostView::writeConfigFile(const ConnectionSettings& settings)
+{
+    const ConfigResult result = saveConfig(settings.ConfigPath, settings, m_random);
+    if (!result.ok()) {
         m_environment.prompts->showMessage(result.message);
-    else
-        rememberFile();
+        return;
+    }
+    m_store->setSshDestination(settings.ConfigPath, settings.SshDestination);
+    rememberFile();
+}
+
+void HostView::loadConsoleSideSettings()
+{
+    m_settings.SshDestination = m_store->sshDestination(m_settings.ConfigPath);
+    m_keyringLookupDue = m_store->keyringPasswords() && PasswordKeyring::noPasswords(m_settings);
+}
+
+bool HostView::keyringLookupFirst()
+{
+    if (!m_keyringLookupDue)
+        return false;
+    // A file saved with its passwords in the keyring: they are looked up
+    // before the connection is made, which goes on once the keyring answered
+    // (without them if it holds none or none answered).
+    m_keyringLookupDue = false;
+    const QString path = m_settings.ConfigPath;
+    PasswordKeyring::lookup(path, this, [this, path](const PasswordKeyring::Result& r) {
+        if (m_closing || m_settings.ConfigPath != path)
+            return;
+        if (r.outcome == PasswordKeyring::Outcome::Done && PasswordKeyring::noPasswords(m_settings))
+            PasswordKeyring::setPasswords(m_settings, r.passwords);
+        connectAndLogon();
+    });
+    return true;
 }
 
 bool HostView::editSettings()

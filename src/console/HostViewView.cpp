@@ -243,10 +243,12 @@ void HostView::editPreferences()
     m_preferencesDialog->showPreferences(m_reconnector->isEnabled(), m_markNewRows,
                                          m_store->reopenHosts());
     m_preferencesDialog->setRequireAudit(m_audit->isRequired());
+    m_preferencesDialog->setKeyringPasswords(m_store->keyringPasswords());
     if (m_environment.prompts->runDialog(*m_preferencesDialog) != QDialog::Accepted)
         return;
     m_store->setRequireAudit(m_preferencesDialog->requireAudit());
     m_audit->setRequired(m_preferencesDialog->requireAudit());
+    m_store->setKeyringPasswords(m_preferencesDialog->keyringPasswords());
     m_store->setAutoReconnect(m_preferencesDialog->autoReconnect());
     m_store->setMarkNewRows(m_preferencesDialog->markNewRows());
     m_store->setReopenHosts(m_preferencesDialog->reopenHosts());

@@ -19,6 +19,7 @@
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -120,6 +121,8 @@ QString HostSocket::ErrorText(int code)
 
 int HostSocket::startConnection(quint16 port)
 {
+    if (!UnixPath.isEmpty())
+        return startLocalConnection();
     in_addr address{};
     // A dotted address is used as it stands, without asking the resolver.
     if (inet_aton(HostAddress.constData(), &address) == 0) {
@@ -165,6 +168,32 @@ int HostSocket::startConnection(quint16 port)
     if (errno == EINPROGRESS)
         return -1;
     const int code = Winsock::FromErrno(errno);
+    ::close(fd);
+    d->fd = NoSocket;
+    return code;
+}
+
+int HostSocket::startLocalConnection()
+{
+    sockaddr_un peer{};
+    peer.sun_family = AF_UNIX;
+    if (UnixPath.size() >= qsizetype(sizeof peer.sun_path))
+        return 10063; // name too long
+    std::memcpy(peer.sun_path, UnixPath.constData(), std::size_t(UnixPath.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return Winsock::FromErrno(errno);
+    d->fd = fd;
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+        return 0;
+    if (errno == EINPROGRESS)
+        return -1;
+    // A socket that has gone is a connection refused, as a closed port is.
+    const int code = (errno == ENOENT || errno == ENOTDIR) ? 10061 : Winsock::FromErrno(errno);
     ::close(fd);
     d->fd = NoSocket;
     return code;

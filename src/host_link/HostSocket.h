@@ -38,6 +38,9 @@ public:
 
     QByteArray HostAddress; // host name or dotted IPv4 address
     QByteArray Port;        // TCP port as decimal text
+    // When set, connectToHost connects to this Unix socket instead of
+    // HostAddress:Port (a forward that leads there); errors as for TCP.
+    QByteArray UnixPath;
     bool Authorized = false;
 
     // Written by the main window before each logon; sent by Logon.
@@ -92,6 +95,7 @@ private:
     // it: 0 when connected at once, -1 when under way (the socket is d->fd
     // either way), else the Windows Sockets number of the failure (no socket).
     int startConnection(quint16 port);
+    int startLocalConnection();
     void finishConnect(int fd);
     void attachNotifier(int fd);
 

@@ -5,15 +5,18 @@
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
 #include "session/ReadWait.h"
+#include "session/SshTunnel.h"
 
+#include <QFile>
 #include <QLocale>
 #include <QMetaObject>
 
 #include <algorithm>
 
 HostSession::HostSession(QObject* parent)
-    : QObject(parent), m_socket(new HostSocket(this)), m_listeners(new ListenerTableModel(this)),
-      m_processes(new ProcessTableModel(this)), m_readWait(new ReadWait(this)),
+    : QObject(parent), m_socket(new HostSocket(this)), m_tunnel(new SshTunnel(this)),
+      m_listeners(new ListenerTableModel(this)), m_processes(new ProcessTableModel(this)),
+      m_readWait(new ReadWait(this)),
       m_reader(std::make_unique<ListReader>(m_listeners, m_processes))
 {
     connect(m_readWait, &ReadWait::expired, this, &HostSession::advance);
@@ -28,6 +31,12 @@ HostSession::HostSession(QObject* parent)
         advance();
     });
     connect(m_socket, &HostSocket::errorOccurred, this, &HostSession::socketError);
+    connect(m_tunnel, &SshTunnel::ready, this, &HostSession::advance);
+    connect(m_tunnel, &SshTunnel::message, this, &HostSession::tunnelError);
+    connect(m_tunnel, &SshTunnel::failed, this, [this](const QString& text) {
+        Q_EMIT tunnelError(text);
+        advance();
+    });
 }
 
 HostSession::~HostSession()
@@ -144,12 +153,14 @@ void HostSession::quit()
 {
     dropWork();
     abandonConnection(true);
+    m_tunnel->stop();
 }
 
 void HostSession::disconnectFromHost()
 {
     dropWork();
     abandonConnection(false);
+    m_tunnel->stop();
 }
 
 void HostSession::stopList()
@@ -313,9 +324,17 @@ HostSession::Outcome HostSession::connectStep()
         m_socket->ReadTimeout = m_readTimeout;
         m_connectDone = false;
         m_connectResult = false;
-        m_phase = 1;
         setLinkState(LinkState::Connecting);
-        m_socket->connectToHost();
+    }
+    if (m_phase == 0 || m_phase == 2) {
+        // Through an SSH tunnel the socket connects once the tunnel is ready.
+        m_phase = tunnelStep();
+        if (m_phase == 2)
+            return Outcome::Wait;
+        if (m_phase == 1)
+            m_socket->connectToHost();
+        else
+            m_connectDone = true; // the tunnel failed; its message went out
     }
     if (!m_connectDone)
         return Outcome::Wait;
@@ -326,6 +345,31 @@ HostSession::Outcome HostSession::connectStep()
         return Outcome::Abort;
     }
     return Outcome::Done;
+}
+
+int HostSession::tunnelStep()
+{
+    // 1: connect the socket now; 2: wait for the tunnel; 3: the tunnel failed.
+    const QString& destination = m_settings.SshDestination;
+    if (destination.isEmpty()) {
+        m_socket->UnixPath.clear();
+        return 1;
+    }
+    const QByteArray& host = m_settings.HostAddress;
+    const quint16 port = m_settings.Port;
+    if (m_phase != 2 && !m_tunnel->isReadyFor(destination, host, port))
+        m_tunnel->start(destination, host, port, m_readTimeout);
+    switch (m_tunnel->state()) {
+    case SshTunnel::State::Ready:
+        m_socket->UnixPath = QFile::encodeName(m_tunnel->socketPath());
+        return 1;
+    case SshTunnel::State::Starting:
+        return 2;
+    case SshTunnel::State::Idle:
+    case SshTunnel::State::Failed:
+        break;
+    }
+    return 3;
 }
 
 HostSession::Outcome HostSession::logonStep()

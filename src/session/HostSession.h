@@ -19,6 +19,7 @@
 
 class ReadWait;
 class HostSocket;
+class SshTunnel;
 class ListReader;
 class ListenerTableModel;
 class ProcessTableModel;
@@ -185,6 +186,9 @@ Q_SIGNALS:
     // The end of connectToHost's work: logged on and listed, or not.
     void connectFinished(bool loggedOn);
     void socketError(int code, const QString& text);
+    // The SSH tunnel could not be made or ended, or ssh reported a refused
+    // forward: the text names the cause in ssh's words.
+    void tunnelError(const QString& text);
     // A list replaced the listener table (also when it emptied it).
     void listenersChanged();
     // A process list was asked for the listener with this PIN.
@@ -226,6 +230,7 @@ private:
     Outcome runStep(Step& step);
     Outcome connectStep();
     Outcome logonStep();
+    int tunnelStep();
     Outcome renewStep();
     Outcome sendStep(const Step& step);
     void planRenewal(ListEnd end);
@@ -243,6 +248,7 @@ private:
     void tablesLost(bool processesOnly);
 
     HostSocket* m_socket;
+    SshTunnel* m_tunnel;
     ListenerTableModel* m_listeners;
     ProcessTableModel* m_processes;
     ReadWait* m_readWait;

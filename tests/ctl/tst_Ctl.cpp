@@ -943,36 +943,45 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QByteArray>("expected");
+        // Each password is followed by where it lives.
         QTest::newRow("json, masked")
             << strings({"--format", "json"})
             << QByteArray("{\"host\": \"h\xc3\xb6st.example\", \"port\": 30005, \"user\": "
-                          "\"OPER\", \"user_password\": \"********\", \"group\": \"OPS\", "
-                          "\"group_password\": \"\", \"account\": \"SYS\", \"account_password\": "
-                          "\"********\", \"logon_extra\": \"X,1\", \"refresh_interval\": 30}\n");
+                          "\"OPER\", \"user_password\": \"********\", \"user_password_in\": "
+                          "\"in the file\", \"group\": \"OPS\", \"group_password\": \"\", "
+                          "\"group_password_in\": \"empty\", \"account\": \"SYS\", "
+                          "\"account_password\": \"********\", \"account_password_in\": \"in "
+                          "the file\", \"logon_extra\": \"X,1\", \"refresh_interval\": 30}\n");
         QTest::newRow("json, revealed")
             << strings({"--format", "json", "--reveal"})
             << QByteArray("{\"host\": \"h\xc3\xb6st.example\", \"port\": 30005, \"user\": "
-                          "\"OPER\", \"user_password\": \"pw1\", \"group\": \"OPS\", "
-                          "\"group_password\": \"\", \"account\": \"SYS\", \"account_password\": "
-                          "\"A\\\"B\", \"logon_extra\": \"X,1\", \"refresh_interval\": 30}\n");
+                          "\"OPER\", \"user_password\": \"pw1\", \"user_password_in\": \"in "
+                          "the file\", \"group\": \"OPS\", \"group_password\": \"\", "
+                          "\"group_password_in\": \"empty\", \"account\": \"SYS\", "
+                          "\"account_password\": \"A\\\"B\", \"account_password_in\": \"in the "
+                          "file\", \"logon_extra\": \"X,1\", \"refresh_interval\": 30}\n");
         QTest::newRow("csv") << strings({"--format", "csv"})
-                             << QByteArray("host,port,user,user_password,group,group_password,"
-                                           "account,account_password,logon_extra,refresh_"
+                             << QByteArray("host,port,user,user_password,user_password_in,group,"
+                                           "group_password,group_password_in,account,account_"
+                                           "password,account_password_in,logon_extra,refresh_"
                                            "interval\r\n"
-                                           "h\xc3\xb6st.example,30005,OPER,********,OPS,,SYS,"
-                                           "********,\"X,1\",30\r\n");
+                                           "h\xc3\xb6st.example,30005,OPER,********,in the file,"
+                                           "OPS,,empty,SYS,********,in the file,\"X,1\",30\r\n");
         QTest::newRow("table") << QStringList()
-                               << QByteArray("Key               Value\n"
-                                             "host              h\xc3\xb6st.example\n"
-                                             "port              30005\n"
-                                             "user              OPER\n"
-                                             "user_password     ********\n"
-                                             "group             OPS\n"
+                               << QByteArray("Key                  Value\n"
+                                             "host                 h\xc3\xb6st.example\n"
+                                             "port                 30005\n"
+                                             "user                 OPER\n"
+                                             "user_password        ********\n"
+                                             "user_password_in     in the file\n"
+                                             "group                OPS\n"
                                              "group_password\n"
-                                             "account           SYS\n"
-                                             "account_password  ********\n"
-                                             "logon_extra       X,1\n"
-                                             "refresh_interval  30\n");
+                                             "group_password_in    empty\n"
+                                             "account              SYS\n"
+                                             "account_password     ********\n"
+                                             "account_password_in  in the file\n"
+                                             "logon_extra          X,1\n"
+                                             "refresh_interval     30\n");
     }
 
     void configShow()

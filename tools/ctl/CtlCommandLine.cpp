@@ -2,6 +2,7 @@
 
 #include "CtlUsageError.h"
 #include "host_link/Wire.h"
+#include "session/SshTunnel.h"
 
 namespace {
 
@@ -98,6 +99,11 @@ CtlOptions CtlCommandLine::parse(const QStringList& arguments)
             options.Group = value;
         } else if (name == QStringLiteral("--account")) {
             options.Account = value;
+        } else if (name == QStringLiteral("--ssh")) {
+            const QString why = SshTunnel::checkDestination(value);
+            if (!why.isEmpty())
+                throw CtlUsageError(QStringLiteral("--ssh: %1").arg(why));
+            options.SshDestination = value;
         } else if (name == QStringLiteral("--format")) {
             if (value == QStringLiteral("table"))
                 options.Format = CtlFormat::Table;

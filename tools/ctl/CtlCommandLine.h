@@ -22,6 +22,7 @@ struct CtlOptions
     QString ConfigPath;      // --config, the first
     QStringList ConfigPaths; // every --config, in order
     std::optional<QString> Host, Port, User, Group, Account;
+    QString SshDestination; // --ssh: the host is reached through this SSH destination
     CtlFormat Format = CtlFormat::Table;
     bool NoHeaders = false;
     bool NoAlign = false;

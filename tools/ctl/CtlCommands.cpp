@@ -186,6 +186,9 @@ const std::array<CtlOption, 25> Options = {{
     {"--user", "U", "logon user (default MANAGER)"},
     {"--group", "G", "logon group (default none)"},
     {"--account", "A", "logon account (default SYS)"},
+    {"--ssh", "DEST",
+     "reach the host through an SSH tunnel to DEST\n([user@]host[:port]; every host when "
+     "--config is given more\nthan once); ORVANITE_SSH_COMMAND replaces \"ssh\""},
     {"--format", "table|json|csv", "table (default), json or csv"},
     {"--no-headers", nullptr, "no title line in the table or the CSV"},
     {"--no-align", nullptr,

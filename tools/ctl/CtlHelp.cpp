@@ -30,8 +30,9 @@ QString CtlHelp::program()
 {
     QString text = QStringLiteral(
         "Usage: orvanite-ctl [--config FILE | --host HOST [--port N] [--user U] [--group G]\n"
-        "                    [--account A]] [--format table|json|csv] [--no-headers]\n"
-        "                    [--no-align] [--timeout SECONDS] [--list-timeout SECONDS]\n"
+        "                    [--account A]] [--ssh DEST] [--format table|json|csv]\n"
+        "                    [--no-headers] [--no-align] [--timeout SECONDS]\n"
+        "                    [--list-timeout SECONDS]\n"
         "                    COMMAND [ARGS]\n\n"
         "Lists and acts on a host's server job from a shell, as the Orvanite Server\n"
         "Console does, and reads and writes the console's configuration files.\n\n"

@@ -13,6 +13,7 @@
 #include "host_link/AppErrors.h"
 #include "host_link/RecordDisplay.h"
 #include "host_link/Wire.h"
+#include "keyring/PasswordKeyring.h"
 #include "session/AuditTrail.h"
 #include "session/ListenerTableModel.h"
 #include "session/RecordWriter.h"
@@ -20,6 +21,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
@@ -199,6 +201,29 @@ void CtlRunner::loadSettings(const QString& path, ConnectionSettings& settings)
     }
 }
 
+bool CtlRunner::keyringPasswords(const QString& path, ConnectionSettings& settings)
+{
+    if (!PasswordKeyring::noPasswords(settings) || m_interrupted)
+        return false;
+    // The program's one event loop runs until the keyring has answered; a
+    // keyring that does not is the same as none (bounded by D-Bus's own
+    // time-out, and by this one).
+    std::optional<PasswordKeyring::Result> answer;
+    QEventLoop* loop = nullptr;
+    QObject scope;
+    PasswordKeyring::lookup(path, &scope, [&](const PasswordKeyring::Result& r) {
+        answer = r;
+        if (loop)
+            loop->quit();
+    });
+    if (!answer)
+        runCtlLoop(loop, 30000);
+    if (!answer || answer->outcome != PasswordKeyring::Outcome::Done)
+        return false;
+    PasswordKeyring::setPasswords(settings, answer->passwords);
+    return true;
+}
+
 ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
 {
     ConnectionSettings settings;
@@ -207,6 +232,8 @@ ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
         loadSettings(path, settings);
         if (settings.HostAddress.isEmpty())
             throw CtlConfigFault{QStringLiteral("%1: names no host").arg(path)};
+        keyringPasswords(path, settings);
+        settings.SshDestination = options.SshDestination;
         return settings;
     }
     if (!options.Host)
@@ -227,6 +254,7 @@ ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
         settings.Group = CtlUsageError::latin1(*options.Group, QStringLiteral("--group"));
     if (options.Account)
         settings.Account = CtlUsageError::latin1(*options.Account, QStringLiteral("--account"));
+    settings.SshDestination = options.SshDestination;
     return settings;
 }
 
@@ -445,6 +473,8 @@ QList<CtlFleetHost> CtlRunner::fleetHosts(const CtlOptions& options)
         try {
             const QString path = ctlConfigPath(given, false);
             loadSettings(path, host.settings);
+            keyringPasswords(path, host.settings);
+            host.settings.SshDestination = options.SshDestination;
             if (host.settings.HostAddress.isEmpty())
                 host.fault = QStringLiteral("%1: names no host").arg(path);
         } catch (const CtlConfigFault& e) {

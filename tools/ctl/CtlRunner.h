@@ -74,6 +74,9 @@ private:
 
     ConnectionSettings hostSettings(const CtlOptions& options);
     void loadSettings(const QString& path, ConnectionSettings& settings);
+    // A file whose password fields are all empty: its passwords are taken
+    // from the desktop keyring when it holds them (true then).
+    bool keyringPasswords(const QString& path, ConnectionSettings& settings);
 
     void error(const QString& text);
 

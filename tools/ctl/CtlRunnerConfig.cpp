@@ -56,11 +56,16 @@ QString ctlConfigPath(const QString& name, bool mayCreate)
 CtlExit CtlRunner::configShow(const CtlOptions& options)
 {
     ConnectionSettings settings;
-    loadSettings(ctlConfigPath(options.Operands[0], false), settings);
+    const QString path = ctlConfigPath(options.Operands[0], false);
+    loadSettings(path, settings);
+    const bool inKeyring = keyringPasswords(path, settings);
 
     QList<QByteArray> keys;
-    for (const SettingKey& k : SettingKeys)
+    for (const SettingKey& k : SettingKeys) {
         keys << QByteArray(k.key);
+        if (k.password)
+            keys << QByteArray(k.key) + "_in";
+    }
     CtlListing listing({"Key", "Value"}, keys);
     listing.SetSingleRecord(true);
     QList<CtlValue> record;
@@ -78,6 +83,14 @@ CtlExit CtlRunner::configShow(const CtlOptions& options)
         }
         listing.AddRow({QByteArray(k.key), value.bytes});
         record << value;
+        if (k.password) {
+            // Where the password lives.
+            const QByteArray where = (settings.*k.member).isEmpty() ? "empty"
+                                     : inKeyring                    ? "in the keyring"
+                                                                    : "in the file";
+            listing.AddRow({QByteArray(k.key) + "_in", where});
+            record << CtlValue::Text(where);
+        }
     }
     listing.AddRecord(record);
     m_output.write(listing.Render(options.Format, !options.NoHeaders));

@@ -97,6 +97,12 @@ CtlSession::CtlSession(const ConnectionSettings& settings, std::optional<int> ti
         ++m_networkErrors;
         Q_EMIT message(QStringLiteral("WINSOCK error: %1\n%2").arg(error).arg(msg));
     });
+    connect(&m_session, &HostSession::tunnelError, this, [this](const QString& text) {
+        if (m_quiet)
+            return;
+        ++m_networkErrors;
+        Q_EMIT message(text);
+    });
     connect(&m_session, &HostSession::logonFailed, this, [this](HostSession::LogonResult result) {
         m_logon = result;
         if (result == HostSession::LogonResult::Refused)

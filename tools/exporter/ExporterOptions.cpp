@@ -2,6 +2,7 @@
 
 #include "config/ConfigFile.h"
 #include "config/ConfigLocation.h"
+#include "session/SshTunnel.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -53,6 +54,7 @@ struct Options
                                     QStringLiteral("N")};
     QCommandLineOption timeout{QStringLiteral("collect.timeout"), QString(),
                                QStringLiteral("SECS")};
+    QCommandLineOption ssh{QStringLiteral("ssh"), QString(), QStringLiteral("DEST")};
     QCommandLineOption webConfig{QStringLiteral("web.config.file"), QString(),
                                  QStringLiteral("FILE")};
     // How long a connection may stay without a request; for tests and
@@ -66,7 +68,7 @@ struct Options
         parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
         for (const QCommandLineOption* o :
              {&help, &version, &listen, &config, &configDir, &processes, &processLimit, &timeout,
-              &webConfig, &idleTimeout})
+              &ssh, &webConfig, &idleTimeout})
             parser.addOption(*o);
     }
 };
@@ -135,6 +137,9 @@ QString ExporterOptions::helpText()
         "                           :PORT for every address)\n"
         "  --config FILE            a host's configuration file (.hcf); may be repeated\n"
         "  --config-dir DIR         every .hcf file in DIR\n"
+        "  --ssh DEST               reach every host through an SSH tunnel to DEST\n"
+        "                           ([user@]host[:port]); ORVANITE_SSH_COMMAND\n"
+        "                           replaces \"ssh\"\n"
         "  --collect.processes      also one series per user process (can be many)\n"
         "  --collect.processes.limit N\n"
         "                           at most N per-process series per host (default\n"
@@ -214,6 +219,14 @@ bool ExporterOptions::readValues(const QCommandLineParser& parser, QString& erro
     }
     if (parser.isSet(o.webConfig))
         webConfigFile = parser.values(o.webConfig).constLast();
+    if (parser.isSet(o.ssh)) {
+        const QString value = parser.values(o.ssh).constLast();
+        if (const QString why = SshTunnel::checkDestination(value); !why.isEmpty()) {
+            error = QStringLiteral("--ssh: %1").arg(why);
+            return false;
+        }
+        sshDestination = value;
+    }
     return true;
 }
 
@@ -267,6 +280,7 @@ bool ExporterOptions::loadTargets(const QStringList& paths, QString& error)
             return false;
         }
         fileOf.insert(target.label, canonical);
+        target.settings.SshDestination = sshDestination;
         hosts << target;
     }
     return true;

@@ -24,6 +24,8 @@ struct ExporterOptions
     QString webConfigFile;                     // empty: plain HTTP, no users
     int idleTimeoutMs = DefaultIdleTimeoutMs;  // a connection without a request
     QList<HostTarget> hosts;
+    // --ssh: every host is reached through an SSH tunnel to this destination.
+    QString sshDestination;
 
     // What the program should do besides serving.
     enum class Action

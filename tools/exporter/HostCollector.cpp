@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include <cstdio>
+
 HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObject* parent)
     : QObject(parent), m_session(new HostSession(this)), m_deadline(new QTimer(this)),
       m_withProcesses(withProcesses)
@@ -19,6 +21,12 @@ HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObje
     connect(m_deadline, &QTimer::timeout, this, [this] { fail(CollectError::Timeout); });
     connect(m_session, &HostSession::logonFailed, this,
             [this](HostSession::LogonResult result) { m_logonResult = result; });
+    // A tunnel that fails says why in ssh's words; the host's series count
+    // it as a connection error, the log says why.
+    connect(m_session, &HostSession::tunnelError, this, [this](const QString& text) {
+        std::fprintf(stderr, "orvanite-exporter: %s: %s\n", qPrintable(m_sample.host),
+                     qPrintable(text));
+    });
     connect(m_session, &HostSession::connectFinished, this, &HostCollector::onConnectFinished);
     connect(m_session, &HostSession::listEnded, this,
             [this](HostSession::ListEnd end, int) { onListEnded(end); });
@@ -65,9 +73,11 @@ void HostCollector::collect(int deadlineMs)
     // The session resolves a host name itself, and the resolver makes the
     // whole thread wait; a name is looked up here instead, on Qt's lookup
     // threads, so that a slow name server holds up only its own host.
+    // Through an SSH tunnel the name is the jump host's to resolve.
     QHostAddress numeric;
-    if (numeric.setAddress(QString::fromLatin1(m_settings.HostAddress)) &&
-        numeric.protocol() == QAbstractSocket::IPv4Protocol) {
+    if (!m_settings.SshDestination.isEmpty() ||
+        (numeric.setAddress(QString::fromLatin1(m_settings.HostAddress)) &&
+         numeric.protocol() == QAbstractSocket::IPv4Protocol)) {
         logOn();
         return;
     }

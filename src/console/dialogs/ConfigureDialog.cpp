@@ -182,6 +182,14 @@ ConfigureDialog::ConfigureDialog(QWidget* parent) : QDialog(parent)
     m_cancelButton = makeButton(this, "cancelButton", "&Cancel", 171, 239, 75);
     m_loadButton = makeButton(this, "loadButton", "&Load", 264, 240, 81);
     m_okButton->setDefault(true);
+
+    // Below the buttons, in the dialog's bottom margin: the SSH destination,
+    // kept by the console per configuration file (not in the file).
+    m_sshEdit = makeBox(this, "sshEdit", 80, 276, 266, 0, false);
+    m_sshEdit->setPlaceholderText(QStringLiteral("[user@]host[:port]"));
+    m_sshEdit->setToolTip(QStringLiteral(
+        "Reach the host through an SSH tunnel to this destination; empty: connect directly"));
+    makeLabel(this, "sshLabel", "SSH tunnel:", 8, 281, 67, m_sshEdit);
     connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
     // Esc and the close box reject the dialog too, as Cancel does.
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -193,7 +201,7 @@ ConfigureDialog::ConfigureDialog(QWidget* parent) : QDialog(parent)
                         m_userEdit,         m_accountEdit,         m_groupEdit,
                         m_userPasswordEdit, m_accountPasswordEdit, m_groupPasswordEdit,
                         m_jobNameEdit,      m_intervalEdit,        m_okButton,
-                        m_cancelButton,     m_loadButton};
+                        m_cancelButton,     m_loadButton,          m_sshEdit};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     m_hostAddressEdit->setFocus();
@@ -216,6 +224,7 @@ void ConfigureDialog::showSettings(const ConnectionSettings& settings)
     m_accountEdit->setText(text(settings.Account));
     m_accountPasswordEdit->setText(text(settings.AccountPassword));
     m_intervalEdit->setText(QString::number(settings.RefreshInterval / 1000));
+    m_sshEdit->setText(settings.SshDestination);
 }
 
 void ConfigureDialog::takeSettings(ConnectionSettings& settings) const
@@ -237,6 +246,7 @@ void ConfigureDialog::takeSettings(ConnectionSettings& settings) const
     settings.Port = quint16(port);
     settings.HostAddress = bytes(m_hostAddressEdit);
     settings.RefreshInterval = std::clamp(StrToInt(bytes(m_intervalEdit)), 5, 60) * 1000;
+    settings.SshDestination = m_sshEdit->text().trimmed();
 }
 
 int ConfigureDialog::typedLimit(const QLineEdit* box)

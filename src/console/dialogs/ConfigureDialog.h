@@ -8,7 +8,8 @@ class QShowEvent;
 struct ConnectionSettings;
 
 // The Configure dialog: edits the connection settings (host, port, the three
-// logon names with their passwords, the refresh interval). It is created once
+// logon names with their passwords, the refresh interval, and the SSH
+// destination the host is reached through). It is created once
 // and reused; its boxes keep their contents between runs. It only holds
 // text: the main window fills the boxes before each run and takes them back
 // after.
@@ -53,6 +54,7 @@ private:
     QLineEdit* m_groupPasswordEdit = nullptr;
     QLineEdit* m_intervalEdit = nullptr;
     QLineEdit* m_securityEdit = nullptr;
+    QLineEdit* m_sshEdit = nullptr;
     QPushButton* m_okButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QPushButton* m_loadButton = nullptr;

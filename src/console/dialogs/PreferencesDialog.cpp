@@ -10,7 +10,9 @@ PreferencesDialog::PreferencesDialog(QWidget* parent)
       m_markNewRows(
           new QCheckBox(QStringLiteral("&Mark the rows new since the last refresh"), this)),
       m_reopenHosts(new QCheckBox(QStringLiteral("&Open the hosts of the last run at start"), this)),
-      m_requireAudit(new QCheckBox(QStringLiteral("Send no command that cannot be recorded"), this))
+      m_requireAudit(new QCheckBox(QStringLiteral("Send no command that cannot be recorded"), this)),
+      m_keyringPasswords(new QCheckBox(
+          QStringLiteral("&Keep logon passwords in the desktop keyring, not in the file"), this))
 {
     setObjectName(QStringLiteral("preferencesDialog"));
     setWindowTitle(QStringLiteral("Preferences"));
@@ -26,6 +28,8 @@ PreferencesDialog::PreferencesDialog(QWidget* parent)
     layout->addWidget(m_markNewRows);
     layout->addWidget(m_reopenHosts);
     layout->addWidget(m_requireAudit);
+    m_keyringPasswords->setObjectName(QStringLiteral("keyringPasswordsBox"));
+    layout->addWidget(m_keyringPasswords);
     layout->addStretch();
     layout->addWidget(buttons);
 }
@@ -60,4 +64,14 @@ void PreferencesDialog::setRequireAudit(bool on)
 bool PreferencesDialog::requireAudit() const
 {
     return m_requireAudit->isChecked();
+}
+
+void PreferencesDialog::setKeyringPasswords(bool on)
+{
+    m_keyringPasswords->setChecked(on);
+}
+
+bool PreferencesDialog::keyringPasswords() const
+{
+    return m_keyringPasswords->isChecked();
 }

@@ -22,10 +22,14 @@ public:
     // "Send no command that cannot be recorded" in the audit trail.
     void setRequireAudit(bool on);
     bool requireAudit() const;
+    // Saves put the logon passwords in the desktop keyring.
+    void setKeyringPasswords(bool on);
+    bool keyringPasswords() const;
 
 private:
     QCheckBox* m_autoReconnect;
     QCheckBox* m_markNewRows;
     QCheckBox* m_reopenHosts;
     QCheckBox* m_requireAudit;
+    QCheckBox* m_keyringPasswords;
 };

@@ -1,0 +1,255 @@
+// Hosts reached through an SSH tunnel made by a real sshd on loopback: the
+// session, orvanite-ctl and orvanite-exporter list a simulator through it,
+// the host receives exactly the bytes of a direct connection, and each way a
+// tunnel fails ends at once with ssh's own words.
+#include "SshdFixture.h"
+#include "config/ConfigFile.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/SshTunnel.h"
+#include "support/HostLinkFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace HostLinkFixture;
+
+class TestTunnel : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void destinations_data();
+    void destinations();
+    void sessionListsThroughTheTunnel();
+    void failuresNameTheirCause_data();
+    void failuresNameTheirCause();
+    void programsListThroughTheTunnel();
+
+private:
+    // The one tunnel folder under the runtime folder; empty when none.
+    QStringList tunnelFolders() const;
+
+    SshdFixture sshd;
+    QTemporaryDir runtime;
+    std::unique_ptr<HostSim> sim;
+};
+
+void TestTunnel::initTestCase()
+{
+    QVERIFY2(sshd.start(), qPrintable(sshd.why()));
+    qputenv("ORVANITE_SSH_COMMAND", sshd.sshCommand().toLocal8Bit());
+    QVERIFY(runtime.isValid());
+    QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+}
+
+void TestTunnel::init()
+{
+    sim = startHost();
+    QVERIFY(sim);
+}
+
+void TestTunnel::cleanup()
+{
+    sim.reset();
+    qputenv("ORVANITE_SSH_COMMAND", sshd.sshCommand().toLocal8Bit());
+}
+
+QStringList TestTunnel::tunnelFolders() const
+{
+    return QDir(runtime.path()).entryList({QStringLiteral("orvanite-ssh-*")}, QDir::Dirs);
+}
+
+void TestTunnel::destinations_data()
+{
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<QString>("tail"); // the last arguments, or the refusal's reason
+    QTest::newRow("name") << "jump"
+                          << "-- jump";
+    QTest::newRow("user and port") << "ops@gw.example:2222"
+                                   << "-p 2222 -- ops@gw.example";
+    QTest::newRow("user with @") << "a@b@gw"
+                                 << "-- a@b@gw";
+    QTest::newRow("v6 in brackets") << "[::1]:22"
+                                    << "-p 22 -- ::1";
+    QTest::newRow("option") << "-oProxyCommand=sh"
+                            << "does not start with \"-\"";
+    QTest::newRow("space") << "gw -v"
+                           << "no spaces";
+    QTest::newRow("port 0") << "gw:0"
+                            << "from 1 to 65535, not \"0\"";
+    QTest::newRow("empty port") << "gw:"
+                                << "no port after";
+    QTest::newRow("no user") << "@gw"
+                             << "no user name";
+    QTest::newRow("bare v6") << "::1"
+                             << "in brackets";
+    QTest::newRow("empty") << ""
+                           << "no destination";
+}
+
+void TestTunnel::destinations()
+{
+    QFETCH(QString, destination);
+    QFETCH(QString, tail);
+    const QString why = SshTunnel::checkDestination(destination);
+    if (tail.startsWith(QStringLiteral("-"))) {
+        QCOMPARE(why, QString());
+        const QStringList args =
+            SshTunnel::sshArguments(destination, QStringLiteral("/r/s"), "10.0.0.9", 30000, 0);
+        QVERIFY(args.join(u' ').endsWith(QStringLiteral("-L /r/s:10.0.0.9:30000 ") + tail));
+        QVERIFY(args.contains(QStringLiteral("BatchMode=yes")));
+        QVERIFY(args.contains(QStringLiteral("ExitOnForwardFailure=yes")));
+    } else {
+        QVERIFY2(why.contains(tail), qPrintable(why));
+    }
+}
+
+void TestTunnel::sessionListsThroughTheTunnel()
+{
+    auto session = sessionFor(sim->serverPort());
+    ConnectionSettings settings = session->settings();
+    settings.SshDestination = QStringLiteral("jump");
+    session->setSettings(settings);
+    QSignalSpy errors(session.get(), &HostSession::tunnelError);
+    QVERIFY(connectAndWait(*session, 30000));
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(session->listeners()->rows(), 2);
+    // The same bytes as a direct connection.
+    const QByteArray expected = "000001MANAGER" + QByteArray(57, ' ') + "SYS" +
+                                QByteArray(13, ' ') + QByteArray(32, ' ') + "0001G0001H000211";
+    QCOMPARE(sim->received(), expected);
+
+    // The socket sits in a folder only we can enter.
+    const QStringList folders = tunnelFolders();
+    QCOMPARE(folders.size(), 1);
+    struct stat st
+    {
+    };
+    QCOMPARE(::stat(QFile::encodeName(runtime.filePath(folders.first())).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0700u);
+
+    // A refresh goes through the same tunnel; Quit ends it and its folder.
+    session->refresh();
+    QVERIFY(waitIdle(*session, 20000));
+    QCOMPARE(sim->connectionCount(), 1);
+    session->quit();
+    QVERIFY(tunnelFolders().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(sim->openConnections(), 0, 10000);
+}
+
+void TestTunnel::failuresNameTheirCause_data()
+{
+    QTest::addColumn<QString>("command"); // ORVANITE_SSH_COMMAND; empty: the fixture's
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<bool>("closedPort"); // forward to a port where nothing listens
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("refused key") << ""
+                                 << "refused" << false << "Permission denied";
+    QTest::newRow("unknown host key") << ""
+                                      << "stranger" << false << "Host key verification failed";
+    QTest::newRow("no ssh") << "/nonexistent/ssh"
+                            << "jump" << false << "cannot run \"/nonexistent/ssh\"";
+    QTest::newRow("forward refused") << ""
+                                     << "jump" << true << "open failed";
+}
+
+void TestTunnel::failuresNameTheirCause()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, destination);
+    QFETCH(bool, closedPort);
+    QFETCH(QString, expected);
+    if (!command.isEmpty())
+        qputenv("ORVANITE_SSH_COMMAND", command.toLocal8Bit());
+    quint16 port = sim->serverPort();
+    if (closedPort) {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    auto session = sessionFor(port);
+    ConnectionSettings settings = session->settings();
+    settings.SshDestination = destination;
+    session->setSettings(settings);
+    QSignalSpy errors(session.get(), &HostSession::tunnelError);
+    QSignalSpy finished(session.get(), &HostSession::connectFinished);
+    session->logOn();
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.first().first().toBool(), false);
+    QTRY_VERIFY_WITH_TIMEOUT(!errors.isEmpty(), 10000);
+    const QString text = errors.first().first().toString();
+    QVERIFY2(text.contains(expected), qPrintable(text));
+    QVERIFY2(text.contains(destination), qPrintable(text));
+    session->quit();
+    QVERIFY(tunnelFolders().isEmpty());
+}
+
+void TestTunnel::programsListThroughTheTunnel()
+{
+    const QString bin = qEnvironmentVariable("ORV_BIN_DIR");
+    const QString port = QString::number(sim->serverPort());
+
+    QProcess ctl;
+    QSignalSpy ctlDone(&ctl, &QProcess::finished);
+    ctl.start(bin + QStringLiteral("/orvanite-ctl"),
+              {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+               port, QStringLiteral("--ssh"), QStringLiteral("jump"), QStringLiteral("--format"),
+               QStringLiteral("csv"), QStringLiteral("listeners")});
+    QVERIFY(ctlDone.wait(30000));
+    const QByteArray out = ctl.readAllStandardOutput();
+    QVERIFY2(ctl.exitCode() == 0, ctl.readAllStandardError().constData());
+    QVERIFY2(out.contains("ONE") && out.contains("TWO"), out.constData());
+    const QByteArray direct = "000001MANAGER" + QByteArray(57, ' ') + "SYS" + QByteArray(13, ' ') +
+                              QByteArray(32, ' ') + "0001G0001Q";
+    QCOMPARE(sim->received(), direct);
+
+    QTemporaryDir dir;
+    ConnectionSettings s = settingsFor(sim->serverPort());
+    QFile file(dir.filePath(QStringLiteral("host.hcf")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(ConfigLine(s, '5'));
+    file.close();
+    QProcess exporter;
+    exporter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    exporter.start(bin + QStringLiteral("/orvanite-exporter"),
+                   {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                    QStringLiteral("--ssh"), QStringLiteral("jump"), QStringLiteral("--config"),
+                    file.fileName()});
+    QVERIFY(exporter.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(exporter.canReadLine(), 10000);
+    const QByteArray line = exporter.readLine();
+    const quint16 exporterPort =
+        line.mid(line.indexOf(':') + 1).split(',').first().trimmed().toUShort();
+    QVERIFY2(exporterPort != 0, line.constData());
+    QNetworkAccessManager http;
+    QNetworkReply* reply = http.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(exporterPort))));
+    QSignalSpy replied(reply, &QNetworkReply::finished);
+    QVERIFY(replied.wait(30000));
+    const QByteArray metrics = reply->readAll();
+    reply->deleteLater();
+    exporter.terminate();
+    QVERIFY(exporter.waitForFinished(10000));
+    QVERIFY2(metrics.contains("orvanite_up{host=\"127.0.0.1:" + port.toLatin1() + "\"} 1"),
+             metrics.constData());
+    QVERIFY2(metrics.contains("ONE"), metrics.constData());
+}
+
+QTEST_GUILESS_MAIN(TestTunnel)
+#include "tst_tunnel.moc"
