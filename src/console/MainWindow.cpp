@@ -1,12 +1,14 @@
 #include "console/MainWindow.h"
 
 #include "console/ConsoleSettings.h"
+#include "console/HostPalette.h"
 #include "console/HostPrompts.h"
 #include "console/HostSummaryModel.h"
 #include "console/HostView.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -215,7 +217,13 @@ void MainWindow::chooseHostFile()
 {
     FileDialogSetup setup;
     setup.title = QStringLiteral("Add Host");
-    QString folder = QFileInfo(m_environment.programPath).absolutePath();
+    // Where the operator's files are: beside the shown host's file, else
+    // where the last one was chosen, else the home folder.
+    QString folder = m_lastHostFolder;
+    if (const HostView* shown = currentHost(); shown && !shown->settings().ConfigPath.isEmpty())
+        folder = QFileInfo(shown->settings().ConfigPath).absolutePath();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     setup.folder = folder;
@@ -224,6 +232,7 @@ void MainWindow::chooseHostFile()
     const QString chosen = m_environment.prompts->chooseOpenFile(setup);
     if (chosen.isEmpty())
         return;
+    m_lastHostFolder = QFileInfo(chosen).absolutePath();
     HostView* view = addHost(QFileInfo(chosen).absoluteFilePath());
     showHost(indexOf(view));
 }
@@ -271,11 +280,25 @@ void MainWindow::hostChanged(HostView* view)
     if (index < m_tabs->count() && hostCount() > 1) {
         const QString name = view->hostName();
         m_tabs->setTabText(index, name.isEmpty() ? QStringLiteral("(new host)") : name);
-        m_tabs->setTabIcon(index, accentIcon(HostView::accentFor(view->hostKey())));
+        assignAccents();
         m_tabs->setTabToolTip(index, view->hostKey());
     }
     if (view == currentHost())
         updateTitle();
+}
+
+void MainWindow::assignAccents()
+{
+    // No two hosts open together share a colour.
+    QStringList keys;
+    for (const HostView* view : m_hosts)
+        keys.append(view->hostKey());
+    const QList<QColor> colours = HostPalette::assign(keys);
+    for (int i = 0; i < int(m_hosts.size()); ++i) {
+        m_hosts[size_t(i)]->setAccent(colours[i]);
+        if (i < m_tabs->count() && hostCount() > 1)
+            m_tabs->setTabIcon(i, accentIcon(colours[i]));
+    }
 }
 
 void MainWindow::updateTabs()
@@ -291,12 +314,12 @@ void MainWindow::updateTabs()
     if (many) {
         for (HostView* view : m_hosts) {
             const QString name = view->hostName();
-            const int i = m_tabs->addTab(accentIcon(HostView::accentFor(view->hostKey())),
-                                         name.isEmpty() ? QStringLiteral("(new host)") : name);
+            const int i = m_tabs->addTab(name.isEmpty() ? QStringLiteral("(new host)") : name);
             m_tabs->setTabToolTip(i, view->hostKey());
         }
         m_tabs->addTab(QStringLiteral("All hosts"));
     }
+    assignAccents();
     for (HostView* view : m_hosts)
         view->setAccentShown(many);
     m_tabs->setVisible(many);

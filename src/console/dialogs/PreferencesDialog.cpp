@@ -1,5 +1,7 @@
 #include "console/dialogs/PreferencesDialog.h"
 
+#include "console/dialogs/ScreenFit.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QVBoxLayout>
@@ -11,6 +13,7 @@ PreferencesDialog::PreferencesDialog(QWidget* parent)
           new QCheckBox(QStringLiteral("&Mark the rows new since the last refresh"), this)),
       m_reopenHosts(new QCheckBox(QStringLiteral("&Open the hosts of the last run at start"), this))
 {
+    keepOnScreen(this);
     setObjectName(QStringLiteral("preferencesDialog"));
     setWindowTitle(QStringLiteral("Preferences"));
     m_autoReconnect->setObjectName(QStringLiteral("autoReconnectBox"));
