@@ -69,8 +69,9 @@ QLabel* ConsoleStatusBar::addPart(const char* name, int stretch)
     auto* label = new QLabel(this);
     label->setObjectName(QString::fromLatin1(name));
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // Shown whole or not at all: fit() decides, the layout never squeezes.
-    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    // Shown whole or not at all: fit() leaves out what does not fit, so the
+    // layout has room for the rest; the line never holds the window wide.
+    label->setMinimumWidth(1);
     label->hide();
     addPermanentWidget(label, stretch);
     return label;

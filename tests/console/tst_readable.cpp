@@ -1,7 +1,6 @@
 // Every value readable: cut cells tell their whole text, the status line
-// drops whole parts, counts read as English, hosts get colours of their own,
-// message boxes show their whole title, and a long list shows its progress
-// and can be stopped without starting over.
+// drops whole parts, counts read as English, hosts get colours of their own
+// and message boxes show their whole title.
 
 #include "ConsoleFixture.h"
 
@@ -40,7 +39,6 @@ private Q_SLOTS:
     void paletteTellsHostsApart();
     void messageBoxShowsWholeTitle_data();
     void messageBoxShowsWholeTitle();
-    void longListShowsProgressAndStops();
 };
 
 namespace {
@@ -247,45 +245,6 @@ void TestReadable::messageBoxShowsWholeTitle()
     // The title in a bold title-bar font with room for the icon and buttons.
     QVERIFY2(width >= QFontMetrics(bold).horizontalAdvance(title) + 100,
              qPrintable(QString::number(width)));
-}
-
-void TestReadable::longListShowsProgressAndStops()
-{
-    ConsoleFixture f;
-    f.useStandardHost();
-    for (int i = 0; i < 40; ++i)
-        f.sim.Processes.append(
-            process("123", "123", QByteArray::number(400 + i).constData(), "CNDUSER", "EVE", 1000));
-    QVERIFY(f.showAndConnect());
-    auto* stop = f.find<QPushButton>("stopListButton");
-    QVERIFY(stop->isHidden());
-
-    // One record every 0.2 s: 43 processes take some 9 s.
-    f.sim.Faults.TrickleSeconds = 0.2;
-    f.action("refreshAction")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(f.status().startsWith(QStringLiteral("Listing processes\u2026 ")),
-                             6000);
-    QVERIFY(stop->isVisible());
-    const int counted = f.status().section(QLatin1Char(' '), 2).remove(QLatin1Char(',')).toInt();
-    QVERIFY2(counted > 0 && counted < 43, qPrintable(f.status()));
-
-    stop->click();
-    QVERIFY(f.waitIdle());
-    QVERIFY(stop->isHidden());
-    QVERIFY(f.action("pauseAction")->isChecked());
-    QVERIFY(!f.find<QTimer>("refreshTimer")->isActive());
-    QVERIFY2(
-        f.find<QLabel>("linkLabel")->text().endsWith(QStringLiteral(": stopped by the operator")),
-        qPrintable(f.find<QLabel>("linkLabel")->text()));
-
-    // F5 lists again and lifts the pause.
-    f.sim.Faults.TrickleSeconds = 0;
-    f.action("refreshAction")->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(f.session()->linkState(), HostSession::LinkState::LoggedOn, 10000);
-    QVERIFY(f.waitIdle());
-    QVERIFY(!f.action("pauseAction")->isChecked());
-    QCOMPARE(f.processes()->rows(), 43);
-    QCOMPARE(f.find<QLabel>("linkLabel")->text(), QStringLiteral("Connected"));
 }
 
 QTEST_MAIN(TestReadable)
