@@ -1,5 +1,8 @@
 #include "console/HostPalette.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace HostPalette {
 
 QList<QColor> colours()
@@ -21,16 +24,39 @@ int preferredIndex(const QString& key)
     return int(hash % Size);
 }
 
+int hueDistance(const QColor& a, const QColor& b)
+{
+    const int d = std::abs(a.hsvHue() - b.hsvHue());
+    return std::min(d, 360 - d);
+}
+
 QList<QColor> assign(const QStringList& keys)
 {
     const QList<QColor> palette = colours();
     QList<QColor> result;
     QList<int> taken;
+    // How far a colour is from the nearest colour already given.
+    auto nearest = [&](int index) {
+        int least = 360;
+        for (const int t : taken)
+            least = std::min(least, hueDistance(palette[index], palette[t]));
+        return least;
+    };
     for (const QString& key : keys) {
-        int index = preferredIndex(key);
-        if (taken.size() < Size) {
-            while (taken.contains(index))
-                index = (index + 1) % Size;
+        const int preferred = preferredIndex(key);
+        // A host keeps the colour its file asks for while that stands well
+        // apart from the others' (60 degrees, which the first four can
+        // always have); else it takes the free colour farthest from theirs.
+        const int apart = taken.size() < 4 ? 60 : 30;
+        int index = preferred;
+        if (taken.contains(index) || nearest(index) < apart) {
+            int best = -1;
+            for (int step = 0; step < Size; ++step) {
+                const int candidate = (preferred + step) % Size;
+                if (!taken.contains(candidate) && (best < 0 || nearest(candidate) > nearest(best)))
+                    best = candidate;
+            }
+            index = best;
         }
         taken.append(index);
         if (taken.size() == Size)

@@ -17,9 +17,12 @@ constexpr int Size = 12;
 QList<QColor> colours();
 // The colour a host's key asks for: the same on every run and machine.
 int preferredIndex(const QString& key);
+// Degrees between two colours' hues, round the circle.
+int hueDistance(const QColor& a, const QColor& b);
 // The accents of hosts open together, in the order they were opened: each
-// gets the colour its key asks for unless an earlier host holds it, then the
-// next free one; only past Size hosts do colours repeat.
+// gets the colour its key asks for unless that is held by, or close to, an
+// earlier host's, then the free colour farthest from theirs; only past Size
+// hosts do colours repeat.
 QList<QColor> assign(const QStringList& keys);
 
 } // namespace HostPalette

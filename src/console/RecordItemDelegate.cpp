@@ -66,7 +66,7 @@ bool RecordItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
     if (!m_staleNote.isEmpty() && index.data(RecordTableModel::StaleRole).toBool())
         lines.append(m_staleNote);
     if (isElided(option, index))
-        lines.append(index.data().toString());
+        lines.append(index.data().toString().trimmed()); // CPU times are padded
     if (lines.isEmpty()) {
         // Nothing of the cell's own: the table's tooltip, if it has one.
         QToolTip::hideText();

@@ -66,8 +66,8 @@ void TestReadable::cellTooltipOnlyWhenCut_data()
     QTest::addColumn<int>("column");
     QTest::addColumn<int>("width");
     QTest::addColumn<QString>("tooltip");
-    // "   123456.789" is the widest CPU time of the standard host.
-    QTest::newRow("cpu time cut") << int(ProcessColumn::CpuTime) << 30 << u("   1.500");
+    // "   1.500" shown, the value without its padding told.
+    QTest::newRow("cpu time cut") << int(ProcessColumn::CpuTime) << 30 << u("1.500");
     QTest::newRow("cpu time fits") << int(ProcessColumn::CpuTime) << 200 << u("");
     QTest::newRow("user cut") << int(ProcessColumn::User) << 14 << u("ALICE");
     QTest::newRow("user fits") << int(ProcessColumn::User) << 200 << u("");
@@ -185,14 +185,17 @@ void TestReadable::countsInEnglish()
 
 void TestReadable::paletteTellsHostsApart()
 {
+    const auto hueGap = [](const QColor& a, const QColor& b) {
+        const int d = std::abs(a.hsvHue() - b.hsvHue());
+        return std::min(d, 360 - d);
+    };
     const QList<QColor> colours = HostPalette::colours();
     QVERIFY(colours.size() >= 12);
     // Hues at least 30 degrees apart round the circle.
     for (int i = 0; i < colours.size(); ++i)
-        for (int j = i + 1; j < colours.size(); ++j) {
-            const int d = std::abs(colours[i].hsvHue() - colours[j].hsvHue());
-            QVERIFY2(std::min(d, 360 - d) >= 30, qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
-        }
+        for (int j = i + 1; j < colours.size(); ++j)
+            QVERIFY2(hueGap(colours[i], colours[j]) >= 30,
+                     qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
     // Twelve hosts open together, each its own colour; the same files give
     // the same colours again.
     QStringList keys;
@@ -207,8 +210,17 @@ void TestReadable::paletteTellsHostsApart()
     // The same file open twice is told apart too.
     const QList<QColor> twice = HostPalette::assign({keys[0], keys[0]});
     QVERIFY(twice[0] != twice[1]);
-    // A host alone has the colour its file asks for.
-    QCOMPARE(HostPalette::assign({keys[3]}).first(), assigned[3]);
+    // Up to four hosts stand at least 60 degrees apart, whatever their files.
+    for (int first = 0; first + 4 <= keys.size(); ++first) {
+        const QList<QColor> four = HostPalette::assign(keys.mid(first, 4));
+        for (int i = 0; i < 4; ++i)
+            for (int j = i + 1; j < 4; ++j)
+                QVERIFY2(hueGap(four[i], four[j]) >= 60,
+                         qPrintable(QStringLiteral("%1: %2 %3").arg(first).arg(i).arg(j)));
+    }
+    // The first host keeps its colour when others open beside it.
+    QCOMPARE(HostPalette::assign({keys[3], keys[0], keys[1]}).first(),
+             HostPalette::assign({keys[3]}).first());
 }
 
 void TestReadable::messageBoxShowsWholeTitle_data()
