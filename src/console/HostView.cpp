@@ -4,6 +4,8 @@
 #include "console/ConsoleSettings.h"
 #include "console/ConsoleStatusBar.h"
 #include "console/EventLog.h"
+#include "console/HostPalette.h"
+#include "console/ListProgress.h"
 #include "console/Notifier.h"
 #include "console/Prompts.h"
 #include "console/RecordTableView.h"
@@ -217,7 +219,7 @@ void HostView::connectSession()
     connect(s, &HostSession::listenersChanged, this, &HostView::listenersChanged);
     connect(s, &HostSession::processesChanged, this, &HostView::processesChanged);
     connect(s, &HostSession::processListRequested, this, &HostView::processListRequested);
-    connect(s, &HostSession::listProgress, this, &HostView::showListProgress);
+    new ListProgress(s, m_statusBar, this);
     connect(s, &HostSession::listEnded, this, [this] { m_statusBar->setStopVisible(false); });
     connect(s, &HostSession::notices, this,
             [this](const QStringList& lines) { showStatus(lines.join(QLatin1Char(' '))); });
@@ -474,14 +476,13 @@ void HostView::processListRequested(const QByteArray& listenerPin)
                                     latin1(listeners->cell(row, ListenerColumn::Port))));
 }
 
-void HostView::showListProgress(int records)
-{
-    m_statusBar->setStopVisible(true);
-    showStatus(QStringLiteral("%1 records so far").arg(QLocale::c().toString(records)));
-}
-
 void HostView::stopList()
 {
+    if (!m_session->isReadingList())
+        return;
+    // The same long list would start again with the next tick.
+    m_listStopped = true;
+    setPaused(true);
     m_session->stopList();
 }
 
@@ -507,29 +508,31 @@ QString HostView::hostName() const
 
 QColor HostView::accentFor(const QString& key)
 {
-    // FNV-1a over the key's bytes: the same on every run and every machine,
-    // unlike qHash. The hue carries the difference; saturation and value
-    // stay where text on the colour reads well.
-    quint32 hash = 2166136261u;
-    for (const char c : key.toUtf8()) {
-        hash ^= quint8(c);
-        hash *= 16777619u;
-    }
-    return QColor::fromHsv(int(hash % 360), 170, 190);
+    return HostPalette::colours().at(HostPalette::preferredIndex(key));
+}
+
+void HostView::setAccent(const QColor& colour)
+{
+    m_accent = colour;
+    setAccentShown(m_accentShown);
+}
+
+QColor HostView::accent() const
+{
+    return m_accent.isValid() ? m_accent : accentFor(hostKey());
 }
 
 void HostView::setAccentShown(bool shown)
 {
     m_accentShown = shown;
-    const QString key = hostKey();
-    m_statusBar->setAccent(shown ? hostName() : QString(), accentFor(key));
+    m_statusBar->setAccent(shown ? hostName() : QString(), accent());
 }
 
 HostView::Summary HostView::summary() const
 {
     Summary s;
     s.name = hostName();
-    s.accent = accentFor(hostKey());
+    s.accent = accent();
     s.link = m_reconnector->statusText();
     s.reconnections = m_reconnector->reconnections();
     // Every listener's figures once the census has been taken; a host that

@@ -91,6 +91,10 @@ public:
     QString hostKey() const;
     // A colour of the host's own, the same for the same file on every run.
     static QColor accentFor(const QString& key);
+    // The colour this host is told apart by among the hosts open with it
+    // (HostPalette::assign); until set, accentFor(hostKey()).
+    void setAccent(const QColor& colour);
+    QColor accent() const;
     // Shows the host's name in its accent colour in the status line (while
     // more than one host is open), or nothing.
     void setAccentShown(bool shown);
@@ -202,7 +206,6 @@ private:
     void listenersChanged();
     void processesChanged();
     void processListRequested(const QByteArray& listenerPin);
-    void showListProgress(int records);
     void showStatus(const QString& text);
 
     // Trends, notifications and the audit trail (HostViewHistory.cpp).
@@ -279,6 +282,10 @@ private:
     bool m_startQueued = false;
     bool m_started = false; // the first connection's start-up has run
     bool m_accentShown = false;
+    // The operator stopped a list: the refresh stays paused, and the link
+    // down, until they refresh or resume.
+    bool m_listStopped = false;
+    QColor m_accent;
     bool m_closing = false;
     // The busy state and what holds it besides the session's work: a
     // connection until its first refresh is done, a command's dialog.

@@ -28,8 +28,13 @@ QString latin1(QByteArrayView bytes)
 
 void HostView::refresh()
 {
-    if (!m_closing)
-        m_session->refresh();
+    if (m_closing)
+        return;
+    if (m_listStopped) {
+        m_listStopped = false;
+        setPaused(false);
+    }
+    m_session->refresh();
 }
 
 void HostView::startListener()

@@ -61,8 +61,8 @@ void HostView::buildViewParts()
         connect(bar, &TableFilterBar::countChanged, this, &HostView::updateCounts);
         return bar;
     };
-    m_listenerFilter = filterFor(m_listenerTable, m_listenerBox, ListenerTableName, "listeners");
-    m_processFilter = filterFor(m_processTable, m_processBox, ProcessTableName, "processes");
+    m_listenerFilter = filterFor(m_listenerTable, m_listenerBox, ListenerTableName, "listener");
+    m_processFilter = filterFor(m_processTable, m_processBox, ProcessTableName, "process");
     // The filter boxes come after the tables in the tab order.
     setTabOrder(m_processTable, m_listenerFilter->edit());
     setTabOrder(m_listenerFilter->edit(), m_processFilter->edit());
@@ -227,6 +227,11 @@ void HostView::setPaused(bool paused)
     m_pauseAction->setChecked(paused);
     m_statusBar->setPaused(paused);
     updateBusy();
+    if (!paused && m_listStopped) {
+        // Resumed after a stopped list: the link comes back and lists now.
+        m_listStopped = false;
+        refresh();
+    }
 }
 
 void HostView::openFilter()

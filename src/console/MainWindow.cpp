@@ -1,6 +1,7 @@
 #include "console/MainWindow.h"
 
 #include "console/ConsoleSettings.h"
+#include "console/HostPalette.h"
 #include "console/HostPrompts.h"
 #include "console/HostSummaryModel.h"
 #include "console/HostView.h"
@@ -8,6 +9,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -223,7 +225,13 @@ void MainWindow::chooseHostFile()
 {
     FileDialogSetup setup;
     setup.title = QStringLiteral("Add Host");
-    QString folder = QFileInfo(m_environment.programPath).absolutePath();
+    // Where the operator's files are: beside the shown host's file, else
+    // where the last one was chosen, else the home folder.
+    QString folder = m_lastHostFolder;
+    if (const HostView* shown = currentHost(); shown && !shown->settings().ConfigPath.isEmpty())
+        folder = QFileInfo(shown->settings().ConfigPath).absolutePath();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     setup.folder = folder;
@@ -232,6 +240,7 @@ void MainWindow::chooseHostFile()
     const QString chosen = m_environment.prompts->chooseOpenFile(setup);
     if (chosen.isEmpty())
         return;
+    m_lastHostFolder = QFileInfo(chosen).absolutePath();
     HostView* view = addHost(QFileInfo(chosen).absoluteFilePath());
     showHost(indexOf(view));
 }
@@ -279,11 +288,25 @@ void MainWindow::hostChanged(HostView* view)
     if (index < m_tabs->count() && hostCount() > 1) {
         const QString name = view->hostName();
         m_tabs->setTabText(index, name.isEmpty() ? QStringLiteral("(new host)") : name);
-        m_tabs->setTabIcon(index, accentIcon(HostView::accentFor(view->hostKey())));
+        assignAccents();
         m_tabs->setTabToolTip(index, view->hostKey());
     }
     if (view == currentHost())
         updateTitle();
+}
+
+void MainWindow::assignAccents()
+{
+    // No two hosts open together share a colour.
+    QStringList keys;
+    for (const HostView* view : m_hosts)
+        keys.append(view->hostKey());
+    const QList<QColor> colours = HostPalette::assign(keys);
+    for (int i = 0; i < int(m_hosts.size()); ++i) {
+        m_hosts[size_t(i)]->setAccent(colours[i]);
+        if (i < m_tabs->count() && hostCount() > 1)
+            m_tabs->setTabIcon(i, accentIcon(colours[i]));
+    }
 }
 
 void MainWindow::updateTabs()
@@ -299,12 +322,12 @@ void MainWindow::updateTabs()
     if (many) {
         for (HostView* view : m_hosts) {
             const QString name = view->hostName();
-            const int i = m_tabs->addTab(accentIcon(HostView::accentFor(view->hostKey())),
-                                         name.isEmpty() ? QStringLiteral("(new host)") : name);
+            const int i = m_tabs->addTab(name.isEmpty() ? QStringLiteral("(new host)") : name);
             m_tabs->setTabToolTip(i, view->hostKey());
         }
         m_tabs->addTab(QStringLiteral("All hosts"));
     }
+    assignAccents();
     for (HostView* view : m_hosts)
         view->setAccentShown(many);
     m_tabs->setVisible(many);

@@ -68,12 +68,15 @@ private:
     void hostChanged(HostView* view);
     void tabChosen(int index);
     void updateTabs();
+    // Gives each open host its colour and its tab the colour's spot.
+    void assignAccents();
     void updateTitle();
     int indexOf(const HostView* view) const;
 
     Environment m_environment;
     std::unique_ptr<ConsoleSettings> m_store;
     std::vector<HostView*> m_hosts; // in tab order
+    QString m_lastHostFolder;       // where Add Host last found a file
     std::vector<std::unique_ptr<HostPrompts>> m_prompts;
     QTabBar* m_tabs = nullptr;
     QStackedWidget* m_stack = nullptr;

@@ -3,6 +3,7 @@
 #include "session/RecordTableModel.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QToolTip>
@@ -31,6 +32,12 @@ void RecordItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
                                const QModelIndex& index) const
 {
     QStyledItemDelegate::paint(painter, option, index);
+    paintRowFrame(painter, option, index);
+}
+
+void RecordItemDelegate::paintRowFrame(QPainter* painter, const QStyleOptionViewItem& option,
+                                       const QModelIndex& index) const
+{
     const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
     if (!view || !view->hasFocus() || view->currentIndex().row() != index.row())
         return;
@@ -53,10 +60,42 @@ void RecordItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 bool RecordItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                    const QStyleOptionViewItem& option, const QModelIndex& index)
 {
-    if (event->type() == QEvent::ToolTip && !m_staleNote.isEmpty() &&
-        index.data(RecordTableModel::StaleRole).toBool()) {
-        QToolTip::showText(event->globalPos(), m_staleNote, view);
-        return true;
+    if (event->type() != QEvent::ToolTip || !index.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QStringList lines;
+    if (!m_staleNote.isEmpty() && index.data(RecordTableModel::StaleRole).toBool())
+        lines.append(m_staleNote);
+    if (isElided(option, index))
+        lines.append(index.data().toString().trimmed()); // CPU times are padded
+    if (lines.isEmpty()) {
+        // Nothing of the cell's own: the table's tooltip, if it has one.
+        QToolTip::hideText();
+        return false;
     }
-    return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QToolTip::showText(event->globalPos(), lines.join(QLatin1Char('\n')), view->viewport(),
+                       option.rect);
+    return true;
+}
+
+QRect RecordItemDelegate::textArea(const QStyleOptionViewItem& option, const QModelIndex&) const
+{
+    return option.rect;
+}
+
+bool RecordItemDelegate::isElided(const QStyleOptionViewItem& option,
+                                  const QModelIndex& index) const
+{
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    if (opt.text.isEmpty())
+        return false;
+    opt.rect = textArea(option, index);
+    // Where and how the style draws the text: its rectangle less the
+    // focus frame's margin on each side, in the cell's own font.
+    const QWidget* widget = opt.widget;
+    const QStyle* style = widget ? widget->style() : QApplication::style();
+    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const QFontMetrics metrics(opt.font);
+    return metrics.horizontalAdvance(opt.text) > textRect.width() - 2 * margin;
 }

@@ -7,7 +7,8 @@
 // link dropped are greyed (their tooltip tells when they were read), rows
 // new since the last list are bold, and while the view has the keyboard
 // focus its current row is framed, so the operator sees where Delete and
-// Space would act.
+// Space would act. A cell whose text is cut to its width shows the whole
+// text as its tooltip.
 class RecordItemDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -24,7 +25,16 @@ public:
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override;
 
+    // The text is cut short in a cell drawn with option.
+    bool isElided(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
 protected:
+    // The part of the cell the text is drawn in (all of it unless a subclass
+    // draws something beside the text).
+    virtual QRect textArea(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    // The frame round the current row, over a cell drawn at option.rect.
+    void paintRowFrame(QPainter* painter, const QStyleOptionViewItem& option,
+                       const QModelIndex& index) const;
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 
 private:

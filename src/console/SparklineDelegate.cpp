@@ -2,6 +2,7 @@
 
 #include "session/TrendHistory.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QPolygonF>
 
@@ -14,21 +15,57 @@ SparklineDelegate::SparklineDelegate(const TrendHistory* history, int pinColumn,
 {
 }
 
-void SparklineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                              const QModelIndex& index) const
+QRect SparklineDelegate::lineArea(const QStyleOptionViewItem& option,
+                                  const QModelIndex& index) const
 {
-    RecordItemDelegate::paint(painter, option, index);
     if (!m_active || index.column() != m_lineColumn)
-        return;
+        return {};
     const QByteArray pin = index.siblingAtColumn(m_pinColumn).data().toString().toLatin1();
     const TrendHistory::Ring* ring = m_history->listener(pin);
     if (!ring || ring->size() < 2)
-        return;
+        return {};
     const int width = std::min(MaxWidth, option.rect.width() / 2);
     if (width < 12 || option.rect.height() < 8)
+        return {};
+    return QRect(option.rect.right() - width - 2, option.rect.top(), width + 3,
+                 option.rect.height());
+}
+
+QRect SparklineDelegate::textArea(const QStyleOptionViewItem& option,
+                                  const QModelIndex& index) const
+{
+    const QRect line = lineArea(option, index);
+    if (line.isEmpty())
+        return option.rect;
+    QRect text = option.rect;
+    text.setRight(line.left() - 1);
+    return text;
+}
+
+void SparklineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const
+{
+    const QRect strip = lineArea(option, index);
+    if (strip.isEmpty()) {
+        RecordItemDelegate::paint(painter, option, index);
         return;
-    const QRectF area(option.rect.right() - width - 2, option.rect.top() + 3, width,
-                      option.rect.height() - 6);
+    }
+    // The cell's background over its whole width, then the text in the
+    // part left of the line.
+    QStyleOptionViewItem whole = option;
+    initStyleOption(&whole, index);
+    whole.text.clear();
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &whole, painter, widget);
+    QStyleOptionViewItem textPart = option;
+    textPart.rect = textArea(option, index);
+    QStyledItemDelegate::paint(painter, textPart, index);
+    paintRowFrame(painter, option, index);
+
+    const QByteArray pin = index.siblingAtColumn(m_pinColumn).data().toString().toLatin1();
+    const TrendHistory::Ring* ring = m_history->listener(pin);
+    const QRectF area(strip.left() + 1, strip.top() + 3, strip.width() - 3, strip.height() - 6);
     const int first = std::max(0, ring->size() - Samples);
     int top = 1;
     for (int i = first; i < ring->size(); ++i)

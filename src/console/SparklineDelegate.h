@@ -7,7 +7,8 @@ class TrendHistory;
 // The listener table's cells as every record table draws them, and, at the
 // right of one column's cell (the user limit), a small line of the
 // listener's process count over its last samples, so a listener filling up
-// is seen at a glance.
+// is seen at a glance. The line has its own strip of the cell: the text is
+// drawn (and cut, with its tooltip) in what is left, never under the line.
 class SparklineDelegate : public RecordItemDelegate
 {
     Q_OBJECT
@@ -26,7 +27,13 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 
+protected:
+    QRect textArea(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
 private:
+    // The strip the line is drawn in; empty when the cell has none.
+    QRect lineArea(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
     const TrendHistory* m_history;
     int m_pinColumn;
     int m_lineColumn;

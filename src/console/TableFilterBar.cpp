@@ -73,12 +73,22 @@ bool TableFilterBar::isFiltering() const
     return !m_rows->filterText().isEmpty();
 }
 
+QString TableFilterBar::countOf(int count, const QString& noun)
+{
+    if (count == 1)
+        return QStringLiteral("1 ") + noun;
+    const bool sibilant = noun.endsWith(QLatin1Char('s')) || noun.endsWith(QLatin1Char('x')) ||
+                          noun.endsWith(QLatin1String("sh")) || noun.endsWith(QLatin1String("ch"));
+    return number(count) + QLatin1Char(' ') + noun +
+           (sibilant ? QStringLiteral("es") : QStringLiteral("s"));
+}
+
 QString TableFilterBar::countText() const
 {
     const int all = m_rows->table() ? m_rows->table()->rows() : 0;
     if (!isFiltering())
-        return QStringLiteral("%1 %2").arg(number(all), m_noun);
-    return QStringLiteral("%1 of %2 %3 shown").arg(number(m_rows->rowCount()), number(all), m_noun);
+        return countOf(all, m_noun);
+    return QStringLiteral("%1 of %2 shown").arg(number(m_rows->rowCount()), countOf(all, m_noun));
 }
 
 void TableFilterBar::updateCount()

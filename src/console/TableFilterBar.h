@@ -15,7 +15,10 @@ class TableFilterBar : public QWidget
     Q_OBJECT
 
 public:
+    // noun names one row ("process"); counts use it or its plural.
     TableFilterBar(RecordSortFilterModel* rows, const QString& noun, QWidget* parent = nullptr);
+    // "1 process", "2 processes", "12,345 listeners".
+    static QString countOf(int count, const QString& noun);
 
     void open();
     QString text() const;

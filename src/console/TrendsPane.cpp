@@ -2,11 +2,11 @@
 
 #include <QChart>
 #include <QChartView>
-#include <QCursor>
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QGraphicsLayout>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLineSeries>
 #include <QLocale>
 #include <QToolTip>
@@ -33,13 +33,10 @@ TrendsPane::TrendsPane(const TrendHistory* history, QWidget* parent)
     layout->setSpacing(2);
     m_charts[0] = makeChart(QStringLiteral("listenerTrend"));
     m_charts[1] = makeChart(QStringLiteral("hostTrend"));
-    for (int c = 0; c < 2; ++c) {
-        layout->addWidget(m_charts[c].view);
-        const auto hovered = [this, c](const QPointF& point, bool state) {
-            showToolTip(c, point, state);
-        };
-        connect(m_charts[c].processes, &QLineSeries::hovered, this, hovered);
-        connect(m_charts[c].cpu, &QLineSeries::hovered, this, hovered);
+    for (Chart& c : m_charts) {
+        layout->addWidget(c.view);
+        // Anywhere over the curves, not only on a line a pixel or two wide.
+        c.view->viewport()->installEventFilter(this);
     }
     updateCharts();
 }
@@ -204,11 +201,35 @@ QString TrendsPane::textNear(int chart, qint64 timeMs) const
     return sampleText(r->at(low));
 }
 
-void TrendsPane::showToolTip(int chart, const QPointF& point, bool state)
+QString TrendsPane::textAt(int chart, const QPoint& viewportPos) const
 {
-    if (!state) {
-        QToolTip::hideText();
-        return;
+    const Chart& c = m_charts[chart];
+    const QPointF inChart = c.chart->mapFromScene(c.view->mapToScene(viewportPos));
+    if (!c.chart->plotArea().contains(inChart))
+        return {};
+    const QPointF value = c.chart->mapToValue(inChart, c.processes);
+    return textNear(chart, qint64(value.x()));
+}
+
+bool TrendsPane::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::eventFilter(watched, event);
+    for (int c = 0; c < 2; ++c) {
+        if (watched != m_charts[c].view->viewport())
+            continue;
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = textAt(c, help->pos());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, m_charts[c].view->viewport());
+        return true;
     }
-    QToolTip::showText(QCursor::pos(), textNear(chart, qint64(point.x())), m_charts[chart].view);
+    return QWidget::eventFilter(watched, event);
+}
+
+QWidget* TrendsPane::chartViewport(int chart) const
+{
+    return m_charts[chart].view->viewport();
 }

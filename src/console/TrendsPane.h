@@ -32,6 +32,13 @@ public:
     // The text of the sample nearest to timeMs in chart 0 (listener) or 1
     // (host); empty when there is none.
     QString textNear(int chart, qint64 timeMs) const;
+    // The text for the mouse at viewportPos over chart 0 or 1: the sample
+    // nearest in time, empty outside the plot area.
+    QString textAt(int chart, const QPoint& viewportPos) const;
+    QWidget* chartViewport(int chart) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Chart
@@ -47,7 +54,6 @@ private:
     Chart makeChart(const QString& objectName);
     void fill(Chart& chart, const TrendHistory::Ring* ring, const QString& title);
     const TrendHistory::Ring* ring(int chart) const;
-    void showToolTip(int chart, const QPointF& point, bool state);
 
     const TrendHistory* m_history;
     QByteArray m_listenerPin;

@@ -1,11 +1,17 @@
 #include "console/WidgetPrompts.h"
 
+#include "console/dialogs/ScreenFit.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QSpacerItem>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -24,6 +30,19 @@ QString messageText(const QString& text)
 QString caption(const QString& title, const QString& subject)
 {
     return subject.isEmpty() ? title : title + QStringLiteral(" - ") + subject;
+}
+
+// A message box sizes itself to its text; its title, the one place that
+// names the host, is not cut short either.
+void widenForTitle(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid)
+        return;
+    const QMargins margins = grid->contentsMargins();
+    const int inside = WidgetPrompts::titleWidth(box) - margins.left() - margins.right();
+    grid->addItem(new QSpacerItem(inside, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 QWidget* parentFor(QWidget* parent)
@@ -49,6 +68,19 @@ QString runFileDialog(QFileDialog* dialog, const FileDialogSetup& setup)
 
 } // namespace
 
+int WidgetPrompts::titleWidth(const QWidget& window)
+{
+    QFont font = QApplication::font();
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    // The window's icon and three buttons, each about a title bar high.
+    const int beside = 4 * (metrics.height() + 12);
+    int most = 100000;
+    if (const QScreen* screen = window.screen())
+        most = screen->availableGeometry().width() - 8;
+    return std::min(metrics.horizontalAdvance(window.windowTitle()) + beside, most);
+}
+
 void WidgetPrompts::setUpFileDialog(QFileDialog& dialog, bool save)
 {
     // Open: the path and the file must exist. Save: the path must exist and
@@ -71,6 +103,7 @@ QFileDialog* WidgetPrompts::fileDialog(bool save)
         dialog = new QFileDialog(parentFor(m_parent));
         dialog->setObjectName(save ? QStringLiteral("saveDialog") : QStringLiteral("openDialog"));
         setUpFileDialog(*dialog, save);
+        keepOnScreen(dialog);
     }
     return dialog;
 }
@@ -79,6 +112,7 @@ void WidgetPrompts::showMessage(const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, caption(ApplicationTitle, m_subject), messageText(text),
                     QMessageBox::Ok, parentFor(m_parent));
+    widenForTitle(box);
     box.exec();
 }
 
@@ -90,6 +124,7 @@ bool WidgetPrompts::confirm(const QString& text)
     QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
     box.setEscapeButton(no);
+    widenForTitle(box);
     box.exec();
     return box.clickedButton() == yes;
 }

@@ -26,6 +26,10 @@ public:
     QFileDialog* fileDialog(bool save);
     // The options of the open (save = false) and the save dialog.
     static void setUpFileDialog(QFileDialog& dialog, bool save);
+    // The width a window needs for its whole title in the title bar, with
+    // the window system's icon and buttons beside it; never wider than the
+    // screen.
+    static int titleWidth(const QWidget& window);
 
 private:
     QWidget* m_parent;

@@ -44,6 +44,16 @@ Reconnector::Reconnector(HostSession* session, QObject* parent)
         }
         Q_EMIT statusChanged();
     });
+    connect(session, &HostSession::listEnded, this, [this](HostSession::ListEnd end, int) {
+        if (end != HostSession::ListEnd::Stopped)
+            return;
+        // Ending the list ended the link: it stays down until the operator
+        // lists again, or the same long list would start over.
+        m_reason = QStringLiteral("stopped by the operator");
+        m_held = true;
+        cancel();
+        Q_EMIT statusChanged();
+    });
     connect(session, &HostSession::commandSent, this, [this](const HostCommand& command) {
         if (command.kind == HostCommand::Kind::ShutdownJob) {
             m_reason = QStringLiteral("the job was shut down");

@@ -14,13 +14,17 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QApplication>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QJsonDocument>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 namespace {
 
@@ -216,6 +220,21 @@ void TestHistory::trendsCountEveryListenerOnlyWhileShown()
                            QString::number(double(last.cpuPerMinute), 'f', 1) +
                            QStringLiteral(" s/min")),
              qPrintable(pane->textNear(1, qint64(last.time) * 1000)));
+    // The mouse resting anywhere over the curves shows a sample's time and
+    // values; outside the plot, nothing.
+    QWidget* curves = pane->chartViewport(1);
+    auto hover = [curves](const QPoint& at) {
+        QToolTip::hideText();
+        QHelpEvent event(QEvent::ToolTip, at, curves->mapToGlobal(at));
+        QApplication::sendEvent(curves, &event);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    const QString shown = hover(curves->rect().center());
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  [23] processes"))
+                 .match(shown)
+                 .hasMatch(),
+             qPrintable(shown));
+    QCOMPARE(hover(QPoint(1, 1)), QString());
 
     // Hidden again: a refresh lists only what the tables show.
     f->action("trendsAction")->setChecked(false);

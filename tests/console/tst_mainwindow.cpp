@@ -503,26 +503,45 @@ void TestHostView::noReconnectWhenClosing()
 
 void TestHostView::longListShowsProgressAndStops()
 {
+    // A slow host: one process record every 0.2 s, 43 of them.
+    for (int i = 0; i < 40; ++i)
+        f->sim.Processes.append(
+            process("123", "123", QByteArray::number(400 + i).constData(), "CNDUSER", "EVE", 1000));
     QVERIFY(f->showAndConnect());
     HostView& w = *f->window;
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    f->sim.Faults.NeverEndingList = true;
     QPushButton* stop = f->find<QPushButton>("stopListButton");
+    QVERIFY(stop->isHidden());
+    f->sim.Faults.TrickleSeconds = 0.2;
     f->action("refreshAction")->trigger();
-    // The records so far show beside a Stop button; Esc stops the list.
-    QTRY_VERIFY(stop->isVisible());
-    QVERIFY2(f->status().endsWith(QStringLiteral(" records so far")), qPrintable(f->status()));
-    f->sim.Faults.NeverEndingList = false;
+    // From the first second the rows so far show beside a Stop button.
+    QTRY_VERIFY_WITH_TIMEOUT(f->status().startsWith(QStringLiteral("Listing processes\u2026 ")),
+                             6000);
+    QVERIFY(stop->isVisible());
+    const int counted = f->status().section(QLatin1Char(' '), 2).remove(QLatin1Char(',')).toInt();
+    QVERIFY2(counted > 0 && counted < 43, qPrintable(f->status()));
+
+    // Esc stops it; the refresh stays paused and the link down, said to be
+    // the operator's doing.
     QTest::keyClick(&w, Qt::Key_Escape);
     QVERIFY(f->waitIdle());
     QVERIFY(stop->isHidden());
     QVERIFY2(f->status().startsWith(QStringLiteral("The list was stopped after ")),
              qPrintable(f->status()));
-    QVERIFY(f->listeners()->rows() > 0);
-    // The next refresh runs on a renewed connection.
+    QVERIFY(f->action("pauseAction")->isChecked());
+    QVERIFY(!refreshTimer()->isActive());
+    const QString link = f->find<QLabel>("linkLabel")->property("fullText").toString();
+    QVERIFY2(link.endsWith(QStringLiteral(": stopped by the operator")), qPrintable(link));
+
+    // F5 lists again on a renewed connection and lifts the pause.
+    f->sim.Faults.TrickleSeconds = 0;
     QVERIFY(f->run("refreshAction"));
-    QCOMPARE(f->listeners()->rows(), 3);
-    QTRY_COMPARE(f->sim.connectionCount(), 2);
+    QTRY_COMPARE(f->session()->linkState(), HostSession::LinkState::LoggedOn);
+    QVERIFY(f->waitIdle());
+    QVERIFY(!f->action("pauseAction")->isChecked());
+    QVERIFY(refreshTimer()->isActive());
+    QCOMPARE(f->processes()->rows(), 43);
+    QCOMPARE(f->sim.connectionCount(), 2);
 }
 
 void TestHostView::timeOutMidListKeepsRows()

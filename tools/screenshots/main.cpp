@@ -1,7 +1,8 @@
 // Connects a console window to a running simulator (--demo), fills it, and
 // saves PNGs of the main window, the Add New Listener and Change Process
 // Priority dialogs, a kill confirmation, the trends pane and the audit
-// trail, and a window of three hosts with its tabs and All hosts view.
+// trail, a cut cell's and a trend curve's tooltips, and a window of three
+// hosts with its tabs and All hosts view.
 // Meant to run under Xvfb.
 
 #include "config/ConfigFile.h"
@@ -18,12 +19,14 @@
 #include "session/Reconnector.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -65,6 +68,28 @@ bool save(QWidget* widget, const QString& folder, const char* name)
     std::printf("%s %s (%dx%d)\n", ok ? "wrote" : "FAILED", qPrintable(path), picture.width(),
                 picture.height());
     return ok;
+}
+
+// The screen where widget is, with whatever tooltip is shown over it.
+bool saveScreenAround(QWidget* widget, const QString& folder, const char* name)
+{
+    QScreen* screen = widget->screen();
+    if (!screen)
+        return false;
+    const QRect area = widget->window()->frameGeometry().adjusted(0, 0, 200, 60);
+    const QPixmap picture = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    const QString path = folder + QLatin1Char('/') + QString::fromLatin1(name);
+    const bool ok = picture.save(path);
+    std::printf("%s %s (%dx%d)\n", ok ? "wrote" : "FAILED", qPrintable(path), picture.width(),
+                picture.height());
+    return ok;
+}
+
+// A tooltip asked for at pos in widget, as the mouse resting there does.
+void showToolTipAt(QWidget* widget, const QPoint& pos)
+{
+    QHelpEvent event(QEvent::ToolTip, pos, widget->mapToGlobal(pos));
+    QApplication::sendEvent(widget, &event);
 }
 
 } // namespace
@@ -137,8 +162,32 @@ int main(int argc, char** argv)
     settle();
     bool ok = save(&window, folder, "main-window.png");
     if (parser.isSet(QStringLiteral("main-only"))) {
+        // The widest dialog, which must still fit the screen.
+        window.findChild<QAction*>(QStringLiteral("auditTrailAction"))->trigger();
+        settle();
+        if (auto* audit = window.findChild<AuditDialog*>()) {
+            ok = save(audit, folder, "audit-trail.png") && ok;
+            if (QScreen* screen = audit->screen())
+                ok = screen->grabWindow(0).save(folder +
+                                                QStringLiteral("/screen-audit-trail.png")) &&
+                     ok;
+            audit->hide();
+        }
         window.close();
         return ok ? 0 : 1;
+    }
+
+    // A CPU time cut by a narrow column, read whole in its tooltip.
+    {
+        const int cpu = int(ProcessColumn::CpuTime);
+        const int width = processes->columnWidth(cpu);
+        processes->setColumnWidth(cpu, 30);
+        settle();
+        const QModelIndex cell = processes->model()->index(0, cpu);
+        showToolTipAt(processes->viewport(), processes->visualRect(cell).center());
+        settle(600);
+        ok = saveScreenAround(&window, folder, "cell-tooltip.png") && ok;
+        processes->setColumnWidth(cpu, width);
     }
 
     // Sorted by CPU time, highest first, and filtered; the status line.
@@ -162,6 +211,13 @@ int main(int argc, char** argv)
     }
     settle(500);
     ok = save(&window, folder, "trends-pane.png") && ok;
+    // The mouse resting over the whole host's curves.
+    if (auto* trend = window.findChild<QAbstractScrollArea*>(QStringLiteral("hostTrend"))) {
+        QWidget* viewport = trend->viewport();
+        showToolTipAt(viewport, viewport->rect().center());
+        settle(600);
+        ok = saveScreenAround(&window, folder, "trend-tooltip.png") && ok;
+    }
 
     auto* addListener = window.findChild<AddListenerDialog*>();
     addListener->findChild<QComboBox*>(QStringLiteral("productBox"))->setCurrentIndex(5);

@@ -1,5 +1,7 @@
 #include "console/dialogs/AddListenerDialog.h"
 
+#include "console/dialogs/ScreenFit.h"
+
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -61,6 +63,7 @@ QByteArray bytesOf(const QString& text)
 AddListenerDialog::AddListenerDialog(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("addListenerDialog"));
+    keepOnScreen(this);
     setWindowTitle(QStringLiteral("Add New Listener"));
     QFont font = this->font();
     font.setPixelSize(11);

@@ -1,5 +1,7 @@
 #include "console/dialogs/AuditDialog.h"
 
+#include "console/dialogs/ScreenFit.h"
+
 #include "session/AuditTrail.h"
 
 #include <QDateTime>
@@ -51,6 +53,7 @@ AuditDialog::AuditDialog(QString trailPath, QWidget* parent)
       m_filter(new QSortFilterProxyModel(this))
 {
     setObjectName(QStringLiteral("auditDialog"));
+    keepOnScreen(this);
     setWindowTitle(QStringLiteral("Audit Trail"));
     resize(1060, 420);
 

@@ -1,5 +1,7 @@
 #include "console/dialogs/ChangePriorityDialog.h"
 
+#include "console/dialogs/ScreenFit.h"
+
 #include "host_link/Wire.h"
 
 #include <QAbstractButton>
@@ -32,6 +34,7 @@ QLabel* infoLabel(QWidget* parent, const char* name, int top)
 ChangePriorityDialog::ChangePriorityDialog(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("changePriorityDialog"));
+    keepOnScreen(this);
     setWindowTitle(QStringLiteral("Change Process Priority"));
     QFont font = this->font();
     font.setPixelSize(11);

@@ -1,5 +1,7 @@
 #include "console/dialogs/ConfigureDialog.h"
 
+#include "console/dialogs/ScreenFit.h"
+
 #include "config/ConnectionSettings.h"
 #include "host_link/AppErrors.h"
 
@@ -141,6 +143,7 @@ void makePasswordBox(QLineEdit* box)
 ConfigureDialog::ConfigureDialog(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("configureDialog"));
+    keepOnScreen(this);
     setWindowTitle(QStringLiteral("ConfigureDlg"));
     QFont f = font();
     f.setPixelSize(11);

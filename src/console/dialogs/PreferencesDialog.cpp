@@ -1,5 +1,7 @@
 #include "console/dialogs/PreferencesDialog.h"
 
+#include "console/dialogs/ScreenFit.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QVBoxLayout>
@@ -14,6 +16,7 @@ PreferencesDialog::PreferencesDialog(QWidget* parent)
       m_keyringPasswords(new QCheckBox(
           QStringLiteral("&Keep logon passwords in the desktop keyring, not in the file"), this))
 {
+    keepOnScreen(this);
     setObjectName(QStringLiteral("preferencesDialog"));
     setWindowTitle(QStringLiteral("Preferences"));
     m_autoReconnect->setObjectName(QStringLiteral("autoReconnectBox"));
