@@ -177,7 +177,7 @@ const std::array<CtlCommand, 13> Commands = {{
      "[COMMAND...]", "", 0, CtlListKind::None, CtlAction::Help, nullptr},
 }};
 
-const std::array<CtlOption, 25> Options = {{
+const std::array<CtlOption, 26> Options = {{
     {"--config", "FILE",
      "connection and logon settings from a configuration file\n(the only place for passwords); "
      "listeners, processes and\nhosts take it more than once, one host each"},
