@@ -60,9 +60,9 @@ void HostView::killListener()
                          latin1(listeners->cell(row, ListenerColumn::Program));
     if (m_environment.prompts->confirm(text)) {
         m_notifier->expectListenerGone(pin);
-        m_session->send(HostCommand::killListener(
-            pin, listeners->cell(row, ListenerColumn::Port).toByteArray(),
-            listeners->cell(row, ListenerColumn::Program).toByteArray()));
+        m_session->send(
+            HostCommand::killListener(pin, listeners->cell(row, ListenerColumn::Port).toByteArray(),
+                                      listeners->cell(row, ListenerColumn::Program).toByteArray()));
     } else
         m_session->refresh();
 }
@@ -81,10 +81,10 @@ void HostView::killProcess()
         latin1(pin) + QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::Program)) +
         QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::User));
     if (m_environment.prompts->confirm(text)) {
-        m_session->send(HostCommand::killProcess(
-            m_session->selectedListener(), mainPin, pin,
-            processes->cell(row, ProcessColumn::Program).toByteArray(),
-            processes->cell(row, ProcessColumn::User).toByteArray()));
+        m_session->send(
+            HostCommand::killProcess(m_session->selectedListener(), mainPin, pin,
+                                     processes->cell(row, ProcessColumn::Program).toByteArray(),
+                                     processes->cell(row, ProcessColumn::User).toByteArray()));
     } else
         m_session->refresh();
 }

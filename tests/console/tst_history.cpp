@@ -143,7 +143,8 @@ void TestHistory::unwritableTrail()
     if (required) {
         f->prompts.dialogs.push_back([](QDialog& d) {
             auto* box = d.findChild<QCheckBox*>(QStringLiteral("requireAuditBox"));
-            if (!box || box->isChecked() || box->text() != u"Send no command that cannot be recorded")
+            if (!box || box->isChecked() ||
+                box->text() != u"Send no command that cannot be recorded")
                 return int(QDialog::Rejected);
             box->setChecked(true);
             return int(QDialog::Accepted);

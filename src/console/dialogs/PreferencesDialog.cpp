@@ -9,7 +9,8 @@ PreferencesDialog::PreferencesDialog(QWidget* parent)
                            QStringLiteral("&Reconnect automatically when the link drops"), this)),
       m_markNewRows(
           new QCheckBox(QStringLiteral("&Mark the rows new since the last refresh"), this)),
-      m_reopenHosts(new QCheckBox(QStringLiteral("&Open the hosts of the last run at start"), this)),
+      m_reopenHosts(
+          new QCheckBox(QStringLiteral("&Open the hosts of the last run at start"), this)),
       m_requireAudit(new QCheckBox(QStringLiteral("Send no command that cannot be recorded"), this))
 {
     setObjectName(QStringLiteral("preferencesDialog"));
