@@ -121,7 +121,14 @@ void HostView::shutdownJob()
     holdBusy();
     if (m_environment.prompts->confirm(
             QStringLiteral("WARNING: This will abort all users!\rAre you sure?"))) {
+        // A shutdown that could not be recorded (with the preference) was
+        // not sent: the window stays, the reason in its status line.
+        bool refused = false;
+        const QMetaObject::Connection watch =
+            connect(m_session, &HostSession::commandNotSent, this, [&refused] { refused = true; });
         m_session->send(HostCommand::shutdownJob());
-        close();
+        disconnect(watch);
+        if (!refused)
+            close();
     }
 }
