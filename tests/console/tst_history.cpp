@@ -181,6 +181,15 @@ void TestHistory::unwritableTrail()
     QCOMPARE(f->prompts.messages.first(), expected);
     QTest::qWait(0);
     QCOMPARE(f->prompts.messages.size(), 1);
+    if (!required)
+        return;
+    // A shutdown that cannot be recorded is not sent either: the window stays.
+    f->prompts.confirmAnswers = {true};
+    const qsizetype mark = f->mark();
+    f->action("shutdownJobAction")->trigger();
+    QVERIFY(f->waitIdle());
+    QVERIFY(!f->window->isClosing());
+    QVERIFY(!f->receivedSince(mark).contains(framed("E")));
 }
 
 void TestHistory::trendsCountEveryListenerOnlyWhileShown()

@@ -34,6 +34,9 @@ int main(int argc, char* argv[])
     // A host that hangs up while a request goes out, or a reader of the output
     // that stops early (| head), must give an error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
+    // Past a file size limit the audit trail's write fails and its line is
+    // taken back; the program goes on to report it.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvanite-ctl"));
