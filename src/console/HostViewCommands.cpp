@@ -65,9 +65,9 @@ void HostView::killListener()
                          latin1(listeners->cell(row, ListenerColumn::Program));
     if (m_environment.prompts->confirm(text)) {
         m_notifier->expectListenerGone(pin);
-        m_session->send(HostCommand::killListener(
-            pin, listeners->cell(row, ListenerColumn::Port).toByteArray(),
-            listeners->cell(row, ListenerColumn::Program).toByteArray()));
+        m_session->send(
+            HostCommand::killListener(pin, listeners->cell(row, ListenerColumn::Port).toByteArray(),
+                                      listeners->cell(row, ListenerColumn::Program).toByteArray()));
     } else
         m_session->refresh();
 }
@@ -86,10 +86,10 @@ void HostView::killProcess()
         latin1(pin) + QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::Program)) +
         QLatin1Char('\r') + latin1(processes->cell(row, ProcessColumn::User));
     if (m_environment.prompts->confirm(text)) {
-        m_session->send(HostCommand::killProcess(
-            m_session->selectedListener(), mainPin, pin,
-            processes->cell(row, ProcessColumn::Program).toByteArray(),
-            processes->cell(row, ProcessColumn::User).toByteArray()));
+        m_session->send(
+            HostCommand::killProcess(m_session->selectedListener(), mainPin, pin,
+                                     processes->cell(row, ProcessColumn::Program).toByteArray(),
+                                     processes->cell(row, ProcessColumn::User).toByteArray()));
     } else
         m_session->refresh();
 }
@@ -126,7 +126,14 @@ void HostView::shutdownJob()
     holdBusy();
     if (m_environment.prompts->confirm(
             QStringLiteral("WARNING: This will abort all users!\rAre you sure?"))) {
+        // A shutdown that could not be recorded (with the preference) was
+        // not sent: the window stays, the reason in its status line.
+        bool refused = false;
+        const QMetaObject::Connection watch =
+            connect(m_session, &HostSession::commandNotSent, this, [&refused] { refused = true; });
         m_session->send(HostCommand::shutdownJob());
-        close();
+        disconnect(watch);
+        if (!refused)
+            close();
     }
 }

@@ -14,10 +14,10 @@
 #include "console/TableTransfer.h"
 #include "console/WindowPlacement.h"
 #include "console/dialogs/PreferencesDialog.h"
+#include "session/AuditTrail.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
-#include "session/AuditTrail.h"
 #include "session/Reconnector.h"
 #include "session/RecordSortFilterModel.h"
 

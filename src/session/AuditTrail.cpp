@@ -127,9 +127,9 @@ bool AuditTrail::append(const QJsonObject& entry)
     // the trail belongs; O_APPEND keeps the lines of several programs whole
     // and in order.
     const QByteArray name = QFile::encodeName(m_path);
-    const int fd = ::open(name.constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                          0600);
+    const int fd =
+        ::open(name.constData(),
+               O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
         const int error = errno;
         if (error == ELOOP)
@@ -195,8 +195,7 @@ QList<QJsonObject> AuditTrail::entries() const
 CommandAudit::CommandAudit(HostSession* session, QString program, QObject* parent)
     : QObject(parent), m_session(session), m_program(std::move(program))
 {
-    session->setCommandRecorder(
-        [this](const HostCommand& command) { return record(command); });
+    session->setCommandRecorder([this](const HostCommand& command) { return record(command); });
     connect(session, &HostSession::commandSent, this, [this](const HostCommand&) {
         if (!m_pending.isEmpty())
             m_sent = true;
@@ -242,7 +241,8 @@ QString CommandAudit::record(const HostCommand& command)
         {QStringLiteral("port"), int(m_session->settings().Port)},
         {QStringLiteral("command"), command.name()},
         {QStringLiteral("request"), QString(QLatin1Char(command.letter()))},
-        {QStringLiteral("argument"), QString::fromLatin1(command.argument().value_or(QByteArray()))},
+        {QStringLiteral("argument"),
+         QString::fromLatin1(command.argument().value_or(QByteArray()))},
         {QStringLiteral("target"), command.target()},
     };
     const QString failed =
@@ -281,7 +281,8 @@ void CommandAudit::workDone()
             break;
         case HostCommand::Kind::SetPriority: {
             const int row = processes->findPin(t.pin);
-            if (linkUp && row >= 0 && processes->cell(row, ProcessColumn::Priority) == Wire::priorityName(t.queueCode))
+            if (linkUp && row >= 0 &&
+                processes->cell(row, ProcessColumn::Priority) == Wire::priorityName(t.queueCode))
                 effect = QStringLiteral("queue changed");
             break;
         }

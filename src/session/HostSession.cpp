@@ -116,14 +116,17 @@ void HostSession::send(const HostCommand& command)
         return;
     }
     // The job ends: nothing that waits matters any more. The request has no
-    // reply, so it may follow a list that is still coming.
-    dropWork();
-    if (!isConnected())
+    // reply, so it may follow a list that is still coming. One that is not
+    // to go out leaves the work as it was.
+    if (!isConnected()) {
+        dropWork();
         return;
+    }
     if (const QString refused = m_recorder ? m_recorder(command) : QString(); !refused.isEmpty()) {
         Q_EMIT commandNotSent(command, refused);
         return;
     }
+    dropWork();
     if (!isConnected())
         return;
     sendFrame(QByteArrayView(&Wire::ShutdownJob, 1));

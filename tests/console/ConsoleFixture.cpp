@@ -40,8 +40,10 @@ void ConsoleFixture::create(const QStringList& arguments)
     environment.programPath = QStringLiteral("/opt/orvanite/orvanite-console");
     environment.settingsFile = settingsFile();
     window = std::make_unique<HostView>(environment);
-    // No automatic reconnection unless a test asks for it.
+    // No automatic reconnection unless a test asks for it, and a fault's
+    // renewal at the next refresh (the back-off is tested with the session).
     window->reconnector()->setEnabled(false);
+    window->session()->setRenewalDelays(0, 0);
     ConnectionSettings settings = window->settings();
     settings.HostAddress = "127.0.0.1";
     settings.Port = sim.serverPort();

@@ -147,7 +147,8 @@ void TestHistory::unwritableTrail()
     if (required) {
         f->prompts.dialogs.push_back([](QDialog& d) {
             auto* box = d.findChild<QCheckBox*>(QStringLiteral("requireAuditBox"));
-            if (!box || box->isChecked() || box->text() != u"Send no command that cannot be recorded")
+            if (!box || box->isChecked() ||
+                box->text() != u"Send no command that cannot be recorded")
                 return int(QDialog::Rejected);
             box->setChecked(true);
             return int(QDialog::Accepted);
@@ -184,6 +185,15 @@ void TestHistory::unwritableTrail()
     QCOMPARE(f->prompts.messages.first(), expected);
     QTest::qWait(0);
     QCOMPARE(f->prompts.messages.size(), 1);
+    if (!required)
+        return;
+    // A shutdown that cannot be recorded is not sent either: the window stays.
+    f->prompts.confirmAnswers = {true};
+    const qsizetype mark = f->mark();
+    f->action("shutdownJobAction")->trigger();
+    QVERIFY(f->waitIdle());
+    QVERIFY(!f->window->isClosing());
+    QVERIFY(!f->receivedSince(mark).contains(framed("E")));
 }
 
 void TestHistory::trendsCountEveryListenerOnlyWhileShown()

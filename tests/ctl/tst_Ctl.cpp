@@ -682,9 +682,9 @@ private Q_SLOTS:
             QTest::newRow("--expect-user" + order)
                 << "process" << otherFirst
                 << strings({"kill-process", "123", "456", "--expect-user", "USER"}) << message;
-            QTest::newRow("--verify" + order) << "process" << otherFirst
-                                              << strings({"kill-process", "123", "456", "--verify"})
-                                              << message;
+            QTest::newRow("--verify" + order)
+                << "process" << otherFirst << strings({"kill-process", "123", "456", "--verify"})
+                << message;
             // The main process's listener is read first.
             QTest::newRow("under two listeners" + order)
                 << "two listeners" << otherFirst
@@ -694,10 +694,10 @@ private Q_SLOTS:
                 << "listener" << otherFirst
                 << strings({"kill-listener", "77", "--expect-port", "30001"})
                 << QByteArray("orvanite-ctl: listener 77 is listed more than once, as ")
-                           .append(otherFirst
-                                       ? "port 30002 (Conduit, TWO) and port 30001 (Conduit, ONE)"
-                                       : "port 30001 (Conduit, ONE) and port 30002 (Conduit, TWO)")
-                           .append("; nothing was killed\n");
+                       .append(otherFirst
+                                   ? "port 30002 (Conduit, TWO) and port 30001 (Conduit, ONE)"
+                                   : "port 30001 (Conduit, ONE) and port 30002 (Conduit, TWO)")
+                       .append("; nothing was killed\n");
         }
     }
 
@@ -711,9 +711,16 @@ private Q_SLOTS:
                                      {"789", "30003", "THREE", "8", "0", {}}};
         QList<SimProcess> processes{{"123", "123", "456", "PROG", "USER", 0, 0, {}},
                                     {listed == QLatin1String("two listeners") ? "789" : "123",
-                                     "123", "456", "OTHER", "USER", 0, 0, {}}};
+                                     "123",
+                                     "456",
+                                     "OTHER",
+                                     "USER",
+                                     0,
+                                     0,
+                                     {}}};
         if (listed == QLatin1String("listener")) {
-            listeners = {{"77", "30001", "ONE", "8", "0", {}}, {"77", "30002", "TWO", "8", "0", {}}};
+            listeners = {{"77", "30001", "ONE", "8", "0", {}},
+                         {"77", "30002", "TWO", "8", "0", {}}};
             processes.clear();
         }
         if (otherFirst) {
@@ -755,8 +762,7 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([&before] { qputenv("XDG_STATE_HOME", before); });
 
         QByteArray err;
-        QStringList args =
-            strings({"kill-process", "1088", "2001", "--expect-program", "CNDXFER"});
+        QStringList args = strings({"kill-process", "1088", "2001", "--expect-program", "CNDXFER"});
         if (required)
             args << QStringLiteral("--require-audit");
         const int refused = int(CtlExit::NotRecorded);

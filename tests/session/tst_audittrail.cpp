@@ -141,17 +141,17 @@ void TestAuditTrail::trailThatCannotTakeALine_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("written");
-    QTest::addColumn<QString>("error");    // the end of the reason
+    QTest::addColumn<QString>("error");     // the end of the reason
     QTest::addColumn<QByteArray>("before"); // the trail's bytes before, where there is a file
     QTest::addColumn<QByteArray>("after");  // and after
     QTest::addColumn<int>("mode");          // of the trail afterwards (folder 0700 where made)
 
     const QByteArray old = "{\"old\":1}\n";
     const QByteArray line = "{\"program\":\"test\"}\n";
-    QTest::newRow("new trail, umask 000") << "new" << true << QString() << QByteArray()
-                                          << line << 0600;
-    QTest::newRow("0644 trail narrowed") << "0644" << true << QString() << old << old + line
-                                         << 0600;
+    QTest::newRow("new trail, umask 000")
+        << "new" << true << QString() << QByteArray() << line << 0600;
+    QTest::newRow("0644 trail narrowed")
+        << "0644" << true << QString() << old << old + line << 0600;
     QTest::newRow("full disk mid-line")
         << "full" << false
         << QStringLiteral("only 5 of the line's 19 bytes could be written (the disk is full or "

@@ -55,8 +55,6 @@ void TestHostSession::init()
     sim = startHost();
     QVERIFY(sim);
     session = sessionFor(sim->serverPort());
-    // Renewals at once: renewalsBackOff puts the back-off back.
-    session->setRenewalDelays(0, 0);
 }
 
 void TestHostSession::cleanup()
@@ -183,18 +181,19 @@ void TestHostSession::commandBytesOnTheWire_data()
         << HostCommand::startListener("16", "30009", "5", "VGDSRVR.KQ;PRI=DS S")
         << "0001S003016|30009|5|VGDSRVR.KQ;PRI=DS S" + refresh;
     QTest::newRow("start listener, no user limit given")
-        << HostCommand::startListener("2", "30003", "", "NEW.EXE") << "0001S00162|30003||NEW.EXE" + refresh;
-    QTest::newRow("kill listener") << HostCommand::killListener("22", "30002", "TWO")
-                                   << "0001K0003S22" + refresh;
+        << HostCommand::startListener("2", "30003", "", "NEW.EXE")
+        << "0001S00162|30003||NEW.EXE" + refresh;
+    QTest::newRow("kill listener")
+        << HostCommand::killListener("22", "30002", "TWO") << "0001K0003S22" + refresh;
     QTest::newRow("kill process") << HostCommand::killProcess("11", "123", "456", "PROG", "USER")
                                   << "0001K0008P123|456" + refresh;
-    QTest::newRow("set priority DS") << HostCommand::setPriority("11", "456", 3)
-                                     << "0001P0005456|3" + refresh;
-    QTest::newRow("set priority ES") << HostCommand::setPriority("11", "7", 4)
-                                     << "0001P00037|4" + refresh;
+    QTest::newRow("set priority DS")
+        << HostCommand::setPriority("11", "456", 3) << "0001P0005456|3" + refresh;
+    QTest::newRow("set priority ES")
+        << HostCommand::setPriority("11", "7", 4) << "0001P00037|4" + refresh;
     // No queue chosen: the letter goes out with an empty body.
-    QTest::newRow("set priority, no queue") << HostCommand::setPriority("11", "456", 0)
-                                            << "0001P0000" + refresh;
+    QTest::newRow("set priority, no queue")
+        << HostCommand::setPriority("11", "456", 0) << "0001P0000" + refresh;
     // No refresh: the job ends.
     QTest::newRow("shutdown job") << HostCommand::shutdownJob() << QByteArray("0001E");
 }
@@ -221,12 +220,11 @@ void TestHostSession::recorderIsAskedFirst_data()
     QTest::addColumn<bool>("recorded");
     QTest::addColumn<QByteArray>("bytes");
 
-    QTest::newRow("kill recorded") << HostCommand::killListener("22") << true
-                                   << QByteArray("0001K0003S220001G0001H000211");
+    QTest::newRow("kill recorded")
+        << HostCommand::killListener("22") << true << QByteArray("0001K0003S220001G0001H000211");
     QTest::newRow("kill not recorded")
         << HostCommand::killListener("22") << false << QByteArray("0001G0001H000211");
-    QTest::newRow("shutdown recorded") << HostCommand::shutdownJob() << true
-                                       << QByteArray("0001E");
+    QTest::newRow("shutdown recorded") << HostCommand::shutdownJob() << true << QByteArray("0001E");
     QTest::newRow("shutdown not recorded") << HostCommand::shutdownJob() << false << QByteArray();
 }
 
@@ -403,8 +401,8 @@ void TestHostSession::renewalsBackOff_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("reason");
     QTest::newRow("every list cut") << QStringLiteral("close") << QStringLiteral("list cut short");
-    QTest::newRow("every header bad") << QStringLiteral("header")
-                                      << QStringLiteral("bad reply header");
+    QTest::newRow("every header bad")
+        << QStringLiteral("header") << QStringLiteral("bad reply header");
 }
 
 void TestHostSession::renewalsBackOff()

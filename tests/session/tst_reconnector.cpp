@@ -145,7 +145,8 @@ void TestReconnector::hostThatFaultsEveryList_data()
     QTest::newRow("every list cut") << QStringLiteral("close") << QString();
     // The link stays up: the renewal waits, and the status line says so.
     QTest::newRow("every header bad")
-        << QStringLiteral("header") << QStringLiteral("Renewing the connection in 1 s (bad reply header)");
+        << QStringLiteral("header")
+        << QStringLiteral("Renewing the connection in 1 s (bad reply header)");
 }
 
 void TestReconnector::hostThatFaultsEveryList()

@@ -107,6 +107,8 @@ std::unique_ptr<HostSession> sessionFor(quint16 port)
 {
     auto session = std::make_unique<HostSession>();
     session->setSettings(settingsFor(port));
+    // A fault's renewal at the next exchange: the back-off has a test of its own.
+    session->setRenewalDelays(0, 0);
     new QAbstractItemModelTester(session->listeners(),
                                  QAbstractItemModelTester::FailureReportingMode::QtTest,
                                  session.get());
@@ -205,13 +207,12 @@ Transcript::Transcript(HostSession& session)
     QObject::connect(&session, &HostSession::listEnded, &session, [this](ListEnd end, int n) {
         lines << QStringLiteral("list %1 %2").arg(int(end)).arg(n);
     });
-    QObject::connect(&session, &HostSession::commandSent, &session,
-                     [this](const HostCommand& command) {
-                         lines << QStringLiteral("sent %1 %2")
-                                      .arg(QLatin1Char(command.letter()))
-                                      .arg(QString::fromLatin1(
-                                          command.argument().value_or(QByteArray())));
-                     });
+    QObject::connect(
+        &session, &HostSession::commandSent, &session, [this](const HostCommand& command) {
+            lines << QStringLiteral("sent %1 %2")
+                         .arg(QLatin1Char(command.letter()))
+                         .arg(QString::fromLatin1(command.argument().value_or(QByteArray())));
+        });
     QObject::connect(&session, &HostSession::notices, &session, [this](const QStringList& texts) {
         if (!texts.isEmpty())
             lines << QStringLiteral("notices ") + texts.join(QLatin1Char('|'));

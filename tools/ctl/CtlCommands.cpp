@@ -36,9 +36,9 @@ HostCommand startCommand(const QStringList& operands)
     if (!operands[2].isEmpty() && CtlCommands::decimal(operands[2], 0, 999'999'999) < 0)
         throw CtlUsageError(
             QStringLiteral("USERS must be a number (0 for no limit), not '%1'").arg(operands[2]));
-    return HostCommand::startListener(product.toLatin1(), operands[1].toLatin1(),
-                                      operands[2].toLatin1(),
-                                      CtlUsageError::latin1(operands[3], QStringLiteral("COMMAND")));
+    return HostCommand::startListener(
+        product.toLatin1(), operands[1].toLatin1(), operands[2].toLatin1(),
+        CtlUsageError::latin1(operands[3], QStringLiteral("COMMAND")));
 }
 
 HostCommand killListenerCommand(const QStringList& operands)
@@ -95,8 +95,8 @@ const std::array<CtlCommand, 13> Commands = {{
      "simply missing from the list. With --verify the listeners are listed again\n"
      "until a new listener of PRODUCT serves PORT (exit status 8 when none does\n"
      "within the verify time-out).\n",
-     "PRODUCT PORT USERS COMMAND", "--verify --verify-timeout --require-audit",
-     Wire::StartListener, CtlListKind::Listeners, CtlAction::Host, nullptr, &startCommand},
+     "PRODUCT PORT USERS COMMAND", "--verify --verify-timeout --require-audit", Wire::StartListener,
+     CtlListKind::Listeners, CtlAction::Host, nullptr, &startCommand},
     {"kill-listener", "kill-listener PIN [--expect-port N] [--verify [--verify-timeout SECONDS]]",
      "Kills the listener PIN. This aborts all users connected via this listener.\n"
      "Nothing is printed. With --expect-port the listeners are listed first, and\n"

@@ -80,9 +80,9 @@ public:
             rows << std::move(row);
     }
 
-    bool exact = false;           // listed with the main PIN asked for
-    QList<Row> rows;              // each different row of the PIN, in the list's order
-    const Row* best() const       // the row of the main PIN asked for, else the first
+    bool exact = false;     // listed with the main PIN asked for
+    QList<Row> rows;        // each different row of the PIN, in the list's order
+    const Row* best() const // the row of the main PIN asked for, else the first
     {
         for (const Row& row : rows)
             if (m_mainPin.isEmpty() || row.mainPin == m_mainPin)
@@ -128,15 +128,16 @@ CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin,
         if (status != CtlExit::Success)
             return status;
         for (const ProcessFinder::Row& row : std::as_const(finder.rows)) {
-            const QString seen = QStringLiteral("%1 for %2 under main process %3")
-                                     .arg(shown(row.program), shown(row.user),
-                                          row.mainPin.isEmpty() ? QStringLiteral("(none)")
-                                                                : shown(row.mainPin));
+            const QString seen =
+                QStringLiteral("%1 for %2 under main process %3")
+                    .arg(shown(row.program), shown(row.user),
+                         row.mainPin.isEmpty() ? QStringLiteral("(none)") : shown(row.mainPin));
             if (!found.listings.contains(seen))
                 found.listings << seen;
         }
         const ProcessFinder::Row* row = finder.best();
-        if (row && (!found.found || (finder.exact && found.mainPin != mainPin && !mainPin.isEmpty())))
+        if (row &&
+            (!found.found || (finder.exact && found.mainPin != mainPin && !mainPin.isEmpty())))
             found = ProcessInfo{true, l.pin, row->mainPin, row->program, row->user, found.listings};
         if (finder.exact && !everyList)
             break;

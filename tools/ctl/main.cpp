@@ -34,9 +34,10 @@ int main(int argc, char* argv[])
     // A host that hangs up while a request goes out, or a reader of the output
     // that stops early (| head), must give an error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
-    // Output or a message that goes past the file-size limit (ulimit -f) must
-    // fail its write (EFBIG, "File too large", exit status 1), not end the
-    // program half-way through a list.
+    // Output, a message or an audit line that goes past the file-size limit
+    // (ulimit -f) must fail its write (EFBIG, "File too large"), not end the
+    // program half-way through a list: output gives exit status 1, an audit
+    // line is taken back and reported.
     std::signal(SIGXFSZ, SIG_IGN);
 
     QCoreApplication app(argc, argv);
