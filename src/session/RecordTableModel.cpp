@@ -85,8 +85,10 @@ RecordValue RecordTableModel::value(int row, int column) const
         break;
     case ValueType::Decimal: {
         const std::uint32_t n = m_rows.slot(row, spec.slot);
+        // The cell's own text is then the number's literal.
         if (n != NoNumber)
-            return RecordValue::integer(n);
+            return {RecordValue::Kind::Integer, n,
+                    spec.textColumn < 0 ? m_rows.cell(row, column) : QByteArrayView()};
         const QByteArrayView text =
             m_rows.cell(row, spec.textColumn >= 0 ? spec.textColumn : column);
         return text.isEmpty() ? RecordValue::null() : RecordValue::ofText(text);
