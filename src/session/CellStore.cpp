@@ -58,11 +58,26 @@ int CellStore::findRow(int column, QByteArrayView text) const
     return -1;
 }
 
-void CellStore::appendRow(std::span<const QByteArrayView> texts,
-                          std::span<const std::uint32_t> values)
+std::int64_t CellStore::asideValue(std::size_t at) const
 {
-    for (std::size_t s = 0; s < std::size_t(m_valueSlots); ++s)
-        m_values.push_back(s < values.size() ? values[s] : 0);
+    const auto it = m_aside.find(at);
+    return it == m_aside.end() ? NoValue : it->second;
+}
+
+void CellStore::appendRow(std::span<const QByteArrayView> texts,
+                          std::span<const std::int64_t> values)
+{
+    for (std::size_t s = 0; s < std::size_t(m_valueSlots); ++s) {
+        const std::int64_t v = s < values.size() ? values[s] : NoValue;
+        if (v == NoValue) {
+            m_values.push_back(NoValueBits);
+        } else if (v >= 0 && v < std::int64_t(AsideBits)) {
+            m_values.push_back(std::uint32_t(v));
+        } else {
+            m_aside[m_values.size()] = v;
+            m_values.push_back(AsideBits);
+        }
+    }
     const std::size_t count = std::min(texts.size(), std::size_t(m_columns));
     for (std::size_t c = 0; c < std::size_t(m_columns); ++c) {
         // Offsets are 32-bit: a cell that would end past 4 GiB is kept
@@ -104,6 +119,7 @@ void CellStore::truncate(int rows)
     std::erase_if(m_long, [this](const auto& entry) { return entry.first >= m_lengths.size(); });
     m_arena.resize(m_rowStart.back());
     m_values.resize(std::size_t(rows) * std::size_t(m_valueSlots));
+    std::erase_if(m_aside, [this](const auto& entry) { return entry.first >= m_values.size(); });
 }
 
 void CellStore::clear()
@@ -121,6 +137,7 @@ void CellStore::clear()
         m_lengths.clear();
     }
     m_long.clear();
+    m_aside.clear();
     m_rowStart.push_back(0);
 }
 
@@ -134,6 +151,7 @@ void CellStore::swap(CellStore& other) noexcept
     m_long.swap(other.m_long);
     m_arena.swap(other.m_arena);
     m_values.swap(other.m_values);
+    m_aside.swap(other.m_aside);
 }
 
 std::size_t CellStore::bytesUsed() const
@@ -141,5 +159,6 @@ std::size_t CellStore::bytesUsed() const
     return m_arena.capacity() + m_rowStart.capacity() * sizeof(std::uint32_t) +
            m_lengths.capacity() * sizeof(std::uint16_t) +
            m_values.capacity() * sizeof(std::uint32_t) +
+           m_aside.size() * (sizeof(std::size_t) + sizeof(std::int64_t) + 2 * sizeof(void*)) +
            m_long.size() * (sizeof(std::size_t) + sizeof(std::uint32_t) + 2 * sizeof(void*));
 }
