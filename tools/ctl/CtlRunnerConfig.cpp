@@ -80,7 +80,7 @@ CtlExit CtlRunner::configShow(const CtlOptions& options)
         record << value;
     }
     listing.AddRecord(record);
-    m_output.write(listing.Render(options.Format, !options.NoHeaders));
+    m_output.write(listing.Render(options.Format, !options.NoHeaders, m_terminal));
     return CtlExit::Success;
 }
 
