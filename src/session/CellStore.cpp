@@ -39,10 +39,10 @@ bool CellStore::sameRow(int row, const CellStore& other, int otherRow) const
         return false;
     if (row < 0 || otherRow < 0 || row >= m_rows || otherRow >= other.m_rows)
         return true; // both outside: both empty
-    const std::uint16_t* mine = m_lengths.data() + std::size_t(row) * std::size_t(m_columns);
-    const std::uint16_t* theirs =
+    const std::uint8_t* mine = m_lengths.data() + std::size_t(row) * std::size_t(m_columns);
+    const std::uint8_t* theirs =
         other.m_lengths.data() + std::size_t(otherRow) * std::size_t(other.m_columns);
-    const std::size_t bytes = std::size_t(m_columns) * sizeof(std::uint16_t);
+    const std::size_t bytes = std::size_t(m_columns) * sizeof(std::uint8_t);
     if (std::memcmp(mine, theirs, bytes) != 0)
         return false;
     if (std::find(mine, mine + m_columns, LongCell) == mine + m_columns)
@@ -92,7 +92,7 @@ void CellStore::appendRow(std::span<const QByteArrayView> texts,
             m_long[m_lengths.size()] = std::uint32_t(n);
             m_lengths.push_back(LongCell);
         } else {
-            m_lengths.push_back(std::uint16_t(n));
+            m_lengths.push_back(std::uint8_t(n));
         }
     }
     m_rowStart.push_back(std::uint32_t(m_arena.size()));
@@ -128,7 +128,7 @@ void CellStore::clear()
     if (m_arena.capacity() > KeepBytes) {
         std::string().swap(m_arena);
         std::vector<std::uint32_t>().swap(m_rowStart);
-        std::vector<std::uint16_t>().swap(m_lengths);
+        std::vector<std::uint8_t>().swap(m_lengths);
         std::vector<std::uint32_t>().swap(m_values);
     } else {
         m_values.clear();
@@ -157,7 +157,7 @@ void CellStore::swap(CellStore& other) noexcept
 std::size_t CellStore::bytesUsed() const
 {
     return m_arena.capacity() + m_rowStart.capacity() * sizeof(std::uint32_t) +
-           m_lengths.capacity() * sizeof(std::uint16_t) +
+           m_lengths.capacity() * sizeof(std::uint8_t) +
            m_values.capacity() * sizeof(std::uint32_t) +
            m_aside.size() * (sizeof(std::size_t) + sizeof(std::int64_t) + 2 * sizeof(void*)) +
            m_long.size() * (sizeof(std::size_t) + sizeof(std::uint32_t) + 2 * sizeof(void*));

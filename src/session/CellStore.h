@@ -9,8 +9,8 @@
 #include <vector>
 
 // Rows of text cells kept compactly as bytes: the cells of a row lie back to
-// back in one arena; a row costs one 32-bit offset and each cell a 16-bit
-// length (a cell of 65,535 bytes or more keeps its length aside), so a table
+// back in one arena; a row costs one 32-bit offset and each cell an 8-bit
+// length (a cell of 255 bytes or more keeps its length aside), so a table
 // of 1,000,000 rows holds no per-cell objects. Beside its texts a row may keep
 // a few value slots (the numbers behind the texts), 32 bits each back to back
 // in one array; a number that does not fit keeps its value aside. Rows are
@@ -82,14 +82,14 @@ public:
     std::size_t bytesUsed() const;
 
 private:
-    static constexpr std::uint16_t LongCell = 0xFFFF;
+    static constexpr std::uint8_t LongCell = 0xFF;
     static constexpr std::uint32_t NoValueBits = 0xFFFFFFFF;
     static constexpr std::uint32_t AsideBits = 0xFFFFFFFE;
     std::int64_t asideValue(std::size_t at) const;
 
     std::size_t length(std::size_t at) const
     {
-        const std::uint16_t n = m_lengths[at];
+        const std::uint8_t n = m_lengths[at];
         return n != LongCell ? n : longLength(at);
     }
     std::size_t longLength(std::size_t at) const;
@@ -101,7 +101,7 @@ private:
     // row); cell (r, c) is m_lengths[r * columns + c] bytes long, or, when
     // that says LongCell, m_long[r * columns + c].
     std::vector<std::uint32_t> m_rowStart;
-    std::vector<std::uint16_t> m_lengths;
+    std::vector<std::uint8_t> m_lengths;
     std::unordered_map<std::size_t, std::uint32_t> m_long;
     std::string m_arena;
     std::vector<std::uint32_t> m_values; // m_valueSlots a row
