@@ -39,10 +39,10 @@ bool CellStore::sameRow(int row, const CellStore& other, int otherRow) const
         return false;
     if (row < 0 || otherRow < 0 || row >= m_rows || otherRow >= other.m_rows)
         return true; // both outside: both empty
-    const std::uint16_t* mine = m_lengths.data() + std::size_t(row) * std::size_t(m_columns);
-    const std::uint16_t* theirs =
+    const std::uint8_t* mine = m_lengths.data() + std::size_t(row) * std::size_t(m_columns);
+    const std::uint8_t* theirs =
         other.m_lengths.data() + std::size_t(otherRow) * std::size_t(other.m_columns);
-    const std::size_t bytes = std::size_t(m_columns) * sizeof(std::uint16_t);
+    const std::size_t bytes = std::size_t(m_columns) * sizeof(std::uint8_t);
     if (std::memcmp(mine, theirs, bytes) != 0)
         return false;
     if (std::find(mine, mine + m_columns, LongCell) == mine + m_columns)
@@ -58,11 +58,26 @@ int CellStore::findRow(int column, QByteArrayView text) const
     return -1;
 }
 
-void CellStore::appendRow(std::span<const QByteArrayView> texts,
-                          std::span<const std::uint32_t> values)
+std::int64_t CellStore::asideValue(std::size_t at) const
 {
-    for (std::size_t s = 0; s < std::size_t(m_valueSlots); ++s)
-        m_values.push_back(s < values.size() ? values[s] : 0);
+    const auto it = m_aside.find(at);
+    return it == m_aside.end() ? NoValue : it->second;
+}
+
+void CellStore::appendRow(std::span<const QByteArrayView> texts,
+                          std::span<const std::int64_t> values)
+{
+    for (std::size_t s = 0; s < std::size_t(m_valueSlots); ++s) {
+        const std::int64_t v = s < values.size() ? values[s] : NoValue;
+        if (v == NoValue) {
+            m_values.push_back(NoValueBits);
+        } else if (v >= 0 && v < std::int64_t(AsideBits)) {
+            m_values.push_back(std::uint32_t(v));
+        } else {
+            m_aside[m_values.size()] = v;
+            m_values.push_back(AsideBits);
+        }
+    }
     const std::size_t count = std::min(texts.size(), std::size_t(m_columns));
     for (std::size_t c = 0; c < std::size_t(m_columns); ++c) {
         // Offsets are 32-bit: a cell that would end past 4 GiB is kept
@@ -77,7 +92,7 @@ void CellStore::appendRow(std::span<const QByteArrayView> texts,
             m_long[m_lengths.size()] = std::uint32_t(n);
             m_lengths.push_back(LongCell);
         } else {
-            m_lengths.push_back(std::uint16_t(n));
+            m_lengths.push_back(std::uint8_t(n));
         }
     }
     m_rowStart.push_back(std::uint32_t(m_arena.size()));
@@ -104,6 +119,7 @@ void CellStore::truncate(int rows)
     std::erase_if(m_long, [this](const auto& entry) { return entry.first >= m_lengths.size(); });
     m_arena.resize(m_rowStart.back());
     m_values.resize(std::size_t(rows) * std::size_t(m_valueSlots));
+    std::erase_if(m_aside, [this](const auto& entry) { return entry.first >= m_values.size(); });
 }
 
 void CellStore::clear()
@@ -112,7 +128,7 @@ void CellStore::clear()
     if (m_arena.capacity() > KeepBytes) {
         std::string().swap(m_arena);
         std::vector<std::uint32_t>().swap(m_rowStart);
-        std::vector<std::uint16_t>().swap(m_lengths);
+        std::vector<std::uint8_t>().swap(m_lengths);
         std::vector<std::uint32_t>().swap(m_values);
     } else {
         m_values.clear();
@@ -121,6 +137,7 @@ void CellStore::clear()
         m_lengths.clear();
     }
     m_long.clear();
+    m_aside.clear();
     m_rowStart.push_back(0);
 }
 
@@ -134,12 +151,14 @@ void CellStore::swap(CellStore& other) noexcept
     m_long.swap(other.m_long);
     m_arena.swap(other.m_arena);
     m_values.swap(other.m_values);
+    m_aside.swap(other.m_aside);
 }
 
 std::size_t CellStore::bytesUsed() const
 {
     return m_arena.capacity() + m_rowStart.capacity() * sizeof(std::uint32_t) +
-           m_lengths.capacity() * sizeof(std::uint16_t) +
+           m_lengths.capacity() * sizeof(std::uint8_t) +
            m_values.capacity() * sizeof(std::uint32_t) +
+           m_aside.size() * (sizeof(std::size_t) + sizeof(std::int64_t) + 2 * sizeof(void*)) +
            m_long.size() * (sizeof(std::size_t) + sizeof(std::uint32_t) + 2 * sizeof(void*));
 }

@@ -9,12 +9,13 @@
 #include <vector>
 
 // Rows of text cells kept compactly as bytes: the cells of a row lie back to
-// back in one arena; a row costs one 32-bit offset and each cell a 16-bit
-// length (a cell of 65,535 bytes or more keeps its length aside), so a table
+// back in one arena; a row costs one 32-bit offset and each cell an 8-bit
+// length (a cell of 255 bytes or more keeps its length aside), so a table
 // of 1,000,000 rows holds no per-cell objects. Beside its texts a row may keep
-// a few 32-bit value slots (the numbers behind the texts), back to back in
-// one array. Rows are only appended; a table is rebuilt by filling a second
-// store and swapping it in.
+// a few value slots (the numbers behind the texts), 32 bits each back to back
+// in one array; a number that does not fit keeps its value aside. Rows are
+// only appended; a table is rebuilt by filling a second store and swapping it
+// in.
 class CellStore
 {
 public:
@@ -23,12 +24,18 @@ public:
     int rowCount() const { return m_rows; }
     int columnCount() const { return m_columns; }
     int valueSlots() const { return m_valueSlots; }
-    // Value slot of a row; 0 outside the store.
-    std::uint32_t slot(int row, int at) const
+    // A slot that holds no number.
+    static constexpr std::int64_t NoValue = INT64_MIN;
+    // Value slot of a row; NoValue outside the store.
+    std::int64_t slot(int row, int at) const
     {
         if (row < 0 || row >= m_rows || at < 0 || at >= m_valueSlots)
-            return 0;
-        return m_values[std::size_t(row) * std::size_t(m_valueSlots) + std::size_t(at)];
+            return NoValue;
+        const std::size_t i = std::size_t(row) * std::size_t(m_valueSlots) + std::size_t(at);
+        const std::uint32_t v = m_values[i];
+        if (v == NoValueBits)
+            return NoValue;
+        return v == AsideBits ? asideValue(i) : std::int64_t(v);
     }
     // The empty text outside the store.
     QByteArrayView cell(int row, int column) const
@@ -59,9 +66,9 @@ public:
     int findRow(int column, QByteArrayView text) const;
 
     // Appends one row; cells past texts are empty, texts past the columns
-    // are ignored, and so are values: slots past them are 0.
+    // are ignored, and so are values: slots past them hold NoValue.
     void appendRow(std::span<const QByteArrayView> texts,
-                   std::span<const std::uint32_t> values = {});
+                   std::span<const std::int64_t> values = {});
     // Makes room for about as many rows and bytes as other holds, so that a
     // list of the same size fills without growing (growth by doubling would
     // leave up to half of a large table's memory unused).
@@ -75,11 +82,14 @@ public:
     std::size_t bytesUsed() const;
 
 private:
-    static constexpr std::uint16_t LongCell = 0xFFFF;
+    static constexpr std::uint8_t LongCell = 0xFF;
+    static constexpr std::uint32_t NoValueBits = 0xFFFFFFFF;
+    static constexpr std::uint32_t AsideBits = 0xFFFFFFFE;
+    std::int64_t asideValue(std::size_t at) const;
 
     std::size_t length(std::size_t at) const
     {
-        const std::uint16_t n = m_lengths[at];
+        const std::uint8_t n = m_lengths[at];
         return n != LongCell ? n : longLength(at);
     }
     std::size_t longLength(std::size_t at) const;
@@ -91,8 +101,9 @@ private:
     // row); cell (r, c) is m_lengths[r * columns + c] bytes long, or, when
     // that says LongCell, m_long[r * columns + c].
     std::vector<std::uint32_t> m_rowStart;
-    std::vector<std::uint16_t> m_lengths;
+    std::vector<std::uint8_t> m_lengths;
     std::unordered_map<std::size_t, std::uint32_t> m_long;
     std::string m_arena;
     std::vector<std::uint32_t> m_values; // m_valueSlots a row
+    std::unordered_map<std::size_t, std::int64_t> m_aside;
 };

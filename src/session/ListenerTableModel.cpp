@@ -18,11 +18,11 @@ std::vector<RecordTableModel::ValueSpec> listenerSpecs()
 {
     using T = RecordTableModel::ValueType;
     std::vector<RecordTableModel::ValueSpec> specs(ListenerStoredColumnCount);
-    specs[int(ListenerColumn::Pin)] = {T::Decimal, PinSlot, -1};
-    specs[int(ListenerColumn::Port)] = {T::Decimal, PortSlot, -1};
-    specs[int(ListenerColumn::Product)] = {T::Decimal, ProductSlot,
+    specs[int(ListenerColumn::Pin)] = {T::Number, PinSlot, -1};
+    specs[int(ListenerColumn::Port)] = {T::Number, PortSlot, -1};
+    specs[int(ListenerColumn::Product)] = {T::Number, ProductSlot,
                                            int(ListenerColumn::ProductField)};
-    specs[int(ListenerColumn::MaxUsers)] = {T::Decimal, UserLimitSlot,
+    specs[int(ListenerColumn::MaxUsers)] = {T::Number, UserLimitSlot,
                                             int(ListenerColumn::UserLimitField)};
     return specs;
 }
@@ -47,7 +47,7 @@ struct ListenerRow
     QByteArray product;
     QByteArray limit;
     QByteArrayView cells[ListenerStoredColumnCount];
-    std::uint32_t values[SlotCount];
+    std::int64_t values[SlotCount];
 
     explicit ListenerRow(const Wire::ListenerFields& r)
         : product(RecordDisplay::ProductName(r.product, r.productNumber)),

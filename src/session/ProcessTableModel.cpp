@@ -4,24 +4,25 @@
 
 namespace {
 
-// Value slots of a process row: main PIN, PIN, priority code, CPU ms (two).
+// Value slots of a process row: main PIN, PIN, CPU ms. (The priority's code
+// is read from the queue name the table writes.)
 enum Slot
 {
     MainSlot,
     PinSlot,
-    PrioritySlot,
     CpuSlot,
-    SlotCount = CpuSlot + 2
+    SlotCount
 };
 
 std::vector<RecordTableModel::ValueSpec> processSpecs()
 {
     using T = RecordTableModel::ValueType;
     std::vector<RecordTableModel::ValueSpec> specs(ProcessColumnCount);
-    specs[int(ProcessColumn::Main)] = {T::Decimal, MainSlot, -1};
-    specs[int(ProcessColumn::Pin)] = {T::Decimal, PinSlot, -1};
-    specs[int(ProcessColumn::Priority)] = {T::Decimal, PrioritySlot, -1};
-    specs[int(ProcessColumn::CpuTime)] = {T::Wide, CpuSlot, -1};
+    specs[int(ProcessColumn::Main)] = {T::Number, MainSlot, -1};
+    specs[int(ProcessColumn::Pin)] = {T::Number, PinSlot, -1};
+    specs[int(ProcessColumn::Priority)] = {T::Queue, -1, -1};
+    // The CPU time's text is its display ("   1.500"), never its literal.
+    specs[int(ProcessColumn::CpuTime)] = {T::Number, CpuSlot, int(ProcessColumn::CpuTime)};
     return specs;
 }
 
@@ -61,15 +62,12 @@ void ProcessTableModel::appendRecord(const Wire::ProcessFields& record)
     cells[int(ProcessColumn::User)] = record.user;
     cells[int(ProcessColumn::CpuTime)] =
         RecordDisplay::WriteCpuTime(cpu, record.cpuMs, m_separator);
-    std::uint32_t values[SlotCount];
+    std::int64_t values[SlotCount];
     values[MainSlot] = record.mainPin.isEmpty() ? NoNumber : decimalSlot(record.mainPin);
     values[PinSlot] = decimalSlot(record.pin);
-    values[PrioritySlot] = NoNumber;
-    values[CpuSlot] = std::uint32_t(std::uint64_t(record.cpuMs));
-    values[CpuSlot + 1] = std::uint32_t(std::uint64_t(record.cpuMs) >> 32);
+    values[CpuSlot] = record.cpuMs;
     if (record.priority != 0) {
         cells[int(ProcessColumn::Priority)] = queueName(record.priority);
-        values[PrioritySlot] = std::uint32_t(record.priority);
         m_priorityPending = true;
     }
     addToPendingTotal(record.cpuMs);

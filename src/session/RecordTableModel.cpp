@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace {
@@ -67,12 +68,10 @@ RecordTableModel::RecordTableModel(int columns, int visibleColumns, std::vector<
     m_specs.resize(std::size_t(columns));
 }
 
-std::uint32_t RecordTableModel::decimalSlot(QByteArrayView text)
+std::int64_t RecordTableModel::decimalSlot(QByteArrayView text)
 {
     const RecordValue v = RecordValues::decimal(text);
-    return v.kind == RecordValue::Kind::Integer && v.number < std::int64_t(NoNumber)
-               ? std::uint32_t(v.number)
-               : NoNumber;
+    return v.kind == RecordValue::Kind::Integer ? v.number : NoNumber;
 }
 
 RecordValue RecordTableModel::value(int row, int column) const
@@ -83,18 +82,23 @@ RecordValue RecordTableModel::value(int row, int column) const
     switch (spec.type) {
     case ValueType::Text:
         break;
-    case ValueType::Decimal: {
-        const std::uint32_t n = m_rows.slot(row, spec.slot);
+    case ValueType::Number: {
+        const std::int64_t n = m_rows.slot(row, spec.slot);
+        // The cell's own text is then the number's literal.
         if (n != NoNumber)
-            return RecordValue::integer(n);
+            return {RecordValue::Kind::Integer, n,
+                    spec.textColumn < 0 ? m_rows.cell(row, column) : QByteArrayView()};
         const QByteArrayView text =
             m_rows.cell(row, spec.textColumn >= 0 ? spec.textColumn : column);
         return text.isEmpty() ? RecordValue::null() : RecordValue::ofText(text);
     }
-    case ValueType::Wide: {
-        const std::uint64_t bits = std::uint64_t(m_rows.slot(row, spec.slot)) |
-                                   (std::uint64_t(m_rows.slot(row, spec.slot + 1)) << 32);
-        return RecordValue::integer(std::int64_t(bits));
+    case ValueType::Queue: {
+        static constexpr std::array<const char*, 4> Queues = {"BS", "CS", "DS", "ES"};
+        const QByteArrayView text = m_rows.cell(row, column);
+        for (std::size_t code = 0; code < Queues.size(); ++code)
+            if (text == Queues[code])
+                return RecordValue::integer(std::int64_t(code + 1));
+        return text.isEmpty() ? RecordValue::null() : RecordValue::ofText(text);
     }
     }
     return RecordValue::ofText(m_rows.cell(row, column));
@@ -252,7 +256,7 @@ void RecordTableModel::clearRows()
 }
 
 void RecordTableModel::appendNow(std::span<const QByteArrayView> cells,
-                                 std::span<const std::uint32_t> values)
+                                 std::span<const std::int64_t> values)
 {
     Q_EMIT rowsReplacing();
     const int row = m_shownRows;

@@ -35,14 +35,15 @@ public:
         ValueRole,
     };
 
-    // How a column's value is kept: as its text; as a 32-bit number in a
-    // slot when its text (or that of textColumn) is a plain number, else that
-    // text; as a 64-bit number in two slots.
+    // How a column's value is kept: as its text; as a number in a slot (or,
+    // when the slot holds none, the text of textColumn, by default the
+    // column's own); as the code of a dispatching queue ("BS" 1 ... "ES" 4,
+    // which the table itself writes).
     enum class ValueType : std::uint8_t
     {
         Text,
-        Decimal,
-        Wide,
+        Number,
+        Queue,
     };
     struct ValueSpec
     {
@@ -50,10 +51,10 @@ public:
         int slot = -1;
         int textColumn = -1; // the text that is the value when no number is
     };
-    // A Decimal slot holding no number.
-    static constexpr std::uint32_t NoNumber = 0xFFFFFFFF;
+    // A slot holding no number.
+    static constexpr std::int64_t NoNumber = CellStore::NoValue;
     // The slot for a field sent as decimal text: its number, or NoNumber.
-    static std::uint32_t decimalSlot(QByteArrayView text);
+    static std::int64_t decimalSlot(QByteArrayView text);
 
     // specs: one per stored column (fewer: the rest are texts).
     RecordTableModel(int columns, int visibleColumns, std::vector<ValueSpec> specs, int valueSlots,
@@ -116,13 +117,13 @@ Q_SIGNALS:
 
 protected:
     void appendPending(std::span<const QByteArrayView> cells,
-                       std::span<const std::uint32_t> values = {})
+                       std::span<const std::int64_t> values = {})
     {
         m_pending.appendRow(cells, values);
     }
     // Adds a row to the shown table at once.
     void appendNow(std::span<const QByteArrayView> cells,
-                   std::span<const std::uint32_t> values = {});
+                   std::span<const std::int64_t> values = {});
     // Shows more columns (never fewer).
     void showColumns(int count);
     int visibleColumns() const { return m_visibleColumns; }

@@ -23,7 +23,9 @@ struct RecordValue
     };
     Kind kind = Kind::Null;
     std::int64_t number = 0;
-    QByteArrayView text; // Latin-1; a view that lives as long as its source
+    // Latin-1; a view that lives as long as its source. An Integer may keep
+    // the text it was read from (its literal) here, to be written as it is.
+    QByteArrayView text;
 
     static RecordValue null() { return {}; }
     static RecordValue ofText(QByteArrayView latin1) { return {Kind::Text, 0, latin1}; }
@@ -48,7 +50,7 @@ inline RecordValue decimal(QByteArrayView text)
             return RecordValue::ofText(text);
         n = n * 10 + (c - '0');
     }
-    return RecordValue::integer(n);
+    return {RecordValue::Kind::Integer, n, text};
 }
 
 } // namespace RecordValues

@@ -276,13 +276,24 @@ char* putNumber(char* p, const RecordValue& v)
 {
     switch (v.kind) {
     case RecordValue::Kind::Integer:
+        // A number read from the host's text is that text.
+        if (!v.text.isEmpty() && v.text.size() <= 24)
+            return put(p, v.text);
         return std::to_chars(p, p + 24, v.number).ptr;
     case RecordValue::Kind::Seconds: {
-        char buffer[RecordDisplay::CpuTimeCapacity];
-        QByteArrayView text = RecordDisplay::WriteCpuTime(buffer, v.number, '.');
-        while (!text.isEmpty() && text[0] == ' ')
-            text = text.sliced(1);
-        return put(p, text);
+        // Whole seconds, the point, three decimals: exact in integers.
+        std::uint64_t ms = std::uint64_t(v.number);
+        if (v.number < 0) {
+            *p++ = '-';
+            ms = std::uint64_t(0) - ms;
+        }
+        p = std::to_chars(p, p + 21, ms / 1000).ptr;
+        const unsigned rest = unsigned(ms % 1000);
+        p[0] = '.';
+        p[1] = char('0' + rest / 100);
+        p[2] = char('0' + rest / 10 % 10);
+        p[3] = char('0' + rest % 10);
+        return p + 4;
     }
     case RecordValue::Kind::Literal:
         return put(p, v.text.first(std::min<qsizetype>(v.text.size(), 32)));
@@ -472,55 +483,40 @@ public:
     {
         const std::size_t columns = m_widths.size();
         qsizetype size = 1;
-        bool plain = true;
         for (std::size_t c = 0; c < columns; ++c) {
-            m_cells[c] = c < input.size() ? input[c] : QByteArrayView();
+            const QByteArrayView cell = c < input.size() ? input[c] : QByteArrayView();
+            m_cells[c] = cell.first(std::min<qsizetype>(cell.size(), 0xFFFF));
             size += m_cells[c].size() + 3;
-            plain = plain && printableAscii(m_cells[c].data(), m_cells[c].size());
         }
-        if (!plain) {
-            // Control characters become "\x1b" before the widths are taken.
+        char* start = room(size);
+        char* texts = nullptr;
+        char* end = writeRow(start, texts);
+        // Mostly printable ASCII, kept as it is: looked at eight bytes at a
+        // time, and only a row with anything else is written again with its
+        // control characters escaped ("\x1b") before the widths are taken.
+        if (!printableAscii(texts, end - texts)) {
             m_escaped.resize(4 * size);
             char* e = m_escaped.data();
             size = 1;
             for (std::size_t c = 0; c < columns; ++c) {
                 char* const begin = e;
                 e = putEscapedLatin1(e, m_cells[c]);
-                m_cells[c] = QByteArrayView(begin, e - begin);
+                m_cells[c] = QByteArrayView(begin, std::min<qsizetype>(e - begin, 0xFFFF));
                 size += m_cells[c].size() + 3;
             }
+            start = room(size);
+            end = writeRow(start, texts);
+            unsigned char bits = 0;
+            for (const char* q = texts; q < end; ++q)
+                bits |= static_cast<unsigned char>(*q);
+            texts[-1] = char(bits >> 7);
         }
-        if (m_chunks.empty() || m_used + size > m_chunkSize) {
-            m_chunkSize = std::max(ChunkSize, size);
-            m_chunks.push_back({std::make_unique_for_overwrite<char[]>(size_t(m_chunkSize)), 0});
-            m_used = 0;
-        }
-        char* const start = m_chunks.back().bytes.get() + m_used;
-        char* p = start;
         for (std::size_t c = 0; c < columns; ++c) {
-            const qsizetype n = std::min<qsizetype>(m_cells[c].size(), 0xFFFF);
-            m_cells[c] = m_cells[c].first(n);
-            if (n < 255) {
-                *p++ = char(n);
-            } else {
-                *p++ = char(255);
-                *p++ = char(n & 0xff);
-                *p++ = char(n >> 8);
-            }
-            m_widths[c] = std::max(m_widths[c], n);
-            if (n > 0)
+            m_widths[c] = std::max(m_widths[c], m_cells[c].size());
+            if (!m_cells[c].isEmpty())
                 m_filled[c] = true;
         }
-        unsigned char bits = 0;
-        if (!plain) {
-            for (std::size_t c = 0; c < columns; ++c)
-                for (const char ch : m_cells[c])
-                    bits |= static_cast<unsigned char>(ch);
-        }
-        *p++ = char(bits >> 7);
-        for (std::size_t c = 0; c < columns; ++c)
-            p = put(p, m_cells[c]);
-        m_used += p - start;
+        m_used += end - start;
         m_chunks.back().used = m_used;
     }
 
@@ -585,6 +581,37 @@ private:
         std::unique_ptr<char[]> bytes;
         qsizetype used = 0;
     };
+
+    // Where a row of at most size bytes goes.
+    char* room(qsizetype size)
+    {
+        if (m_chunks.empty() || m_used + size > m_chunkSize) {
+            m_chunkSize = std::max(ChunkSize, size);
+            m_chunks.push_back({std::make_unique_for_overwrite<char[]>(size_t(m_chunkSize)), 0});
+            m_used = 0;
+        }
+        return m_chunks.back().bytes.get() + m_used;
+    }
+
+    // The row of m_cells: each length, a flags byte (0: ASCII), the texts.
+    char* writeRow(char* p, char*& texts)
+    {
+        for (const QByteArrayView& cell : m_cells) {
+            const qsizetype n = cell.size();
+            if (n < 255) {
+                *p++ = char(n);
+            } else {
+                *p++ = char(255);
+                *p++ = char(n & 0xff);
+                *p++ = char(n >> 8);
+            }
+        }
+        *p++ = 0;
+        texts = p;
+        for (const QByteArrayView& cell : m_cells)
+            p = put(p, cell);
+        return p;
+    }
 
     // One row of the columns shown (their indices in m_visible).
     void line(const std::vector<QByteArrayView>& cells, bool ascii)

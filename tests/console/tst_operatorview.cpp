@@ -292,16 +292,6 @@ void TestOperatorView::copyAndExportShapes_data()
                       "\"user\": \"ZOE\", \"cpu_ms\": 9000, \"cpu_seconds\": 9.000, "
                       "\"priority\": null}\n"
                       "]\n");
-    QTest::newRow("listeners as JSON: numbers as numbers, other fields as sent")
-        << QStringLiteral("listeners.json")
-        << QByteArray("[\n"
-                      "  {\"pin\": 123, \"port\": 30002, \"program\": \"CNDSRVR\", "
-                      "\"product\": 8, \"product_name\": \"Conduit\", \"user_limit\": 0, "
-                      "\"max_users\": \"unlimited\"},\n"
-                      "  {\"pin\": 124, \"port\": 30004, \"program\": \"VGDSRVR\", "
-                      "\"product\": 16, \"product_name\": \"Vanguard\", \"user_limit\": "
-                      "\"050\", \"max_users\": \"050\"}\n"
-                      "]\n");
 }
 
 void TestOperatorView::copyAndExportShapes()

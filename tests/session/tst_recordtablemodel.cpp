@@ -61,6 +61,12 @@ void TestRecordTableModel::rowTexts_data()
     QTest::newRow("first cells only")
         << QList<QByteArray>{"", "7"} << QList<QByteArray>{"", "7", "", "", ""};
     QTest::newRow("more texts than columns") << (five + QList<QByteArray>{"ES", "x"}) << five;
+    // 254 bytes is the longest length kept inline, 255 the first kept aside.
+    for (const int n : {254, 255}) {
+        const QByteArray text(n, 'y');
+        QTest::addRow("a cell of %d bytes", n)
+            << QList<QByteArray>{text, "2"} << QList<QByteArray>{text, "2", "", "", ""};
+    }
     const QByteArray longText(70000, 'x');
     QTest::newRow("a cell of 70,000 bytes")
         << QList<QByteArray>{"1", longText, "z"} << QList<QByteArray>{"1", longText, "z", "", ""};

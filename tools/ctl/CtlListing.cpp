@@ -35,7 +35,7 @@ void CtlListing::AddRecord(QList<CtlValue> values)
     m_records.append(std::move(values));
 }
 
-QByteArray CtlListing::Render(CtlFormat format, bool headers) const
+QByteArray CtlListing::Render(CtlFormat format, bool headers, bool terminal) const
 {
     switch (format) {
     case CtlFormat::Table:
@@ -43,7 +43,7 @@ QByteArray CtlListing::Render(CtlFormat format, bool headers) const
     case CtlFormat::Json:
         return RenderJson();
     case CtlFormat::Csv:
-        return RenderCsv(headers);
+        return RenderCsv(headers, terminal);
     }
     return {};
 }
@@ -152,7 +152,7 @@ QByteArray CtlListing::RenderJson() const
     return out;
 }
 
-QByteArray CtlListing::RenderCsv(bool headers) const
+QByteArray CtlListing::RenderCsv(bool headers, bool terminal) const
 {
     QByteArray out;
     auto line = [&out](const QList<QByteArray>& fields) {
@@ -163,9 +163,9 @@ QByteArray CtlListing::RenderCsv(bool headers) const
         }
         out.append("\r\n");
     };
-    auto field = [](QByteArrayView latin1) {
+    auto field = [terminal](QByteArrayView latin1) {
         QByteArray text;
-        RecordText::appendCsvField(text, latin1);
+        RecordText::appendCsvField(text, latin1, terminal);
         return text;
     };
     if (headers) {

@@ -45,13 +45,14 @@ public:
 
     qsizetype RecordCount() const { return m_records.size(); }
 
-    // The whole output in UTF-8; headers: the title line of the table and the CSV.
-    QByteArray Render(CtlFormat format, bool headers = true) const;
+    // The whole output in UTF-8; headers: the title line of the table and the
+    // CSV; terminal: CSV shows control characters escaped, as the table does.
+    QByteArray Render(CtlFormat format, bool headers = true, bool terminal = false) const;
 
 private:
     QByteArray RenderTable(bool headers) const;
     QByteArray RenderJson() const;
-    QByteArray RenderCsv(bool headers) const;
+    QByteArray RenderCsv(bool headers, bool terminal) const;
     QByteArray JsonObject(const QList<CtlValue>& values) const;
 
     QList<QByteArray> m_titles;

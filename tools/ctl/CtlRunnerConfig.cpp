@@ -93,7 +93,7 @@ CtlExit CtlRunner::configShow(const CtlOptions& options)
         }
     }
     listing.AddRecord(record);
-    m_output.write(listing.Render(options.Format, !options.NoHeaders));
+    m_output.write(listing.Render(options.Format, !options.NoHeaders, m_terminal));
     return CtlExit::Success;
 }
 
