@@ -192,6 +192,9 @@ void TestExporter::commandLine_data()
                                 << QStringLiteral("unknown argument 'b.hcf'");
     QTest::newRow("value missing")
         << L({"--config"}) << QStringList() << QStringLiteral("--config needs a value");
+    QTest::newRow("value to a switch")
+        << L({"--config", "a.hcf", "--collect.processes=1"}) << QStringList()
+        << QStringLiteral("--collect.processes takes no value");
     QTest::newRow("negative limit")
         << L({"--config", "a.hcf", "--collect.processes.limit", "-1"}) << QStringList()
         << QStringLiteral("--collect.processes.limit: '-1'");

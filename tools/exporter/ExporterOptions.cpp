@@ -86,6 +86,8 @@ QString usageError(const QCommandLineParser& parser, const QStringList& argument
     const QString said = parser.errorText();
     if (said.startsWith(QLatin1String("Missing value after '")))
         return QStringLiteral("%1 needs a value").arg(said.section(u'\'', 1, 1));
+    if (said.startsWith(QLatin1String("Unexpected value after '")))
+        return QStringLiteral("%1 takes no value").arg(said.section(u'\'', 1, 1));
     return said;
 }
 
