@@ -148,10 +148,27 @@ void TestTunnel::sessionListsThroughTheTunnel()
     QCOMPARE(::stat(QFile::encodeName(runtime.filePath(folders.first())).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0700u);
 
-    // A refresh goes through the same tunnel; Quit ends it and its folder.
+    // A refresh goes through the same tunnel.
     session->refresh();
     QVERIFY(waitIdle(*session, 20000));
     QCOMPARE(sim->connectionCount(), 1);
+
+    // Renewals (the connection out of step after each bad header) end the
+    // old session with Quit and log on again through the same tunnel.
+    sim->Faults.BadHeader = true;
+    session->refresh();
+    QVERIFY(waitIdle(*session, 20000));
+    QVERIFY(session->isOutOfStep());
+    sim->Faults.BadHeader = false;
+    session->refresh();
+    QVERIFY(waitIdle(*session, 20000));
+    QCOMPARE(session->linkState(), HostSession::LinkState::LoggedOn);
+    QCOMPARE(sim->connectionCount(), 3);
+    QTRY_COMPARE(sim->openConnections(), 1);
+    QVERIFY(sim->received().contains("0001Q000001MANAGER"));
+    QCOMPARE(tunnelFolders(), folders);
+
+    // Quit ends the tunnel and its folder.
     session->quit();
     QVERIFY(tunnelFolders().isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(sim->openConnections(), 0, 10000);
