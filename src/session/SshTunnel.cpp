@@ -224,6 +224,7 @@ void SshTunnel::start(const QString& destination, const QByteArray& host, quint1
     m_timeoutSeconds = timeoutSeconds;
     m_error.clear();
     m_stderr.clear();
+    m_lastLine.clear();
     m_state = State::Starting;
 
     const QString why = checkDestination(destination);
@@ -264,6 +265,8 @@ void SshTunnel::start(const QString& destination, const QByteArray& host, quint1
     connect(m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
         takeStderr();
         QString cause = stderrCause();
+        if (cause.isEmpty() && m_state == State::Ready)
+            cause = m_lastLine; // said while in use, just before it ended
         if (cause.isEmpty())
             cause = status == QProcess::CrashExit
                         ? QStringLiteral("ssh was killed")
@@ -319,8 +322,10 @@ void SshTunnel::takeStderr()
     while ((end = m_stderr.indexOf('\n')) >= 0) {
         const QString line = QString::fromLocal8Bit(m_stderr.left(end)).trimmed();
         m_stderr.remove(0, end + 1);
-        if (!line.isEmpty())
-            Q_EMIT message(QStringLiteral("SSH tunnel to %1: %2").arg(m_destination, line));
+        if (line.isEmpty())
+            continue;
+        m_lastLine = line;
+        Q_EMIT message(QStringLiteral("SSH tunnel to %1: %2").arg(m_destination, line));
     }
 }
 

@@ -85,6 +85,7 @@ private:
     QString m_socketPath;
     QString m_error;
     QByteArray m_stderr;
+    QString m_lastLine; // the last line ssh wrote while in use
     qint64 m_deadline = 0;
     int m_timeoutSeconds = 0;
 };

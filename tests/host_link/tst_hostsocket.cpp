@@ -1,14 +1,18 @@
 // HostSocket against the simulated server job over loopback: connection
 // set-up and its failures, the receive buffer, close notifications, the send
 // and receive limits.
-#include "hostsim/HostSim.h"
 #include "host_link/AppErrors.h"
 #include "host_link/HostSocket.h"
 #include "host_link/Wire.h"
+#include "hostsim/HostSim.h"
 #include "support/HostLinkFixture.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -31,6 +35,8 @@ private Q_SLOTS:
     void badPortThrowsAndReportsNothing();
     void refusedHost();
     void unresolvableHost();
+    void unixSocket_data();
+    void unixSocket();
     void connectGivesUpWithoutFreezing();
     void connectWhileConnected();
     void bufferedBytesAreTakenInPlace();
@@ -152,6 +158,44 @@ void TestHostSocket::refusedHost()
     QCOMPARE(errors->texts.value(0), u"Connection refused"_s);
     QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
     QCOMPARE(socket->SocketHandle(), -1);
+}
+
+// A Unix socket path (an SSH tunnel's end) instead of the host's address.
+void TestHostSocket::unixSocket_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("error"); // 0: connected
+    QTest::newRow("listening") << u"listening"_s << 0;
+    QTest::newRow("gone") << u"gone"_s << 10061;
+    QTest::newRow("a plain file") << u"file"_s << 10061;
+    QTest::newRow("too long") << u"long"_s << 10063;
+}
+
+void TestHostSocket::unixSocket()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, error);
+    QTemporaryDir dir;
+    QString path = dir.filePath(u"s"_s);
+    QLocalServer server;
+    if (kind == u"listening")
+        QVERIFY(server.listen(path));
+    else if (kind == u"file")
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+    else if (kind == u"long")
+        path = dir.filePath(QString(120, u'x'));
+    socket->UnixPath = QFile::encodeName(path);
+    QCOMPARE(connectNow(), error == 0);
+    QCOMPARE(errors->errors, error ? QList<int>{error} : QList<int>{});
+    if (error)
+        return;
+    QTRY_VERIFY(server.hasPendingConnections());
+    QLocalSocket* peer = server.nextPendingConnection();
+    socket->SendText("0001G");
+    QByteArray got;
+    QTRY_COMPARE((got += peer->readAll()), "0001G");
+    peer->write("0");
+    QTRY_COMPARE(socket->buffered(), "0");
 }
 
 void TestHostSocket::unresolvableHost()

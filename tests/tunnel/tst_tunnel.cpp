@@ -2,6 +2,7 @@
 // session, orvanite-ctl and orvanite-exporter list a simulator through it,
 // the host receives exactly the bytes of a direct connection, and each way a
 // tunnel fails ends at once with ssh's own words.
+#include "ConsoleFixture.h"
 #include "SshdFixture.h"
 #include "config/ConfigFile.h"
 #include "session/HostSession.h"
@@ -9,8 +10,10 @@
 #include "session/SshTunnel.h"
 #include "support/HostLinkFixture.h"
 
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -38,6 +41,7 @@ private Q_SLOTS:
     void failuresNameTheirCause_data();
     void failuresNameTheirCause();
     void programsListThroughTheTunnel();
+    void consoleKeepsTheTunnelPerFile();
 
 private:
     // The one tunnel folder under the runtime folder; empty when none.
@@ -144,10 +148,27 @@ void TestTunnel::sessionListsThroughTheTunnel()
     QCOMPARE(::stat(QFile::encodeName(runtime.filePath(folders.first())).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0700u);
 
-    // A refresh goes through the same tunnel; Quit ends it and its folder.
+    // A refresh goes through the same tunnel.
     session->refresh();
     QVERIFY(waitIdle(*session, 20000));
     QCOMPARE(sim->connectionCount(), 1);
+
+    // Renewals (the connection out of step after each bad header) end the
+    // old session with Quit and log on again through the same tunnel.
+    sim->Faults.BadHeader = true;
+    session->refresh();
+    QVERIFY(waitIdle(*session, 20000));
+    QVERIFY(session->isOutOfStep());
+    sim->Faults.BadHeader = false;
+    session->refresh();
+    QVERIFY(waitIdle(*session, 20000));
+    QCOMPARE(session->linkState(), HostSession::LinkState::LoggedOn);
+    QCOMPARE(sim->connectionCount(), 3);
+    QTRY_COMPARE(sim->openConnections(), 1);
+    QVERIFY(sim->received().contains("0001Q000001MANAGER"));
+    QCOMPARE(tunnelFolders(), folders);
+
+    // Quit ends the tunnel and its folder.
     session->quit();
     QVERIFY(tunnelFolders().isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(sim->openConnections(), 0, 10000);
@@ -251,5 +272,53 @@ void TestTunnel::programsListThroughTheTunnel()
     QVERIFY2(metrics.contains("ONE"), metrics.constData());
 }
 
-QTEST_GUILESS_MAIN(TestTunnel)
+void TestTunnel::consoleKeepsTheTunnelPerFile()
+{
+    QTemporaryDir dir;
+    auto f = std::make_unique<ConsoleFixture>();
+    f->useStandardHost();
+    f->create();
+    QVERIFY(f->showAndConnect());
+    QCOMPARE(f->sim.connectionCount(), 1);
+
+    // Configure's SSH tunnel box: the next connection goes through it.
+    f->prompts.onDialog = [](QDialog& d) {
+        d.findChild<QLineEdit*>(QStringLiteral("sshEdit"))->setText(QStringLiteral(" jump "));
+        return int(QDialog::Accepted);
+    };
+    QVERIFY(f->run("configureAction"));
+    f->prompts.onDialog = {};
+    QTRY_COMPARE_WITH_TIMEOUT(f->session()->linkState(), HostSession::LinkState::LoggedOn, 30000);
+    QCOMPARE(f->sim.connectionCount(), 2);
+    QCOMPARE(f->window->settings().SshDestination, QStringLiteral("jump"));
+    QCOMPARE(tunnelFolders().size(), 1);
+    QCOMPARE(f->prompts.messages, QStringList());
+
+    // Saved: the file's line is as without a tunnel; the console keeps it.
+    const QString path = dir.filePath(QStringLiteral("east.hcf"));
+    f->prompts.saveAnswer = path;
+    QVERIFY(f->run("saveAction"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray line = file.readAll();
+    QVERIFY(!line.contains("jump"));
+    QCOMPARE(line.count("\r\n"), 1);
+
+    // Loaded again, the file brings its tunnel back.
+    ConnectionSettings direct = f->window->settings();
+    direct.SshDestination.clear();
+    f->window->setSettings(direct);
+    f->prompts.openAnswer = path;
+    QVERIFY(f->run("loadAction"));
+    QTRY_COMPARE_WITH_TIMEOUT(f->session()->linkState(), HostSession::LinkState::LoggedOn, 30000);
+    QCOMPARE(f->window->settings().SshDestination, QStringLiteral("jump"));
+    QCOMPARE(f->sim.connectionCount(), 3);
+    QCOMPARE(tunnelFolders().size(), 1); // the old tunnel ended with its connection
+
+    // The window goes, and its tunnel with it.
+    f.reset();
+    QVERIFY(tunnelFolders().isEmpty());
+}
+
+QTEST_MAIN(TestTunnel)
 #include "tst_tunnel.moc"
