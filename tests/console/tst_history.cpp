@@ -234,7 +234,9 @@ void TestHistory::trendsCountEveryListenerOnlyWhileShown()
     // values; outside the plot, nothing.
     QWidget* curves = pane->chartViewport(1);
     auto hover = [curves](const QPoint& at) {
+        // A tip being hidden lingers a moment: wait until it is gone.
         QToolTip::hideText();
+        QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000);
         QHelpEvent event(QEvent::ToolTip, at, curves->mapToGlobal(at));
         QApplication::sendEvent(curves, &event);
         return QToolTip::isVisible() ? QToolTip::text() : QString();
