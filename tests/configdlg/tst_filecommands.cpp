@@ -3,6 +3,7 @@
 // simulator.
 
 #include "ConsoleFixture.h"
+#include "console/HostController.h"
 
 #include "config/ConfigFile.h"
 #include "session/HostSession.h"
@@ -57,8 +58,9 @@ class TestFileCommands : public QObject
     std::unique_ptr<ConsoleFixture> f;
     CloseCounter m_closes;
 
-    HostView& window() const { return *f->window; }
-    const ConnectionSettings& settings() const { return f->window->settings(); }
+    MainWindow& window() const { return *f->window; }
+    HostController& host() const { return *f->host(); }
+    const ConnectionSettings& settings() const { return f->host()->settings(); }
     QString writeConfig(const QString& name, const ConnectionSettings& s)
     {
         return writeRaw(name, ConfigLine(s, '7'));
@@ -76,7 +78,7 @@ class TestFileCommands : public QObject
     {
         ConnectionSettings s = settings();
         change(s);
-        f->window->setSettings(s);
+        f->host()->setSettings(s);
     }
     bool connectWindow() { return f->showAndConnect() && f->sim.connectionCount() == 1; }
 
@@ -85,10 +87,9 @@ private Q_SLOTS:
     {
         f = std::make_unique<ConsoleFixture>();
         f->useStandardHost();
-        HostView::Environment environment{
-            &f->prompts, &f->log, {}, m_dir.filePath(u"bin/orvanite-console"_s), f->settingsFile()};
-        f->window = std::make_unique<HostView>(environment);
-        f->window->setSettings(simSettings(f->sim.serverPort()));
+        f->programPath = m_dir.filePath(u"bin/orvanite-console"_s);
+        f->create();
+        f->host()->setSettings(simSettings(f->sim.serverPort()));
         m_closes.closes = 0;
         f->window->installEventFilter(&m_closes);
     }
@@ -103,7 +104,7 @@ private Q_SLOTS:
         changeSettings([](ConnectionSettings& s) { s.User = "KEPT"; });
         QVERIFY(f->run("configureAction"));
         QCOMPARE(m_closes.closes, 1);
-        QVERIFY(window().isClosing());
+        QVERIFY(host().isClosing());
         QCOMPARE(settings().User, QByteArray("KEPT"));
         QCOMPARE(f->sim.connectionCount(), 1);
         QVERIFY(!f->session()->isConnected());
@@ -116,14 +117,14 @@ private Q_SLOTS:
         QVERIFY(connectWindow());
         bool busyInDialog = true;
         f->prompts.onDialog = [&](QDialog& d) {
-            busyInDialog = window().isBusy();
+            busyInDialog = host().isBusy();
             box(d, "intervalEdit")->setText(u"20"_s);
             return int(QDialog::Accepted);
         };
         QVERIFY(f->run("configureAction"));
         QVERIFY(!busyInDialog);
         QTRY_COMPARE(f->sim.connectionCount(), 2);
-        QTRY_VERIFY(!window().isBusy());
+        QTRY_VERIFY(!host().isBusy());
         QVERIFY(f->session()->isConnected());
         QVERIFY(!f->sim.received().contains("0001Q"));
         QCOMPARE(settings().RefreshInterval, 20000);
@@ -141,7 +142,7 @@ private Q_SLOTS:
         QCOMPARE(f->prompts.messages, QStringList{u"Range check error"_s});
         QVERIFY(!f->session()->isConnected());
         QCOMPARE(f->sim.connectionCount(), 1);
-        QVERIFY(!window().isBusy()); // not left with a dead Refresh button
+        QVERIFY(!host().isBusy()); // not left with a dead Refresh button
     }
 
     // The dialog's Load button: the boxes show the file's settings and the
@@ -176,7 +177,7 @@ private Q_SLOTS:
         QCOMPARE(settings().Account, QByteArray("ACCTNAMELONG"));
         QCOMPARE(settings().LogonExtra, QByteArray("X7"));
         QCOMPARE(settings().ConfigPath, f->prompts.openAnswer);
-        QTRY_VERIFY(!window().isBusy());
+        QTRY_VERIFY(!host().isBusy());
         QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + f->prompts.openAnswer);
         QVERIFY(f->session()->isConnected());
 
@@ -201,7 +202,7 @@ private Q_SLOTS:
         };
         QVERIFY(f->run("configureAction"));
         QCOMPARE(settings().User, QByteArray("TYPED"));
-        QTRY_VERIFY(!window().isBusy());
+        QTRY_VERIFY(!host().isBusy());
         QCOMPARE(m_closes.closes, 0);
         QVERIFY(settings().ConfigPath.isEmpty());
     }
@@ -221,7 +222,7 @@ private Q_SLOTS:
             d.setResult(QDialog::Rejected);
             button(d, "loadButton")->click();
             resultAfterLoad = d.result();
-            busyAfterLoad = window().isBusy();
+            busyAfterLoad = host().isBusy();
             // The host box as it was shown, so that OK connects to the simulator.
             box(d, "hostAddressEdit")->setText(u"127.0.0.1"_s);
             button(d, "okButton")->click();
@@ -247,7 +248,7 @@ private Q_SLOTS:
         QVERIFY(f->run("loadAction"));
         QTRY_VERIFY(f->sim.received().contains("0001Q"));
         QTRY_COMPARE(f->sim.connectionCount(), 2);
-        QTRY_VERIFY(!window().isBusy());
+        QTRY_VERIFY(!host().isBusy());
         QVERIFY(f->session()->isConnected());
         QCOMPARE(settings().RefreshInterval, 42000);
         QCOMPARE(settings().ConfigPath, f->prompts.openAnswer);
@@ -264,7 +265,7 @@ private Q_SLOTS:
         QCOMPARE(settings(), before);
         QVERIFY(f->session()->isConnected());
         QVERIFY(!f->sim.received().contains("0001Q"));
-        QVERIFY(!window().isBusy());
+        QVERIFY(!host().isBusy());
     }
 
     void loadCommandErrorMakesNoConnection()
@@ -276,7 +277,7 @@ private Q_SLOTS:
         QTRY_VERIFY(f->sim.received().contains("0001Q"));
         QVERIFY(!f->session()->isConnected());
         QCOMPARE(f->sim.connectionCount(), 1);
-        QVERIFY(!window().isBusy()); // not left with a dead Refresh button
+        QVERIFY(!host().isBusy()); // not left with a dead Refresh button
     }
 
     void saveWithoutPathAsksForOne()
@@ -324,7 +325,7 @@ private Q_SLOTS:
 
     void aboutIsAskedFor()
     {
-        QSignalSpy about(f->window.get(), &HostView::aboutRequested);
+        QSignalSpy about(f->window.get(), &MainWindow::aboutRequested);
         f->action("aboutAction")->trigger();
         QCOMPARE(about.count(), 1);
     }

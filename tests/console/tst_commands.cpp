@@ -3,6 +3,8 @@
 // and one real message box answered through the active modal widget.
 
 #include "ConsoleFixture.h"
+#include "console/HostController.h"
+#include "console/HostPage.h"
 
 #include "console/RecordTableView.h"
 #include "console/WidgetPrompts.h"
@@ -104,7 +106,7 @@ void TestCommands::startListener()
     QFETCH(QByteArray, argument);
     bool busyDuringDialog = false;
     f->prompts.dialogs.push_back([&](QDialog& d) {
-        busyDuringDialog = f->window->isBusy();
+        busyDuringDialog = f->host()->isBusy();
         if (item >= 0)
             productBox(d)->setCurrentIndex(item);
         else
@@ -121,7 +123,7 @@ void TestCommands::startListener()
         QCOMPARE(f->listeners()->rows(), 3);
         QCOMPARE(f->listeners()->cell(2, ListenerColumn::Port), QByteArrayView("30004"));
     }
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
 }
 
 void TestCommands::addListenerKeepsValues()
@@ -222,7 +224,7 @@ void TestCommands::killListenerYesAndNo()
     QCOMPARE(f->listeners()->rows(), 1);
     QCOMPARE(f->listeners()->cell(0, ListenerColumn::Pin), QByteArrayView("124"));
     QCOMPARE(f->listenerRow(), -1);
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
 }
 
 void TestCommands::killProcessGuardAndEffect()
@@ -295,7 +297,7 @@ void TestCommands::shutdownWithoutConnection()
     f->session()->disconnectFromHost();
     const qsizetype mark = f->mark();
     QVERIFY(f->run("shutdownJobAction"));
-    QVERIFY(f->window->isClosing());
+    QVERIFY(f->closing());
     QVERIFY(f->prompts.confirmations.isEmpty());
     QCOMPARE(f->receivedSince(mark), QByteArray());
 }
@@ -307,13 +309,13 @@ void TestCommands::shutdownNoThenYes()
     QCOMPARE(f->prompts.confirmations.value(0),
              QStringLiteral("WARNING: This will abort all users!\rAre you sure?"));
     QCOMPARE(f->receivedSince(mark), QByteArray());
-    QVERIFY(!f->window->isBusy());
-    QVERIFY(!f->window->isClosing());
+    QVERIFY(!f->host()->isBusy());
+    QVERIFY(!f->closing());
 
     f->prompts.confirmAnswers = {true};
     mark = f->mark();
     QVERIFY(f->run("shutdownJobAction"));
-    QVERIFY(f->window->isClosing());
+    QVERIFY(f->closing());
     // Quit follows unless the host has already closed the connection.
     QTRY_VERIFY(f->receivedSince(mark).startsWith(framed("E")));
     const QByteArray sent = f->receivedSince(mark);
@@ -327,11 +329,16 @@ void TestCommands::realConfirmationBox()
     f->window.reset();
     WidgetPrompts prompts;
     RecordingEventLog log;
-    HostView w(
-        {&prompts, &log, {}, QStringLiteral("/opt/orvanite/orvanite-console"), f->settingsFile()});
-    w.setSettings(simSettings(f->sim.serverPort()));
+    MainWindow w({&prompts,
+                  &log,
+                  {},
+                  {},
+                  QStringLiteral("/opt/orvanite/orvanite-console"),
+                  f->settingsFile()});
+    HostController* host = w.host(0)->controller();
+    host->setSettings(simSettings(f->sim.serverPort()));
     w.show();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!host->isBusy(), 5000);
 
     QString title;
     QString text;
@@ -357,7 +364,7 @@ void TestCommands::realConfirmationBox()
                                   "Kill listener for port:30002\nConduit\nCNDSRVR"));
     buttons.sort();
     QCOMPARE(buttons, (QStringList{QStringLiteral("&No"), QStringLiteral("&Yes")}));
-    QTRY_VERIFY(!w.session()->isBusy());
+    QTRY_VERIFY(!host->session()->isBusy());
     QCOMPARE(f->receivedSince(mark), fullRefresh());
 
     // A plain message carries the application title.

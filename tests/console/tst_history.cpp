@@ -3,6 +3,7 @@
 // viewer, the trends' counting of every listener, and the notifications.
 
 #include "ConsoleFixture.h"
+#include "console/HostController.h"
 
 #include "console/NotificationLimiter.h"
 #include "console/Notifier.h"
