@@ -167,41 +167,48 @@ void TestCommands::addListenerByKeyboard_data()
     // a word that names no key is typed as text.
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QByteArray>("argument");
-    QTest::newRow("typed 1") << QStringLiteral("Tab Tab 1 Return") << QByteArray("1|||");
+    QTest::addColumn<int>("openings"); // the same keys at each (the boxes keep their text)
+    QTest::newRow("typed 1") << QStringLiteral("Tab Tab 1 Return") << QByteArray("1|||") << 1;
     QTest::newRow("typed 3, keypad Enter")
-        << QStringLiteral("Tab Tab 3 Enter") << QByteArray("3|||");
+        << QStringLiteral("Tab Tab 3 Enter") << QByteArray("3|||") << 1;
     QTest::newRow("item chosen in the open list")
         << QStringLiteral("Tab Tab Alt+Down Down Return")
-        << QByteArray("3|30003||DDPSRVR.KQ.ORVANITE;PRI=DS S");
+        << QByteArray("3|30003||DDPSRVR.KQ.ORVANITE;PRI=DS S") << 1;
+    QTest::newRow("Enter in the Users box")
+        << QStringLiteral("Tab Tab 1 Tab Return") << QByteArray("1|||") << 2;
 }
 
 void TestCommands::addListenerByKeyboard()
 {
     QFETCH(QString, keys);
     QFETCH(QByteArray, argument);
-    f->prompts.dialogs.push_back([&](QDialog& d) {
-        QTimer::singleShot(0, &d, [&] {
-            QApplication::setActiveWindow(&d); // as the window manager does
-            for (const QString& word : keys.split(QLatin1Char(' '))) {
-                // An open list has the keys, else the dialog's focused control.
-                QWidget* popup = QApplication::activePopupWidget();
-                QWidget* target = popup ? popup->focusWidget() : d.focusWidget();
-                if (!target)
-                    break;
-                const QKeySequence key = QKeySequence::fromString(word);
-                if (word.size() > 1 && key.count() == 1 && key[0].key() != Qt::Key_unknown)
-                    QTest::keyClick(target, key[0].key(), key[0].keyboardModifiers());
-                else
-                    QTest::keyClicks(target, word);
-            }
-            if (d.isVisible())
-                d.reject(); // no Enter took effect
+    QFETCH(int, openings);
+    // The same keys do the same at every opening of the dialog.
+    for (int opening = 1; opening <= openings; ++opening) {
+        f->prompts.dialogs.push_back([&](QDialog& d) {
+            QTimer::singleShot(0, &d, [&] {
+                QApplication::setActiveWindow(&d); // as the window manager does
+                for (const QString& word : keys.split(QLatin1Char(' '))) {
+                    // An open list has the keys, else the dialog's focused control.
+                    QWidget* popup = QApplication::activePopupWidget();
+                    QWidget* target = popup ? popup->focusWidget() : d.focusWidget();
+                    if (!target)
+                        break;
+                    const QKeySequence key = QKeySequence::fromString(word);
+                    if (word.size() > 1 && key.count() == 1 && key[0].key() != Qt::Key_unknown)
+                        QTest::keyClick(target, key[0].key(), key[0].keyboardModifiers());
+                    else
+                        QTest::keyClicks(target, word);
+                }
+                if (d.isVisible())
+                    d.reject(); // no Enter took effect
+            });
+            return d.exec();
         });
-        return d.exec();
-    });
-    const qsizetype mark = f->mark();
-    QVERIFY(f->run("startListenerAction"));
-    QCOMPARE(f->receivedSince(mark), framed("S") + framed(argument) + fullRefresh());
+        const qsizetype mark = f->mark();
+        QVERIFY(f->run("startListenerAction"));
+        QCOMPARE(f->receivedSince(mark), framed("S") + framed(argument) + fullRefresh());
+    }
 }
 
 void TestCommands::killListenerYesAndNo()
