@@ -101,6 +101,7 @@ private Q_SLOTS:
     void quitSentOnceOnClose();
     void priorityColumnAppearsOnceAndStays();
     void routingByFirstCharacter();
+    void priorityInListenerReplyShowsChangePri();
     void malformedRecordsSkippedAndCounted();
     void selectionFollowsPin();
     void vanishedSelectionSelectsNothing();
@@ -326,6 +327,29 @@ void TestMainWindow::routingByFirstCharacter()
     QCOMPARE(f->listeners()->rows(), 4);
     QCOMPARE(f->listeners()->cell(3, ListenerColumn::Pin), QByteArrayView("123"));
     QCOMPARE(f->processes()->rows(), 3);
+}
+
+void TestMainWindow::priorityInListenerReplyShowsChangePri()
+{
+    // A process record with a priority in the reply to the listener request
+    // goes where its first character says; the process list after it has none.
+    ScriptedHost host;
+    host.answer = [](const QByteArray& request, int) -> QByteArray {
+        if (request == "G")
+            return framed("S123|30002 CNDSRVR|8|0") + framed("P0123|201|CNDUSER|ALICE|1500|3") +
+                   framed("");
+        if (request == "H123")
+            return framed("P0123|201|CNDUSER|ALICE|1500") + framed("");
+        return {};
+    };
+    f->create();
+    f->host()->setSettings(simSettings(host.port()));
+    QVERIFY(f->showAndConnect());
+    QCOMPARE(headerTexts(f->processTable()),
+             (texts({"Main", "Pin", "Program", "User", "CPU Time", "Pri"})));
+    QVERIFY(f->find<QPushButton>("changePriorityButton")->isVisibleTo(f->window.get()));
+    QCOMPARE(rowTexts(f->processTable(), 0),
+             (texts({"123", "201", "CNDUSER", "ALICE", "   1.500", ""})));
 }
 
 void TestMainWindow::malformedRecordsSkippedAndCounted()
