@@ -63,6 +63,8 @@ void HostActions::buildFileMenu(QMenuBar* bar)
             [](HostPage* p) { p->controller()->configure(); });
     m_recentMenu = file->addMenu(QStringLiteral("&Recent"));
     m_recentMenu->setObjectName(QStringLiteral("recentMenu"));
+    // Another window's files may have joined the list since.
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &HostActions::fillRecentMenu);
     command(file, "Pr&eferences...", "preferencesAction",
             [](HostPage* p) { p->editPreferences(); });
     file->addSeparator();

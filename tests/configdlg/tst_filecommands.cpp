@@ -3,7 +3,10 @@
 // simulator.
 
 #include "ConsoleFixture.h"
+#include "console/ConsoleSettings.h"
 #include "console/HostController.h"
+#include "console/Notifier.h"
+#include "session/ProcessTableModel.h"
 
 #include "config/ConfigFile.h"
 #include "session/HostSession.h"
@@ -12,7 +15,9 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -254,6 +259,50 @@ private Q_SLOTS:
         QCOMPARE(settings().ConfigPath, f->prompts.openAnswer);
         QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + f->prompts.openAnswer);
         QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 42000);
+    }
+
+    // Another host's file while connected, by Load or from the recent files:
+    // Quit to the old host, then the new one as at start-up (its first
+    // listener and that listener's processes), and no link-lost notice.
+    void switchToAnotherHost_data()
+    {
+        QTest::addColumn<bool>("recent");
+        QTest::newRow("File, Load") << false;
+        QTest::newRow("File, Recent") << true;
+    }
+    void switchToAnotherHost()
+    {
+        QFETCH(bool, recent);
+        HostSim other;
+        other.Listeners = {listener("777", "30005", "QRYSRVR", "5")};
+        other.Processes = {process("777", "777", "901", "QRYUSER", "ERIN", 2500)};
+        QVERIFY(other.listen());
+        const QString file = writeConfig(u"other.hcf"_s, simSettings(other.serverPort()));
+        auto* notifier = window().findChild<Notifier*>(u"notifier"_s);
+        notifier->setDelivery([](const QString&, const QString&) {});
+        QSignalSpy notified(notifier, &Notifier::notified);
+        QVERIFY(connectWindow());
+        f->chooseListener(1); // the old host's PIN 124
+        QVERIFY(f->waitIdle());
+        const qsizetype mark = f->mark();
+        if (recent) {
+            host().store()->addRecentFile(file);
+            Q_EMIT f->find<QMenu>("recentMenu")->aboutToShow();
+            QVERIFY(f->run("recentFile1"));
+        } else {
+            f->prompts.openAnswer = file;
+            QVERIFY(f->run("loadAction"));
+        }
+        QTRY_COMPARE(other.received().size(), 118 + fullRefresh("777").size());
+        QCOMPARE(f->receivedSince(mark), framed("Q"));
+        QCOMPARE(other.received().mid(118), fullRefresh("777"));
+        QTRY_COMPARE(f->processes()->rows(), 1);
+        QCOMPARE(f->listenerRow(), 0);
+        QCOMPARE(f->processRow(), 0);
+        QCOMPARE(f->find<QGroupBox>("processBox")->title(),
+                 u"User Processes for (777:Quarry:QRYSRVR:30005)"_s);
+        QTRY_VERIFY(!host().isBusy());
+        QCOMPARE(notified.count(), 0);
     }
 
     void loadCommandCancelledChangesNothing()
