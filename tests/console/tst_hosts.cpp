@@ -106,6 +106,20 @@ void TestHosts::silentHostDelaysNoOther()
     QVERIFY(!sims[1].received().mid(marks[1]).contains(framed("K")));
     QCOMPARE(prompts.subjects.last(), QStringLiteral("127.0.0.1:%1").arg(sims[2].serverPort()));
     QVERIFY(window.windowTitle().contains(prompts.subjects.last()));
+
+    // The keys go round the tabs: Ctrl+Tab and Ctrl+PgDown forward (past
+    // All hosts to the first), Ctrl+PgUp back.
+    auto* tabs = window.findChild<QTabBar*>(QStringLiteral("hostTabs"));
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(tabs->currentIndex(), 2);
+    QTest::keyClick(&window, Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(tabs->currentIndex(), 3);
+    QTest::keyClick(&window, Qt::Key_PageDown, Qt::ControlModifier);
+    QCOMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(window.currentHost(), window.host(0));
+    QTest::keyClick(&window, Qt::Key_PageUp, Qt::ControlModifier);
+    QCOMPARE(tabs->currentIndex(), 3);
+    QVERIFY(!window.currentHost());
 }
 
 QTEST_MAIN(TestHosts)

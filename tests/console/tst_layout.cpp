@@ -37,6 +37,7 @@ private Q_SLOTS:
     void splitterDragStopsAt80();
     void priorityColumnGetsSixPercentOnResize();
     void altXExits();
+    void keyboardTabStopsAndFocus();
 
 private:
     QRect geometryOf(const char* name) const { return f->find<QWidget>(name)->geometry(); }
@@ -263,6 +264,34 @@ void TestLayout::altXExits()
     QTest::keyClick(&w, Qt::Key_X, Qt::AltModifier);
     QTRY_VERIFY(!w.isVisible());
     QVERIFY(f->closing());
+}
+
+void TestLayout::keyboardTabStopsAndFocus()
+{
+    QVERIFY(f->showAndConnect());
+    QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+    // After the connection Refresh has the focus.
+    QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
+    const qsizetype mark = f->mark();
+    // Each table is one Tab stop: Tab leaves it at once, the selected
+    // listener stays and no process list is asked for.
+    for (const char* name : {"startListenerButton", "killListenerButton", "killProcessButton",
+                             "listenerTable", "processTable"}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f->find<QWidget>(name));
+    }
+    QCOMPARE(f->listenerRow(), 0);
+    QVERIFY(f->waitIdle());
+    QCOMPARE(f->receivedSince(mark), QByteArray());
+    // Arrows move within a table.
+    f->listenerTable()->setFocus();
+    QTest::keyClick(f->listenerTable(), Qt::Key_Down);
+    QCOMPARE(f->listenerRow(), 1);
+    QVERIFY(f->waitIdle());
+    // After every connection, not only the first, Refresh has the focus.
+    f->processTable()->setFocus();
+    QVERIFY(f->run("reconnectAction"));
+    QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
 }
 
 QTEST_MAIN(TestLayout)
