@@ -30,6 +30,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScopedValueRollback>
+#include <QShowEvent>
 
 #include <algorithm>
 
@@ -333,10 +334,23 @@ void HostPage::resizeEvent(QResizeEvent* event)
     applySplit();
     // The shares apply until the operator sets a width of his own. A
     // minimized window keeps its widths.
-    if (!window()->isMinimized()) {
-        m_listenerTable->fitColumns();
-        m_processTable->fitColumns();
-    }
+    if (!window()->isMinimized())
+        fitColumns();
+}
+
+void HostPage::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // A page resized while another tab was shown has its tables' widths only
+    // now.
+    if (!event->spontaneous() && !window()->isMinimized())
+        fitColumns();
+}
+
+void HostPage::fitColumns()
+{
+    m_listenerTable->fitColumns();
+    m_processTable->fitColumns();
 }
 
 // ---------------------------------------------------------------------------

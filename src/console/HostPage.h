@@ -62,6 +62,7 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildTables();
@@ -70,6 +71,7 @@ private:
     void connectController();
     void restoreSettings();
     void fitBoxMargins();
+    void fitColumns();
     void applySplit();
     void splitterMoved(int top);
     void showBusy(bool busy);
