@@ -95,7 +95,7 @@ HostController::HostController(const Environment& environment, QWidget* dialogPa
     connect(m_configureDialog, &ConfigureDialog::loadRequested, this, [this] {
         // A load that ended with an error (already shown) keeps the dialog
         // open for another try; otherwise it ends with OK.
-        if (loadIntoDialog())
+        if (openConfigFile(false))
             m_configureDialog->accept();
     });
 
@@ -146,10 +146,6 @@ void HostController::connectSession()
     });
     connect(m_reconnector, &Reconnector::statusChanged, this, &HostController::summaryChanged);
 }
-
-// ---------------------------------------------------------------------------
-// Connection control
-// ---------------------------------------------------------------------------
 
 void HostController::start()
 {
@@ -348,10 +344,6 @@ void HostController::noteListsRead()
     Q_EMIT summaryChanged();
 }
 
-// ---------------------------------------------------------------------------
-// Control commands
-// ---------------------------------------------------------------------------
-
 void HostController::refresh()
 {
     m_session->refresh();
@@ -385,10 +377,6 @@ void HostController::setPaused(bool paused)
     updateBusy();
     Q_EMIT pausedChanged(paused);
 }
-
-// ---------------------------------------------------------------------------
-// File commands
-// ---------------------------------------------------------------------------
 
 bool HostController::loadConfigFile()
 {
@@ -470,11 +458,6 @@ bool HostController::openConfigFile(bool reconnect)
     return ok;
 }
 
-bool HostController::loadIntoDialog()
-{
-    return openConfigFile(false);
-}
-
 void HostController::loadConfiguration()
 {
     openConfigFile(true);
@@ -526,10 +509,6 @@ void HostController::rememberFile()
     m_store->addRecentFile(QFileInfo(m_settings.ConfigPath).absoluteFilePath());
     Q_EMIT recentFilesChanged();
 }
-
-// ---------------------------------------------------------------------------
-// What the window shows of the host
-// ---------------------------------------------------------------------------
 
 QString HostController::hostName() const
 {

@@ -105,9 +105,6 @@ public:
     void saveConfigurationAs();
     void configure();
     void openRecent(const QString& path);
-    // Loads a file into the open Configure dialog (its Load button); false
-    // when the file could not be taken (the dialog stays open).
-    bool loadIntoDialog();
 
     // The host's name for tabs and captions: the .hcf file's name without
     // its suffix, else the address and port; empty before either is known.
@@ -182,6 +179,9 @@ private:
     void relink(Drop drop);
     // Takes the configuration file at path and connects with it.
     void switchToFile(const QString& path);
+    // Chooses a file and loads it: to connect with it (Load), or into the
+    // open Configure dialog (its Load button). False when the file could
+    // not be taken (the dialog then stays open).
     bool openConfigFile(bool reconnect);
     bool loadConfigFile();
     void saveConfigFile();

@@ -296,10 +296,6 @@ void HostPage::restoreSettings()
     setTrendsShown(store->preference(TrendsKey, false));
 }
 
-// ---------------------------------------------------------------------------
-// Layout
-// ---------------------------------------------------------------------------
-
 void HostPage::applySplit()
 {
     const int below =
@@ -352,10 +348,6 @@ void HostPage::fitColumns()
     m_listenerTable->fitColumns();
     m_processTable->fitColumns();
 }
-
-// ---------------------------------------------------------------------------
-// State shown
-// ---------------------------------------------------------------------------
 
 void HostPage::showBusy(bool busy)
 {
@@ -443,10 +435,6 @@ void HostPage::listsRead()
     updateCounts();
 }
 
-// ---------------------------------------------------------------------------
-// Tables and selection
-// ---------------------------------------------------------------------------
-
 void HostPage::listenerChosen(int row)
 {
     if (m_restoringSelection)
@@ -513,10 +501,6 @@ void HostPage::priorityColumnAdded()
                                                  ? stored[priority]
                                                  : int(m_processTable->width() * 0.05));
 }
-
-// ---------------------------------------------------------------------------
-// Filters, preferences, trends and the audit trail
-// ---------------------------------------------------------------------------
 
 void HostPage::openFilter()
 {
