@@ -243,27 +243,10 @@ private Q_SLOTS:
         QCOMPARE(settings().Port, f->sim.serverPort());
     }
 
-    // Load: Quit to the old connection, then a new one with the file's settings.
-    void loadCommandReconnects()
-    {
-        QVERIFY(connectWindow());
-        ConnectionSettings file = simSettings(f->sim.serverPort());
-        file.RefreshInterval = 42000;
-        f->prompts.openAnswer = writeConfig(u"sim.hcf"_s, file);
-        QVERIFY(f->run("loadAction"));
-        QTRY_VERIFY(f->sim.received().contains("0001Q"));
-        QTRY_COMPARE(f->sim.connectionCount(), 2);
-        QTRY_VERIFY(!host().isBusy());
-        QVERIFY(f->session()->isConnected());
-        QCOMPARE(settings().RefreshInterval, 42000);
-        QCOMPARE(settings().ConfigPath, f->prompts.openAnswer);
-        QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + f->prompts.openAnswer);
-        QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 42000);
-    }
-
     // Another host's file while connected, by Load or from the recent files:
-    // Quit to the old host, then the new one as at start-up (its first
-    // listener and that listener's processes), and no link-lost notice.
+    // Quit to the old host, then the new one with the file's settings, as at
+    // start-up (its first listener and that listener's processes), and no
+    // link-lost notice.
     void switchToAnotherHost_data()
     {
         QTest::addColumn<bool>("recent");
@@ -277,7 +260,9 @@ private Q_SLOTS:
         other.Listeners = {listener("777", "30005", "QRYSRVR", "5")};
         other.Processes = {process("777", "777", "901", "QRYUSER", "ERIN", 2500)};
         QVERIFY(other.listen());
-        const QString file = writeConfig(u"other.hcf"_s, simSettings(other.serverPort()));
+        ConnectionSettings settingsInFile = simSettings(other.serverPort());
+        settingsInFile.RefreshInterval = 42000;
+        const QString file = writeConfig(u"other.hcf"_s, settingsInFile);
         auto* notifier = window().findChild<Notifier*>(u"notifier"_s);
         notifier->setDelivery([](const QString&, const QString&) {});
         QSignalSpy notified(notifier, &Notifier::notified);
@@ -303,6 +288,10 @@ private Q_SLOTS:
                  u"User Processes for (777:Quarry:QRYSRVR:30005)"_s);
         QTRY_VERIFY(!host().isBusy());
         QCOMPARE(notified.count(), 0);
+        QCOMPARE(settings().RefreshInterval, 42000);
+        QCOMPARE(settings().ConfigPath, file);
+        QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + file);
+        QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 42000);
     }
 
     void loadCommandCancelledChangesNothing()
