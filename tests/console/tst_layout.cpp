@@ -1,5 +1,5 @@
 // The main window's layout: boxes, splitter, button bar, menus, tab order,
-// the resize rules and the column percentages, and Alt+X.
+// the resize rules and the column percentages, and the keyboard.
 
 #include "ConsoleFixture.h"
 #include "console/HostController.h"
@@ -31,12 +31,10 @@ private Q_SLOTS:
     void cleanup();
     void designLayout();
     void menus();
-    void workedExampleColumns();
     void minimumSizeInNormalState();
     void shortWindowMovesSplitter();
     void splitterDragStopsAt80();
     void priorityColumnGetsSixPercentOnResize();
-    void altXExits();
     void keyboardTabStopsAndFocus();
 
 private:
@@ -96,6 +94,9 @@ void TestLayout::designLayout()
     QCOMPARE(geometryOf("buttonBar"), QRect(0, 386, 715, 40));
     QCOMPARE(f->find<QGroupBox>("listenerBox")->title(), QStringLiteral("Listeners"));
     QCOMPARE(f->listenerTable()->width(), 711);
+    // The worked example: the shares of a 711-pixel table.
+    QCOMPARE(columnWidths(f->listenerTable()), (QList<int>{48, 158, 274, 103, 103}));
+    QCOMPARE(columnWidths(f->processTable()), (QList<int>{48, 48, 206, 274, 68}));
     QCOMPARE(f->listenerTable()->toolTip(), QStringLiteral("Listeners"));
     QCOMPARE(f->processTable()->toolTip(), QStringLiteral("User Processes"));
     QCOMPARE(f->listenerTable()->verticalHeader()->defaultSectionSize(), 18);
@@ -175,14 +176,6 @@ void TestLayout::menus()
     QVERIFY(f->action("changePriorityAction")->isVisible());
 }
 
-void TestLayout::workedExampleColumns()
-{
-    QVERIFY(f->showAndConnect());
-    QCOMPARE(f->listenerTable()->width(), 711);
-    QCOMPARE(columnWidths(f->listenerTable()), (QList<int>{48, 158, 274, 103, 103}));
-    QCOMPARE(columnWidths(f->processTable()), (QList<int>{48, 48, 206, 274, 68}));
-}
-
 void TestLayout::minimumSizeInNormalState()
 {
     MainWindow& w = *f->window;
@@ -256,16 +249,6 @@ void TestLayout::priorityColumnGetsSixPercentOnResize()
     QCOMPARE(next, f->find<QWidget>("refreshButton"));
 }
 
-void TestLayout::altXExits()
-{
-    MainWindow& w = *f->window;
-    QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    QTest::keyClick(&w, Qt::Key_X, Qt::AltModifier);
-    QTRY_VERIFY(!w.isVisible());
-    QVERIFY(f->closing());
-}
-
 void TestLayout::keyboardTabStopsAndFocus()
 {
     QVERIFY(f->showAndConnect());
@@ -292,6 +275,10 @@ void TestLayout::keyboardTabStopsAndFocus()
     f->processTable()->setFocus();
     QVERIFY(f->run("reconnectAction"));
     QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
+    // Alt+X ends the window and the host.
+    QTest::keyClick(f->window.get(), Qt::Key_X, Qt::AltModifier);
+    QTRY_VERIFY(!f->window->isVisible());
+    QVERIFY(f->closing());
 }
 
 QTEST_MAIN(TestLayout)
