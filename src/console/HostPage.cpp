@@ -370,14 +370,13 @@ void HostPage::restoreFilters()
     m_listenerFilter->setText(store->filter(host, ListenerTableName));
     m_processFilter->setText(store->filter(host, ProcessTableName));
     m_statusBar->setHost(m_controller->hostAddress());
-    if (!m_statusBar->property("accentShown").toBool())
-        return;
-    setAccentShown(true);
+    // The name and colour follow the host.
+    setAccentShown(m_accentShown);
 }
 
 void HostPage::setAccentShown(bool shown)
 {
-    m_statusBar->setProperty("accentShown", shown);
+    m_accentShown = shown;
     m_statusBar->setAccent(shown ? m_controller->hostName() : QString(),
                            HostController::accentFor(m_controller->hostKey()));
 }

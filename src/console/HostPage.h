@@ -118,6 +118,7 @@ private:
     int m_listenerBoxHeight = 169;
     bool m_markNewRows = true;
     bool m_trendsShown = false;
+    bool m_accentShown = false;  // the host's name in its colour in the status line
     bool m_focusRefresh = false; // a connection is ready: Refresh takes the focus once free
     // The processes listed are of the same listener as before: what started
     // and ended is worth telling.
