@@ -66,8 +66,8 @@ private Q_SLOTS:
     void killProcessGuardAndEffect();
     void changePriority();
     void changePriorityFirstUseWithoutChoice();
-    void shutdownWithoutConnection();
-    void shutdownNoThenYes();
+    void shutdownJob_data();
+    void shutdownJob();
     void realConfirmationBox();
     void productDefaults();
 
@@ -299,34 +299,42 @@ void TestCommands::changePriorityFirstUseWithoutChoice()
     QCOMPARE(f->receivedSince(mark), framed("P") + framed("") + fullRefresh());
 }
 
-void TestCommands::shutdownWithoutConnection()
+void TestCommands::shutdownJob_data()
 {
-    f->session()->disconnectFromHost();
-    const qsizetype mark = f->mark();
-    QVERIFY(f->run("shutdownJobAction"));
-    QVERIFY(f->closing());
-    QVERIFY(f->prompts.confirmations.isEmpty());
-    QCOMPARE(f->receivedSince(mark), QByteArray());
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QStringList>("confirmations");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<bool>("closes");
+    const QStringList asked{QStringLiteral("WARNING: This will abort all users!\rAre you sure?")};
+    QTest::newRow("no connection") << false << true << QStringList() << QByteArray() << true;
+    QTest::newRow("answered No") << true << false << asked << QByteArray() << false;
+    QTest::newRow("answered Yes") << true << true << asked << framed("E") << true;
 }
 
-void TestCommands::shutdownNoThenYes()
+void TestCommands::shutdownJob()
 {
-    qsizetype mark = f->mark();
+    QFETCH(bool, connected);
+    QFETCH(bool, answer);
+    QFETCH(QStringList, confirmations);
+    QFETCH(QByteArray, sent);
+    QFETCH(bool, closes);
+    if (!connected)
+        f->session()->disconnectFromHost();
+    f->prompts.confirmAnswers = {answer};
+    const qsizetype mark = f->mark();
     QVERIFY(f->run("shutdownJobAction"));
-    QCOMPARE(f->prompts.confirmations.value(0),
-             QStringLiteral("WARNING: This will abort all users!\rAre you sure?"));
-    QCOMPARE(f->receivedSince(mark), QByteArray());
-    QVERIFY(!f->host()->isBusy());
-    QVERIFY(!f->closing());
-
-    f->prompts.confirmAnswers = {true};
-    mark = f->mark();
-    QVERIFY(f->run("shutdownJobAction"));
-    QVERIFY(f->closing());
+    QCOMPARE(f->closing(), closes);
+    QCOMPARE(f->prompts.confirmations, confirmations);
+    if (sent.isEmpty()) {
+        QCOMPARE(f->receivedSince(mark), QByteArray());
+        QVERIFY(closes || !f->host()->isBusy());
+        return;
+    }
     // Quit follows unless the host has already closed the connection.
-    QTRY_VERIFY(f->receivedSince(mark).startsWith(framed("E")));
-    const QByteArray sent = f->receivedSince(mark);
-    QVERIFY2(sent == framed("E") || sent == framed("E") + framed("Q"), sent.constData());
+    QTRY_VERIFY(f->receivedSince(mark).startsWith(sent));
+    const QByteArray got = f->receivedSince(mark);
+    QVERIFY2(got == sent || got == sent + framed("Q"), got.constData());
     QVERIFY(!f->session()->isConnected());
 }
 
