@@ -6,7 +6,9 @@
 // the same as one JSON line.
 
 #include "../common/BenchPrompts.h"
-#include "console/HostView.h"
+#include "console/HostController.h"
+#include "console/HostPage.h"
+#include "console/MainWindow.h"
 #include "hostsim/HostSim.h"
 #include "session/HostSession.h"
 #include "session/ProcessTableModel.h"
@@ -110,19 +112,21 @@ int main(int argc, char** argv)
     const long rssBefore = PeakRssKiB();
     // A settings store of its own: nothing remembered from an operator's runs.
     QTemporaryDir settingsDir;
-    HostView window({&prompts,
-                     &log,
-                     {},
-                     QCoreApplication::applicationFilePath(),
-                     settingsDir.filePath(QStringLiteral("console.ini"))});
+    MainWindow window({&prompts,
+                       &log,
+                       {},
+                       {},
+                       QCoreApplication::applicationFilePath(),
+                       settingsDir.filePath(QStringLiteral("console.ini"))});
+    HostController* host = window.host(0)->controller();
     ConnectionSettings settings = simSettingsFor(port);
     settings.RefreshInterval = 60000;
-    window.setSettings(settings);
-    HostSession* session = window.session();
+    host->setSettings(settings);
+    HostSession* session = host->session();
     window.show();
     QElapsedTimer connectTimer;
     connectTimer.start();
-    while (window.isBusy() && !window.isClosing()) {
+    while (host->isBusy() && !host->isClosing()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         if (connectTimer.elapsed() > 60000) {
             std::fprintf(stderr, "no connection\n");

@@ -20,7 +20,9 @@
 #include "../common/BenchPrompts.h"
 #include "app/AboutBox.h"
 #include "config/ConfigFile.h"
-#include "console/HostView.h"
+#include "console/HostController.h"
+#include "console/HostPage.h"
+#include "console/MainWindow.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 
@@ -60,7 +62,7 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
     const QString programPath = QCoreApplication::applicationFilePath();
     PrintingPrompts prompts;
     NoEventLog log;
-    HostView::Environment environment;
+    MainWindow::Environment environment;
     environment.prompts = &prompts;
     environment.eventLog = &log;
     environment.arguments = QStringList{config};
@@ -68,7 +70,8 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
     QTemporaryDir settingsDir; // nothing remembered from an operator's runs
     environment.settingsFile = settingsDir.filePath(QStringLiteral("console.ini"));
 
-    HostView mainWindow(environment);
+    MainWindow mainWindow(environment);
+    HostController* host = mainWindow.host(0)->controller();
     auto* aboutBox = new AboutBox(programPath, &mainWindow);
     aboutBox->setCountdown(3000);
     aboutBox->setVersionText(QStringLiteral("Version: 2.0 32-bit"));
@@ -80,15 +83,15 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
         // The listener refresh of the first connection has just ended.
         if (!filled && title == QStringLiteral("KELD32 002")) {
             filled = MonotonicNs();
-            rows = mainWindow.session()->listeners()->rows();
+            rows = host->session()->listeners()->rows();
         }
     });
     mainWindow.show();
     QElapsedTimer guard;
     guard.start();
-    while (!filled || mainWindow.isBusy()) {
+    while (!filled || host->isBusy()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        if (guard.elapsed() > 30000 || mainWindow.isClosing()) {
+        if (guard.elapsed() > 30000 || host->isClosing()) {
             std::fprintf(stderr, "the listener table was not filled\n");
             return 1;
         }

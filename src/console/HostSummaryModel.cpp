@@ -6,14 +6,14 @@
 
 HostSummaryModel::HostSummaryModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void HostSummaryModel::insertHost(int row, const HostView::Summary& summary)
+void HostSummaryModel::insertHost(int row, const HostController::Summary& summary)
 {
     beginInsertRows(QModelIndex(), row, row);
     m_hosts.insert(row, summary);
     endInsertRows();
 }
 
-void HostSummaryModel::updateHost(int row, const HostView::Summary& summary)
+void HostSummaryModel::updateHost(int row, const HostController::Summary& summary)
 {
     if (row < 0 || row >= m_hosts.size())
         return;
@@ -44,7 +44,7 @@ QVariant HostSummaryModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= m_hosts.size())
         return {};
-    const HostView::Summary& h = m_hosts.at(index.row());
+    const HostController::Summary& h = m_hosts.at(index.row());
     const CensusSummary& c = h.census;
     const bool listed = c.taken();
     // A host that went down keeps its last figures, greyed, their time marked.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "console/HostView.h"
+#include "console/HostController.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -27,8 +27,8 @@ public:
 
     explicit HostSummaryModel(QObject* parent = nullptr);
 
-    void insertHost(int row, const HostView::Summary& summary);
-    void updateHost(int row, const HostView::Summary& summary);
+    void insertHost(int row, const HostController::Summary& summary);
+    void updateHost(int row, const HostController::Summary& summary);
     void removeHost(int row);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -38,5 +38,5 @@ public:
                         int role = Qt::DisplayRole) const override;
 
 private:
-    QList<HostView::Summary> m_hosts;
+    QList<HostController::Summary> m_hosts;
 };

@@ -1,10 +1,13 @@
 #include "console/MainWindow.h"
 
 #include "console/ConsoleSettings.h"
+#include "console/ConsoleStatusBar.h"
+#include "console/HostActions.h"
+#include "console/HostController.h"
+#include "console/HostPage.h"
 #include "console/HostPalette.h"
 #include "console/HostPrompts.h"
 #include "console/HostSummaryModel.h"
-#include "console/HostView.h"
 #include "console/WindowPlacement.h"
 
 #include <QAction>
@@ -14,12 +17,13 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -42,6 +46,12 @@ QIcon accentIcon(const QColor& colour)
     return QIcon(spot);
 }
 
+QString tabText(const HostController* host)
+{
+    const QString name = host->hostName();
+    return name.isEmpty() ? QStringLiteral("(new host)") : name;
+}
+
 } // namespace
 
 MainWindow::MainWindow(const Environment& environment, QWidget* parent)
@@ -55,20 +65,34 @@ MainWindow::MainWindow(const Environment& environment, QWidget* parent)
     auto* layout = new QVBoxLayout(client);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    m_tabs = new QTabBar(client);
-    m_tabs->setObjectName(QStringLiteral("hostTabs"));
-    m_tabs->setExpanding(false);
+    m_tabs = new QTabWidget(client);
+    m_tabs->setObjectName(QStringLiteral("hostTabWidget"));
+    m_tabs->tabBar()->setObjectName(QStringLiteral("hostTabs"));
     m_tabs->setDocumentMode(true);
-    m_tabs->hide();
-    m_stack = new QStackedWidget(client);
-    m_stack->setObjectName(QStringLiteral("hostStack"));
-    layout->addWidget(m_tabs);
-    layout->addWidget(m_stack, 1);
+    m_tabs->tabBar()->setExpanding(false);
+    m_tabs->tabBar()->hide();
+    // The status line of the host shown.
+    m_statusLines = new QStackedWidget(client);
+    m_statusLines->setObjectName(QStringLiteral("statusLines"));
+    m_allHostsStatus = new QStatusBar(m_statusLines);
+    static_cast<QStatusBar*>(m_allHostsStatus)->setSizeGripEnabled(false);
+    m_statusLines->addWidget(m_allHostsStatus);
+    layout->addWidget(m_tabs, 1);
+    layout->addWidget(m_statusLines);
     setCentralWidget(client);
-    setMinimumSize(400, 300);
+    // The window's least size is kept by resizeEvent, on its outer size; the
+    // menus and the status line set none of their own.
+    setMinimumSize(1, 1);
     m_summaries = new HostSummaryModel(this);
+    m_actions = new HostActions(
+        menuBar(), this, m_store.get(), [this] { return currentHost(); },
+        [this] { return QList<HostPage*>(m_pages.begin(), m_pages.end()); });
+    connect(m_actions, &HostActions::addHostRequested, this, &MainWindow::chooseHostFile);
+    connect(m_actions, &HostActions::aboutRequested, this, &MainWindow::aboutRequested);
+    connect(m_actions, &HostActions::exitRequested, this, &QWidget::close);
     buildAllHostsPage();
-    connect(m_tabs, &QTabBar::currentChanged, this, &MainWindow::tabChosen);
+    buildHostSwitching();
+    connect(m_tabs, &QTabWidget::currentChanged, this, &MainWindow::tabChosen);
 
     // The first host is the one named as the program's argument (or none:
     // its Configure dialog asks), then those of --add, then those of the last
@@ -89,73 +113,97 @@ MainWindow::MainWindow(const Environment& environment, QWidget* parent)
         addHost(file);
     for (const QString& file : std::as_const(reopened))
         addHost(file);
-
-    const QByteArray geometry = m_store->geometry();
-    if (!geometry.isEmpty() && restoreGeometry(geometry)) {
-        WindowPlacement::keepReachable(*this);
-    } else {
-        resize(m_hosts.front()->size() +
-               QSize(0, m_tabs->isVisible() ? m_tabs->sizeHint().height() : 0));
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
-    }
+    placeOnScreen();
     showHost(0);
 }
 
 MainWindow::~MainWindow()
 {
-    // The views go before the prompts they speak through.
-    const std::vector<HostView*> hosts = m_hosts;
-    m_hosts.clear();
-    for (HostView* view : hosts) {
-        view->disconnect(this);
-        delete view;
+    // The pages go before the prompts they speak through.
+    const std::vector<HostPage*> pages = m_pages;
+    m_pages.clear();
+    for (HostPage* page : pages) {
+        page->controller()->disconnect(this);
+        delete page;
     }
 }
 
-HostView* MainWindow::host(int index) const
+void MainWindow::placeOnScreen()
 {
-    return index >= 0 && index < hostCount() ? m_hosts[size_t(index)] : nullptr;
+    const QByteArray geometry = m_store->geometry();
+    if (!geometry.isEmpty() && restoreGeometry(geometry)) {
+        WindowPlacement::keepReachable(*this);
+        return;
+    }
+    // A page of 715 x 426 between the menu bar and the status line; no larger
+    // than the screen (at a scale factor of 2 a screen is half as wide).
+    QSize wanted(715, 426 + menuBar()->sizeHint().height() + m_statusLines->sizeHint().height());
+    if (m_tabs->tabBar()->isVisibleTo(this))
+        wanted.rheight() += m_tabs->tabBar()->sizeHint().height();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        resize(wanted.boundedTo(area.size() - QSize(8, 30)));
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    } else {
+        resize(wanted);
+    }
 }
 
-HostView* MainWindow::currentHost() const
+void MainWindow::buildHostSwitching()
 {
-    return qobject_cast<HostView*>(m_stack->currentWidget());
+    // Ctrl+Tab and Ctrl+PgDown go to the next tab, Ctrl+Shift+Tab and
+    // Ctrl+PgUp to the one before, round the end.
+    auto step = [this](const char* name, QList<QKeySequence> keys, int by) {
+        auto* action = new QAction(this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, by] {
+            const int count = m_tabs->count();
+            if (count > 1)
+                m_tabs->setCurrentIndex((m_tabs->currentIndex() + by + count) % count);
+        });
+        addAction(action);
+    };
+    step("nextHostAction",
+         {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, 1);
+    step("previousHostAction",
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+          QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+         -1);
 }
 
-int MainWindow::indexOf(const HostView* view) const
+HostPage* MainWindow::host(int index) const
+{
+    return index >= 0 && index < hostCount() ? m_pages[size_t(index)] : nullptr;
+}
+
+HostPage* MainWindow::currentHost() const
+{
+    return qobject_cast<HostPage*>(m_tabs->currentWidget());
+}
+
+int MainWindow::indexOf(const HostPage* page) const
 {
     for (int i = 0; i < hostCount(); ++i)
-        if (m_hosts[size_t(i)] == view)
+        if (m_pages[size_t(i)] == page)
             return i;
     return -1;
 }
 
 void MainWindow::buildAllHostsPage()
 {
-    // A page of its own with the commands that need no host.
-    m_allHostsPage = new QMainWindow(m_stack);
-    m_allHostsPage->setWindowFlags(Qt::Widget);
+    m_allHostsPage = new QWidget(this);
     m_allHostsPage->setObjectName(QStringLiteral("allHostsPage"));
-    QMenu* file = m_allHostsPage->menuBar()->addMenu(QStringLiteral("&File"));
-    QAction* add = file->addAction(QStringLiteral("A&dd Host..."));
-    add->setObjectName(QStringLiteral("allHostsAddHostAction"));
-    connect(add, &QAction::triggered, this, &MainWindow::chooseHostFile);
-    file->addSeparator();
-    QAction* exit = file->addAction(QStringLiteral("E&xit"));
-    connect(exit, &QAction::triggered, this, &QWidget::close);
-    QMenu* help = m_allHostsPage->menuBar()->addMenu(QStringLiteral("&Help"));
-    QAction* about = help->addAction(QStringLiteral("&About..."));
-    connect(about, &QAction::triggered, this, &MainWindow::aboutRequested);
-
-    auto* page = new QWidget(m_allHostsPage);
-    auto* layout = new QVBoxLayout(page);
-    m_allHostsTable = new QTableView(page);
+    m_allHostsPage->hide();
+    auto* layout = new QVBoxLayout(m_allHostsPage);
+    m_allHostsTable = new QTableView(m_allHostsPage);
     m_allHostsTable->setObjectName(QStringLiteral("allHostsTable"));
     m_allHostsTable->setModel(m_summaries);
     m_allHostsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_allHostsTable->setSelectionMode(QAbstractItemView::SingleSelection);
     m_allHostsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_allHostsTable->setTabKeyNavigation(false);
     m_allHostsTable->verticalHeader()->hide();
     m_allHostsTable->horizontalHeader()->setStretchLastSection(true);
     // Fifty rows at most as a rule: the columns fit their contents.
@@ -168,55 +216,55 @@ void MainWindow::buildAllHostsPage()
         QStringLiteral("Processes and CPU Time count every listener's processes while this tab "
                        "is shown (the selected listener's until the first count). Double-click "
                        "a host to open its tab."),
-        page);
+        m_allHostsPage);
     note->setObjectName(QStringLiteral("allHostsNote"));
     note->setWordWrap(true);
     layout->addWidget(m_allHostsTable, 1);
     layout->addWidget(note);
-    m_allHostsPage->setCentralWidget(page);
-    m_stack->addWidget(m_allHostsPage);
 }
 
-HostView* MainWindow::createHost(const QStringList& arguments)
+HostPage* MainWindow::createHost(const QStringList& arguments)
 {
-    HostView::Environment environment;
     m_prompts.push_back(std::make_unique<HostPrompts>(m_environment.prompts));
     HostPrompts* hostPrompts = m_prompts.back().get();
+    HostController::Environment environment;
     environment.prompts = hostPrompts;
     environment.eventLog = m_environment.eventLog;
     environment.arguments = arguments;
     environment.programPath = m_environment.programPath;
-    environment.settingsFile = m_environment.settingsFile;
-    auto* view = new HostView(environment, m_stack);
+    environment.store = m_store.get();
+    auto* controller = new HostController(environment, this);
+    auto* page = new HostPage(controller, m_tabs);
     // Boxes name the host while more than one is open.
     hostPrompts->setSubjectSource(
-        [this, view] { return hostCount() > 1 ? view->hostName() : QString(); });
-    m_hosts.push_back(view);
-    m_stack->addWidget(view);
-    m_summaries->insertHost(hostCount() - 1, view->summary());
-    connect(view, &HostView::aboutRequested, this, &MainWindow::aboutRequested);
-    connect(view, &HostView::addHostRequested, this, &MainWindow::chooseHostFile);
-    connect(view, &HostView::closed, this, [this, view] { hostClosed(view); });
-    connect(view, &HostView::summaryChanged, this, [this, view] { hostChanged(view); });
-    connect(view, &QWidget::windowTitleChanged, this, [this, view] {
-        if (view == currentHost())
+        [this, controller] { return hostCount() > 1 ? controller->hostName() : QString(); });
+    m_pages.push_back(page);
+    m_statusLines->addWidget(page->statusBar());
+    m_actions->attach(page);
+    m_summaries->insertHost(hostCount() - 1, controller->summary());
+    connect(controller, &HostController::closed, this, [this, page] { hostClosed(page); });
+    connect(controller, &HostController::summaryChanged, this, [this, page] { hostChanged(page); });
+    connect(controller, &HostController::captionChanged, this, [this, page] {
+        if (page == currentHost())
             updateTitle();
     });
     updateTabs();
     if (m_shown)
-        view->start();
-    return view;
+        controller->start();
+    return page;
 }
 
-HostView* MainWindow::addHost(const QString& file)
+HostPage* MainWindow::addHost(const QString& file)
 {
     if (!file.isEmpty()) {
         const QString path = QFileInfo(file).absoluteFilePath();
-        for (HostView* view : m_hosts)
-            if (view->hostKey() == path || view->hostKey() == file) {
-                showHost(indexOf(view));
-                return view;
+        for (HostPage* page : m_pages) {
+            const QString key = page->controller()->hostKey();
+            if (key == path || key == file) {
+                showHost(indexOf(page));
+                return page;
             }
+        }
     }
     return createHost(file.isEmpty() ? QStringList() : QStringList{file});
 }
@@ -228,8 +276,9 @@ void MainWindow::chooseHostFile()
     // Where the operator's files are: beside the shown host's file, else
     // where the last one was chosen, else the home folder.
     QString folder = m_lastHostFolder;
-    if (const HostView* shown = currentHost(); shown && !shown->settings().ConfigPath.isEmpty())
-        folder = QFileInfo(shown->settings().ConfigPath).absolutePath();
+    if (const HostPage* shown = currentHost();
+        shown && !shown->controller()->settings().ConfigPath.isEmpty())
+        folder = QFileInfo(shown->controller()->settings().ConfigPath).absolutePath();
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         folder = QDir::homePath();
     if (!folder.endsWith(QLatin1Char('/')))
@@ -241,57 +290,51 @@ void MainWindow::chooseHostFile()
     if (chosen.isEmpty())
         return;
     m_lastHostFolder = QFileInfo(chosen).absolutePath();
-    HostView* view = addHost(QFileInfo(chosen).absoluteFilePath());
-    showHost(indexOf(view));
+    HostPage* page = addHost(QFileInfo(chosen).absoluteFilePath());
+    showHost(indexOf(page));
 }
 
 void MainWindow::showHost(int index)
 {
-    HostView* view = host(index);
-    if (!view)
-        return;
-    m_stack->setCurrentWidget(view);
-    if (m_tabs->isVisible() || hostCount() > 1)
-        m_tabs->setCurrentIndex(index);
-    updateTitle();
+    if (HostPage* page = host(index))
+        m_tabs->setCurrentWidget(page);
 }
 
 void MainWindow::showAllHosts()
 {
-    if (hostCount() < 2)
-        return;
-    m_tabs->setCurrentIndex(hostCount());
+    if (hostCount() > 1)
+        m_tabs->setCurrentWidget(m_allHostsPage);
 }
 
 void MainWindow::tabChosen(int index)
 {
     if (m_updatingTabs || index < 0)
         return;
-    if (index < hostCount())
-        m_stack->setCurrentWidget(m_hosts[size_t(index)]);
-    else
-        m_stack->setCurrentWidget(m_allHostsPage);
+    HostPage* page = currentHost();
+    m_statusLines->setCurrentWidget(page ? static_cast<QWidget*>(page->statusBar())
+                                         : m_allHostsStatus);
     // While the summary is shown, every host counts all its listeners'
     // processes after each refresh; otherwise only the trends ask for it.
-    const bool summaryShown = index >= hostCount();
-    for (HostView* host : m_hosts)
-        host->setCountingEveryListener(summaryShown);
+    const bool summaryShown = !page;
+    for (HostPage* p : m_pages)
+        p->controller()->setCountingEveryListener(summaryShown);
+    m_actions->sync();
     updateTitle();
 }
 
-void MainWindow::hostChanged(HostView* view)
+void MainWindow::hostChanged(HostPage* page)
 {
-    const int index = indexOf(view);
+    const int index = indexOf(page);
     if (index < 0)
         return;
-    m_summaries->updateHost(index, view->summary());
-    if (index < m_tabs->count() && hostCount() > 1) {
-        const QString name = view->hostName();
-        m_tabs->setTabText(index, name.isEmpty() ? QStringLiteral("(new host)") : name);
+    const HostController* host = page->controller();
+    m_summaries->updateHost(index, host->summary());
+    if (hostCount() > 1) {
+        m_tabs->setTabText(index, tabText(host));
         assignAccents();
-        m_tabs->setTabToolTip(index, view->hostKey());
+        m_tabs->setTabToolTip(index, host->hostKey());
     }
-    if (view == currentHost())
+    if (page == currentHost())
         updateTitle();
 }
 
@@ -299,11 +342,15 @@ void MainWindow::assignAccents()
 {
     // No two hosts open together share a colour.
     QStringList keys;
-    for (const HostView* view : m_hosts)
-        keys.append(view->hostKey());
+    for (const HostPage* page : m_pages)
+        keys.append(page->controller()->hostKey());
     const QList<QColor> colours = HostPalette::assign(keys);
-    for (int i = 0; i < int(m_hosts.size()); ++i) {
-        m_hosts[size_t(i)]->setAccent(colours[i]);
+    for (int i = 0; i < int(m_pages.size()); ++i) {
+        HostController* host = m_pages[size_t(i)]->controller();
+        if (host->accent() != colours[i]) {
+            host->setAccent(colours[i]);
+            m_pages[size_t(i)]->setAccentShown(hostCount() > 1);
+        }
         if (i < m_tabs->count() && hostCount() > 1)
             m_tabs->setTabIcon(i, accentIcon(colours[i]));
     }
@@ -311,66 +358,62 @@ void MainWindow::assignAccents()
 
 void MainWindow::updateTabs()
 {
-    // One tab per host and "All hosts" last, only while there are two or more.
+    // One tab per host, and "All hosts" last while there are two or more.
     const bool many = hostCount() > 1;
-    const int current = m_stack->currentWidget() == m_allHostsPage ? hostCount()
-                        : currentHost()                            ? indexOf(currentHost())
-                                                                   : 0;
+    QWidget* current = m_tabs->currentWidget();
     m_updatingTabs = true;
     while (m_tabs->count() > 0)
         m_tabs->removeTab(0);
-    if (many) {
-        for (HostView* view : m_hosts) {
-            const QString name = view->hostName();
-            const int i = m_tabs->addTab(name.isEmpty() ? QStringLiteral("(new host)") : name);
-            m_tabs->setTabToolTip(i, view->hostKey());
-        }
-        m_tabs->addTab(QStringLiteral("All hosts"));
+    for (HostPage* page : m_pages) {
+        const HostController* host = page->controller();
+        const int i = m_tabs->addTab(page, tabText(host));
+        m_tabs->setTabToolTip(i, host->hostKey());
+        page->setAccentShown(many);
     }
-    assignAccents();
-    for (HostView* view : m_hosts)
-        view->setAccentShown(many);
-    m_tabs->setVisible(many);
-    m_updatingTabs = false;
     if (many)
-        m_tabs->setCurrentIndex(std::clamp(current, 0, hostCount()));
-    else if (!m_hosts.empty())
-        m_stack->setCurrentWidget(m_hosts.front());
-    tabChosen(many ? m_tabs->currentIndex() : 0);
+        m_tabs->addTab(m_allHostsPage, QStringLiteral("All hosts"));
+    else
+        m_allHostsPage->hide();
+    assignAccents();
+    m_tabs->tabBar()->setVisible(many);
+    m_updatingTabs = false;
+    const int index = current ? m_tabs->indexOf(current) : -1;
+    m_tabs->setCurrentIndex(std::max(index, 0));
+    tabChosen(m_tabs->currentIndex());
 }
 
 void MainWindow::updateTitle()
 {
-    if (m_stack->currentWidget() == m_allHostsPage) {
+    HostPage* page = currentHost();
+    if (!page) {
         setWindowTitle(ProductTitle + QStringLiteral(" - All hosts"));
         return;
     }
-    HostView* view = currentHost();
-    if (!view)
-        return;
-    QString title = view->windowTitle();
-    const QString name = view->hostName();
+    QString title = page->controller()->caption();
+    const QString name = page->controller()->hostName();
     if (hostCount() > 1 && !name.isEmpty() && !title.contains(name))
         title += QStringLiteral(" [") + name + QLatin1Char(']');
     setWindowTitle(title);
 }
 
-void MainWindow::hostClosed(HostView* view)
+void MainWindow::hostClosed(HostPage* page)
 {
-    const int index = indexOf(view);
+    const int index = indexOf(page);
     if (index < 0)
         return;
-    m_hosts.erase(m_hosts.begin() + index);
-    m_summaries->removeHost(index);
-    m_stack->removeWidget(view);
-    view->disconnect(this);
-    view->deleteLater();
-    if (m_hosts.empty()) {
-        // The last host gone ends the window, and with it the program.
+    if (hostCount() == 1) {
+        // The last host gone ends the window, and with it the program; its
+        // page stays as it was until then.
         if (!m_closing)
             close();
         return;
     }
+    m_pages.erase(m_pages.begin() + index);
+    m_summaries->removeHost(index);
+    page->controller()->disconnect(this);
+    m_tabs->removeTab(m_tabs->indexOf(page));
+    page->hide();
+    page->deleteLater();
     if (!m_closing)
         updateTabs();
 }
@@ -382,25 +425,39 @@ void MainWindow::showEvent(QShowEvent* event)
         return;
     m_shown = true;
     // Every host connects now, each on its own; the one shown first.
-    const std::vector<HostView*> hosts = m_hosts;
-    for (HostView* view : hosts)
-        view->start();
+    const std::vector<HostPage*> pages = m_pages;
+    for (HostPage* page : pages)
+        page->controller()->start();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     m_closing = true;
     QStringList files;
-    for (const HostView* view : m_hosts)
-        if (QFileInfo(view->hostKey()).isAbsolute())
-            files.append(view->hostKey());
-    if (!m_hosts.empty())
+    for (const HostPage* page : m_pages)
+        if (QFileInfo(page->controller()->hostKey()).isAbsolute())
+            files.append(page->controller()->hostKey());
+    if (!m_pages.empty())
         m_store->setLastHosts(files);
     m_store->setGeometry(saveGeometry());
     m_store->sync();
     // Quit goes to every host.
-    const std::vector<HostView*> hosts = m_hosts;
-    for (HostView* view : hosts)
-        view->close();
+    const std::vector<HostPage*> pages = m_pages;
+    for (HostPage* page : pages)
+        page->controller()->close();
     event->accept();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    // In the normal state the window is at least 400 x 300 outside; a
+    // maximized or minimized one is not held to it.
+    const Qt::WindowStates state = windowState();
+    if (state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    const QSize outer = testAttribute(Qt::WA_WState_Created) ? frameGeometry().size() : size();
+    const QSize wanted = outer.expandedTo(QSize(400, 300));
+    if (wanted != outer)
+        resize(size() + (wanted - outer));
 }

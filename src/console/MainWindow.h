@@ -9,19 +9,21 @@
 
 class ConsoleSettings;
 class EventLog;
+class HostActions;
+class HostController;
+class HostPage;
 class HostPrompts;
 class HostSummaryModel;
-class HostView;
 class Prompts;
 class QStackedWidget;
-class QTabBar;
+class QTabWidget;
 class QTableView;
 
-// The console's window: one or more hosts, each a HostView with its own
-// session, timer, busy state, reconnection and settings, shown one at a
-// time. With one host the window is that host's view and nothing more; with
-// two or more, a tab per host (in the host's accent colour) and an "All
-// hosts" tab with a row per host sit above the tables.
+// The console's window: one menu bar at the top, the hosts' pages in tabs
+// below it (the tab bar, with an "All hosts" tab, only while two or more
+// hosts are open), and the status line of the host shown at the bottom.
+// Each host keeps its own session, timer, busy state, reconnection and
+// settings in its HostController.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -40,14 +42,14 @@ public:
     explicit MainWindow(const Environment& environment, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    int hostCount() const { return int(m_hosts.size()); }
-    HostView* host(int index) const;
+    int hostCount() const { return int(m_pages.size()); }
+    HostPage* host(int index) const;
     // The host shown; none while the All hosts tab is.
-    HostView* currentHost() const;
+    HostPage* currentHost() const;
     // Another host from its .hcf file (empty: asked for in its Configure
     // dialog); it connects at the window's first show, or at once after it.
     // A file already open only brings its tab forward.
-    HostView* addHost(const QString& file);
+    HostPage* addHost(const QString& file);
     void showHost(int index);
     void showAllHosts();
     HostSummaryModel* summaries() const { return m_summaries; }
@@ -59,28 +61,33 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    HostView* createHost(const QStringList& arguments);
+    HostPage* createHost(const QStringList& arguments);
     void buildAllHostsPage();
+    void buildHostSwitching();
+    void placeOnScreen();
     void chooseHostFile();
-    void hostClosed(HostView* view);
-    void hostChanged(HostView* view);
+    void hostClosed(HostPage* page);
+    void hostChanged(HostPage* page);
     void tabChosen(int index);
     void updateTabs();
     // Gives each open host its colour and its tab the colour's spot.
     void assignAccents();
     void updateTitle();
-    int indexOf(const HostView* view) const;
+    int indexOf(const HostPage* page) const;
 
     Environment m_environment;
     std::unique_ptr<ConsoleSettings> m_store;
-    std::vector<HostView*> m_hosts; // in tab order
+    std::vector<HostPage*> m_pages; // in tab order
     QString m_lastHostFolder;       // where Add Host last found a file
     std::vector<std::unique_ptr<HostPrompts>> m_prompts;
-    QTabBar* m_tabs = nullptr;
-    QStackedWidget* m_stack = nullptr;
-    QMainWindow* m_allHostsPage = nullptr;
+    HostActions* m_actions = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    QStackedWidget* m_statusLines = nullptr;
+    QWidget* m_allHostsPage = nullptr;
+    QWidget* m_allHostsStatus = nullptr;
     QTableView* m_allHostsTable = nullptr;
     HostSummaryModel* m_summaries = nullptr;
     bool m_shown = false;

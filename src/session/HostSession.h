@@ -120,6 +120,13 @@ public:
     // the first listener listed is taken.
     QByteArray selectedListener() const { return m_selectedPin; }
     void selectListener(const QByteArray& pin);
+    // Forgets the chosen listener: the next list takes its first one, as at
+    // the first connection (another host's PINs mean nothing here).
+    void forgetSelectedListener()
+    {
+        m_selectedPin.clear();
+        m_selectionChosen = false;
+    }
 
     LinkState linkState() const { return m_linkState; }
     // The socket is connected (also after a refused logon, until Quit).

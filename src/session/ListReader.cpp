@@ -80,7 +80,8 @@ void ListReader::takeRecord(QByteArrayView body)
     }
     // Records go by their first character, whatever was asked: a listener
     // in a process list joins the listener table. A process in the listener
-    // list is not kept: the process list that follows replaces that table.
+    // list is not kept: the process list that follows replaces that table;
+    // a priority it carries still says the host reports them.
     if (record.kind == Wire::RecordKind::Listener) {
         if (m_target == Target::Listeners)
             m_listeners->appendRecord(record.listener);
@@ -88,6 +89,8 @@ void ListReader::takeRecord(QByteArrayView body)
             m_listeners->appendRecordNow(record.listener);
     } else if (m_target == Target::Processes) {
         m_processes->appendRecord(record.process);
+    } else if (record.process.priority != 0) {
+        m_processes->showPriorityColumn();
     }
 }
 

@@ -36,4 +36,11 @@ private:
     friend class ListReader;
     // Called after commitFill: shows the priority column when the list had one.
     void showPendingColumns();
+    // The host reports priorities (a process record with one arrived outside
+    // a process list): the priority column is shown from now on.
+    void showPriorityColumn()
+    {
+        m_priorityPending = true;
+        showPendingColumns();
+    }
 };

@@ -3,6 +3,10 @@
 // simulator.
 
 #include "ConsoleFixture.h"
+#include "console/ConsoleSettings.h"
+#include "console/HostController.h"
+#include "console/Notifier.h"
+#include "session/ProcessTableModel.h"
 
 #include "config/ConfigFile.h"
 #include "session/HostSession.h"
@@ -11,7 +15,9 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -57,8 +63,9 @@ class TestFileCommands : public QObject
     std::unique_ptr<ConsoleFixture> f;
     CloseCounter m_closes;
 
-    HostView& window() const { return *f->window; }
-    const ConnectionSettings& settings() const { return f->window->settings(); }
+    MainWindow& window() const { return *f->window; }
+    HostController& host() const { return *f->host(); }
+    const ConnectionSettings& settings() const { return f->host()->settings(); }
     QString writeConfig(const QString& name, const ConnectionSettings& s)
     {
         return writeRaw(name, ConfigLine(s, '7'));
@@ -76,7 +83,7 @@ class TestFileCommands : public QObject
     {
         ConnectionSettings s = settings();
         change(s);
-        f->window->setSettings(s);
+        f->host()->setSettings(s);
     }
     bool connectWindow() { return f->showAndConnect() && f->sim.connectionCount() == 1; }
 
@@ -85,10 +92,9 @@ private Q_SLOTS:
     {
         f = std::make_unique<ConsoleFixture>();
         f->useStandardHost();
-        HostView::Environment environment{
-            &f->prompts, &f->log, {}, m_dir.filePath(u"bin/orvanite-console"_s), f->settingsFile()};
-        f->window = std::make_unique<HostView>(environment);
-        f->window->setSettings(simSettings(f->sim.serverPort()));
+        f->programPath = m_dir.filePath(u"bin/orvanite-console"_s);
+        f->create();
+        f->host()->setSettings(simSettings(f->sim.serverPort()));
         m_closes.closes = 0;
         f->window->installEventFilter(&m_closes);
     }
@@ -103,7 +109,7 @@ private Q_SLOTS:
         changeSettings([](ConnectionSettings& s) { s.User = "KEPT"; });
         QVERIFY(f->run("configureAction"));
         QCOMPARE(m_closes.closes, 1);
-        QVERIFY(window().isClosing());
+        QVERIFY(host().isClosing());
         QCOMPARE(settings().User, QByteArray("KEPT"));
         QCOMPARE(f->sim.connectionCount(), 1);
         QVERIFY(!f->session()->isConnected());
@@ -116,14 +122,14 @@ private Q_SLOTS:
         QVERIFY(connectWindow());
         bool busyInDialog = true;
         f->prompts.onDialog = [&](QDialog& d) {
-            busyInDialog = window().isBusy();
+            busyInDialog = host().isBusy();
             box(d, "intervalEdit")->setText(u"20"_s);
             return int(QDialog::Accepted);
         };
         QVERIFY(f->run("configureAction"));
         QVERIFY(!busyInDialog);
         QTRY_COMPARE(f->sim.connectionCount(), 2);
-        QTRY_VERIFY(!window().isBusy());
+        QTRY_VERIFY(!host().isBusy());
         QVERIFY(f->session()->isConnected());
         QVERIFY(!f->sim.received().contains("0001Q"));
         QCOMPARE(settings().RefreshInterval, 20000);
@@ -141,7 +147,7 @@ private Q_SLOTS:
         QCOMPARE(f->prompts.messages, QStringList{u"Range check error"_s});
         QVERIFY(!f->session()->isConnected());
         QCOMPARE(f->sim.connectionCount(), 1);
-        QVERIFY(!window().isBusy()); // not left with a dead Refresh button
+        QVERIFY(!host().isBusy()); // not left with a dead Refresh button
     }
 
     // The dialog's Load button: the boxes show the file's settings and the
@@ -176,7 +182,7 @@ private Q_SLOTS:
         QCOMPARE(settings().Account, QByteArray("ACCTNAMELONG"));
         QCOMPARE(settings().LogonExtra, QByteArray("X7"));
         QCOMPARE(settings().ConfigPath, f->prompts.openAnswer);
-        QTRY_VERIFY(!window().isBusy());
+        QTRY_VERIFY(!host().isBusy());
         QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + f->prompts.openAnswer);
         QVERIFY(f->session()->isConnected());
 
@@ -201,7 +207,7 @@ private Q_SLOTS:
         };
         QVERIFY(f->run("configureAction"));
         QCOMPARE(settings().User, QByteArray("TYPED"));
-        QTRY_VERIFY(!window().isBusy());
+        QTRY_VERIFY(!host().isBusy());
         QCOMPARE(m_closes.closes, 0);
         QVERIFY(settings().ConfigPath.isEmpty());
     }
@@ -221,7 +227,7 @@ private Q_SLOTS:
             d.setResult(QDialog::Rejected);
             button(d, "loadButton")->click();
             resultAfterLoad = d.result();
-            busyAfterLoad = window().isBusy();
+            busyAfterLoad = host().isBusy();
             // The host box as it was shown, so that OK connects to the simulator.
             box(d, "hostAddressEdit")->setText(u"127.0.0.1"_s);
             button(d, "okButton")->click();
@@ -237,21 +243,54 @@ private Q_SLOTS:
         QCOMPARE(settings().Port, f->sim.serverPort());
     }
 
-    // Load: Quit to the old connection, then a new one with the file's settings.
-    void loadCommandReconnects()
+    // Another host's file while connected, by Load or from the recent files:
+    // Quit to the old host, then the new one with the file's settings, as at
+    // start-up (its first listener and that listener's processes), and no
+    // link-lost notice.
+    void switchToAnotherHost_data()
     {
+        QTest::addColumn<bool>("recent");
+        QTest::newRow("File, Load") << false;
+        QTest::newRow("File, Recent") << true;
+    }
+    void switchToAnotherHost()
+    {
+        QFETCH(bool, recent);
+        HostSim other;
+        other.Listeners = {listener("777", "30005", "QRYSRVR", "5")};
+        other.Processes = {process("777", "777", "901", "QRYUSER", "ERIN", 2500)};
+        QVERIFY(other.listen());
+        ConnectionSettings settingsInFile = simSettings(other.serverPort());
+        settingsInFile.RefreshInterval = 42000;
+        const QString file = writeConfig(u"other.hcf"_s, settingsInFile);
+        auto* notifier = window().findChild<Notifier*>(u"notifier"_s);
+        notifier->setDelivery([](const QString&, const QString&) {});
+        QSignalSpy notified(notifier, &Notifier::notified);
         QVERIFY(connectWindow());
-        ConnectionSettings file = simSettings(f->sim.serverPort());
-        file.RefreshInterval = 42000;
-        f->prompts.openAnswer = writeConfig(u"sim.hcf"_s, file);
-        QVERIFY(f->run("loadAction"));
-        QTRY_VERIFY(f->sim.received().contains("0001Q"));
-        QTRY_COMPARE(f->sim.connectionCount(), 2);
-        QTRY_VERIFY(!window().isBusy());
-        QVERIFY(f->session()->isConnected());
+        f->chooseListener(1); // the old host's PIN 124
+        QVERIFY(f->waitIdle());
+        const qsizetype mark = f->mark();
+        if (recent) {
+            host().store()->addRecentFile(file);
+            Q_EMIT f->find<QMenu>("recentMenu")->aboutToShow();
+            QVERIFY(f->run("recentFile1"));
+        } else {
+            f->prompts.openAnswer = file;
+            QVERIFY(f->run("loadAction"));
+        }
+        QTRY_COMPARE(other.received().size(), 118 + fullRefresh("777").size());
+        QCOMPARE(f->receivedSince(mark), framed("Q"));
+        QCOMPARE(other.received().mid(118), fullRefresh("777"));
+        QTRY_COMPARE(f->processes()->rows(), 1);
+        QCOMPARE(f->listenerRow(), 0);
+        QCOMPARE(f->processRow(), 0);
+        QCOMPARE(f->find<QGroupBox>("processBox")->title(),
+                 u"User Processes for (777:Quarry:QRYSRVR:30005)"_s);
+        QTRY_VERIFY(!host().isBusy());
+        QCOMPARE(notified.count(), 0);
         QCOMPARE(settings().RefreshInterval, 42000);
-        QCOMPARE(settings().ConfigPath, f->prompts.openAnswer);
-        QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + f->prompts.openAnswer);
+        QCOMPARE(settings().ConfigPath, file);
+        QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + file);
         QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 42000);
     }
 
@@ -264,7 +303,7 @@ private Q_SLOTS:
         QCOMPARE(settings(), before);
         QVERIFY(f->session()->isConnected());
         QVERIFY(!f->sim.received().contains("0001Q"));
-        QVERIFY(!window().isBusy());
+        QVERIFY(!host().isBusy());
     }
 
     void loadCommandErrorMakesNoConnection()
@@ -276,7 +315,7 @@ private Q_SLOTS:
         QTRY_VERIFY(f->sim.received().contains("0001Q"));
         QVERIFY(!f->session()->isConnected());
         QCOMPARE(f->sim.connectionCount(), 1);
-        QVERIFY(!window().isBusy()); // not left with a dead Refresh button
+        QVERIFY(!host().isBusy()); // not left with a dead Refresh button
     }
 
     void saveWithoutPathAsksForOne()
@@ -324,7 +363,7 @@ private Q_SLOTS:
 
     void aboutIsAskedFor()
     {
-        QSignalSpy about(f->window.get(), &HostView::aboutRequested);
+        QSignalSpy about(f->window.get(), &MainWindow::aboutRequested);
         f->action("aboutAction")->trigger();
         QCOMPARE(about.count(), 1);
     }

@@ -1,5 +1,7 @@
 #include "ConsoleFixture.h"
 
+#include "console/HostController.h"
+#include "console/HostPage.h"
 #include "console/RecordTableView.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
@@ -33,21 +35,37 @@ void ConsoleFixture::useStandardHost()
 
 void ConsoleFixture::create(const QStringList& arguments)
 {
-    HostView::Environment environment;
+    MainWindow::Environment environment;
     environment.prompts = &prompts;
     environment.eventLog = &log;
     environment.arguments = arguments;
-    environment.programPath = QStringLiteral("/opt/orvanite/orvanite-console");
+    environment.programPath = programPath;
     environment.settingsFile = settingsFile();
-    window = std::make_unique<HostView>(environment);
+    window = std::make_unique<MainWindow>(environment);
+    m_host = window->host(0)->controller();
     // No automatic reconnection unless a test asks for it, and a fault's
     // renewal at the next refresh (the back-off is tested with the session).
-    window->reconnector()->setEnabled(false);
-    window->session()->setRenewalDelays(0, 0);
-    ConnectionSettings settings = window->settings();
+    m_host->reconnector()->setEnabled(false);
+    m_host->session()->setRenewalDelays(0, 0);
+    ConnectionSettings settings = m_host->settings();
     settings.HostAddress = "127.0.0.1";
     settings.Port = sim.serverPort();
-    window->setSettings(settings);
+    m_host->setSettings(settings);
+}
+
+HostPage* ConsoleFixture::page() const
+{
+    return window->host(0);
+}
+
+HostController* ConsoleFixture::host() const
+{
+    return m_host;
+}
+
+bool ConsoleFixture::closing() const
+{
+    return !m_host || m_host->isClosing();
 }
 
 bool ConsoleFixture::showAndConnect()
@@ -55,8 +73,7 @@ bool ConsoleFixture::showAndConnect()
     if (!window)
         create();
     window->show();
-    return QTest::qWaitFor([this] { return window->isClosing() || !window->isBusy(); }, 15000) &&
-           !window->isClosing();
+    return QTest::qWaitFor([this] { return closing() || !host()->isBusy(); }, 15000) && !closing();
 }
 
 QAction* ConsoleFixture::action(const char* name) const
@@ -97,7 +114,7 @@ void ConsoleFixture::chooseProcess(int row) const
 
 HostSession* ConsoleFixture::session() const
 {
-    return window->session();
+    return m_host->session();
 }
 
 ListenerTableModel* ConsoleFixture::listeners() const

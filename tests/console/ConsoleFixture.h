@@ -5,22 +5,25 @@
 #include "ScriptedPrompts.h"
 
 #include "config/ConnectionSettings.h"
-#include "console/HostView.h"
+#include "console/MainWindow.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <initializer_list>
 #include <memory>
 
+class HostController;
+class HostPage;
 class HostSession;
 class ListenerTableModel;
 class ProcessTableModel;
 class QAction;
 class RecordTableView;
 
-// A main window on an in-process simulator, and what the tests do with it:
+// A console window of one host on an in-process simulator, and what the tests do with it:
 // trigger its actions by name, choose rows as the operator does, wait for
 // the session to finish, read the tables.
 struct ConsoleFixture
@@ -33,6 +36,11 @@ struct ConsoleFixture
     void useStandardHost();
     // Creates the window with the simulator as its host (not shown).
     void create(const QStringList& arguments = {});
+    // The host's page and controller (the window's first host).
+    HostPage* page() const;
+    HostController* host() const;
+    // The host has closed (its page may be gone already).
+    bool closing() const;
     // Shows it and waits until the first refresh is done.
     bool showAndConnect();
 
@@ -69,10 +77,12 @@ struct ConsoleFixture
     QString settingsFile() const { return settingsDir.filePath(QStringLiteral("console.ini")); }
 
     QTemporaryDir settingsDir;
+    QString programPath = QStringLiteral("/opt/orvanite/orvanite-console");
     HostSim sim;
     ScriptedPrompts prompts;
     RecordingEventLog log;
-    std::unique_ptr<HostView> window;
+    std::unique_ptr<MainWindow> window;
+    QPointer<HostController> m_host;
 };
 
 // Settings that point at the simulator on port.

@@ -3,6 +3,8 @@
 // and one real message box answered through the active modal widget.
 
 #include "ConsoleFixture.h"
+#include "console/HostController.h"
+#include "console/HostPage.h"
 
 #include "console/RecordTableView.h"
 #include "console/WidgetPrompts.h"
@@ -64,8 +66,8 @@ private Q_SLOTS:
     void killProcessGuardAndEffect();
     void changePriority();
     void changePriorityFirstUseWithoutChoice();
-    void shutdownWithoutConnection();
-    void shutdownNoThenYes();
+    void shutdownJob_data();
+    void shutdownJob();
     void realConfirmationBox();
     void productDefaults();
 
@@ -104,7 +106,7 @@ void TestCommands::startListener()
     QFETCH(QByteArray, argument);
     bool busyDuringDialog = false;
     f->prompts.dialogs.push_back([&](QDialog& d) {
-        busyDuringDialog = f->window->isBusy();
+        busyDuringDialog = f->host()->isBusy();
         if (item >= 0)
             productBox(d)->setCurrentIndex(item);
         else
@@ -121,7 +123,7 @@ void TestCommands::startListener()
         QCOMPARE(f->listeners()->rows(), 3);
         QCOMPARE(f->listeners()->cell(2, ListenerColumn::Port), QByteArrayView("30004"));
     }
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
 }
 
 void TestCommands::addListenerKeepsValues()
@@ -165,41 +167,48 @@ void TestCommands::addListenerByKeyboard_data()
     // a word that names no key is typed as text.
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QByteArray>("argument");
-    QTest::newRow("typed 1") << QStringLiteral("Tab Tab 1 Return") << QByteArray("1|||");
+    QTest::addColumn<int>("openings"); // the same keys at each (the boxes keep their text)
+    QTest::newRow("typed 1") << QStringLiteral("Tab Tab 1 Return") << QByteArray("1|||") << 1;
     QTest::newRow("typed 3, keypad Enter")
-        << QStringLiteral("Tab Tab 3 Enter") << QByteArray("3|||");
+        << QStringLiteral("Tab Tab 3 Enter") << QByteArray("3|||") << 1;
     QTest::newRow("item chosen in the open list")
         << QStringLiteral("Tab Tab Alt+Down Down Return")
-        << QByteArray("3|30003||DDPSRVR.KQ.ORVANITE;PRI=DS S");
+        << QByteArray("3|30003||DDPSRVR.KQ.ORVANITE;PRI=DS S") << 1;
+    QTest::newRow("Enter in the Users box")
+        << QStringLiteral("Tab Tab 1 Tab Return") << QByteArray("1|||") << 2;
 }
 
 void TestCommands::addListenerByKeyboard()
 {
     QFETCH(QString, keys);
     QFETCH(QByteArray, argument);
-    f->prompts.dialogs.push_back([&](QDialog& d) {
-        QTimer::singleShot(0, &d, [&] {
-            QApplication::setActiveWindow(&d); // as the window manager does
-            for (const QString& word : keys.split(QLatin1Char(' '))) {
-                // An open list has the keys, else the dialog's focused control.
-                QWidget* popup = QApplication::activePopupWidget();
-                QWidget* target = popup ? popup->focusWidget() : d.focusWidget();
-                if (!target)
-                    break;
-                const QKeySequence key = QKeySequence::fromString(word);
-                if (word.size() > 1 && key.count() == 1 && key[0].key() != Qt::Key_unknown)
-                    QTest::keyClick(target, key[0].key(), key[0].keyboardModifiers());
-                else
-                    QTest::keyClicks(target, word);
-            }
-            if (d.isVisible())
-                d.reject(); // no Enter took effect
+    QFETCH(int, openings);
+    // The same keys do the same at every opening of the dialog.
+    for (int opening = 1; opening <= openings; ++opening) {
+        f->prompts.dialogs.push_back([&](QDialog& d) {
+            QTimer::singleShot(0, &d, [&] {
+                QApplication::setActiveWindow(&d); // as the window manager does
+                for (const QString& word : keys.split(QLatin1Char(' '))) {
+                    // An open list has the keys, else the dialog's focused control.
+                    QWidget* popup = QApplication::activePopupWidget();
+                    QWidget* target = popup ? popup->focusWidget() : d.focusWidget();
+                    if (!target)
+                        break;
+                    const QKeySequence key = QKeySequence::fromString(word);
+                    if (word.size() > 1 && key.count() == 1 && key[0].key() != Qt::Key_unknown)
+                        QTest::keyClick(target, key[0].key(), key[0].keyboardModifiers());
+                    else
+                        QTest::keyClicks(target, word);
+                }
+                if (d.isVisible())
+                    d.reject(); // no Enter took effect
+            });
+            return d.exec();
         });
-        return d.exec();
-    });
-    const qsizetype mark = f->mark();
-    QVERIFY(f->run("startListenerAction"));
-    QCOMPARE(f->receivedSince(mark), framed("S") + framed(argument) + fullRefresh());
+        const qsizetype mark = f->mark();
+        QVERIFY(f->run("startListenerAction"));
+        QCOMPARE(f->receivedSince(mark), framed("S") + framed(argument) + fullRefresh());
+    }
 }
 
 void TestCommands::killListenerYesAndNo()
@@ -222,7 +231,7 @@ void TestCommands::killListenerYesAndNo()
     QCOMPARE(f->listeners()->rows(), 1);
     QCOMPARE(f->listeners()->cell(0, ListenerColumn::Pin), QByteArrayView("124"));
     QCOMPARE(f->listenerRow(), -1);
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
 }
 
 void TestCommands::killProcessGuardAndEffect()
@@ -290,34 +299,42 @@ void TestCommands::changePriorityFirstUseWithoutChoice()
     QCOMPARE(f->receivedSince(mark), framed("P") + framed("") + fullRefresh());
 }
 
-void TestCommands::shutdownWithoutConnection()
+void TestCommands::shutdownJob_data()
 {
-    f->session()->disconnectFromHost();
-    const qsizetype mark = f->mark();
-    QVERIFY(f->run("shutdownJobAction"));
-    QVERIFY(f->window->isClosing());
-    QVERIFY(f->prompts.confirmations.isEmpty());
-    QCOMPARE(f->receivedSince(mark), QByteArray());
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QStringList>("confirmations");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<bool>("closes");
+    const QStringList asked{QStringLiteral("WARNING: This will abort all users!\rAre you sure?")};
+    QTest::newRow("no connection") << false << true << QStringList() << QByteArray() << true;
+    QTest::newRow("answered No") << true << false << asked << QByteArray() << false;
+    QTest::newRow("answered Yes") << true << true << asked << framed("E") << true;
 }
 
-void TestCommands::shutdownNoThenYes()
+void TestCommands::shutdownJob()
 {
-    qsizetype mark = f->mark();
+    QFETCH(bool, connected);
+    QFETCH(bool, answer);
+    QFETCH(QStringList, confirmations);
+    QFETCH(QByteArray, sent);
+    QFETCH(bool, closes);
+    if (!connected)
+        f->session()->disconnectFromHost();
+    f->prompts.confirmAnswers = {answer};
+    const qsizetype mark = f->mark();
     QVERIFY(f->run("shutdownJobAction"));
-    QCOMPARE(f->prompts.confirmations.value(0),
-             QStringLiteral("WARNING: This will abort all users!\rAre you sure?"));
-    QCOMPARE(f->receivedSince(mark), QByteArray());
-    QVERIFY(!f->window->isBusy());
-    QVERIFY(!f->window->isClosing());
-
-    f->prompts.confirmAnswers = {true};
-    mark = f->mark();
-    QVERIFY(f->run("shutdownJobAction"));
-    QVERIFY(f->window->isClosing());
+    QCOMPARE(f->closing(), closes);
+    QCOMPARE(f->prompts.confirmations, confirmations);
+    if (sent.isEmpty()) {
+        QCOMPARE(f->receivedSince(mark), QByteArray());
+        QVERIFY(closes || !f->host()->isBusy());
+        return;
+    }
     // Quit follows unless the host has already closed the connection.
-    QTRY_VERIFY(f->receivedSince(mark).startsWith(framed("E")));
-    const QByteArray sent = f->receivedSince(mark);
-    QVERIFY2(sent == framed("E") || sent == framed("E") + framed("Q"), sent.constData());
+    QTRY_VERIFY(f->receivedSince(mark).startsWith(sent));
+    const QByteArray got = f->receivedSince(mark);
+    QVERIFY2(got == sent || got == sent + framed("Q"), got.constData());
     QVERIFY(!f->session()->isConnected());
 }
 
@@ -327,11 +344,16 @@ void TestCommands::realConfirmationBox()
     f->window.reset();
     WidgetPrompts prompts;
     RecordingEventLog log;
-    HostView w(
-        {&prompts, &log, {}, QStringLiteral("/opt/orvanite/orvanite-console"), f->settingsFile()});
-    w.setSettings(simSettings(f->sim.serverPort()));
+    MainWindow w({&prompts,
+                  &log,
+                  {},
+                  {},
+                  QStringLiteral("/opt/orvanite/orvanite-console"),
+                  f->settingsFile()});
+    HostController* host = w.host(0)->controller();
+    host->setSettings(simSettings(f->sim.serverPort()));
     w.show();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!host->isBusy(), 5000);
 
     QString title;
     QString text;
@@ -357,7 +379,7 @@ void TestCommands::realConfirmationBox()
                                   "Kill listener for port:30002\nConduit\nCNDSRVR"));
     buttons.sort();
     QCOMPARE(buttons, (QStringList{QStringLiteral("&No"), QStringLiteral("&Yes")}));
-    QTRY_VERIFY(!w.session()->isBusy());
+    QTRY_VERIFY(!host->session()->isBusy());
     QCOMPARE(f->receivedSince(mark), fullRefresh());
 
     // A plain message carries the application title.

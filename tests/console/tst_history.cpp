@@ -3,6 +3,7 @@
 // viewer, the trends' counting of every listener, and the notifications.
 
 #include "ConsoleFixture.h"
+#include "console/HostController.h"
 
 #include "console/NotificationLimiter.h"
 #include "console/Notifier.h"
@@ -192,7 +193,7 @@ void TestHistory::unwritableTrail()
     const qsizetype mark = f->mark();
     f->action("shutdownJobAction")->trigger();
     QVERIFY(f->waitIdle());
-    QVERIFY(!f->window->isClosing());
+    QVERIFY(!f->closing());
     QVERIFY(!f->receivedSince(mark).contains(framed("E")));
 }
 
@@ -236,7 +237,8 @@ void TestHistory::trendsCountEveryListenerOnlyWhileShown()
     auto hover = [curves](const QPoint& at) {
         // A tip being hidden lingers a moment: wait until it is gone.
         QToolTip::hideText();
-        QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000);
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000))
+            return QStringLiteral("(a tip stayed)");
         QHelpEvent event(QEvent::ToolTip, at, curves->mapToGlobal(at));
         QApplication::sendEvent(curves, &event);
         return QToolTip::isVisible() ? QToolTip::text() : QString();

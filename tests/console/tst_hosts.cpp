@@ -4,8 +4,9 @@
 
 #include "ConsoleFixture.h"
 
+#include "console/HostController.h"
+#include "console/HostPage.h"
 #include "console/HostSummaryModel.h"
-#include "console/HostView.h"
 #include "console/MainWindow.h"
 #include "console/RecordTableView.h"
 #include "session/HostSession.h"
@@ -50,15 +51,15 @@ void TestHosts::silentHostDelaysNoOther()
     window.addHost(QString());
     QCOMPARE(window.hostCount(), 3);
     for (int i = 0; i < 3; ++i) {
-        HostView* view = window.host(i);
-        view->reconnector()->setEnabled(false);
+        HostController* host = window.host(i)->controller();
+        host->reconnector()->setEnabled(false);
         ConnectionSettings s = simSettings(sims[size_t(i)].serverPort());
         s.RefreshInterval = 1000;
-        view->setSettings(s);
+        host->setSettings(s);
     }
     window.show();
     for (int i = 0; i < 3; ++i)
-        QTRY_VERIFY_WITH_TIMEOUT(!window.host(i)->isBusy(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.host(i)->controller()->isBusy(), 15000);
     // A tab per host and All hosts; a row per host there.
     QCOMPARE(window.findChild<QTabBar*>(QStringLiteral("hostTabs"))->count(), 4);
     QCOMPARE(window.summaries()->rowCount(), 3);
@@ -71,7 +72,7 @@ void TestHosts::silentHostDelaysNoOther()
     // The second host falls silent: its next refresh waits for replies that
     // do not come in time.
     sims[1].Faults.ReplyDelaySeconds = 60;
-    QTRY_VERIFY_WITH_TIMEOUT(window.host(1)->session()->isBusy(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.host(1)->controller()->session()->isBusy(), 5000);
     QElapsedTimer clock;
     clock.start();
     std::array<QList<qint64>, 3> listed;
@@ -83,7 +84,7 @@ void TestHosts::silentHostDelaysNoOther()
     QTRY_VERIFY_WITH_TIMEOUT(listed[0].size() >= 3 && listed[2].size() >= 3, 8000);
     // The silent host is still waiting for its reply meanwhile, and the other
     // two kept their one-second timers (a tick late at most).
-    QVERIFY(window.host(1)->session()->isBusy());
+    QVERIFY(window.host(1)->controller()->session()->isBusy());
     for (size_t i : {size_t(0), size_t(2)})
         for (qsizetype k = 1; k < listed[i].size(); ++k)
             QVERIFY2(listed[i][k] - listed[i][k - 1] < 2500,
@@ -94,17 +95,31 @@ void TestHosts::silentHostDelaysNoOther()
     // Kill Process on the third host's tab: only that host hears of it, and
     // the confirmation names it.
     window.showHost(2);
-    HostView* third = window.host(2);
+    HostController* third = window.host(2)->controller();
     QTRY_VERIFY(!third->session()->isBusy());
     const std::array<qsizetype, 3> marks = {sims[0].received().size(), sims[1].received().size(),
                                             sims[2].received().size()};
     prompts.confirmAnswers = {true};
-    third->findChild<QAction*>(QStringLiteral("killProcessAction"))->trigger();
+    window.findChild<QAction*>(QStringLiteral("killProcessAction"))->trigger();
     QTRY_VERIFY(sims[2].received().mid(marks[2]).contains(framed("K") + framed("P123|201")));
     QVERIFY(!sims[0].received().mid(marks[0]).contains(framed("K")));
     QVERIFY(!sims[1].received().mid(marks[1]).contains(framed("K")));
     QCOMPARE(prompts.subjects.last(), QStringLiteral("127.0.0.1:%1").arg(sims[2].serverPort()));
     QVERIFY(window.windowTitle().contains(prompts.subjects.last()));
+
+    // The keys go round the tabs: Ctrl+Tab and Ctrl+PgDown forward (past
+    // All hosts to the first), Ctrl+PgUp back.
+    auto* tabs = window.findChild<QTabBar*>(QStringLiteral("hostTabs"));
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(tabs->currentIndex(), 2);
+    QTest::keyClick(&window, Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(tabs->currentIndex(), 3);
+    QTest::keyClick(&window, Qt::Key_PageDown, Qt::ControlModifier);
+    QCOMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(window.currentHost(), window.host(0));
+    QTest::keyClick(&window, Qt::Key_PageUp, Qt::ControlModifier);
+    QCOMPARE(tabs->currentIndex(), 3);
+    QVERIFY(!window.currentHost());
 }
 
 QTEST_MAIN(TestHosts)

@@ -1,11 +1,13 @@
 // The main window's layout: boxes, splitter, button bar, menus, tab order,
-// the resize rules and the column percentages, and Alt+X.
+// the resize rules and the column percentages, and the keyboard.
 
 #include "ConsoleFixture.h"
+#include "console/HostController.h"
 #include "console/WidgetPrompts.h"
 
+#include "console/HostPage.h"
+#include "console/PageSplitter.h"
 #include "console/RecordTableView.h"
-#include "console/SplitterBar.h"
 #include "session/ProcessTableModel.h"
 
 #include <QAction>
@@ -14,6 +16,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
@@ -28,12 +31,11 @@ private Q_SLOTS:
     void cleanup();
     void designLayout();
     void menus();
-    void workedExampleColumns();
     void minimumSizeInNormalState();
     void shortWindowMovesSplitter();
     void splitterDragStopsAt80();
     void priorityColumnGetsSixPercentOnResize();
-    void altXExits();
+    void keyboardTabStopsAndFocus();
 
 private:
     QRect geometryOf(const char* name) const { return f->find<QWidget>(name)->geometry(); }
@@ -59,7 +61,7 @@ void TestLayout::cleanup()
 void TestLayout::drag(int top) const
 {
     // The bar is taken at its top edge and let go where its top should be.
-    SplitterBar* bar = f->find<SplitterBar>("splitter");
+    QWidget* bar = f->find<PageSplitter>("splitter")->handle(1);
     QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 0));
     const QPoint to(100, top - bar->y());
     QTest::mouseRelease(bar, Qt::LeftButton, {}, to);
@@ -75,20 +77,26 @@ QList<int> TestLayout::columnWidths(const RecordTableView* view) const
 
 void TestLayout::designLayout()
 {
-    HostView& w = *f->window;
+    MainWindow& w = *f->window;
     // Before the first show: busy, no refresh yet.
-    QVERIFY(w.isBusy());
+    QVERIFY(f->host()->isBusy());
     QVERIFY(!f->find<QTimer>("refreshTimer")->isActive());
     QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 5000);
     QVERIFY(f->showAndConnect());
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QCOMPARE(w.centralWidget()->size(), QSize(715, 426));
+    // One menu bar above the host's page, the status line below it.
+    QCOMPARE(f->page()->size(), QSize(715, 426));
+    QCOMPARE(w.findChildren<QMenuBar*>().size(), 1);
+    QCOMPARE(f->page()->mapTo(&w, QPoint(0, 0)), QPoint(0, w.menuBar()->height()));
     QCOMPARE(geometryOf("listenerBox"), QRect(0, 0, 715, 169));
-    QCOMPARE(geometryOf("splitter"), QRect(0, 169, 715, 8));
+    QCOMPARE(f->find<PageSplitter>("splitter")->handle(1)->geometry(), QRect(0, 169, 715, 8));
     QCOMPARE(geometryOf("processBox"), QRect(0, 177, 715, 209));
     QCOMPARE(geometryOf("buttonBar"), QRect(0, 386, 715, 40));
     QCOMPARE(f->find<QGroupBox>("listenerBox")->title(), QStringLiteral("Listeners"));
     QCOMPARE(f->listenerTable()->width(), 711);
+    // The worked example: the shares of a 711-pixel table.
+    QCOMPARE(columnWidths(f->listenerTable()), (QList<int>{48, 158, 274, 103, 103}));
+    QCOMPARE(columnWidths(f->processTable()), (QList<int>{48, 48, 206, 274, 68}));
     QCOMPARE(f->listenerTable()->toolTip(), QStringLiteral("Listeners"));
     QCOMPARE(f->processTable()->toolTip(), QStringLiteral("User Processes"));
     QCOMPARE(f->listenerTable()->verticalHeader()->defaultSectionSize(), 18);
@@ -100,7 +108,9 @@ void TestLayout::designLayout()
                                QStringLiteral("Kill &Listener"), QStringLiteral("Kill &Process"),
                                QStringLiteral("&Change Pri")};
     for (int i = 0; i < 5; ++i) {
-        QCOMPARE(geometryOf(names[i]), QRect(8 + 112 * i, 8, 105, 25));
+        // (Change Pri has its place once shown.)
+        if (i < 4)
+            QCOMPARE(geometryOf(names[i]), QRect(8 + 112 * i, 8, 105, 25));
         QCOMPARE(f->find<QPushButton>(names[i])->text(), captions[i]);
     }
     QVERIFY(f->find<QPushButton>("changePriorityButton")->isHidden());
@@ -166,17 +176,9 @@ void TestLayout::menus()
     QVERIFY(f->action("changePriorityAction")->isVisible());
 }
 
-void TestLayout::workedExampleColumns()
-{
-    QVERIFY(f->showAndConnect());
-    QCOMPARE(f->listenerTable()->width(), 711);
-    QCOMPARE(columnWidths(f->listenerTable()), (QList<int>{48, 158, 274, 103, 103}));
-    QCOMPARE(columnWidths(f->processTable()), (QList<int>{48, 48, 206, 274, 68}));
-}
-
 void TestLayout::minimumSizeInNormalState()
 {
-    HostView& w = *f->window;
+    MainWindow& w = *f->window;
     QVERIFY(f->showAndConnect());
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.resize(300, 200);
@@ -191,28 +193,27 @@ void TestLayout::minimumSizeInNormalState()
 
 void TestLayout::shortWindowMovesSplitter()
 {
-    HostView& w = *f->window;
+    MainWindow& w = *f->window;
     QVERIFY(f->showAndConnect());
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const int menu = w.height() - w.centralWidget()->height();
+    const int menu = w.height() - f->page()->height();
     // Client height 280: 280 - 120 < 169, so the splitter goes to 280 - 127.
     w.resize(715, 280 + menu);
-    QTRY_COMPARE(w.centralWidget()->height(), 280);
+    QTRY_COMPARE(f->page()->height(), 280);
     QCOMPARE(listenerBoxHeight(), 153);
     QCOMPARE(geometryOf("processBox").height(), 79);
     // Growing again leaves the listener box where it is.
     w.resize(715, 600 + menu);
-    QTRY_COMPARE(w.centralWidget()->height(), 600);
+    QTRY_COMPARE(f->page()->height(), 600);
     QCOMPARE(listenerBoxHeight(), 153);
     QCOMPARE(geometryOf("processBox").height(), 600 - 153 - 8 - 40);
 }
 
 void TestLayout::splitterDragStopsAt80()
 {
-    HostView& w = *f->window;
     QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QCOMPARE(w.centralWidget()->height(), 426);
+    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QCOMPARE(f->page()->height(), 426);
     drag(10);
     QCOMPARE(listenerBoxHeight(), 80);
     drag(400);
@@ -221,7 +222,7 @@ void TestLayout::splitterDragStopsAt80()
     drag(169);
     QCOMPARE(listenerBoxHeight(), 169);
     // Through a move while the button is held.
-    SplitterBar* bar = f->find<SplitterBar>("splitter");
+    QWidget* bar = f->find<PageSplitter>("splitter")->handle(1);
     QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 4));
     QMouseEvent move(QEvent::MouseMove, QPointF(100, 4 - 200), bar->mapToGlobal(QPointF(100, -196)),
                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
@@ -240,16 +241,44 @@ void TestLayout::priorityColumnGetsSixPercentOnResize()
     f->window->resize(f->window->size() + QSize(1, 0));
     f->window->resize(f->window->size() - QSize(1, 0));
     QTRY_COMPARE(table->columnWidth(5), 41);
+    // Change Pri takes its place in the button bar and the first Tab stop.
+    QCOMPARE(geometryOf("changePriorityButton"), QRect(456, 8, 105, 25));
+    QWidget* next = f->find<QWidget>("changePriorityButton")->nextInFocusChain();
+    while (!(next->focusPolicy() & Qt::TabFocus))
+        next = next->nextInFocusChain();
+    QCOMPARE(next, f->find<QWidget>("refreshButton"));
 }
 
-void TestLayout::altXExits()
+void TestLayout::keyboardTabStopsAndFocus()
 {
-    HostView& w = *f->window;
     QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    QTest::keyClick(&w, Qt::Key_X, Qt::AltModifier);
-    QTRY_VERIFY(!w.isVisible());
-    QVERIFY(w.isClosing());
+    QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+    // After the connection Refresh has the focus.
+    QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
+    const qsizetype mark = f->mark();
+    // Each table is one Tab stop: Tab leaves it at once, the selected
+    // listener stays and no process list is asked for.
+    for (const char* name : {"startListenerButton", "killListenerButton", "killProcessButton",
+                             "listenerTable", "processTable"}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f->find<QWidget>(name));
+    }
+    QCOMPARE(f->listenerRow(), 0);
+    QVERIFY(f->waitIdle());
+    QCOMPARE(f->receivedSince(mark), QByteArray());
+    // Arrows move within a table.
+    f->listenerTable()->setFocus();
+    QTest::keyClick(f->listenerTable(), Qt::Key_Down);
+    QCOMPARE(f->listenerRow(), 1);
+    QVERIFY(f->waitIdle());
+    // After every connection, not only the first, Refresh has the focus.
+    f->processTable()->setFocus();
+    QVERIFY(f->run("reconnectAction"));
+    QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
+    // Alt+X ends the window and the host.
+    QTest::keyClick(f->window.get(), Qt::Key_X, Qt::AltModifier);
+    QTRY_VERIFY(!f->window->isVisible());
+    QVERIFY(f->closing());
 }
 
 QTEST_MAIN(TestLayout)

@@ -6,6 +6,8 @@
 
 #include "ConsoleFixture.h"
 
+#include "console/HostController.h"
+#include "console/HostPage.h"
 #include "console/RecordTableView.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
@@ -84,7 +86,7 @@ private:
     int m_serial = 0;
 };
 
-class TestHostView : public QObject
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 
@@ -99,6 +101,7 @@ private Q_SLOTS:
     void quitSentOnceOnClose();
     void priorityColumnAppearsOnceAndStays();
     void routingByFirstCharacter();
+    void priorityInListenerReplyShowsChangePri();
     void malformedRecordsSkippedAndCounted();
     void selectionFollowsPin();
     void vanishedSelectionSelectsNothing();
@@ -116,20 +119,20 @@ private:
     std::unique_ptr<ConsoleFixture> f;
 };
 
-void TestHostView::init()
+void TestMainWindow::init()
 {
     f = std::make_unique<ConsoleFixture>();
     f->useStandardHost();
 }
 
-void TestHostView::connectFillsTablesCaptionsAndLog()
+void TestMainWindow::connectFillsTablesCaptionsAndLog()
 {
     f->create();
     QStringList captions;
     connect(f->window.get(), &QWidget::windowTitleChanged, this,
             [&captions](const QString& t) { captions.append(t); });
     QVERIFY(f->showAndConnect());
-    HostView& w = *f->window;
+    MainWindow& w = *f->window;
 
     QCOMPARE(captions, (QStringList{QStringLiteral("KELD32 001"), QStringLiteral("KELD32 002"),
                                     QStringLiteral("KELD32 003"),
@@ -161,7 +164,7 @@ void TestHostView::connectFillsTablesCaptionsAndLog()
     // The first listener and its first process are selected.
     QCOMPARE(f->listenerRow(), 0);
     QCOMPARE(f->processRow(), 0);
-    QVERIFY(!w.isBusy());
+    QVERIFY(!f->host()->isBusy());
     QVERIFY(refreshTimer()->isActive());
     QVERIFY(f->find<QPushButton>("refreshButton")->isEnabled());
     QVERIFY(!f->find<QPushButton>("changePriorityButton")->isVisibleTo(&w));
@@ -174,7 +177,7 @@ void TestHostView::connectFillsTablesCaptionsAndLog()
     QCOMPARE(f->sim.received().mid(118), fullRefresh());
 }
 
-void TestHostView::commandLineRule_data()
+void TestMainWindow::commandLineRule_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("path");
@@ -190,34 +193,38 @@ void TestHostView::commandLineRule_data()
     QTest::newRow("none") << QStringList() << QStringLiteral("");
 }
 
-void TestHostView::commandLineRule()
+void TestMainWindow::commandLineRule()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, path);
     ScriptedPrompts prompts;
     RecordingEventLog log;
     QTemporaryDir settings;
-    HostView w({&prompts, &log, arguments, QStringLiteral("/opt/orvanite/orvanite-console"),
-                settings.filePath(QStringLiteral("console.ini"))});
-    QCOMPARE(w.settings().ConfigPath, path);
+    MainWindow w({&prompts,
+                  &log,
+                  arguments,
+                  {},
+                  QStringLiteral("/opt/orvanite/orvanite-console"),
+                  settings.filePath(QStringLiteral("console.ini"))});
+    const HostController* host = w.host(0)->controller();
+    QCOMPARE(host->settings().ConfigPath, path);
     QCOMPARE(w.windowTitle(), path.isEmpty() ? QStringLiteral("Orvanite Server Console")
                                              : QStringLiteral("Orvanite Server Console - ") + path);
-    QVERIFY(w.isBusy());
+    QVERIFY(host->isBusy());
     QVERIFY(!w.findChild<QTimer*>(QStringLiteral("refreshTimer"))->isActive());
-    QCOMPARE(w.settings().Port, quint16(30000));
-    QCOMPARE(w.settings().User, QByteArray("MANAGER"));
-    QCOMPARE(w.settings().Account, QByteArray("SYS"));
+    QCOMPARE(host->settings().Port, quint16(30000));
+    QCOMPARE(host->settings().User, QByteArray("MANAGER"));
+    QCOMPARE(host->settings().Account, QByteArray("SYS"));
 }
 
-void TestHostView::missingBareNameEndsWithMessage()
+void TestMainWindow::missingBareNameEndsWithMessage()
 {
     // A host is known, so a window that passed over the missing file would
     // connect; it must say so and end instead.
     f->create(texts({"nosuch.hcf"}));
-    HostView& w = *f->window;
     f->prompts.onDialog = [](QDialog&) { return int(QDialog::Rejected); };
-    w.show();
-    QTRY_VERIFY(w.isClosing());
+    f->window->show();
+    QTRY_VERIFY(f->closing());
     QCOMPARE(f->prompts.messages,
              QStringList{QStringLiteral("Cannot find the configuration file nosuch.hcf: it is "
                                         "neither beside the program (/opt/orvanite/nosuch.hcf) "
@@ -228,7 +235,7 @@ void TestHostView::missingBareNameEndsWithMessage()
     QVERIFY(f->sim.received().isEmpty());
 }
 
-void TestHostView::timerRefreshesAndClickFillsProcesses()
+void TestMainWindow::timerRefreshesAndClickFillsProcesses()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Processes.append(process("123", "123", "204", "CNDUSER", "EVE", 42));
@@ -249,10 +256,10 @@ void TestHostView::timerRefreshesAndClickFillsProcesses()
     QCOMPARE(rowTexts(f->processTable(), 0),
              (texts({"124", "301", "VGDUSER", "DAVE", "123456.789"})));
     QCOMPARE(processCaption(), QStringLiteral("User Processes for (124:Vanguard:VGDSRVR:30004)"));
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
 }
 
-void TestHostView::lostConnectionKeepsStaleRowsSendsNothing()
+void TestMainWindow::lostConnectionKeepsStaleRowsSendsNothing()
 {
     QVERIFY(f->showAndConnect());
     QVERIFY(!f->listeners()->isStale());
@@ -276,10 +283,10 @@ void TestHostView::lostConnectionKeepsStaleRowsSendsNothing()
     QCOMPARE(f->receivedSince(mark), QByteArray());
     QCOMPARE(f->prompts.messages.size(), messages);
     QVERIFY(f->prompts.confirmations.isEmpty());
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
 }
 
-void TestHostView::quitSentOnceOnClose()
+void TestMainWindow::quitSentOnceOnClose()
 {
     QVERIFY(f->showAndConnect());
     const qsizetype mark = f->mark();
@@ -290,12 +297,12 @@ void TestHostView::quitSentOnceOnClose()
     QCOMPARE(f->sim.openConnections(), 0);
 }
 
-void TestHostView::priorityColumnAppearsOnceAndStays()
+void TestMainWindow::priorityColumnAppearsOnceAndStays()
 {
     f->sim.Processes[1].Priority = 3;
     f->sim.Processes[2].Priority = 1;
     QVERIFY(f->showAndConnect());
-    HostView& w = *f->window;
+    MainWindow& w = *f->window;
     QCOMPARE(headerTexts(f->processTable()),
              (texts({"Main", "Pin", "Program", "User", "CPU Time", "Pri"})));
     QCOMPARE(rowTexts(f->processTable(), 0).at(5), QString());
@@ -311,7 +318,7 @@ void TestHostView::priorityColumnAppearsOnceAndStays()
     QVERIFY(f->find<QPushButton>("changePriorityButton")->isVisibleTo(&w));
 }
 
-void TestHostView::routingByFirstCharacter()
+void TestMainWindow::routingByFirstCharacter()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Faults.SRecordInProcessList = true;
@@ -322,7 +329,30 @@ void TestHostView::routingByFirstCharacter()
     QCOMPARE(f->processes()->rows(), 3);
 }
 
-void TestHostView::malformedRecordsSkippedAndCounted()
+void TestMainWindow::priorityInListenerReplyShowsChangePri()
+{
+    // A process record with a priority in the reply to the listener request
+    // goes where its first character says; the process list after it has none.
+    ScriptedHost host;
+    host.answer = [](const QByteArray& request, int) -> QByteArray {
+        if (request == "G")
+            return framed("S123|30002 CNDSRVR|8|0") + framed("P0123|201|CNDUSER|ALICE|1500|3") +
+                   framed("");
+        if (request == "H123")
+            return framed("P0123|201|CNDUSER|ALICE|1500") + framed("");
+        return {};
+    };
+    f->create();
+    f->host()->setSettings(simSettings(host.port()));
+    QVERIFY(f->showAndConnect());
+    QCOMPARE(headerTexts(f->processTable()),
+             (texts({"Main", "Pin", "Program", "User", "CPU Time", "Pri"})));
+    QVERIFY(f->find<QPushButton>("changePriorityButton")->isVisibleTo(f->window.get()));
+    QCOMPARE(rowTexts(f->processTable(), 0),
+             (texts({"123", "201", "CNDUSER", "ALICE", "   1.500", ""})));
+}
+
+void TestMainWindow::malformedRecordsSkippedAndCounted()
 {
     SimProcess bad = process("123", "123", "299", "X", "Y", 0);
     bad.RawRecord = "P0123|299|CNDUSER|MALLORY|12x4";
@@ -346,7 +376,7 @@ void TestHostView::malformedRecordsSkippedAndCounted()
     QCOMPARE(f->status(), QString());
 }
 
-void TestHostView::selectionFollowsPin()
+void TestMainWindow::selectionFollowsPin()
 {
     QVERIFY(f->showAndConnect());
     f->chooseProcess(1); // BOB, 202
@@ -369,7 +399,7 @@ void TestHostView::selectionFollowsPin()
     QCOMPARE(f->processes()->rows(), 3);
 }
 
-void TestHostView::vanishedSelectionSelectsNothing()
+void TestMainWindow::vanishedSelectionSelectsNothing()
 {
     f->sim.Listeners.append(listener("126", "30010", "QRYSRVR", "5"));
     f->sim.Listeners.append(listener("127", "30011", "TABSRVR", "4"));
@@ -406,7 +436,7 @@ void TestHostView::vanishedSelectionSelectsNothing()
     QCOMPARE(f->receivedSince(mark), QByteArray());
 }
 
-void TestHostView::commandsDuringExchangeWaitTheirTurn()
+void TestMainWindow::commandsDuringExchangeWaitTheirTurn()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Faults.ReplyDelaySeconds = 0.3;
@@ -419,7 +449,7 @@ void TestHostView::commandsDuringExchangeWaitTheirTurn()
                 return;
             // The window stays live while the host is slow: the commands
             // run at once and their requests wait their turn.
-            busySeen = f->window->isBusy();
+            busySeen = f->host()->isBusy();
             f->action("killListenerAction")->trigger(); // answered No: a refresh follows
             f->action("refreshAction")->trigger();      // merged with the waiting one
         },
@@ -430,10 +460,10 @@ void TestHostView::commandsDuringExchangeWaitTheirTurn()
     QVERIFY(f->waitIdle());
     QCOMPARE(f->prompts.confirmations.size(), 1);
     QCOMPARE(f->receivedSince(mark), fullRefresh() + fullRefresh());
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
 }
 
-void TestHostView::socketErrorDuringExchangeStartsNoSecondOne()
+void TestMainWindow::socketErrorDuringExchangeStartsNoSecondOne()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Faults.ReplyDelaySeconds = 0.3;
@@ -463,7 +493,7 @@ void TestHostView::socketErrorDuringExchangeStartsNoSecondOne()
     QCOMPARE(f->receivedSince(mark), fullRefresh() + fullRefresh());
 }
 
-void TestHostView::clickDuringRefreshIsCarriedOutAfter()
+void TestMainWindow::clickDuringRefreshIsCarriedOutAfter()
 {
     QVERIFY(f->showAndConnect());
     f->sim.Faults.ReplyDelaySeconds = 0.3;
@@ -488,12 +518,12 @@ void TestHostView::clickDuringRefreshIsCarriedOutAfter()
     QCOMPARE(f->processes()->cell(0, ProcessColumn::Pin), QByteArrayView("301"));
 }
 
-void TestHostView::noReconnectWhenClosing()
+void TestMainWindow::noReconnectWhenClosing()
 {
     QVERIFY(f->showAndConnect());
     QCOMPARE(f->sim.connectionCount(), 1);
     f->action("exitAction")->trigger();
-    QVERIFY(f->window->isClosing());
+    QVERIFY(f->closing());
     QVERIFY(f->run("refreshAction"));
     QVERIFY(f->run("configureAction"));
     QCOMPARE(f->sim.connectionCount(), 1);
@@ -501,14 +531,14 @@ void TestHostView::noReconnectWhenClosing()
     QVERIFY(!refreshTimer()->isActive());
 }
 
-void TestHostView::longListShowsProgressAndStops()
+void TestMainWindow::longListShowsProgressAndStops()
 {
     // A slow host: one process record every 0.2 s, 43 of them.
     for (int i = 0; i < 40; ++i)
         f->sim.Processes.append(
             process("123", "123", QByteArray::number(400 + i).constData(), "CNDUSER", "EVE", 1000));
     QVERIFY(f->showAndConnect());
-    HostView& w = *f->window;
+    MainWindow& w = *f->window;
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QPushButton* stop = f->find<QPushButton>("stopListButton");
     QVERIFY(stop->isHidden());
@@ -544,7 +574,7 @@ void TestHostView::longListShowsProgressAndStops()
     QCOMPARE(f->sim.connectionCount(), 2);
 }
 
-void TestHostView::timeOutMidListKeepsRows()
+void TestMainWindow::timeOutMidListKeepsRows()
 {
     // The one slow test: a reply time-out takes the real ten seconds. The
     // peer is scripted so that the process list stalls after one record.
@@ -559,14 +589,14 @@ void TestHostView::timeOutMidListKeepsRows()
         return {};
     };
     f->create();
-    f->window->setSettings(simSettings(host.port()));
+    f->host()->setSettings(simSettings(host.port()));
     QVERIFY(f->showAndConnect());
     QCOMPARE(f->prompts.messages.size(), 1);
     QVERIFY(f->prompts.messages[0].startsWith(QStringLiteral("WINSOCK error: 10060\n")));
     QCOMPARE(f->processes()->rows(), 1);
     QCOMPARE(f->processes()->cell(0, ProcessColumn::Pin), QByteArrayView("201"));
     QCOMPARE(f->listeners()->rows(), 1);
-    QVERIFY(!f->window->isBusy());
+    QVERIFY(!f->host()->isBusy());
     QVERIFY(refreshTimer()->isActive());
 
     // The end of the list arrives late. The connection is out of step: the
@@ -583,5 +613,5 @@ void TestHostView::timeOutMidListKeepsRows()
     QVERIFY(!f->session()->isOutOfStep());
 }
 
-QTEST_MAIN(TestHostView)
+QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

@@ -4,9 +4,10 @@
 // shapes of copied and exported rows.
 
 #include "ConsoleFixture.h"
+#include "console/HostController.h"
 
+#include "console/PageSplitter.h"
 #include "console/RecordTableView.h"
-#include "console/SplitterBar.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
@@ -150,7 +151,7 @@ void TestOperatorView::linkComesBackOrNot()
     QFETCH(bool, waiting);
 
     QVERIFY(f->showAndConnect());
-    Reconnector* reconnector = f->window->reconnector();
+    Reconnector* reconnector = f->host()->reconnector();
     reconnector->setDelays(100, 800);
     reconnector->setEnabled(true);
     const int messages = f->prompts.messages.size();
@@ -159,10 +160,10 @@ void TestOperatorView::linkComesBackOrNot()
     if (how == QLatin1String("shutdown")) {
         f->prompts.confirmAnswers = {true};
         f->action("shutdownJobAction")->trigger();
-        QTRY_VERIFY(f->window->isClosing());
+        QTRY_VERIFY(f->closing());
     } else if (how == QLatin1String("close")) {
         f->window->close();
-        QVERIFY(f->window->isClosing());
+        QVERIFY(f->closing());
     } else {
         if (how == QLatin1String("refused"))
             f->sim.Credentials[4] = "OTHER";
@@ -198,7 +199,7 @@ void TestOperatorView::linkComesBackOrNot()
         QCOMPARE(reconnector->reconnections(), 1);
     } else if (how != QLatin1String("shutdown") && how != QLatin1String("close")) {
         // The window stays open on greyed rows, with nothing to ask about.
-        QVERIFY(!f->window->isClosing());
+        QVERIFY(!f->closing());
         QVERIFY(f->listeners()->isStale());
         QCOMPARE(f->listeners()->rows(), 2);
         QCOMPARE(f->prompts.messages.size(), messages);
@@ -229,7 +230,7 @@ void TestOperatorView::settingsRoundTrip()
     // A resize of the window no longer sets the widths.
     f->window->resize(f->window->size() + QSize(40, 0));
     QTRY_COMPARE(header->sectionSize(3), userWidth);
-    SplitterBar* bar = f->find<SplitterBar>("splitter");
+    QWidget* bar = f->find<PageSplitter>("splitter")->handle(1);
     QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 0));
     QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(100, 120 - bar->y()));
     f->prompts.dialogs.push_back([](QDialog& d) {

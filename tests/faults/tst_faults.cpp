@@ -9,6 +9,7 @@
 // Every row has its own simulator on its own port and its own window.
 
 #include "ConsoleFixture.h"
+#include "console/HostController.h"
 
 #include "host_link/WinsockErrors.h"
 #include "session/HostSession.h"
@@ -99,9 +100,9 @@ void TestFaults::init()
     f->useStandardHost();
     f->create();
     // No tick may start an exchange of its own while a row runs.
-    ConnectionSettings settings = f->window->settings();
+    ConnectionSettings settings = f->host()->settings();
     settings.RefreshInterval = 60000;
-    f->window->setSettings(settings);
+    f->host()->setSettings(settings);
 }
 
 void TestFaults::cleanup()
@@ -159,7 +160,7 @@ void TestFaults::verifyExactLists()
     QCOMPARE(f->listeners()->cell(f->listenerRow(), ListenerColumn::Pin).toByteArray(), selected);
     QCOMPARE(processPins(), hostProcessPins(selected));
     QVERIFY(!f->session()->isOutOfStep());
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
 }
 
 // ---------------------------------------------------------------------------
@@ -300,7 +301,7 @@ void TestFaults::listFault()
     QVERIFY(f->run("refreshAction"));
     QVERIFY(!armed);
     f->sim.Faults = HostSimFaults();
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
     QTRY_VERIFY(f->find<QTimer>("refreshTimer")->isActive());
 
     // Told: the box for socket errors, the status label for the rest.
@@ -396,7 +397,7 @@ void TestFaults::lateReplyIsNeverReadAndNothingResent()
     QCOMPARE(f->listeners()->rows(), 0);
     QCOMPARE(f->status(), ResyncNotice);
     QCOMPARE(f->sim.connectionCount(), 2);
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
     QTRY_VERIFY(f->find<QTimer>("refreshTimer")->isActive());
 
     // Let the late reply reach the old connection (closed by now); the next
@@ -423,7 +424,7 @@ void TestFaults::millionRecordList()
     f->sim.Processes.clear();
     f->sim.populate(1000000);
     f->window->show();
-    QVERIFY(QTest::qWaitFor([this] { return !f->window->isBusy(); }, 90000));
+    QVERIFY(QTest::qWaitFor([this] { return !f->host()->isBusy(); }, 90000));
     // Exactly the cap still ends normally: the whole list is there.
     QCOMPARE(f->processes()->rows(), 1000000);
     QCOMPARE(f->processes()->cell(999999, ProcessColumn::Pin).toByteArray(),
@@ -433,7 +434,7 @@ void TestFaults::millionRecordList()
     QCOMPARE(f->prompts.messages, QStringList());
     QCOMPARE(f->status(), QString());
     QVERIFY(!f->session()->isOutOfStep());
-    QTRY_VERIFY(!f->window->isBusy());
+    QTRY_VERIFY(!f->host()->isBusy());
 }
 
 // ---------------------------------------------------------------------------
@@ -464,7 +465,7 @@ void TestFaults::startupFault()
 {
     QFETCH(QString, kind);
     QFETCH(QStringList, messages);
-    HostView& w = *f->window;
+    HostController& w = *f->host();
     ConnectionSettings settings = w.settings();
     w.session()->setLogonTimeout(1);
     if (kind == QStringLiteral("reply1"))
@@ -487,7 +488,7 @@ void TestFaults::startupFault()
     }
     w.setSettings(settings);
 
-    w.show();
+    f->window->show();
     QTRY_VERIFY_WITH_TIMEOUT(w.isClosing(), 20000);
     if (messages == QStringList{QStringLiteral("1100x")}) {
         QCOMPARE(f->prompts.messages.size(), 1);
@@ -585,8 +586,8 @@ void TestFaults::resyncThatFailsKeepsStaleRows()
     QCOMPARE(f->prompts.messages, QStringList{QStringLiteral("Invalid Login!")});
     QVERIFY2(f->status().contains(QStringLiteral("could not be renewed")), qPrintable(f->status()));
     QVERIFY(!f->session()->isOutOfStep());
-    QTRY_VERIFY(!f->window->isBusy());
-    QVERIFY(!f->window->isClosing());
+    QTRY_VERIFY(!f->host()->isBusy());
+    QVERIFY(!f->closing());
 
     const qsizetype mark = f->mark();
     const int connections = f->sim.connectionCount();

@@ -6,7 +6,7 @@
 #include "ConsoleFixture.h"
 
 #include "config/ConfigFile.h"
-#include "console/HostView.h"
+#include "console/HostController.h"
 #include "session/HostSession.h"
 
 #include <QCheckBox>
@@ -165,7 +165,7 @@ bool TestKeyring::chooseKeyring()
 
 ConnectionSettings TestKeyring::withPasswords() const
 {
-    ConnectionSettings s = f->window->settings();
+    ConnectionSettings s = f->host()->settings();
     s.UserPassword = "UPW";
     s.AccountPassword = "APW";
     return s;
@@ -185,7 +185,7 @@ QByteArray TestKeyring::ctl(const QStringList& arguments, int* exitCode)
 void TestKeyring::noServiceKeepsThePasswordsInTheFile()
 {
     QVERIFY(chooseKeyring());
-    f->window->setSettings(withPasswords());
+    f->host()->setSettings(withPasswords());
     const QString path = dir.filePath(u"nobus.hcf"_s);
     f->prompts.saveAnswer = path;
     QVERIFY(f->run("saveAction"));
@@ -210,7 +210,7 @@ void TestKeyring::keyringHoldsThePasswords()
     QString why;
     QVERIFY2(startSecretService(why), qPrintable(why));
     QVERIFY(chooseKeyring());
-    f->window->setSettings(withPasswords());
+    f->host()->setSettings(withPasswords());
     const QString path = dir.filePath(u"keyring.hcf"_s);
     f->prompts.saveAnswer = path;
     QVERIFY(f->run("saveAction"));
@@ -232,10 +232,10 @@ void TestKeyring::keyringHoldsThePasswords()
     QVERIFY2(code == 0, listed.constData());
 
     // The window loads the file and logs on with the keyring's passwords.
-    ConnectionSettings none = f->window->settings();
+    ConnectionSettings none = f->host()->settings();
     none.UserPassword.clear();
     none.AccountPassword.clear();
-    f->window->setSettings(none);
+    f->host()->setSettings(none);
     f->prompts.openAnswer = path;
     const qsizetype mark = f->mark();
     f->run("loadAction");

@@ -3,6 +3,7 @@
 // the host receives exactly the bytes of a direct connection, and each way a
 // tunnel fails ends at once with ssh's own words.
 #include "ConsoleFixture.h"
+#include "console/HostController.h"
 #include "SshdFixture.h"
 #include "config/ConfigFile.h"
 #include "session/HostSession.h"
@@ -290,7 +291,7 @@ void TestTunnel::consoleKeepsTheTunnelPerFile()
     f->prompts.onDialog = {};
     QTRY_COMPARE_WITH_TIMEOUT(f->session()->linkState(), HostSession::LinkState::LoggedOn, 30000);
     QCOMPARE(f->sim.connectionCount(), 2);
-    QCOMPARE(f->window->settings().SshDestination, QStringLiteral("jump"));
+    QCOMPARE(f->host()->settings().SshDestination, QStringLiteral("jump"));
     QCOMPARE(tunnelFolders().size(), 1);
     QCOMPARE(f->prompts.messages, QStringList());
 
@@ -305,13 +306,13 @@ void TestTunnel::consoleKeepsTheTunnelPerFile()
     QCOMPARE(line.count("\r\n"), 1);
 
     // Loaded again, the file brings its tunnel back.
-    ConnectionSettings direct = f->window->settings();
+    ConnectionSettings direct = f->host()->settings();
     direct.SshDestination.clear();
-    f->window->setSettings(direct);
+    f->host()->setSettings(direct);
     f->prompts.openAnswer = path;
     QVERIFY(f->run("loadAction"));
     QTRY_COMPARE_WITH_TIMEOUT(f->session()->linkState(), HostSession::LinkState::LoggedOn, 30000);
-    QCOMPARE(f->window->settings().SshDestination, QStringLiteral("jump"));
+    QCOMPARE(f->host()->settings().SshDestination, QStringLiteral("jump"));
     QCOMPARE(f->sim.connectionCount(), 3);
     QCOMPARE(tunnelFolders().size(), 1); // the old tunnel ended with its connection
 

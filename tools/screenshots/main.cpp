@@ -7,7 +7,8 @@
 
 #include "config/ConfigFile.h"
 #include "console/EventLog.h"
-#include "console/HostView.h"
+#include "console/HostController.h"
+#include "console/HostPage.h"
 #include "console/MainWindow.h"
 #include "console/RecordTableView.h"
 #include "console/WidgetPrompts.h"
@@ -92,6 +93,290 @@ void showToolTipAt(QWidget* widget, const QPoint& pos)
     QApplication::sendEvent(widget, &event);
 }
 
+// One run of pictures: a window of one host on the simulator, then a window
+// of three.
+class Shots
+{
+public:
+    explicit Shots(const QString& folder) : m_folder(folder) {}
+
+    bool connectTo(quint16 port);
+    void mainWindow();
+    void auditTrailFits();
+    void cutCellTooltip();
+    void sortedAndFiltered();
+    void trends();
+    void dialogs();
+    void killConfirmation();
+    void killsAndAuditTrail();
+    void staleView();
+    void manyHosts();
+    bool ok() const { return m_ok; }
+
+private:
+    void shot(QWidget* widget, const char* name) { m_ok = save(widget, m_folder, name) && m_ok; }
+    void waitIdle(int ms = 20000);
+    void chooseListener(int row);
+    QAction* action(const char* name) const
+    {
+        return m_window->findChild<QAction*>(QString::fromLatin1(name));
+    }
+
+    QString m_folder;
+    WidgetPrompts m_prompts;
+    NoEventLog m_log;
+    QTemporaryDir m_settingsDir;
+    ConnectionSettings m_settings;
+    std::unique_ptr<MainWindow> m_window;
+    HostController* m_host = nullptr;
+    HostSession* m_session = nullptr;
+    RecordTableView* m_listeners = nullptr;
+    RecordTableView* m_processes = nullptr;
+    bool m_ok = true;
+};
+
+void Shots::waitIdle(int ms)
+{
+    QElapsedTimer wait;
+    wait.start();
+    while ((m_host->isBusy() || m_session->isBusy()) && !m_host->isClosing() && wait.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+bool Shots::connectTo(quint16 port)
+{
+    m_window = std::make_unique<MainWindow>(
+        MainWindow::Environment{&m_prompts,
+                                &m_log,
+                                {},
+                                {},
+                                QCoreApplication::applicationFilePath(),
+                                m_settingsDir.filePath(QStringLiteral("console.ini"))});
+    HostPage* page = m_window->host(0);
+    m_host = page->controller();
+    m_session = m_host->session();
+    m_listeners = page->listenerTable();
+    m_processes = page->processTable();
+    m_settings = m_host->settings();
+    m_settings.HostAddress = "127.0.0.1";
+    m_settings.Port = port;
+    m_host->setSettings(m_settings);
+    m_window->show();
+    waitIdle();
+    return !m_host->isBusy() && !m_host->isClosing();
+}
+
+void Shots::chooseListener(int row)
+{
+    m_listeners->selectRow(row);
+    m_session->selectListener(m_listeners->model()->index(row, 0).data().toString().toLatin1());
+    m_session->refreshProcesses();
+    waitIdle();
+}
+
+void Shots::mainWindow()
+{
+    // The listener with the most processes, with a process selected.
+    int best = 0;
+    int bestRows = 0;
+    for (int r = 0; r < m_listeners->model()->rowCount(); ++r) {
+        chooseListener(r);
+        if (m_processes->model()->rowCount() > bestRows) {
+            bestRows = m_processes->model()->rowCount();
+            best = r;
+        }
+    }
+    chooseListener(best);
+    m_processes->selectRow(std::min(2, m_processes->model()->rowCount() - 1));
+    settle();
+    shot(m_window.get(), "main-window.png");
+}
+
+void Shots::sortedAndFiltered()
+{
+    // Sorted by CPU time, highest first, and filtered; the status line.
+    m_processes->sortBy(int(ProcessColumn::CpuTime), Qt::DescendingOrder);
+    m_window->findChild<QLineEdit*>(QStringLiteral("processesFilter"))
+        ->setText(QStringLiteral("m"));
+    settle();
+    m_session->refresh();
+    waitIdle();
+    m_processes->setFocus();
+    settle();
+    shot(m_window.get(), "sorted-filtered.png");
+    shot(m_window->host(0)->statusBar(), "status-bar.png");
+}
+
+void Shots::trends()
+{
+    // The trends over a dozen refreshes of the changing demo host.
+    action("trendsAction")->setChecked(true);
+    for (int i = 0; i < 12; ++i) {
+        settle(1500);
+        action("refreshAction")->trigger();
+        waitIdle();
+    }
+    settle(500);
+    shot(m_window.get(), "trends-pane.png");
+    // The mouse resting over the whole host's curves.
+    if (auto* trend = m_window->findChild<QAbstractScrollArea*>(QStringLiteral("hostTrend"))) {
+        QWidget* viewport = trend->viewport();
+        showToolTipAt(viewport, viewport->rect().center());
+        settle(600);
+        m_ok = saveScreenAround(m_window.get(), m_folder, "trend-tooltip.png") && m_ok;
+    }
+}
+
+void Shots::auditTrailFits()
+{
+    // The widest dialog, which must still fit the screen.
+    action("auditTrailAction")->trigger();
+    settle();
+    if (auto* audit = m_window->findChild<AuditDialog*>()) {
+        shot(audit, "audit-trail.png");
+        if (QScreen* screen = audit->screen())
+            m_ok =
+                screen->grabWindow(0).save(m_folder + QStringLiteral("/screen-audit-trail.png")) &&
+                m_ok;
+        audit->hide();
+    }
+}
+
+void Shots::cutCellTooltip()
+{
+    // A CPU time cut by a narrow column, read whole in its tooltip.
+    const int cpu = int(ProcessColumn::CpuTime);
+    const int width = m_processes->columnWidth(cpu);
+    m_processes->setColumnWidth(cpu, 30);
+    settle();
+    const QModelIndex cell = m_processes->model()->index(0, cpu);
+    showToolTipAt(m_processes->viewport(), m_processes->visualRect(cell).center());
+    settle(600);
+    m_ok = saveScreenAround(m_window.get(), m_folder, "cell-tooltip.png") && m_ok;
+    m_processes->setColumnWidth(cpu, width);
+}
+
+void Shots::dialogs()
+{
+    auto* addListener = m_window->findChild<AddListenerDialog*>();
+    addListener->findChild<QComboBox*>(QStringLiteral("productBox"))->setCurrentIndex(5);
+    addListener->findChild<QLineEdit*>(QStringLiteral("usersEdit"))->setText(QStringLiteral("25"));
+    addListener->show();
+    settle();
+    shot(addListener, "add-listener.png");
+    addListener->hide();
+
+    auto* priority = m_window->findChild<ChangePriorityDialog*>();
+    const ProcessTableModel* rows = m_session->processes();
+    const int row = m_processes->selectedRow();
+    // Preselected from the row's queue, as the Change Priority command does;
+    // DS where the row has none of the three.
+    priority->showProcess(
+        rows->cell(row, ProcessColumn::Pin), rows->cell(row, ProcessColumn::Program),
+        rows->cell(row, ProcessColumn::User), rows->cell(row, ProcessColumn::Priority));
+    if (priority->queueCode() == 0)
+        priority->findChild<QRadioButton*>(QStringLiteral("dsButton"))->setChecked(true);
+    priority->show();
+    settle();
+    shot(priority, "process-priority.png");
+    priority->hide();
+}
+
+void Shots::killConfirmation()
+{
+    // The kill confirmation, answered No once it has been taken.
+    QTimer::singleShot(500, m_window.get(), [this] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            std::fprintf(stderr, "no confirmation box\n");
+            m_ok = false;
+            return;
+        }
+        settle();
+        shot(box, "confirm-kill-listener.png");
+        if (QScreen* screen = box->screen()) {
+            const QPixmap whole = screen->grabWindow(0);
+            m_ok = whole.save(m_folder + QStringLiteral("/screen-with-confirmation.png")) && m_ok;
+        }
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == QStringLiteral("&No"))
+                button->click();
+    });
+    action("killListenerAction")->trigger();
+    waitIdle();
+}
+
+void Shots::killsAndAuditTrail()
+{
+    // Two processes killed, answered Yes, then the trail that records them.
+    for (int i = 0; i < 2; ++i) {
+        QTimer::singleShot(300, m_window.get(), [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                for (QAbstractButton* button : box->buttons())
+                    if (button->text() == QStringLiteral("&Yes"))
+                        button->click();
+        });
+        m_processes->selectRow(m_processes->tableRowAt(0)); // the first row shown
+        action("killProcessAction")->trigger();
+        waitIdle();
+        settle(500);
+    }
+    action("auditTrailAction")->trigger();
+    auto* audit = m_window->findChild<AuditDialog*>();
+    settle();
+    m_ok = audit && save(audit, m_folder, "audit-trail.png") && m_ok;
+    if (audit)
+        audit->hide();
+}
+
+void Shots::staleView()
+{
+    // The link drops: the rows stay, greyed, and the status line says so.
+    m_host->reconnector()->setEnabled(false);
+    m_session->disconnectFromHost();
+    settle(1200);
+    shot(m_window.get(), "stale-view.png");
+    m_window->close();
+}
+
+void Shots::manyHosts()
+{
+    // Three hosts in one window (three files on the one simulator): the
+    // tabs in their colours below the one menu bar, then the All hosts tab.
+    std::mt19937 random(7);
+    QStringList files;
+    for (const char* name : {"east", "west", "north"}) {
+        const QString file =
+            m_settingsDir.filePath(QString::fromLatin1(name) + QStringLiteral(".hcf"));
+        saveConfig(file, m_settings, random);
+        files << file;
+    }
+    MainWindow hosts({&m_prompts,
+                      &m_log,
+                      {files[0]},
+                      {files[1], files[2]},
+                      QCoreApplication::applicationFilePath(),
+                      m_settingsDir.filePath(QStringLiteral("hosts.ini"))});
+    hosts.show();
+    QElapsedTimer wait;
+    wait.start();
+    auto anyBusy = [&hosts] {
+        for (int i = 0; i < hosts.hostCount(); ++i)
+            if (hosts.host(i)->controller()->isBusy())
+                return true;
+        return false;
+    };
+    while ((hosts.hostCount() < 3 || anyBusy()) && wait.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    hosts.showHost(1);
+    settle(800);
+    shot(&hosts, "hosts-tabs.png");
+    hosts.showAllHosts();
+    settle(800);
+    shot(&hosts, "all-hosts.png");
+    hosts.close();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -114,214 +399,23 @@ int main(int argc, char** argv)
     const QString folder = parser.value(QStringLiteral("out"));
     QDir().mkpath(folder);
 
-    WidgetPrompts prompts;
-    NoEventLog log;
-    QTemporaryDir settingsDir;
-    HostView window({&prompts,
-                     &log,
-                     {},
-                     QCoreApplication::applicationFilePath(),
-                     settingsDir.filePath(QStringLiteral("console.ini"))});
-    ConnectionSettings settings = window.settings();
-    settings.HostAddress = "127.0.0.1";
-    settings.Port = quint16(parser.value(QStringLiteral("port")).toUInt());
-    window.setSettings(settings);
-    HostSession* session = window.session();
-    auto waitIdle = [&](int ms) {
-        QElapsedTimer wait;
-        wait.start();
-        while ((window.isBusy() || session->isBusy()) && !window.isClosing() && wait.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    };
-    window.show();
-    waitIdle(20000);
-    if (window.isBusy() || window.isClosing()) {
+    Shots shots(folder);
+    if (!shots.connectTo(quint16(parser.value(QStringLiteral("port")).toUInt()))) {
         std::fprintf(stderr, "could not connect to the simulator\n");
         return 1;
     }
-    // The listener with the most processes, with a process selected.
-    auto* listeners = window.findChild<RecordTableView*>(QStringLiteral("listenerTable"));
-    auto* processes = window.findChild<RecordTableView*>(QStringLiteral("processTable"));
-    auto choose = [&](int row) {
-        listeners->selectRow(row);
-        session->selectListener(listeners->model()->index(row, 0).data().toString().toLatin1());
-        session->refreshProcesses();
-        waitIdle(20000);
-    };
-    int best = 0;
-    int bestRows = 0;
-    for (int r = 0; r < listeners->model()->rowCount(); ++r) {
-        choose(r);
-        if (processes->model()->rowCount() > bestRows) {
-            bestRows = processes->model()->rowCount();
-            best = r;
-        }
-    }
-    choose(best);
-    processes->selectRow(std::min(2, processes->model()->rowCount() - 1));
-    settle();
-    bool ok = save(&window, folder, "main-window.png");
+    shots.mainWindow();
     if (parser.isSet(QStringLiteral("main-only"))) {
-        // The widest dialog, which must still fit the screen.
-        window.findChild<QAction*>(QStringLiteral("auditTrailAction"))->trigger();
-        settle();
-        if (auto* audit = window.findChild<AuditDialog*>()) {
-            ok = save(audit, folder, "audit-trail.png") && ok;
-            if (QScreen* screen = audit->screen())
-                ok = screen->grabWindow(0).save(folder +
-                                                QStringLiteral("/screen-audit-trail.png")) &&
-                     ok;
-            audit->hide();
-        }
-        window.close();
-        return ok ? 0 : 1;
+        shots.auditTrailFits();
+    } else {
+        shots.cutCellTooltip();
+        shots.sortedAndFiltered();
+        shots.trends();
+        shots.dialogs();
+        shots.killConfirmation();
+        shots.killsAndAuditTrail();
+        shots.staleView();
+        shots.manyHosts();
     }
-
-    // A CPU time cut by a narrow column, read whole in its tooltip.
-    {
-        const int cpu = int(ProcessColumn::CpuTime);
-        const int width = processes->columnWidth(cpu);
-        processes->setColumnWidth(cpu, 30);
-        settle();
-        const QModelIndex cell = processes->model()->index(0, cpu);
-        showToolTipAt(processes->viewport(), processes->visualRect(cell).center());
-        settle(600);
-        ok = saveScreenAround(&window, folder, "cell-tooltip.png") && ok;
-        processes->setColumnWidth(cpu, width);
-    }
-
-    // Sorted by CPU time, highest first, and filtered; the status line.
-    processes->sortBy(int(ProcessColumn::CpuTime), Qt::DescendingOrder);
-    auto* filter = window.findChild<QLineEdit*>(QStringLiteral("processesFilter"));
-    filter->setText(QStringLiteral("m"));
-    settle();
-    session->refresh();
-    waitIdle(20000);
-    processes->setFocus();
-    settle();
-    ok = save(&window, folder, "sorted-filtered.png") && ok;
-    ok = save(window.statusBar(), folder, "status-bar.png") && ok;
-
-    // The trends over a dozen refreshes of the changing demo host.
-    window.findChild<QAction*>(QStringLiteral("trendsAction"))->setChecked(true);
-    for (int i = 0; i < 12; ++i) {
-        settle(1500);
-        window.findChild<QAction*>(QStringLiteral("refreshAction"))->trigger();
-        waitIdle(20000);
-    }
-    settle(500);
-    ok = save(&window, folder, "trends-pane.png") && ok;
-    // The mouse resting over the whole host's curves.
-    if (auto* trend = window.findChild<QAbstractScrollArea*>(QStringLiteral("hostTrend"))) {
-        QWidget* viewport = trend->viewport();
-        showToolTipAt(viewport, viewport->rect().center());
-        settle(600);
-        ok = saveScreenAround(&window, folder, "trend-tooltip.png") && ok;
-    }
-
-    auto* addListener = window.findChild<AddListenerDialog*>();
-    addListener->findChild<QComboBox*>(QStringLiteral("productBox"))->setCurrentIndex(5);
-    addListener->findChild<QLineEdit*>(QStringLiteral("usersEdit"))->setText(QStringLiteral("25"));
-    addListener->show();
-    settle();
-    ok = save(addListener, folder, "add-listener.png") && ok;
-    addListener->hide();
-
-    auto* priority = window.findChild<ChangePriorityDialog*>();
-    const ProcessTableModel* rows = session->processes();
-    const int row = processes->selectedRow();
-    // Preselected from the row's queue, as the Change Priority command does;
-    // DS where the row has none of the three.
-    priority->showProcess(
-        rows->cell(row, ProcessColumn::Pin), rows->cell(row, ProcessColumn::Program),
-        rows->cell(row, ProcessColumn::User), rows->cell(row, ProcessColumn::Priority));
-    if (priority->queueCode() == 0)
-        priority->findChild<QRadioButton*>(QStringLiteral("dsButton"))->setChecked(true);
-    priority->show();
-    settle();
-    ok = save(priority, folder, "process-priority.png") && ok;
-    priority->hide();
-
-    // The kill confirmation, answered No once it has been taken.
-    QTimer::singleShot(500, &window, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            std::fprintf(stderr, "no confirmation box\n");
-            ok = false;
-            return;
-        }
-        settle();
-        ok = save(box, folder, "confirm-kill-listener.png") && ok;
-        if (QScreen* screen = box->screen()) {
-            const QPixmap whole = screen->grabWindow(0);
-            ok = whole.save(folder + QStringLiteral("/screen-with-confirmation.png")) && ok;
-        }
-        for (QAbstractButton* button : box->buttons())
-            if (button->text() == QStringLiteral("&No"))
-                button->click();
-    });
-    window.findChild<QAction*>(QStringLiteral("killListenerAction"))->trigger();
-    waitIdle(20000);
-
-    // Two processes killed, answered Yes, then the trail that records them.
-    for (int i = 0; i < 2; ++i) {
-        QTimer::singleShot(300, &window, [] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-                for (QAbstractButton* button : box->buttons())
-                    if (button->text() == QStringLiteral("&Yes"))
-                        button->click();
-        });
-        processes->selectRow(processes->tableRowAt(0)); // the first row shown
-        window.findChild<QAction*>(QStringLiteral("killProcessAction"))->trigger();
-        waitIdle(20000);
-        settle(500);
-    }
-    window.findChild<QAction*>(QStringLiteral("auditTrailAction"))->trigger();
-    auto* audit = window.findChild<AuditDialog*>();
-    settle();
-    ok = (audit && save(audit, folder, "audit-trail.png")) && ok;
-    audit->hide();
-
-    // The link drops: the rows stay, greyed, and the status line says so.
-    window.reconnector()->setEnabled(false);
-    session->disconnectFromHost();
-    settle(1200);
-    ok = save(&window, folder, "stale-view.png") && ok;
-    window.close();
-
-    // Three hosts in one window (three files on the one simulator): the
-    // tabs in their colours, then the All hosts tab.
-    std::mt19937 random(7);
-    QStringList files;
-    for (const char* name : {"east", "west", "north"}) {
-        const QString file =
-            settingsDir.filePath(QString::fromLatin1(name) + QStringLiteral(".hcf"));
-        saveConfig(file, settings, random);
-        files << file;
-    }
-    MainWindow hosts({&prompts,
-                      &log,
-                      {files[0]},
-                      {files[1], files[2]},
-                      QCoreApplication::applicationFilePath(),
-                      settingsDir.filePath(QStringLiteral("hosts.ini"))});
-    hosts.show();
-    QElapsedTimer wait;
-    wait.start();
-    auto anyBusy = [&hosts] {
-        for (int i = 0; i < hosts.hostCount(); ++i)
-            if (hosts.host(i)->isBusy())
-                return true;
-        return false;
-    };
-    while ((hosts.hostCount() < 3 || anyBusy()) && wait.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    hosts.showHost(1);
-    settle(800);
-    ok = save(&hosts, folder, "hosts-tabs.png") && ok;
-    hosts.showAllHosts();
-    settle(800);
-    ok = save(&hosts, folder, "all-hosts.png") && ok;
-    hosts.close();
-    return ok ? 0 : 1;
+    return shots.ok() ? 0 : 1;
 }

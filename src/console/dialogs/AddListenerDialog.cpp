@@ -118,6 +118,10 @@ AddListenerDialog::AddListenerDialog(QWidget* parent) : QDialog(parent)
     // every other field; the combo box would otherwise keep the key.
     m_productBox->installEventFilter(this);
     m_productBox->view()->installEventFilter(this);
+    // In the other boxes too, at every opening: the dialog's default button
+    // may have moved to a button that had the focus at an earlier opening.
+    for (QLineEdit* edit : {m_usersEdit, m_portEdit, m_commandEdit})
+        edit->installEventFilter(this);
 
     // Sized from the Cancel button: 60 pixels to the right of and below it.
     resize(m_cancelButton->x() + m_cancelButton->width() + 60,
@@ -158,7 +162,9 @@ bool AddListenerDialog::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
-        if (enter && watched == m_productBox && !m_productBox->view()->isVisible()) {
+        const bool inEdit =
+            watched == m_usersEdit || watched == m_portEdit || watched == m_commandEdit;
+        if (enter && (inEdit || (watched == m_productBox && !m_productBox->view()->isVisible()))) {
             m_okButton->click();
             return true;
         }

@@ -1,0 +1,672 @@
+#include "console/HostController.h"
+
+#include "config/ConfigFile.h"
+#include "config/ConfigLocation.h"
+#include "console/ConsoleSettings.h"
+#include "console/EventLog.h"
+#include "console/HostPalette.h"
+#include "console/Notifier.h"
+#include "console/Prompts.h"
+#include "console/dialogs/ConfigureDialog.h"
+#include "host_link/AppErrors.h"
+#include "keyring/PasswordKeyring.h"
+#include "session/AuditTrail.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/ProcessTableModel.h"
+#include "session/Reconnector.h"
+#include "session/TrendCollector.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QScopedValueRollback>
+#include <QTimer>
+
+namespace {
+
+const QString ProductTitle = QStringLiteral("Orvanite Server Console");
+
+QString latin1(QByteArrayView bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+// Both file dialogs (Load and Save As) start the same way: in the program's
+// folder, on the configuration file in use.
+FileDialogSetup configFileDialogSetup(const QString& programPath, const QString& configPath)
+{
+    FileDialogSetup setup;
+    setup.title = QStringLiteral("Open Configuration File");
+    QString folder = QFileInfo(programPath).absolutePath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    setup.folder = folder;
+    setup.fileName = configPath;
+    setup.filters = {QStringLiteral("HCF Cfg Files(*.hcf)"), QStringLiteral("All Files(*.*)")};
+    setup.defaultSuffix = QStringLiteral("HCF");
+    return setup;
+}
+
+} // namespace
+
+HostController::HostController(const Environment& environment, QWidget* dialogParent)
+    : QObject(dialogParent), m_environment(environment), m_store(environment.store),
+      m_session(new HostSession(this))
+{
+    Q_ASSERT(m_environment.prompts && m_environment.eventLog && m_store);
+    setObjectName(QStringLiteral("hostController"));
+    m_random.seed(std::mt19937::result_type(QDateTime::currentMSecsSinceEpoch()));
+    // Rows read before the link dropped stay on screen, greyed.
+    m_session->setKeepRowsOnLinkLoss(true);
+    m_reconnector = new Reconnector(m_session, this);
+    m_reconnector->setEnabled(m_store->autoReconnect());
+    connect(m_reconnector, &Reconnector::attemptStarted, this, [this] { m_linkAttempt = true; });
+
+    m_audit = new CommandAudit(m_session, QStringLiteral("orvanite-console"), this);
+    m_audit->setObjectName(QStringLiteral("commandAudit"));
+    // A line that cannot be written is told in the status line, and the
+    // first time for each cause in a message box naming the file and why.
+    // With the preference the command is not sent at all.
+    m_audit->setRequired(m_store->requireAudit());
+    connect(m_audit, &CommandAudit::writeFailed, this, &HostController::statusMessage);
+    connect(
+        m_audit, &CommandAudit::writeFailedFirstTime, this,
+        [this](const QString& text) { m_environment.prompts->showMessage(text); },
+        Qt::QueuedConnection);
+    m_trendCollector = new TrendCollector(m_session, this);
+    m_trendCollector->setObjectName(QStringLiteral("trendCollector"));
+    m_notifier = new Notifier(m_session, this);
+    m_notifier->setObjectName(QStringLiteral("notifier"));
+    for (int k = 0; k < Notifier::KindCount; ++k) {
+        const auto kind = Notifier::Kind(k);
+        m_notifier->setEnabled(kind, m_store->preference(Notifier::settingsKey(kind), true));
+    }
+    connect(m_trendCollector, &TrendCollector::sampled, this, [this] {
+        QHash<QByteArray, int> counts;
+        for (const ListenerCensus& l : m_trendCollector->census().summary().perListener)
+            counts.insert(l.pin, int(l.processes));
+        m_notifier->setListenerCounts(counts);
+        Q_EMIT summaryChanged();
+    });
+
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
+    m_refreshTimer->setInterval(5000);
+    connect(m_refreshTimer, &QTimer::timeout, this, [this] {
+        // A tick while a command's dialog is open is skipped: the next one
+        // comes. While the link is down there is nothing to list.
+        if (!isBusy() && !m_dialogOpen &&
+            m_session->linkState() == HostSession::LinkState::LoggedOn)
+            m_session->refresh();
+    });
+    connectSession();
+
+    m_configureDialog = new ConfigureDialog(dialogParent);
+    connect(m_configureDialog, &ConfigureDialog::loadRequested, this, [this] {
+        // A load that ended with an error (already shown) keeps the dialog
+        // open for another try; otherwise it ends with OK.
+        if (openConfigFile(false))
+            m_configureDialog->accept();
+    });
+
+    if (!m_environment.arguments.isEmpty()) {
+        // A path with a separator is used as it stands; a bare name is looked
+        // for beside the program, then in the current folder.
+        const ConfigLocation location = LocateConfigFile(
+            m_environment.arguments.first(), m_environment.programPath, QDir::currentPath());
+        m_settings.ConfigPath = location.Path;
+        m_missingConfig = location.Missing;
+    }
+    m_caption = ProductTitle;
+    showConfigPath();
+    // Busy until the first connection has filled the tables.
+    updateBusy();
+}
+
+HostController::~HostController()
+{
+    // The session ends with the host; nothing it says now reaches us.
+    m_session->disconnect(this);
+    m_session->quit();
+    delete m_configureDialog; // made over the window, which outlives the host
+}
+
+void HostController::connectSession()
+{
+    HostSession* s = m_session;
+    connect(s, &HostSession::busyChanged, this, &HostController::updateBusy);
+    connect(s, &HostSession::logonProgress, this, &HostController::showProgress);
+    connect(s, &HostSession::logonFailed, this, [this](HostSession::LogonResult result) {
+        // An attempt to bring the link back tells in the status line.
+        if (m_linkAttempt)
+            return;
+        if (result == HostSession::LogonResult::Refused)
+            m_environment.prompts->showMessage(QStringLiteral("Invalid Login!"));
+        else if (result == HostSession::LogonResult::Failed)
+            m_environment.prompts->showMessage(QStringLiteral("Error creating server process!"));
+    });
+    connect(s, &HostSession::connectFinished, this, &HostController::connectFinished);
+    connect(s, &HostSession::socketError, this, &HostController::showSocketError);
+    connect(s, &HostSession::tunnelError, this, [this](const QString& text) {
+        if (!m_linkAttempt)
+            m_environment.prompts->showMessage(text);
+    });
+    connect(s, &HostSession::listenersChanged, this, &HostController::noteListsRead);
+    connect(s, &HostSession::processesChanged, this, &HostController::noteListsRead);
+    connect(s, &HostSession::linkStateChanged, this, [this] {
+        if (m_session->linkState() == HostSession::LinkState::LoggedOn)
+            m_everLoggedOn = true;
+        Q_EMIT summaryChanged();
+    });
+    connect(m_reconnector, &Reconnector::statusChanged, this, &HostController::summaryChanged);
+}
+
+void HostController::start()
+{
+    if (m_started || m_startQueued)
+        return;
+    // The window paints first; the start-up then runs from the event loop.
+    m_startQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_startQueued = false;
+            m_started = true;
+            guarded([this] { startUp(); });
+        },
+        Qt::QueuedConnection);
+}
+
+void HostController::startUp()
+{
+    if (isClosing())
+        return;
+    if (!m_missingConfig.isEmpty()) {
+        // The operator named a file: an empty Configure dialog would hide the
+        // mistake.
+        m_environment.prompts->showMessage(m_missingConfig);
+        close();
+        return;
+    }
+    if (!m_settings.ConfigPath.isEmpty() && !loadConfigFile()) {
+        setBusyReason(BusyReason::Connecting, false);
+        return;
+    }
+    if (m_settings.HostAddress.isEmpty() && !editSettings())
+        return;
+    if (m_settings.HostAddress.isEmpty()) {
+        close();
+        return;
+    }
+    connectAndLogon();
+}
+
+void HostController::connectAndLogon()
+{
+    if (isClosing() || keyringLookupFirst())
+        return;
+    setBusyReason(BusyReason::Connecting, true);
+    // Rows of another host are nothing to compare with.
+    m_session->listeners()->forgetPreviousList();
+    m_session->processes()->forgetPreviousList();
+    m_session->setSettings(m_settings);
+    Q_EMIT hostChanged();
+    Q_EMIT summaryChanged();
+    m_session->connectToHost();
+}
+
+void HostController::connectFinished(bool loggedOn)
+{
+    const bool attempt = std::exchange(m_linkAttempt, false);
+    if (!loggedOn && attempt) {
+        // The link stays down; the rows stay greyed and the status line
+        // tells why and when the next attempt comes.
+        setBusyReason(BusyReason::Connecting, false);
+        return;
+    }
+    if (!loggedOn) {
+        close();
+        return;
+    }
+    showConfigPath();
+    if (m_settings.ConfigPath.isEmpty())
+        setCaption(ProductTitle + QStringLiteral(" - (") + latin1(m_settings.HostAddress) +
+                   QStringLiteral(")"));
+    setBusyReason(BusyReason::Connecting, false);
+    Q_EMIT connectionReady();
+}
+
+void HostController::showProgress(int step)
+{
+    const QString text = QStringLiteral("KELD32 00%1").arg(step);
+    setCaption(text);
+    m_environment.eventLog->report(text, 4, 3, 1000);
+}
+
+void HostController::showSocketError(int code, const QString& text)
+{
+    if (m_linkAttempt)
+        return; // the reconnector shows it in the status line
+    m_environment.prompts->showMessage(QStringLiteral("WINSOCK error: %1\n%2").arg(code).arg(text));
+}
+
+void HostController::close()
+{
+    if (isClosing())
+        return;
+    // Once closing, nothing more is asked of the host and no new connection
+    // is made; what waits is dropped.
+    m_reconnector->hold();
+    m_store->sync();
+    setBusyReason(BusyReason::Closing, true);
+    m_notifier->expectLinkEnd();
+    m_session->quit();
+    Q_EMIT closed();
+}
+
+bool HostController::connected() const
+{
+    return m_session->isConnected();
+}
+
+bool HostController::linkDown() const
+{
+    return m_everLoggedOn && m_session->linkState() != HostSession::LinkState::LoggedOn;
+}
+
+void HostController::setBusyReason(BusyReason reason, bool on)
+{
+    m_busy.setFlag(reason, on);
+    updateBusy();
+}
+
+void HostController::updateBusy()
+{
+    m_busy.setFlag(BusyReason::Session, m_session->isBusy());
+    applyBusy(isBusy());
+}
+
+void HostController::holdBusy()
+{
+    setBusyReason(BusyReason::Command, true);
+}
+
+void HostController::applyBusy(bool busy)
+{
+    if (busy) {
+        m_refreshTimer->stop();
+    } else {
+        if (m_settings.RefreshInterval != m_appliedInterval && m_settings.RefreshInterval > 0) {
+            m_appliedInterval = m_settings.RefreshInterval;
+            m_refreshTimer->setInterval(m_appliedInterval);
+        }
+        if (m_paused)
+            m_refreshTimer->stop();
+        else if (!m_refreshTimer->isActive())
+            m_refreshTimer->start();
+    }
+    if (busy != m_busyShown) {
+        m_busyShown = busy;
+        Q_EMIT busyChanged(busy);
+    }
+}
+
+void HostController::guarded(const std::function<void()>& command)
+{
+    try {
+        command();
+    } catch (const EAppError& error) {
+        // The command ends here; the operator is told and is not left with a
+        // dead Refresh button.
+        m_busy.setFlag(BusyReason::Command, false);
+        m_busy.setFlag(BusyReason::Connecting, false);
+        m_environment.prompts->showMessage(error.message());
+        updateBusy();
+    }
+}
+
+void HostController::run(const std::function<void()>& command)
+{
+    // Once closing, nothing more is asked of the host.
+    if (isClosing())
+        return;
+    guarded(command);
+    // A command that held the busy state for its dialog lets it go; the
+    // session's own work keeps it where the command asked for some.
+    if (m_busy.testFlag(BusyReason::Command))
+        setBusyReason(BusyReason::Command, false);
+}
+
+void HostController::setCaption(const QString& caption)
+{
+    m_caption = caption;
+    Q_EMIT captionChanged(caption);
+}
+
+void HostController::showConfigPath()
+{
+    if (!m_settings.ConfigPath.isEmpty())
+        setCaption(ProductTitle + QStringLiteral(" - ") + m_settings.ConfigPath);
+}
+
+void HostController::noteListsRead()
+{
+    if (!m_session->listeners()->isStale() &&
+        m_session->linkState() == HostSession::LinkState::LoggedOn)
+        m_lastRead = QDateTime::currentDateTime();
+    Q_EMIT listsRead();
+    Q_EMIT summaryChanged();
+}
+
+void HostController::refresh()
+{
+    if (m_listStopped) {
+        m_listStopped = false;
+        setPaused(false);
+    }
+    m_session->refresh();
+}
+
+void HostController::stopList()
+{
+    if (!m_session->isReadingList())
+        return;
+    // The same long list would start again with the next tick.
+    m_listStopped = true;
+    setPaused(true);
+    m_session->stopList();
+}
+
+void HostController::relink(Drop drop)
+{
+    m_reconnector->hold();
+    // The link goes down on purpose: nothing to tell the operator.
+    if (m_session->linkState() != HostSession::LinkState::Disconnected)
+        m_notifier->expectLinkEnd();
+    if (drop == Drop::WithQuit)
+        m_session->quit();
+    else if (connected())
+        m_session->disconnectFromHost();
+}
+
+void HostController::reconnect()
+{
+    relink(Drop::WithQuit);
+    m_linkAttempt = true;
+    m_session->setSettings(m_settings);
+    m_reconnector->reconnectNow();
+}
+
+void HostController::setPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    updateBusy();
+    Q_EMIT pausedChanged(paused);
+    if (!paused && m_listStopped) {
+        // Resumed after a stopped list: the link comes back and lists now.
+        m_listStopped = false;
+        refresh();
+    }
+}
+
+bool HostController::loadConfigFile()
+{
+    if (m_settings.ConfigPath.isEmpty())
+        return true;
+    const ConfigResult result = loadConfig(m_settings.ConfigPath, m_settings);
+    if (!result.ok()) {
+        // The interval is the last value taken: an error leaves it (and the
+        // timer) as they were.
+        m_environment.prompts->showMessage(result.message);
+        return false;
+    }
+    m_refreshTimer->setInterval(m_settings.RefreshInterval);
+    loadConsoleSideSettings();
+    rememberFile();
+    return true;
+}
+
+void HostController::saveConfigFile()
+{
+    if (m_settings.ConfigPath.isEmpty())
+        return;
+    if (!m_store->keyringPasswords() || PasswordKeyring::noPasswords(m_settings)) {
+        writeConfigFile(m_settings);
+        return;
+    }
+    // The passwords go to the keyring first; the file is written once it has
+    // answered, without them, or with them when no keyring took them.
+    const ConnectionSettings saved = m_settings;
+    PasswordKeyring::store(saved.ConfigPath, PasswordKeyring::passwordsOf(saved), this,
+                           [this, saved](const PasswordKeyring::Result& r) {
+                               ConnectionSettings written = saved;
+                               if (r.outcome == PasswordKeyring::Outcome::Done)
+                                   PasswordKeyring::setPasswords(written, {});
+                               else
+                                   m_environment.prompts->showMessage(
+                                       PasswordKeyring::notStoredText(r.message));
+                               writeConfigFile(written);
+                           });
+}
+
+// Kept beside the file, not in it: the SSH tunnel (the console's settings)
+// and the passwords (the desktop keyring, when chosen).
+void HostController::writeConfigFile(const ConnectionSettings& settings)
+{
+    const ConfigResult result = saveConfig(settings.ConfigPath, settings, m_random);
+    if (!result.ok()) {
+        m_environment.prompts->showMessage(result.message);
+        return;
+    }
+    m_store->setSshDestination(settings.ConfigPath, settings.SshDestination);
+    rememberFile();
+}
+
+void HostController::loadConsoleSideSettings()
+{
+    m_settings.SshDestination = m_store->sshDestination(m_settings.ConfigPath);
+    m_keyringLookupDue = m_store->keyringPasswords() && PasswordKeyring::noPasswords(m_settings);
+}
+
+bool HostController::keyringLookupFirst()
+{
+    if (!m_keyringLookupDue)
+        return false;
+    // A file saved with its passwords in the keyring: they are looked up
+    // before the connection is made, which goes on once the keyring answered
+    // (without them if it holds none or none answered).
+    m_keyringLookupDue = false;
+    const QString path = m_settings.ConfigPath;
+    PasswordKeyring::lookup(path, this, [this, path](const PasswordKeyring::Result& r) {
+        if (isClosing() || m_settings.ConfigPath != path)
+            return;
+        if (r.outcome == PasswordKeyring::Outcome::Done && PasswordKeyring::noPasswords(m_settings))
+            PasswordKeyring::setPasswords(m_settings, r.passwords);
+        connectAndLogon();
+    });
+    return true;
+}
+
+bool HostController::editSettings()
+{
+    m_configureDialog->showSettings(m_settings);
+    if (m_environment.prompts->runDialog(*m_configureDialog) != QDialog::Accepted) {
+        close();
+        return false;
+    }
+    // A value that cannot be taken ends the command with its message; the
+    // values before it stay taken.
+    m_configureDialog->takeSettings(m_settings);
+    m_refreshTimer->setInterval(m_settings.RefreshInterval);
+    return true;
+}
+
+void HostController::switchToFile(const QString& path)
+{
+    const QString before = hostKey();
+    relink(Drop::WithQuit);
+    m_settings.ConfigPath = path;
+    showConfigPath();
+    if (!loadConfigFile())
+        return;
+    // Another host starts as at start-up: its first listener is the one
+    // whose processes are shown.
+    if (hostKey() != before)
+        m_session->forgetSelectedListener();
+    connectAndLogon();
+}
+
+bool HostController::openConfigFile(bool reconnect)
+{
+    const bool wasHeld = m_busy.testFlag(BusyReason::Command);
+    holdBusy();
+    const QString chosen = m_environment.prompts->chooseOpenFile(
+        configFileDialogSetup(m_environment.programPath, m_settings.ConfigPath));
+    bool ok = true;
+    if (!chosen.isEmpty()) {
+        const QString path = QFileInfo(chosen).absoluteFilePath();
+        if (reconnect) {
+            switchToFile(path);
+        } else {
+            m_settings.ConfigPath = path;
+            showConfigPath();
+            ok = loadConfigFile();
+            if (ok)
+                m_configureDialog->showSettings(m_settings);
+        }
+    }
+    m_busy.setFlag(BusyReason::Command, wasHeld);
+    updateBusy();
+    return ok;
+}
+
+void HostController::loadConfiguration()
+{
+    openConfigFile(true);
+}
+
+void HostController::openRecent(const QString& path)
+{
+    // As File, Load with the file already chosen.
+    holdBusy();
+    switchToFile(path);
+}
+
+void HostController::saveConfiguration()
+{
+    if (m_settings.ConfigPath.isEmpty()) {
+        saveConfigurationAs();
+        return;
+    }
+    holdBusy();
+    saveConfigFile();
+}
+
+void HostController::saveConfigurationAs()
+{
+    holdBusy();
+    const QString chosen = m_environment.prompts->chooseSaveFile(
+        configFileDialogSetup(m_environment.programPath, m_settings.ConfigPath));
+    if (!chosen.isEmpty()) {
+        m_settings.ConfigPath = QFileInfo(chosen).absoluteFilePath();
+        saveConfigFile();
+    }
+}
+
+void HostController::configure()
+{
+    relink(Drop::WithoutQuit);
+    // No refresh runs while the dialog is open; the busy state is left as it is.
+    QScopedValueRollback<bool> open(m_dialogOpen, true);
+    // A cancelled dialog has closed the host: no new connection on the way out.
+    if (!editSettings() || isClosing())
+        return;
+    connectAndLogon();
+}
+
+void HostController::rememberFile()
+{
+    if (m_settings.ConfigPath.isEmpty())
+        return;
+    m_store->addRecentFile(QFileInfo(m_settings.ConfigPath).absoluteFilePath());
+    Q_EMIT recentFilesChanged();
+}
+
+QString HostController::hostName() const
+{
+    if (!m_settings.ConfigPath.isEmpty())
+        return QFileInfo(m_settings.ConfigPath).completeBaseName();
+    return hostAddress();
+}
+
+QString HostController::hostKey() const
+{
+    if (!m_settings.ConfigPath.isEmpty())
+        return QFileInfo(m_settings.ConfigPath).absoluteFilePath();
+    return hostAddress();
+}
+
+QString HostController::hostAddress() const
+{
+    if (m_settings.HostAddress.isEmpty())
+        return QString();
+    return latin1(m_settings.HostAddress) + QLatin1Char(':') + QString::number(m_settings.Port);
+}
+
+QColor HostController::accentFor(const QString& key)
+{
+    return HostPalette::colours().at(HostPalette::preferredIndex(key));
+}
+
+void HostController::setAccent(const QColor& colour)
+{
+    m_accent = colour;
+    Q_EMIT summaryChanged();
+}
+
+QColor HostController::accent() const
+{
+    return m_accent.isValid() ? m_accent : accentFor(hostKey());
+}
+
+void HostController::setCountingEveryListener(bool on)
+{
+    m_countingEveryListener = on;
+    m_trendCollector->setEnabled(m_trendsShown || on);
+    Q_EMIT summaryChanged();
+}
+
+void HostController::setTrendsShown(bool shown)
+{
+    m_trendsShown = shown;
+    m_trendCollector->setEnabled(shown || m_countingEveryListener);
+}
+
+HostController::Summary HostController::summary() const
+{
+    Summary s;
+    s.name = hostName();
+    s.accent = accent();
+    s.link = m_reconnector->statusText();
+    s.reconnections = m_reconnector->reconnections();
+    // Every listener's figures once the census has been taken; a host that
+    // went down keeps them, marked stale.
+    const CensusSummary& census = m_trendCollector->census().summary();
+    if (m_trendCollector->isEnabled() && census.taken()) {
+        s.everyListener = true;
+        s.census = census;
+        return s;
+    }
+    if (!m_lastRead.isValid())
+        return s;
+    // Until then, the selected listener's processes, summed as they arrived.
+    s.census.listeners = m_session->listeners()->rows();
+    s.census.processes = m_session->processes()->rows();
+    s.census.cpuMs = m_session->processes()->total();
+    s.census.takenAt = m_lastRead;
+    s.census.stale = m_session->linkState() != HostSession::LinkState::LoggedOn;
+    return s;
+}
