@@ -67,33 +67,46 @@ std::int64_t CellStore::asideValue(std::size_t at) const
 void CellStore::appendRow(std::span<const QByteArrayView> texts,
                           std::span<const std::int64_t> values)
 {
+    // Each part grows once a row, and is written through a pointer.
+    const std::size_t valueBase = m_values.size();
+    m_values.resize(valueBase + std::size_t(m_valueSlots));
     for (std::size_t s = 0; s < std::size_t(m_valueSlots); ++s) {
         const std::int64_t v = s < values.size() ? values[s] : NoValue;
-        if (v == NoValue) {
-            m_values.push_back(NoValueBits);
-        } else if (v >= 0 && v < std::int64_t(AsideBits)) {
-            m_values.push_back(std::uint32_t(v));
+        std::uint32_t bits = NoValueBits;
+        if (v >= 0 && v < std::int64_t(AsideBits)) {
+            bits = std::uint32_t(v);
+        } else if (v != NoValue) {
+            m_aside[valueBase + s] = v;
+            bits = AsideBits;
+        }
+        m_values[valueBase + s] = bits;
+    }
+
+    // Offsets are 32-bit: a cell that would end past 4 GiB is kept empty
+    // rather than wrapping onto other cells' bytes.
+    const std::size_t count = std::min(texts.size(), std::size_t(m_columns));
+    const std::size_t lengthBase = m_lengths.size();
+    m_lengths.resize(lengthBase + std::size_t(m_columns));
+    std::size_t end = m_arena.size();
+    std::size_t sizes[16];
+    for (std::size_t c = 0; c < std::size_t(m_columns); ++c) {
+        std::size_t n = c < count ? std::size_t(texts[c].size()) : 0;
+        if (end + n > UINT32_MAX)
+            n = 0;
+        if (c < 16)
+            sizes[c] = n;
+        end += n;
+        if (n >= LongCell) {
+            m_long[lengthBase + c] = std::uint32_t(n);
+            m_lengths[lengthBase + c] = LongCell;
         } else {
-            m_aside[m_values.size()] = v;
-            m_values.push_back(AsideBits);
+            m_lengths[lengthBase + c] = std::uint8_t(n);
         }
     }
-    const std::size_t count = std::min(texts.size(), std::size_t(m_columns));
     for (std::size_t c = 0; c < std::size_t(m_columns); ++c) {
-        // Offsets are 32-bit: a cell that would end past 4 GiB is kept
-        // empty rather than wrapping onto other cells' bytes.
-        std::size_t n = 0;
-        if (c < count && !texts[c].isEmpty() &&
-            m_arena.size() + std::size_t(texts[c].size()) <= UINT32_MAX) {
-            n = std::size_t(texts[c].size());
+        const std::size_t n = c < 16 ? sizes[c] : length(lengthBase + c);
+        if (n > 0)
             m_arena.append(texts[c].data(), n);
-        }
-        if (n >= LongCell) {
-            m_long[m_lengths.size()] = std::uint32_t(n);
-            m_lengths.push_back(LongCell);
-        } else {
-            m_lengths.push_back(std::uint8_t(n));
-        }
     }
     m_rowStart.push_back(std::uint32_t(m_arena.size()));
     ++m_rows;
