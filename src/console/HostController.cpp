@@ -1,9 +1,9 @@
 #include "console/HostController.h"
 
-#include "config/ConfigFile.h"
 #include "config/ConfigLocation.h"
 #include "console/ConsoleSettings.h"
 #include "console/EventLog.h"
+#include "console/HostFileStore.h"
 #include "console/HostPalette.h"
 #include "console/Notifier.h"
 #include "console/Prompts.h"
@@ -32,22 +32,6 @@ QString latin1(QByteArrayView bytes)
     return QString::fromLatin1(bytes);
 }
 
-// Both file dialogs (Load and Save As) start the same way: in the program's
-// folder, on the configuration file in use.
-FileDialogSetup configFileDialogSetup(const QString& programPath, const QString& configPath)
-{
-    FileDialogSetup setup;
-    setup.title = QStringLiteral("Open Configuration File");
-    QString folder = QFileInfo(programPath).absolutePath();
-    if (!folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('/');
-    setup.folder = folder;
-    setup.fileName = configPath;
-    setup.filters = {QStringLiteral("HCF Cfg Files(*.hcf)"), QStringLiteral("All Files(*.*)")};
-    setup.defaultSuffix = QStringLiteral("HCF");
-    return setup;
-}
-
 } // namespace
 
 HostController::HostController(const Environment& environment, QWidget* dialogParent)
@@ -56,9 +40,10 @@ HostController::HostController(const Environment& environment, QWidget* dialogPa
 {
     Q_ASSERT(m_environment.prompts && m_environment.eventLog && m_store);
     setObjectName(QStringLiteral("hostController"));
-    m_random.seed(std::mt19937::result_type(QDateTime::currentMSecsSinceEpoch()));
     // Rows read before the link dropped stay on screen, greyed.
     m_session->setKeepRowsOnLinkLoss(true);
+    m_files = new HostFileStore(m_store, m_environment.prompts, this);
+    connect(m_files, &HostFileStore::recentFilesChanged, this, &HostController::recentFilesChanged);
     m_reconnector = new Reconnector(m_session, this);
     m_reconnector->setEnabled(m_store->autoReconnect());
     connect(m_reconnector, &Reconnector::attemptStarted, this, [this] { m_linkAttempt = true; });
@@ -416,78 +401,27 @@ bool HostController::loadConfigFile()
 {
     if (m_settings.ConfigPath.isEmpty())
         return true;
-    const ConfigResult result = loadConfig(m_settings.ConfigPath, m_settings);
-    if (!result.ok()) {
-        // The interval is the last value taken: an error leaves it (and the
-        // timer) as they were.
-        m_environment.prompts->showMessage(result.message);
+    // The interval is the last value taken: an error leaves it (and the
+    // timer) as they were.
+    if (!m_files->load(m_settings))
         return false;
-    }
     m_refreshTimer->setInterval(m_settings.RefreshInterval);
-    loadConsoleSideSettings();
-    rememberFile();
     return true;
-}
-
-void HostController::saveConfigFile()
-{
-    if (m_settings.ConfigPath.isEmpty())
-        return;
-    if (!m_store->keyringPasswords() || PasswordKeyring::noPasswords(m_settings)) {
-        writeConfigFile(m_settings);
-        return;
-    }
-    // The passwords go to the keyring first; the file is written once it has
-    // answered, without them, or with them when no keyring took them.
-    const ConnectionSettings saved = m_settings;
-    PasswordKeyring::store(saved.ConfigPath, PasswordKeyring::passwordsOf(saved), this,
-                           [this, saved](const PasswordKeyring::Result& r) {
-                               ConnectionSettings written = saved;
-                               if (r.outcome == PasswordKeyring::Outcome::Done)
-                                   PasswordKeyring::setPasswords(written, {});
-                               else
-                                   m_environment.prompts->showMessage(
-                                       PasswordKeyring::notStoredText(r.message));
-                               writeConfigFile(written);
-                           });
-}
-
-// Kept beside the file, not in it: the SSH tunnel (the console's settings)
-// and the passwords (the desktop keyring, when chosen).
-void HostController::writeConfigFile(const ConnectionSettings& settings)
-{
-    const ConfigResult result = saveConfig(settings.ConfigPath, settings, m_random);
-    if (!result.ok()) {
-        m_environment.prompts->showMessage(result.message);
-        return;
-    }
-    m_store->setSshDestination(settings.ConfigPath, settings.SshDestination);
-    rememberFile();
-}
-
-void HostController::loadConsoleSideSettings()
-{
-    m_settings.SshDestination = m_store->sshDestination(m_settings.ConfigPath);
-    m_keyringLookupDue = m_store->keyringPasswords() && PasswordKeyring::noPasswords(m_settings);
 }
 
 bool HostController::keyringLookupFirst()
 {
-    if (!m_keyringLookupDue)
-        return false;
     // A file saved with its passwords in the keyring: they are looked up
     // before the connection is made, which goes on once the keyring answered
     // (without them if it holds none or none answered).
-    m_keyringLookupDue = false;
     const QString path = m_settings.ConfigPath;
-    PasswordKeyring::lookup(path, this, [this, path](const PasswordKeyring::Result& r) {
+    return m_files->lookUpPasswords(path, [this, path](const PasswordKeyring::Result& r) {
         if (isClosing() || m_settings.ConfigPath != path)
             return;
         if (r.outcome == PasswordKeyring::Outcome::Done && PasswordKeyring::noPasswords(m_settings))
             PasswordKeyring::setPasswords(m_settings, r.passwords);
         connectAndLogon();
     });
-    return true;
 }
 
 bool HostController::editSettings()
@@ -524,7 +458,7 @@ bool HostController::openConfigFile(bool reconnect)
     const bool wasHeld = m_busy.testFlag(BusyReason::Command);
     holdBusy();
     const QString chosen = m_environment.prompts->chooseOpenFile(
-        configFileDialogSetup(m_environment.programPath, m_settings.ConfigPath));
+        HostFileStore::dialogSetup(m_environment.programPath, m_settings.ConfigPath));
     bool ok = true;
     if (!chosen.isEmpty()) {
         const QString path = QFileInfo(chosen).absoluteFilePath();
@@ -562,17 +496,17 @@ void HostController::saveConfiguration()
         return;
     }
     holdBusy();
-    saveConfigFile();
+    m_files->save(m_settings);
 }
 
 void HostController::saveConfigurationAs()
 {
     holdBusy();
     const QString chosen = m_environment.prompts->chooseSaveFile(
-        configFileDialogSetup(m_environment.programPath, m_settings.ConfigPath));
+        HostFileStore::dialogSetup(m_environment.programPath, m_settings.ConfigPath));
     if (!chosen.isEmpty()) {
         m_settings.ConfigPath = QFileInfo(chosen).absoluteFilePath();
-        saveConfigFile();
+        m_files->save(m_settings);
     }
 }
 
@@ -585,14 +519,6 @@ void HostController::configure()
     if (!editSettings() || isClosing())
         return;
     connectAndLogon();
-}
-
-void HostController::rememberFile()
-{
-    if (m_settings.ConfigPath.isEmpty())
-        return;
-    m_store->addRecentFile(QFileInfo(m_settings.ConfigPath).absoluteFilePath());
-    Q_EMIT recentFilesChanged();
 }
 
 QString HostController::hostName() const

@@ -13,7 +13,6 @@
 #include <QStringList>
 
 #include <functional>
-#include <random>
 
 class QTimer;
 class QWidget;
@@ -22,6 +21,7 @@ class CommandAudit;
 class ConfigureDialog;
 class ConsoleSettings;
 class EventLog;
+class HostFileStore;
 class HostSession;
 class Notifier;
 class Prompts;
@@ -191,16 +191,10 @@ private:
     // not be taken (the dialog then stays open).
     bool openConfigFile(bool reconnect);
     bool loadConfigFile();
-    void saveConfigFile();
-    void writeConfigFile(const ConnectionSettings& settings);
-    // What the console keeps for a file outside it: its SSH tunnel, and
-    // whether its passwords are to be looked up in the keyring.
-    void loadConsoleSideSettings();
     // Starts the keyring lookup a loaded file needs, which connects when it
     // ends; false when none is due.
     bool keyringLookupFirst();
     bool editSettings();
-    void rememberFile();
 
     Environment m_environment;
     ConsoleSettings* m_store;
@@ -209,8 +203,8 @@ private:
     Notifier* m_notifier = nullptr;
     CommandAudit* m_audit = nullptr;
     TrendCollector* m_trendCollector = nullptr;
+    HostFileStore* m_files = nullptr;
     ConnectionSettings m_settings;
-    std::mt19937 m_random; // seeded once at creation; draws the configuration file key
     QTimer* m_refreshTimer = nullptr;
     QPointer<ConfigureDialog> m_configureDialog;
     QString m_caption;
@@ -227,7 +221,6 @@ private:
     // The operator stopped a list: the refresh stays paused until they
     // refresh or resume.
     bool m_listStopped = false;
-    bool m_keyringLookupDue = false;
     QColor m_accent; // given by the window among the hosts open
     // The connection in hand was started by the reconnector or by Reconnect:
     // its failure leaves the host open and its errors go to the status line.

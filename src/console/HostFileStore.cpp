@@ -1,0 +1,91 @@
+#include "console/HostFileStore.h"
+
+#include "config/ConfigFile.h"
+#include "config/ConnectionSettings.h"
+#include "console/ConsoleSettings.h"
+#include "console/Prompts.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+HostFileStore::HostFileStore(ConsoleSettings* store, Prompts* prompts, QObject* parent)
+    : QObject(parent), m_store(store), m_prompts(prompts)
+{
+    m_random.seed(std::mt19937::result_type(QDateTime::currentMSecsSinceEpoch()));
+}
+
+bool HostFileStore::load(ConnectionSettings& settings)
+{
+    const ConfigResult result = loadConfig(settings.ConfigPath, settings);
+    if (!result.ok()) {
+        m_prompts->showMessage(result.message);
+        return false;
+    }
+    settings.SshDestination = m_store->sshDestination(settings.ConfigPath);
+    m_lookupDue = m_store->keyringPasswords() && PasswordKeyring::noPasswords(settings);
+    remember(settings.ConfigPath);
+    return true;
+}
+
+void HostFileStore::save(const ConnectionSettings& settings)
+{
+    if (settings.ConfigPath.isEmpty())
+        return;
+    if (!m_store->keyringPasswords() || PasswordKeyring::noPasswords(settings)) {
+        write(settings);
+        return;
+    }
+    PasswordKeyring::store(settings.ConfigPath, PasswordKeyring::passwordsOf(settings), this,
+                           [this, settings](const PasswordKeyring::Result& r) {
+                               ConnectionSettings written = settings;
+                               if (r.outcome == PasswordKeyring::Outcome::Done)
+                                   PasswordKeyring::setPasswords(written, {});
+                               else
+                                   m_prompts->showMessage(
+                                       PasswordKeyring::notStoredText(r.message));
+                               write(written);
+                           });
+}
+
+bool HostFileStore::lookUpPasswords(const QString& configPath,
+                                    std::function<void(const PasswordKeyring::Result&)> done)
+{
+    if (!m_lookupDue)
+        return false;
+    m_lookupDue = false;
+    PasswordKeyring::lookup(configPath, this, std::move(done));
+    return true;
+}
+
+void HostFileStore::remember(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+    m_store->addRecentFile(QFileInfo(path).absoluteFilePath());
+    Q_EMIT recentFilesChanged();
+}
+
+void HostFileStore::write(const ConnectionSettings& settings)
+{
+    const ConfigResult result = saveConfig(settings.ConfigPath, settings, m_random);
+    if (!result.ok()) {
+        m_prompts->showMessage(result.message);
+        return;
+    }
+    m_store->setSshDestination(settings.ConfigPath, settings.SshDestination);
+    remember(settings.ConfigPath);
+}
+
+FileDialogSetup HostFileStore::dialogSetup(const QString& programPath, const QString& configPath)
+{
+    FileDialogSetup setup;
+    setup.title = QStringLiteral("Open Configuration File");
+    QString folder = QFileInfo(programPath).absolutePath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    setup.folder = folder;
+    setup.fileName = configPath;
+    setup.filters = {QStringLiteral("HCF Cfg Files(*.hcf)"), QStringLiteral("All Files(*.*)")};
+    setup.defaultSuffix = QStringLiteral("HCF");
+    return setup;
+}
