@@ -44,14 +44,9 @@ double seconds(const QCommandLineParser& parser, const QString& name)
     return value;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Every option, with its help text.
+void addOptions(QCommandLineParser& parser)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orvanite-hostsim"));
-
-    QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A simulated server job that speaks the console protocol over TCP.\n"
                        "Without --scenario or --processes it runs the demo population. "
@@ -96,20 +91,11 @@ int main(int argc, char** argv)
     option("trickle", "Fault: send one record of a list every S seconds.", "S");
     option("flood", "Fault: answer a list with this many bytes of endless frames.", "BYTES");
     option("silent", "Fault: accept connections and never answer anything.");
-    parser.process(app);
+}
 
-    if (!parser.positionalArguments().isEmpty())
-        usageError(
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments()[0]));
-    const int populations = int(parser.isSet(QStringLiteral("demo"))) +
-                            int(parser.isSet(QStringLiteral("scenario"))) +
-                            int(parser.isSet(QStringLiteral("processes")));
-    if (populations > 1)
-        usageError(QStringLiteral("--demo, --scenario and --processes exclude each other"));
-    if (parser.isSet(QStringLiteral("listeners")) && !parser.isSet(QStringLiteral("processes")))
-        usageError(QStringLiteral("--listeners goes with --processes"));
-
-    HostSim sim;
+// The logon values the simulated job accepts.
+void readCredentials(const QCommandLineParser& parser, HostSim& sim)
+{
     const char* credentialOptions[] = {"user",           "user-password", "group",
                                        "group-password", "account",       "account-password",
                                        "logon-extra"};
@@ -118,8 +104,11 @@ int main(int argc, char** argv)
         if (parser.isSet(name))
             sim.Credentials[i] = parser.value(name).toLatin1();
     }
+}
 
-    HostSimFaults& f = sim.Faults;
+// The faults asked for.
+void readFaults(const QCommandLineParser& parser, HostSimFaults& f)
+{
     auto isSet = [&](const char* name) { return parser.isSet(QString::fromLatin1(name)); };
     auto name = [](const char* n) { return QString::fromLatin1(n); };
     if (isSet("reply-delay"))
@@ -146,12 +135,19 @@ int main(int argc, char** argv)
     if (isSet("flood"))
         f.FloodBytes = wholeNumber(parser, name("flood"), 0, qint64(1) << 40);
     f.Silent = isSet("silent");
+}
 
+// The listeners and processes: a scenario, a generated population or the
+// demo. False when a scenario cannot be read (said on stderr).
+bool readPopulation(const QCommandLineParser& parser, HostSim& sim)
+{
+    auto isSet = [&](const char* name) { return parser.isSet(QString::fromLatin1(name)); };
+    auto name = [](const char* n) { return QString::fromLatin1(n); };
     if (isSet("scenario")) {
         QString error;
         if (!sim.loadScenario(parser.value(name("scenario")), &error)) {
             std::fprintf(stderr, "orvanite-hostsim: %s\n", error.toLocal8Bit().constData());
-            return 1;
+            return false;
         }
     } else if (isSet("processes")) {
         const int listeners =
@@ -162,6 +158,38 @@ int main(int argc, char** argv)
         sim.loadDemo();
     }
 
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvanite-hostsim"));
+
+    QCommandLineParser parser;
+    addOptions(parser);
+    parser.process(app);
+
+    if (!parser.positionalArguments().isEmpty())
+        usageError(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments()[0]));
+    const int populations = int(parser.isSet(QStringLiteral("demo"))) +
+                            int(parser.isSet(QStringLiteral("scenario"))) +
+                            int(parser.isSet(QStringLiteral("processes")));
+    if (populations > 1)
+        usageError(QStringLiteral("--demo, --scenario and --processes exclude each other"));
+    if (parser.isSet(QStringLiteral("listeners")) && !parser.isSet(QStringLiteral("processes")))
+        usageError(QStringLiteral("--listeners goes with --processes"));
+
+    HostSim sim;
+    readCredentials(parser, sim);
+    readFaults(parser, sim.Faults);
+    if (!readPopulation(parser, sim))
+        return 1;
+    auto isSet = [&](const char* name) { return parser.isSet(QString::fromLatin1(name)); };
+    auto name = [](const char* n) { return QString::fromLatin1(n); };
     sim.setPrepared(isSet("prepared"));
 
     QObject::connect(&sim, &HostSim::logMessage, &app, [](const QString& line) {
