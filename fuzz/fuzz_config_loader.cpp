@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the configuration loader as a file's contents. The
 // loader may refuse them only with the application's error type; whatever it
 // takes, once saved, must load back exactly.
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 #include "config/ConfigFile.h"
 
 #include <QByteArray>

@@ -2,7 +2,7 @@
 // record it splits must only hand out views that lie inside the record (up to
 // its first NUL), with numbers that match their texts. A record it refuses for
 // a number must name a text that the console's conversion refuses too.
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 #include "host_link/Wire.h"
 
 #include <cstdint>

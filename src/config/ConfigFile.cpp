@@ -1,6 +1,6 @@
 #include "config/ConfigFile.h"
 
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 
 #include <QFile>
 #include <QFileInfo>

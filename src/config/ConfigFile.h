@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 #include "config/ConnectionSettings.h"
 
 #include <QByteArray>

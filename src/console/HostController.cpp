@@ -8,7 +8,7 @@
 #include "console/Notifier.h"
 #include "console/Prompts.h"
 #include "console/dialogs/ConfigureDialog.h"
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 #include "keyring/PasswordKeyring.h"
 #include "session/AuditTrail.h"
 #include "session/HostSession.h"

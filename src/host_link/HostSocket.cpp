@@ -1,7 +1,7 @@
 #include "host_link/HostSocket.h"
 
-#include "host_link/AppErrors.h"
-#include "host_link/WinsockErrors.h"
+#include "core/AppErrors.h"
+#include "core/WinsockErrors.h"
 
 #include <QPointer>
 #include <QSocketNotifier>

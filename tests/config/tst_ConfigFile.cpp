@@ -1,4 +1,4 @@
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 #include "config/ConfigFile.h"
 #include "config/ConfigLocation.h"
 #include "config/ConnectionSettings.h"

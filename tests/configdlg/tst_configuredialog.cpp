@@ -4,7 +4,7 @@
 
 #include "config/ConnectionSettings.h"
 #include "console/dialogs/ConfigureDialog.h"
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -11,7 +11,7 @@
 #include "ConsoleFixture.h"
 #include "console/HostController.h"
 
-#include "host_link/WinsockErrors.h"
+#include "core/WinsockErrors.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"

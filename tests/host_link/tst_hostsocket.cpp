@@ -1,7 +1,7 @@
 // HostSocket against the simulated server job over loopback: connection
 // set-up and its failures, the receive buffer, close notifications, the send
 // and receive limits.
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 #include "host_link/HostSocket.h"
 #include "host_link/Wire.h"
 #include "hostsim/HostSim.h"

@@ -1,7 +1,7 @@
 // Wire formats as pure functions: logon bytes, framing, header, record
 // splitting, request arguments, and the error numbers and texts.
 #include "host_link/RecordDisplay.h"
-#include "host_link/WinsockErrors.h"
+#include "core/WinsockErrors.h"
 #include "host_link/Wire.h"
 
 #include <QTest>

@@ -10,7 +10,7 @@
 #include "CtlUsageError.h"
 #include "config/ConfigFile.h"
 #include "config/ConnectionSettings.h"
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 #include "host_link/RecordDisplay.h"
 #include "host_link/Wire.h"
 #include "keyring/PasswordKeyring.h"

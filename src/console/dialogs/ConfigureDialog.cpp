@@ -3,7 +3,7 @@
 #include "console/dialogs/ScreenFit.h"
 
 #include "config/ConnectionSettings.h"
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 
 #include <QFont>
 #include <QGuiApplication>

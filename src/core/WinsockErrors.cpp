@@ -1,4 +1,4 @@
-#include "host_link/WinsockErrors.h"
+#include "core/WinsockErrors.h"
 
 #include <cerrno>
 #include <netdb.h>

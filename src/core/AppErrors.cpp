@@ -1,4 +1,4 @@
-#include "host_link/AppErrors.h"
+#include "core/AppErrors.h"
 
 #include <charconv>
 
