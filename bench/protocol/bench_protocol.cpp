@@ -95,8 +95,8 @@ struct LoopbackPair
             ::close(listener);
             return false;
         }
-        socket.HostAddress = "127.0.0.1";
-        socket.Port = QByteArray::number(ntohs(addr.sin_port));
+        socket.setHostAddress("127.0.0.1");
+        socket.setPort(QByteArray::number(ntohs(addr.sin_port)));
         socket.connectToHost();
         peer = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         ::close(listener);

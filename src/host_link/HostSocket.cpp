@@ -121,17 +121,17 @@ QString HostSocket::ErrorText(int code)
 
 int HostSocket::startConnection(quint16 port)
 {
-    if (!UnixPath.isEmpty())
+    if (!m_unixPath.isEmpty())
         return startLocalConnection();
     in_addr address{};
     // A dotted address is used as it stands, without asking the resolver.
-    if (inet_aton(HostAddress.constData(), &address) == 0) {
+    if (inet_aton(m_hostAddress.constData(), &address) == 0) {
         addrinfo hints{};
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
         errno = 0;
-        const int rc = getaddrinfo(HostAddress.constData(), nullptr, &hints, &found);
+        const int rc = getaddrinfo(m_hostAddress.constData(), nullptr, &hints, &found);
         const int savedErrno = errno;
         if (rc != 0 || found == nullptr) {
             if (found)
@@ -177,9 +177,9 @@ int HostSocket::startLocalConnection()
 {
     sockaddr_un peer{};
     peer.sun_family = AF_UNIX;
-    if (UnixPath.size() >= qsizetype(sizeof peer.sun_path))
+    if (m_unixPath.size() >= qsizetype(sizeof peer.sun_path))
         return 10063; // name too long
-    std::memcpy(peer.sun_path, UnixPath.constData(), std::size_t(UnixPath.size()));
+    std::memcpy(peer.sun_path, m_unixPath.constData(), std::size_t(m_unixPath.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return Winsock::FromErrno(errno);
@@ -343,7 +343,7 @@ void HostSocket::HandleClose(int error)
 
 void HostSocket::connectToHost()
 {
-    const std::int32_t port = StrToInt(Port);
+    const std::int32_t port = StrToInt(m_port);
     if (port < 0 || port > 65535)
         throw ERangeError();
     auto failed = [this](int code) {
@@ -384,7 +384,7 @@ void HostSocket::connectToHost()
         ReportError(10060);
         Q_EMIT connectFinished(false);
     });
-    d->connectTimer->start(std::max(ReadTimeout, 0) * 1000);
+    d->connectTimer->start(std::max(m_readTimeout, 0) * 1000);
 }
 
 void HostSocket::finishConnect(int fd)

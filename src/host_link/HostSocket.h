@@ -36,18 +36,30 @@ public:
     explicit HostSocket(QObject* owner = nullptr);
     ~HostSocket() override;
 
-    QByteArray HostAddress; // host name or dotted IPv4 address
-    QByteArray Port;        // TCP port as decimal text
-    // When set, connectToHost connects to this Unix socket instead of
-    // HostAddress:Port (a forward that leads there); errors as for TCP.
-    QByteArray UnixPath;
-    bool Authorized = false;
+    // Where the next connection goes: a host name or dotted IPv4 address,
+    // and the TCP port as decimal text.
+    void setHostAddress(const QByteArray& address) { m_hostAddress = address; }
+    const QByteArray& hostAddress() const { return m_hostAddress; }
+    void setPort(const QByteArray& port) { m_port = port; }
+    const QByteArray& port() const { return m_port; }
+    // When set, connectToHost connects to this Unix socket instead of the
+    // address and port (a forward that leads there); errors as for TCP.
+    void setUnixPath(const QByteArray& path) { m_unixPath = path; }
+    const QByteArray& unixPath() const { return m_unixPath; }
+    void setAuthorized(bool authorized) { m_authorized = authorized; }
+    bool isAuthorized() const { return m_authorized; }
 
-    // Written by the main window before each logon; sent by Logon.
-    std::array<QByteArray, 7> LogonFields;
-    qint32 LogonKind = 0;
+    // Written by the session before each logon; sent with the logon.
+    void setLogon(const std::array<QByteArray, 7>& fields, qint32 kind)
+    {
+        m_logonFields = fields;
+        m_logonKind = kind;
+    }
+    const std::array<QByteArray, 7>& logonFields() const { return m_logonFields; }
+    qint32 logonKind() const { return m_logonKind; }
     // Longest wait of a connection attempt, in whole seconds.
-    qint32 ReadTimeout = 30;
+    void setReadTimeout(qint32 seconds) { m_readTimeout = seconds; }
+    qint32 readTimeout() const { return m_readTimeout; }
 
     SocketState state() const { return m_state; }
     qint32 LastError() const { return m_lastError; }
@@ -62,9 +74,9 @@ public:
     QString ErrorText() const;
     static QString ErrorText(int code);
 
-    // Starts a connection to HostAddress:Port and returns at once; the
+    // Starts a connection to the address and port and returns at once; the
     // outcome comes as connectFinished. A connection that is not made within
-    // ReadTimeout seconds is given up with 10060. A Port that is not a number
+    // readTimeout() seconds is given up with 10060. A port that is not a number
     // throws EConvertError, one outside 0..65535 ERangeError; nothing else
     // happens then.
     void connectToHost();
@@ -101,6 +113,13 @@ private:
 
     struct Impl;
     std::unique_ptr<Impl> d;
+    QByteArray m_hostAddress;
+    QByteArray m_port;
+    QByteArray m_unixPath;
+    bool m_authorized = false;
+    std::array<QByteArray, 7> m_logonFields;
+    qint32 m_logonKind = 0;
+    qint32 m_readTimeout = 30;
     SocketState m_state = SocketState::NotStarted;
     qint32 m_lastError = 0;
 };

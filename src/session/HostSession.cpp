@@ -314,17 +314,18 @@ HostSession::Outcome HostSession::connectStep()
             Q_EMIT logonFailed(LogonResult::NoHost);
             return Outcome::Abort;
         }
-        m_socket->HostAddress = m_settings.HostAddress;
-        m_socket->Port = QByteArray::number(m_settings.Port);
+        m_socket->setHostAddress(m_settings.HostAddress);
+        m_socket->setPort(QByteArray::number(m_settings.Port));
         const QByteArray* fields[7] = {&m_settings.User,      &m_settings.UserPassword,
                                        &m_settings.Group,     &m_settings.GroupPassword,
                                        &m_settings.Account,   &m_settings.AccountPassword,
                                        &m_settings.LogonExtra};
+        std::array<QByteArray, 7> logon;
         for (int i = 0; i < 7; ++i)
-            m_socket->LogonFields[std::size_t(i)] = fields[i]->left(Wire::LogonFieldLength);
-        m_socket->LogonKind = 1;
-        m_socket->Authorized = true;
-        m_socket->ReadTimeout = m_readTimeout;
+            logon[std::size_t(i)] = fields[i]->left(Wire::LogonFieldLength);
+        m_socket->setLogon(logon, 1);
+        m_socket->setAuthorized(true);
+        m_socket->setReadTimeout(m_readTimeout);
         m_connectDone = false;
         m_connectResult = false;
         setLinkState(LinkState::Connecting);
@@ -355,7 +356,7 @@ int HostSession::tunnelStep()
     // 1: connect the socket now; 2: wait for the tunnel; 3: the tunnel failed.
     const QString& destination = m_settings.SshDestination;
     if (destination.isEmpty()) {
-        m_socket->UnixPath.clear();
+        m_socket->setUnixPath({});
         return 1;
     }
     const QByteArray& host = m_settings.HostAddress;
@@ -364,7 +365,7 @@ int HostSession::tunnelStep()
         m_tunnel->start(destination, host, port, m_readTimeout);
     switch (m_tunnel->state()) {
     case SshTunnel::State::Ready:
-        m_socket->UnixPath = QFile::encodeName(m_tunnel->socketPath());
+        m_socket->setUnixPath(QFile::encodeName(m_tunnel->socketPath()));
         return 1;
     case SshTunnel::State::Starting:
         return 2;
@@ -380,7 +381,7 @@ HostSession::Outcome HostSession::logonStep()
     if (m_phase == 0) {
         setLinkState(LinkState::LoggingOn);
         // The kind and the record go out as two unframed texts.
-        const QByteArray bytes = Wire::logonBytes(m_socket->LogonKind, m_socket->LogonFields);
+        const QByteArray bytes = Wire::logonBytes(m_socket->logonKind(), m_socket->logonFields());
         const qsizetype kindLength = bytes.size() - Wire::LogonRecordLength;
         m_socket->SendText(QByteArrayView(bytes).first(kindLength));
         m_socket->SendText(QByteArrayView(bytes).sliced(kindLength));

@@ -65,8 +65,8 @@ void TestHostSocket::init()
     sim = std::make_unique<HostSim>();
     QVERIFY2(sim->listen(), qPrintable(sim->errorString()));
     socket = std::make_unique<HostSocket>();
-    socket->HostAddress = "127.0.0.1";
-    socket->Port = QByteArray::number(sim->serverPort());
+    socket->setHostAddress("127.0.0.1");
+    socket->setPort(QByteArray::number(sim->serverPort()));
     errors = std::make_unique<ErrorRecorder>(*socket);
 }
 
@@ -102,8 +102,8 @@ void TestHostSocket::startsClosed()
 {
     HostSocket fresh;
     QCOMPARE(fresh.state(), HostSocket::SocketState::Closed);
-    QCOMPARE(fresh.ReadTimeout, 30);
-    QCOMPARE(fresh.Authorized, false);
+    QCOMPARE(fresh.readTimeout(), 30);
+    QCOMPARE(fresh.isAuthorized(), false);
     QCOMPARE(fresh.LastError(), 0);
     QCOMPARE(fresh.SocketHandle(), -1);
     ErrorRecorder rec(fresh);
@@ -131,7 +131,7 @@ void TestHostSocket::badPortThrowsAndReportsNothing()
 {
     QFETCH(QByteArray, port);
     QFETCH(bool, rangeError);
-    socket->Port = port;
+    socket->setPort(port);
     bool gotRange = false;
     bool gotConvert = false;
     try {
@@ -152,7 +152,7 @@ void TestHostSocket::badPortThrowsAndReportsNothing()
 
 void TestHostSocket::refusedHost()
 {
-    socket->Port = QByteArray::number(unusedLoopbackPort());
+    socket->setPort(QByteArray::number(unusedLoopbackPort()));
     QVERIFY(!connectNow());
     QCOMPARE(errors->errors, QList<int>{10061});
     QCOMPARE(errors->texts.value(0), u"Connection refused"_s);
@@ -184,7 +184,7 @@ void TestHostSocket::unixSocket()
         QVERIFY(QFile(path).open(QIODevice::WriteOnly));
     else if (kind == u"long")
         path = dir.filePath(QString(120, u'x'));
-    socket->UnixPath = QFile::encodeName(path);
+    socket->setUnixPath(QFile::encodeName(path));
     QCOMPARE(connectNow(), error == 0);
     QCOMPARE(errors->errors, error ? QList<int>{error} : QList<int>{});
     if (error)
@@ -200,7 +200,7 @@ void TestHostSocket::unixSocket()
 
 void TestHostSocket::unresolvableHost()
 {
-    socket->HostAddress = "no-such-host.invalid";
+    socket->setHostAddress("no-such-host.invalid");
     QVERIFY(!connectNow());
     QCOMPARE(errors->errors, QList<int>{11001});
     QCOMPARE(errors->texts.value(0), u"Host not found"_s);
@@ -212,8 +212,8 @@ void TestHostSocket::connectGivesUpWithoutFreezing()
 {
     // A host that never answers the connection request.
     SilentListener silent(/*fillBacklog=*/true);
-    socket->Port = QByteArray::number(silent.port());
-    socket->ReadTimeout = 1;
+    socket->setPort(QByteArray::number(silent.port()));
+    socket->setReadTimeout(1);
     QSignalSpy finished(socket.get(), &HostSocket::connectFinished);
     QElapsedTimer clock;
     clock.start();
@@ -322,7 +322,7 @@ void TestHostSocket::fullSendBufferDropsTheRest()
 {
     // A peer that accepts the connection but never reads.
     SilentListener silent(/*fillBacklog=*/false);
-    socket->Port = QByteArray::number(silent.port());
+    socket->setPort(QByteArray::number(silent.port()));
     QVERIFY(connectNow());
     socket->SendText(QByteArray(64 * 1024 * 1024, 'x'));
     QCOMPARE(errors->errors, QList<int>{10035});
