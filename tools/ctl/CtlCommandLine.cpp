@@ -30,6 +30,125 @@ int seconds(const QString& name, const QString& text)
     return int(value);
 }
 
+// An option without a value, set.
+void setFlag(CtlOptions& options, const QString& name)
+{
+    if (name == QStringLiteral("--help") || name == QStringLiteral("-h"))
+        options.Help = true;
+    else if (name == QStringLiteral("--version"))
+        options.Version = true;
+    else if (name == QStringLiteral("--yes"))
+        options.Yes = true;
+    else if (name == QStringLiteral("--require-audit"))
+        options.RequireAudit = true;
+    else if (name == QStringLiteral("--reveal"))
+        options.Reveal = true;
+    else if (name == QStringLiteral("--no-headers"))
+        options.NoHeaders = true;
+    else if (name == QStringLiteral("--no-align"))
+        options.NoAlign = true;
+    else if (name == QStringLiteral("--verify"))
+        options.Verify = true;
+}
+
+// An option with its value, checked and taken.
+void setValue(CtlOptions& options, const QString& name, const QString& value)
+{
+    if (name == QStringLiteral("--config")) {
+        if (value.isEmpty())
+            throw CtlUsageError(QStringLiteral("option --config needs a file name"));
+        if (options.ConfigPaths.isEmpty())
+            options.ConfigPath = value;
+        options.ConfigPaths << value;
+    } else if (name == QStringLiteral("--host")) {
+        options.Host = value;
+    } else if (name == QStringLiteral("--port")) {
+        options.Port = value;
+    } else if (name == QStringLiteral("--user")) {
+        options.User = value;
+    } else if (name == QStringLiteral("--group")) {
+        options.Group = value;
+    } else if (name == QStringLiteral("--account")) {
+        options.Account = value;
+    } else if (name == QStringLiteral("--ssh")) {
+        const QString why = SshTunnel::checkDestination(value);
+        if (!why.isEmpty())
+            throw CtlUsageError(QStringLiteral("--ssh: %1").arg(why));
+        options.SshDestination = value;
+    } else if (name == QStringLiteral("--format")) {
+        if (value == QStringLiteral("table"))
+            options.Format = CtlFormat::Table;
+        else if (value == QStringLiteral("json"))
+            options.Format = CtlFormat::Json;
+        else if (value == QStringLiteral("csv"))
+            options.Format = CtlFormat::Csv;
+        else
+            throw CtlUsageError(
+                QStringLiteral("unknown format '%1' (table, json or csv)").arg(value));
+    } else if (name == QStringLiteral("--timeout")) {
+        options.TimeoutSeconds = seconds(name, value);
+    } else if (name == QStringLiteral("--list-timeout")) {
+        options.ListTimeoutSeconds = seconds(name, value);
+    } else if (name == QStringLiteral("--watch")) {
+        options.WatchSeconds = seconds(name, value);
+    } else if (name == QStringLiteral("--verify-timeout")) {
+        options.VerifyTimeoutSeconds = seconds(name, value);
+    } else if (name == QStringLiteral("--expect-program")) {
+        options.ExpectProgram = value;
+    } else if (name == QStringLiteral("--expect-user")) {
+        options.ExpectUser = value;
+    } else if (name == QStringLiteral("--filter")) {
+        options.Filter = value;
+    } else if (name == QStringLiteral("--limit")) {
+        const long long limit = CtlCommands::decimal(value, 1, 1'000'000'000);
+        if (limit < 0)
+            throw CtlUsageError(
+                QStringLiteral("--limit takes a whole number from 1, not '%1'").arg(value));
+        options.Limit = int(limit);
+    } else if (name == QStringLiteral("--expect-port")) {
+        const long long port = CtlCommands::decimal(value, 0, 65535);
+        if (port < 0)
+            throw CtlUsageError(
+                QStringLiteral("--expect-port takes 0 to 65535, not '%1'").arg(value));
+        options.ExpectPort = int(port);
+    }
+}
+
+// What the options given say together, checked.
+void checkCombinations(const CtlOptions& options, const QStringList& given)
+{
+    // A command's own option goes with that command only.
+    const QStringList own =
+        options.Entry ? CtlCommands::optionNames(*options.Entry) : QStringList();
+    for (const QString& name : std::as_const(given)) {
+        const QStringList takers = CtlCommands::commandsTaking(name);
+        if (!takers.isEmpty() && !own.contains(name))
+            throw CtlUsageError(QStringLiteral("%1 belongs to the %2 command%3")
+                                    .arg(name, takers.join(QStringLiteral(", ")),
+                                         takers.size() > 1 ? QStringLiteral("s") : QString()));
+    }
+    const bool listing = options.Entry && (options.Entry->request == Wire::GetListeners ||
+                                           options.Entry->request == Wire::GetProcesses ||
+                                           options.Entry->action == CtlAction::Hosts);
+    if (options.ConfigPaths.size() > 1 && options.Entry && !listing)
+        throw CtlUsageError(QStringLiteral("%1 takes one --config; more than one is for listeners, "
+                                           "processes and hosts")
+                                .arg(options.Command));
+    if (given.contains(QStringLiteral("--verify-timeout")) && !options.Verify)
+        throw CtlUsageError(QStringLiteral("--verify-timeout goes with --verify"));
+    if (options.NoAlign && options.Format != CtlFormat::Table)
+        throw CtlUsageError(QStringLiteral("--no-align is for the table format"));
+    if (options.NoHeaders && options.Format == CtlFormat::Json)
+        throw CtlUsageError(QStringLiteral("--no-headers is for the table and CSV formats"));
+    const bool connectionOption =
+        options.Host || options.Port || options.User || options.Group || options.Account;
+    if (!options.ConfigPath.isEmpty() && connectionOption)
+        throw CtlUsageError(
+            QStringLiteral("give either --config FILE or --host and its options, not both"));
+    if (!options.Host && connectionOption)
+        throw CtlUsageError(QStringLiteral("--port, --user, --group and --account need --host"));
+}
+
 } // namespace
 
 CtlOptions CtlCommandLine::parse(const QStringList& arguments)
@@ -63,84 +182,12 @@ CtlOptions CtlCommandLine::parse(const QStringList& arguments)
         if (!option->value) {
             if (inlineValue)
                 throw CtlUsageError(QStringLiteral("option %1 takes no value").arg(name));
-            if (name == QStringLiteral("--help") || name == QStringLiteral("-h"))
-                options.Help = true;
-            else if (name == QStringLiteral("--version"))
-                options.Version = true;
-            else if (name == QStringLiteral("--yes"))
-                options.Yes = true;
-            else if (name == QStringLiteral("--require-audit"))
-                options.RequireAudit = true;
-            else if (name == QStringLiteral("--reveal"))
-                options.Reveal = true;
-            else if (name == QStringLiteral("--no-headers"))
-                options.NoHeaders = true;
-            else if (name == QStringLiteral("--no-align"))
-                options.NoAlign = true;
-            else if (name == QStringLiteral("--verify"))
-                options.Verify = true;
+            setFlag(options, name);
             continue;
         }
 
         const QString value = valueOf(arguments, i, name, inlineValue);
-        if (name == QStringLiteral("--config")) {
-            if (value.isEmpty())
-                throw CtlUsageError(QStringLiteral("option --config needs a file name"));
-            if (options.ConfigPaths.isEmpty())
-                options.ConfigPath = value;
-            options.ConfigPaths << value;
-        } else if (name == QStringLiteral("--host")) {
-            options.Host = value;
-        } else if (name == QStringLiteral("--port")) {
-            options.Port = value;
-        } else if (name == QStringLiteral("--user")) {
-            options.User = value;
-        } else if (name == QStringLiteral("--group")) {
-            options.Group = value;
-        } else if (name == QStringLiteral("--account")) {
-            options.Account = value;
-        } else if (name == QStringLiteral("--ssh")) {
-            const QString why = SshTunnel::checkDestination(value);
-            if (!why.isEmpty())
-                throw CtlUsageError(QStringLiteral("--ssh: %1").arg(why));
-            options.SshDestination = value;
-        } else if (name == QStringLiteral("--format")) {
-            if (value == QStringLiteral("table"))
-                options.Format = CtlFormat::Table;
-            else if (value == QStringLiteral("json"))
-                options.Format = CtlFormat::Json;
-            else if (value == QStringLiteral("csv"))
-                options.Format = CtlFormat::Csv;
-            else
-                throw CtlUsageError(
-                    QStringLiteral("unknown format '%1' (table, json or csv)").arg(value));
-        } else if (name == QStringLiteral("--timeout")) {
-            options.TimeoutSeconds = seconds(name, value);
-        } else if (name == QStringLiteral("--list-timeout")) {
-            options.ListTimeoutSeconds = seconds(name, value);
-        } else if (name == QStringLiteral("--watch")) {
-            options.WatchSeconds = seconds(name, value);
-        } else if (name == QStringLiteral("--verify-timeout")) {
-            options.VerifyTimeoutSeconds = seconds(name, value);
-        } else if (name == QStringLiteral("--expect-program")) {
-            options.ExpectProgram = value;
-        } else if (name == QStringLiteral("--expect-user")) {
-            options.ExpectUser = value;
-        } else if (name == QStringLiteral("--filter")) {
-            options.Filter = value;
-        } else if (name == QStringLiteral("--limit")) {
-            const long long limit = CtlCommands::decimal(value, 1, 1'000'000'000);
-            if (limit < 0)
-                throw CtlUsageError(
-                    QStringLiteral("--limit takes a whole number from 1, not '%1'").arg(value));
-            options.Limit = int(limit);
-        } else if (name == QStringLiteral("--expect-port")) {
-            const long long port = CtlCommands::decimal(value, 0, 65535);
-            if (port < 0)
-                throw CtlUsageError(
-                    QStringLiteral("--expect-port takes 0 to 65535, not '%1'").arg(value));
-            options.ExpectPort = int(port);
-        }
+        setValue(options, name, value);
     }
 
     if (!positional.isEmpty()) {
@@ -151,35 +198,6 @@ CtlOptions CtlCommandLine::parse(const QStringList& arguments)
     options.Operands = positional;
     options.Entry = CtlCommands::find(options.Command);
 
-    // A command's own option goes with that command only.
-    const QStringList own =
-        options.Entry ? CtlCommands::optionNames(*options.Entry) : QStringList();
-    for (const QString& name : std::as_const(given)) {
-        const QStringList takers = CtlCommands::commandsTaking(name);
-        if (!takers.isEmpty() && !own.contains(name))
-            throw CtlUsageError(QStringLiteral("%1 belongs to the %2 command%3")
-                                    .arg(name, takers.join(QStringLiteral(", ")),
-                                         takers.size() > 1 ? QStringLiteral("s") : QString()));
-    }
-    const bool listing = options.Entry && (options.Entry->request == Wire::GetListeners ||
-                                           options.Entry->request == Wire::GetProcesses ||
-                                           options.Entry->action == CtlAction::Hosts);
-    if (options.ConfigPaths.size() > 1 && options.Entry && !listing)
-        throw CtlUsageError(QStringLiteral("%1 takes one --config; more than one is for listeners, "
-                                           "processes and hosts")
-                                .arg(options.Command));
-    if (given.contains(QStringLiteral("--verify-timeout")) && !options.Verify)
-        throw CtlUsageError(QStringLiteral("--verify-timeout goes with --verify"));
-    if (options.NoAlign && options.Format != CtlFormat::Table)
-        throw CtlUsageError(QStringLiteral("--no-align is for the table format"));
-    if (options.NoHeaders && options.Format == CtlFormat::Json)
-        throw CtlUsageError(QStringLiteral("--no-headers is for the table and CSV formats"));
-    const bool connectionOption =
-        options.Host || options.Port || options.User || options.Group || options.Account;
-    if (!options.ConfigPath.isEmpty() && connectionOption)
-        throw CtlUsageError(
-            QStringLiteral("give either --config FILE or --host and its options, not both"));
-    if (!options.Host && connectionOption)
-        throw CtlUsageError(QStringLiteral("--port, --user, --group and --account need --host"));
+    checkCombinations(options, given);
     return options;
 }
