@@ -3,6 +3,7 @@
 #include "console/Prompts.h"
 #include "console/RecordTableView.h"
 #include "session/RecordTableModel.h"
+#include "session/RecordLists.h"
 #include "session/RecordWriter.h"
 
 #include <QAction>

@@ -8,6 +8,7 @@
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
+#include "session/RecordLists.h"
 #include "session/RecordWriter.h"
 
 #include <QBuffer>

@@ -16,6 +16,7 @@
 #include "keyring/PasswordKeyring.h"
 #include "session/AuditTrail.h"
 #include "session/ListenerTableModel.h"
+#include "session/RecordLists.h"
 #include "session/RecordWriter.h"
 #include "session/TableColumns.h"
 
