@@ -135,15 +135,12 @@ void HostSession::send(const HostCommand& command)
 
 void HostSession::setRenewalDelays(int firstMs, int maxMs)
 {
-    m_renewFirstMs = std::max(0, firstMs);
-    m_renewMaxMs = std::max(m_renewFirstMs, maxMs);
+    m_renewal.setDelays(firstMs, maxMs);
 }
 
 int HostSession::renewalDueInMs() const
 {
-    if (m_renewDelayMs == 0 || !m_renewPlanned.isValid())
-        return 0;
-    return int(std::max<qint64>(0, m_renewDelayMs - m_renewPlanned.elapsed()));
+    return m_renewal.leftMs();
 }
 
 void HostSession::requestList(char letter, const std::optional<QByteArray>& argument,
@@ -268,10 +265,9 @@ void HostSession::finishWork()
     const Work work = std::move(m_work);
     m_work = Work();
     m_working = false;
-    if (m_listWholeInWork && !m_listFaultInWork && m_renewDelayMs != 0) {
+    if (m_listWholeInWork && !m_listFaultInWork && m_renewal.delayMs() != 0) {
         // A good refresh: the next fault is renewed after the first delay.
-        m_renewDelayMs = 0;
-        m_renewPlanned.invalidate();
+        m_renewal.reset();
     }
     if (m_listWholeInWork && !m_listFaultInWork)
         Q_EMIT refreshSucceeded();
@@ -658,9 +654,7 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
 void HostSession::planRenewal(ListEnd end)
 {
     m_listFaultInWork = true;
-    m_renewDelayMs =
-        m_renewDelayMs == 0 ? m_renewFirstMs : std::min(m_renewDelayMs * 2, m_renewMaxMs);
-    m_renewPlanned.start();
+    const int delayMs = m_renewal.next();
     QString reason;
     switch (end) {
     case ListEnd::TimedOut:
@@ -676,7 +670,7 @@ void HostSession::planRenewal(ListEnd end)
         reason = QStringLiteral("list cut short");
         break;
     }
-    Q_EMIT renewalPlanned(m_renewDelayMs, reason);
+    Q_EMIT renewalPlanned(delayMs, reason);
 }
 
 QString HostSession::renewedNotice()

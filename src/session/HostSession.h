@@ -2,6 +2,7 @@
 
 #include "config/ConnectionSettings.h"
 #include "host_link/Wire.h"
+#include "session/Backoff.h"
 #include "session/HostCommand.h"
 #include "session/SessionWork.h"
 
@@ -91,9 +92,6 @@ public:
     static constexpr int DefaultReplyTimeout = 10; // seconds, each read of a reply
     static constexpr int FirstLogonTimeout = 30;   // seconds, until a list has been read
     static constexpr int MaxListRecords = 1'000'000;
-    // Renewals after a list fault wait 1, 2, 4 … 60 s, as reconnections do.
-    static constexpr int FirstRenewalDelayMs = 1000;
-    static constexpr int MaxRenewalDelayMs = 60000;
 
     explicit HostSession(QObject* parent = nullptr);
     ~HostSession() override;
@@ -161,7 +159,7 @@ public:
     // The waits before a renewal after a list fault (tests shorten them).
     void setRenewalDelays(int firstMs, int maxMs);
     // The wait that was planned after the last fault; 0 after a good refresh.
-    int renewalDelayMs() const { return m_renewDelayMs; }
+    int renewalDelayMs() const { return m_renewal.delayMs(); }
     // How long until the connection may be renewed; 0 when it may be now.
     int renewalDueInMs() const;
 
@@ -302,10 +300,7 @@ private:
 
     CommandRecorder m_recorder;
     // Renewal back-off: the wait planned after the last fault, from when.
-    int m_renewFirstMs = FirstRenewalDelayMs;
-    int m_renewMaxMs = MaxRenewalDelayMs;
-    int m_renewDelayMs = 0;
-    QElapsedTimer m_renewPlanned;
+    Backoff m_renewal;
     // The lists of the work in hand: one was read whole, one faulted.
     bool m_listWholeInWork = false;
     bool m_listFaultInWork = false;

@@ -70,7 +70,7 @@ Reconnector::Reconnector(HostSession* session, QObject* parent)
         Q_EMIT statusChanged();
     });
     connect(session, &HostSession::refreshSucceeded, this, [this] {
-        m_delayMs = 0;
+        m_backoff.reset();
         if (!m_renewReason.isEmpty()) {
             m_renewReason.clear();
             Q_EMIT statusChanged();
@@ -91,8 +91,7 @@ void Reconnector::setEnabled(bool enabled)
 
 void Reconnector::setDelays(int firstMs, int maxMs)
 {
-    m_firstDelayMs = std::max(1, firstMs);
-    m_maxDelayMs = std::max(m_firstDelayMs, maxMs);
+    m_backoff.setDelays(firstMs, maxMs, 1);
 }
 
 void Reconnector::hold()
@@ -106,7 +105,7 @@ void Reconnector::reconnectNow()
 {
     cancel();
     m_held = false;
-    m_delayMs = 0;
+    m_backoff.reset();
     m_automatic = false;
     if (m_session->linkState() != HostSession::LinkState::Disconnected)
         m_session->quit();
@@ -122,8 +121,7 @@ int Reconnector::secondsLeft() const
 {
     if (!isWaiting())
         return 0;
-    const qint64 left = std::max<qint64>(0, m_delayMs - m_waitStarted.elapsed());
-    return int((left + 999) / 1000);
+    return (m_backoff.leftMs() + 999) / 1000;
 }
 
 QString Reconnector::statusText() const
@@ -196,9 +194,7 @@ void Reconnector::planAttempt()
     // cancels what is planned here.
     if (!m_enabled || m_held)
         return;
-    m_delayMs = m_delayMs == 0 ? m_firstDelayMs : std::min(m_delayMs * 2, m_maxDelayMs);
-    m_waitStarted.start();
-    m_attemptTimer->start(m_delayMs);
+    m_attemptTimer->start(m_backoff.next());
     m_countdown->start();
 }
 

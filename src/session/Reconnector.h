@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/Backoff.h"
 #include "session/HostSession.h"
 
 #include <QElapsedTimer>
@@ -20,9 +21,6 @@ class Reconnector : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int FirstDelayMs = 1000;
-    static constexpr int MaxDelayMs = 60000;
-
     explicit Reconnector(HostSession* session, QObject* parent = nullptr);
 
     // The preference: when off, a dropped link stays down until Reconnect.
@@ -41,7 +39,7 @@ public:
     bool isWaiting() const;
     // The wait before the planned attempt, or before the attempt in hand, in
     // ms; 0 while the link is up.
-    int currentDelayMs() const { return m_delayMs; }
+    int currentDelayMs() const { return m_backoff.delayMs(); }
     // Whole seconds until the planned attempt, rounded up.
     int secondsLeft() const;
     // Reconnections that succeeded since the session started.
@@ -68,14 +66,11 @@ private:
     HostSession* m_session;
     QTimer* m_attemptTimer;
     QTimer* m_countdown;
-    QElapsedTimer m_waitStarted;
     bool m_enabled = true;
     bool m_held = false;
     bool m_automatic = false; // the attempt in hand was started by the timer
     bool m_wasLoggedOn = false;
-    int m_firstDelayMs = FirstDelayMs;
-    int m_maxDelayMs = MaxDelayMs;
-    int m_delayMs = 0;
+    Backoff m_backoff;
     int m_reconnections = 0;
     QString m_reason;
     QString m_renewReason; // why the connection is to be renewed
