@@ -64,7 +64,7 @@ void TestRestore::boundedStart()
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     {
         QStringList recent;
-        for (int i = 0; i < 100'000; ++i)
+        for (int i = 0; i < 10'000; ++i)
             recent.append(QStringLiteral("/srv/hosts/host-%1.hcf").arg(i));
         QStringList last = {fifo};
         for (int i = 0; i < 200; ++i)
