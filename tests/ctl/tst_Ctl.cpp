@@ -1114,6 +1114,11 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("stderrHas");
         QTest::newRow("missing, show") << QByteArray() << "show" << QByteArray("cannot open");
         QTest::newRow("missing, --config") << QByteArray() << "config" << QByteArray("cannot open");
+        // Opening a FIFO to read it would wait until somebody writes to it.
+        QTest::newRow("a FIFO, show")
+            << QByteArray("<fifo>") << "show" << QByteArray("bad.hcf: not a regular file");
+        QTest::newRow("a FIFO, --config")
+            << QByteArray("<fifo>") << "config" << QByteArray("bad.hcf: not a regular file");
         QTest::newRow("port not a number")
             << QByteArray("\"h\",\"x\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",5\r\n") << "show"
             << QByteArray("'x' is not a valid integer value");
@@ -1134,7 +1139,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, stderrHas);
         const QString file = path("bad.hcf");
         QFile::remove(file);
-        if (!content.isEmpty()) {
+        if (content == "<fifo>") {
+            QVERIFY(::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+        } else if (!content.isEmpty()) {
             QFile f(file);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(content);

@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <memory>
 
 namespace {
@@ -177,6 +179,8 @@ void TestExporter::commandLine_data()
                              << QStringLiteral("no host");
     QTest::newRow("missing file") << L({"--config", "nowhere.hcf"}) << QStringList()
                                   << QStringLiteral("nowhere.hcf");
+    QTest::newRow("a FIFO, not waited on") << L({"--config", "fifo.hcf"}) << QStringList()
+                                           << QStringLiteral("fifo.hcf: not a regular file");
     QTest::newRow("file without host") << L({"--config", "empty.hcf"}) << QStringList()
                                        << QStringLiteral("is not a valid integer value");
     QTest::newRow("empty folder") << L({"--config-dir", "none"}) << QStringList()
@@ -225,6 +229,8 @@ void TestExporter::commandLine()
     save("sub/b.hcf", "10.0.0.2", 31000);
     save("sub/c.HCF", "10.0.0.3", 30000);
     QFile(dir.filePath(QStringLiteral("empty.hcf"))).open(QIODevice::WriteOnly);
+    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.hcf"))).constData(),
+                     0600) == 0);
 
     ExporterOptions options;
     QString error;

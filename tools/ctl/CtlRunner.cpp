@@ -189,6 +189,9 @@ void CtlRunner::loadSettings(const QString& path, ConnectionSettings& settings)
     const QFileInfo info(path);
     if (info.isDir())
         throw CtlConfigFault{QStringLiteral("%1: is a folder, not a configuration file").arg(path)};
+    // A FIFO or a device would hold the run until somebody writes to it.
+    if (info.exists() && !info.isFile())
+        throw CtlConfigFault{QStringLiteral("%1: not a regular file").arg(path)};
     QFile probe(path);
     if (!probe.open(QIODevice::ReadOnly))
         throw CtlConfigFault{QStringLiteral("%1: cannot open: %2").arg(path, probe.errorString())};

@@ -17,6 +17,12 @@ namespace {
 // Reads one configuration file as the console reads it.
 bool loadTarget(const QString& path, HostTarget& target, QString& error)
 {
+    // A FIFO or a device is refused before it is opened: opening one would
+    // wait for a writer.
+    if (QFileInfo(path).exists() && !QFileInfo(path).isFile()) {
+        error = QStringLiteral("cannot read %1: not a regular file").arg(path);
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
