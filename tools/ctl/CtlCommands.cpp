@@ -83,7 +83,8 @@ const std::array<CtlCommand, 13> Commands = {{
      "and each row begins with its host, as for listeners.\n",
      "PIN", "--watch", Wire::GetProcesses, CtlListKind::Processes, CtlAction::Host,
      &processesArgument},
-    {"start", "start PRODUCT PORT USERS COMMAND [--verify [--verify-timeout SECONDS]]",
+    {"start",
+     "start PRODUCT PORT USERS COMMAND [--verify [--verify-timeout SECONDS]] [--require-audit]",
      "Starts a listener, then prints the listener list.\n"
      "  PRODUCT  the product number, e.g. 16; \"16 - Vanguard\" is taken as 16\n"
      "  PORT     the TCP port the listener serves, 0 to 65535\n"
@@ -97,32 +98,36 @@ const std::array<CtlCommand, 13> Commands = {{
      "within the verify time-out).\n",
      "PRODUCT PORT USERS COMMAND", "--verify --verify-timeout --require-audit", Wire::StartListener,
      CtlListKind::Listeners, CtlAction::Host, nullptr, &startCommand},
-    {"kill-listener", "kill-listener PIN [--expect-port N] [--verify [--verify-timeout SECONDS]]",
+    {"kill-listener",
+     "kill-listener PIN [--expect-port N] [--verify [--verify-timeout SECONDS]] "
+     "[--require-audit]",
      "Kills the listener PIN. This aborts all users connected via this listener.\n"
      "Nothing is printed. With --expect-port the listeners are listed first, and\n"
-     "nothing is killed (exit status 7) unless PIN is listed and serves port N.\n"
+     "nothing is killed (exit status 7) unless PIN is listed and serves port N\n"
+     "(a PIN listed more than once with other details is refused).\n"
      "With --verify the listeners are listed again until PIN is gone (exit\n"
      "status 8 when it is still there after the verify time-out).\n",
      "PIN", "--expect-port --verify --verify-timeout --require-audit", Wire::Kill,
      CtlListKind::None, CtlAction::Host, nullptr, &killListenerCommand},
     {"kill-process",
      "kill-process MAIN PIN [--expect-program NAME] [--expect-user NAME] [--verify "
-     "[--verify-timeout SECONDS]]",
+     "[--verify-timeout SECONDS]] [--require-audit]",
      "Kills the user process PIN that belongs to the main process MAIN (the Main\n"
      "and Pin columns of the processes command). This aborts the user connected\n"
      "to this process. Nothing is printed. With --expect-program or --expect-user\n"
      "the processes are listed first, and nothing is killed (exit status 7)\n"
-     "unless PIN is listed under MAIN and runs that program for that user.\n"
+     "unless PIN is listed under MAIN and runs that program for that user; a\n"
+     "PIN listed more than once with other details (in any list) is refused.\n"
      "With --verify the process's list is read again until PIN is gone (exit\n"
      "status 8 when it is still there after the verify time-out).\n",
      "MAIN PIN", "--expect-program --expect-user --verify --verify-timeout --require-audit",
      Wire::Kill, CtlListKind::None, CtlAction::Host, nullptr, &killProcessCommand},
-    {"set-priority", "set-priority PIN CS|DS|ES",
+    {"set-priority", "set-priority PIN CS|DS|ES [--require-audit]",
      "Moves the process PIN to the dispatching queue CS, DS or ES. Nothing is\n"
      "printed.\n",
      "PIN CS|DS|ES", "--require-audit", Wire::SetPriority, CtlListKind::None, CtlAction::Host,
      nullptr, &setPriorityCommand},
-    {"shutdown", "shutdown --yes",
+    {"shutdown", "shutdown --yes [--require-audit]",
      "Shuts the whole server job down. This aborts all users; it is refused\n"
      "without --yes.\n",
      "", "--yes --require-audit", Wire::ShutdownJob, CtlListKind::None, CtlAction::Host, nullptr,
