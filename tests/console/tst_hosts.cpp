@@ -13,6 +13,7 @@
 #include "session/Reconnector.h"
 
 #include <QAction>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTabBar>
 #include <QTest>
@@ -25,6 +26,7 @@ class TestHosts : public QObject
 
 private Q_SLOTS:
     void silentHostDelaysNoOther();
+    void addHostOpensWhereTheFilesAre();
 };
 
 void TestHosts::silentHostDelaysNoOther()
@@ -120,6 +122,37 @@ void TestHosts::silentHostDelaysNoOther()
     QTest::keyClick(&window, Qt::Key_PageUp, Qt::ControlModifier);
     QCOMPARE(tabs->currentIndex(), 3);
     QVERIFY(!window.currentHost());
+}
+
+void TestHosts::addHostOpensWhereTheFilesAre()
+{
+    QTemporaryDir settings;
+    QTemporaryDir files;
+    QVERIFY(QDir(files.path()).mkpath(QStringLiteral("east")));
+    ScriptedPrompts prompts;
+    RecordingEventLog log;
+    MainWindow::Environment environment;
+    environment.prompts = &prompts;
+    environment.eventLog = &log;
+    environment.programPath = QStringLiteral("/opt/orvanite/orvanite-console");
+    environment.settingsFile = settings.filePath(QStringLiteral("console.ini"));
+    MainWindow window(environment);
+    auto addHostFrom = [&window, &prompts](int host, const QString& answer) {
+        prompts.openAnswer = answer;
+        window.host(host)->findChild<QAction*>(QStringLiteral("addHostAction"))->trigger();
+        return prompts.openSetups.last().folder;
+    };
+    // No host file yet and none chosen: the home folder, not the program's.
+    const QString home = QString::fromLocal8Bit(qgetenv("HOME"));
+    QCOMPARE(addHostFrom(0, QString()), home + QLatin1Char('/'));
+    // A file chosen there becomes the host shown; the next opens beside it.
+    const QString east = files.filePath(QStringLiteral("east/east.hcf"));
+    addHostFrom(0, east);
+    QCOMPARE(window.hostCount(), 2);
+    QCOMPARE(addHostFrom(1, QString()), files.filePath(QStringLiteral("east/")));
+    // From a host without a file, the folder last used.
+    window.showHost(0);
+    QCOMPARE(addHostFrom(0, QString()), files.filePath(QStringLiteral("east/")));
 }
 
 QTEST_MAIN(TestHosts)
