@@ -139,7 +139,8 @@ void TestHosts::addHostOpensWhereTheFilesAre()
     MainWindow window(environment);
     auto addHostFrom = [&window, &prompts](int host, const QString& answer) {
         prompts.openAnswer = answer;
-        window.host(host)->findChild<QAction*>(QStringLiteral("addHostAction"))->trigger();
+        window.showHost(host);
+        window.findChild<QAction*>(QStringLiteral("addHostAction"))->trigger();
         return prompts.openSetups.last().folder;
     };
     // No host file yet and none chosen: the home folder, not the program's.
