@@ -7,6 +7,8 @@
 // The simulators run on a thread of their own. Prints one JSON line.
 #include "config/ConfigFile.h"
 
+#include "../common/BenchProcess.h"
+
 #include "hostsim/HostSim.h"
 
 #include <QCommandLineParser>
@@ -29,18 +31,6 @@
 #include <vector>
 
 namespace {
-
-qint64 cpuNs(qint64 pid)
-{
-    qint64 total = 0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(task) + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').first().toLongLong();
-    }
-    return total;
-}
 
 // Resident memory in KiB.
 qint64 rssKiB(qint64 pid)
@@ -173,7 +163,7 @@ void idleClients(Scraper& scraper, quint16 port, qint64 pid, int count, int idle
         }));
     };
     std::vector<double> times;
-    const qint64 cpuBefore = cpuNs(pid);
+    const qint64 cpuBefore = processCpuNs(pid);
     QElapsedTimer window;
     window.start();
     for (int i = 0; i < 10; ++i) {
@@ -185,8 +175,8 @@ void idleClients(Scraper& scraper, quint16 port, qint64 pid, int count, int idle
     }
     // The idle clients held a while longer, with nothing asked.
     waitUntil([] { return false; }, std::max(0, idleMs / 2 - int(window.elapsed())));
-    f.idleCpuMsPerSecond =
-        double(cpuNs(pid) - cpuBefore) / 1e6 / std::max(0.001, double(window.elapsed()) / 1000);
+    f.idleCpuMsPerSecond = double(processCpuNs(pid) - cpuBefore) / 1e6 /
+                           std::max(0.001, double(window.elapsed()) / 1000);
     f.idleScrapeMedianMs = median(times);
     f.keptOpen = open();
     QElapsedTimer clock;

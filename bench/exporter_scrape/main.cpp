@@ -6,6 +6,8 @@
 // line.
 #include "config/ConfigFile.h"
 
+#include "../common/BenchProcess.h"
+
 #include "hostsim/HostSim.h"
 
 #include <QCommandLineParser>
@@ -26,20 +28,6 @@
 #include <vector>
 
 namespace {
-
-// CPU time of every thread of a process, in nanoseconds (the scheduler's
-// own count, finer than clock ticks).
-qint64 cpuNs(qint64 pid)
-{
-    qint64 total = 0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(task) + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').first().toLongLong();
-    }
-    return total;
-}
 
 double median(std::vector<double> values)
 {
@@ -127,7 +115,7 @@ int main(int argc, char* argv[])
     request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds", "10");
     int hostsUp = 0;
     const auto scrape = [&](double& wallMs, double& cpuMs) {
-        const qint64 cpuBefore = cpuNs(exporter.processId());
+        const qint64 cpuBefore = processCpuNs(exporter.processId());
         QElapsedTimer clock;
         clock.start();
         QNetworkReply* reply = network.get(request);
@@ -135,7 +123,7 @@ int main(int argc, char* argv[])
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         loop.exec();
         wallMs = double(clock.nsecsElapsed()) / 1e6;
-        cpuMs = double(cpuNs(exporter.processId()) - cpuBefore) / 1e6;
+        cpuMs = double(processCpuNs(exporter.processId()) - cpuBefore) / 1e6;
         reply->deleteLater();
     };
 

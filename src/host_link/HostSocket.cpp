@@ -159,18 +159,7 @@ int HostSocket::startConnection(quint16 port)
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);
     peer.sin_addr = address;
-    int rc;
-    do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0)
-        return 0;
-    if (errno == EINPROGRESS)
-        return -1;
-    const int code = Winsock::FromErrno(errno);
-    ::close(fd);
-    d->fd = NoSocket;
-    return code;
+    return connectTo(reinterpret_cast<const sockaddr*>(&peer), sizeof peer, false);
 }
 
 int HostSocket::startLocalConnection()
@@ -184,17 +173,23 @@ int HostSocket::startLocalConnection()
     if (fd < 0)
         return Winsock::FromErrno(errno);
     d->fd = fd;
+    return connectTo(reinterpret_cast<const sockaddr*>(&peer), sizeof peer, true);
+}
+
+int HostSocket::connectTo(const sockaddr* peer, socklen_t size, bool local)
+{
     int rc;
     do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+        rc = ::connect(d->fd, peer, size);
     } while (rc != 0 && errno == EINTR);
     if (rc == 0)
         return 0;
     if (errno == EINPROGRESS)
         return -1;
-    // A socket that has gone is a connection refused, as a closed port is.
-    const int code = (errno == ENOENT || errno == ENOTDIR) ? 10061 : Winsock::FromErrno(errno);
-    ::close(fd);
+    // A Unix socket that has gone is a connection refused, as a closed port is.
+    const int code =
+        local && (errno == ENOENT || errno == ENOTDIR) ? 10061 : Winsock::FromErrno(errno);
+    ::close(d->fd);
     d->fd = NoSocket;
     return code;
 }

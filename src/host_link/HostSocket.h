@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
+
 #include <QString>
+#include <sys/socket.h>
 
 #include <array>
 #include <memory>
@@ -108,6 +110,9 @@ private:
     // either way), else the Windows Sockets number of the failure (no socket).
     int startConnection(quint16 port);
     int startLocalConnection();
+    // Connects the socket in hand to peer: 0 when made, -1 while it is being
+    // made, else the error's code (the socket then closed).
+    int connectTo(const sockaddr* peer, socklen_t size, bool local);
     void finishConnect(int fd);
     void attachNotifier(int fd);
 

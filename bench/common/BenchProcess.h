@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+// CPU time of every thread of a process, in nanoseconds (the scheduler's own
+// count, finer than clock ticks).
+inline qint64 processCpuNs(qint64 pid)
+{
+    qint64 total = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(task) + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readAll().split(' ').first().toLongLong();
+    }
+    return total;
+}
