@@ -17,3 +17,13 @@ inline qint64 processCpuNs(qint64 pid)
     }
     return total;
 }
+
+#include <time.h>
+
+// CPU time this process has used so far (every thread), in nanoseconds.
+inline qint64 selfCpuNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}

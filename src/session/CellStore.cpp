@@ -68,9 +68,10 @@ void CellStore::appendRow(std::span<const QByteArrayView> texts,
                           std::span<const std::int64_t> values)
 {
     // Each part grows once a row, and is written through a pointer.
+    const std::size_t slots = std::size_t(m_valueSlots);
     const std::size_t valueBase = m_values.size();
-    m_values.resize(valueBase + std::size_t(m_valueSlots));
-    for (std::size_t s = 0; s < std::size_t(m_valueSlots); ++s) {
+    std::uint32_t* valueOut = m_values.grow(slots);
+    for (std::size_t s = 0; s < slots; ++s) {
         const std::int64_t v = s < values.size() ? values[s] : NoValue;
         std::uint32_t bits = NoValueBits;
         if (v >= 0 && v < std::int64_t(AsideBits)) {
@@ -79,36 +80,37 @@ void CellStore::appendRow(std::span<const QByteArrayView> texts,
             m_aside[valueBase + s] = v;
             bits = AsideBits;
         }
-        m_values[valueBase + s] = bits;
+        valueOut[s] = bits;
     }
 
     // Offsets are 32-bit: a cell that would end past 4 GiB is kept empty
     // rather than wrapping onto other cells' bytes.
-    const std::size_t count = std::min(texts.size(), std::size_t(m_columns));
+    const std::size_t columns = std::size_t(m_columns);
+    const std::size_t count = std::min(texts.size(), columns);
     const std::size_t lengthBase = m_lengths.size();
-    m_lengths.resize(lengthBase + std::size_t(m_columns));
-    std::size_t end = m_arena.size();
-    std::size_t sizes[16];
-    for (std::size_t c = 0; c < std::size_t(m_columns); ++c) {
+    std::uint8_t* lengthOut = m_lengths.grow(columns);
+    const std::size_t start = m_arena.size();
+    std::size_t end = start;
+    for (std::size_t c = 0; c < columns; ++c) {
         std::size_t n = c < count ? std::size_t(texts[c].size()) : 0;
         if (end + n > UINT32_MAX)
             n = 0;
-        if (c < 16)
-            sizes[c] = n;
         end += n;
         if (n >= LongCell) {
             m_long[lengthBase + c] = std::uint32_t(n);
-            m_lengths[lengthBase + c] = LongCell;
+            lengthOut[c] = LongCell;
         } else {
-            m_lengths[lengthBase + c] = std::uint8_t(n);
+            lengthOut[c] = std::uint8_t(n);
         }
     }
-    for (std::size_t c = 0; c < std::size_t(m_columns); ++c) {
-        const std::size_t n = c < 16 ? sizes[c] : length(lengthBase + c);
+    char* out = m_arena.grow(end - start);
+    for (std::size_t c = 0; c < count; ++c) {
+        const std::size_t n = lengthOut[c] != LongCell ? lengthOut[c] : longLength(lengthBase + c);
         if (n > 0)
-            m_arena.append(texts[c].data(), n);
+            std::memcpy(out, texts[c].data(), n);
+        out += n;
     }
-    m_rowStart.push_back(std::uint32_t(m_arena.size()));
+    m_rowStart.push_back(std::uint32_t(end));
     ++m_rows;
 }
 
@@ -127,22 +129,25 @@ void CellStore::truncate(int rows)
     if (rows < 0 || rows >= m_rows)
         return;
     m_rows = rows;
-    m_rowStart.resize(std::size_t(rows) + 1);
-    m_lengths.resize(std::size_t(rows) * std::size_t(m_columns));
+    m_rowStart.shrinkTo(std::size_t(rows) + 1);
+    m_lengths.shrinkTo(std::size_t(rows) * std::size_t(m_columns));
     std::erase_if(m_long, [this](const auto& entry) { return entry.first >= m_lengths.size(); });
-    m_arena.resize(m_rowStart.back());
-    m_values.resize(std::size_t(rows) * std::size_t(m_valueSlots));
+    m_arena.shrinkTo(m_rowStart.back());
+    m_values.shrinkTo(std::size_t(rows) * std::size_t(m_valueSlots));
     std::erase_if(m_aside, [this](const auto& entry) { return entry.first >= m_values.size(); });
 }
 
-void CellStore::clear()
+void CellStore::clear(const CellStore* keepFor)
 {
     m_rows = 0;
-    if (m_arena.capacity() > KeepBytes) {
-        std::string().swap(m_arena);
-        std::vector<std::uint32_t>().swap(m_rowStart);
-        std::vector<std::uint8_t>().swap(m_lengths);
-        std::vector<std::uint32_t>().swap(m_values);
+    const std::size_t keep =
+        keepFor ? std::max(KeepBytes, keepFor->m_arena.size() + keepFor->m_arena.size() / 4)
+                : KeepBytes;
+    if (m_arena.capacity() > keep) {
+        m_arena.release();
+        m_rowStart.release();
+        m_lengths.release();
+        m_values.release();
     } else {
         m_values.clear();
         m_arena.clear();

@@ -2,11 +2,74 @@
 
 #include <QByteArrayView>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <span>
-#include <string>
 #include <unordered_map>
-#include <vector>
+#include <utility>
+
+// A growing array of plain values that leaves new elements unwritten (the
+// caller writes them through the pointer grow() returns), so that appending
+// a row costs no per-element initialisation or bounds bookkeeping.
+template <typename T> class PodBuffer
+{
+public:
+    PodBuffer() = default;
+    PodBuffer(const PodBuffer&) = delete;
+    PodBuffer& operator=(const PodBuffer&) = delete;
+    ~PodBuffer() { std::free(m_data); }
+
+    T* data() { return m_data; }
+    const T* data() const { return m_data; }
+    std::size_t size() const { return m_size; }
+    std::size_t capacity() const { return m_capacity; }
+    const T& operator[](std::size_t at) const { return m_data[at]; }
+    T& operator[](std::size_t at) { return m_data[at]; }
+    const T& back() const { return m_data[m_size - 1]; }
+
+    // Room for count more elements at the end; returns where they start.
+    T* grow(std::size_t count)
+    {
+        if (m_size + count > m_capacity)
+            reserve(std::max({m_size + count, m_capacity * 2, std::size_t(64)}));
+        T* at = m_data + m_size;
+        m_size += count;
+        return at;
+    }
+    void push_back(T value) { *grow(1) = value; }
+    void reserve(std::size_t count)
+    {
+        if (count <= m_capacity)
+            return;
+        T* bigger = static_cast<T*>(std::realloc(m_data, count * sizeof(T)));
+        if (!bigger)
+            throw std::bad_alloc();
+        m_data = bigger;
+        m_capacity = count;
+    }
+    // Keeps the first count elements (never more than there are).
+    void shrinkTo(std::size_t count) { m_size = std::min(count, m_size); }
+    void clear() { m_size = 0; }
+    // Empties the buffer and gives its memory back.
+    void release()
+    {
+        std::free(std::exchange(m_data, nullptr));
+        m_size = m_capacity = 0;
+    }
+    void swap(PodBuffer& other) noexcept
+    {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
+    }
+
+private:
+    T* m_data = nullptr;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+};
 
 // Rows of text cells kept compactly as bytes: the cells of a row lie back to
 // back in one arena; a row costs one 32-bit offset and each cell an 8-bit
@@ -76,8 +139,10 @@ public:
     // Keeps the first rows rows only.
     void truncate(int rows);
     // Empties the store. A small store keeps its allocation for the next
-    // fill; a large one gives it back.
-    void clear();
+    // fill; a large one gives it back unless keepFor says a list of about as
+    // many bytes comes next (a store refilled every refresh then costs no
+    // fresh pages each time; the peak, both lists at once, is the same).
+    void clear(const CellStore* keepFor = nullptr);
     void swap(CellStore& other) noexcept;
     std::size_t bytesUsed() const;
 
@@ -100,10 +165,10 @@ private:
     // Row r's cells start at m_rowStart[r] (one more entry ends the last
     // row); cell (r, c) is m_lengths[r * columns + c] bytes long, or, when
     // that says LongCell, m_long[r * columns + c].
-    std::vector<std::uint32_t> m_rowStart;
-    std::vector<std::uint8_t> m_lengths;
+    PodBuffer<std::uint32_t> m_rowStart;
+    PodBuffer<std::uint8_t> m_lengths;
     std::unordered_map<std::size_t, std::uint32_t> m_long;
-    std::string m_arena;
-    std::vector<std::uint32_t> m_values; // m_valueSlots a row
+    PodBuffer<char> m_arena;
+    PodBuffer<std::uint32_t> m_values; // m_valueSlots a row
     std::unordered_map<std::size_t, std::int64_t> m_aside;
 };

@@ -168,6 +168,7 @@ void HostSession::stopList()
     if (!isReadingList())
         return;
     m_stopRequested = true;
+    m_reader->stopPass();
     advance();
 }
 

@@ -37,30 +37,46 @@ void ListReader::begin(Target target, RecordSink* sink, int cap)
 
 ListReader::Frame ListReader::takeFrame(HostSocket& socket)
 {
+    // Every whole frame the buffer holds is taken in one pass and the bytes
+    // are consumed once at its end; the last frame taken is reported.
     const QByteArrayView buffered = socket.buffered();
-    if (m_bodyLength < 0) {
-        if (buffered.size() < Wire::HeaderLength)
-            return Frame::Incomplete;
-        const std::optional<int> length = Wire::parseHeader(buffered.first(Wire::HeaderLength));
-        socket.consume(Wire::HeaderLength);
-        if (!length)
-            return Frame::BadHeader;
-        if (*length == 0)
-            return Frame::End;
-        // A list of exactly the cap still ends normally; one record more
-        // does not.
-        if (m_records >= m_cap)
-            return Frame::TooManyRecords;
-        m_bodyLength = *length;
-        return Frame::Header;
+    m_stopPass = false;
+    qsizetype used = 0;
+    Frame last = Frame::Incomplete;
+    for (;;) {
+        const QByteArrayView rest = buffered.sliced(used);
+        if (m_bodyLength < 0) {
+            if (rest.size() < Wire::HeaderLength)
+                break;
+            const std::optional<int> length = Wire::parseHeader(rest.first(Wire::HeaderLength));
+            used += Wire::HeaderLength;
+            last = !length ? Frame::BadHeader : *length == 0 ? Frame::End : Frame::Header;
+            // A list of exactly the cap still ends normally; one record more
+            // does not.
+            if (last == Frame::Header && m_records >= m_cap)
+                last = Frame::TooManyRecords;
+            if (last != Frame::Header)
+                break;
+            m_bodyLength = *length;
+        }
+        if (buffered.size() - used < m_bodyLength)
+            break;
+        takeRecord(buffered.sliced(used, m_bodyLength));
+        used += m_bodyLength;
+        ++m_records;
+        m_bodyLength = -1;
+        last = Frame::Record;
+        if (m_stopPass)
+            break;
+        // A sink that acted on the socket ends the pass with its record.
+        if (m_target == Target::Sink) {
+            const QByteArrayView now = socket.buffered();
+            if (now.data() != buffered.data() || now.size() != buffered.size())
+                break;
+        }
     }
-    if (buffered.size() < m_bodyLength)
-        return Frame::Incomplete;
-    takeRecord(buffered.first(m_bodyLength));
-    socket.consume(m_bodyLength);
-    ++m_records;
-    m_bodyLength = -1;
-    return Frame::Record;
+    socket.consume(used);
+    return last;
 }
 
 void ListReader::takeRecord(QByteArrayView body)

@@ -41,7 +41,12 @@ public:
     // Starts a list. The rows gathered for a table replace its rows at
     // finish(); a sink gets each record as it comes.
     void begin(Target target, RecordSink* sink, int cap);
+    // Takes the frames buffered, up to the end of the list or a frame whose
+    // bytes are not all here, and says what the last one was.
     Frame takeFrame(HostSocket& socket);
+    // Ends the pass of takeFrame under way after the record being taken (a
+    // slot that record runs stops the list).
+    void stopPass() { m_stopPass = true; }
     // Puts the gathered rows in the table, or lets go of the sink.
     void finish();
     // The list was dropped: the sink is not called any more.
@@ -70,6 +75,7 @@ private:
     int m_cap = HostSession::MaxListRecords;
     int m_records = 0;
     int m_bodyLength = -1; // -1 while a header is awaited
+    bool m_stopPass = false;
     int m_progressShown = 0;
     int m_skipped = 0;
     QString m_firstSkip;

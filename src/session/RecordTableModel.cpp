@@ -68,12 +68,6 @@ RecordTableModel::RecordTableModel(int columns, int visibleColumns, std::vector<
     m_specs.resize(std::size_t(columns));
 }
 
-std::int64_t RecordTableModel::decimalSlot(QByteArrayView text)
-{
-    const RecordValue v = RecordValues::decimal(text);
-    return v.kind == RecordValue::Kind::Integer ? v.number : NoNumber;
-}
-
 RecordValue RecordTableModel::value(int row, int column) const
 {
     if (row < 0 || row >= m_shownRows || column < 0 || std::size_t(column) >= m_specs.size())
@@ -106,7 +100,7 @@ RecordValue RecordTableModel::value(int row, int column) const
 
 void RecordTableModel::beginFill()
 {
-    m_pending.clear();
+    m_pending.clear(&m_rows);
     m_pending.reserveLike(m_rows);
     m_pendingTotal = 0;
 }
@@ -172,7 +166,9 @@ void RecordTableModel::commitFill()
         endRemoveRows();
     }
     m_rows.swap(m_pending);
-    m_pending.clear();
+    // The old rows' memory is kept for the next list when it is about as
+    // large as this one.
+    m_pending.clear(&m_rows);
     m_total = std::exchange(m_pendingTotal, 0);
     m_newRows = std::move(newMarks);
     if (newRows > oldRows) {

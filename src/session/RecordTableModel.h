@@ -54,7 +54,11 @@ public:
     // A slot holding no number.
     static constexpr std::int64_t NoNumber = CellStore::NoValue;
     // The slot for a field sent as decimal text: its number, or NoNumber.
-    static std::int64_t decimalSlot(QByteArrayView text);
+    static std::int64_t decimalSlot(QByteArrayView text)
+    {
+        const RecordValue v = RecordValues::decimal(text);
+        return v.kind == RecordValue::Kind::Integer ? v.number : NoNumber;
+    }
 
     // specs: one per stored column (fewer: the rest are texts).
     RecordTableModel(int columns, int visibleColumns, std::vector<ValueSpec> specs, int valueSlots,
