@@ -404,6 +404,8 @@ void TestWire::cpuTimeText_data()
     QTest::newRow("123456") << qint64(123456) << '.' << QByteArray(" 123.456");
     QTest::newRow("123456789") << qint64(123456789) << '.' << QByteArray("123456.789");
     QTest::newRow("comma") << qint64(1500) << ',' << QByteArray("   1,500");
+    QTest::newRow("32-bit seconds") << qint64(4294967295999) << '.' << QByteArray("4294967295.999");
+    QTest::newRow("past 32 bits") << qint64(4294967296000) << '.' << QByteArray("4294967296.000");
 }
 
 void TestWire::cpuTimeText()
