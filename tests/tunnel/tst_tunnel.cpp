@@ -88,28 +88,19 @@ void TestTunnel::destinations_data()
 {
     QTest::addColumn<QString>("destination");
     QTest::addColumn<QString>("tail"); // the last arguments, or the refusal's reason
-    QTest::newRow("name") << "jump"
-                          << "-- jump";
-    QTest::newRow("user and port") << "ops@gw.example:2222"
-                                   << "-p 2222 -- ops@gw.example";
-    QTest::newRow("user with @") << "a@b@gw"
-                                 << "-- a@b@gw";
-    QTest::newRow("v6 in brackets") << "[::1]:22"
-                                    << "-p 22 -- ::1";
-    QTest::newRow("option") << "-oProxyCommand=sh"
-                            << "does not start with \"-\"";
-    QTest::newRow("space") << "gw -v"
-                           << "no spaces";
-    QTest::newRow("port 0") << "gw:0"
-                            << "from 1 to 65535, not \"0\"";
-    QTest::newRow("empty port") << "gw:"
-                                << "no port after";
-    QTest::newRow("no user") << "@gw"
-                             << "no user name";
-    QTest::newRow("bare v6") << "::1"
-                             << "in brackets";
-    QTest::newRow("empty") << ""
-                           << "no destination";
+    // Ports from 1 to 65535.
+    QTest::newRow("name") << u"jump"_s << u"-- jump"_s;
+    QTest::newRow("user and port 1") << u"ops@gw.example:1"_s << u"-p 1 -- ops@gw.example"_s;
+    QTest::newRow("user with @") << u"a@b@gw"_s << u"-- a@b@gw"_s;
+    QTest::newRow("v6 in brackets, port 65535") << u"[::1]:65535"_s << u"-p 65535 -- ::1"_s;
+    QTest::newRow("option") << u"-oProxyCommand=sh"_s << u"does not start with \"-\""_s;
+    QTest::newRow("space") << u"gw -v"_s << u"no spaces"_s;
+    QTest::newRow("port 0") << u"gw:0"_s << u"from 1 to 65535, not \"0\""_s;
+    QTest::newRow("port 65536") << u"gw:65536"_s << u"from 1 to 65535, not \"65536\""_s;
+    QTest::newRow("empty port") << u"gw:"_s << u"no port after"_s;
+    QTest::newRow("no user") << u"@gw"_s << u"no user name"_s;
+    QTest::newRow("bare v6") << u"::1"_s << u"in brackets"_s;
+    QTest::newRow("empty") << QString() << u"no destination"_s;
 }
 
 void TestTunnel::destinations()
@@ -181,14 +172,12 @@ void TestTunnel::failuresNameTheirCause_data()
     QTest::addColumn<QString>("destination");
     QTest::addColumn<bool>("closedPort"); // forward to a port where nothing listens
     QTest::addColumn<QString>("expected");
-    QTest::newRow("refused key") << ""
-                                 << "refused" << false << "Permission denied";
-    QTest::newRow("unknown host key") << ""
-                                      << "stranger" << false << "Host key verification failed";
-    QTest::newRow("no ssh") << "/nonexistent/ssh"
-                            << "jump" << false << "cannot run \"/nonexistent/ssh\"";
-    QTest::newRow("forward refused") << ""
-                                     << "jump" << true << "open failed";
+    QTest::newRow("refused key") << QString() << u"refused"_s << false << u"Permission denied"_s;
+    QTest::newRow("unknown host key")
+        << QString() << u"stranger"_s << false << u"Host key verification failed"_s;
+    QTest::newRow("no ssh") << u"/nonexistent/ssh"_s << u"jump"_s << false
+                            << u"cannot run \"/nonexistent/ssh\""_s;
+    QTest::newRow("forward refused") << QString() << u"jump"_s << true << u"open failed"_s;
 }
 
 void TestTunnel::failuresNameTheirCause()
