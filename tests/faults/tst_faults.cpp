@@ -16,10 +16,6 @@
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
 
-#include <QAction>
-
-#include <QLabel>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
@@ -29,38 +25,38 @@ namespace {
 const QString ResyncNotice =
     QStringLiteral("The connection was renewed after the host fell out of step.");
 
+// The logon of the fixture's settings as the wire carries it.
+const QByteArray Logon =
+    "000001MANAGER" + QByteArray(57, ' ') + "SYS" + QByteArray(13, ' ') + QByteArray(32, ' ');
+
+// Something is said, in a box or the status label, its text not checked.
+const QString Any = QStringLiteral("*");
+
 QString winsockMessage(int code)
 {
     return QStringLiteral("WINSOCK error: %1\n%2").arg(code).arg(Winsock::ErrorText(code));
 }
 
-// Where a fault is applied: the listener list or the process list of one refresh.
-enum class Target
+// Fault flags with one of them set.
+template <typename T, typename V> HostSimFaults faulty(T HostSimFaults::*flag, V value)
 {
-    Listeners,
-    Processes
-};
+    HostSimFaults faults;
+    faults.*flag = value;
+    return faults;
+}
 
-// The faults of one list, applied to the simulator; the test clears them
-// again as soon as the targeted request has been answered.
-enum class ListFault
+template <typename Model, typename Column>
+QList<QByteArray> pinsOf(const Model* model, Column column)
 {
-    CloseAfter,
-    ResetAfter,
-    BadHeader,
-    LongFrame,
-    ShortFrame,
-    SplitWrites,
-    Trickle,
-    NeverEnding,
-    Flood,
-    SRecord
-};
+    QList<QByteArray> pins;
+    for (int r = 0; r < model->rows(); ++r)
+        pins.append(model->cell(r, column).toByteArray());
+    return pins;
+}
 
 } // namespace
 
-Q_DECLARE_METATYPE(Target)
-Q_DECLARE_METATYPE(ListFault)
+Q_DECLARE_METATYPE(HostSimFaults)
 
 class TestFaults : public QObject
 {
@@ -84,8 +80,8 @@ private:
     // The pins of the host's listeners, and of the processes of listener pin.
     QList<QByteArray> hostListenerPins() const;
     QList<QByteArray> hostProcessPins(const QByteArray& listenerPin) const;
-    QList<QByteArray> listenerPins() const;
-    QList<QByteArray> processPins() const;
+    QList<QByteArray> listenerPins() const { return pinsOf(f->listeners(), ListenerColumn::Pin); }
+    QList<QByteArray> processPins() const { return pinsOf(f->processes(), ProcessColumn::Pin); }
     // The tables show exactly the host's current lists for the selected listener.
     void verifyExactLists();
 
@@ -137,22 +133,6 @@ QList<QByteArray> TestFaults::hostProcessPins(const QByteArray& listenerPin) con
     return pins;
 }
 
-QList<QByteArray> TestFaults::listenerPins() const
-{
-    QList<QByteArray> pins;
-    for (int r = 0; r < f->listeners()->rows(); ++r)
-        pins.append(f->listeners()->cell(r, ListenerColumn::Pin).toByteArray());
-    return pins;
-}
-
-QList<QByteArray> TestFaults::processPins() const
-{
-    QList<QByteArray> pins;
-    for (int r = 0; r < f->processes()->rows(); ++r)
-        pins.append(f->processes()->cell(r, ProcessColumn::Pin).toByteArray());
-    return pins;
-}
-
 void TestFaults::verifyExactLists()
 {
     QCOMPARE(listenerPins(), hostListenerPins());
@@ -169,10 +149,10 @@ void TestFaults::verifyExactLists()
 
 void TestFaults::listFault_data()
 {
-    QTest::addColumn<ListFault>("fault");
-    QTest::addColumn<Target>("target");
-    // What the operator is told: a message box (exact text, or empty for
-    // none) and a part of the status label (empty: none expected).
+    QTest::addColumn<HostSimFaults>("spoilt");
+    QTest::addColumn<bool>("listeners"); // the listener list is spoilt, else the process list
+    // What the operator is told: a message box ("*": may be shown, empty:
+    // none) and a part of the status label (empty: none; "*": anything).
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("status");
     // Rows of the faulted table that must have been kept (at least, at most).
@@ -182,52 +162,54 @@ void TestFaults::listFault_data()
     const QString closed = QStringLiteral("closed the connection in the middle of a list");
     const QString bad = QStringLiteral("does not start with a length");
     const QString many = QStringLiteral("more than 50 records");
-    const auto L = Target::Listeners;
-    const auto P = Target::Processes;
+    const bool L = true;
+    const bool P = false;
+    using F = HostSimFaults;
     QTest::newRow("closed after 1 listener")
-        << ListFault::CloseAfter << L << QString() << closed << 1 << 1;
+        << faulty(&F::CloseAfterRecords, 1) << L << QString() << closed << 1 << 1;
     QTest::newRow("closed after 2 processes")
-        << ListFault::CloseAfter << P << QString() << closed << 2 << 2;
+        << faulty(&F::CloseAfterRecords, 2) << P << QString() << closed << 2 << 2;
     // A reset may take records still in flight with it.
     QTest::newRow("reset after 2 listeners")
-        << ListFault::ResetAfter << L << QString() << closed << 0 << 2;
+        << faulty(&F::ResetAfterRecords, 2) << L << QString() << closed << 0 << 2;
     QTest::newRow("reset after 2 processes")
-        << ListFault::ResetAfter << P << QString() << closed << 0 << 2;
+        << faulty(&F::ResetAfterRecords, 2) << P << QString() << closed << 0 << 2;
     QTest::newRow("header not a number, listeners")
-        << ListFault::BadHeader << L << QString() << bad << 0 << 0;
+        << faulty(&F::BadHeader, true) << L << QString() << bad << 0 << 0;
     QTest::newRow("header not a number, processes")
-        << ListFault::BadHeader << P << QString() << bad << 0 << 0;
+        << faulty(&F::BadHeader, true) << P << QString() << bad << 0 << 0;
     QTest::newRow("frame longer than announced")
-        << ListFault::LongFrame << L << QStringLiteral("*") << QStringLiteral("*") << 0 << 3;
+        << faulty(&F::LongFrame, true) << L << Any << Any << 0 << 3;
     QTest::newRow("frame shorter than announced")
-        << ListFault::ShortFrame << L << QStringLiteral("*") << QStringLiteral("*") << 0 << 3;
+        << faulty(&F::ShortFrame, true) << L << Any << Any << 0 << 3;
     QTest::newRow("frame shorter, processes")
-        << ListFault::ShortFrame << P << QStringLiteral("*") << QStringLiteral("*") << 0 << 3;
+        << faulty(&F::ShortFrame, true) << P << Any << Any << 0 << 3;
     QTest::newRow("single-byte writes")
-        << ListFault::SplitWrites << L << QString() << QString() << 3 << 3;
+        << faulty(&F::SplitWrites, true) << L << QString() << QString() << 3 << 3;
     // A slow host that sends every record within the read time-out gets its
     // whole list, however long it takes.
     QTest::newRow("trickle, listeners")
-        << ListFault::Trickle << L << QString() << QString() << 3 << 3;
+        << faulty(&F::TrickleSeconds, 0.4) << L << QString() << QString() << 3 << 3;
     QTest::newRow("trickle, processes")
-        << ListFault::Trickle << P << QString() << QString() << 3 << 3;
+        << faulty(&F::TrickleSeconds, 0.4) << P << QString() << QString() << 3 << 3;
     QTest::newRow("never ending, listeners")
-        << ListFault::NeverEnding << L << QString() << many << 50 << 50;
+        << faulty(&F::NeverEndingList, true) << L << QString() << many << 50 << 50;
     QTest::newRow("never ending, processes")
-        << ListFault::NeverEnding << P << QString() << many << 50 << 50;
+        << faulty(&F::NeverEndingList, true) << P << QString() << many << 50 << 50;
     // 9999-byte process records without end, in the reply to the listener
     // request: no listener row; the cut last frame runs into the time-out
-    // unless the receive limit cut the host off first.
+    // unless the receive limit cut the host off (past the 16 MiB the socket
+    // buffers) first.
     QTest::newRow("flood past the receive limit")
-        << ListFault::Flood << L << QStringLiteral("*") << QString() << 0 << 0;
+        << faulty(&F::FloodBytes, 17 * 1024 * 1024) << L << Any << QString() << 0 << 0;
     QTest::newRow("S record in a process list")
-        << ListFault::SRecord << P << QString() << QString() << 3 << 3;
+        << faulty(&F::SRecordInProcessList, true) << P << QString() << QString() << 3 << 3;
 }
 
 void TestFaults::listFault()
 {
-    QFETCH(ListFault, fault);
-    QFETCH(Target, target);
+    QFETCH(HostSimFaults, spoilt);
+    QFETCH(bool, listeners);
     QFETCH(QString, box);
     QFETCH(QString, status);
     QFETCH(int, keptMin);
@@ -235,49 +217,15 @@ void TestFaults::listFault()
 
     QVERIFY(connectWindow());
     verifyExactLists();
-    if (fault == ListFault::NeverEnding)
+    if (spoilt.NeverEndingList)
         f->session()->setRecordCap(50);
 
-    HostSimFaults spoilt;
-    HostSimFaults& faults = spoilt;
-    switch (fault) {
-    case ListFault::CloseAfter:
-        faults.CloseAfterRecords = target == Target::Listeners ? 1 : 2;
-        break;
-    case ListFault::ResetAfter:
-        faults.ResetAfterRecords = 2;
-        break;
-    case ListFault::BadHeader:
-        faults.BadHeader = true;
-        break;
-    case ListFault::LongFrame:
-        faults.LongFrame = true;
-        break;
-    case ListFault::ShortFrame:
-        faults.ShortFrame = true;
-        break;
-    case ListFault::SplitWrites:
-        faults.SplitWrites = true;
-        break;
-    case ListFault::Trickle:
-        faults.TrickleSeconds = 0.4;
-        break;
-    case ListFault::NeverEnding:
-        faults.NeverEndingList = true;
-        break;
-    case ListFault::Flood:
-        faults.FloodBytes = 17 * 1024 * 1024; // past the 16 MiB the socket buffers
-        break;
-    case ListFault::SRecord:
-        faults.SRecordInProcessList = true;
-        break;
-    }
     // Only the targeted list is spoilt. The simulator shapes a list when it
     // is asked for it: the faults are set before that request (for the
     // process list, once the listener list is on its way) and cleared right
     // after it, but for the single-byte writes, which last while it goes out.
-    const QByteArray letter = target == Target::Listeners ? "G" : "H";
-    if (target == Target::Listeners)
+    const QByteArray letter = listeners ? "G" : "H";
+    if (listeners)
         f->sim.Faults = spoilt;
     bool armed = true;
     // Tied to this function: the Quit of the window's destruction must not
@@ -287,7 +235,7 @@ void TestFaults::listFault()
             [&](const QByteArray& l, const QByteArray&) {
                 if (!armed)
                     return;
-                if (l == "G" && target == Target::Processes) {
+                if (l == "G" && !listeners) {
                     f->sim.Faults = spoilt;
                 } else if (l == letter) {
                     armed = false;
@@ -305,14 +253,11 @@ void TestFaults::listFault()
     QTRY_VERIFY(f->find<QTimer>("refreshTimer")->isActive());
 
     // Told: the box for socket errors, the status label for the rest.
-    if (box == QStringLiteral("*") || status == QStringLiteral("*")) {
+    if (box == Any || status == Any)
         QVERIFY2(!f->prompts.messages.isEmpty() || !f->status().isEmpty(), "nothing said");
-    }
     if (box.isEmpty())
         QCOMPARE(f->prompts.messages, QStringList());
-    else if (box != QStringLiteral("*"))
-        QCOMPARE(f->prompts.messages, QStringList{box});
-    if (fault == ListFault::Flood) {
+    if (spoilt.FloodBytes > 0) {
         // Either the receive limit cut the host off or the flood's cut last
         // frame ran into the time-out.
         QCOMPARE(f->prompts.messages.size(), 1);
@@ -320,14 +265,13 @@ void TestFaults::listFault()
                      f->prompts.messages[0] == winsockMessage(10060),
                  qPrintable(f->prompts.messages[0]));
     }
-    if (!status.isEmpty() && status != QStringLiteral("*"))
+    if (!status.isEmpty() && status != Any)
         QVERIFY2(f->status().contains(status), qPrintable(f->status()));
     if (status.isEmpty() && box.isEmpty())
         QCOMPARE(f->status(), QString());
 
     // Kept: the rows that came before the fault, in the host's order.
-    if (fault != ListFault::LongFrame && fault != ListFault::ShortFrame) {
-        const bool listeners = target == Target::Listeners;
+    if (!spoilt.LongFrame && !spoilt.ShortFrame) {
         const QList<QByteArray> kept = listeners ? listenerPins() : processPins();
         QVERIFY2(kept.size() >= keptMin && kept.size() <= keptMax,
                  qPrintable(QString::number(kept.size())));
@@ -336,7 +280,7 @@ void TestFaults::listFault()
         // a flood is all made up and lands in the process table.
         QCOMPARE(kept.mid(0, std::min(kept.size(), real.size())),
                  real.mid(0, std::min(kept.size(), real.size())));
-        if (fault == ListFault::SRecord) {
+        if (spoilt.SRecordInProcessList) {
             // Routed by its first character: the stray listener record joins
             // the listener table.
             QCOMPARE(listenerPins(), listenersBefore + QList<QByteArray>{"123"});
@@ -354,15 +298,13 @@ void TestFaults::listFault()
     QByteArray sent = f->receivedSince(mark);
     if (resyncDue) {
         // The old connection is ended with Quit first, where it is still open.
-        const bool hostClosed = fault == ListFault::CloseAfter || fault == ListFault::ResetAfter;
-        if (!hostClosed && fault != ListFault::Flood)
+        const bool hostClosed = spoilt.CloseAfterRecords >= 0 || spoilt.ResetAfterRecords >= 0;
+        if (!hostClosed && spoilt.FloodBytes == 0)
             QVERIFY2(sent.startsWith(framed("Q")), sent.left(20).constData());
         if (sent.startsWith(framed("Q")))
             sent.remove(0, framed("Q").size());
         QCOMPARE(f->sim.connectionCount(), connections + 1);
-        QCOMPARE(sent.size(), 118 + exchange.size());
-        QCOMPARE(sent.left(6), QByteArray("000001"));
-        QCOMPARE(sent.mid(118), exchange);
+        QCOMPARE(sent, Logon + exchange);
         QCOMPARE(f->status(), ResyncNotice);
     } else {
         QCOMPARE(f->sim.connectionCount(), connections);
@@ -434,7 +376,6 @@ void TestFaults::millionRecordList()
     QCOMPARE(f->prompts.messages, QStringList());
     QCOMPARE(f->status(), QString());
     QVERIFY(!f->session()->isOutOfStep());
-    QTRY_VERIFY(!f->host()->isBusy());
 }
 
 // ---------------------------------------------------------------------------
@@ -443,48 +384,47 @@ void TestFaults::millionRecordList()
 
 void TestFaults::startupFault_data()
 {
-    QTest::addColumn<QString>("kind");
+    QTest::addColumn<HostSimFaults>("faults");
+    // The host's address: empty for the simulator's, "closed" for a loopback
+    // port where nothing listens.
+    QTest::addColumn<QByteArray>("host");
     // The messages in order; "1100x" stands for any resolver failure.
     QTest::addColumn<QStringList>("messages");
     const QString refused = QStringLiteral("Invalid Login!");
     const QString failed = QStringLiteral("Error creating server process!");
-    QTest::newRow("logon answered 1") << QStringLiteral("reply1") << QStringList{refused};
-    QTest::newRow("logon answered 9") << QStringLiteral("reply9") << QStringList{failed};
-    QTest::newRow("logon not answered")
-        << QStringLiteral("never") << QStringList{winsockMessage(10060), failed};
+    using F = HostSimFaults;
+    QTest::newRow("logon answered 1")
+        << faulty(&F::LogonReply, "1") << QByteArray() << QStringList{refused};
+    QTest::newRow("logon answered 9")
+        << faulty(&F::LogonReply, "9") << QByteArray() << QStringList{failed};
+    QTest::newRow("logon not answered") << faulty(&F::LogonNever, true) << QByteArray()
+                                        << QStringList{winsockMessage(10060), failed};
     QTest::newRow("host accepts and never answers")
-        << QStringLiteral("silent") << QStringList{winsockMessage(10060), failed};
-    QTest::newRow("peer closes during the logon") << QStringLiteral("close") << QStringList{failed};
+        << faulty(&F::Silent, true) << QByteArray() << QStringList{winsockMessage(10060), failed};
+    QTest::newRow("peer closes during the logon")
+        << faulty(&F::CloseDuringLogon, true) << QByteArray() << QStringList{failed};
     QTest::newRow("host unreachable")
-        << QStringLiteral("unreachable") << QStringList{winsockMessage(10061)};
-    QTest::newRow("name does not resolve")
-        << QStringLiteral("unresolved") << QStringList{QStringLiteral("1100x")};
+        << F() << QByteArray("closed") << QStringList{winsockMessage(10061)};
+    QTest::newRow("name does not resolve") << F() << QByteArray("orvanite-console-test.invalid")
+                                           << QStringList{QStringLiteral("1100x")};
 }
 
 void TestFaults::startupFault()
 {
-    QFETCH(QString, kind);
+    QFETCH(HostSimFaults, faults);
+    QFETCH(QByteArray, host);
     QFETCH(QStringList, messages);
     HostController& w = *f->host();
     ConnectionSettings settings = w.settings();
     w.session()->setLogonTimeout(1);
-    if (kind == QStringLiteral("reply1"))
-        f->sim.Faults.LogonReply = "1";
-    else if (kind == QStringLiteral("reply9"))
-        f->sim.Faults.LogonReply = "9";
-    else if (kind == QStringLiteral("never"))
-        f->sim.Faults.LogonNever = true;
-    else if (kind == QStringLiteral("silent"))
-        f->sim.Faults.Silent = true;
-    else if (kind == QStringLiteral("close"))
-        f->sim.Faults.CloseDuringLogon = true;
-    else if (kind == QStringLiteral("unreachable")) {
+    f->sim.Faults = faults;
+    if (host == "closed") {
         // A loopback port that was free a moment ago and is closed now.
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         settings.Port = probe.serverPort();
-    } else if (kind == QStringLiteral("unresolved")) {
-        settings.HostAddress = "orvanite-console-test.invalid";
+    } else if (!host.isEmpty()) {
+        settings.HostAddress = host;
     }
     w.setSettings(settings);
 

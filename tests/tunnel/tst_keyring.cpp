@@ -4,20 +4,15 @@
 // window's and orvanite-ctl's) logs on with the keyring's; with no service
 // the operator is told and the file keeps them.
 #include "ConsoleFixture.h"
+#include "ServiceFixtures.h"
 
 #include "config/ConfigFile.h"
 #include "console/HostController.h"
 #include "session/HostSession.h"
 
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QDialog>
-#include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,27 +24,15 @@ class TestKeyring : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
     void init();
     void cleanup();
 
-    // In this order: the first runs before there is any bus.
-    void noServiceKeepsThePasswordsInTheFile();
-    void keyringHoldsThePasswords();
+    void passwordsGoWhereTheyCan_data();
+    void passwordsGoWhereTheyCan();
 
 private:
-    bool startSecretService(QString& why);
-    void stopProcess(QProcess& p);
-    // Turns the preference on through the Preferences dialog.
-    bool chooseKeyring();
-    // Runs orvanite-ctl with arguments; its standard output.
-    QByteArray ctl(const QStringList& arguments, int* exitCode);
-    ConnectionSettings withPasswords() const;
-
     QTemporaryDir dir;
-    QProcess bus;
-    QProcess keyring;
-    QByteArray busAddress;
+    SecretServiceFixture secrets;
     std::unique_ptr<ConsoleFixture> f;
 };
 
@@ -59,12 +42,6 @@ void TestKeyring::initTestCase()
     // Nothing answers at this address.
     qputenv("DBUS_SESSION_BUS_ADDRESS",
             "unix:path=" + QFile::encodeName(dir.filePath(u"no-bus"_s)));
-}
-
-void TestKeyring::cleanupTestCase()
-{
-    stopProcess(keyring);
-    stopProcess(bus);
 }
 
 void TestKeyring::init()
@@ -80,77 +57,25 @@ void TestKeyring::cleanup()
     f.reset();
 }
 
-void TestKeyring::stopProcess(QProcess& p)
+void TestKeyring::passwordsGoWhereTheyCan_data()
 {
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000))
-        p.kill();
-    p.waitForFinished(5000);
+    QTest::addColumn<bool>("service");
+    QTest::addColumn<QByteArray>("kept");  // the file's user and account passwords
+    QTest::addColumn<QByteArray>("where"); // where orvanite-ctl says they are
+    // In this order: the first runs before there is any bus.
+    QTest::newRow("no service") << false << QByteArray("UPW|APW") << QByteArray("in the file");
+    QTest::newRow("keyring") << true << QByteArray("|") << QByteArray("in the keyring");
 }
 
-bool TestKeyring::startSecretService(QString& why)
+// The keyring chosen in the Preferences dialog, the settings are saved with
+// their user and account passwords.
+void TestKeyring::passwordsGoWhereTheyCan()
 {
-    if (QStandardPaths::findExecutable(u"gnome-keyring-daemon"_s).isEmpty() ||
-        QStandardPaths::findExecutable(u"dbus-daemon"_s).isEmpty()) {
-        why = u"gnome-keyring-daemon or dbus-daemon is not installed (scripts/setup.sh)"_s;
-        return false;
-    }
-    bus.start(u"dbus-daemon"_s,
-              {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s, u"--nopidfile"_s});
-    if (!bus.waitForStarted() || !bus.waitForReadyRead(10000)) {
-        why = u"dbus-daemon did not start"_s;
-        return false;
-    }
-    busAddress = bus.readLine().trimmed();
-
-    QDir(dir.path()).mkpath(u"home/data"_s);
-    QDir(dir.path()).mkpath(u"home/run"_s);
-    QFile::setPermissions(dir.filePath(u"home/run"_s),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, QString::fromLocal8Bit(busAddress));
-    env.insert(u"HOME"_s, dir.filePath(u"home"_s));
-    env.insert(u"XDG_DATA_HOME"_s, dir.filePath(u"home/data"_s));
-    env.insert(u"XDG_RUNTIME_DIR"_s, dir.filePath(u"home/run"_s));
-    env.remove(u"DISPLAY"_s);
-    keyring.setProcessEnvironment(env);
-    keyring.setProcessChannelMode(QProcess::SeparateChannels);
-    keyring.start(u"gnome-keyring-daemon"_s,
-                  {u"--foreground"_s, u"--unlock"_s, u"--components=secrets"_s});
-    if (!keyring.waitForStarted()) {
-        why = keyring.errorString();
-        return false;
-    }
-    // The login keyring is made with this password and left unlocked.
-    keyring.write("test-keyring");
-    keyring.closeWriteChannel();
-    // Ready once it owns the service's name on the bus (asked without
-    // starting anything).
-    const QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired() && keyring.state() == QProcess::Running) {
-        QProcess ask;
-        ask.setProcessEnvironment(env);
-        ask.start(u"dbus-send"_s,
-                  {u"--session"_s, u"--print-reply"_s, u"--dest=org.freedesktop.DBus"_s,
-                   u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus.NameHasOwner"_s,
-                   u"string:org.freedesktop.secrets"_s});
-        if (ask.waitForFinished(5000) && ask.readAllStandardOutput().contains("boolean true"))
-            break;
-        QTest::qWait(100);
-    }
-    if (keyring.state() != QProcess::Running || deadline.hasExpired()) {
-        why = u"gnome-keyring-daemon did not start: "_s +
-              QString::fromLocal8Bit(keyring.readAllStandardError());
-        return false;
-    }
-    qputenv("DBUS_SESSION_BUS_ADDRESS", busAddress);
-    return true;
-}
-
-bool TestKeyring::chooseKeyring()
-{
+    QFETCH(bool, service);
+    QFETCH(QByteArray, kept);
+    QFETCH(QByteArray, where);
+    if (service)
+        QVERIFY2(secrets.start(), qPrintable(secrets.why()));
     f->prompts.onDialog = [](QDialog& d) {
         auto* box = d.findChild<QCheckBox*>(u"keyringPasswordsBox"_s);
         if (!box)
@@ -158,77 +83,38 @@ bool TestKeyring::chooseKeyring()
         box->setChecked(true);
         return int(QDialog::Accepted);
     };
-    const bool ran = f->run("preferencesAction");
+    QVERIFY(f->run("preferencesAction"));
     f->prompts.onDialog = {};
-    return ran;
-}
-
-ConnectionSettings TestKeyring::withPasswords() const
-{
     ConnectionSettings s = f->host()->settings();
     s.UserPassword = "UPW";
     s.AccountPassword = "APW";
-    return s;
-}
-
-QByteArray TestKeyring::ctl(const QStringList& arguments, int* exitCode)
-{
-    QProcess p;
-    QSignalSpy done(&p, &QProcess::finished);
-    p.start(qEnvironmentVariable("ORV_BIN_DIR") + u"/orvanite-ctl"_s, arguments);
-    if (!done.wait(30000))
-        return {};
-    *exitCode = p.exitCode();
-    return p.readAllStandardOutput() + p.readAllStandardError();
-}
-
-void TestKeyring::noServiceKeepsThePasswordsInTheFile()
-{
-    QVERIFY(chooseKeyring());
-    f->host()->setSettings(withPasswords());
-    const QString path = dir.filePath(u"nobus.hcf"_s);
+    f->host()->setSettings(s);
+    const QString path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + u".hcf"_s);
     f->prompts.saveAnswer = path;
     QVERIFY(f->run("saveAction"));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 30000);
-    QCOMPARE(f->prompts.messages.size(), 1);
-    QVERIFY2(f->prompts.messages.first().contains(u"could not be put in the desktop keyring"_s),
-             qPrintable(f->prompts.messages.first()));
+    if (service) {
+        QCOMPARE(f->prompts.messages, QStringList());
+    } else {
+        QCOMPARE(f->prompts.messages.size(), 1);
+        QVERIFY2(f->prompts.messages.first().contains(u"could not be put in the desktop keyring"_s),
+                 qPrintable(f->prompts.messages.first()));
+    }
     ConnectionSettings back;
     QVERIFY(loadConfig(path, back).ok());
-    QCOMPARE(back.UserPassword, "UPW");
-    QCOMPARE(back.AccountPassword, "APW");
-
-    int code = -1;
-    const QByteArray shown = ctl({u"config"_s, u"show"_s, path}, &code);
-    QCOMPARE(code, 0);
-    QVERIFY2(shown.contains("user_password_in     in the file\n"), shown.constData());
-    QVERIFY2(shown.contains("group_password_in    empty\n"), shown.constData());
-}
-
-void TestKeyring::keyringHoldsThePasswords()
-{
-    QString why;
-    QVERIFY2(startSecretService(why), qPrintable(why));
-    QVERIFY(chooseKeyring());
-    f->host()->setSettings(withPasswords());
-    const QString path = dir.filePath(u"keyring.hcf"_s);
-    f->prompts.saveAnswer = path;
-    QVERIFY(f->run("saveAction"));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 30000);
-    QCOMPARE(f->prompts.messages, QStringList());
-    ConnectionSettings back;
-    QVERIFY(loadConfig(path, back).ok());
-    QCOMPARE(back.UserPassword, "");
-    QCOMPARE(back.AccountPassword, "");
+    QCOMPARE(back.UserPassword + '|' + back.AccountPassword, kept);
     QCOMPARE(back.User, "MANAGER");
 
-    int code = -1;
-    const QByteArray shown = ctl({u"config"_s, u"show"_s, path}, &code);
-    QCOMPARE(code, 0);
-    QVERIFY2(shown.contains("user_password_in     in the keyring\n"), shown.constData());
-    QVERIFY2(shown.contains("account_password_in  in the keyring\n"), shown.constData());
+    const QString ctl = projectProgram("orvanite-ctl");
+    QByteArray shown;
+    QCOMPARE(runProgram(ctl, {u"config"_s, u"show"_s, path}, &shown), 0);
+    QVERIFY2(shown.contains("user_password_in     " + where + '\n'), shown.constData());
+    QVERIFY2(shown.contains("account_password_in  " + where + '\n'), shown.constData());
     QVERIFY2(shown.contains("group_password_in    empty\n"), shown.constData());
-    const QByteArray listed = ctl({u"--config"_s, path, u"listeners"_s}, &code);
+    if (!service)
+        return;
+    QByteArray listed;
+    const int code = runProgram(ctl, {u"--config"_s, path, u"listeners"_s}, &listed);
     QVERIFY2(code == 0, listed.constData());
 
     // The window loads the file and logs on with the keyring's passwords.

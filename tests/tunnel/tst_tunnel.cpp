@@ -3,9 +3,9 @@
 // the host receives exactly the bytes of a direct connection, and each way a
 // tunnel fails ends at once with ssh's own words.
 #include "ConsoleFixture.h"
-#include "console/HostController.h"
-#include "SshdFixture.h"
+#include "ServiceFixtures.h"
 #include "config/ConfigFile.h"
+#include "console/HostController.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/SshTunnel.h"
@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -26,6 +25,11 @@
 #include <sys/stat.h>
 
 using namespace HostLinkFixture;
+using namespace Qt::StringLiterals;
+
+// The logon a direct connection sends for the default settings.
+const QByteArray DefaultLogon =
+    "000001MANAGER" + QByteArray(57, ' ') + "SYS" + QByteArray(13, ' ') + QByteArray(32, ' ');
 
 class TestTunnel : public QObject
 {
@@ -45,7 +49,7 @@ private Q_SLOTS:
     void consoleKeepsTheTunnelPerFile();
 
 private:
-    // The one tunnel folder under the runtime folder; empty when none.
+    // The tunnel folders under the runtime folder.
     QStringList tunnelFolders() const;
 
     SshdFixture sshd;
@@ -77,35 +81,26 @@ void TestTunnel::cleanup()
 
 QStringList TestTunnel::tunnelFolders() const
 {
-    return QDir(runtime.path()).entryList({QStringLiteral("orvanite-ssh-*")}, QDir::Dirs);
+    return QDir(runtime.path()).entryList({u"orvanite-ssh-*"_s}, QDir::Dirs);
 }
 
 void TestTunnel::destinations_data()
 {
     QTest::addColumn<QString>("destination");
     QTest::addColumn<QString>("tail"); // the last arguments, or the refusal's reason
-    QTest::newRow("name") << "jump"
-                          << "-- jump";
-    QTest::newRow("user and port") << "ops@gw.example:2222"
-                                   << "-p 2222 -- ops@gw.example";
-    QTest::newRow("user with @") << "a@b@gw"
-                                 << "-- a@b@gw";
-    QTest::newRow("v6 in brackets") << "[::1]:22"
-                                    << "-p 22 -- ::1";
-    QTest::newRow("option") << "-oProxyCommand=sh"
-                            << "does not start with \"-\"";
-    QTest::newRow("space") << "gw -v"
-                           << "no spaces";
-    QTest::newRow("port 0") << "gw:0"
-                            << "from 1 to 65535, not \"0\"";
-    QTest::newRow("empty port") << "gw:"
-                                << "no port after";
-    QTest::newRow("no user") << "@gw"
-                             << "no user name";
-    QTest::newRow("bare v6") << "::1"
-                             << "in brackets";
-    QTest::newRow("empty") << ""
-                           << "no destination";
+    // Ports from 1 to 65535.
+    QTest::newRow("name") << u"jump"_s << u"-- jump"_s;
+    QTest::newRow("user and port 1") << u"ops@gw.example:1"_s << u"-p 1 -- ops@gw.example"_s;
+    QTest::newRow("user with @") << u"a@b@gw"_s << u"-- a@b@gw"_s;
+    QTest::newRow("v6 in brackets, port 65535") << u"[::1]:65535"_s << u"-p 65535 -- ::1"_s;
+    QTest::newRow("option") << u"-oProxyCommand=sh"_s << u"does not start with \"-\""_s;
+    QTest::newRow("space") << u"gw -v"_s << u"no spaces"_s;
+    QTest::newRow("port 0") << u"gw:0"_s << u"from 1 to 65535, not \"0\""_s;
+    QTest::newRow("port 65536") << u"gw:65536"_s << u"from 1 to 65535, not \"65536\""_s;
+    QTest::newRow("empty port") << u"gw:"_s << u"no port after"_s;
+    QTest::newRow("no user") << u"@gw"_s << u"no user name"_s;
+    QTest::newRow("bare v6") << u"::1"_s << u"in brackets"_s;
+    QTest::newRow("empty") << QString() << u"no destination"_s;
 }
 
 void TestTunnel::destinations()
@@ -113,13 +108,13 @@ void TestTunnel::destinations()
     QFETCH(QString, destination);
     QFETCH(QString, tail);
     const QString why = SshTunnel::checkDestination(destination);
-    if (tail.startsWith(QStringLiteral("-"))) {
+    if (tail.startsWith(u"-"_s)) {
         QCOMPARE(why, QString());
         const QStringList args =
-            SshTunnel::sshArguments(destination, QStringLiteral("/r/s"), "10.0.0.9", 30000, 0);
-        QVERIFY(args.join(u' ').endsWith(QStringLiteral("-L /r/s:10.0.0.9:30000 ") + tail));
-        QVERIFY(args.contains(QStringLiteral("BatchMode=yes")));
-        QVERIFY(args.contains(QStringLiteral("ExitOnForwardFailure=yes")));
+            SshTunnel::sshArguments(destination, u"/r/s"_s, "10.0.0.9", 30000, 0);
+        QVERIFY(args.join(u' ').endsWith(u"-L /r/s:10.0.0.9:30000 "_s + tail));
+        QVERIFY(args.contains(u"BatchMode=yes"_s));
+        QVERIFY(args.contains(u"ExitOnForwardFailure=yes"_s));
     } else {
         QVERIFY2(why.contains(tail), qPrintable(why));
     }
@@ -129,23 +124,19 @@ void TestTunnel::sessionListsThroughTheTunnel()
 {
     auto session = sessionFor(sim->serverPort());
     ConnectionSettings settings = session->settings();
-    settings.SshDestination = QStringLiteral("jump");
+    settings.SshDestination = u"jump"_s;
     session->setSettings(settings);
     QSignalSpy errors(session.get(), &HostSession::tunnelError);
     QVERIFY(connectAndWait(*session, 30000));
     QCOMPARE(errors.count(), 0);
     QCOMPARE(session->listeners()->rows(), 2);
     // The same bytes as a direct connection.
-    const QByteArray expected = "000001MANAGER" + QByteArray(57, ' ') + "SYS" +
-                                QByteArray(13, ' ') + QByteArray(32, ' ') + "0001G0001H000211";
-    QCOMPARE(sim->received(), expected);
+    QCOMPARE(sim->received(), DefaultLogon + "0001G0001H000211");
 
     // The socket sits in a folder only we can enter.
     const QStringList folders = tunnelFolders();
     QCOMPARE(folders.size(), 1);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     QCOMPARE(::stat(QFile::encodeName(runtime.filePath(folders.first())).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0700u);
 
@@ -181,14 +172,12 @@ void TestTunnel::failuresNameTheirCause_data()
     QTest::addColumn<QString>("destination");
     QTest::addColumn<bool>("closedPort"); // forward to a port where nothing listens
     QTest::addColumn<QString>("expected");
-    QTest::newRow("refused key") << ""
-                                 << "refused" << false << "Permission denied";
-    QTest::newRow("unknown host key") << ""
-                                      << "stranger" << false << "Host key verification failed";
-    QTest::newRow("no ssh") << "/nonexistent/ssh"
-                            << "jump" << false << "cannot run \"/nonexistent/ssh\"";
-    QTest::newRow("forward refused") << ""
-                                     << "jump" << true << "open failed";
+    QTest::newRow("refused key") << QString() << u"refused"_s << false << u"Permission denied"_s;
+    QTest::newRow("unknown host key")
+        << QString() << u"stranger"_s << false << u"Host key verification failed"_s;
+    QTest::newRow("no ssh") << u"/nonexistent/ssh"_s << u"jump"_s << false
+                            << u"cannot run \"/nonexistent/ssh\""_s;
+    QTest::newRow("forward refused") << QString() << u"jump"_s << true << u"open failed"_s;
 }
 
 void TestTunnel::failuresNameTheirCause()
@@ -224,35 +213,27 @@ void TestTunnel::failuresNameTheirCause()
 
 void TestTunnel::programsListThroughTheTunnel()
 {
-    const QString bin = qEnvironmentVariable("ORV_BIN_DIR");
     const QString port = QString::number(sim->serverPort());
 
-    QProcess ctl;
-    QSignalSpy ctlDone(&ctl, &QProcess::finished);
-    ctl.start(bin + QStringLiteral("/orvanite-ctl"),
-              {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-               port, QStringLiteral("--ssh"), QStringLiteral("jump"), QStringLiteral("--format"),
-               QStringLiteral("csv"), QStringLiteral("listeners")});
-    QVERIFY(ctlDone.wait(30000));
-    const QByteArray out = ctl.readAllStandardOutput();
-    QVERIFY2(ctl.exitCode() == 0, ctl.readAllStandardError().constData());
-    QVERIFY2(out.contains("ONE") && out.contains("TWO"), out.constData());
-    const QByteArray direct = "000001MANAGER" + QByteArray(57, ' ') + "SYS" + QByteArray(13, ' ') +
-                              QByteArray(32, ' ') + "0001G0001Q";
-    QCOMPARE(sim->received(), direct);
+    QByteArray out;
+    const int code = runProgram(projectProgram("orvanite-ctl"),
+                                {u"--host"_s, u"127.0.0.1"_s, u"--port"_s, port, u"--ssh"_s,
+                                 u"jump"_s, u"--format"_s, u"csv"_s, u"listeners"_s},
+                                &out);
+    QVERIFY2(code == 0 && out.contains("ONE") && out.contains("TWO"), out.constData());
+    QCOMPARE(sim->received(), DefaultLogon + "0001G0001Q");
 
     QTemporaryDir dir;
     ConnectionSettings s = settingsFor(sim->serverPort());
-    QFile file(dir.filePath(QStringLiteral("host.hcf")));
+    QFile file(dir.filePath(u"host.hcf"_s));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(ConfigLine(s, '5'));
     file.close();
     QProcess exporter;
     exporter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    exporter.start(bin + QStringLiteral("/orvanite-exporter"),
-                   {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                    QStringLiteral("--ssh"), QStringLiteral("jump"), QStringLiteral("--config"),
-                    file.fileName()});
+    exporter.start(
+        projectProgram("orvanite-exporter"),
+        {u"--listen"_s, u"127.0.0.1:0"_s, u"--ssh"_s, u"jump"_s, u"--config"_s, file.fileName()});
     QVERIFY(exporter.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(exporter.canReadLine(), 10000);
     const QByteArray line = exporter.readLine();
@@ -260,8 +241,8 @@ void TestTunnel::programsListThroughTheTunnel()
         line.mid(line.indexOf(':') + 1).split(',').first().trimmed().toUShort();
     QVERIFY2(exporterPort != 0, line.constData());
     QNetworkAccessManager http;
-    QNetworkReply* reply = http.get(
-        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(exporterPort))));
+    QNetworkReply* reply =
+        http.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1/metrics"_s.arg(exporterPort))));
     QSignalSpy replied(reply, &QNetworkReply::finished);
     QVERIFY(replied.wait(30000));
     const QByteArray metrics = reply->readAll();
@@ -284,19 +265,19 @@ void TestTunnel::consoleKeepsTheTunnelPerFile()
 
     // Configure's SSH tunnel box: the next connection goes through it.
     f->prompts.onDialog = [](QDialog& d) {
-        d.findChild<QLineEdit*>(QStringLiteral("sshEdit"))->setText(QStringLiteral(" jump "));
+        d.findChild<QLineEdit*>(u"sshEdit"_s)->setText(u" jump "_s);
         return int(QDialog::Accepted);
     };
     QVERIFY(f->run("configureAction"));
     f->prompts.onDialog = {};
     QTRY_COMPARE_WITH_TIMEOUT(f->session()->linkState(), HostSession::LinkState::LoggedOn, 30000);
     QCOMPARE(f->sim.connectionCount(), 2);
-    QCOMPARE(f->host()->settings().SshDestination, QStringLiteral("jump"));
+    QCOMPARE(f->host()->settings().SshDestination, u"jump"_s);
     QCOMPARE(tunnelFolders().size(), 1);
     QCOMPARE(f->prompts.messages, QStringList());
 
     // Saved: the file's line is as without a tunnel; the console keeps it.
-    const QString path = dir.filePath(QStringLiteral("east.hcf"));
+    const QString path = dir.filePath(u"east.hcf"_s);
     f->prompts.saveAnswer = path;
     QVERIFY(f->run("saveAction"));
     QFile file(path);
@@ -312,7 +293,7 @@ void TestTunnel::consoleKeepsTheTunnelPerFile()
     f->prompts.openAnswer = path;
     QVERIFY(f->run("loadAction"));
     QTRY_COMPARE_WITH_TIMEOUT(f->session()->linkState(), HostSession::LinkState::LoggedOn, 30000);
-    QCOMPARE(f->host()->settings().SshDestination, QStringLiteral("jump"));
+    QCOMPARE(f->host()->settings().SshDestination, u"jump"_s);
     QCOMPARE(f->sim.connectionCount(), 3);
     QCOMPARE(tunnelFolders().size(), 1); // the old tunnel ended with its connection
 
