@@ -72,7 +72,13 @@ struct HostSocket::Impl
     {
         if (offset == 0)
             return;
-        buf.remove(0, offset);
+        // The rest moves to the front of the same allocation (a remove from
+        // the front would only move the start, and the next growth would
+        // then allocate, and fault in, a fresh buffer).
+        const qsizetype rest = buf.size() - offset;
+        char* bytes = buf.data();
+        std::memmove(bytes, bytes + offset, size_t(rest));
+        buf.resize(rest);
         offset = 0;
     }
 };

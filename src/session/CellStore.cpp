@@ -64,8 +64,8 @@ std::int64_t CellStore::asideValue(std::size_t at) const
     return it == m_aside.end() ? NoValue : it->second;
 }
 
-void CellStore::appendRow(std::span<const QByteArrayView> texts,
-                          std::span<const std::int64_t> values)
+void CellStore::appendAnyRow(std::span<const QByteArrayView> texts,
+                             std::span<const std::int64_t> values)
 {
     // Each part grows once a row, and is written through a pointer.
     const std::size_t slots = std::size_t(m_valueSlots);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <span>
 #include <unordered_map>
@@ -130,8 +131,40 @@ public:
 
     // Appends one row; cells past texts are empty, texts past the columns
     // are ignored, and so are values: slots past them hold NoValue.
-    void appendRow(std::span<const QByteArrayView> texts,
-                   std::span<const std::int64_t> values = {});
+    void appendRow(std::span<const QByteArrayView> texts, std::span<const std::int64_t> values = {})
+    {
+        // The common row, every cell and value given, each cell short and
+        // each value a small number or none, is written here in one pass;
+        // any other goes the long way.
+        const std::size_t columns = std::size_t(m_columns);
+        const std::size_t slots = std::size_t(m_valueSlots);
+        if (texts.size() != columns || values.size() != slots)
+            return appendAnyRow(texts, values);
+        std::size_t bytes = 0;
+        bool plain = true;
+        for (const QByteArrayView& text : texts) {
+            bytes += std::size_t(text.size());
+            plain &= std::size_t(text.size()) < LongCell;
+        }
+        for (const std::int64_t v : values)
+            plain &= (v >= 0 && v < std::int64_t(AsideBits)) || v == NoValue;
+        const std::size_t start = m_arena.size();
+        if (!plain || start + bytes > UINT32_MAX)
+            return appendAnyRow(texts, values);
+        std::uint32_t* valueOut = m_values.grow(slots);
+        for (std::size_t s = 0; s < slots; ++s)
+            valueOut[s] = values[s] == NoValue ? NoValueBits : std::uint32_t(values[s]);
+        std::uint8_t* lengthOut = m_lengths.grow(columns);
+        char* out = m_arena.grow(bytes);
+        for (std::size_t c = 0; c < columns; ++c) {
+            const std::size_t n = std::size_t(texts[c].size());
+            lengthOut[c] = std::uint8_t(n);
+            copyShort(out, texts[c].data(), n);
+            out += n;
+        }
+        m_rowStart.push_back(std::uint32_t(start + bytes));
+        ++m_rows;
+    }
     // Makes room for about as many rows and bytes as other holds, so that a
     // list of the same size fills without growing (growth by doubling would
     // leave up to half of a large table's memory unused).
@@ -147,6 +180,31 @@ public:
     std::size_t bytesUsed() const;
 
 private:
+    void appendAnyRow(std::span<const QByteArrayView> texts, std::span<const std::int64_t> values);
+    // Copies n bytes (a short cell: most are under 16) without a call.
+    static void copyShort(char* to, const char* from, std::size_t n)
+    {
+        if (n >= 8 && n <= 16) {
+            // Two 8-byte moves that overlap in the middle.
+            std::uint64_t head, tail;
+            std::memcpy(&head, from, 8);
+            std::memcpy(&tail, from + n - 8, 8);
+            std::memcpy(to, &head, 8);
+            std::memcpy(to + n - 8, &tail, 8);
+        } else if (n >= 4 && n < 8) {
+            std::uint32_t head, tail;
+            std::memcpy(&head, from, 4);
+            std::memcpy(&tail, from + n - 4, 4);
+            std::memcpy(to, &head, 4);
+            std::memcpy(to + n - 4, &tail, 4);
+        } else if (n > 16) {
+            std::memcpy(to, from, n);
+        } else {
+            for (std::size_t i = 0; i < n; ++i)
+                to[i] = from[i];
+        }
+    }
+
     static constexpr std::uint8_t LongCell = 0xFF;
     static constexpr std::uint32_t NoValueBits = 0xFFFFFFFF;
     static constexpr std::uint32_t AsideBits = 0xFFFFFFFE;
