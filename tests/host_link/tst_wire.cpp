@@ -1,7 +1,7 @@
 // Wire formats as pure functions: logon bytes, framing, header, record
 // splitting, request arguments, and the error numbers and texts.
-#include "host_link/RecordDisplay.h"
 #include "core/WinsockErrors.h"
+#include "host_link/RecordDisplay.h"
 #include "host_link/Wire.h"
 
 #include <QTest>
@@ -23,12 +23,8 @@ private Q_SLOTS:
     void frame();
     void parseHeader_data();
     void parseHeader();
-    void listenerRecords_data();
-    void listenerRecords();
-    void processRecords_data();
-    void processRecords();
-    void malformedRecords_data();
-    void malformedRecords();
+    void splitRecord_data();
+    void splitRecord();
     void recordWithoutData();
     void logonReply_data();
     void logonReply();
@@ -46,16 +42,14 @@ void TestWire::logonBytes_data()
 {
     QTest::addColumn<QByteArray>("user");
     QTest::addColumn<QByteArray>("expectedUserField");
-
-    QTest::newRow("MANAGER") << "MANAGER"_ba
-                             << "MANAGER" + QByteArray(9, ' ');
-    QTest::newRow("16 characters unchanged") << "ABCDEFGHIJKLMNOP"_ba
-                                             << "ABCDEFGHIJKLMNOP"_ba;
-    QTest::newRow("20 characters cut to 16") << "ABCDEFGHIJKLMNOPQRST"_ba
-                                             << "ABCDEFGHIJKLMNOP"_ba;
-    QTest::newRow("empty is 16 spaces") << QByteArray() << QByteArray(16, ' ');
-    QTest::newRow("nothing changed: case, blanks") << " mAn "_ba
-                                                   << " mAn " + QByteArray(11, ' ');
+    const auto row = [](const char* name, const QByteArray& user, const QByteArray& field) {
+        QTest::newRow(name) << user << field;
+    };
+    row("MANAGER", "MANAGER", "MANAGER" + QByteArray(9, ' '));
+    row("16 characters unchanged", "ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOP");
+    row("20 characters cut to 16", "ABCDEFGHIJKLMNOPQRST", "ABCDEFGHIJKLMNOP");
+    row("empty is 16 spaces", QByteArray(), QByteArray(16, ' '));
+    row("nothing changed: case, blanks", " mAn ", " mAn " + QByteArray(11, ' '));
 }
 
 void TestWire::logonBytes()
@@ -98,10 +92,7 @@ void TestWire::parseHeader_data()
     QTest::newRow("hex") << "0x1A"_ba << -1;
     QTest::newRow("three digits") << "012"_ba << -1;
     QTest::newRow("five digits") << "00012"_ba << -1;
-    QTest::newRow("NUL") << QByteArray("00\0"
-                                       "1",
-                                       4)
-                         << -1;
+    QTest::newRow("NUL") << "00"_ba + '\0' + '1' << -1;
 }
 
 void TestWire::parseHeader()
@@ -112,182 +103,88 @@ void TestWire::parseHeader()
     QCOMPARE(parsed.value_or(-1), length);
 }
 
-void TestWire::listenerRecords_data()
+// Each record gives its fields joined by "/" (a listener's five, a process's
+// six), or the reason it was refused.
+void TestWire::splitRecord_data()
 {
     QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<QByteArray>("pin");
-    QTest::addColumn<QByteArray>("port");
-    QTest::addColumn<QByteArray>("program");
-    QTest::addColumn<int>("product");
-    QTest::addColumn<int>("userLimit");
-
-    QTest::newRow("plain") << "S1234|30001 PROGNAME|2|0"_ba
-                           << "1234"_ba
-                           << "30001"_ba
-                           << "PROGNAME"_ba << 2 << 0;
-    QTest::newRow("|X tail ignored") << "S1234|30001 PROGNAME|2|0|X"_ba
-                                     << "1234"_ba
-                                     << "30001"_ba
-                                     << "PROGNAME"_ba << 2 << 0;
-    QTest::newRow("program with spaces") << "S77|30004 VGDSRVR.KQ.ORVANITE;PRI=DS S|16|30"_ba
-                                         << "77"_ba
-                                         << "30004"_ba
-                                         << "VGDSRVR.KQ.ORVANITE;PRI=DS S"_ba << 16 << 30;
-    QTest::newRow("NUL ends the record") << QByteArray("S1|2 P|3|4\0garbage", 18) << "1"_ba
-                                         << "2"_ba
-                                         << "P"_ba << 3 << 4;
-    QTest::newRow("empty PIN and port") << "S| P|3|4"_ba
-                                        << ""_ba
-                                        << ""_ba
-                                        << "P"_ba << 3 << 4;
-}
-
-void TestWire::listenerRecords()
-{
-    QFETCH(QByteArray, record);
-    const Wire::SplitResult r = Wire::splitRecord(record);
-    QVERIFY2(r.ok(), qPrintable(Wire::errorText(r)));
-    QCOMPARE(r.kind, Wire::RecordKind::Listener);
-    QTEST(r.listener.pin.toByteArray(), "pin");
-    QTEST(r.listener.port.toByteArray(), "port");
-    QTEST(r.listener.program.toByteArray(), "program");
-    QTEST(int(r.listener.productNumber), "product");
-    QTEST(int(r.listener.userLimitNumber), "userLimit");
-}
-
-void TestWire::processRecords_data()
-{
-    QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<QByteArray>("mainPin");
-    QTest::addColumn<QByteArray>("pin");
-    QTest::addColumn<QByteArray>("program");
-    QTest::addColumn<QByteArray>("user");
-    QTest::addColumn<qint64>("cpuMs");
-    QTest::addColumn<int>("priority");
-
-    QTest::newRow("main PIN and priority") << "P0123|456|PROG|USER|2500|3"_ba
-                                           << "123"_ba
-                                           << "456"_ba
-                                           << "PROG"_ba
-                                           << "USER"_ba << qint64(2500) << 3;
-    QTest::newRow("flag 1: no main PIN") << "P1999|456|PROG|USER|2500"_ba
-                                         << ""_ba
-                                         << "456"_ba
-                                         << "PROG"_ba
-                                         << "USER"_ba << qint64(2500) << 0;
-    QTest::newRow("bar as flag") << "P|456|PROG|USER|2500"_ba
-                                 << ""_ba
-                                 << "456"_ba
-                                 << "PROG"_ba
-                                 << "USER"_ba << qint64(2500) << 0;
-    QTest::newRow("flag 0 with empty main PIN") << "P0|456|PROG|USER|2500"_ba
-                                                << ""_ba
-                                                << "456"_ba
-                                                << "PROG"_ba
-                                                << "USER"_ba << qint64(2500) << 0;
-    QTest::newRow("routing by first character only") << "X0123|456|PROG|USER|1|1"_ba
-                                                     << "123"_ba
-                                                     << "456"_ba
-                                                     << "PROG"_ba
-                                                     << "USER"_ba << qint64(1) << 1;
-    QTest::newRow("lower-case s is a process") << "s0123|456|PROG|USER|1|4"_ba
-                                               << "123"_ba
-                                               << "456"_ba
-                                               << "PROG"_ba
-                                               << "USER"_ba << qint64(1) << 4;
-    QTest::newRow("NUL before the priority")
-        << QByteArray("P0123|456|PROG|USER|2500\0|9", 28) << "123"_ba
-        << "456"_ba
-        << "PROG"_ba
-        << "USER"_ba << qint64(2500) << 0;
+    QTest::addColumn<QByteArray>("expected");
+    const auto row = [](const char* name, const QByteArray& record, const QByteArray& expected) {
+        QTest::newRow(name) << record << expected;
+    };
+    row("listener", "S1234|30001 PROGNAME|2|0", "1234/30001/PROGNAME/2/0");
+    row("listener: |X tail ignored", "S1234|30001 PROGNAME|2|0|X", "1234/30001/PROGNAME/2/0");
+    row("listener: program with spaces", "S77|30004 VGDSRVR.KQ.ORVANITE;PRI=DS S|16|30",
+        "77/30004/VGDSRVR.KQ.ORVANITE;PRI=DS S/16/30");
+    row("listener: NUL ends the record", QByteArray("S1|2 P|3|4\0garbage", 18), "1/2/P/3/4");
+    row("listener: empty PIN and port", "S| P|3|4", "//P/3/4");
+    row("main PIN and priority", "P0123|456|PROG|USER|2500|3", "123/456/PROG/USER/2500/3");
+    row("flag 1: no main PIN", "P1999|456|PROG|USER|2500", "/456/PROG/USER/2500/0");
+    row("bar as flag", "P|456|PROG|USER|2500", "/456/PROG/USER/2500/0");
+    row("flag 0 with empty main PIN", "P0|456|PROG|USER|2500", "/456/PROG/USER/2500/0");
+    row("routing by first character only", "X0123|456|PROG|USER|1|1", "123/456/PROG/USER/1/1");
+    row("lower-case s is a process", "s0123|456|PROG|USER|1|4", "123/456/PROG/USER/1/4");
+    row("NUL before the priority", QByteArray("P0123|456|PROG|USER|2500\0|9", 28),
+        "123/456/PROG/USER/2500/0");
     // The splitter takes sixteen bytes at a time: separators and NULs on
     // either side of a block's edge.
-    QTest::newRow("bar as the 16th and 17th bytes") << "P0123456789ABCD|||U|7|2"_ba
-                                                    << "123456789ABCD"_ba
-                                                    << ""_ba
-                                                    << ""_ba
-                                                    << "U"_ba << qint64(7) << 2;
-    QTest::newRow("NUL as the 17th byte") << QByteArray("P0|456|PROG|US|1\0|3", 19) << ""_ba
-                                          << "456"_ba
-                                          << "PROG"_ba
-                                          << "US"_ba << qint64(1) << 0;
-    QTest::newRow("CPU time beyond 32 bits") << "P0123|456|PROG|USER|99999999999|2"_ba
-                                             << "123"_ba
-                                             << "456"_ba
-                                             << "PROG"_ba
-                                             << "USER"_ba << qint64(99999999999) << 2;
-    QTest::newRow("bytes above 127 in names") << "P07|8|PR\xc9G|\xff\xfe|0"_ba
-                                              << "7"_ba
-                                              << "8"_ba
-                                              << "PR\xc9G"_ba
-                                              << "\xff\xfe"_ba << qint64(0) << 0;
+    row("bar as the 16th and 17th bytes", "P0123456789ABCD|||U|7|2", "123456789ABCD///U/7/2");
+    row("NUL as the 17th byte", QByteArray("P0|456|PROG|US|1\0|3", 19), "/456/PROG/US/1/0");
+    row("CPU time beyond 32 bits", "P0123|456|PROG|USER|99999999999|2",
+        "123/456/PROG/USER/99999999999/2");
+    row("bytes above 127 in names", "P07|8|PR\xc9G|\xff\xfe|0", "7/8/PR\xc9G/\xff\xfe/0/0");
+
+    row("listener: no bar after PIN", "S1234", "missing separator after the PIN");
+    row("listener: no space after port", "S1|30001PROG|2|0", "missing space after the port");
+    row("listener: no bar after program", "S1|30001 PROG", "missing separator after the program");
+    row("listener: no user limit", "S1234|30001 PROG|2", "missing separator before the user limit");
+    row("listener: product not decimal", "S1|2 P|x|0", "product 'x' is not a decimal number");
+    row("listener: product of 31 bits", "S1|2 P|2147483647|0", "1/2/P/2147483647/0");
+    row("listener: product past 32 bits", "S1|2 P|2147483648|0",
+        "product '2147483648' is not a decimal number");
+    row("listener: empty user limit", "S1|2 P|2|", "user limit '' is not a decimal number");
+    row("listener: blank in user limit", "S1|2 P|2| 5", "user limit ' 5' is not a decimal number");
+    row("process: too short", "P", "missing separator before the PIN");
+    row("empty record", QByteArray(), "missing separator before the PIN");
+    row("NUL cuts off the separators", QByteArray("S1|2 P\0|3|4", 11),
+        "missing separator after the program");
+    row("process: no CPU time", "P0123|456|PROG|USER", "missing separator before the CPU time");
+    row("process: CPU time 12a", "P0123|456|PROG|USER|12a",
+        "CPU time '12a' is not a decimal number");
+    row("process: CPU time with plus sign", "P0123|456|PROG|USER|+12",
+        "CPU time '+12' is not a decimal number");
+    row("process: CPU time of 63 bits", "P0|1|P|U|9223372036854775807|4",
+        "/1/P/U/9223372036854775807/4");
+    row("process: CPU time past 64 bits", "P0|1|P|U|9223372036854775808",
+        "CPU time '9223372036854775808' is not a decimal number");
+    row("process: priority 5", "P0123|456|PROG|USER|2500|5", "priority 5 is outside 1 to 4");
+    row("process: priority 0", "P0123|456|PROG|USER|2500|0", "priority 0 is outside 1 to 4");
+    row("process: priority 00 told as a number", "P0123|456|PROG|USER|2500|00",
+        "priority 0 is outside 1 to 4");
+    row("process: empty priority", "P0123|456|PROG|USER|2500|",
+        "priority '' is not a decimal number");
+    row("process: priority with tail", "P0123|456|PROG|USER|2500|3|X",
+        "priority '3|X' is not a decimal number");
 }
 
-void TestWire::processRecords()
+void TestWire::splitRecord()
 {
     QFETCH(QByteArray, record);
     const Wire::SplitResult r = Wire::splitRecord(record);
-    QVERIFY2(r.ok(), qPrintable(Wire::errorText(r)));
-    QCOMPARE(r.kind, Wire::RecordKind::Process);
-    QTEST(r.process.mainPin.toByteArray(), "mainPin");
-    QTEST(r.process.pin.toByteArray(), "pin");
-    QTEST(r.process.program.toByteArray(), "program");
-    QTEST(r.process.user.toByteArray(), "user");
-    QTEST(qint64(r.process.cpuMs), "cpuMs");
-    QTEST(r.process.priority, "priority");
-}
-
-void TestWire::malformedRecords_data()
-{
-    QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<QString>("error");
-
-    QTest::newRow("listener: no bar after PIN")
-        << "S1234"_ba << u"missing separator after the PIN"_s;
-    QTest::newRow("listener: no space after port")
-        << "S1|30001PROG|2|0"_ba << u"missing space after the port"_s;
-    QTest::newRow("listener: no bar after program")
-        << "S1|30001 PROG"_ba << u"missing separator after the program"_s;
-    QTest::newRow("listener: no user limit")
-        << "S1234|30001 PROG|2"_ba << u"missing separator before the user limit"_s;
-    QTest::newRow("listener: product not decimal")
-        << "S1|2 P|x|0"_ba << u"product 'x' is not a decimal number"_s;
-    QTest::newRow("listener: empty user limit")
-        << "S1|2 P|2|"_ba << u"user limit '' is not a decimal number"_s;
-    QTest::newRow("listener: blank in user limit")
-        << "S1|2 P|2| 5"_ba << u"user limit ' 5' is not a decimal number"_s;
-    QTest::newRow("process: too short") << "P"_ba << u"missing separator before the PIN"_s;
-    QTest::newRow("process: no CPU time")
-        << "P0123|456|PROG|USER"_ba << u"missing separator before the CPU time"_s;
-    QTest::newRow("process: CPU time 12a")
-        << "P0123|456|PROG|USER|12a"_ba << u"CPU time '12a' is not a decimal number"_s;
-    QTest::newRow("process: CPU time with plus sign")
-        << "P0123|456|PROG|USER|+12"_ba << u"CPU time '+12' is not a decimal number"_s;
-    QTest::newRow("process: priority 5")
-        << "P0123|456|PROG|USER|2500|5"_ba << u"priority 5 is outside 1 to 4"_s;
-    QTest::newRow("process: priority 00 told as a number")
-        << "P0123|456|PROG|USER|2500|00"_ba << u"priority 0 is outside 1 to 4"_s;
-    QTest::newRow("process: CPU time past 64 bits")
-        << "P0|1|P|U|9223372036854775808"_ba
-        << u"CPU time '9223372036854775808' is not a decimal number"_s;
-    QTest::newRow("listener: product past 32 bits")
-        << "S1|2 P|2147483648|0"_ba << u"product '2147483648' is not a decimal number"_s;
-    QTest::newRow("process: priority 0")
-        << "P0123|456|PROG|USER|2500|0"_ba << u"priority 0 is outside 1 to 4"_s;
-    QTest::newRow("process: empty priority")
-        << "P0123|456|PROG|USER|2500|"_ba << u"priority '' is not a decimal number"_s;
-    QTest::newRow("process: priority with tail")
-        << "P0123|456|PROG|USER|2500|3|X"_ba << u"priority '3|X' is not a decimal number"_s;
-    QTest::newRow("empty record") << QByteArray() << u"missing separator before the PIN"_s;
-    QTest::newRow("NUL cuts off the separators")
-        << QByteArray("S1|2 P\0|3|4", 11) << u"missing separator after the program"_s;
-}
-
-void TestWire::malformedRecords()
-{
-    QFETCH(QByteArray, record);
-    QFETCH(QString, error);
-    QCOMPARE(Wire::errorText(Wire::splitRecord(record)), error);
+    QByteArrayList fields;
+    if (!r.ok()) {
+        fields << Wire::errorText(r).toLatin1();
+    } else if (r.kind == Wire::RecordKind::Listener) {
+        const Wire::ListenerFields& l = r.listener;
+        fields << l.pin.toByteArray() << l.port.toByteArray() << l.program.toByteArray()
+               << QByteArray::number(l.productNumber) << QByteArray::number(l.userLimitNumber);
+    } else {
+        const Wire::ProcessFields& p = r.process;
+        fields << p.mainPin.toByteArray() << p.pin.toByteArray() << p.program.toByteArray()
+               << p.user.toByteArray() << QByteArray::number(p.cpuMs)
+               << QByteArray::number(p.priority);
+    }
+    QTEST(fields.join('/'), "expected");
 }
 
 void TestWire::recordWithoutData()
