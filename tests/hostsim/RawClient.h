@@ -27,9 +27,7 @@ public:
     // Everything received and not yet taken.
     QByteArray take();
     const QByteArray& data() const { return m_data; }
-    bool isOpen() const;
     int reads() const { return m_reads; }
-    QTcpSocket& socket() { return m_socket; }
     // Logs on as MANAGER/SYS and checks the "0".
     bool logOn(quint16 port);
 
@@ -38,6 +36,8 @@ public:
     static bool frames(const QByteArray& bytes, QList<QByteArray>* bodies, bool* ended);
 
 private:
+    bool isOpen() const;
+
     QTcpSocket m_socket;
     QByteArray m_data;
     int m_reads = 0;
