@@ -3,8 +3,7 @@
 #include "host_link/Wire.h"
 #include "session/AuditTrail.h"
 #include "session/HostSession.h"
-
-#include "hostsim/HostSim.h"
+#include "support/HostLinkFixture.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -17,6 +16,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace HostLinkFixture;
 
 namespace {
 
@@ -56,36 +57,32 @@ void TestAuditTrail::commandAndItsEffect_data()
     QTest::addColumn<QString>("line");        // the first line, without id, time and user
     QTest::addColumn<QString>("effect");      // the effect and what was seen
 
-    const QString head = QStringLiteral(
-        R"("argument":"%1","command":"%2","host":"127.0.0.1","port":%3,"program":"orvanite-console","request":)");
-    QTest::newRow("kill process")
-        << HostCommand::killProcess("11", "11", "101", "PROG", "USER") << QByteArray("11")
-        << head.arg(QStringLiteral("P11|101"), QStringLiteral("kill-process")) +
-               QStringLiteral(
-                   R"("K","target":{"listener":"11","pin":"101","program":"PROG","user":"USER"})")
-        << QStringLiteral("target gone");
-    QTest::newRow("kill process of a listener not listed")
-        << HostCommand::killProcess("11", "11", "101", "PROG", "USER") << QByteArray("22")
-        << head.arg(QStringLiteral("P11|101"), QStringLiteral("kill-process")) +
-               QStringLiteral(
-                   R"("K","target":{"listener":"11","pin":"101","program":"PROG","user":"USER"})")
-        << QStringLiteral("not seen");
-    QTest::newRow("kill listener")
-        << HostCommand::killListener("22", "30002", "TWO") << QByteArray("11")
-        << head.arg(QStringLiteral("S22"), QStringLiteral("kill-listener")) +
-               QStringLiteral(R"("K","target":{"pin":"22","port":"30002","program":"TWO"})")
-        << QStringLiteral("target gone");
-    QTest::newRow("set priority")
-        << HostCommand::setPriority("11", "101", 3, {}, "USER") << QByteArray("11")
-        << head.arg(QStringLiteral("101|3"), QStringLiteral("set-priority")) +
-               QStringLiteral(
-                   R"("P","target":{"listener":"11","pin":"101","queue":"DS","user":"USER"})")
-        << QStringLiteral("queue changed");
-    QTest::newRow("start listener")
-        << HostCommand::startListener("2", "30003", "0", "NEW") << QByteArray("11")
-        << head.arg(QStringLiteral("2|30003|0|NEW"), QStringLiteral("start-listener")) +
-               QStringLiteral(R"("S","target":{"port":"30003","program":"NEW"})")
-        << QStringLiteral(R"(listener appeared {"pin":"202","port":"30003"})");
+    const auto row = [](const char* name, const HostCommand& command, const char* listener,
+                        const char* argument, const char* commandName, const char* target,
+                        const char* effect) {
+        QTest::newRow(name)
+            << command << QByteArray(listener)
+            << QStringLiteral(
+                   R"("argument":"%1","command":"%2","host":"127.0.0.1","port":%3,"program":"orvanite-console","request":%4)")
+                   .arg(QLatin1StringView(argument), QLatin1StringView(commandName), u"%1",
+                        QLatin1StringView(target))
+            << QString::fromLatin1(effect);
+    };
+    const HostCommand killProcess = HostCommand::killProcess("11", "11", "101", "PROG", "USER");
+    const char* processTarget =
+        R"("K","target":{"listener":"11","pin":"101","program":"PROG","user":"USER"})";
+    row("kill process", killProcess, "11", "P11|101", "kill-process", processTarget, "target gone");
+    row("kill process of a listener not listed", killProcess, "22", "P11|101", "kill-process",
+        processTarget, "not seen");
+    row("kill listener", HostCommand::killListener("22", "30002", "TWO"), "11", "S22",
+        "kill-listener", R"("K","target":{"pin":"22","port":"30002","program":"TWO"})",
+        "target gone");
+    row("set priority", HostCommand::setPriority("11", "101", 3, {}, "USER"), "11", "101|3",
+        "set-priority", R"("P","target":{"listener":"11","pin":"101","queue":"DS","user":"USER"})",
+        "queue changed");
+    row("start listener", HostCommand::startListener("2", "30003", "0", "NEW"), "11",
+        "2|30003|0|NEW", "start-listener", R"("S","target":{"port":"30003","program":"NEW"})",
+        R"(listener appeared {"pin":"202","port":"30003"})");
 }
 
 void TestAuditTrail::commandAndItsEffect()
@@ -96,25 +93,16 @@ void TestAuditTrail::commandAndItsEffect()
     QFETCH(QString, effect);
 
     QTemporaryDir dir;
-    HostSim sim;
-    QVERIFY(sim.listen());
-    sim.Listeners = {{"11", "30001", "ONE", "2", "0", {}}, {"22", "30002", "TWO", "8", "5", {}}};
-    sim.Processes = {{"11", "11", "101", "PROG", "USER", 1500, 3, {}},
-                     {"22", "22", "201", "CND", "ANN", 0, 0, {}}};
-    HostSession session;
-    ConnectionSettings settings;
-    settings.HostAddress = "127.0.0.1";
-    settings.Port = sim.serverPort();
-    session.setSettings(settings);
-    session.connectToHost();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        session.linkState() == HostSession::LinkState::LoggedOn && !session.isBusy(), 10000);
-    session.selectListener(listener);
+    const std::unique_ptr<HostSim> sim = startHost();
+    QVERIFY(sim);
+    const std::unique_ptr<HostSession> session = sessionFor(sim->serverPort());
+    QVERIFY(connectAndWait(*session));
+    session->selectListener(listener);
 
-    CommandAudit audit(&session, QStringLiteral("orvanite-console"));
+    CommandAudit audit(session.get(), QStringLiteral("orvanite-console"));
     audit.setTrail(AuditTrail(dir.filePath(QStringLiteral("state/orvanite/audit.jsonl"))));
     QSignalSpy seen(&audit, &CommandAudit::effectSeen);
-    session.send(command);
+    session->send(command);
     QVERIFY(seen.wait(10000));
 
     const QList<QJsonObject> entries = audit.trail().entries();
@@ -125,7 +113,7 @@ void TestAuditTrail::commandAndItsEffect()
     QVERIFY(!first.take(QStringLiteral("time")).toString().isEmpty());
     QVERIFY(!first.take(QStringLiteral("user")).toString().isEmpty());
     QCOMPARE(QString::fromUtf8(QJsonDocument(first).toJson(QJsonDocument::Compact)),
-             QLatin1Char('{') + line.arg(sim.serverPort()) + QLatin1Char('}'));
+             QLatin1Char('{') + line.arg(sim->serverPort()) + QLatin1Char('}'));
 
     const QJsonObject second = entries[1];
     QCOMPARE(second.value(QStringLiteral("refers_to")).toString(), id);
@@ -265,35 +253,28 @@ void TestAuditTrail::requiredTrailKeepsTheCommandBack()
     QFETCH(QString, status);
 
     QTemporaryDir dir;
-    HostSim sim;
-    QVERIFY(sim.listen());
-    sim.Listeners = {{"11", "30001", "ONE", "2", "0", {}}, {"22", "30002", "TWO", "8", "5", {}}};
-    HostSession session;
-    ConnectionSettings settings;
-    settings.HostAddress = "127.0.0.1";
-    settings.Port = sim.serverPort();
-    session.setSettings(settings);
-    session.logOn();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        session.linkState() == HostSession::LinkState::LoggedOn && !session.isBusy(), 10000);
-    session.selectListener("11");
+    const std::unique_ptr<HostSim> sim = startHost();
+    QVERIFY(sim);
+    const std::unique_ptr<HostSession> session = sessionFor(sim->serverPort());
+    QVERIFY(logOn(*session));
+    session->selectListener("11");
 
     // The trail's folder is a file: no line can be written.
     QFile blocker(dir.filePath(QStringLiteral("state")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    CommandAudit audit(&session, QStringLiteral("orvanite-console"));
+    CommandAudit audit(session.get(), QStringLiteral("orvanite-console"));
     audit.setTrail(AuditTrail(dir.filePath(QStringLiteral("state/orvanite/audit.jsonl"))));
     audit.setRequired(required);
     QSignalSpy failed(&audit, &CommandAudit::writeFailed);
     QSignalSpy firstTime(&audit, &CommandAudit::writeFailedFirstTime);
-    QSignalSpy notSent(&session, &HostSession::commandNotSent);
+    QSignalSpy notSent(session.get(), &HostSession::commandNotSent);
 
-    const qsizetype before = sim.received().size();
-    session.send(HostCommand::killListener("22"));
-    session.send(HostCommand::killListener("11"));
-    QTRY_VERIFY_WITH_TIMEOUT(!session.isBusy(), 10000);
-    QTRY_COMPARE(sim.received().mid(before), sent);
+    const qsizetype before = sim->received().size();
+    session->send(HostCommand::killListener("22"));
+    session->send(HostCommand::killListener("11"));
+    QVERIFY(waitIdle(*session));
+    QTRY_COMPARE(sim->received().mid(before), sent);
     QCOMPARE(notSent.size(), required ? 2 : 0);
     QVERIFY(failed.size() >= 2);
     QVERIFY2(failed.first().first().toString().endsWith(status),

@@ -180,6 +180,18 @@ ListRead readList(HostSession& session, char letter, const std::optional<QByteAr
     return read;
 }
 
+QStringList shownRows(const QAbstractItemModel& table)
+{
+    QStringList out;
+    for (int row = 0; row < table.rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < table.columnCount(); ++column)
+            cells << table.index(row, column).data().toString();
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
 QList<QByteArray> listenerRecords(const HostSim& host)
 {
     QList<QByteArray> out;

@@ -6,6 +6,7 @@
 
 #include "hostsim/HostSim.h"
 
+#include <QAbstractItemModel>
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -96,6 +97,9 @@ public:
 ListRead readList(HostSession& session, char letter,
                   const std::optional<QByteArray>& argument = std::nullopt,
                   CollectingSink* sink = nullptr, int timeoutMs = 15000);
+
+// A table's rows as a view shows them: each row's cells joined by "|".
+QStringList shownRows(const QAbstractItemModel& table);
 
 // The listener records the host holds now, as it sends them.
 QList<QByteArray> listenerRecords(const HostSim& host);
