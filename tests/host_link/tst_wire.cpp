@@ -29,10 +29,8 @@ private Q_SLOTS:
     void logonReply_data();
     void logonReply();
     void requestArguments();
-    void errorTexts_data();
-    void errorTexts();
-    void errnoMapping_data();
-    void errnoMapping();
+    void errorCodes_data();
+    void errorCodes();
     void cpuTimeText_data();
     void cpuTimeText();
     void cpuTimeTextMatchesReference();
@@ -235,60 +233,49 @@ void TestWire::requestArguments()
     QCOMPARE(Wire::priorityName(1), QByteArrayView());
 }
 
-void TestWire::errorTexts_data()
+// The error numbers errno and the resolver map to (0: none maps there), and
+// each number's text, gaps in the table included.
+void TestWire::errorCodes_data()
 {
+    QTest::addColumn<int>("native");
+    QTest::addColumn<int>("resolved"); // from the resolver
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
-
-    QTest::newRow("10004") << 10004 << u"Interrupted system call"_s;
-    QTest::newRow("10035") << 10035 << u"Operation would block"_s;
-    QTest::newRow("10050") << 10050 << u"Network is down"_s;
-    QTest::newRow("10059") << 10059 << u"Too many references:can't splice"_s;
-    QTest::newRow("10060") << 10060 << u"Connection timed out"_s;
-    QTest::newRow("10061") << 10061 << u"Connection refused"_s;
-    QTest::newRow("10093") << 10093 << u"Winsock not initialized"_s;
-    QTest::newRow("11001") << 11001 << u"Host not found"_s;
-    QTest::newRow("11002") << 11002 << u"Non authoritative - host not found"_s;
-    QTest::newRow("11004") << 11004 << u"Valid name, no data record of requested type"_s;
-    QTest::newRow("5") << 5 << u"Not a Winsock error"_s;
-    QTest::newRow("0") << 0 << u"Not a Winsock error"_s;
-    QTest::newRow("10072 (gap in the table)") << 10072 << u"Not a Winsock error"_s;
-    QTest::newRow("11005") << 11005 << u"Not a Winsock error"_s;
+    const auto row = [](int native, int resolved, int code, const char* text) {
+        QTest::addRow("%d", code) << native << resolved << code << QString::fromLatin1(text);
+    };
+    row(0, 0, 10004, "Interrupted system call");
+    row(EAGAIN, 0, 10035, "Operation would block");
+    row(EINPROGRESS, 0, 10036, "Operation now in progress");
+    row(ENETDOWN, 0, 10050, "Network is down");
+    row(ENETUNREACH, 0, 10051, "Network is unreachable");
+    row(ECONNRESET, 0, 10054, "Connection reset by peer");
+    row(0, 0, 10059, "Too many references:can't splice");
+    row(ETIMEDOUT, 0, 10060, "Connection timed out");
+    row(ECONNREFUSED, 0, 10061, "Connection refused");
+    row(EHOSTUNREACH, 0, 10065, "No route to host");
+    row(0, 0, 10072, "Not a Winsock error");
+    row(0, 0, 10093, "Winsock not initialized");
+    row(0, EAI_NONAME, 11001, "Host not found");
+    row(0, EAI_AGAIN, 11002, "Non authoritative - host not found");
+    row(0, EAI_FAIL, 11003, "Non recoverable error");
+    row(0, EAI_NODATA, 11004, "Valid name, no data record of requested type");
+    row(0, 0, 11005, "Not a Winsock error");
+    row(0, 0, 5, "Not a Winsock error");
+    row(0, 0, 0, "Not a Winsock error");
 }
 
-void TestWire::errorTexts()
+void TestWire::errorCodes()
 {
+    QFETCH(int, native);
+    QFETCH(int, resolved);
     QFETCH(int, code);
     QFETCH(QString, text);
+    if (native)
+        QCOMPARE(Winsock::FromErrno(native), code);
+    if (resolved)
+        QCOMPARE(Winsock::FromResolver(resolved, 0), code);
     QCOMPARE(Winsock::ErrorText(code), text);
-}
-
-void TestWire::errnoMapping_data()
-{
-    QTest::addColumn<bool>("resolver");
-    QTest::addColumn<int>("native");
-    QTest::addColumn<int>("code");
-
-    QTest::newRow("ECONNREFUSED") << false << ECONNREFUSED << 10061;
-    QTest::newRow("ETIMEDOUT") << false << ETIMEDOUT << 10060;
-    QTest::newRow("ECONNRESET") << false << ECONNRESET << 10054;
-    QTest::newRow("EHOSTUNREACH") << false << EHOSTUNREACH << 10065;
-    QTest::newRow("ENETUNREACH") << false << ENETUNREACH << 10051;
-    QTest::newRow("ENETDOWN") << false << ENETDOWN << 10050;
-    QTest::newRow("EAGAIN") << false << EAGAIN << 10035;
-    QTest::newRow("EINPROGRESS") << false << EINPROGRESS << 10036;
-    QTest::newRow("EAI_NONAME") << true << EAI_NONAME << 11001;
-    QTest::newRow("EAI_AGAIN") << true << EAI_AGAIN << 11002;
-    QTest::newRow("EAI_FAIL") << true << EAI_FAIL << 11003;
-    QTest::newRow("EAI_NODATA") << true << EAI_NODATA << 11004;
-}
-
-void TestWire::errnoMapping()
-{
-    QFETCH(bool, resolver);
-    QFETCH(int, native);
-    QFETCH(int, code);
-    QCOMPARE(resolver ? Winsock::FromResolver(native, 0) : Winsock::FromErrno(native), code);
 }
 
 void TestWire::cpuTimeText_data()
