@@ -24,6 +24,9 @@ public:
     // Waits until what arrived ends with the empty message 0000 at a frame boundary.
     bool waitForListEnd(int timeoutMs = 5000);
     bool waitForClose(int timeoutMs = 5000);
+    // Sends requests and takes everything up to the end of a list, marked
+    // "(no list end) " when it did not come.
+    QByteArray ask(const QByteArray& requests);
     // Everything received and not yet taken.
     QByteArray take();
     const QByteArray& data() const { return m_data; }

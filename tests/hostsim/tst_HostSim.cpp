@@ -145,18 +145,12 @@ private Q_SLOTS:
         QSignalSpy lists(sim.get(), &HostSim::listSent);
         RawClient client;
         QVERIFY(client.logOn(sim->serverPort()));
-        client.send("0001G");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), ListenerBytes);
-        client.send("0001H00041234");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), ProcessBytes);
-        client.send("0001H000277"); // a listener without processes
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), "0000");
-        client.send("0001H00049999"); // no such listener
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), "0000");
+        QCOMPARE(client.ask("0001G"), ListenerBytes);
+        QCOMPARE(client.ask("0001H00041234"), ProcessBytes);
+        // a listener without processes
+        QCOMPARE(client.ask("0001H000277"), "0000");
+        // no such listener
+        QCOMPARE(client.ask("0001H00049999"), "0000");
         QTRY_COMPARE(lists.size(), 4);
         QCOMPARE(lists[0][0].toByteArray(), "G");
         QCOMPARE(lists[0][1].toInt(), 2);
@@ -192,18 +186,11 @@ private Q_SLOTS:
         QVERIFY(client.logOn(sim->serverPort()));
         QSignalSpy requests(sim.get(), &HostSim::requestReceived);
         const QByteArray argument = "16|30004|5|VGDSRVR.KQ.ORVANITE;PRI=DS S";
-        client.send("0001S" + frame(argument) + "0001G");
-        QVERIFY(client.waitForListEnd());
-        QList<QByteArray> bodies;
-        bool ended = false;
-        QVERIFY(RawClient::frames(client.take(), &bodies, &ended));
-        QCOMPARE(bodies.size(), 3);
+        // The new listener takes the next PIN above every PIN in use, and the
+        // command's first word up to its first dot.
+        QCOMPARE(client.ask("0001S" + frame(argument) + "0001G"),
+                 ListenerBytes.chopped(4) + "0024S1235|30004 VGDSRVR|16|50000");
         QCOMPARE(requests[0][1].toByteArray(), argument);
-        const QByteArray added = bodies[2];
-        QVERIFY2(added.endsWith("|30004 VGDSRVR|16|5"), added.constData());
-        const QByteArray pin = added.mid(1, added.indexOf('|') - 1);
-        QVERIFY(pin != "1234" && pin != "77" && !pin.isEmpty());
-        QCOMPARE(sim->Listeners.last().Pin, pin);
     }
 
     void startListenerRefused_data()
@@ -219,9 +206,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, argument);
         RawClient client;
         QVERIFY(client.logOn(sim->serverPort()));
-        client.send("0001S" + frame(argument) + "0001G");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), ListenerBytes);
+        QCOMPARE(client.ask("0001S" + frame(argument) + "0001G"), ListenerBytes);
     }
 
     // Each request that changes the population is seen by the next list.
@@ -233,14 +218,11 @@ private Q_SLOTS:
         RawClient client;
         QVERIFY(client.logOn(sim->serverPort()));
         // Wrong main PIN: nothing dies.
-        client.send("0001K" + frame("P999|456") + "0001H00041234");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), ProcessBytes);
-        client.send("0001K" + frame("P123|456") + "0001H00041234");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), "0021P1|457|PROG|USER|2500"
-                                "0020P|458|PROG|USER|2500"
-                                "0000");
+        QCOMPARE(client.ask("0001K" + frame("P999|456") + "0001H00041234"), ProcessBytes);
+        QCOMPARE(client.ask("0001K" + frame("P123|456") + "0001H00041234"),
+                 "0021P1|457|PROG|USER|2500"
+                 "0020P|458|PROG|USER|2500"
+                 "0000");
         client.send("0001K" + frame("S1234") + "0001G0001H00041234");
         QVERIFY(client.waitForBytes(32 + 4));
         QCOMPARE(client.take(), "0024S77|30002 MY PROG|8|10|X0000"
@@ -253,15 +235,14 @@ private Q_SLOTS:
         RawClient client;
         QVERIFY(client.logOn(sim->serverPort()));
         client.send("0001P0000"); // no queue chosen: nothing changes
-        client.send("0001P" + frame("457|4") + "0001P" + frame("456|2") + "0001H00041234");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), "0026P0123|456|PROG|USER|2500|2"
-                                "0023P1|457|PROG|USER|2500|4"
-                                "0020P|458|PROG|USER|2500"
-                                "0000");
-        client.send("0001P" + frame("457|7") + "0001H00041234"); // not a queue
-        QVERIFY(client.waitForListEnd());
-        QVERIFY(client.take().contains("0023P1|457|PROG|USER|2500|4"));
+        QCOMPARE(client.ask("0001P" + frame("457|4") + "0001P" + frame("456|2") + "0001H00041234"),
+                 "0026P0123|456|PROG|USER|2500|2"
+                 "0023P1|457|PROG|USER|2500|4"
+                 "0020P|458|PROG|USER|2500"
+                 "0000");
+        // Not a queue: nothing changes.
+        QVERIFY(client.ask("0001P" + frame("457|7") + "0001H00041234")
+                    .contains("0023P1|457|PROG|USER|2500|4"));
     }
 
     void shutdownClosesEveryConnection()
@@ -280,9 +261,7 @@ private Q_SLOTS:
         // The job is gone; a new connection finds no listeners.
         RawClient later;
         QVERIFY(later.logOn(sim->serverPort()));
-        later.send("0001G");
-        QVERIFY(later.waitForListEnd());
-        QCOMPARE(later.take(), "0000");
+        QCOMPARE(later.ask("0001G"), "0000");
     }
 
     void quitClosesOnlyThatConnection()
@@ -295,9 +274,7 @@ private Q_SLOTS:
         first.send("0001Q");
         QVERIFY(first.waitForClose());
         QTRY_COMPARE(gone.size(), 1);
-        second.send("0001G");
-        QVERIFY(second.waitForListEnd());
-        QCOMPARE(second.take(), ListenerBytes);
+        QCOMPARE(second.ask("0001G"), ListenerBytes);
         QCOMPARE(sim->connectionCount(), 2);
         QCOMPARE(sim->openConnections(), 1);
     }
@@ -306,9 +283,7 @@ private Q_SLOTS:
     {
         RawClient client;
         QVERIFY(client.logOn(sim->serverPort()));
-        client.send("0001Z0002GG0001G");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), ListenerBytes);
+        QCOMPARE(client.ask("0001Z0002GG0001G"), ListenerBytes);
         client.send("00x1G");
         QVERIFY(client.waitForClose());
     }
@@ -375,9 +350,7 @@ private Q_SLOTS:
         sim->Faults.SRecordInProcessList = true;
         RawClient client;
         QVERIFY(client.logOn(sim->serverPort()));
-        client.send("0001H00041234");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), "0024S1234|30001 PROGNAME|2|0" + ProcessBytes);
+        QCOMPARE(client.ask("0001H00041234"), "0024S1234|30001 PROGNAME|2|0" + ProcessBytes);
     }
 
     void resetAfterRecords()
@@ -496,17 +469,12 @@ private Q_SLOTS:
                  qPrintable(error));
         RawClient client;
         QVERIFY(client.logOn(sim->serverPort()));
-        client.send("0001G");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), "0024S1234|30001 PROGNAME|2|0"
-                                "0027S1235|30002 CND SRVR|8|25|X"
-                                "0000");
-        client.send("0001H00041234");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), ProcessBytes);
-        client.send("0001H00041235");
-        QVERIFY(client.waitForListEnd());
-        QCOMPARE(client.take(), "0033P01235|459|CNDSESS|REN\xc9\0HIDDEN|10"_ba + "0000");
+        QCOMPARE(client.ask("0001G"), "0024S1234|30001 PROGNAME|2|0"
+                                      "0027S1235|30002 CND SRVR|8|25|X"
+                                      "0000");
+        QCOMPARE(client.ask("0001H00041234"), ProcessBytes);
+        QCOMPARE(client.ask("0001H00041235"),
+                 "0033P01235|459|CNDSESS|REN\xc9\0HIDDEN|10"_ba + "0000");
     }
 
     void scenarioErrors_data()
