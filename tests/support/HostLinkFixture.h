@@ -43,15 +43,6 @@ private:
     int m_port = 0;
 };
 
-// Every error a socket reports, in order (it must outlive the socket).
-class ErrorRecorder
-{
-public:
-    explicit ErrorRecorder(HostSocket& socket);
-    QList<int> errors;
-    QStringList texts;
-};
-
 // Texts as a string list, for short expected values.
 QStringList lines(std::initializer_list<const char*> items);
 
