@@ -1,5 +1,5 @@
 // Wire formats as pure functions: logon bytes, framing, header, record
-// splitting, request arguments, and the error numbers and texts.
+// splitting, the queues, and the error numbers and texts.
 #include "core/WinsockErrors.h"
 #include "host_link/RecordDisplay.h"
 #include "host_link/Wire.h"
@@ -28,7 +28,7 @@ private Q_SLOTS:
     void recordWithoutData();
     void logonReply_data();
     void logonReply();
-    void requestArguments();
+    void priorityNamesAndCodes();
     void errorCodes_data();
     void errorCodes();
     void cpuTimeText_data();
@@ -213,14 +213,10 @@ void TestWire::logonReply()
     QTEST(int(Wire::parseLogonReply(reply)), "meaning");
 }
 
-void TestWire::requestArguments()
+// The queues' names and codes. (The request arguments are compared byte for
+// byte where the session sends each command.)
+void TestWire::priorityNamesAndCodes()
 {
-    QCOMPARE(Wire::killListenerArgument("1234"), "S1234"_ba);
-    QCOMPARE(Wire::killProcessArgument("123", "456"), "P123|456"_ba);
-    QCOMPARE(Wire::setPriorityArgument("456", 3), "456|3"_ba);
-    QCOMPARE(Wire::setPriorityArgument("456", 0), QByteArray());
-    QCOMPARE(Wire::startListenerArgument("16", "30004", "users", "VGDSRVR.KQ.ORVANITE;PRI=DS S"),
-             "16|30004|users|VGDSRVR.KQ.ORVANITE;PRI=DS S"_ba);
     QCOMPARE(Wire::priorityText(1), "BS"_ba);
     QCOMPARE(Wire::priorityText(4), "ES"_ba);
     QCOMPARE(Wire::priorityText(0), QByteArray());
