@@ -20,14 +20,11 @@ using namespace HostLinkFixture;
 using LinkState = HostSession::LinkState;
 using ListEnd = HostSession::ListEnd;
 
-class TestHostSession : public QObject
+class TestHostSession : public SessionTestCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void firstRefreshOfAConnection();
     void logonOutcomes_data();
     void logonOutcomes();
@@ -43,24 +40,7 @@ private Q_SLOTS:
     void renewalsBackOff();
     void vanishedSelectionSelectsNothing();
     void silentHostTimesOutAndDelaysNoOther();
-
-private:
-    std::unique_ptr<HostSim> sim;
-    std::unique_ptr<HostSession> session;
 };
-
-void TestHostSession::init()
-{
-    sim = startHost();
-    QVERIFY(sim);
-    session = sessionFor(sim->serverPort());
-}
-
-void TestHostSession::cleanup()
-{
-    session.reset();
-    sim.reset();
-}
 
 void TestHostSession::firstRefreshOfAConnection()
 {

@@ -18,14 +18,11 @@
 using namespace HostLinkFixture;
 using ListEnd = HostSession::ListEnd;
 
-class TestSessionLists : public QObject
+class TestSessionLists : public SessionTestCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
     void recordExamples_data();
     void recordExamples();
     void emptyList();
@@ -36,24 +33,7 @@ private Q_SLOTS:
     void stoppedListKeepsItsRowsAndRenews();
     void stopWhileRecordsAreTaken();
     void millionRecordList();
-
-private:
-    std::unique_ptr<HostSim> sim;
-    std::unique_ptr<HostSession> session;
 };
-
-void TestSessionLists::init()
-{
-    sim = startHost();
-    QVERIFY(sim);
-    session = sessionFor(sim->serverPort());
-}
-
-void TestSessionLists::cleanup()
-{
-    session.reset();
-    sim.reset();
-}
 
 void TestSessionLists::recordExamples_data()
 {
@@ -68,13 +48,10 @@ void TestSessionLists::recordExamples()
     sim->Listeners = {{"1234", "30001", "PROGNAME", "2", "0", {}},
                       {"1235", "30002", "PROGNAME", "2", "0", "|X"},
                       {"77", "30004", "VGDSRVR.KQ.ORVANITE;PRI=DS S", "16", "30", {}}};
-    SimProcess withMain{"1234", "123", "456", "PROG", "USER", 2500, 3, {}};
-    withMain.RawRecord = "P0123|456|PROG|USER|2500|3";
-    SimProcess noMain{"1234", {}, "456", "PROG", "USER", 2500, 0, {}};
-    noMain.RawRecord = "P1999|456|PROG|USER|2500";
-    SimProcess barFlag{"1234", {}, "456", "PROG", "USER", 2500, 0, {}};
-    barFlag.RawRecord = "P|456|PROG|USER|2500";
-    sim->Processes = {withMain, noMain, barFlag};
+    // Records sent as they stand.
+    sim->Processes = {{"1234", {}, {}, {}, {}, 0, 0, "P0123|456|PROG|USER|2500|3"},
+                      {"1234", {}, {}, {}, {}, 0, 0, "P1999|456|PROG|USER|2500"},
+                      {"1234", {}, {}, {}, {}, 0, 0, "P|456|PROG|USER|2500"}};
     QVERIFY(logOn(*session));
     sim->Faults.SplitWrites = splitWrites;
 

@@ -112,6 +112,19 @@ std::unique_ptr<HostSession> sessionFor(quint16 port)
     return session;
 }
 
+void SessionTestCase::init()
+{
+    sim = startHost();
+    QVERIFY(sim);
+    session = sessionFor(sim->serverPort());
+}
+
+void SessionTestCase::cleanup()
+{
+    session.reset();
+    sim.reset();
+}
+
 namespace {
 
 bool startAndWait(HostSession& session, bool withLists, int timeoutMs)

@@ -9,6 +9,7 @@
 #include <QAbstractItemModel>
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -56,6 +57,21 @@ ConnectionSettings settingsFor(quint16 port);
 // A session aimed at 127.0.0.1:port, its two tables watched by
 // QAbstractItemModelTester.
 std::unique_ptr<HostSession> sessionFor(quint16 port);
+
+// The base of a test whose every function starts with startHost()'s
+// simulator and a session aimed at it, both gone afterwards.
+class SessionTestCase : public QObject
+{
+    Q_OBJECT
+
+protected:
+    std::unique_ptr<HostSim> sim;
+    std::unique_ptr<HostSession> session;
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+};
 
 // Each waits for the session's signals and tells whether it got there.
 // connectToHost and its first refresh, ending logged on and idle:
