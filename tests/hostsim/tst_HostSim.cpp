@@ -128,29 +128,78 @@ private Q_SLOTS:
         QCOMPARE(sim->received(), logon + "0001G0001Q");
     }
 
-    void listFraming_data() { encodedAndPrepared(); }
-    void listFraming()
+    // Requests in one write and every byte of the replies, the population
+    // as init() leaves it; replies encoded per request, then prepared. Each
+    // request that changes the population is seen by the next list.
+    void exchanges_data()
+    {
+        QTest::addColumn<bool>("prepared");
+        QTest::addColumn<QByteArray>("requests");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<bool>("quit"); // Quit follows (else the requests end the connection)
+        const auto row = [](const char* name, const QByteArray& requests,
+                            const QByteArray& expected, bool quit = true) {
+            for (const bool prepared : {false, true})
+                QTest::addRow("%s%s", name, prepared ? ", prepared" : "")
+                    << prepared << requests << expected << quit;
+        };
+        const QByteArray h1234 = "0001H00041234";
+        row("listeners", "0001G", ListenerBytes);
+        row("processes", h1234, ProcessBytes);
+        row("listener without processes", "0001H000277", "0000");
+        row("no such listener", "0001H00049999", "0000");
+        row("several requests", "0001G" + h1234 + "0001G",
+            ListenerBytes + ProcessBytes + ListenerBytes);
+        // An unknown letter is ignored; a header that is not a number closes.
+        row("unknown letter, then a bad header", "0001Z0002GG0001G00x1G", ListenerBytes, false);
+        // The new listener takes the next PIN above every PIN in use, and the
+        // command's first word up to its first dot.
+        row("start listener", "0001S" + frame("16|30004|5|VGDSRVR.KQ.ORVANITE;PRI=DS S") + "0001G",
+            ListenerBytes.chopped(4) + "0024S1235|30004 VGDSRVR|16|50000");
+        row("start: product not decimal", "0001S" + frame("x|30004|5|VGDSRVR.KQ") + "0001G",
+            ListenerBytes);
+        row("start: port missing", "0001S" + frame("16||5|VGDSRVR.KQ") + "0001G", ListenerBytes);
+        row("start: too few bars", "0001S" + frame("16|30004|VGDSRVR.KQ") + "0001G", ListenerBytes);
+        row("start: no command", "0001S" + frame("16|30004|5|") + "0001G", ListenerBytes);
+        row("kill process, wrong main PIN", "0001K" + frame("P999|456") + h1234, ProcessBytes);
+        row("kill process", "0001K" + frame("P123|456") + h1234,
+            "0021P1|457|PROG|USER|2500"
+            "0020P|458|PROG|USER|2500"
+            "0000");
+        row("kill listener and its processes", "0001K" + frame("S1234") + "0001G" + h1234,
+            "0024S77|30002 MY PROG|8|10|X0000"
+            "0000");
+        // No queue chosen, or not a queue (7): nothing changes.
+        row("set priority",
+            "0001P0000" + ("0001P" + frame("457|4")) + ("0001P" + frame("456|2")) +
+                ("0001P" + frame("457|7")) + h1234,
+            "0026P0123|456|PROG|USER|2500|2"
+            "0023P1|457|PROG|USER|2500|4"
+            "0020P|458|PROG|USER|2500"
+            "0000");
+    }
+    void exchanges()
+    {
+        QFETCH(bool, prepared);
+        QFETCH(QByteArray, requests);
+        QFETCH(QByteArray, expected);
+        QFETCH(bool, quit);
+        sim->setPrepared(prepared);
+        RawClient client;
+        QVERIFY(client.logOn(sim->serverPort()));
+        client.send(quit ? requests + "0001Q" : requests);
+        QVERIFY(client.waitForClose());
+        QCOMPARE(client.data(), expected);
+    }
+
+    // A request is taken once its last byte is there, and its list told.
+    void requestsSplitAnyWay_data() { encodedAndPrepared(); }
+    void requestsSplitAnyWay()
     {
         QFETCH(bool, prepared);
         sim->setPrepared(prepared);
-        QSignalSpy lists(sim.get(), &HostSim::listSent);
-        RawClient client;
-        QVERIFY(client.logOn(sim->serverPort()));
-        QCOMPARE(client.ask("0001G"), ListenerBytes);
-        QCOMPARE(client.ask("0001H00041234"), ProcessBytes);
-        // a listener without processes
-        QCOMPARE(client.ask("0001H000277"), "0000");
-        // no such listener
-        QCOMPARE(client.ask("0001H00049999"), "0000");
-        QTRY_COMPARE(lists.size(), 4);
-        QCOMPARE(lists[0][0].toByteArray(), "G");
-        QCOMPARE(lists[0][1].toInt(), 2);
-        QCOMPARE(lists[1][1].toInt(), 3);
-    }
-
-    void requestsSplitAnyWay()
-    {
         QSignalSpy requests(sim.get(), &HostSim::requestReceived);
+        QSignalSpy lists(sim.get(), &HostSim::listSent);
         RawClient client;
         QVERIFY(client.logOn(sim->serverPort()));
         const QByteArray bytes = "0001H00041234";
@@ -165,75 +214,12 @@ private Q_SLOTS:
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests[0][0].toByteArray(), "H");
         QCOMPARE(requests[0][1].toByteArray(), "1234");
-        // Several requests in one write are all answered, in order.
-        client.send("0001G0001H000412340001G");
-        QVERIFY(client.waitForBytes(2 * ListenerBytes.size() + ProcessBytes.size()));
-        QCOMPARE(client.take(), ListenerBytes + ProcessBytes + ListenerBytes);
-    }
-
-    void startListener()
-    {
-        RawClient client;
-        QVERIFY(client.logOn(sim->serverPort()));
-        QSignalSpy requests(sim.get(), &HostSim::requestReceived);
-        const QByteArray argument = "16|30004|5|VGDSRVR.KQ.ORVANITE;PRI=DS S";
-        // The new listener takes the next PIN above every PIN in use, and the
-        // command's first word up to its first dot.
-        QCOMPARE(client.ask("0001S" + frame(argument) + "0001G"),
-                 ListenerBytes.chopped(4) + "0024S1235|30004 VGDSRVR|16|50000");
-        QCOMPARE(requests[0][1].toByteArray(), argument);
-    }
-
-    void startListenerRefused_data()
-    {
-        QTest::addColumn<QByteArray>("argument");
-        QTest::newRow("product not decimal") << "x|30004|5|VGDSRVR.KQ"_ba;
-        QTest::newRow("port missing") << "16||5|VGDSRVR.KQ"_ba;
-        QTest::newRow("too few bars") << "16|30004|VGDSRVR.KQ"_ba;
-        QTest::newRow("no command") << "16|30004|5|"_ba;
-    }
-    void startListenerRefused()
-    {
-        QFETCH(QByteArray, argument);
-        RawClient client;
-        QVERIFY(client.logOn(sim->serverPort()));
-        QCOMPARE(client.ask("0001S" + frame(argument) + "0001G"), ListenerBytes);
-    }
-
-    // Each request that changes the population is seen by the next list.
-    void killListenerAndProcess_data() { encodedAndPrepared(); }
-    void killListenerAndProcess()
-    {
-        QFETCH(bool, prepared);
-        sim->setPrepared(prepared);
-        RawClient client;
-        QVERIFY(client.logOn(sim->serverPort()));
-        // Wrong main PIN: nothing dies.
-        QCOMPARE(client.ask("0001K" + frame("P999|456") + "0001H00041234"), ProcessBytes);
-        QCOMPARE(client.ask("0001K" + frame("P123|456") + "0001H00041234"),
-                 "0021P1|457|PROG|USER|2500"
-                 "0020P|458|PROG|USER|2500"
-                 "0000");
-        client.send("0001K" + frame("S1234") + "0001G0001H00041234");
-        QVERIFY(client.waitForBytes(32 + 4));
-        QCOMPARE(client.take(), "0024S77|30002 MY PROG|8|10|X0000"
-                                "0000");
-        QCOMPARE(sim->Processes.size(), 0);
-    }
-
-    void setPriority()
-    {
-        RawClient client;
-        QVERIFY(client.logOn(sim->serverPort()));
-        client.send("0001P0000"); // no queue chosen: nothing changes
-        QCOMPARE(client.ask("0001P" + frame("457|4") + "0001P" + frame("456|2") + "0001H00041234"),
-                 "0026P0123|456|PROG|USER|2500|2"
-                 "0023P1|457|PROG|USER|2500|4"
-                 "0020P|458|PROG|USER|2500"
-                 "0000");
-        // Not a queue: nothing changes.
-        QVERIFY(client.ask("0001P" + frame("457|7") + "0001H00041234")
-                    .contains("0023P1|457|PROG|USER|2500|4"));
+        QCOMPARE(client.ask("0001G"), ListenerBytes);
+        QTRY_COMPARE(lists.size(), 2);
+        QCOMPARE(lists[0][0].toByteArray(), "H");
+        QCOMPARE(lists[0][1].toInt(), 3);
+        QCOMPARE(lists[1][0].toByteArray(), "G");
+        QCOMPARE(lists[1][1].toInt(), 2);
     }
 
     void shutdownClosesEveryConnection()
@@ -268,15 +254,6 @@ private Q_SLOTS:
         QCOMPARE(second.ask("0001G"), ListenerBytes);
         QCOMPARE(sim->connectionCount(), 2);
         QCOMPARE(sim->openConnections(), 1);
-    }
-
-    void unknownLetterIgnoredBadHeaderCloses()
-    {
-        RawClient client;
-        QVERIFY(client.logOn(sim->serverPort()));
-        QCOMPARE(client.ask("0001Z0002GG0001G"), ListenerBytes);
-        client.send("00x1G");
-        QVERIFY(client.waitForClose());
     }
 
     // Each fault that shapes a list, against the two-listener list.
