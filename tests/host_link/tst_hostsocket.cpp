@@ -109,7 +109,6 @@ void TestHostSocket::startsClosed()
     HostSocket fresh;
     QCOMPARE(fresh.state(), HostSocket::SocketState::Closed);
     QCOMPARE(fresh.readTimeout(), 30);
-    QCOMPARE(fresh.isAuthorized(), false);
     QCOMPARE(fresh.LastError(), 0);
     QCOMPARE(fresh.SocketHandle(), -1);
     QSignalSpy rec(&fresh, &HostSocket::errorOccurred);
@@ -122,35 +121,31 @@ void TestHostSocket::startsClosed()
 void TestHostSocket::badPortThrowsAndReportsNothing_data()
 {
     QTest::addColumn<QByteArray>("port");
-    QTest::addColumn<bool>("rangeError");
-
-    QTest::newRow("70000") << "70000"_ba << true;
-    QTest::newRow("65536") << "65536"_ba << true;
-    QTest::newRow("-1") << "-1"_ba << true;
-    QTest::newRow("letters") << "abc"_ba << false;
-    QTest::newRow("empty") << QByteArray() << false;
-    QTest::newRow("leading blank") << " 80"_ba << false;
-    QTest::newRow("plus sign") << "+80"_ba << false;
+    QTest::addColumn<QString>("thrown");
+    const QString range = u"range: Range check error"_s;
+    QTest::newRow("70000") << "70000"_ba << range;
+    QTest::newRow("65536") << "65536"_ba << range;
+    QTest::newRow("-1") << "-1"_ba << range;
+    QTest::newRow("letters") << "abc"_ba << u"convert: 'abc' is not a valid integer value"_s;
+    QTest::newRow("empty") << QByteArray() << u"convert: '' is not a valid integer value"_s;
+    QTest::newRow("leading blank") << " 80"_ba << u"convert: ' 80' is not a valid integer value"_s;
+    QTest::newRow("plus sign") << "+80"_ba << u"convert: '+80' is not a valid integer value"_s;
 }
 
 void TestHostSocket::badPortThrowsAndReportsNothing()
 {
     QFETCH(QByteArray, port);
-    QFETCH(bool, rangeError);
+    QFETCH(QString, thrown);
     socket->setPort(port);
-    bool gotRange = false;
-    bool gotConvert = false;
+    QString caught;
     try {
         socket->connectToHost();
     } catch (const ERangeError& e) {
-        gotRange = true;
-        QCOMPARE(e.message(), u"Range check error"_s);
+        caught = u"range: "_s + e.message();
     } catch (const EConvertError& e) {
-        gotConvert = true;
-        QCOMPARE(e.message(), u"'%1' is not a valid integer value"_s.arg(QLatin1StringView(port)));
+        caught = u"convert: "_s + e.message();
     }
-    QCOMPARE(gotRange, rangeError);
-    QCOMPARE(gotConvert, !rangeError);
+    QCOMPARE(caught, thrown);
     QVERIFY(errors->isEmpty());
     QCOMPARE(socket->state(), HostSocket::SocketState::Closed);
     QCOMPARE(socket->SocketHandle(), -1);

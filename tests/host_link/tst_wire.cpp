@@ -7,7 +7,7 @@
 #include <QTest>
 
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <netdb.h>
 

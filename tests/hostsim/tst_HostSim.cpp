@@ -42,14 +42,6 @@ class tst_HostSim : public QObject
 private:
     std::unique_ptr<HostSim> sim;
 
-    // Runs a test once with replies encoded per request, once prepared.
-    static void encodedAndPrepared()
-    {
-        QTest::addColumn<bool>("prepared");
-        QTest::newRow("encoded per request") << false;
-        QTest::newRow("prepared") << true;
-    }
-
 private Q_SLOTS:
     void init()
     {
@@ -193,7 +185,12 @@ private Q_SLOTS:
     }
 
     // A request is taken once its last byte is there, and its list told.
-    void requestsSplitAnyWay_data() { encodedAndPrepared(); }
+    void requestsSplitAnyWay_data()
+    {
+        QTest::addColumn<bool>("prepared");
+        QTest::newRow("encoded per request") << false;
+        QTest::newRow("prepared") << true;
+    }
     void requestsSplitAnyWay()
     {
         QFETCH(bool, prepared);
@@ -222,38 +219,35 @@ private Q_SLOTS:
         QCOMPARE(lists[1][1].toInt(), 2);
     }
 
-    void shutdownClosesEveryConnection()
+    // Of two connections, Quit closes the one it came on; shutdown closes
+    // both and ends the job, whose listeners a new connection no longer finds.
+    void quitAndShutdown_data()
     {
-        QSignalSpy shutdown(sim.get(), &HostSim::shutdownRequested);
-        RawClient first;
-        RawClient second;
-        QVERIFY(first.logOn(sim->serverPort()));
-        QVERIFY(second.logOn(sim->serverPort()));
-        first.send("0001E");
-        QVERIFY(first.waitForClose());
-        QVERIFY(second.waitForClose());
-        QCOMPARE(shutdown.size(), 1);
-        QVERIFY(sim->Listeners.isEmpty());
-        QVERIFY(sim->Processes.isEmpty());
-        // The job is gone; a new connection finds no listeners.
-        RawClient later;
-        QVERIFY(later.logOn(sim->serverPort()));
-        QCOMPARE(later.ask("0001G"), "0000");
+        QTest::addColumn<bool>("shutdown");
+        QTest::newRow("Quit") << false;
+        QTest::newRow("shutdown") << true;
     }
-
-    void quitClosesOnlyThatConnection()
+    void quitAndShutdown()
     {
+        QFETCH(bool, shutdown);
+        QSignalSpy shutdowns(sim.get(), &HostSim::shutdownRequested);
         QSignalSpy gone(sim.get(), &HostSim::clientDisconnected);
         RawClient first;
         RawClient second;
         QVERIFY(first.logOn(sim->serverPort()));
         QVERIFY(second.logOn(sim->serverPort()));
-        first.send("0001Q");
+        first.send(shutdown ? "0001E" : "0001Q");
         QVERIFY(first.waitForClose());
-        QTRY_COMPARE(gone.size(), 1);
-        QCOMPARE(second.ask("0001G"), ListenerBytes);
-        QCOMPARE(sim->connectionCount(), 2);
-        QCOMPARE(sim->openConnections(), 1);
+        QTRY_COMPARE(gone.size(), shutdown ? 2 : 1);
+        QCOMPARE(sim->openConnections(), shutdown ? 0 : 1);
+        QCOMPARE(shutdowns.size(), shutdown ? 1 : 0);
+        if (!shutdown)
+            QCOMPARE(second.ask("0001G"), ListenerBytes);
+        QCOMPARE(sim->Processes.isEmpty(), shutdown);
+        RawClient later;
+        QVERIFY(later.logOn(sim->serverPort()));
+        QCOMPARE(later.ask("0001G"), shutdown ? "0000"_ba : ListenerBytes);
+        QCOMPARE(sim->connectionCount(), 3);
     }
 
     // Each fault that shapes a list, against the two-listener list.
@@ -327,11 +321,11 @@ private Q_SLOTS:
         sim->Faults.ResetAfterRecords = 1;
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         QVERIFY(fd >= 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(sim->serverPort());
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        const sockaddr_in address{.sin_family = AF_INET,
+                                  .sin_port = htons(sim->serverPort()),
+                                  .sin_addr = {htonl(INADDR_LOOPBACK)},
+                                  .sin_zero = {}};
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
         QVERIFY(QTest::qWaitFor([&] { return sim->openConnections() == 1; }));
         const QByteArray request = RawClient::managerLogon() + "0001G";
         QCOMPARE(::send(fd, request.constData(), size_t(request.size()), 0), request.size());

@@ -1,6 +1,5 @@
 // The audit trail: the two lines of a command (what went out, what was seen
 // after it), a new trail's permissions, and a trail that cannot be written.
-#include "host_link/Wire.h"
 #include "session/AuditTrail.h"
 #include "session/HostSession.h"
 #include "support/HostLinkFixture.h"
@@ -29,15 +28,13 @@ QByteArray readAll(const QString& path)
 
 mode_t modeOf(const QString& path)
 {
-    struct stat info
-    {
-    };
+    struct ::stat info = {};
     return lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 } // namespace
 
-class TestAuditTrail : public QObject
+class TestAuditTrail : public SessionTestCase
 {
     Q_OBJECT
 
@@ -93,9 +90,6 @@ void TestAuditTrail::commandAndItsEffect()
     QFETCH(QString, effect);
 
     QTemporaryDir dir;
-    const std::unique_ptr<HostSim> sim = startHost();
-    QVERIFY(sim);
-    const std::unique_ptr<HostSession> session = sessionFor(sim->serverPort());
     QVERIFY(connectAndWait(*session));
     session->selectListener(listener);
 
@@ -247,9 +241,6 @@ void TestAuditTrail::requiredTrailKeepsTheCommandBack()
     QFETCH(QString, status);
 
     QTemporaryDir dir;
-    const std::unique_ptr<HostSim> sim = startHost();
-    QVERIFY(sim);
-    const std::unique_ptr<HostSession> session = sessionFor(sim->serverPort());
     QVERIFY(logOn(*session));
     session->selectListener("11");
 

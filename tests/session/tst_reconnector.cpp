@@ -115,9 +115,7 @@ void TestReconnector::neverRetries()
     // The operator's Reconnect still works.
     HostSim again;
     QVERIFY(again.listen());
-    ConnectionSettings settings = session.settings();
-    settings.Port = again.serverPort();
-    session.setSettings(settings);
+    session.setSettings(settingsFor(again.serverPort()));
     reconnector.reconnectNow();
     QTRY_COMPARE_WITH_TIMEOUT(session.linkState(), LinkState::LoggedOn, 10000);
 }

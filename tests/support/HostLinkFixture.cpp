@@ -18,11 +18,10 @@ namespace {
 
 sockaddr_in loopback(int port)
 {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<quint16>(port));
-    return addr;
+    return {.sin_family = AF_INET,
+            .sin_port = htons(static_cast<quint16>(port)),
+            .sin_addr = {htonl(INADDR_LOOPBACK)},
+            .sin_zero = {}};
 }
 
 // A socket bound to an ephemeral loopback port, which port tells.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "config/ConnectionSettings.h"
-#include "host_link/HostSocket.h"
 #include "session/HostSession.h"
 
 #include "hostsim/HostSim.h"
