@@ -246,9 +246,9 @@ void TestSessionLists::stoppedListKeepsItsRowsAndRenews()
     session->stopList();
     QCOMPARE(ended.size(), 1);
     QCOMPARE(ended.first().at(0).value<ListEnd>(), ListEnd::Stopped);
-    const int shown = ended.first().at(1).toInt();
-    QVERIFY(shown > 0);
-    QCOMPARE(session->listeners()->rows(), shown);
+    // The rows read before the stop are shown.
+    QVERIFY(ended.first().at(1).toInt() >= 3);
+    QCOMPARE(session->listeners()->rows(), ended.first().at(1).toInt());
     QVERIFY(!session->isConnected());
     QVERIFY(session->isOutOfStep());
     QTRY_COMPARE(seen.lines, lines({"G", "Q"}));
