@@ -18,6 +18,8 @@
 
 using namespace Qt::StringLiterals;
 
+Q_DECLARE_METATYPE(HostSimFaults)
+
 namespace {
 
 QByteArray frame(const QByteArray& body)
@@ -250,69 +252,59 @@ private Q_SLOTS:
         QCOMPARE(sim->connectionCount(), 3);
     }
 
-    // Each fault that shapes a list, against the two-listener list.
+    // Each fault that shapes a list, against the two-listener list (the
+    // stray listener record against the process list).
     void listFaults_data()
     {
-        QTest::addColumn<QString>("fault");
+        QTest::addColumn<HostSimFaults>("faults");
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<bool>("closes");
         QTest::addColumn<int>("minMs"); // the list takes at least this long
         const QByteArray first = "S1234|30001 PROGNAME|2|0";
         const QByteArray second = "0024S77|30002 MY PROG|8|10|X";
-        QTest::newRow("bad header") << u"bad"_s << "00x1" + first + second + "0000" << false << 0;
-        QTest::newRow("long frame") << u"long"_s << "0023" + first + second + "0000" << false << 0;
-        QTest::newRow("short frame")
-            << u"short"_s << "0029" + first + second + "0000" << false << 0;
-        QTest::newRow("close after 1") << u"close1"_s << "0024" + first << true << 0;
-        QTest::newRow("close after 0") << u"close0"_s << QByteArray() << true << 0;
-        QTest::newRow("close after 2") << u"close2"_s << "0024" + first + second << true << 0;
-        QTest::newRow("close after 3: whole list") << u"close3"_s << ListenerBytes << false << 0;
-        QTest::newRow("split writes") << u"split"_s << ListenerBytes << false << 0;
-        QTest::newRow("trickle") << u"trickle"_s << ListenerBytes << false << 150; // 3 writes
-        QTest::newRow("reply delay") << u"delay"_s << ListenerBytes << false << 200;
+        const auto row = [](const char* name, const HostSimFaults& faults,
+                            const QByteArray& expected, bool closes = false, int minMs = 0) {
+            QTest::newRow(name) << faults << expected << closes << minMs;
+        };
+        row("bad header", {.BadHeader = true}, "00x1" + first + second + "0000");
+        row("long frame", {.LongFrame = true}, "0023" + first + second + "0000");
+        row("short frame", {.ShortFrame = true}, "0029" + first + second + "0000");
+        row("close after 0", {.CloseAfterRecords = 0}, QByteArray(), true);
+        row("close after 1", {.CloseAfterRecords = 1}, "0024" + first, true);
+        row("close after 2", {.CloseAfterRecords = 2}, "0024" + first + second, true);
+        row("close after 3: whole list", {.CloseAfterRecords = 3}, ListenerBytes);
+        row("split writes", {.SplitWrites = true}, ListenerBytes);
+        row("trickle", {.TrickleSeconds = 0.05}, ListenerBytes, false, 150); // 3 writes
+        row("reply delay", {.ReplyDelaySeconds = 0.2}, ListenerBytes, false, 200);
+        row("listener record in the process list", {.SRecordInProcessList = true},
+            "0024" + first + ProcessBytes);
     }
     void listFaults()
     {
-        QFETCH(QString, fault);
+        QFETCH(HostSimFaults, faults);
         QFETCH(QByteArray, expected);
         QFETCH(bool, closes);
         QFETCH(int, minMs);
-        HostSimFaults& f = sim->Faults;
-        f.BadHeader = fault == u"bad";
-        f.LongFrame = fault == u"long";
-        f.ShortFrame = fault == u"short";
-        f.SplitWrites = fault == u"split";
-        f.TrickleSeconds = fault == u"trickle" ? 0.05 : 0;
-        f.ReplyDelaySeconds = fault == u"delay" ? 0.2 : 0;
-        if (fault.startsWith(u"close"))
-            f.CloseAfterRecords = fault.back().digitValue();
+        sim->Faults = faults;
         RawClient client;
         QVERIFY(client.logOn(sim->serverPort()));
         QElapsedTimer clock;
         clock.start();
-        client.send("0001G");
+        client.send(faults.SRecordInProcessList ? "0001H00041234" : "0001G");
         if (closes) {
             QVERIFY(client.waitForClose());
         } else {
             QVERIFY(client.waitForBytes(expected.size()));
             // Nothing more is sent: the next list follows right behind.
-            f = HostSimFaults();
+            sim->Faults = HostSimFaults();
             client.send("0001G");
             QVERIFY(client.waitForBytes(expected.size() + ListenerBytes.size()));
             expected += ListenerBytes;
         }
         QCOMPARE(client.data(), expected);
-        if (fault == u"split")
+        if (faults.SplitWrites)
             QVERIFY2(client.reads() > 10, qPrintable(QString::number(client.reads())));
         QVERIFY(clock.elapsed() >= minMs);
-    }
-
-    void sRecordInProcessList()
-    {
-        sim->Faults.SRecordInProcessList = true;
-        RawClient client;
-        QVERIFY(client.logOn(sim->serverPort()));
-        QCOMPARE(client.ask("0001H00041234"), "0024S1234|30001 PROGNAME|2|0" + ProcessBytes);
     }
 
     void resetAfterRecords()

@@ -18,6 +18,8 @@
 using namespace HostLinkFixture;
 using ListEnd = HostSession::ListEnd;
 
+Q_DECLARE_METATYPE(HostSimFaults)
+
 class TestSessionLists : public SessionTestCase
 {
     Q_OBJECT
@@ -95,49 +97,50 @@ void TestSessionLists::emptyList()
 
 void TestSessionLists::listEndsThenRenews_data()
 {
-    QTest::addColumn<QString>("fault");
+    QTest::addColumn<HostSimFaults>("faults");
     QTest::addColumn<int>("cap"); // 0: the default
     QTest::addColumn<int>("hostListeners");
-    QTest::addColumn<int>("records"); // read before the end
-    QTest::addColumn<bool>("exact");  // else at most that many
-    QTest::addColumn<ListEnd>("end");
+    QTest::addColumn<int>("records");          // read before the end
+    QTest::addColumn<bool>("exact");           // else at most that many
+    QTest::addColumn<ListEnd>("end");          // Stopped: stopped from a slot the first record runs
     QTest::addColumn<bool>("connected");       // when the list has ended
     QTest::addColumn<QStringList>("requests"); // the host saw, this list and the next
 
     const QStringList inStep = lines({"G", "G"});
     const QStringList renewed = lines({"G", "Q", "logon", "G"});
     const QStringList reopened = lines({"G", "logon", "G"});
-    QTest::newRow("whole list") << "" << 0 << 3 << 3 << true << ListEnd::Complete << true << inStep;
-    QTest::newRow("exactly the cap")
-        << "" << 5 << 5 << 5 << true << ListEnd::Complete << true << inStep;
-    QTest::newRow("one past the cap")
-        << "" << 5 << 6 << 5 << true << ListEnd::TooManyRecords << false << renewed;
-    QTest::newRow("list that never ends")
-        << "endless" << 5 << 3 << 5 << true << ListEnd::TooManyRecords << false << renewed;
-    QTest::newRow("header not a number")
-        << "badHeader" << 0 << 3 << 0 << true << ListEnd::BadHeader << true << renewed;
+    const auto row = [](const char* name, const HostSimFaults& faults, int cap, int hostListeners,
+                        int records, ListEnd end, bool connected, const QStringList& requests,
+                        bool exact = true) {
+        QTest::newRow(name) << faults << cap << hostListeners << records << exact << end
+                            << connected << requests;
+    };
+    row("whole list", {}, 0, 3, 3, ListEnd::Complete, true, inStep);
+    row("exactly the cap", {}, 5, 5, 5, ListEnd::Complete, true, inStep);
+    row("one past the cap", {}, 5, 6, 5, ListEnd::TooManyRecords, false, renewed);
+    row("list that never ends", {.NeverEndingList = true}, 5, 3, 5, ListEnd::TooManyRecords, false,
+        renewed);
+    row("header not a number", {.BadHeader = true}, 0, 3, 0, ListEnd::BadHeader, true, renewed);
     // The first body swallows the next header.
-    QTest::newRow("frame shorter than announced")
-        << "shortFrame" << 0 << 3 << 1 << true << ListEnd::BadHeader << true << renewed;
-    QTest::newRow("closed after 1 record")
-        << "close" << 0 << 3 << 1 << true << ListEnd::Closed << false << reopened;
-    QTest::newRow("reset after 2 records")
-        << "reset" << 0 << 3 << 2 << false << ListEnd::Closed << false << reopened;
-    QTest::newRow("reply later than the wait")
-        << "late" << 0 << 3 << 0 << true << ListEnd::TimedOut << true << renewed;
+    row("frame shorter than announced", {.ShortFrame = true}, 0, 3, 1, ListEnd::BadHeader, true,
+        renewed);
+    row("closed after 1 record", {.CloseAfterRecords = 1}, 0, 3, 1, ListEnd::Closed, false,
+        reopened);
+    row("reset after 2 records", {.ResetAfterRecords = 2}, 0, 3, 2, ListEnd::Closed, false,
+        reopened, false);
+    // The shortest wait there is (one second); the host answers after it.
+    row("reply later than the wait", {.ReplyDelaySeconds = 1.5}, 0, 3, 0, ListEnd::TimedOut, true,
+        renewed);
     // Each record within the per-read wait (0.7 s of 1 s), the whole list
     // longer than it: read whole.
-    QTest::newRow("slow host") << "slow" << 0 << 3 << 3 << true << ListEnd::Complete << true
-                               << inStep;
-    // The operator stops the list from a slot its first record runs, the
-    // whole list already received: the list ends at that record.
-    QTest::newRow("stopped at a record")
-        << "stop" << 0 << 200 << 1 << true << ListEnd::Stopped << false << renewed;
+    row("slow host", {.TrickleSeconds = 0.7}, 0, 3, 3, ListEnd::Complete, true, inStep);
+    // The whole list already received when the operator stops it.
+    row("stopped at a record", {}, 0, 200, 1, ListEnd::Stopped, false, renewed);
 }
 
 void TestSessionLists::listEndsThenRenews()
 {
-    QFETCH(QString, fault);
+    QFETCH(HostSimFaults, faults);
     QFETCH(int, cap);
     QFETCH(int, hostListeners);
     QFETCH(int, records);
@@ -151,27 +154,13 @@ void TestSessionLists::listEndsThenRenews()
     QVERIFY(logOn(*session));
     if (cap > 0)
         session->setRecordCap(cap);
-    HostSimFaults& f = sim->Faults;
-    if (fault == QLatin1String("endless"))
-        f.NeverEndingList = true;
-    else if (fault == QLatin1String("badHeader"))
-        f.BadHeader = true;
-    else if (fault == QLatin1String("shortFrame"))
-        f.ShortFrame = true;
-    else if (fault == QLatin1String("close"))
-        f.CloseAfterRecords = 1;
-    else if (fault == QLatin1String("reset"))
-        f.ResetAfterRecords = 2;
-    else if (fault == QLatin1String("late")) {
-        // The shortest wait there is (one second); the host answers after it.
+    sim->Faults = faults;
+    if (faults.ReplyDelaySeconds > 0)
         session->setReplyTimeout(0);
-        f.ReplyDelaySeconds = 1.5;
-    } else if (fault == QLatin1String("slow")) {
+    else if (faults.TrickleSeconds > 0)
         session->setReplyTimeout(1);
-        f.TrickleSeconds = 0.7;
-    }
     CollectingSink sink;
-    if (fault == QLatin1String("stop"))
+    if (end == ListEnd::Stopped)
         sink.onRecord = [this](const Wire::SplitResult&) { session->stopList(); };
     HostRequests seen(*sim);
     Transcript t(*session);
@@ -179,7 +168,7 @@ void TestSessionLists::listEndsThenRenews()
     QElapsedTimer clock;
     clock.start();
     const ListRead cut = readList(*session, Wire::GetListeners, std::nullopt, &sink);
-    QVERIFY(fault != QLatin1String("slow") || clock.elapsed() > 2000);
+    QVERIFY(faults.TrickleSeconds == 0 || clock.elapsed() > 2000);
     QCOMPARE(cut.end, end);
     if (exact)
         QCOMPARE(cut.records, records);
