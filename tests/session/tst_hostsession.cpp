@@ -39,7 +39,8 @@ private Q_SLOTS:
     void renewalFails();
     void renewalsBackOff_data();
     void renewalsBackOff();
-    void vanishedSelectionSelectsNothing();
+    void vanishedSelection_data();
+    void vanishedSelection();
     void silentHostTimesOutAndDelaysNoOther();
 };
 
@@ -385,24 +386,39 @@ void TestHostSession::renewalsBackOff()
     QCOMPARE(planned, QList<int>{100});
 }
 
-void TestHostSession::vanishedSelectionSelectsNothing()
+// The chosen listener 22 goes away, listener 11 stays. Chosen on this host,
+// it selects nothing, and no other listener's processes are asked for; for
+// another host the choice is forgotten, and its first listener is shown.
+void TestHostSession::vanishedSelection_data()
 {
+    QTest::addColumn<bool>("anotherHost");
+    QTest::addColumn<QByteArray>("selected");
+    QTest::addColumn<QByteArray>("asked"); // by the refresh
+    QTest::addColumn<int>("processes");
+    QTest::newRow("same host: nothing") << false << QByteArray() << QByteArray("0001G") << 0;
+    QTest::newRow("another host: its first listener")
+        << true << QByteArray("11") << QByteArray("0001G0001H000211") << 2;
+}
+
+void TestHostSession::vanishedSelection()
+{
+    QFETCH(bool, anotherHost);
     QVERIFY(connectAndWait(*session));
     session->selectListener("22");
     session->refreshProcesses();
     QVERIFY(waitIdle(*session));
     QCOMPARE(session->processes()->rows(), 1);
 
-    // Listener 22 goes away; listener 11 is still there.
     sim->Listeners.removeLast();
+    if (anotherHost)
+        session->forgetSelectedListener();
     const qsizetype before = sim->received().size();
     session->refresh();
     QVERIFY(waitIdle(*session));
-    QCOMPARE(session->selectedListener(), QByteArray());
+    QTEST(session->selectedListener(), "selected");
     QCOMPARE(session->listeners()->rows(), 1);
-    QCOMPARE(session->processes()->rows(), 0);
-    // Only the listener list was asked for: no other listener's processes.
-    QCOMPARE(sim->received().mid(before), QByteArray("0001G"));
+    QTEST(session->processes()->rows(), "processes");
+    QTEST(sim->received().mid(before), "asked");
 }
 
 static double cpuSeconds()
