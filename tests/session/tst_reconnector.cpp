@@ -27,12 +27,7 @@ private Q_SLOTS:
 
 void TestReconnector::backOffUntilTheHostReturns()
 {
-    quint16 port = 0;
-    {
-        HostSim probe;
-        QVERIFY(probe.listen());
-        port = probe.serverPort();
-    }
+    const auto port = quint16(HostLinkFixture::unusedLoopbackPort());
     HostSession session;
     session.setSettings(settingsFor(port));
     Reconnector reconnector(&session);
