@@ -1,13 +1,13 @@
 // Wire formats as pure functions: logon bytes, framing, header, record
-// splitting, request arguments, and the error numbers and texts.
-#include "host_link/RecordDisplay.h"
+// splitting, the queues, and the error numbers and texts.
 #include "core/WinsockErrors.h"
+#include "host_link/RecordDisplay.h"
 #include "host_link/Wire.h"
 
 #include <QTest>
 
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <netdb.h>
 
@@ -23,20 +23,14 @@ private Q_SLOTS:
     void frame();
     void parseHeader_data();
     void parseHeader();
-    void listenerRecords_data();
-    void listenerRecords();
-    void processRecords_data();
-    void processRecords();
-    void malformedRecords_data();
-    void malformedRecords();
+    void splitRecord_data();
+    void splitRecord();
     void recordWithoutData();
     void logonReply_data();
     void logonReply();
-    void requestArguments();
-    void errorTexts_data();
-    void errorTexts();
-    void errnoMapping_data();
-    void errnoMapping();
+    void priorityNamesAndCodes();
+    void errorCodes_data();
+    void errorCodes();
     void cpuTimeText_data();
     void cpuTimeText();
     void cpuTimeTextMatchesReference();
@@ -46,16 +40,14 @@ void TestWire::logonBytes_data()
 {
     QTest::addColumn<QByteArray>("user");
     QTest::addColumn<QByteArray>("expectedUserField");
-
-    QTest::newRow("MANAGER") << "MANAGER"_ba
-                             << "MANAGER" + QByteArray(9, ' ');
-    QTest::newRow("16 characters unchanged") << "ABCDEFGHIJKLMNOP"_ba
-                                             << "ABCDEFGHIJKLMNOP"_ba;
-    QTest::newRow("20 characters cut to 16") << "ABCDEFGHIJKLMNOPQRST"_ba
-                                             << "ABCDEFGHIJKLMNOP"_ba;
-    QTest::newRow("empty is 16 spaces") << QByteArray() << QByteArray(16, ' ');
-    QTest::newRow("nothing changed: case, blanks") << " mAn "_ba
-                                                   << " mAn " + QByteArray(11, ' ');
+    const auto row = [](const char* name, const QByteArray& user, const QByteArray& field) {
+        QTest::newRow(name) << user << field;
+    };
+    row("MANAGER", "MANAGER", "MANAGER" + QByteArray(9, ' '));
+    row("16 characters unchanged", "ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOP");
+    row("20 characters cut to 16", "ABCDEFGHIJKLMNOPQRST", "ABCDEFGHIJKLMNOP");
+    row("empty is 16 spaces", QByteArray(), QByteArray(16, ' '));
+    row("nothing changed: case, blanks", " mAn ", " mAn " + QByteArray(11, ' '));
 }
 
 void TestWire::logonBytes()
@@ -63,13 +55,9 @@ void TestWire::logonBytes()
     QFETCH(QByteArray, user);
     QFETCH(QByteArray, expectedUserField);
     const std::array<QByteArray, 7> fields{user, "", "", "", "SYS", "", ""};
-    const QByteArray bytes = Wire::logonBytes(1, fields);
-    QCOMPARE(bytes.size(), 118);
-    QCOMPARE(bytes.left(6), "000001"_ba);
-    QCOMPARE(bytes.mid(6, 16), expectedUserField);
-    QCOMPARE(bytes.mid(6 + 16, 48), QByteArray(48, ' '));
-    QCOMPARE(bytes.mid(6 + 64, 16), "SYS" + QByteArray(13, ' '));
-    QCOMPARE(bytes.mid(6 + 80), QByteArray(32, ' '));
+    // The kind in six digits, then seven fields of 16 bytes: 118 bytes.
+    QCOMPARE(Wire::logonBytes(1, fields),
+             "000001" + expectedUserField + QByteArray(48, ' ') + "SYS" + QByteArray(45, ' '));
 }
 
 void TestWire::frame()
@@ -98,10 +86,7 @@ void TestWire::parseHeader_data()
     QTest::newRow("hex") << "0x1A"_ba << -1;
     QTest::newRow("three digits") << "012"_ba << -1;
     QTest::newRow("five digits") << "00012"_ba << -1;
-    QTest::newRow("NUL") << QByteArray("00\0"
-                                       "1",
-                                       4)
-                         << -1;
+    QTest::newRow("NUL") << "00"_ba + '\0' + '1' << -1;
 }
 
 void TestWire::parseHeader()
@@ -112,182 +97,88 @@ void TestWire::parseHeader()
     QCOMPARE(parsed.value_or(-1), length);
 }
 
-void TestWire::listenerRecords_data()
+// Each record gives its fields joined by "/" (a listener's five, a process's
+// six), or the reason it was refused.
+void TestWire::splitRecord_data()
 {
     QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<QByteArray>("pin");
-    QTest::addColumn<QByteArray>("port");
-    QTest::addColumn<QByteArray>("program");
-    QTest::addColumn<int>("product");
-    QTest::addColumn<int>("userLimit");
-
-    QTest::newRow("plain") << "S1234|30001 PROGNAME|2|0"_ba
-                           << "1234"_ba
-                           << "30001"_ba
-                           << "PROGNAME"_ba << 2 << 0;
-    QTest::newRow("|X tail ignored") << "S1234|30001 PROGNAME|2|0|X"_ba
-                                     << "1234"_ba
-                                     << "30001"_ba
-                                     << "PROGNAME"_ba << 2 << 0;
-    QTest::newRow("program with spaces") << "S77|30004 VGDSRVR.KQ.ORVANITE;PRI=DS S|16|30"_ba
-                                         << "77"_ba
-                                         << "30004"_ba
-                                         << "VGDSRVR.KQ.ORVANITE;PRI=DS S"_ba << 16 << 30;
-    QTest::newRow("NUL ends the record") << QByteArray("S1|2 P|3|4\0garbage", 18) << "1"_ba
-                                         << "2"_ba
-                                         << "P"_ba << 3 << 4;
-    QTest::newRow("empty PIN and port") << "S| P|3|4"_ba
-                                        << ""_ba
-                                        << ""_ba
-                                        << "P"_ba << 3 << 4;
-}
-
-void TestWire::listenerRecords()
-{
-    QFETCH(QByteArray, record);
-    const Wire::SplitResult r = Wire::splitRecord(record);
-    QVERIFY2(r.ok(), qPrintable(Wire::errorText(r)));
-    QCOMPARE(r.kind, Wire::RecordKind::Listener);
-    QTEST(r.listener.pin.toByteArray(), "pin");
-    QTEST(r.listener.port.toByteArray(), "port");
-    QTEST(r.listener.program.toByteArray(), "program");
-    QTEST(int(r.listener.productNumber), "product");
-    QTEST(int(r.listener.userLimitNumber), "userLimit");
-}
-
-void TestWire::processRecords_data()
-{
-    QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<QByteArray>("mainPin");
-    QTest::addColumn<QByteArray>("pin");
-    QTest::addColumn<QByteArray>("program");
-    QTest::addColumn<QByteArray>("user");
-    QTest::addColumn<qint64>("cpuMs");
-    QTest::addColumn<int>("priority");
-
-    QTest::newRow("main PIN and priority") << "P0123|456|PROG|USER|2500|3"_ba
-                                           << "123"_ba
-                                           << "456"_ba
-                                           << "PROG"_ba
-                                           << "USER"_ba << qint64(2500) << 3;
-    QTest::newRow("flag 1: no main PIN") << "P1999|456|PROG|USER|2500"_ba
-                                         << ""_ba
-                                         << "456"_ba
-                                         << "PROG"_ba
-                                         << "USER"_ba << qint64(2500) << 0;
-    QTest::newRow("bar as flag") << "P|456|PROG|USER|2500"_ba
-                                 << ""_ba
-                                 << "456"_ba
-                                 << "PROG"_ba
-                                 << "USER"_ba << qint64(2500) << 0;
-    QTest::newRow("flag 0 with empty main PIN") << "P0|456|PROG|USER|2500"_ba
-                                                << ""_ba
-                                                << "456"_ba
-                                                << "PROG"_ba
-                                                << "USER"_ba << qint64(2500) << 0;
-    QTest::newRow("routing by first character only") << "X0123|456|PROG|USER|1|1"_ba
-                                                     << "123"_ba
-                                                     << "456"_ba
-                                                     << "PROG"_ba
-                                                     << "USER"_ba << qint64(1) << 1;
-    QTest::newRow("lower-case s is a process") << "s0123|456|PROG|USER|1|4"_ba
-                                               << "123"_ba
-                                               << "456"_ba
-                                               << "PROG"_ba
-                                               << "USER"_ba << qint64(1) << 4;
-    QTest::newRow("NUL before the priority")
-        << QByteArray("P0123|456|PROG|USER|2500\0|9", 28) << "123"_ba
-        << "456"_ba
-        << "PROG"_ba
-        << "USER"_ba << qint64(2500) << 0;
+    QTest::addColumn<QByteArray>("expected");
+    const auto row = [](const char* name, const QByteArray& record, const QByteArray& expected) {
+        QTest::newRow(name) << record << expected;
+    };
+    row("listener", "S1234|30001 PROGNAME|2|0", "1234/30001/PROGNAME/2/0");
+    row("listener: |X tail ignored", "S1234|30001 PROGNAME|2|0|X", "1234/30001/PROGNAME/2/0");
+    row("listener: program with spaces", "S77|30004 VGDSRVR.KQ.ORVANITE;PRI=DS S|16|30",
+        "77/30004/VGDSRVR.KQ.ORVANITE;PRI=DS S/16/30");
+    row("listener: NUL ends the record", QByteArray("S1|2 P|3|4\0garbage", 18), "1/2/P/3/4");
+    row("listener: empty PIN and port", "S| P|3|4", "//P/3/4");
+    row("main PIN and priority", "P0123|456|PROG|USER|2500|3", "123/456/PROG/USER/2500/3");
+    row("flag 1: no main PIN", "P1999|456|PROG|USER|2500", "/456/PROG/USER/2500/0");
+    row("bar as flag", "P|456|PROG|USER|2500", "/456/PROG/USER/2500/0");
+    row("flag 0 with empty main PIN", "P0|456|PROG|USER|2500", "/456/PROG/USER/2500/0");
+    row("routing by first character only", "X0123|456|PROG|USER|1|1", "123/456/PROG/USER/1/1");
+    row("lower-case s is a process", "s0123|456|PROG|USER|1|4", "123/456/PROG/USER/1/4");
+    row("NUL before the priority", QByteArray("P0123|456|PROG|USER|2500\0|9", 28),
+        "123/456/PROG/USER/2500/0");
     // The splitter takes sixteen bytes at a time: separators and NULs on
     // either side of a block's edge.
-    QTest::newRow("bar as the 16th and 17th bytes") << "P0123456789ABCD|||U|7|2"_ba
-                                                    << "123456789ABCD"_ba
-                                                    << ""_ba
-                                                    << ""_ba
-                                                    << "U"_ba << qint64(7) << 2;
-    QTest::newRow("NUL as the 17th byte") << QByteArray("P0|456|PROG|US|1\0|3", 19) << ""_ba
-                                          << "456"_ba
-                                          << "PROG"_ba
-                                          << "US"_ba << qint64(1) << 0;
-    QTest::newRow("CPU time beyond 32 bits") << "P0123|456|PROG|USER|99999999999|2"_ba
-                                             << "123"_ba
-                                             << "456"_ba
-                                             << "PROG"_ba
-                                             << "USER"_ba << qint64(99999999999) << 2;
-    QTest::newRow("bytes above 127 in names") << "P07|8|PR\xc9G|\xff\xfe|0"_ba
-                                              << "7"_ba
-                                              << "8"_ba
-                                              << "PR\xc9G"_ba
-                                              << "\xff\xfe"_ba << qint64(0) << 0;
+    row("bar as the 16th and 17th bytes", "P0123456789ABCD|||U|7|2", "123456789ABCD///U/7/2");
+    row("NUL as the 17th byte", QByteArray("P0|456|PROG|US|1\0|3", 19), "/456/PROG/US/1/0");
+    row("CPU time beyond 32 bits", "P0123|456|PROG|USER|99999999999|2",
+        "123/456/PROG/USER/99999999999/2");
+    row("bytes above 127 in names", "P07|8|PR\xc9G|\xff\xfe|0", "7/8/PR\xc9G/\xff\xfe/0/0");
+
+    row("listener: no bar after PIN", "S1234", "missing separator after the PIN");
+    row("listener: no space after port", "S1|30001PROG|2|0", "missing space after the port");
+    row("listener: no bar after program", "S1|30001 PROG", "missing separator after the program");
+    row("listener: no user limit", "S1234|30001 PROG|2", "missing separator before the user limit");
+    row("listener: product not decimal", "S1|2 P|x|0", "product 'x' is not a decimal number");
+    row("listener: product of 31 bits", "S1|2 P|2147483647|0", "1/2/P/2147483647/0");
+    row("listener: product past 32 bits", "S1|2 P|2147483648|0",
+        "product '2147483648' is not a decimal number");
+    row("listener: empty user limit", "S1|2 P|2|", "user limit '' is not a decimal number");
+    row("listener: blank in user limit", "S1|2 P|2| 5", "user limit ' 5' is not a decimal number");
+    row("process: too short", "P", "missing separator before the PIN");
+    row("empty record", QByteArray(), "missing separator before the PIN");
+    row("NUL cuts off the separators", QByteArray("S1|2 P\0|3|4", 11),
+        "missing separator after the program");
+    row("process: no CPU time", "P0123|456|PROG|USER", "missing separator before the CPU time");
+    row("process: CPU time 12a", "P0123|456|PROG|USER|12a",
+        "CPU time '12a' is not a decimal number");
+    row("process: CPU time with plus sign", "P0123|456|PROG|USER|+12",
+        "CPU time '+12' is not a decimal number");
+    row("process: CPU time of 63 bits", "P0|1|P|U|9223372036854775807|4",
+        "/1/P/U/9223372036854775807/4");
+    row("process: CPU time past 64 bits", "P0|1|P|U|9223372036854775808",
+        "CPU time '9223372036854775808' is not a decimal number");
+    row("process: priority 5", "P0123|456|PROG|USER|2500|5", "priority 5 is outside 1 to 4");
+    row("process: priority 0", "P0123|456|PROG|USER|2500|0", "priority 0 is outside 1 to 4");
+    row("process: priority 00 told as a number", "P0123|456|PROG|USER|2500|00",
+        "priority 0 is outside 1 to 4");
+    row("process: empty priority", "P0123|456|PROG|USER|2500|",
+        "priority '' is not a decimal number");
+    row("process: priority with tail", "P0123|456|PROG|USER|2500|3|X",
+        "priority '3|X' is not a decimal number");
 }
 
-void TestWire::processRecords()
+void TestWire::splitRecord()
 {
     QFETCH(QByteArray, record);
     const Wire::SplitResult r = Wire::splitRecord(record);
-    QVERIFY2(r.ok(), qPrintable(Wire::errorText(r)));
-    QCOMPARE(r.kind, Wire::RecordKind::Process);
-    QTEST(r.process.mainPin.toByteArray(), "mainPin");
-    QTEST(r.process.pin.toByteArray(), "pin");
-    QTEST(r.process.program.toByteArray(), "program");
-    QTEST(r.process.user.toByteArray(), "user");
-    QTEST(qint64(r.process.cpuMs), "cpuMs");
-    QTEST(r.process.priority, "priority");
-}
-
-void TestWire::malformedRecords_data()
-{
-    QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<QString>("error");
-
-    QTest::newRow("listener: no bar after PIN")
-        << "S1234"_ba << u"missing separator after the PIN"_s;
-    QTest::newRow("listener: no space after port")
-        << "S1|30001PROG|2|0"_ba << u"missing space after the port"_s;
-    QTest::newRow("listener: no bar after program")
-        << "S1|30001 PROG"_ba << u"missing separator after the program"_s;
-    QTest::newRow("listener: no user limit")
-        << "S1234|30001 PROG|2"_ba << u"missing separator before the user limit"_s;
-    QTest::newRow("listener: product not decimal")
-        << "S1|2 P|x|0"_ba << u"product 'x' is not a decimal number"_s;
-    QTest::newRow("listener: empty user limit")
-        << "S1|2 P|2|"_ba << u"user limit '' is not a decimal number"_s;
-    QTest::newRow("listener: blank in user limit")
-        << "S1|2 P|2| 5"_ba << u"user limit ' 5' is not a decimal number"_s;
-    QTest::newRow("process: too short") << "P"_ba << u"missing separator before the PIN"_s;
-    QTest::newRow("process: no CPU time")
-        << "P0123|456|PROG|USER"_ba << u"missing separator before the CPU time"_s;
-    QTest::newRow("process: CPU time 12a")
-        << "P0123|456|PROG|USER|12a"_ba << u"CPU time '12a' is not a decimal number"_s;
-    QTest::newRow("process: CPU time with plus sign")
-        << "P0123|456|PROG|USER|+12"_ba << u"CPU time '+12' is not a decimal number"_s;
-    QTest::newRow("process: priority 5")
-        << "P0123|456|PROG|USER|2500|5"_ba << u"priority 5 is outside 1 to 4"_s;
-    QTest::newRow("process: priority 00 told as a number")
-        << "P0123|456|PROG|USER|2500|00"_ba << u"priority 0 is outside 1 to 4"_s;
-    QTest::newRow("process: CPU time past 64 bits")
-        << "P0|1|P|U|9223372036854775808"_ba
-        << u"CPU time '9223372036854775808' is not a decimal number"_s;
-    QTest::newRow("listener: product past 32 bits")
-        << "S1|2 P|2147483648|0"_ba << u"product '2147483648' is not a decimal number"_s;
-    QTest::newRow("process: priority 0")
-        << "P0123|456|PROG|USER|2500|0"_ba << u"priority 0 is outside 1 to 4"_s;
-    QTest::newRow("process: empty priority")
-        << "P0123|456|PROG|USER|2500|"_ba << u"priority '' is not a decimal number"_s;
-    QTest::newRow("process: priority with tail")
-        << "P0123|456|PROG|USER|2500|3|X"_ba << u"priority '3|X' is not a decimal number"_s;
-    QTest::newRow("empty record") << QByteArray() << u"missing separator before the PIN"_s;
-    QTest::newRow("NUL cuts off the separators")
-        << QByteArray("S1|2 P\0|3|4", 11) << u"missing separator after the program"_s;
-}
-
-void TestWire::malformedRecords()
-{
-    QFETCH(QByteArray, record);
-    QFETCH(QString, error);
-    QCOMPARE(Wire::errorText(Wire::splitRecord(record)), error);
+    QByteArrayList fields;
+    if (!r.ok()) {
+        fields << Wire::errorText(r).toLatin1();
+    } else if (r.kind == Wire::RecordKind::Listener) {
+        const Wire::ListenerFields& l = r.listener;
+        fields << l.pin.toByteArray() << l.port.toByteArray() << l.program.toByteArray()
+               << QByteArray::number(l.productNumber) << QByteArray::number(l.userLimitNumber);
+    } else {
+        const Wire::ProcessFields& p = r.process;
+        fields << p.mainPin.toByteArray() << p.pin.toByteArray() << p.program.toByteArray()
+               << p.user.toByteArray() << QByteArray::number(p.cpuMs)
+               << QByteArray::number(p.priority);
+    }
+    QTEST(fields.join('/'), "expected");
 }
 
 void TestWire::recordWithoutData()
@@ -318,14 +209,10 @@ void TestWire::logonReply()
     QTEST(int(Wire::parseLogonReply(reply)), "meaning");
 }
 
-void TestWire::requestArguments()
+// The queues' names and codes. (The request arguments are compared byte for
+// byte where the session sends each command.)
+void TestWire::priorityNamesAndCodes()
 {
-    QCOMPARE(Wire::killListenerArgument("1234"), "S1234"_ba);
-    QCOMPARE(Wire::killProcessArgument("123", "456"), "P123|456"_ba);
-    QCOMPARE(Wire::setPriorityArgument("456", 3), "456|3"_ba);
-    QCOMPARE(Wire::setPriorityArgument("456", 0), QByteArray());
-    QCOMPARE(Wire::startListenerArgument("16", "30004", "users", "VGDSRVR.KQ.ORVANITE;PRI=DS S"),
-             "16|30004|users|VGDSRVR.KQ.ORVANITE;PRI=DS S"_ba);
     QCOMPARE(Wire::priorityText(1), "BS"_ba);
     QCOMPARE(Wire::priorityText(4), "ES"_ba);
     QCOMPARE(Wire::priorityText(0), QByteArray());
@@ -338,60 +225,49 @@ void TestWire::requestArguments()
     QCOMPARE(Wire::priorityName(1), QByteArrayView());
 }
 
-void TestWire::errorTexts_data()
+// The error numbers errno and the resolver map to (0: none maps there), and
+// each number's text, gaps in the table included.
+void TestWire::errorCodes_data()
 {
+    QTest::addColumn<int>("native");
+    QTest::addColumn<int>("resolved"); // from the resolver
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
-
-    QTest::newRow("10004") << 10004 << u"Interrupted system call"_s;
-    QTest::newRow("10035") << 10035 << u"Operation would block"_s;
-    QTest::newRow("10050") << 10050 << u"Network is down"_s;
-    QTest::newRow("10059") << 10059 << u"Too many references:can't splice"_s;
-    QTest::newRow("10060") << 10060 << u"Connection timed out"_s;
-    QTest::newRow("10061") << 10061 << u"Connection refused"_s;
-    QTest::newRow("10093") << 10093 << u"Winsock not initialized"_s;
-    QTest::newRow("11001") << 11001 << u"Host not found"_s;
-    QTest::newRow("11002") << 11002 << u"Non authoritative - host not found"_s;
-    QTest::newRow("11004") << 11004 << u"Valid name, no data record of requested type"_s;
-    QTest::newRow("5") << 5 << u"Not a Winsock error"_s;
-    QTest::newRow("0") << 0 << u"Not a Winsock error"_s;
-    QTest::newRow("10072 (gap in the table)") << 10072 << u"Not a Winsock error"_s;
-    QTest::newRow("11005") << 11005 << u"Not a Winsock error"_s;
+    const auto row = [](int native, int resolved, int code, const char* text) {
+        QTest::addRow("%d", code) << native << resolved << code << QString::fromLatin1(text);
+    };
+    row(0, 0, 10004, "Interrupted system call");
+    row(EAGAIN, 0, 10035, "Operation would block");
+    row(EINPROGRESS, 0, 10036, "Operation now in progress");
+    row(ENETDOWN, 0, 10050, "Network is down");
+    row(ENETUNREACH, 0, 10051, "Network is unreachable");
+    row(ECONNRESET, 0, 10054, "Connection reset by peer");
+    row(0, 0, 10059, "Too many references:can't splice");
+    row(ETIMEDOUT, 0, 10060, "Connection timed out");
+    row(ECONNREFUSED, 0, 10061, "Connection refused");
+    row(EHOSTUNREACH, 0, 10065, "No route to host");
+    row(0, 0, 10072, "Not a Winsock error");
+    row(0, 0, 10093, "Winsock not initialized");
+    row(0, EAI_NONAME, 11001, "Host not found");
+    row(0, EAI_AGAIN, 11002, "Non authoritative - host not found");
+    row(0, EAI_FAIL, 11003, "Non recoverable error");
+    row(0, EAI_NODATA, 11004, "Valid name, no data record of requested type");
+    row(0, 0, 11005, "Not a Winsock error");
+    row(0, 0, 5, "Not a Winsock error");
+    row(0, 0, 0, "Not a Winsock error");
 }
 
-void TestWire::errorTexts()
+void TestWire::errorCodes()
 {
+    QFETCH(int, native);
+    QFETCH(int, resolved);
     QFETCH(int, code);
     QFETCH(QString, text);
+    if (native)
+        QCOMPARE(Winsock::FromErrno(native), code);
+    if (resolved)
+        QCOMPARE(Winsock::FromResolver(resolved, 0), code);
     QCOMPARE(Winsock::ErrorText(code), text);
-}
-
-void TestWire::errnoMapping_data()
-{
-    QTest::addColumn<bool>("resolver");
-    QTest::addColumn<int>("native");
-    QTest::addColumn<int>("code");
-
-    QTest::newRow("ECONNREFUSED") << false << ECONNREFUSED << 10061;
-    QTest::newRow("ETIMEDOUT") << false << ETIMEDOUT << 10060;
-    QTest::newRow("ECONNRESET") << false << ECONNRESET << 10054;
-    QTest::newRow("EHOSTUNREACH") << false << EHOSTUNREACH << 10065;
-    QTest::newRow("ENETUNREACH") << false << ENETUNREACH << 10051;
-    QTest::newRow("ENETDOWN") << false << ENETDOWN << 10050;
-    QTest::newRow("EAGAIN") << false << EAGAIN << 10035;
-    QTest::newRow("EINPROGRESS") << false << EINPROGRESS << 10036;
-    QTest::newRow("EAI_NONAME") << true << EAI_NONAME << 11001;
-    QTest::newRow("EAI_AGAIN") << true << EAI_AGAIN << 11002;
-    QTest::newRow("EAI_FAIL") << true << EAI_FAIL << 11003;
-    QTest::newRow("EAI_NODATA") << true << EAI_NODATA << 11004;
-}
-
-void TestWire::errnoMapping()
-{
-    QFETCH(bool, resolver);
-    QFETCH(int, native);
-    QFETCH(int, code);
-    QCOMPARE(resolver ? Winsock::FromResolver(native, 0) : Winsock::FromErrno(native), code);
 }
 
 void TestWire::cpuTimeText_data()

@@ -85,6 +85,12 @@ bool RawClient::waitForClose(int timeoutMs)
     return QTest::qWaitFor([&] { return !isOpen(); }, timeoutMs);
 }
 
+QByteArray RawClient::ask(const QByteArray& requests)
+{
+    send(requests);
+    return waitForListEnd() ? take() : "(no list end) " + take();
+}
+
 QByteArray RawClient::take()
 {
     return std::exchange(m_data, QByteArray());

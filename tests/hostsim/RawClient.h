@@ -24,12 +24,13 @@ public:
     // Waits until what arrived ends with the empty message 0000 at a frame boundary.
     bool waitForListEnd(int timeoutMs = 5000);
     bool waitForClose(int timeoutMs = 5000);
+    // Sends requests and takes everything up to the end of a list, marked
+    // "(no list end) " when it did not come.
+    QByteArray ask(const QByteArray& requests);
     // Everything received and not yet taken.
     QByteArray take();
     const QByteArray& data() const { return m_data; }
-    bool isOpen() const;
     int reads() const { return m_reads; }
-    QTcpSocket& socket() { return m_socket; }
     // Logs on as MANAGER/SYS and checks the "0".
     bool logOn(quint16 port);
 
@@ -38,6 +39,8 @@ public:
     static bool frames(const QByteArray& bytes, QList<QByteArray>* bodies, bool* ended);
 
 private:
+    bool isOpen() const;
+
     QTcpSocket m_socket;
     QByteArray m_data;
     int m_reads = 0;

@@ -36,11 +36,9 @@ private Q_SLOTS:
         QVERIFY(port != 0);
         RawClient client;
         QVERIFY(client.logOn(port));
-        client.send("0001G");
-        QVERIFY(client.waitForListEnd());
         QList<QByteArray> bodies;
         bool ended = false;
-        QVERIFY(RawClient::frames(client.take(), &bodies, &ended));
+        QVERIFY(RawClient::frames(client.ask("0001G"), &bodies, &ended));
         QCOMPARE(bodies.size(), 7);
         QCOMPARE(bodies[0], "S1000|30001 PCLSRVR|2|0");
         client.send("0001E");

@@ -1,10 +1,8 @@
 // The audit trail: the two lines of a command (what went out, what was seen
 // after it), a new trail's permissions, and a trail that cannot be written.
-#include "host_link/Wire.h"
 #include "session/AuditTrail.h"
 #include "session/HostSession.h"
-
-#include "hostsim/HostSim.h"
+#include "support/HostLinkFixture.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -18,6 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace HostLinkFixture;
+
 namespace {
 
 QByteArray readAll(const QString& path)
@@ -28,15 +28,13 @@ QByteArray readAll(const QString& path)
 
 mode_t modeOf(const QString& path)
 {
-    struct stat info
-    {
-    };
+    struct ::stat info = {};
     return lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 } // namespace
 
-class TestAuditTrail : public QObject
+class TestAuditTrail : public SessionTestCase
 {
     Q_OBJECT
 
@@ -53,39 +51,36 @@ void TestAuditTrail::commandAndItsEffect_data()
 {
     QTest::addColumn<HostCommand>("command");
     QTest::addColumn<QByteArray>("listener"); // the listener whose processes are listed
-    QTest::addColumn<QString>("line");        // the first line, without id, time and user
-    QTest::addColumn<QString>("effect");      // the effect and what was seen
+    QTest::addColumn<QString>("line");        // the first line, %1 for the port
+    QTest::addColumn<QString>("effect");      // the second, what was seen after it
 
-    const QString head = QStringLiteral(
-        R"("argument":"%1","command":"%2","host":"127.0.0.1","port":%3,"program":"orvanite-console","request":)");
-    QTest::newRow("kill process")
-        << HostCommand::killProcess("11", "11", "101", "PROG", "USER") << QByteArray("11")
-        << head.arg(QStringLiteral("P11|101"), QStringLiteral("kill-process")) +
-               QStringLiteral(
-                   R"("K","target":{"listener":"11","pin":"101","program":"PROG","user":"USER"})")
-        << QStringLiteral("target gone");
-    QTest::newRow("kill process of a listener not listed")
-        << HostCommand::killProcess("11", "11", "101", "PROG", "USER") << QByteArray("22")
-        << head.arg(QStringLiteral("P11|101"), QStringLiteral("kill-process")) +
-               QStringLiteral(
-                   R"("K","target":{"listener":"11","pin":"101","program":"PROG","user":"USER"})")
-        << QStringLiteral("not seen");
-    QTest::newRow("kill listener")
-        << HostCommand::killListener("22", "30002", "TWO") << QByteArray("11")
-        << head.arg(QStringLiteral("S22"), QStringLiteral("kill-listener")) +
-               QStringLiteral(R"("K","target":{"pin":"22","port":"30002","program":"TWO"})")
-        << QStringLiteral("target gone");
-    QTest::newRow("set priority")
-        << HostCommand::setPriority("11", "101", 3, {}, "USER") << QByteArray("11")
-        << head.arg(QStringLiteral("101|3"), QStringLiteral("set-priority")) +
-               QStringLiteral(
-                   R"("P","target":{"listener":"11","pin":"101","queue":"DS","user":"USER"})")
-        << QStringLiteral("queue changed");
-    QTest::newRow("start listener")
-        << HostCommand::startListener("2", "30003", "0", "NEW") << QByteArray("11")
-        << head.arg(QStringLiteral("2|30003|0|NEW"), QStringLiteral("start-listener")) +
-               QStringLiteral(R"("S","target":{"port":"30003","program":"NEW"})")
-        << QStringLiteral(R"(listener appeared {"pin":"202","port":"30003"})");
+    const auto row = [](const char* name, const HostCommand& command, const char* listener,
+                        const char* argument, const char* commandName, const char* target,
+                        const char* effect, const char* seen = "") {
+        QTest::newRow(name)
+            << command << QByteArray(listener)
+            << QStringLiteral(
+                   R"({"argument":"%1","command":"%2","host":"127.0.0.1","id":"ID","port":%3,"program":"orvanite-console","request":%4})")
+                   .arg(QLatin1StringView(argument), QLatin1StringView(commandName), u"%1",
+                        QLatin1StringView(target))
+            << QStringLiteral(R"({"effect":"%1","program":"orvanite-console","refers_to":"ID"%2})")
+                   .arg(QLatin1StringView(effect), QLatin1StringView(seen));
+    };
+    const HostCommand killProcess = HostCommand::killProcess("11", "11", "101", "PROG", "USER");
+    const char* processTarget =
+        R"("K","target":{"listener":"11","pin":"101","program":"PROG","user":"USER"})";
+    row("kill process", killProcess, "11", "P11|101", "kill-process", processTarget, "target gone");
+    row("kill process of a listener not listed", killProcess, "22", "P11|101", "kill-process",
+        processTarget, "not seen");
+    row("kill listener", HostCommand::killListener("22", "30002", "TWO"), "11", "S22",
+        "kill-listener", R"("K","target":{"pin":"22","port":"30002","program":"TWO"})",
+        "target gone");
+    row("set priority", HostCommand::setPriority("11", "101", 3, {}, "USER"), "11", "101|3",
+        "set-priority", R"("P","target":{"listener":"11","pin":"101","queue":"DS","user":"USER"})",
+        "queue changed");
+    row("start listener", HostCommand::startListener("2", "30003", "0", "NEW"), "11",
+        "2|30003|0|NEW", "start-listener", R"("S","target":{"port":"30003","program":"NEW"})",
+        "listener appeared", R"(,"seen":{"pin":"202","port":"30003"})");
 }
 
 void TestAuditTrail::commandAndItsEffect()
@@ -96,83 +91,63 @@ void TestAuditTrail::commandAndItsEffect()
     QFETCH(QString, effect);
 
     QTemporaryDir dir;
-    HostSim sim;
-    QVERIFY(sim.listen());
-    sim.Listeners = {{"11", "30001", "ONE", "2", "0", {}}, {"22", "30002", "TWO", "8", "5", {}}};
-    sim.Processes = {{"11", "11", "101", "PROG", "USER", 1500, 3, {}},
-                     {"22", "22", "201", "CND", "ANN", 0, 0, {}}};
-    HostSession session;
-    ConnectionSettings settings;
-    settings.HostAddress = "127.0.0.1";
-    settings.Port = sim.serverPort();
-    session.setSettings(settings);
-    session.connectToHost();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        session.linkState() == HostSession::LinkState::LoggedOn && !session.isBusy(), 10000);
-    session.selectListener(listener);
+    QVERIFY(connectAndWait(*session));
+    session->selectListener(listener);
 
-    CommandAudit audit(&session, QStringLiteral("orvanite-console"));
+    CommandAudit audit(session.get(), QStringLiteral("orvanite-console"));
     audit.setTrail(AuditTrail(dir.filePath(QStringLiteral("state/orvanite/audit.jsonl"))));
     QSignalSpy seen(&audit, &CommandAudit::effectSeen);
-    session.send(command);
+    session->send(command);
     QVERIFY(seen.wait(10000));
 
     const QList<QJsonObject> entries = audit.trail().entries();
     QCOMPARE(entries.size(), 2);
-    QJsonObject first = entries[0];
-    const QString id = first.take(QStringLiteral("id")).toString();
+    // Each line as compact JSON, its time and user (which vary) checked and
+    // left out, the first line's id standing as ID in both.
+    const QString id = entries[0].value(QStringLiteral("id")).toString();
     QVERIFY(!id.isEmpty());
-    QVERIFY(!first.take(QStringLiteral("time")).toString().isEmpty());
-    QVERIFY(!first.take(QStringLiteral("user")).toString().isEmpty());
-    QCOMPARE(QString::fromUtf8(QJsonDocument(first).toJson(QJsonDocument::Compact)),
-             QLatin1Char('{') + line.arg(sim.serverPort()) + QLatin1Char('}'));
-
-    const QJsonObject second = entries[1];
-    QCOMPARE(second.value(QStringLiteral("refers_to")).toString(), id);
-    QString shown = second.value(QStringLiteral("effect")).toString();
-    if (second.contains(QStringLiteral("seen")))
-        shown += QLatin1Char(' ') +
-                 QString::fromUtf8(QJsonDocument(second.value(QStringLiteral("seen")).toObject())
-                                       .toJson(QJsonDocument::Compact));
-    QCOMPARE(shown, effect);
+    const auto shown = [&id](QJsonObject entry) {
+        const bool stamped = !entry.take(QStringLiteral("time")).toString().isEmpty() &&
+                             !entry.take(QStringLiteral("user")).toString().isEmpty();
+        return QString::fromUtf8(QJsonDocument(entry).toJson(QJsonDocument::Compact))
+                   .replace(id, QStringLiteral("ID")) +
+               (stamped ? QString() : QStringLiteral(" without time or user"));
+    };
+    QCOMPARE(shown(entries[0]), line.arg(sim->serverPort()));
+    QCOMPARE(shown(entries[1]), effect);
 }
 
 void TestAuditTrail::trailThatCannotTakeALine_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("written");
-    QTest::addColumn<QString>("error");     // the end of the reason
+    QTest::addColumn<QString>("error");     // the end of the reason; none when written
     QTest::addColumn<QByteArray>("before"); // the trail's bytes before, where there is a file
     QTest::addColumn<QByteArray>("after");  // and after
     QTest::addColumn<int>("mode");          // of the trail afterwards (folder 0700 where made)
-
+    const auto row = [](const char* name, const char* kind, const char* error,
+                        const QByteArray& before, const QByteArray& after, int mode) {
+        QTest::newRow(name) << QString::fromLatin1(kind)
+                            << (*error ? QString::fromLatin1(error) : QString()) << before << after
+                            << mode;
+    };
     const QByteArray old = "{\"old\":1}\n";
     const QByteArray line = "{\"program\":\"test\"}\n";
-    QTest::newRow("new trail, umask 000")
-        << "new" << true << QString() << QByteArray() << line << 0600;
-    QTest::newRow("0644 trail narrowed")
-        << "0644" << true << QString() << old << old + line << 0600;
-    QTest::newRow("full disk mid-line")
-        << "full" << false
-        << QStringLiteral("only 5 of the line's 19 bytes could be written (the disk is full or "
-                          "the file at its size limit)")
-        << old << old << 0600;
-    QTest::newRow("full disk before the line")
-        << "fullnow" << false << QStringLiteral("File too large") << old << old << 0600;
-    QTest::newRow("FIFO") << "fifo" << false << QStringLiteral("is not a regular file")
-                          << QByteArray() << QByteArray() << 0;
-    QTest::newRow("symbolic link")
-        << "symlink" << false
-        << QStringLiteral("is a symbolic link, which the trail does not follow") << old << old
-        << 0644;
-    QTest::newRow("folder is a file") << "folder" << false << QStringLiteral("is not a folder")
-                                      << QByteArray() << QByteArray() << 0;
+    row("new trail, umask 000", "new", "", {}, line, 0600);
+    row("0644 trail narrowed", "0644", "", old, old + line, 0600);
+    row("full disk mid-line", "full",
+        "only 5 of the line's 19 bytes could be written (the disk is full or the file at its "
+        "size limit)",
+        old, old, 0600);
+    row("full disk before the line", "fullnow", "File too large", old, old, 0600);
+    row("FIFO", "fifo", "is not a regular file", {}, {}, 0);
+    row("symbolic link", "symlink", "is a symbolic link, which the trail does not follow", old, old,
+        0644);
+    row("folder is a file", "folder", "is not a folder", {}, {}, 0);
 }
 
 void TestAuditTrail::trailThatCannotTakeALine()
 {
     QFETCH(QString, kind);
-    QFETCH(bool, written);
     QFETCH(QString, error);
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, after);
@@ -203,7 +178,6 @@ void TestAuditTrail::trailThatCannotTakeALine()
 
     AuditTrail trail(path);
     const QJsonObject entry{{QStringLiteral("program"), QStringLiteral("test")}};
-    bool ok = false;
     if (kind.startsWith(QLatin1String("full"))) {
         // A small file size limit in a child stands for a full disk: the
         // line is cut after 5 bytes, or not begun.
@@ -229,9 +203,9 @@ void TestAuditTrail::trailThatCannotTakeALine()
         return;
     }
     const mode_t old = umask(0);
-    ok = trail.append(entry);
+    const bool written = trail.append(entry);
     umask(old);
-    QCOMPARE(ok, written);
+    QCOMPARE(written, error.isEmpty());
     QVERIFY2(trail.errorString().endsWith(error), qPrintable(trail.errorString()));
     if (!written)
         QVERIFY(trail.errorString().startsWith(QStringLiteral("Audit trail not written: ")));
@@ -265,35 +239,25 @@ void TestAuditTrail::requiredTrailKeepsTheCommandBack()
     QFETCH(QString, status);
 
     QTemporaryDir dir;
-    HostSim sim;
-    QVERIFY(sim.listen());
-    sim.Listeners = {{"11", "30001", "ONE", "2", "0", {}}, {"22", "30002", "TWO", "8", "5", {}}};
-    HostSession session;
-    ConnectionSettings settings;
-    settings.HostAddress = "127.0.0.1";
-    settings.Port = sim.serverPort();
-    session.setSettings(settings);
-    session.logOn();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        session.linkState() == HostSession::LinkState::LoggedOn && !session.isBusy(), 10000);
-    session.selectListener("11");
+    QVERIFY(logOn(*session));
+    session->selectListener("11");
 
     // The trail's folder is a file: no line can be written.
     QFile blocker(dir.filePath(QStringLiteral("state")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    CommandAudit audit(&session, QStringLiteral("orvanite-console"));
+    CommandAudit audit(session.get(), QStringLiteral("orvanite-console"));
     audit.setTrail(AuditTrail(dir.filePath(QStringLiteral("state/orvanite/audit.jsonl"))));
     audit.setRequired(required);
     QSignalSpy failed(&audit, &CommandAudit::writeFailed);
     QSignalSpy firstTime(&audit, &CommandAudit::writeFailedFirstTime);
-    QSignalSpy notSent(&session, &HostSession::commandNotSent);
+    QSignalSpy notSent(session.get(), &HostSession::commandNotSent);
 
-    const qsizetype before = sim.received().size();
-    session.send(HostCommand::killListener("22"));
-    session.send(HostCommand::killListener("11"));
-    QTRY_VERIFY_WITH_TIMEOUT(!session.isBusy(), 10000);
-    QTRY_COMPARE(sim.received().mid(before), sent);
+    const qsizetype before = sim->received().size();
+    session->send(HostCommand::killListener("22"));
+    session->send(HostCommand::killListener("11"));
+    QVERIFY(waitIdle(*session));
+    QTRY_COMPARE(sim->received().mid(before), sent);
     QCOMPARE(notSent.size(), required ? 2 : 0);
     QVERIFY(failed.size() >= 2);
     QVERIFY2(failed.first().first().toString().endsWith(status),

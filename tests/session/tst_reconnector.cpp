@@ -2,8 +2,7 @@
 // host, and the cases in which it must never try.
 #include "session/HostSession.h"
 #include "session/Reconnector.h"
-
-#include "hostsim/HostSim.h"
+#include "support/HostLinkFixture.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -11,6 +10,7 @@
 
 #include <memory>
 
+using HostLinkFixture::settingsFor;
 using LinkState = HostSession::LinkState;
 
 class TestReconnector : public QObject
@@ -25,26 +25,9 @@ private Q_SLOTS:
     void hostThatFaultsEveryList();
 };
 
-namespace {
-
-ConnectionSettings settingsFor(quint16 port)
-{
-    ConnectionSettings s;
-    s.HostAddress = "127.0.0.1";
-    s.Port = port;
-    return s;
-}
-
-} // namespace
-
 void TestReconnector::backOffUntilTheHostReturns()
 {
-    quint16 port = 0;
-    {
-        HostSim probe;
-        QVERIFY(probe.listen());
-        port = probe.serverPort();
-    }
+    const auto port = quint16(HostLinkFixture::unusedLoopbackPort());
     HostSession session;
     session.setSettings(settingsFor(port));
     Reconnector reconnector(&session);
@@ -80,18 +63,15 @@ void TestReconnector::neverRetries_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("status"); // a pattern
 
-    QTest::newRow("refused logon") << QStringLiteral("refused")
-                                   << QStringLiteral("^Disconnected since \\d\\d:\\d\\d:\\d\\d: "
-                                                     "Invalid Login!$");
-    QTest::newRow("after shutdown") << QStringLiteral("shutdown")
-                                    << QStringLiteral("^Disconnected since .*: the job was shut "
-                                                      "down$");
-    QTest::newRow("window closing") << QStringLiteral("hold")
-                                    << QStringLiteral("^Disconnected since .*: host closed the "
-                                                      "connection$");
-    QTest::newRow("preference off") << QStringLiteral("off")
-                                    << QStringLiteral("^Disconnected since .*: host closed the "
-                                                      "connection$");
+    const QString closed = QStringLiteral("^Disconnected since .*: host closed the connection$");
+    QTest::newRow("refused logon")
+        << QStringLiteral("refused")
+        << QStringLiteral("^Disconnected since \\d\\d:\\d\\d:\\d\\d: Invalid Login!$");
+    QTest::newRow("after shutdown")
+        << QStringLiteral("shutdown")
+        << QStringLiteral("^Disconnected since .*: the job was shut down$");
+    QTest::newRow("window closing") << QStringLiteral("hold") << closed;
+    QTest::newRow("preference off") << QStringLiteral("off") << closed;
 }
 
 void TestReconnector::neverRetries()
@@ -130,9 +110,7 @@ void TestReconnector::neverRetries()
     // The operator's Reconnect still works.
     HostSim again;
     QVERIFY(again.listen());
-    ConnectionSettings settings = session.settings();
-    settings.Port = again.serverPort();
-    session.setSettings(settings);
+    session.setSettings(settingsFor(again.serverPort()));
     reconnector.reconnectNow();
     QTRY_COMPARE_WITH_TIMEOUT(session.linkState(), LinkState::LoggedOn, 10000);
 }

@@ -7,7 +7,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <span>
 #include <vector>
 
 namespace {
@@ -18,16 +17,11 @@ class Table : public RecordTableModel
 public:
     Table() : RecordTableModel(5, 5, {}, 0, nullptr) {}
     QByteArrayView columnTitle(int) const override { return "T"; }
-    void append(const QList<QByteArray>& texts)
-    {
-        const std::vector<QByteArrayView> views(texts.begin(), texts.end());
-        appendPending(views);
-    }
     void fill(const QList<QList<QByteArray>>& rows)
     {
         beginFill();
         for (const QList<QByteArray>& row : rows)
-            append(row);
+            appendPending(std::vector<QByteArrayView>(row.begin(), row.end()));
         commitFill();
     }
     QList<QByteArray> row(int r) const

@@ -9,22 +9,17 @@
 
 namespace {
 
-struct Row
-{
-    const char* pin;
-    const char* user;
-    qint64 cpuMs;
-};
-
-void fill(ProcessTableModel& table, std::initializer_list<Row> rows)
+// Fills the table with processes given as "PIN user CPU-milliseconds".
+void fill(ProcessTableModel& table, std::initializer_list<const char*> rows)
 {
     table.beginFill();
-    for (const Row& row : rows) {
+    for (const char* row : rows) {
+        const QList<QByteArray> parts = QByteArray(row).split(' ');
         Wire::ProcessFields fields;
-        fields.pin = QByteArrayView(row.pin);
+        fields.pin = parts[0];
         fields.program = "PROG";
-        fields.user = QByteArrayView(row.user);
-        fields.cpuMs = row.cpuMs;
+        fields.user = parts[1];
+        fields.cpuMs = parts[2].toLongLong();
         table.appendRecord(fields);
     }
     table.commitFill();
@@ -39,10 +34,8 @@ QString shownPins(const RecordSortFilterModel& view)
     return pins.join(QLatin1Char(' '));
 }
 
-const std::initializer_list<Row> Sample = {
-    {"10", "ann", 9500},  {"9", "Bob", 10000}, {"100", "carl", 1250},
-    {"11", "ANNA", 9500}, {"7", "bo", 10000},
-};
+const std::initializer_list<const char*> Sample = {"10 ann 9500", "9 Bob 10000", "100 carl 1250",
+                                                   "11 ANNA 9500", "7 bo 10000"};
 
 } // namespace
 
@@ -83,11 +76,7 @@ void TestSortFilter::cpuTimeSortsByValue()
     RecordSortFilterModel view;
     view.setTable(&table, int(ProcessColumn::Pin));
     // 1250.400, 1.500, 138.357, 123456.789, 0.000 s.
-    fill(table, {{"4", "a", 1250400},
-                 {"2", "b", 1500},
-                 {"3", "c", 138357},
-                 {"5", "d", 123456789},
-                 {"1", "e", 0}});
+    fill(table, {"4 a 1250400", "2 b 1500", "3 c 138357", "5 d 123456789", "1 e 0"});
     view.sort(int(ProcessColumn::CpuTime), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     QCOMPARE(shownPins(view), pins);
 }
@@ -98,7 +87,7 @@ void TestSortFilter::valuesBesideTexts()
     // host sent as it stands.
     ProcessTableModel table;
     table.setDecimalSeparator(',');
-    fill(table, {{"0123", "a", 1250400}, {"7", "b", -5}});
+    fill(table, {"0123 a 1250400", "7 b -5"});
     const auto value = [&table](int row, ProcessColumn column) {
         return table.index(row, int(column)).data(RecordTableModel::ValueRole);
     };
@@ -179,21 +168,13 @@ void TestSortFilter::refreshUnderSortAndFilter()
     // Only the CPU time moves: the same rows change places, the selection
     // goes with its row.
     const QPersistentModelIndex selected = view.index(1, 0); // PIN 9
-    fill(table, {{"10", "ann", 9500},
-                 {"9", "Bob", 20000},
-                 {"100", "carl", 1250},
-                 {"11", "ANNA", 9500},
-                 {"7", "bo", 10000}});
+    fill(table, {"10 ann 9500", "9 Bob 20000", "100 carl 1250", "11 ANNA 9500", "7 bo 10000"});
     QCOMPARE(shownPins(view), QStringLiteral("9 7"));
     QCOMPARE(moved.count(), 1);
     QCOMPARE(selected.row(), 0);
 
     // A process ends and another starts: the order is kept for the new rows.
-    fill(table, {{"10", "ann", 9500},
-                 {"9", "Bob", 20000},
-                 {"12", "bea", 30000},
-                 {"11", "ANNA", 9500},
-                 {"13", "bert", 500}});
+    fill(table, {"10 ann 9500", "9 Bob 20000", "12 bea 30000", "11 ANNA 9500", "13 bert 500"});
     QCOMPARE(shownPins(view), QStringLiteral("12 9 13"));
     QCOMPARE(reset.count(), 1);
 
@@ -223,20 +204,14 @@ void TestSortFilter::newRowsAndStaleMarks()
 
     // 100 and 11 ended, 12 and 1 started; the rows after them moved up.
     QSignalSpy changed(&table, &QAbstractItemModel::dataChanged);
-    fill(table, {{"10", "ann", 9500},
-                 {"9", "Bob", 10000},
-                 {"7", "bo", 10000},
-                 {"12", "new", 0},
-                 {"1", "one", 0}});
+    const std::initializer_list<const char*> next = {"10 ann 9500", "9 Bob 10000", "7 bo 10000",
+                                                     "12 new 0", "1 one 0"};
+    fill(table, next);
     QCOMPARE(marked(), QStringLiteral("12 1"));
     QCOMPARE(table.rowsStarted(), 2);
     QCOMPARE(table.rowsEnded(), 2);
     // A mark lasts one list.
-    fill(table, {{"10", "ann", 9500},
-                 {"9", "Bob", 10000},
-                 {"7", "bo", 10000},
-                 {"12", "new", 0},
-                 {"1", "one", 0}});
+    fill(table, next);
     QCOMPARE(marked(), QString());
     QCOMPARE(table.rowsStarted() + table.rowsEnded(), 0);
     const QList<QVariant> last = changed.last();

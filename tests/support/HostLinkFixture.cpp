@@ -16,12 +16,19 @@ namespace HostLinkFixture {
 
 namespace {
 
+sockaddr_in loopback(int port)
+{
+    return {.sin_family = AF_INET,
+            .sin_port = htons(static_cast<quint16>(port)),
+            .sin_addr = {htonl(INADDR_LOOPBACK)},
+            .sin_zero = {}};
+}
+
+// A socket bound to an ephemeral loopback port, which port tells.
 int boundLoopback(int& port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr = loopback(0);
     socklen_t len = sizeof addr;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
@@ -46,16 +53,11 @@ int unusedLoopbackPort()
 SilentListener::SilentListener(bool fillBacklog)
 {
     m_fd = boundLoopback(m_port);
-    if (m_fd < 0 || ::listen(m_fd, 0) != 0)
+    if (m_fd < 0 || ::listen(m_fd, 0) != 0 || !fillBacklog)
         return;
-    if (fillBacklog) {
-        m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<quint16>(m_port));
-        ::connect(m_filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    }
+    m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in addr = loopback(m_port);
+    ::connect(m_filler, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
 }
 
 SilentListener::~SilentListener()
@@ -64,15 +66,6 @@ SilentListener::~SilentListener()
         ::close(m_filler);
     if (m_fd >= 0)
         ::close(m_fd);
-}
-
-ErrorRecorder::ErrorRecorder(HostSocket& socket)
-{
-    QObject::connect(&socket, &HostSocket::errorOccurred, &socket,
-                     [this](int error, const QString& text) {
-                         errors.append(error);
-                         texts.append(text);
-                     });
 }
 
 QStringList lines(std::initializer_list<const char*> items)
@@ -116,6 +109,19 @@ std::unique_ptr<HostSession> sessionFor(quint16 port)
                                  QAbstractItemModelTester::FailureReportingMode::QtTest,
                                  session.get());
     return session;
+}
+
+void SessionTestCase::init()
+{
+    sim = startHost();
+    QVERIFY(sim);
+    session = sessionFor(sim->serverPort());
+}
+
+void SessionTestCase::cleanup()
+{
+    session.reset();
+    sim.reset();
 }
 
 namespace {
@@ -178,6 +184,18 @@ ListRead readList(HostSession& session, char letter, const std::optional<QByteAr
     (void)QTest::qWaitFor([&] { return ended && !session.isBusy(); }, timeoutMs);
     read.bodies = sink->bodies;
     return read;
+}
+
+QStringList shownRows(const QAbstractItemModel& table)
+{
+    QStringList out;
+    for (int row = 0; row < table.rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < table.columnCount(); ++column)
+            cells << table.index(row, column).data().toString();
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
 }
 
 QList<QByteArray> listenerRecords(const HostSim& host)

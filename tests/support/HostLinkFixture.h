@@ -1,13 +1,14 @@
 #pragma once
 
 #include "config/ConnectionSettings.h"
-#include "host_link/HostSocket.h"
 #include "session/HostSession.h"
 
 #include "hostsim/HostSim.h"
 
+#include <QAbstractItemModel>
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -42,15 +43,6 @@ private:
     int m_port = 0;
 };
 
-// Every error a socket reports, in order (it must outlive the socket).
-class ErrorRecorder
-{
-public:
-    explicit ErrorRecorder(HostSocket& socket);
-    QList<int> errors;
-    QStringList texts;
-};
-
 // Texts as a string list, for short expected values.
 QStringList lines(std::initializer_list<const char*> items);
 
@@ -64,6 +56,21 @@ ConnectionSettings settingsFor(quint16 port);
 // A session aimed at 127.0.0.1:port, its two tables watched by
 // QAbstractItemModelTester.
 std::unique_ptr<HostSession> sessionFor(quint16 port);
+
+// The base of a test whose every function starts with startHost()'s
+// simulator and a session aimed at it, both gone afterwards.
+class SessionTestCase : public QObject
+{
+    Q_OBJECT
+
+protected:
+    std::unique_ptr<HostSim> sim;
+    std::unique_ptr<HostSession> session;
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+};
 
 // Each waits for the session's signals and tells whether it got there.
 // connectToHost and its first refresh, ending logged on and idle:
@@ -96,6 +103,9 @@ public:
 ListRead readList(HostSession& session, char letter,
                   const std::optional<QByteArray>& argument = std::nullopt,
                   CollectingSink* sink = nullptr, int timeoutMs = 15000);
+
+// A table's rows as a view shows them: each row's cells joined by "|".
+QStringList shownRows(const QAbstractItemModel& table);
 
 // The listener records the host holds now, as it sends them.
 QList<QByteArray> listenerRecords(const HostSim& host);
