@@ -40,6 +40,7 @@ qint64 nowNs()
 struct Run
 {
     double ms = 0;
+    double cpuMs = 0; // user and system time of the child
     double peakMib = 0;
     bool ok = false;
 };
@@ -72,6 +73,8 @@ Run runChild(const QStringList& command, const char* outFile = "/dev/null")
     run.ms = double(nowNs() - t0) / 1e6;
     posix_spawn_file_actions_destroy(&actions);
     run.peakMib = usage.ru_maxrss / 1024.0;
+    run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;
 }
@@ -162,10 +165,10 @@ int main(int argc, char** argv)
     }
 
     QStringList json;
-    double floorMs = 0;
+    double floorMs = 0, floorCpu = 0;
     std::printf("orvanite-ctl processes, %d records (%d runs each, median)\n", processes, runs);
     for (const Subject& s : subjects) {
-        std::vector<double> times;
+        std::vector<double> times, cpu;
         double peak = 0;
         for (int i = 0; i < runs; ++i) {
             const Run r = runChild(s.command);
@@ -174,16 +177,22 @@ int main(int argc, char** argv)
                 return 1;
             }
             times.push_back(r.ms);
+            cpu.push_back(r.cpuMs);
             peak = std::max(peak, r.peakMib);
         }
         const double ms = median(times);
-        if (floorMs == 0)
+        const double cpuMs = median(cpu);
+        if (floorMs == 0) {
             floorMs = ms;
-        std::printf("  %-9s %9.1f ms  %6.2fx the floor  peak RSS %7.1f MiB\n", s.key, ms,
-                    ms / floorMs, peak);
-        json << QStringLiteral("\"%1\":{\"median_ms\":%2,\"peak_rss_mib\":%3}")
+            floorCpu = cpuMs;
+        }
+        std::printf("  %-9s %9.1f ms  %6.2fx the floor  CPU %7.1f ms  %6.2fx the floor's  "
+                    "peak RSS %7.1f MiB\n",
+                    s.key, ms, ms / floorMs, cpuMs, cpuMs / floorCpu, peak);
+        json << QStringLiteral("\"%1\":{\"median_ms\":%2,\"median_cpu_ms\":%3,\"peak_rss_mib\":%4}")
                     .arg(QLatin1StringView(s.key))
                     .arg(ms, 0, 'f', 2)
+                    .arg(cpuMs, 0, 'f', 2)
                     .arg(peak, 0, 'f', 1);
     }
     sim.terminate();
