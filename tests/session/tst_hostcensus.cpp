@@ -13,7 +13,7 @@ using Pins = QHash<QByteArray, qint64>;
 
 namespace {
 
-Wire::SplitResult listener(const char* pin, const char* product = "8")
+Wire::SplitResult listener(const char* pin, const char* product = "8", qint32 limit = 0)
 {
     Wire::SplitResult r;
     r.kind = Wire::RecordKind::Listener;
@@ -23,6 +23,7 @@ Wire::SplitResult listener(const char* pin, const char* product = "8")
     r.listener.product = QByteArrayView(product);
     r.listener.productNumber = QByteArrayView(product).toInt();
     r.listener.userLimit = "0";
+    r.listener.userLimitNumber = limit;
     return r;
 }
 
@@ -44,6 +45,19 @@ Wire::SplitResult malformed()
     return r;
 }
 
+// Each listener as pin:product:max users:processes:CPU ms.
+QString listenersText(const CensusSummary& s)
+{
+    QStringList shown;
+    for (const ListenerCensus& l : s.perListener)
+        shown << QStringLiteral("%1:%2:%3:%4:%5")
+                     .arg(QString::fromLatin1(l.pin), QString::fromLatin1(l.product))
+                     .arg(l.maxUsers)
+                     .arg(l.processes)
+                     .arg(l.cpuMs);
+    return shown.join(u' ');
+}
+
 } // namespace
 
 class TestHostCensus : public QObject
@@ -63,24 +77,26 @@ void TestHostCensus::counts_data()
     using Records = QList<Wire::SplitResult>;
     QTest::addColumn<Records>("listeners");
     QTest::addColumn<QList<Records>>("processLists");
-    QTest::addColumn<QString>("perListener"); // pin:processes:cpuMs ...
+    QTest::addColumn<QString>("perListener");
     QTest::addColumn<qint64>("cpuMs");
     QTest::addColumn<int>("malformed");
 
+    // An unknown product keeps its number as its name.
     QTest::newRow("two listeners")
-        << Records{listener("11"), listener("12", "16")}
+        << Records{listener("11"), listener("12", "77", 5)}
         << QList<Records>{{process("1", 1500), process("2", 250)}, {process("3", 0)}}
-        << "11:2:1750 12:1:0" << qint64(1750) << 0;
+        << "11:Conduit:0:2:1750 12:77:5:1:0" << qint64(1750) << 0;
     QTest::newRow("a PIN listed twice is one listener")
         << Records{listener("11"), listener("11", "16"), listener("12")}
-        << QList<Records>{{process("1", 1)}, {process("2", 2)}} << "11:1:1 12:1:2" << qint64(3)
-        << 0;
+        << QList<Records>{{process("1", 1)}, {process("2", 2)}}
+        << "11:Conduit:0:1:1 12:Conduit:0:1:2" << qint64(3) << 0;
     QTest::newRow("records of the other kind are not counted")
         << Records{listener("11"), process("5", 99)}
-        << QList<Records>{{process("1", 7), listener("13")}} << "11:1:7" << qint64(7) << 0;
+        << QList<Records>{{process("1", 7), listener("13")}} << "11:Conduit:0:1:7" << qint64(7)
+        << 0;
     QTest::newRow("a malformed record is counted apart")
-        << Records{listener("11")} << QList<Records>{{process("1", 7), malformed()}} << "11:1:7"
-        << qint64(7) << 1;
+        << Records{listener("11")} << QList<Records>{{process("1", 7), malformed()}}
+        << "11:Conduit:0:1:7" << qint64(7) << 1;
     QTest::newRow("no listeners") << Records{} << QList<Records>{} << "" << qint64(0) << 0;
 }
 
@@ -109,13 +125,7 @@ void TestHostCensus::counts()
     census.complete(at);
 
     const CensusSummary& s = census.summary();
-    QStringList shown;
-    for (const ListenerCensus& l : s.perListener)
-        shown << QStringLiteral("%1:%2:%3")
-                     .arg(QString::fromLatin1(l.pin))
-                     .arg(l.processes)
-                     .arg(l.cpuMs);
-    QCOMPARE(shown.join(u' '), perListener);
+    QCOMPARE(listenersText(s), perListener);
     QCOMPARE(s.listeners, qint64(processLists.size()));
     QCOMPARE(s.cpuMs, cpuMs);
     QCOMPARE(s.processes, qint64(observed));
@@ -149,7 +159,11 @@ void TestHostCensus::downHostKeepsLastFigures()
     QSignalSpy sampled(&collector, &TrendCollector::sampled);
     session.connectToHost();
     QVERIFY(sampled.wait(10000));
+    // Counted from the session's listener table; the trends take the same counts.
     const CensusSummary first = collector.census().summary();
+    QCOMPARE(listenersText(first), QStringLiteral("11:Conduit:0:2:1750 12:Vanguard:5:1:123456789"));
+    QCOMPARE(collector.history().host().last().processes, 3);
+    QCOMPARE(collector.history().listener("12")->last().processes, 1);
     QCOMPARE(first.listeners, 2);
     QCOMPARE(first.processes, 3);
     QCOMPARE(first.cpuMs, 123458539);
