@@ -1,9 +1,10 @@
 #pragma once
 
-// Certificates for the exporter's TLS tests, made by the openssl command in
-// a folder of the test's own: a CA, a server certificate and a client
-// certificate it signs (the server's for 127.0.0.1 and localhost), and a
-// second CA, self-signed, that the server does not know.
+// What the exporter's tests share: a simulator as a host to watch, and
+// certificates for the TLS tests.
+#include "exporter/HostTarget.h"
+#include "hostsim/HostSim.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -11,6 +12,18 @@
 #include <QString>
 #include <QStringList>
 
+inline HostTarget targetFor(const HostSim& sim)
+{
+    HostTarget target;
+    target.settings.HostAddress = "127.0.0.1";
+    target.settings.Port = sim.serverPort();
+    target.label = QStringLiteral("127.0.0.1:%1").arg(sim.serverPort());
+    return target;
+}
+
+// Made by the openssl command in a folder of the test's own: a CA, a server
+// certificate and a client certificate it signs (the server's for 127.0.0.1
+// and localhost), and a second CA, self-signed, that the server does not know.
 namespace TestCertificates {
 
 // Empty when all went well, else what openssl said.

@@ -5,9 +5,7 @@
 // without a password and with the wrong CA.
 #include "config/ConfigFile.h"
 
-#include "TestCertificates.h"
-
-#include "hostsim/HostSim.h"
+#include "ExporterTestSupport.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>

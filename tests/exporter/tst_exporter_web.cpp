@@ -1,14 +1,13 @@
 // orvanite-exporter's HTTP side in process: the web configuration file and
-// its mistakes, basic authentication, and the bounds kept on clients
-// (header size, idle connections, the number of connections) and on a
-// scrape that joins a collection already running.
+// its mistakes, basic authentication, client certificates, and the bounds
+// kept on clients (header size, idle connections, the number of
+// connections) and on a scrape that joins a collection already running.
 #include "exporter/BasicAuth.h"
 #include "exporter/FleetCollector.h"
 #include "exporter/MetricsServer.h"
 #include "exporter/WebConfig.h"
 
-#include "TestCertificates.h"
-#include "hostsim/HostSim.h"
+#include "ExporterTestSupport.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -26,15 +25,6 @@ namespace {
 // bcrypt (cost 5) of "s3cret" and of "other".
 const QByteArray AliceHash = "$2b$05$mHuNxoUp7iXcEGS.VdWz1unJu2C0VPxRAjp2Rok7e.ZA91if76oja";
 const QByteArray BobHash = "$2b$05$HOgY.LywBYvU0ql/tqTrde3H7kWzPx096DpHtJ3LvT9gHSrTVEERe";
-
-HostTarget targetFor(const HostSim& sim)
-{
-    HostTarget target;
-    target.settings.HostAddress = "127.0.0.1";
-    target.settings.Port = sim.serverPort();
-    target.label = QStringLiteral("127.0.0.1:%1").arg(sim.serverPort());
-    return target;
-}
 
 // One live host and one that never answers, served on loopback.
 struct Served
@@ -80,10 +70,8 @@ private Q_SLOTS:
     void shippedExampleReads();
     void basicAuth_data();
     void basicAuth();
-    void headerLimit_data();
-    void headerLimit();
-    void idleConnectionsClosed_data();
-    void idleConnectionsClosed();
+    void clientBounds_data();
+    void clientBounds();
     void connectionLimit_data();
     void connectionLimit();
     void joinedScrapeKeepsItsOwnDeadline();
@@ -224,80 +212,65 @@ void TestExporterWeb::basicAuth()
     QVERIFY(BasicAuth().check(header)); // no users: everybody
 }
 
-void TestExporterWeb::headerLimit_data()
+void TestExporterWeb::clientBounds_data()
 {
-    QTest::addColumn<int>("headerBytes"); // request line, fields and the blank line
-    QTest::addColumn<int>("pieces");      // sent in this many writes
-    QTest::addColumn<QByteArray>("status");
-    QTest::newRow("8 KiB") << 8192 << 1 << QByteArray("404");
-    QTest::newRow("8 KiB + 1") << 8193 << 1 << QByteArray("431");
-    QTest::newRow("8 KiB + 1 in pieces") << 8193 << 7 << QByteArray("431");
-    QTest::newRow("never ending, in pieces") << 64 * 1024 << 16 << QByteArray("431");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("pieces"); // sent in this many writes
+    QTest::addColumn<int>("idleMs");
+    QTest::addColumn<QByteArray>("status"); // of the answer; empty: none
+    QTest::addColumn<bool>("closed");       // by the server, its place freed
+    // A request line, fields and the blank line of this many bytes.
+    const auto header = [](int bytes) {
+        QByteArray request = "GET /none HTTP/1.1\r\nHost: x\r\nX-Fill: ";
+        return request + QByteArray(bytes - request.size() - 4, 'a') + "\r\n\r\n";
+    };
+    QTest::newRow("header of 8 KiB") << header(8192) << 1 << 30000 << QByteArray("404") << false;
+    QTest::newRow("header of 8 KiB + 1") << header(8193) << 1 << 30000 << QByteArray("431") << true;
+    QTest::newRow("header of 8 KiB + 1 in pieces")
+        << header(8193) << 7 << 30000 << QByteArray("431") << true;
+    QTest::newRow("header never ending, in pieces")
+        << header(64 * 1024) << 16 << 30000 << QByteArray("431") << true;
+    QTest::newRow("idle: silent") << QByteArray() << 1 << 300 << QByteArray() << true;
+    QTest::newRow("idle after an answer")
+        << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << 1 << 300 << QByteArray("200") << true;
+    QTest::newRow("idle: header never ended")
+        << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n") << 1 << 300 << QByteArray() << true;
+    // The idle time does not run while a scrape is collected.
+    QTest::newRow("scrape longer than the idle time")
+        << QByteArray("GET /metrics HTTP/1.1\r\nHost: x\r\n"
+                      "X-Prometheus-Scrape-Timeout-Seconds: 1.5\r\n\r\n")
+        << 1 << 300 << QByteArray("200") << true;
 }
 
-void TestExporterWeb::headerLimit()
+void TestExporterWeb::clientBounds()
 {
-    QFETCH(int, headerBytes);
+    QFETCH(QByteArray, request);
     QFETCH(int, pieces);
+    QFETCH(int, idleMs);
     QFETCH(QByteArray, status);
+    QFETCH(bool, closed);
     Served served;
-    QVERIFY(served.start(30000));
-    QByteArray request = "GET /none HTTP/1.1\r\nHost: x\r\nX-Fill: ";
-    request += QByteArray(headerBytes - request.size() - 4, 'a') + "\r\n\r\n";
-    QCOMPARE(request.size(), headerBytes);
-
+    QVERIFY(served.start(idleMs));
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, served.port);
     QVERIFY(client.waitForConnected(5000));
-    const qsizetype piece = (request.size() + pieces - 1) / pieces;
+    const qsizetype piece = std::max<qsizetype>(1, (request.size() + pieces - 1) / pieces);
     for (qsizetype at = 0; at < request.size() && client.state() == QAbstractSocket::ConnectedState;
          at += piece) {
         client.write(request.mid(at, piece));
         QTRY_VERIFY(client.bytesToWrite() == 0);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(client.bytesAvailable() >= 12 || closedByPeer(client), 5000);
-    const QByteArray answer = client.readAll();
-    QVERIFY2(answer.startsWith("HTTP/1.1 " + status), answer.left(80).constData());
-    if (status == "431") {
-        QTRY_VERIFY_WITH_TIMEOUT(closedByPeer(client), 5000);
-        // Its place is free again.
-        QTRY_COMPARE(served.server->openConnections(), 0);
-    }
-}
-
-void TestExporterWeb::idleConnectionsClosed_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("status"); // of the answer before the close; empty: none
-    QTest::newRow("silent") << QByteArray() << QByteArray();
-    QTest::newRow("after an answer")
-        << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray("200");
-    QTest::newRow("header never ended")
-        << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n") << QByteArray();
-    // The idle time does not run while a scrape is collected.
-    QTest::newRow("scrape longer than the idle time")
-        << QByteArray("GET /metrics HTTP/1.1\r\nHost: x\r\n"
-                      "X-Prometheus-Scrape-Timeout-Seconds: 1.5\r\n\r\n")
-        << QByteArray("200");
-}
-
-void TestExporterWeb::idleConnectionsClosed()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, status);
-    Served served;
-    QVERIFY(served.start(300));
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, served.port);
-    QVERIFY(client.waitForConnected(5000));
-    client.write(request);
-    QTRY_VERIFY_WITH_TIMEOUT(closedByPeer(client), 10000);
+    if (closed)
+        QTRY_VERIFY_WITH_TIMEOUT(closedByPeer(client), 10000);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(client.bytesAvailable() >= 12, 5000);
     const QByteArray answer = client.readAll();
     if (status.isEmpty())
         QCOMPARE(answer, QByteArray());
     else
         QVERIFY2(answer.startsWith("HTTP/1.1 " + status), answer.left(80).constData());
-    QTRY_COMPARE(served.server->openConnections(), 0);
+    if (closed)
+        QTRY_COMPARE(served.server->openConnections(), 0);
 }
 
 void TestExporterWeb::connectionLimit_data()
