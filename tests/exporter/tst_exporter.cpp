@@ -53,406 +53,399 @@ class TestExporter : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void exposition();
-    void secondsFromMilliseconds_data();
-    void secondsFromMilliseconds();
-    void hostDeadline_data();
-    void hostDeadline();
-    void commandLine_data();
-    void commandLine();
-    void collectedExposition_data();
-    void collectedExposition();
-    void failingHostsHoldNobodyUp();
-    void failuresByReason_data();
-    void failuresByReason();
-    void sessionKeptBetweenScrapes();
-    void servedExpositionPassesPromtool();
-};
+    void exposition()
+    {
+        HostSample up;
+        up.host = QStringLiteral("east:30000");
+        up.up = true;
+        up.durationSeconds = 0.25;
+        up.listeners = {{"11", "Parcel Transfer", "A\"B\\C\nD", "30001", 0, 2, 1750}};
+        up.processes = {{"11", "101", "J\xe9", "PCLXFER", 1500}};
+        HostSample down;
+        down.host = QStringLiteral("west:30000");
+        down.errors[size_t(CollectError::Timeout)] = 3;
 
-void TestExporter::exposition()
-{
-    HostSample up;
-    up.host = QStringLiteral("east:30000");
-    up.up = true;
-    up.durationSeconds = 0.25;
-    up.listeners = {{"11", "Parcel Transfer", "A\"B\\C\nD", "30001", 0, 2, 1750}};
-    up.processes = {{"11", "101", "J\xe9", "PCLXFER", 1500}};
-    HostSample down;
-    down.host = QStringLiteral("west:30000");
-    down.errors[size_t(CollectError::Timeout)] = 3;
-
-    const QByteArray text = Exposition::write({&up, &down}, true);
-    QCOMPARE(
-        seriesLines(text, "orvanite_up"),
-        QByteArray("orvanite_up{host=\"east:30000\"} 1\norvanite_up{host=\"west:30000\"} 0\n"));
-    QCOMPARE(seriesLines(text, "orvanite_listener_info"),
-             QByteArray("orvanite_listener_info{host=\"east:30000\",pin=\"11\",product=\"Parcel "
-                        "Transfer\",program=\"A\\\"B\\\\C\\nD\",port=\"30001\"} 1\n"));
-    QCOMPARE(seriesLines(text, "orvanite_process_cpu_seconds"),
-             QByteArray("orvanite_process_cpu_seconds{host=\"east:30000\",listener=\"11\",pin="
-                        "\"101\",user=\"J\xc3\xa9\",program=\"PCLXFER\"} 1.5\n"));
-    QVERIFY(text.contains("# TYPE orvanite_collect_errors_total counter\n"));
-    QVERIFY(
-        text.contains("orvanite_collect_errors_total{host=\"west:30000\",reason=\"timeout\"} 3\n"));
-    QVERIFY(text.contains(
-        "orvanite_collect_errors_total{host=\"west:30000\",reason=\"logon_refused\"} 0\n"));
-    // Without per-process series their family is not written at all.
-    QVERIFY(!Exposition::write({&up}, false).contains("orvanite_process_cpu_seconds"));
-}
-
-void TestExporter::secondsFromMilliseconds_data()
-{
-    QTest::addColumn<qint64>("ms");
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("zero") << qint64(0) << QByteArray("0");
-    QTest::newRow("one ms") << qint64(1) << QByteArray("0.001");
-    QTest::newRow("trailing zeros") << qint64(1500) << QByteArray("1.5");
-    QTest::newRow("whole") << qint64(7000) << QByteArray("7");
-    QTest::newRow("three decimals") << qint64(123456) << QByteArray("123.456");
-    QTest::newRow("negative") << qint64(-1020) << QByteArray("-1.02");
-    QTest::newRow("past 2^53") << qint64(9007199254740993) << QByteArray("9007199254740.993");
-}
-
-void TestExporter::secondsFromMilliseconds()
-{
-    QFETCH(qint64, ms);
-    QFETCH(QByteArray, text);
-    QCOMPARE(Exposition::millisecondsAsSeconds(ms), text);
-}
-
-void TestExporter::hostDeadline_data()
-{
-    QTest::addColumn<QByteArray>("header");
-    QTest::addColumn<int>("capMs");
-    QTest::addColumn<int>("deadlineMs");
-    QTest::newRow("no header") << QByteArray() << 9000 << 9000;
-    QTest::newRow("Prometheus default 10 s") << QByteArray("10") << 9000 << 9000;
-    QTest::newRow("2 s keeps 0.2 s") << QByteArray("2") << 9000 << 1800;
-    QTest::newRow("fraction") << QByteArray("0.5") << 9000 << 400;
-    QTest::newRow("long scrape keeps 1 s") << QByteArray("60") << 120000 << 59000;
-    QTest::newRow("capped") << QByteArray("60") << 9000 << 9000;
-    QTest::newRow("garbage") << QByteArray("ten") << 9000 << 9000;
-    QTest::newRow("shorter than the margin") << QByteArray("0.05") << 9000 << 1;
-}
-
-void TestExporter::hostDeadline()
-{
-    QFETCH(QByteArray, header);
-    QFETCH(int, capMs);
-    QFETCH(int, deadlineMs);
-    QCOMPARE(MetricsServer::hostDeadlineMs(header, capMs), deadlineMs);
-}
-
-void TestExporter::commandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("read"); // the hosts' labels and where to listen; empty: refused
-    QTest::addColumn<QString>("errorPart");
-    auto L = [](std::initializer_list<const char*> items) {
-        QStringList out;
-        for (const char* item : items)
-            out << QString::fromLatin1(item);
-        return out;
-    };
-    QTest::newRow("two files") << L({"--config", "a.hcf", "--config=sub/b.hcf"})
-                               << u"10.0.0.1:30000 10.0.0.2:31000 on 127.0.0.1 9731"_s << QString();
-    QTest::newRow("folder, by name")
-        << L({"--config-dir", "sub"}) << u"10.0.0.2:31000 10.0.0.3:30000 on 127.0.0.1 9731"_s
-        << QString();
-    QTest::newRow("same file twice") << L({"--config", "a.hcf", "--config", "./a.hcf"})
-                                     << u"10.0.0.1:30000 on 127.0.0.1 9731"_s << QString();
-    QTest::newRow("same host, two files") << L({"--config", "a.hcf", "--config", "twin.hcf"})
-                                          << QString() << u"both name the host 10.0.0.1:30000"_s;
-    QTest::newRow("no host") << L({"--collect.processes"}) << QString() << u"no host"_s;
-    QTest::newRow("missing file") << L({"--config", "nowhere.hcf"}) << QString()
-                                  << u"nowhere.hcf"_s;
-    QTest::newRow("a FIFO, not waited on")
-        << L({"--config", "fifo.hcf"}) << QString() << u"fifo.hcf: not a regular file"_s;
-    QTest::newRow("file without host")
-        << L({"--config", "empty.hcf"}) << QString() << u"is not a valid integer value"_s;
-    QTest::newRow("empty folder") << L({"--config-dir", "none"}) << QString() << u"no .hcf file"_s;
-    QTest::newRow("bad timeout") << L({"--config", "a.hcf", "--collect.timeout", "0"}) << QString()
-                                 << u"--collect.timeout"_s;
-    QTest::newRow("unknown") << L({"--config", "a.hcf", "--verbose"}) << QString()
-                             << u"unknown argument '--verbose'"_s;
-    QTest::newRow("unknown, with a value") << L({"--config", "a.hcf", "--verbose=2"}) << QString()
-                                           << u"unknown argument '--verbose=2'"_s;
-    QTest::newRow("stray word") << L({"--config", "a.hcf", "b.hcf"}) << QString()
-                                << u"unknown argument 'b.hcf'"_s;
-    QTest::newRow("value missing") << L({"--config"}) << QString() << u"--config needs a value"_s;
-    QTest::newRow("value to a switch") << L({"--config", "a.hcf", "--collect.processes=1"})
-                                       << QString() << u"--collect.processes takes no value"_s;
-    QTest::newRow("negative limit") << L({"--config", "a.hcf", "--collect.processes.limit", "-1"})
-                                    << QString() << u"--collect.processes.limit: '-1'"_s;
-    QTest::newRow("limit and web file")
-        << L({"--config", "a.hcf", "--collect.processes.limit=0", "--web.config.file", "w.yml"})
-        << u"10.0.0.1:30000 on 127.0.0.1 9731"_s << QString();
-    QTest::newRow("listen on every address, last port")
-        << L({"--config", "a.hcf", "--listen", ":65535"}) << u"10.0.0.1:30000 on 0.0.0.0 65535"_s
-        << QString();
-    QTest::newRow("listen on IPv6") << L({"--config", "a.hcf", "--listen=[::1]:0"})
-                                    << u"10.0.0.1:30000 on ::1 0"_s << QString();
-    for (const char* listen : {"127.0.0.1", ":65536", "east:80"})
-        QTest::addRow("listen on %s", listen)
-            << L({"--config", "a.hcf", "--listen", listen}) << QString()
-            << u"--listen: '%1' is not ADDRESS:PORT"_s.arg(QLatin1StringView(listen));
-}
-
-void TestExporter::commandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, read);
-    QFETCH(QString, errorPart);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(QDir(dir.path()).mkpath(u"sub"_s));
-    QVERIFY(QDir(dir.path()).mkpath(u"none"_s));
-    const auto save = [&](const char* name, const char* host, quint16 port) {
-        ConnectionSettings s;
-        s.HostAddress = host;
-        s.Port = port;
-        QFile file(dir.filePath(QString::fromLatin1(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(ConfigLine(s, '7'));
-    };
-    save("a.hcf", "10.0.0.1", 30000);
-    save("twin.hcf", "10.0.0.1", 30000);
-    save("sub/b.hcf", "10.0.0.2", 31000);
-    save("sub/c.HCF", "10.0.0.3", 30000);
-    QFile(dir.filePath(u"empty.hcf"_s)).open(QIODevice::WriteOnly);
-    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(u"fifo.hcf"_s)).constData(), 0600) == 0);
-
-    ExporterOptions options;
-    QString error;
-    const bool ok =
-        options.parse(arguments, dir.filePath(u"bin/orvanite-exporter"_s), dir.path(), error);
-    if (read.isEmpty()) {
-        QVERIFY(!ok);
-        QVERIFY2(error.contains(errorPart), qPrintable(error));
-        return;
+        const QByteArray text = Exposition::write({&up, &down}, true);
+        QCOMPARE(
+            seriesLines(text, "orvanite_up"),
+            QByteArray("orvanite_up{host=\"east:30000\"} 1\norvanite_up{host=\"west:30000\"} 0\n"));
+        QCOMPARE(
+            seriesLines(text, "orvanite_listener_info"),
+            QByteArray("orvanite_listener_info{host=\"east:30000\",pin=\"11\",product=\"Parcel "
+                       "Transfer\",program=\"A\\\"B\\\\C\\nD\",port=\"30001\"} 1\n"));
+        QCOMPARE(seriesLines(text, "orvanite_process_cpu_seconds"),
+                 QByteArray("orvanite_process_cpu_seconds{host=\"east:30000\",listener=\"11\",pin="
+                            "\"101\",user=\"J\xc3\xa9\",program=\"PCLXFER\"} 1.5\n"));
+        QVERIFY(text.contains("# TYPE orvanite_collect_errors_total counter\n"));
+        QVERIFY(text.contains(
+            "orvanite_collect_errors_total{host=\"west:30000\",reason=\"timeout\"} 3\n"));
+        QVERIFY(text.contains(
+            "orvanite_collect_errors_total{host=\"west:30000\",reason=\"logon_refused\"} 0\n"));
+        // Without per-process series their family is not written at all.
+        QVERIFY(!Exposition::write({&up}, false).contains("orvanite_process_cpu_seconds"));
     }
-    QVERIFY2(ok, qPrintable(error));
-    QStringList shown;
-    for (const HostTarget& target : options.hosts)
-        shown << target.label;
-    shown << u"on"_s << options.listenAddress.toString() << QString::number(options.listenPort);
-    QCOMPARE(shown.join(u' '), read);
-}
 
-void TestExporter::collectedExposition_data()
-{
-    QTest::addColumn<qint64>("limit");
-    QTest::addColumn<QByteArray>("kept"); // listener/pin/user/program/cpuMs of each process series
-    QTest::addColumn<QByteArray>("omitted");
-    QTest::newRow("no process series") << qint64(0) << QByteArray() << QByteArray("3");
-    QTest::newRow("one short") << qint64(2)
-                               << QByteArray("11/101/ANN/PCLXFER/1500 11/102/BOB/PCLXFER/250")
-                               << QByteArray("1");
-    QTest::newRow("exactly")
-        << qint64(3)
-        << QByteArray("11/101/ANN/PCLXFER/1500 11/102/BOB/PCLXFER/250 12/201/Q\"\\/X\xe9/1")
-        << QByteArray("0");
-}
+    void secondsFromMilliseconds_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("zero") << qint64(0) << QByteArray("0");
+        QTest::newRow("one ms") << qint64(1) << QByteArray("0.001");
+        QTest::newRow("trailing zeros") << qint64(1500) << QByteArray("1.5");
+        QTest::newRow("whole") << qint64(7000) << QByteArray("7");
+        QTest::newRow("three decimals") << qint64(123456) << QByteArray("123.456");
+        QTest::newRow("negative") << qint64(-1020) << QByteArray("-1.02");
+        QTest::newRow("past 2^53") << qint64(9007199254740993) << QByteArray("9007199254740.993");
+    }
 
-void TestExporter::collectedExposition()
-{
-    // The host's census as the exposition shows it; the limit cuts only the
-    // per-process series, never the listeners' sums.
-    QFETCH(qint64, limit);
-    QFETCH(QByteArray, kept);
-    QFETCH(QByteArray, omitted);
-    HostSim sim;
-    populate(sim);
-    QVERIFY(sim.listen());
-    HostTarget target = targetFor(sim);
-    target.settings.HostAddress = "localhost"; // a name, looked up off the thread
-    HostCollector host(target, true);
-    host.setProcessLimit(limit);
-    QSignalSpy done(&host, &HostCollector::finished);
-    host.collect(5000);
-    QVERIFY(done.wait(5000));
-    QVERIFY(host.sample().up);
-    QByteArrayList series;
-    for (const ProcessSample& p : host.sample().processes)
-        series << p.listener + '/' + p.pin + '/' + p.user + '/' + p.program + '/' +
-                      QByteArray::number(p.cpuMs);
-    QCOMPARE(series.join(' '), kept);
+    void secondsFromMilliseconds()
+    {
+        QFETCH(qint64, ms);
+        QFETCH(QByteArray, text);
+        QCOMPARE(Exposition::millisecondsAsSeconds(ms), text);
+    }
 
-    // The host's label is written H here.
-    const QByteArray text =
-        Exposition::write({&host.sample()}, true).replace(target.label.toUtf8(), "H");
-    QByteArray census;
-    for (const char* family :
-         {"orvanite_listener_info", "orvanite_listener_max_users", "orvanite_listener_processes",
-          "orvanite_listener_cpu_seconds", "orvanite_process_series_omitted"})
-        census += seriesLines(text, family);
-    QCOMPARE(census, "orvanite_listener_info{host=\"H\",pin=\"11\",product=\"Parcel Transfer\","
-                     "program=\"PCLSRVR\",port=\"30001\"} 1\n"
-                     "orvanite_listener_info{host=\"H\",pin=\"12\",product=\"77\","
-                     "program=\"ODD\\\"\\\\PROG\",port=\"30002\"} 1\n"
-                     "orvanite_listener_max_users{host=\"H\",pin=\"11\"} 0\n"
-                     "orvanite_listener_max_users{host=\"H\",pin=\"12\"} 5\n"
-                     "orvanite_listener_processes{host=\"H\",pin=\"11\"} 2\n"
-                     "orvanite_listener_processes{host=\"H\",pin=\"12\"} 1\n"
-                     "orvanite_listener_cpu_seconds{host=\"H\",pin=\"11\"} 1.75\n"
-                     "orvanite_listener_cpu_seconds{host=\"H\",pin=\"12\"} 0.001\n"
-                     "orvanite_process_series_omitted{host=\"H\"} " +
-                         omitted + '\n');
-}
+    void hostDeadline_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<int>("capMs");
+        QTest::addColumn<int>("deadlineMs");
+        QTest::newRow("no header") << QByteArray() << 9000 << 9000;
+        QTest::newRow("Prometheus default 10 s") << QByteArray("10") << 9000 << 9000;
+        QTest::newRow("2 s keeps 0.2 s") << QByteArray("2") << 9000 << 1800;
+        QTest::newRow("fraction") << QByteArray("0.5") << 9000 << 400;
+        QTest::newRow("long scrape keeps 1 s") << QByteArray("60") << 120000 << 59000;
+        QTest::newRow("capped") << QByteArray("60") << 9000 << 9000;
+        QTest::newRow("garbage") << QByteArray("ten") << 9000 << 9000;
+        QTest::newRow("shorter than the margin") << QByteArray("0.05") << 9000 << 1;
+    }
 
-void TestExporter::failingHostsHoldNobodyUp()
-{
-    HostSim good, silent;
-    populate(good);
-    silent.Faults.Silent = true;
-    QVERIFY(good.listen());
-    QVERIFY(silent.listen());
-    HostCollector slow(targetFor(silent), false);
-    HostCollector fast(targetFor(good), false);
-    QSignalSpy slowDone(&slow, &HostCollector::finished);
-    QSignalSpy fastDone(&fast, &HostCollector::finished);
-    slow.collect(1500);
-    fast.collect(1500);
-    // The live host is listed while the silent one still waits.
-    QVERIFY(fastDone.wait(5000));
-    QVERIFY(slow.isCollecting());
-    QVERIFY(fast.sample().up);
-    QVERIFY(slowDone.wait(5000));
-    QVERIFY(!slow.sample().up);
-    QCOMPARE(slow.sample().errors[size_t(CollectError::Timeout)], 1u);
-}
+    void hostDeadline()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(int, capMs);
+        QFETCH(int, deadlineMs);
+        QCOMPARE(MetricsServer::hostDeadlineMs(header, capMs), deadlineMs);
+    }
 
-void TestExporter::failuresByReason_data()
-{
-    QTest::addColumn<QByteArray>("fault");
-    QTest::addColumn<bool>("up");
-    QTest::addColumn<QByteArray>("reason"); // the one errors series at 1, all others 0
-    QTest::newRow("refused") << QByteArray("refused") << false << QByteArray("logon_refused");
-    QTest::newRow("no server process")
-        << QByteArray("failed") << false << QByteArray("logon_failed");
-    QTest::newRow("nobody listens") << QByteArray("closed port") << false << QByteArray("connect");
-    QTest::newRow("closed in a list") << QByteArray("close") << false << QByteArray("closed");
-    QTest::newRow("bad header") << QByteArray("header") << false << QByteArray("bad_reply");
-    // The list is still read: the other processes are counted.
-    QTest::newRow("unreadable record")
-        << QByteArray("malformed") << true << QByteArray("malformed_record");
-}
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("read"); // the hosts' labels and where to listen; empty: refused
+        QTest::addColumn<QString>("errorPart");
+        auto L = [](std::initializer_list<const char*> items) {
+            QStringList out;
+            for (const char* item : items)
+                out << QString::fromLatin1(item);
+            return out;
+        };
+        QTest::newRow("two files")
+            << L({"--config", "a.hcf", "--config=sub/b.hcf"})
+            << u"10.0.0.1:30000 10.0.0.2:31000 on 127.0.0.1 9731"_s << QString();
+        QTest::newRow("folder, by name")
+            << L({"--config-dir", "sub"}) << u"10.0.0.2:31000 10.0.0.3:30000 on 127.0.0.1 9731"_s
+            << QString();
+        QTest::newRow("same file twice") << L({"--config", "a.hcf", "--config", "./a.hcf"})
+                                         << u"10.0.0.1:30000 on 127.0.0.1 9731"_s << QString();
+        QTest::newRow("same host, two files")
+            << L({"--config", "a.hcf", "--config", "twin.hcf"}) << QString()
+            << u"both name the host 10.0.0.1:30000"_s;
+        QTest::newRow("no host") << L({"--collect.processes"}) << QString() << u"no host"_s;
+        QTest::newRow("missing file")
+            << L({"--config", "nowhere.hcf"}) << QString() << u"nowhere.hcf"_s;
+        QTest::newRow("a FIFO, not waited on")
+            << L({"--config", "fifo.hcf"}) << QString() << u"fifo.hcf: not a regular file"_s;
+        QTest::newRow("file without host")
+            << L({"--config", "empty.hcf"}) << QString() << u"is not a valid integer value"_s;
+        QTest::newRow("empty folder")
+            << L({"--config-dir", "none"}) << QString() << u"no .hcf file"_s;
+        QTest::newRow("bad timeout") << L({"--config", "a.hcf", "--collect.timeout", "0"})
+                                     << QString() << u"--collect.timeout"_s;
+        QTest::newRow("unknown") << L({"--config", "a.hcf", "--verbose"}) << QString()
+                                 << u"unknown argument '--verbose'"_s;
+        QTest::newRow("unknown, with a value") << L({"--config", "a.hcf", "--verbose=2"})
+                                               << QString() << u"unknown argument '--verbose=2'"_s;
+        QTest::newRow("stray word")
+            << L({"--config", "a.hcf", "b.hcf"}) << QString() << u"unknown argument 'b.hcf'"_s;
+        QTest::newRow("value missing")
+            << L({"--config"}) << QString() << u"--config needs a value"_s;
+        QTest::newRow("value to a switch") << L({"--config", "a.hcf", "--collect.processes=1"})
+                                           << QString() << u"--collect.processes takes no value"_s;
+        QTest::newRow("negative limit")
+            << L({"--config", "a.hcf", "--collect.processes.limit", "-1"}) << QString()
+            << u"--collect.processes.limit: '-1'"_s;
+        QTest::newRow("limit and web file")
+            << L({"--config", "a.hcf", "--collect.processes.limit=0", "--web.config.file", "w.yml"})
+            << u"10.0.0.1:30000 on 127.0.0.1 9731"_s << QString();
+        QTest::newRow("listen on every address, last port")
+            << L({"--config", "a.hcf", "--listen", ":65535"})
+            << u"10.0.0.1:30000 on 0.0.0.0 65535"_s << QString();
+        QTest::newRow("listen on IPv6") << L({"--config", "a.hcf", "--listen=[::1]:0"})
+                                        << u"10.0.0.1:30000 on ::1 0"_s << QString();
+        for (const char* listen : {"127.0.0.1", ":65536", "east:80"})
+            QTest::addRow("listen on %s", listen)
+                << L({"--config", "a.hcf", "--listen", listen}) << QString()
+                << u"--listen: '%1' is not ADDRESS:PORT"_s.arg(QLatin1StringView(listen));
+    }
 
-void TestExporter::failuresByReason()
-{
-    QFETCH(QByteArray, fault);
-    QFETCH(bool, up);
-    QFETCH(QByteArray, reason);
-    auto sim = std::make_unique<HostSim>();
-    populate(*sim);
-    if (fault == "refused")
-        sim->Credentials[0] = "OTHER";
-    else if (fault == "failed")
-        sim->Faults.LogonReply = "2";
-    else if (fault == "close")
-        sim->Faults.CloseAfterRecords = 1;
-    else if (fault == "header")
-        sim->Faults.BadHeader = true;
-    else if (fault == "malformed")
-        sim->Processes.append({"11", "11", "103", "P", "U", 0, 0, "P0x|103|P|U|12a"});
-    QVERIFY(sim->listen());
-    const HostTarget target = targetFor(*sim);
-    if (fault == "closed port")
-        sim.reset();
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, read);
+        QFETCH(QString, errorPart);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir(dir.path()).mkpath(u"sub"_s));
+        QVERIFY(QDir(dir.path()).mkpath(u"none"_s));
+        const auto save = [&](const char* name, const char* host, quint16 port) {
+            ConnectionSettings s;
+            s.HostAddress = host;
+            s.Port = port;
+            QFile file(dir.filePath(QString::fromLatin1(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(ConfigLine(s, '7'));
+        };
+        save("a.hcf", "10.0.0.1", 30000);
+        save("twin.hcf", "10.0.0.1", 30000);
+        save("sub/b.hcf", "10.0.0.2", 31000);
+        save("sub/c.HCF", "10.0.0.3", 30000);
+        QFile(dir.filePath(u"empty.hcf"_s)).open(QIODevice::WriteOnly);
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(u"fifo.hcf"_s)).constData(), 0600) == 0);
 
-    HostCollector host(target, false);
-    QSignalSpy done(&host, &HostCollector::finished);
-    host.collect(5000);
-    QVERIFY(done.wait(5000));
-    QCOMPARE(host.sample().up, up);
-    const QByteArray errors =
-        seriesLines(Exposition::write({&host.sample()}, false), "orvanite_collect_errors_total")
-            .replace(target.label.toUtf8(), "H");
-    QCOMPARE(errors.count('\n'), 7);
-    QCOMPARE(errors.count(" 0\n"), 6);
-    QVERIFY2(errors.contains("{host=\"H\",reason=\"" + reason + "\"} 1\n"), errors.constData());
-    if (up)
-        QCOMPARE(host.sample().listeners[0].processes, 2);
-    else
-        QVERIFY(host.sample().listeners.empty());
-}
+        ExporterOptions options;
+        QString error;
+        const bool ok =
+            options.parse(arguments, dir.filePath(u"bin/orvanite-exporter"_s), dir.path(), error);
+        if (read.isEmpty()) {
+            QVERIFY(!ok);
+            QVERIFY2(error.contains(errorPart), qPrintable(error));
+            return;
+        }
+        QVERIFY2(ok, qPrintable(error));
+        QStringList shown;
+        for (const HostTarget& target : options.hosts)
+            shown << target.label;
+        shown << u"on"_s << options.listenAddress.toString() << QString::number(options.listenPort);
+        QCOMPARE(shown.join(u' '), read);
+    }
 
-void TestExporter::sessionKeptBetweenScrapes()
-{
-    HostSim sim;
-    populate(sim);
-    QVERIFY(sim.listen());
-    HostCollector host(targetFor(sim), false);
-    QSignalSpy done(&host, &HostCollector::finished);
-    for (int scrape = 0; scrape < 3; ++scrape) {
+    void collectedExposition_data()
+    {
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<QByteArray>(
+            "kept"); // listener/pin/user/program/cpuMs of each process series
+        QTest::addColumn<QByteArray>("omitted");
+        QTest::newRow("no process series") << qint64(0) << QByteArray() << QByteArray("3");
+        QTest::newRow("one short")
+            << qint64(2) << QByteArray("11/101/ANN/PCLXFER/1500 11/102/BOB/PCLXFER/250")
+            << QByteArray("1");
+        QTest::newRow("exactly")
+            << qint64(3)
+            << QByteArray("11/101/ANN/PCLXFER/1500 11/102/BOB/PCLXFER/250 12/201/Q\"\\/X\xe9/1")
+            << QByteArray("0");
+    }
+
+    void collectedExposition()
+    {
+        // The host's census as the exposition shows it; the limit cuts only the
+        // per-process series, never the listeners' sums.
+        QFETCH(qint64, limit);
+        QFETCH(QByteArray, kept);
+        QFETCH(QByteArray, omitted);
+        HostSim sim;
+        populate(sim);
+        QVERIFY(sim.listen());
+        HostTarget target = targetFor(sim);
+        target.settings.HostAddress = "localhost"; // a name, looked up off the thread
+        HostCollector host(target, true);
+        host.setProcessLimit(limit);
+        QSignalSpy done(&host, &HostCollector::finished);
         host.collect(5000);
         QVERIFY(done.wait(5000));
         QVERIFY(host.sample().up);
+        QByteArrayList series;
+        for (const ProcessSample& p : host.sample().processes)
+            series << p.listener + '/' + p.pin + '/' + p.user + '/' + p.program + '/' +
+                          QByteArray::number(p.cpuMs);
+        QCOMPARE(series.join(' '), kept);
+
+        // The host's label is written H here.
+        const QByteArray text =
+            Exposition::write({&host.sample()}, true).replace(target.label.toUtf8(), "H");
+        QByteArray census;
+        for (const char* family : {"orvanite_listener_info", "orvanite_listener_max_users",
+                                   "orvanite_listener_processes", "orvanite_listener_cpu_seconds",
+                                   "orvanite_process_series_omitted"})
+            census += seriesLines(text, family);
+        QCOMPARE(census, "orvanite_listener_info{host=\"H\",pin=\"11\",product=\"Parcel Transfer\","
+                         "program=\"PCLSRVR\",port=\"30001\"} 1\n"
+                         "orvanite_listener_info{host=\"H\",pin=\"12\",product=\"77\","
+                         "program=\"ODD\\\"\\\\PROG\",port=\"30002\"} 1\n"
+                         "orvanite_listener_max_users{host=\"H\",pin=\"11\"} 0\n"
+                         "orvanite_listener_max_users{host=\"H\",pin=\"12\"} 5\n"
+                         "orvanite_listener_processes{host=\"H\",pin=\"11\"} 2\n"
+                         "orvanite_listener_processes{host=\"H\",pin=\"12\"} 1\n"
+                         "orvanite_listener_cpu_seconds{host=\"H\",pin=\"11\"} 1.75\n"
+                         "orvanite_listener_cpu_seconds{host=\"H\",pin=\"12\"} 0.001\n"
+                         "orvanite_process_series_omitted{host=\"H\"} " +
+                             omitted + '\n');
     }
-    QCOMPARE(sim.connectionCount(), 1);
 
-    // A failed collection drops the connection; the next one logs on afresh.
-    sim.Faults.CloseAfterRecords = 0;
-    host.collect(5000);
-    QVERIFY(done.wait(5000));
-    QVERIFY(!host.sample().up);
-    sim.Faults.CloseAfterRecords = -1;
-    host.collect(5000);
-    QVERIFY(done.wait(5000));
-    QVERIFY(host.sample().up);
-    QCOMPARE(host.sample().errors[size_t(CollectError::Closed)], 1u);
-    QCOMPARE(sim.connectionCount(), 2);
-}
+    void failingHostsHoldNobodyUp()
+    {
+        HostSim good, silent;
+        populate(good);
+        silent.Faults.Silent = true;
+        QVERIFY(good.listen());
+        QVERIFY(silent.listen());
+        HostCollector slow(targetFor(silent), false);
+        HostCollector fast(targetFor(good), false);
+        QSignalSpy slowDone(&slow, &HostCollector::finished);
+        QSignalSpy fastDone(&fast, &HostCollector::finished);
+        slow.collect(1500);
+        fast.collect(1500);
+        // The live host is listed while the silent one still waits.
+        QVERIFY(fastDone.wait(5000));
+        QVERIFY(slow.isCollecting());
+        QVERIFY(fast.sample().up);
+        QVERIFY(slowDone.wait(5000));
+        QVERIFY(!slow.sample().up);
+        QCOMPARE(slow.sample().errors[size_t(CollectError::Timeout)], 1u);
+    }
 
-void TestExporter::servedExpositionPassesPromtool()
-{
-    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
-    if (promtool.isEmpty())
-        QSKIP("promtool is not installed (scripts/setup.sh installs it)");
-    HostSim good, refusing;
-    populate(good);
-    refusing.Credentials[0] = "OTHER";
-    QVERIFY(good.listen());
-    QVERIFY(refusing.listen());
-    FleetCollector fleet({targetFor(good), targetFor(refusing)}, true);
-    MetricsServer server(fleet, 5000);
-    QString error;
-    const quint16 port = server.start(QHostAddress::LocalHost, 0, {}, std::nullopt, error);
-    QVERIFY(port != 0);
+    void failuresByReason_data()
+    {
+        QTest::addColumn<QByteArray>("fault");
+        QTest::addColumn<bool>("up");
+        QTest::addColumn<QByteArray>("reason"); // the one errors series at 1, all others 0
+        QTest::newRow("refused") << QByteArray("refused") << false << QByteArray("logon_refused");
+        QTest::newRow("no server process")
+            << QByteArray("failed") << false << QByteArray("logon_failed");
+        QTest::newRow("nobody listens")
+            << QByteArray("closed port") << false << QByteArray("connect");
+        QTest::newRow("closed in a list") << QByteArray("close") << false << QByteArray("closed");
+        QTest::newRow("bad header") << QByteArray("header") << false << QByteArray("bad_reply");
+        // The list is still read: the other processes are counted.
+        QTest::newRow("unreadable record")
+            << QByteArray("malformed") << true << QByteArray("malformed_record");
+    }
 
-    QNetworkAccessManager network;
-    const auto get = [&](const char* path) {
-        QNetworkRequest request(
-            QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QString::fromLatin1(path))));
-        request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds", "3");
-        QNetworkReply* reply = network.get(request);
-        QSignalSpy finished(reply, &QNetworkReply::finished);
-        finished.wait(10000);
-        reply->deleteLater();
-        return reply;
-    };
-    QNetworkReply* missing = get("/other");
-    QCOMPARE(missing->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 404);
-    QNetworkReply* index = get("/");
-    QVERIFY(index->readAll().contains("<a href=\"/metrics\">"));
-    QNetworkReply* metrics = get("/metrics");
-    QCOMPARE(metrics->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
-    QCOMPARE(metrics->header(QNetworkRequest::ContentTypeHeader).toByteArray(),
-             QByteArray("text/plain; version=0.0.4; charset=utf-8"));
-    const QByteArray body = metrics->readAll();
-    QVERIFY(body.contains(QStringLiteral("orvanite_up{host=\"127.0.0.1:%1\"} 0\n")
-                              .arg(refusing.serverPort())
-                              .toUtf8()));
-    QVERIFY(body.contains("program=\"ODD\\\"\\\\PROG\""));
+    void failuresByReason()
+    {
+        QFETCH(QByteArray, fault);
+        QFETCH(bool, up);
+        QFETCH(QByteArray, reason);
+        auto sim = std::make_unique<HostSim>();
+        populate(*sim);
+        if (fault == "refused")
+            sim->Credentials[0] = "OTHER";
+        else if (fault == "failed")
+            sim->Faults.LogonReply = "2";
+        else if (fault == "close")
+            sim->Faults.CloseAfterRecords = 1;
+        else if (fault == "header")
+            sim->Faults.BadHeader = true;
+        else if (fault == "malformed")
+            sim->Processes.append({"11", "11", "103", "P", "U", 0, 0, "P0x|103|P|U|12a"});
+        QVERIFY(sim->listen());
+        const HostTarget target = targetFor(*sim);
+        if (fault == "closed port")
+            sim.reset();
 
-    QProcess check;
-    check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
-    check.write(body);
-    check.closeWriteChannel();
-    QVERIFY(check.waitForFinished(30000));
-    const QByteArray said = check.readAllStandardOutput() + check.readAllStandardError();
-    QVERIFY2(check.exitCode() == 0 && said.trimmed().isEmpty(), said.constData());
-}
+        HostCollector host(target, false);
+        QSignalSpy done(&host, &HostCollector::finished);
+        host.collect(5000);
+        QVERIFY(done.wait(5000));
+        QCOMPARE(host.sample().up, up);
+        const QByteArray errors =
+            seriesLines(Exposition::write({&host.sample()}, false), "orvanite_collect_errors_total")
+                .replace(target.label.toUtf8(), "H");
+        QCOMPARE(errors.count('\n'), 7);
+        QCOMPARE(errors.count(" 0\n"), 6);
+        QVERIFY2(errors.contains("{host=\"H\",reason=\"" + reason + "\"} 1\n"), errors.constData());
+        if (up)
+            QCOMPARE(host.sample().listeners[0].processes, 2);
+        else
+            QVERIFY(host.sample().listeners.empty());
+    }
+
+    void sessionKeptBetweenScrapes()
+    {
+        HostSim sim;
+        populate(sim);
+        QVERIFY(sim.listen());
+        HostCollector host(targetFor(sim), false);
+        QSignalSpy done(&host, &HostCollector::finished);
+        for (int scrape = 0; scrape < 3; ++scrape) {
+            host.collect(5000);
+            QVERIFY(done.wait(5000));
+            QVERIFY(host.sample().up);
+        }
+        QCOMPARE(sim.connectionCount(), 1);
+
+        // A failed collection drops the connection; the next one logs on afresh.
+        sim.Faults.CloseAfterRecords = 0;
+        host.collect(5000);
+        QVERIFY(done.wait(5000));
+        QVERIFY(!host.sample().up);
+        sim.Faults.CloseAfterRecords = -1;
+        host.collect(5000);
+        QVERIFY(done.wait(5000));
+        QVERIFY(host.sample().up);
+        QCOMPARE(host.sample().errors[size_t(CollectError::Closed)], 1u);
+        QCOMPARE(sim.connectionCount(), 2);
+    }
+
+    void servedExpositionPassesPromtool()
+    {
+        const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+        if (promtool.isEmpty())
+            QSKIP("promtool is not installed (scripts/setup.sh installs it)");
+        HostSim good, refusing;
+        populate(good);
+        refusing.Credentials[0] = "OTHER";
+        QVERIFY(good.listen());
+        QVERIFY(refusing.listen());
+        FleetCollector fleet({targetFor(good), targetFor(refusing)}, true);
+        MetricsServer server(fleet, 5000);
+        QString error;
+        const quint16 port = server.start(QHostAddress::LocalHost, 0, {}, std::nullopt, error);
+        QVERIFY(port != 0);
+
+        QNetworkAccessManager network;
+        const auto get = [&](const char* path) {
+            QNetworkRequest request(QUrl(
+                QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QString::fromLatin1(path))));
+            request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds", "3");
+            QNetworkReply* reply = network.get(request);
+            QSignalSpy finished(reply, &QNetworkReply::finished);
+            finished.wait(10000);
+            reply->deleteLater();
+            return reply;
+        };
+        QNetworkReply* missing = get("/other");
+        QCOMPARE(missing->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 404);
+        QNetworkReply* index = get("/");
+        QVERIFY(index->readAll().contains("<a href=\"/metrics\">"));
+        QNetworkReply* metrics = get("/metrics");
+        QCOMPARE(metrics->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        QCOMPARE(metrics->header(QNetworkRequest::ContentTypeHeader).toByteArray(),
+                 QByteArray("text/plain; version=0.0.4; charset=utf-8"));
+        const QByteArray body = metrics->readAll();
+        QVERIFY(body.contains(QStringLiteral("orvanite_up{host=\"127.0.0.1:%1\"} 0\n")
+                                  .arg(refusing.serverPort())
+                                  .toUtf8()));
+        QVERIFY(body.contains("program=\"ODD\\\"\\\\PROG\""));
+
+        QProcess check;
+        check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+        check.write(body);
+        check.closeWriteChannel();
+        QVERIFY(check.waitForFinished(30000));
+        const QByteArray said = check.readAllStandardOutput() + check.readAllStandardError();
+        QVERIFY2(check.exitCode() == 0 && said.trimmed().isEmpty(), said.constData());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestExporter)
 #include "tst_exporter.moc"
