@@ -69,6 +69,19 @@ QByteArray configLine(const char* host, const char* port)
            "\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",5\r\n";
 }
 
+// The simulator's process list of listener 1088 as orvanite-ctl writes it.
+const QByteArray CsvHead = "main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n";
+const QByteArray CsvRows[] = {"1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\r\n",
+                              ",2002,CNDSPOOL,OPERATOR,0,0.000,\r\n",
+                              "1088,2003,CNDXFER,SROSSI,123456789,123456.789,BS\r\n"};
+const QByteArray JsonRows[] = {
+    "  {\"main_pin\": 1088, \"pin\": 2001, \"program\": \"CNDXFER\", \"user\": \"HJENSEN\", "
+    "\"cpu_ms\": 1500, \"cpu_seconds\": 1.500, \"priority\": \"DS\"}",
+    "  {\"main_pin\": null, \"pin\": 2002, \"program\": \"CNDSPOOL\", \"user\": \"OPERATOR\", "
+    "\"cpu_ms\": 0, \"cpu_seconds\": 0.000, \"priority\": null}",
+    "  {\"main_pin\": 1088, \"pin\": 2003, \"program\": \"CNDXFER\", \"user\": \"SROSSI\", "
+    "\"cpu_ms\": 123456789, \"cpu_seconds\": 123456.789, \"priority\": \"BS\"}"};
+
 } // namespace
 
 // orvanite-ctl's command layer run in process against an in-process HostSim:
@@ -144,35 +157,32 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<QByteArray>("expected");
-        const QByteArray quit = frame("Q");
-        QTest::newRow("listeners") << strings({"listeners"}) << frame("G") + quit;
-        QTest::newRow("processes")
-            << strings({"processes", "1088"}) << frame("H") + frame("1088") + quit;
+        const auto row = [](const char* name, std::initializer_list<const char*> command,
+                            const QByteArrayList& frames) {
+            QByteArray expected;
+            for (const QByteArray& body : frames)
+                expected += frame(body);
+            QTest::newRow(name) << strings(command) << expected + frame("Q");
+        };
+        row("listeners", {"listeners"}, {"G"});
+        row("processes", {"processes", "1088"}, {"H", "1088"});
         // A command that changes the host is followed by one list into the
         // session's tables (the listeners, and the target listener's
         // processes), where the audit sees its effect; start lists the
         // listeners before it too, and prints them after.
-        QTest::newRow("start, dialog item text")
-            << strings({"start", "16 - Vanguard", "30004", "", "VGDSRVR.KQ.ORVANITE;PRI=DS S"})
-            << frame("G") + frame("S") + frame("16|30004||VGDSRVR.KQ.ORVANITE;PRI=DS S") +
-                   frame("G") + frame("G") + quit;
-        QTest::newRow("start, typed number with a dash")
-            << strings({"start", "12-x", "30050", "5", "X.Y"})
-            << frame("G") + frame("S") + frame("12|30050|5|X.Y") + frame("G") + frame("G") + quit;
-        QTest::newRow("kill-listener") << strings({"kill-listener", "1088"})
-                                       << frame("K") + frame("S1088") + frame("G") + quit;
-        QTest::newRow("kill-process")
-            << strings({"kill-process", "1088", "2001"})
-            << frame("K") + frame("P1088|2001") + frame("G") + frame("H") + frame("1088") + quit;
+        row("start, dialog item text",
+            {"start", "16 - Vanguard", "30004", "", "VGDSRVR.KQ.ORVANITE;PRI=DS S"},
+            {"G", "S", "16|30004||VGDSRVR.KQ.ORVANITE;PRI=DS S", "G", "G"});
+        row("start, typed number with a dash", {"start", "12-x", "30050", "5", "X.Y"},
+            {"G", "S", "12|30050|5|X.Y", "G", "G"});
+        row("kill-listener", {"kill-listener", "1088"}, {"K", "S1088", "G"});
+        row("kill-process", {"kill-process", "1088", "2001"},
+            {"K", "P1088|2001", "G", "H", "1088"});
         // set-priority looks up the process's listener first.
-        QTest::newRow("set-priority")
-            << strings({"set-priority", "2001", "ds"})
-            << frame("G") + frame("H") + frame("1088") + frame("P") + frame("2001|3") + frame("G") +
-                   frame("H") + frame("1088") + quit;
-        QTest::newRow("set-priority, a process not listed")
-            << strings({"set-priority", "7777", "ES"})
-            << frame("G") + frame("H") + frame("1088") + frame("H") + frame("12") + frame("H") +
-                   frame("345") + frame("P") + frame("7777|4") + frame("G") + quit;
+        row("set-priority", {"set-priority", "2001", "ds"},
+            {"G", "H", "1088", "P", "2001|3", "G", "H", "1088"});
+        row("set-priority, a process not listed", {"set-priority", "7777", "ES"},
+            {"G", "H", "1088", "H", "12", "H", "345", "P", "7777|4", "G"});
     }
 
     void wireBytes()
@@ -199,52 +209,36 @@ private Q_SLOTS:
         QVERIFY2(sent == frame("E") || sent == frame("E") + frame("Q"), sent.constData());
     }
 
-    void logonFromConfigFile()
-    {
-        // Passwords come from the file only; a 20-character user is cut to 16.
-        const QString file = path("logon.hcf");
-        QCOMPARE(run({u"config"_s, u"set"_s, file, u"host=127.0.0.1"_s,
-                      u"port=%1"_s.arg(m_sim->serverPort()), u"user=ABCDEFGHIJKLMNOPQRST"_s,
-                      u"user_password=SECRET"_s, u"group=OPS"_s, u"logon_extra=X7"_s}),
-                 0);
-        m_sim->Credentials = {"ABCDEFGHIJKLMNOP", "SECRET", "OPS", "", "SYS", "", "X7"};
-        QSignalSpy logon(m_sim.get(), &HostSim::logonReceived);
-        QByteArray out;
-        QCOMPARE(run({u"--config"_s, file, u"listeners"_s}, &out), 0);
-        QCOMPARE(logon.count(), 1);
-        const QByteArray expected = "000001" + QByteArray("ABCDEFGHIJKLMNOP") +
-                                    QByteArray("SECRET").leftJustified(16) +
-                                    QByteArray("OPS").leftJustified(16) + QByteArray(16, ' ') +
-                                    QByteArray("SYS").leftJustified(16) + QByteArray(16, ' ') +
-                                    QByteArray("X7").leftJustified(16);
-        QCOMPARE(logon.first().first().toByteArray(), expected);
-        QVERIFY(out.contains("CNDSRVR"));
-    }
-
-    void bareNameFromCurrentFolder()
+    void configFileFromCurrentFolder()
     {
         // Nothing of these names stands beside the test program, so a bare
-        // name is the current folder's, as in the console.
+        // name is the current folder's, as in the console. Passwords come
+        // from the file only; a 20-character user is cut to 16.
         const QString cwd = path("cwd");
         QVERIFY(QDir().mkpath(cwd));
         const QString before = QDir::currentPath();
         QVERIFY(QDir::setCurrent(cwd));
         const auto restore = qScopeGuard([&before] { QDir::setCurrent(before); });
-
-        QCOMPARE(run(strings({"config", "set", "bare.hcf", "host=127.0.0.1"})
-                     << u"port=%1"_s.arg(m_sim->serverPort())),
-                 0);
+        QCOMPARE(
+            run(strings({"config", "set", "bare.hcf", "host=127.0.0.1", "user=ABCDEFGHIJKLMNOPQRST",
+                         "user_password=SECRET", "group=OPS", "logon_extra=X7"})
+                << u"port=%1"_s.arg(m_sim->serverPort())),
+            0);
         QVERIFY(QFile::exists(cwd + u"/bare.hcf"_s));
+        m_sim->Credentials = {"ABCDEFGHIJKLMNOP", "SECRET", "OPS", "", "SYS", "", "X7"};
+        QSignalSpy logon(m_sim.get(), &HostSim::logonReceived);
         QByteArray out, err;
         QCOMPARE(run(strings({"--config", "bare.hcf", "listeners"}), &out, &err), 0);
         QVERIFY2(out.contains("CNDSRVR"), err.constData());
+        QCOMPARE(logon.count(), 1);
+        QCOMPARE(logon.first().first().toByteArray(),
+                 "000001ABCDEFGHIJKLMNOPSECRET          OPS             " + QByteArray(16, ' ') +
+                     "SYS             " + QByteArray(16, ' ') + "X7              ");
 
         QCOMPARE(run(strings({"--config", "missing.hcf", "listeners"}), &out, &err), 5);
-        QCOMPARE(err, QStringLiteral("orvanite-ctl: Cannot find the configuration file "
-                                     "missing.hcf: it is neither beside the program "
-                                     "(%1/missing.hcf) nor in the current folder "
-                                     "(%2/missing.hcf).\n")
-                          .arg(QCoreApplication::applicationDirPath(), cwd)
+        QCOMPARE(err, u"orvanite-ctl: Cannot find the configuration file missing.hcf: it is "
+                      "neither beside the program (%1/missing.hcf) nor in the current folder "
+                      "(%2/missing.hcf).\n"_s.arg(QCoreApplication::applicationDirPath(), cwd)
                           .toUtf8());
         QCOMPARE(m_sim->connectionCount(), 1);
     }
@@ -253,78 +247,54 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<QByteArray>("expected");
-
-        QTest::newRow("listeners table")
-            << strings({"listeners"})
-            << QByteArray("Pin   Product  Program       Port    MaxUsers\n"
-                          "1088  Conduit  CNDSRVR       30002   unlimited\n"
-                          "12    07       MY PROG, \"X\"  030007  unlimited\n"
-                          "345   Lookout  PR\xc3\xa9V\\x01      30020   050\n");
-        QTest::newRow("listeners json")
-            << strings({"--format", "json", "listeners"})
-            << QByteArray(
-                   "[\n"
-                   "  {\"pin\": 1088, \"port\": 30002, \"program\": \"CNDSRVR\", "
-                   "\"product\": 8, \"product_name\": \"Conduit\", \"user_limit\": 0, "
-                   "\"max_users\": \"unlimited\"},\n"
-                   "  {\"pin\": 12, \"port\": \"030007\", \"program\": \"MY PROG, \\\"X\\\"\", "
-                   "\"product\": \"07\", \"product_name\": \"07\", \"user_limit\": \"00\", "
-                   "\"max_users\": \"unlimited\"},\n"
-                   "  {\"pin\": 345, \"port\": 30020, \"program\": \"PR\xc3\xa9V\\u0001\", "
-                   "\"product\": 32, \"product_name\": \"Lookout\", \"user_limit\": \"050\", "
-                   "\"max_users\": \"050\"}\n"
-                   "]\n");
-        QTest::newRow("listeners csv")
-            << strings({"listeners", "--format=csv"})
-            << QByteArray("pin,port,program,product,product_name,user_limit,max_users\r\n"
-                          "1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
-                          "12,030007,\"MY PROG, \"\"X\"\"\",07,07,00,unlimited\r\n"
-                          "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
-        QTest::newRow("processes table")
-            << strings({"processes", "1088"})
-            << QByteArray("Main  Pin   Program   User        CPU Time  Pri\n"
-                          "1088  2001  CNDXFER   HJENSEN        1,500  DS\n"
-                          "      2002  CNDSPOOL  OPERATOR       0,000\n"
-                          "1088  2003  CNDXFER   SROSSI    123456,789  BS\n");
-        QTest::newRow("processes json")
-            << strings({"--format", "json", "processes", "1088"})
-            << QByteArray("[\n"
-                          "  {\"main_pin\": 1088, \"pin\": 2001, \"program\": \"CNDXFER\", "
-                          "\"user\": \"HJENSEN\", \"cpu_ms\": 1500, \"cpu_seconds\": 1.500, "
-                          "\"priority\": \"DS\"},\n"
-                          "  {\"main_pin\": null, \"pin\": 2002, \"program\": \"CNDSPOOL\", "
-                          "\"user\": \"OPERATOR\", \"cpu_ms\": 0, \"cpu_seconds\": 0.000, "
-                          "\"priority\": null},\n"
-                          "  {\"main_pin\": 1088, \"pin\": 2003, \"program\": \"CNDXFER\", "
-                          "\"user\": \"SROSSI\", \"cpu_ms\": 123456789, \"cpu_seconds\": "
-                          "123456.789, \"priority\": \"BS\"}\n"
-                          "]\n");
-        QTest::newRow("processes csv")
-            << strings({"--format", "csv", "processes", "1088"})
-            << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
-                          "1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\r\n"
-                          ",2002,CNDSPOOL,OPERATOR,0,0.000,\r\n"
-                          "1088,2003,CNDXFER,SROSSI,123456789,123456.789,BS\r\n");
-        QTest::newRow("empty process list, table: no Pri column")
-            << strings({"processes", "12"}) << QByteArray("Main  Pin  Program  User  CPU Time\n");
-        QTest::newRow("empty process list, json")
-            << strings({"processes", "12", "--format", "json"}) << QByteArray("[]\n");
-        QTest::newRow("processes csv, no headers")
-            << strings({"--format", "csv", "--no-headers", "processes", "1088"})
-            << QByteArray("1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\r\n"
-                          ",2002,CNDSPOOL,OPERATOR,0,0.000,\r\n"
-                          "1088,2003,CNDXFER,SROSSI,123456789,123456.789,BS\r\n");
-        QTest::newRow("processes unaligned: every column, tab-separated")
-            << strings({"--no-align", "processes", "1088"})
-            << QByteArray("Main\tPin\tProgram\tUser\tCPU Time\tPri\n"
-                          "1088\t2001\tCNDXFER\tHJENSEN\t1,500\tDS\n"
-                          "\t2002\tCNDSPOOL\tOPERATOR\t0,000\t\n"
-                          "1088\t2003\tCNDXFER\tSROSSI\t123456,789\tBS\n");
-        QTest::newRow("listeners unaligned, no headers")
-            << strings({"--no-align", "--no-headers", "listeners"})
-            << QByteArray("1088\tConduit\tCNDSRVR\t30002\tunlimited\n"
-                          "12\t07\tMY PROG, \"X\"\t030007\tunlimited\n"
-                          "345\tLookout\tPR\xc3\xa9V\\x01\t30020\t050\n");
+        const auto row = [](const char* name, std::initializer_list<const char*> command,
+                            const QByteArray& expected) {
+            QTest::newRow(name) << strings(command) << expected;
+        };
+        row("listeners table", {"listeners"},
+            "Pin   Product  Program       Port    MaxUsers\n"
+            "1088  Conduit  CNDSRVR       30002   unlimited\n"
+            "12    07       MY PROG, \"X\"  030007  unlimited\n"
+            "345   Lookout  PR\xc3\xa9V\\x01      30020   050\n");
+        row("listeners json", {"--format", "json", "listeners"},
+            "[\n"
+            "  {\"pin\": 1088, \"port\": 30002, \"program\": \"CNDSRVR\", \"product\": 8, "
+            "\"product_name\": \"Conduit\", \"user_limit\": 0, \"max_users\": \"unlimited\"},\n"
+            "  {\"pin\": 12, \"port\": \"030007\", \"program\": \"MY PROG, \\\"X\\\"\", "
+            "\"product\": \"07\", \"product_name\": \"07\", \"user_limit\": \"00\", "
+            "\"max_users\": \"unlimited\"},\n"
+            "  {\"pin\": 345, \"port\": 30020, \"program\": \"PR\xc3\xa9V\\u0001\", \"product\": "
+            "32, "
+            "\"product_name\": \"Lookout\", \"user_limit\": \"050\", \"max_users\": \"050\"}\n"
+            "]\n");
+        row("listeners csv", {"listeners", "--format=csv"},
+            "pin,port,program,product,product_name,user_limit,max_users\r\n"
+            "1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
+            "12,030007,\"MY PROG, \"\"X\"\"\",07,07,00,unlimited\r\n"
+            "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
+        row("processes table", {"processes", "1088"},
+            "Main  Pin   Program   User        CPU Time  Pri\n"
+            "1088  2001  CNDXFER   HJENSEN        1,500  DS\n"
+            "      2002  CNDSPOOL  OPERATOR       0,000\n"
+            "1088  2003  CNDXFER   SROSSI    123456,789  BS\n");
+        row("processes json", {"--format", "json", "processes", "1088"},
+            "[\n" + JsonRows[0] + ",\n" + JsonRows[1] + ",\n" + JsonRows[2] + "\n]\n");
+        row("processes csv", {"--format", "csv", "processes", "1088"},
+            CsvHead + CsvRows[0] + CsvRows[1] + CsvRows[2]);
+        row("empty process list, table: no Pri column", {"processes", "12"},
+            "Main  Pin  Program  User  CPU Time\n");
+        row("empty process list, json", {"processes", "12", "--format", "json"}, "[]\n");
+        row("processes csv, no headers", {"--format", "csv", "--no-headers", "processes", "1088"},
+            CsvRows[0] + CsvRows[1] + CsvRows[2]);
+        row("processes unaligned: every column, tab-separated", {"--no-align", "processes", "1088"},
+            "Main\tPin\tProgram\tUser\tCPU Time\tPri\n"
+            "1088\t2001\tCNDXFER\tHJENSEN\t1,500\tDS\n"
+            "\t2002\tCNDSPOOL\tOPERATOR\t0,000\t\n"
+            "1088\t2003\tCNDXFER\tSROSSI\t123456,789\tBS\n");
+        row("listeners unaligned, no headers", {"--no-align", "--no-headers", "listeners"},
+            "1088\tConduit\tCNDSRVR\t30002\tunlimited\n"
+            "12\t07\tMY PROG, \"X\"\t030007\tunlimited\n"
+            "345\tLookout\tPR\xc3\xa9V\\x01\t30020\t050\n");
     }
 
     void output()
@@ -343,107 +313,82 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("stdOut");
-        QTest::addColumn<QByteArray>(
-            "stdErr");                        // the whole text if it ends in a newline, else a part
+        // stdErr: the whole text if it ends in a newline, else a part of it.
+        QTest::addColumn<QByteArray>("stdErr");
         QTest::addColumn<QByteArray>("sent"); // after the logon
-        const QByteArray none = "no connection";
-        const QByteArray csvHead = "main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n";
-        const QByteArray row1 = "1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\r\n";
-        const QByteArray listed = frame("H") + frame("1088") + frame("Q");
-        const auto usage = [&](const char* name, const QStringList& command, const char* err) {
-            QTest::newRow(name) << QString() << command << 2 << QByteArray() << QByteArray(err)
-                                << none;
+        const auto row = [](const char* name, const char* fault,
+                            std::initializer_list<const char*> command, int status,
+                            const QByteArray& out, const QByteArray& err, const QByteArray& sent) {
+            QTest::newRow(name) << QString::fromLatin1(fault) << strings(command) << status << out
+                                << err << sent;
         };
+        const QByteArray none = "no connection";
+        const auto usage = [&](const char* name, std::initializer_list<const char*> command,
+                               const char* err) { row(name, "", command, 2, {}, err, none); };
         usage("no command", {}, "no command");
-        usage("unknown command", strings({"list"}), "no command 'list'");
-        usage("bad PIN", strings({"processes", "12a"}), "decimal PIN");
-        usage("missing argument", strings({"kill-process", "1088"}),
+        usage("unknown command", {"list"}, "no command 'list'");
+        usage("bad PIN", {"processes", "12a"}, "decimal PIN");
+        usage("missing argument", {"kill-process", "1088"},
               "Usage: orvanite-ctl [OPTIONS] kill-process MAIN PIN");
-        usage("extra argument", strings({"listeners", "x"}), "unexpected argument 'x'");
-        usage("bad queue", strings({"set-priority", "1", "BS"}), "CS, DS or ES");
-        usage("port past 65535", strings({"start", "8", "65536", "0", "X"}), "PORT");
-        usage("bad format", strings({"--format", "xml", "listeners"}), "unknown format");
-        usage("bad timeout", strings({"--timeout", "0", "listeners"}), "--timeout");
-        usage("--yes elsewhere", strings({"listeners", "--yes"}), "shutdown");
-        usage("shutdown without --yes", strings({"shutdown"}), "--yes");
-        usage("not Latin-1", strings({"start", "8", "30002", "0", "\xe2\x82\xac"}), "single-byte");
-        usage("too long for a frame", strings({"start", "8", "30002", "0"}) << QString(10000, u'X'),
-              "at most 9999");
-        QTest::newRow("wrong user")
-            << QString() << strings({"--user", "NOBODY", "listeners"}) << 3 << QByteArray()
-            << QByteArray("orvanite-ctl: Invalid Login!\n") << frame("Q");
-        QTest::newRow("nobody listens")
-            << u"nobody listens"_s << strings({"listeners"}) << 1 << QByteArray()
-            << QByteArray("orvanite-ctl: WINSOCK error: 10061\norvanite-ctl: Connection refused\n")
-            << none;
-        QTest::newRow("no server process")
-            << u"logon reply 9"_s << strings({"listeners"}) << 4 << QByteArray()
-            << QByteArray("orvanite-ctl: Error creating server process!\n") << frame("Q");
+        usage("extra argument", {"listeners", "x"}, "unexpected argument 'x'");
+        usage("bad queue", {"set-priority", "1", "BS"}, "CS, DS or ES");
+        usage("port past 65535", {"start", "8", "65536", "0", "X"}, "PORT");
+        usage("bad format", {"--format", "xml", "listeners"}, "unknown format");
+        usage("bad timeout", {"--timeout", "0", "listeners"}, "--timeout");
+        usage("--yes elsewhere", {"listeners", "--yes"}, "shutdown");
+        usage("shutdown without --yes", {"shutdown"}, "--yes");
+        usage("not Latin-1", {"start", "8", "30002", "0", "\xe2\x82\xac"}, "single-byte");
+        QTest::newRow("too long for a frame")
+            << QString() << (strings({"start", "8", "30002", "0"}) << QString(10000, u'X')) << 2
+            << QByteArray() << QByteArray("at most 9999") << none;
+        row("wrong user", "", {"--user", "NOBODY", "listeners"}, 3, {},
+            "orvanite-ctl: Invalid Login!\n", frame("Q"));
+        row("nobody listens", "nobody listens", {"listeners"}, 1, {},
+            "orvanite-ctl: WINSOCK error: 10061\norvanite-ctl: Connection refused\n", none);
+        row("no server process", "logon reply 9", {"listeners"}, 4, {},
+            "orvanite-ctl: Error creating server process!\n", frame("Q"));
         // No answer within the wait: the socket's time-out, then the same failure.
-        QTest::newRow("logon never answered")
-            << u"logon never"_s << strings({"--timeout", "1", "listeners"}) << 4 << QByteArray()
-            << QByteArray("orvanite-ctl: WINSOCK error: 10060\norvanite-ctl: Connection timed "
-                          "out\norvanite-ctl: Error creating server process!\n")
-            << frame("Q");
+        row("logon never answered", "logon never", {"--timeout", "1", "listeners"}, 4, {},
+            "orvanite-ctl: WINSOCK error: 10060\norvanite-ctl: Connection timed out\n"
+            "orvanite-ctl: Error creating server process!\n",
+            frame("Q"));
         // The records before a malformed one are printed; the rest of the list
         // is still read so that the connection stays in step.
-        const std::pair<const char*, const char*> malformed[] = {
-            {"P01088|2009|X|U|12x", "CPU time '12x' is not a decimal number"},
-            {"P01088|2009|X|U|5|5", "priority 5 is outside 1 to 4"},
-            {"P01088|2009", "missing separator after the PIN"}};
-        for (const auto& [raw, why] : malformed)
-            QTest::addRow("malformed %s", raw)
-                << u"record "_s + QLatin1StringView(raw)
-                << strings({"--format", "csv", "processes", "1088"}) << 6 << csvHead + row1
-                << "orvanite-ctl: malformed record 2 of the reply: " + QByteArray(why) + ": " +
-                       raw + "\norvanite-ctl: 2 further record(s) of the list not shown\n"
-                << listed;
-        QTest::newRow("listener record in a process list")
-            << u"listener record in a process list"_s
-            << strings({"--format", "csv", "processes", "1088"}) << 6 << csvHead
-            << QByteArray("orvanite-ctl: malformed record 1 of the reply: a listener record in the "
-                          "process "
-                          "list: S1088|30002 CNDSRVR|8|0\norvanite-ctl: 3 further record(s) of the "
-                          "list not shown\n")
-            << listed;
-        QTest::newRow("bad header")
-            << u"bad header"_s << strings({"--format", "csv", "processes", "1088"}) << 6 << csvHead
-            << QByteArray("orvanite-ctl: a reply header that is not a length; the list ends here\n")
-            << listed;
+        const QByteArray listed = frame("H") + frame("1088") + frame("Q");
+        const std::initializer_list<const char*> csv = {"--format", "csv", "processes", "1088"};
+        const QByteArray further = "\norvanite-ctl: 2 further record(s) of the list not shown\n";
+        const QByteArray record = "orvanite-ctl: malformed record 2 of the reply: ";
+        row("CPU time not decimal", "record P01088|2009|X|U|12x", csv, 6, CsvHead + CsvRows[0],
+            record + "CPU time '12x' is not a decimal number: P01088|2009|X|U|12x" + further,
+            listed);
+        row("priority 5", "record P01088|2009|X|U|5|5", csv, 6, CsvHead + CsvRows[0],
+            record + "priority 5 is outside 1 to 4: P01088|2009|X|U|5|5" + further, listed);
+        row("separator missing", "record P01088|2009", csv, 6, CsvHead + CsvRows[0],
+            record + "missing separator after the PIN: P01088|2009" + further, listed);
+        row("listener record in a process list", "listener record in a process list", csv, 6,
+            CsvHead,
+            "orvanite-ctl: malformed record 1 of the reply: a listener record in the process list: "
+            "S1088|30002 CNDSRVR|8|0\norvanite-ctl: 3 further record(s) of the list not shown\n",
+            listed);
+        row("bad header", "bad header", csv, 6, CsvHead,
+            "orvanite-ctl: a reply header that is not a length; the list ends here\n", listed);
         // Cut short, a list is printed whole in its format.
-        QTest::newRow("closed after one record, csv")
-            << u"closed after 1"_s << strings({"--format", "csv", "processes", "1088"}) << 1
-            << csvHead + row1
-            << QByteArray("orvanite-ctl: the host closed the connection before the end of the "
-                          "list\n")
-            << frame("H") + frame("1088");
-        QTest::newRow("closed after two records, json")
-            << u"closed after 2"_s << strings({"--format", "json", "processes", "1088"}) << 1
-            << QByteArray("[\n"
-                          "  {\"main_pin\": 1088, \"pin\": 2001, \"program\": \"CNDXFER\", "
-                          "\"user\": \"HJENSEN\", \"cpu_ms\": 1500, \"cpu_seconds\": 1.500, "
-                          "\"priority\": \"DS\"},\n"
-                          "  {\"main_pin\": null, \"pin\": 2002, \"program\": \"CNDSPOOL\", "
-                          "\"user\": \"OPERATOR\", \"cpu_ms\": 0, \"cpu_seconds\": 0.000, "
-                          "\"priority\": null}\n"
-                          "]\n")
-            << QByteArray("orvanite-ctl: the host closed the connection before the end of the "
-                          "list\n")
-            << frame("H") + frame("1088");
-        QTest::newRow("records 3 s apart, a wait of 1 s")
-            << u"records 3 s apart"_s
-            << strings({"--timeout", "1", "--format", "csv", "processes", "1088"}) << 1 << csvHead
-            << QByteArray(
-                   "orvanite-ctl: WINSOCK error: 10060\norvanite-ctl: Connection timed out\n")
-            << listed;
+        const QByteArray cut =
+            "orvanite-ctl: the host closed the connection before the end of the list\n";
+        row("closed after one record, csv", "closed after 1", csv, 1, CsvHead + CsvRows[0], cut,
+            frame("H") + frame("1088"));
+        row("closed after two records, json", "closed after 2",
+            {"--format", "json", "processes", "1088"}, 1,
+            "[\n" + JsonRows[0] + ",\n" + JsonRows[1] + "\n]\n", cut, frame("H") + frame("1088"));
+        row("records 3 s apart, a wait of 1 s", "records 3 s apart",
+            {"--timeout", "1", "--format", "csv", "processes", "1088"}, 1, CsvHead,
+            "orvanite-ctl: WINSOCK error: 10060\norvanite-ctl: Connection timed out\n", listed);
         // A live host that never ends its list: stopped by the opt-in list
         // time-out, with what came so far printed.
-        QTest::newRow("list time-out")
-            << u"never ending"_s
-            << strings({"--list-timeout", "1", "--format", "csv", "processes", "1088"}) << 6
-            << csvHead + row1
-            << QByteArray("orvanite-ctl: the list took longer than 1 s; reading stopped after ")
-            << listed;
+        row("list time-out", "never ending",
+            {"--list-timeout", "1", "--format", "csv", "processes", "1088"}, 6,
+            CsvHead + CsvRows[0],
+            "orvanite-ctl: the list took longer than 1 s; reading stopped after ", listed);
     }
 
     void failures()
@@ -496,80 +441,71 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("another program")
-            << QString()
-            << strings({"kill-process", "1088", "2001", "--expect-program", "CNDSPOOL"}) << 7
-            << QByteArray("orvanite-ctl: process 2001 runs CNDXFER for HJENSEN, not program "
-                          "CNDSPOOL; nothing was killed\n");
-        QTest::newRow("another user")
-            << QString()
-            << strings({"kill-process", "1088", "2003", "--expect-program", "CNDXFER",
-                        "--expect-user", "HJENSEN"})
-            << 7
-            << QByteArray("orvanite-ctl: process 2003 runs CNDXFER for SROSSI, not user HJENSEN; "
-                          "nothing was killed\n");
-        QTest::newRow("not there")
-            << QString() << strings({"kill-process", "1088", "2999", "--expect-user", "HJENSEN"})
-            << 7
-            << QByteArray("orvanite-ctl: no process 2999 of main process 1088 is listed; nothing "
-                          "was killed\n");
-        QTest::newRow("under another main PIN")
-            << QString() << strings({"kill-process", "12", "2001", "--expect-user", "HJENSEN"}) << 7
-            << QByteArray("orvanite-ctl: process 2001 belongs to main process 1088, not 12; "
-                          "nothing was killed\n");
-        QTest::newRow("listener on another port")
-            << QString() << strings({"kill-listener", "12", "--expect-port", "30002"}) << 7
-            << QByteArray("orvanite-ctl: listener 12 serves port 030007 (07, MY PROG, \"X\"), not "
-                          "30002; nothing was killed\n");
-        QTest::newRow("listener not there")
-            << QString() << strings({"kill-listener", "77", "--expect-port", "30002"}) << 7
-            << QByteArray("orvanite-ctl: no listener 77 is listed; nothing was killed\n");
-        QTest::newRow("process as expected")
-            << QString()
-            << strings({"kill-process", "1088", "2001", "--expect-program", "CNDXFER",
-                        "--expect-user", "HJENSEN"})
-            << 0 << QByteArray();
-        QTest::newRow("listener as expected, port written with a zero")
-            << QString() << strings({"kill-listener", "12", "--expect-port", "30007"}) << 0
-            << QByteArray();
+        const auto row = [](const char* name, const char* listed,
+                            std::initializer_list<const char*> command, int status,
+                            const QByteArray& message) {
+            QTest::newRow(name) << QString::fromLatin1(listed) << strings(command) << status
+                                << message;
+        };
+        row("another program", "", {"kill-process", "1088", "2001", "--expect-program", "CNDSPOOL"},
+            7,
+            "orvanite-ctl: process 2001 runs CNDXFER for HJENSEN, not program CNDSPOOL; nothing "
+            "was killed\n");
+        row("another user", "",
+            {"kill-process", "1088", "2003", "--expect-program", "CNDXFER", "--expect-user",
+             "HJENSEN"},
+            7,
+            "orvanite-ctl: process 2003 runs CNDXFER for SROSSI, not user HJENSEN; nothing was "
+            "killed\n");
+        row("not there", "", {"kill-process", "1088", "2999", "--expect-user", "HJENSEN"}, 7,
+            "orvanite-ctl: no process 2999 of main process 1088 is listed; nothing was killed\n");
+        row("under another main PIN", "",
+            {"kill-process", "12", "2001", "--expect-user", "HJENSEN"}, 7,
+            "orvanite-ctl: process 2001 belongs to main process 1088, not 12; nothing was "
+            "killed\n");
+        row("listener on another port", "", {"kill-listener", "12", "--expect-port", "30002"}, 7,
+            "orvanite-ctl: listener 12 serves port 030007 (07, MY PROG, \"X\"), not 30002; "
+            "nothing was killed\n");
+        row("listener not there", "", {"kill-listener", "77", "--expect-port", "30002"}, 7,
+            "orvanite-ctl: no listener 77 is listed; nothing was killed\n");
+        row("process as expected", "",
+            {"kill-process", "1088", "2001", "--expect-program", "CNDXFER", "--expect-user",
+             "HJENSEN"},
+            0, {});
+        row("listener as expected, port written with a zero", "",
+            {"kill-listener", "12", "--expect-port", "30007"}, 0, {});
         // A PIN listed twice with other details is refused, whichever comes first.
-        const QByteArray twice = "orvanite-ctl: process 456 is listed more than once, running "
-                                 "PROG for USER under main process 123 and OTHER for USER under "
-                                 "main process 123; nothing was killed\n";
-        const QByteArray twiceOtherFirst = "orvanite-ctl: process 456 is listed more than once, "
-                                           "running OTHER for USER under main process 123 and "
-                                           "PROG for USER under main process 123; nothing was "
-                                           "killed\n";
-        for (const char* order : {"process twice", "process twice, other first"}) {
-            const QByteArray message =
-                QByteArray(order).endsWith("first") ? twiceOtherFirst : twice;
-            QTest::addRow("%s: --expect-program", order)
-                << QString::fromLatin1(order)
-                << strings({"kill-process", "123", "456", "--expect-program", "PROG"}) << 7
-                << message;
-            QTest::addRow("%s: --expect-user", order)
-                << QString::fromLatin1(order)
-                << strings({"kill-process", "123", "456", "--expect-user", "USER"}) << 7 << message;
-            QTest::addRow("%s: --verify", order)
-                << QString::fromLatin1(order) << strings({"kill-process", "123", "456", "--verify"})
-                << 7 << message;
-        }
+        const QByteArray prog = "PROG for USER under main process 123";
+        const QByteArray other = "OTHER for USER under main process 123";
+        const auto twice = [](const QByteArray& first, const QByteArray& second) {
+            return "orvanite-ctl: process 456 is listed more than once, running " + first +
+                   " and " + second + "; nothing was killed\n";
+        };
+        row("twice: --expect-program", "process twice",
+            {"kill-process", "123", "456", "--expect-program", "PROG"}, 7, twice(prog, other));
+        row("twice: --expect-user", "process twice",
+            {"kill-process", "123", "456", "--expect-user", "USER"}, 7, twice(prog, other));
+        row("twice: --verify", "process twice", {"kill-process", "123", "456", "--verify"}, 7,
+            twice(prog, other));
+        row("twice, other first: --expect-program", "process twice, other first",
+            {"kill-process", "123", "456", "--expect-program", "PROG"}, 7, twice(other, prog));
+        row("twice, other first: --expect-user", "process twice, other first",
+            {"kill-process", "123", "456", "--expect-user", "USER"}, 7, twice(other, prog));
+        row("twice, other first: --verify", "process twice, other first",
+            {"kill-process", "123", "456", "--verify"}, 7, twice(other, prog));
         // The main process's listener is read first.
-        for (const char* order : {"under two listeners", "under two listeners, other first"})
-            QTest::newRow(order) << QString::fromLatin1(order)
-                                 << strings(
-                                        {"kill-process", "123", "456", "--expect-program", "PROG"})
-                                 << 7 << twice;
-        QTest::newRow("listener twice")
-            << u"listener twice"_s << strings({"kill-listener", "77", "--expect-port", "30001"})
-            << 7
-            << QByteArray("orvanite-ctl: listener 77 is listed more than once, as port 30001 "
-                          "(Conduit, ONE) and port 30002 (Conduit, TWO); nothing was killed\n");
-        QTest::newRow("listener twice, other first")
-            << u"listener twice, other first"_s
-            << strings({"kill-listener", "77", "--expect-port", "30001"}) << 7
-            << QByteArray("orvanite-ctl: listener 77 is listed more than once, as port 30002 "
-                          "(Conduit, TWO) and port 30001 (Conduit, ONE); nothing was killed\n");
+        row("under two listeners", "under two listeners",
+            {"kill-process", "123", "456", "--expect-program", "PROG"}, 7, twice(prog, other));
+        row("under two listeners, other first", "under two listeners, other first",
+            {"kill-process", "123", "456", "--expect-program", "PROG"}, 7, twice(prog, other));
+        row("listener twice", "listener twice", {"kill-listener", "77", "--expect-port", "30001"},
+            7,
+            "orvanite-ctl: listener 77 is listed more than once, as port 30001 (Conduit, ONE) and "
+            "port 30002 (Conduit, TWO); nothing was killed\n");
+        row("listener twice, other first", "listener twice, other first",
+            {"kill-listener", "77", "--expect-port", "30001"}, 7,
+            "orvanite-ctl: listener 77 is listed more than once, as port 30002 (Conduit, TWO) and "
+            "port 30001 (Conduit, ONE); nothing was killed\n");
     }
 
     void killChecks()
@@ -615,29 +551,29 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<QByteArray>("lastLine"); // of the list printed after a start
+        const auto row = [](const char* name, std::initializer_list<const char*> command,
+                            int status, const QByteArray& message, const QByteArray& lastLine) {
+            QTest::newRow(name) << strings(command) << status << message << lastLine;
+        };
         // The new list is printed: the header, the four listeners, nothing after the last CRLF.
-        QTest::newRow("start seen")
-            << strings({"--format", "csv", "start", "16", "30004", "10",
-                        "VGDSRVR.KQ.ORVANITE;PRI=DS S", "--verify"})
-            << 0 << QByteArray() << QByteArray(",30004,VGDSRVR,16,Vanguard,10,10\r\n");
+        row("start seen",
+            {"--format", "csv", "start", "16", "30004", "10", "VGDSRVR.KQ.ORVANITE;PRI=DS S",
+             "--verify"},
+            0, {}, ",30004,VGDSRVR,16,Vanguard,10,10\r\n");
         // The host refuses a command whose program is empty: nothing appears.
-        QTest::newRow("start not seen")
-            << strings({"--format", "csv", "start", "16", "30004", "10", " X", "--verify",
-                        "--verify-timeout", "1"})
-            << 8
-            << QByteArray("orvanite-ctl: no new listener of product 16 on port 30004 after 1 s\n")
-            << QByteArray("345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
+        row("start not seen",
+            {"--format", "csv", "start", "16", "30004", "10", " X", "--verify", "--verify-timeout",
+             "1"},
+            8, "orvanite-ctl: no new listener of product 16 on port 30004 after 1 s\n",
+            "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
         // A listener already on the port is not the one asked for.
-        QTest::newRow("start, only an older listener on the port")
-            << strings({"--format", "csv", "start", "8", "30002", "10", " X", "--verify",
-                        "--verify-timeout", "1"})
-            << 8
-            << QByteArray("orvanite-ctl: no new listener of product 8 on port 30002 after 1 s\n")
-            << QByteArray("345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
-        QTest::newRow("kill-listener seen")
-            << strings({"kill-listener", "345", "--verify"}) << 0 << QByteArray() << QByteArray();
-        QTest::newRow("kill-process seen") << strings({"kill-process", "1088", "2003", "--verify"})
-                                           << 0 << QByteArray() << QByteArray();
+        row("start, only an older listener on the port",
+            {"--format", "csv", "start", "8", "30002", "10", " X", "--verify", "--verify-timeout",
+             "1"},
+            8, "orvanite-ctl: no new listener of product 8 on port 30002 after 1 s\n",
+            "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
+        row("kill-listener seen", {"kill-listener", "345", "--verify"}, 0, {}, {});
+        row("kill-process seen", {"kill-process", "1088", "2003", "--verify"}, 0, {}, {});
     }
 
     void verify()
@@ -885,22 +821,21 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QByteArray>("expected");
         // Each password is followed by where it lives.
+        const auto json = [](const char* userPassword, const char* accountPassword) {
+            return "{\"host\": \"h\xc3\xb6st.example\", \"port\": 30005, \"user\": \"OPER\", "
+                   "\"user_password\": \"" +
+                   QByteArray(userPassword) +
+                   "\", \"user_password_in\": \"in the file\", \"group\": \"OPS\", "
+                   "\"group_password\": \"\", \"group_password_in\": \"empty\", \"account\": "
+                   "\"SYS\", \"account_password\": \"" +
+                   accountPassword +
+                   "\", \"account_password_in\": \"in the file\", \"logon_extra\": \"X,1\", "
+                   "\"refresh_interval\": 30}\n";
+        };
         QTest::newRow("json, masked")
-            << strings({"--format", "json"})
-            << QByteArray("{\"host\": \"h\xc3\xb6st.example\", \"port\": 30005, \"user\": "
-                          "\"OPER\", \"user_password\": \"********\", \"user_password_in\": "
-                          "\"in the file\", \"group\": \"OPS\", \"group_password\": \"\", "
-                          "\"group_password_in\": \"empty\", \"account\": \"SYS\", "
-                          "\"account_password\": \"********\", \"account_password_in\": \"in "
-                          "the file\", \"logon_extra\": \"X,1\", \"refresh_interval\": 30}\n");
+            << strings({"--format", "json"}) << json("********", "********");
         QTest::newRow("json, revealed")
-            << strings({"--format", "json", "--reveal"})
-            << QByteArray("{\"host\": \"h\xc3\xb6st.example\", \"port\": 30005, \"user\": "
-                          "\"OPER\", \"user_password\": \"pw1\", \"user_password_in\": \"in "
-                          "the file\", \"group\": \"OPS\", \"group_password\": \"\", "
-                          "\"group_password_in\": \"empty\", \"account\": \"SYS\", "
-                          "\"account_password\": \"A\\\"B\", \"account_password_in\": \"in the "
-                          "file\", \"logon_extra\": \"X,1\", \"refresh_interval\": 30}\n");
+            << strings({"--format", "json", "--reveal"}) << json("pw1", "A\\\"B");
         QTest::newRow("csv") << strings({"--format", "csv"})
                              << QByteArray("host,port,user,user_password,user_password_in,group,"
                                            "group_password,group_password_in,account,account_"
@@ -1109,30 +1044,20 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("terminalCsv");
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QByteArray>("table");
-        QTest::newRow("plain") << QByteArray("ab") << QByteArray("ab") << QByteArray("ab")
-                               << QByteArray("\"ab\"") << QByteArray("ab");
-        QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray() << QByteArray("\"\"")
-                               << QByteArray();
-        QTest::newRow("comma") << QByteArray("a,b") << QByteArray("\"a,b\"")
-                               << QByteArray("\"a,b\"") << QByteArray("\"a,b\"")
-                               << QByteArray("a,b");
-        QTest::newRow("quote") << QByteArray("a\"b") << QByteArray("\"a\"\"b\"")
-                               << QByteArray("\"a\"\"b\"") << QByteArray("\"a\\\"b\"")
-                               << QByteArray("a\"b");
-        QTest::newRow("CR LF") << QByteArray("a\r\nb") << QByteArray("\"a\r\nb\"")
-                               << QByteArray("a\\x0d\\x0ab") << QByteArray("\"a\\r\\nb\"")
-                               << QByteArray("a\\x0d\\x0ab");
-        QTest::newRow("leading and trailing blanks")
-            << QByteArray(" a b ") << QByteArray("\" a b \"") << QByteArray("\" a b \"")
-            << QByteArray("\" a b \"") << QByteArray(" a b ");
-        QTest::newRow("controls") << QByteArray("\x1b[2J\x7f\x85\\", 7)
-                                  << QByteArray("\x1b[2J\x7f\xc2\x85\\")
-                                  << QByteArray("\\x1b[2J\\x7f\\x85\\")
-                                  << QByteArray("\"\\u001b[2J\\u007f\\u0085\\\\\"")
-                                  << QByteArray("\\x1b[2J\\x7f\\x85\\");
-        QTest::newRow("Latin-1") << QByteArray("\xff") << QByteArray("\xc3\xbf")
-                                 << QByteArray("\xc3\xbf") << QByteArray("\"\xc3\xbf\"")
-                                 << QByteArray("\xc3\xbf");
+        const auto row = [](const char* name, const QByteArray& latin1, const char* csv,
+                            const char* terminalCsv, const char* json, const char* table) {
+            QTest::newRow(name) << latin1 << QByteArray(csv) << QByteArray(terminalCsv)
+                                << QByteArray(json) << QByteArray(table);
+        };
+        row("plain", "ab", "ab", "ab", "\"ab\"", "ab");
+        row("empty", "", "", "", "\"\"", "");
+        row("comma", "a,b", "\"a,b\"", "\"a,b\"", "\"a,b\"", "a,b");
+        row("quote", "a\"b", "\"a\"\"b\"", "\"a\"\"b\"", "\"a\\\"b\"", "a\"b");
+        row("CR LF", "a\r\nb", "\"a\r\nb\"", "a\\x0d\\x0ab", "\"a\\r\\nb\"", "a\\x0d\\x0ab");
+        row("leading and trailing blanks", " a b ", "\" a b \"", "\" a b \"", "\" a b \"", " a b ");
+        row("controls", QByteArray("\x1b[2J\x7f\x85\\", 7), "\x1b[2J\x7f\xc2\x85\\",
+            "\\x1b[2J\\x7f\\x85\\", "\"\\u001b[2J\\u007f\\u0085\\\\\"", "\\x1b[2J\\x7f\\x85\\");
+        row("Latin-1", "\xff", "\xc3\xbf", "\xc3\xbf", "\"\xc3\xbf\"", "\xc3\xbf");
     }
 
     void fieldsInEachFormat()
@@ -1157,10 +1082,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<bool>("processes");
-        QTest::newRow("listeners, json") << u"json"_s << false;
-        QTest::newRow("listeners, csv") << u"csv"_s << false;
-        QTest::newRow("processes, json") << u"json"_s << true;
-        QTest::newRow("processes, csv") << u"csv"_s << true;
+        for (const char* format : {"json", "csv"})
+            for (const bool processes : {false, true})
+                QTest::addRow("%s, %s", processes ? "processes" : "listeners", format)
+                    << QString::fromLatin1(format) << processes;
     }
 
     void consoleAndCtlWriteTheSameBytes()
