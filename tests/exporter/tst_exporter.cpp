@@ -1,22 +1,16 @@
 // orvanite-exporter in process: seconds as the exposition writes them, the
 // per-host deadline a scrape allows, the command line, and collections
-// against simulated hosts (the census as series, failures by reason, a
-// session kept between scrapes), ending with a real exposition served over
-// HTTP and checked by promtool.
+// against simulated hosts: the census as series, failures by reason, a
+// session kept between scrapes.
 #include "config/ConfigFile.h"
 #include "exporter/ExporterOptions.h"
 #include "exporter/Exposition.h"
-#include "exporter/FleetCollector.h"
 #include "exporter/HostCollector.h"
 #include "exporter/MetricsServer.h"
 
 #include "ExporterTestSupport.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -348,56 +342,6 @@ private Q_SLOTS:
         QVERIFY(host.sample().up);
         QCOMPARE(host.sample().errors[size_t(CollectError::Closed)], 1u);
         QCOMPARE(sim.connectionCount(), 2);
-    }
-
-    void servedExpositionPassesPromtool()
-    {
-        const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
-        if (promtool.isEmpty())
-            QSKIP("promtool is not installed (scripts/setup.sh installs it)");
-        HostSim good, refusing;
-        populate(good);
-        refusing.Credentials[0] = "OTHER";
-        QVERIFY(good.listen());
-        QVERIFY(refusing.listen());
-        FleetCollector fleet({targetFor(good), targetFor(refusing)}, true);
-        MetricsServer server(fleet, 5000);
-        QString error;
-        const quint16 port = server.start(QHostAddress::LocalHost, 0, {}, std::nullopt, error);
-        QVERIFY(port != 0);
-
-        QNetworkAccessManager network;
-        const auto get = [&](const char* path) {
-            QNetworkRequest request(QUrl(
-                QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QString::fromLatin1(path))));
-            request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds", "3");
-            QNetworkReply* reply = network.get(request);
-            QSignalSpy finished(reply, &QNetworkReply::finished);
-            finished.wait(10000);
-            reply->deleteLater();
-            return reply;
-        };
-        QNetworkReply* missing = get("/other");
-        QCOMPARE(missing->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 404);
-        QNetworkReply* index = get("/");
-        QVERIFY(index->readAll().contains("<a href=\"/metrics\">"));
-        QNetworkReply* metrics = get("/metrics");
-        QCOMPARE(metrics->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
-        QCOMPARE(metrics->header(QNetworkRequest::ContentTypeHeader).toByteArray(),
-                 QByteArray("text/plain; version=0.0.4; charset=utf-8"));
-        const QByteArray body = metrics->readAll();
-        QVERIFY(body.contains(QStringLiteral("orvanite_up{host=\"127.0.0.1:%1\"} 0\n")
-                                  .arg(refusing.serverPort())
-                                  .toUtf8()));
-        QVERIFY(body.contains("program=\"ODD\\\"\\\\\\nPROG\""));
-
-        QProcess check;
-        check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
-        check.write(body);
-        check.closeWriteChannel();
-        QVERIFY(check.waitForFinished(30000));
-        const QByteArray said = check.readAllStandardOutput() + check.readAllStandardError();
-        QVERIFY2(check.exitCode() == 0 && said.trimmed().isEmpty(), said.constData());
     }
 };
 

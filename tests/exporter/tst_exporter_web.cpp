@@ -1,7 +1,7 @@
 // orvanite-exporter's HTTP side in process: the web configuration file and
-// its mistakes, basic authentication, client certificates, and the bounds
-// kept on clients (header size, idle connections, the number of
-// connections) and on a scrape that joins a collection already running.
+// its mistakes, basic authentication, client certificates, the bounds kept
+// on clients (header size, idle connections, the number of connections), and
+// a scrape that joins a collection already running, checked by promtool.
 #include "exporter/BasicAuth.h"
 #include "exporter/FleetCollector.h"
 #include "exporter/MetricsServer.h"
@@ -11,14 +11,18 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSslKey>
 #include <QSslSocket>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -26,7 +30,7 @@ namespace {
 const QByteArray AliceHash = "$2b$05$mHuNxoUp7iXcEGS.VdWz1unJu2C0VPxRAjp2Rok7e.ZA91if76oja";
 const QByteArray BobHash = "$2b$05$HOgY.LywBYvU0ql/tqTrde3H7kWzPx096DpHtJ3LvT9gHSrTVEERe";
 
-// One live host and one that never answers, served on loopback.
+// One live host (with a process) and one that never answers, served on loopback.
 struct Served
 {
     HostSim live;
@@ -38,11 +42,12 @@ struct Served
     bool start(int idleMs)
     {
         live.Listeners = {{"11", "30001", "PCLSRVR", "2", "0", {}}};
+        live.Processes = {{"11", "11", "101", "X\xe9", "Q\"\\", 1500, 0, {}}};
         silent.Faults.Silent = true;
         if (!live.listen() || !silent.listen())
             return false;
         fleet = std::make_unique<FleetCollector>(
-            QList<HostTarget>{targetFor(live), targetFor(silent)}, false);
+            QList<HostTarget>{targetFor(live), targetFor(silent)}, true);
         server = std::make_unique<MetricsServer>(*fleet, 20000);
         ConnectionGuard::Limits limits;
         limits.idleMs = idleMs;
@@ -304,33 +309,50 @@ private Q_SLOTS:
             QVERIFY(!closedByPeer(*held[i]));
     }
 
-    void joinedScrapeKeepsItsOwnDeadline()
+    void servedScrape()
     {
+        // A scrape that joins a collection already running keeps its own
+        // deadline; what it is served passes promtool's checks.
         Served served;
         QVERIFY(served.start(30000));
         QNetworkAccessManager network;
-        const auto scrape = [&](const char* timeout) {
+        const auto get = [&](const char* path, const char* timeout) {
             QNetworkRequest request(
-                QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(served.port)));
+                QUrl(u"http://127.0.0.1:%1"_s.arg(served.port) + QLatin1StringView(path)));
             request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds", timeout);
             return network.get(request);
         };
-        QNetworkReply* longScrape = scrape("20");
+        QNetworkReply* longScrape = get("/metrics", "20");
         // The collection runs once the silent host has been reached.
         QTRY_COMPARE(served.silent.connectionCount(), 1);
-        QNetworkReply* shortScrape = scrape("1");
+        QNetworkReply* shortScrape = get("/metrics", "1");
         QSignalSpy shortDone(shortScrape, &QNetworkReply::finished);
         QVERIFY(shortDone.wait(10000));
         QVERIFY(!longScrape->isFinished());
         QCOMPARE(shortScrape->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        QCOMPARE(shortScrape->header(QNetworkRequest::ContentTypeHeader).toByteArray(),
+                 QByteArray("text/plain; version=0.0.4; charset=utf-8"));
         const QByteArray body = shortScrape->readAll();
-        QVERIFY(body.contains(QStringLiteral("orvanite_up{host=\"127.0.0.1:%1\"} 1\n")
-                                  .arg(served.live.serverPort())
-                                  .toUtf8()));
-        QVERIFY(body.contains(QStringLiteral("orvanite_up{host=\"127.0.0.1:%1\"} 0\n")
-                                  .arg(served.silent.serverPort())
-                                  .toUtf8()));
+        QVERIFY(body.contains(
+            u"orvanite_up{host=\"127.0.0.1:%1\"} 1\n"_s.arg(served.live.serverPort()).toUtf8()));
+        QVERIFY(body.contains(
+            u"orvanite_up{host=\"127.0.0.1:%1\"} 0\n"_s.arg(served.silent.serverPort()).toUtf8()));
         longScrape->abort();
+        QNetworkReply* index = get("/", "1");
+        QSignalSpy indexDone(index, &QNetworkReply::finished);
+        QVERIFY(indexDone.wait(10000));
+        QVERIFY(index->readAll().contains("<a href=\"/metrics\">"));
+
+        const QString promtool = QStandardPaths::findExecutable(u"promtool"_s);
+        if (promtool.isEmpty())
+            QSKIP("promtool is not installed (scripts/setup.sh installs it)");
+        QProcess check;
+        check.start(promtool, {u"check"_s, u"metrics"_s});
+        check.write(body);
+        check.closeWriteChannel();
+        QVERIFY(check.waitForFinished(30000));
+        const QByteArray said = check.readAllStandardOutput() + check.readAllStandardError();
+        QVERIFY2(check.exitCode() == 0 && said.trimmed().isEmpty(), said.constData());
     }
 
     void clientCertificates_data()
