@@ -29,42 +29,34 @@ namespace TestCertificates {
 // Empty when all went well, else what openssl said.
 inline QString make(const QString& folder)
 {
-    const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    using namespace Qt::StringLiterals;
+    const QString openssl = QStandardPaths::findExecutable(u"openssl"_s);
     if (openssl.isEmpty())
-        return QStringLiteral("openssl is not installed (scripts/setup.sh installs it)");
-    QFile ext(QDir(folder).filePath(QStringLiteral("server.ext")));
+        return u"openssl is not installed (scripts/setup.sh installs it)"_s;
+    QFile ext(QDir(folder).filePath(u"server.ext"_s));
     if (!ext.open(QIODevice::WriteOnly))
         return ext.errorString();
     ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
     ext.close();
-    const auto run = [&](const QStringList& arguments) {
+    const QString newKey = u"-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"_s;
+    const QString signedByCa = u" -CA ca.crt -CAkey ca.key -CAcreateserial -days 2"_s;
+    const QString steps[] = {
+        u"req -x509 "_s + newKey +
+            u" -keyout ca.key -out ca.crt -days 2 -subj /CN=exporter-test-ca"_s,
+        u"req -x509 "_s + newKey +
+            u" -keyout other-ca.key -out other-ca.crt -days 2 -subj /CN=some-other-ca"_s,
+        u"req "_s + newKey + u" -keyout server.key -out server.csr -subj /CN=127.0.0.1"_s,
+        u"x509 -req -in server.csr -out server.crt -extfile server.ext"_s + signedByCa,
+        u"req "_s + newKey + u" -keyout client.key -out client.csr -subj /CN=client"_s,
+        u"x509 -req -in client.csr -out client.crt"_s + signedByCa};
+    for (const QString& step : steps) {
         QProcess p;
         p.setWorkingDirectory(folder);
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(openssl, arguments);
+        p.start(openssl, step.split(u' '));
         if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit ||
             p.exitCode() != 0)
-            return QString::fromLocal8Bit(p.readAll()) + arguments.join(u' ');
-        return QString();
-    };
-    const char* const steps[] = {
-        "req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key "
-        "-out ca.crt -days 2 -subj /CN=exporter-test-ca",
-        "req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout other-ca.key "
-        "-out other-ca.crt -days 2 -subj /CN=some-other-ca",
-        "req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key "
-        "-out server.csr -subj /CN=127.0.0.1",
-        "x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out server.crt "
-        "-days 2 -extfile server.ext",
-        "req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout client.key "
-        "-out client.csr -subj /CN=client",
-        "x509 -req -in client.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out client.crt "
-        "-days 2",
-    };
-    for (const char* step : steps) {
-        const QString said = run(QString::fromLatin1(step).split(u' '));
-        if (!said.isEmpty())
-            return said;
+            return QString::fromLocal8Bit(p.readAll()) + step;
     }
     return QString();
 }

@@ -48,47 +48,35 @@ class TestExporter : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void secondsFromMilliseconds_data()
-    {
-        QTest::addColumn<qint64>("ms");
-        QTest::addColumn<QByteArray>("text");
-        QTest::newRow("zero") << qint64(0) << QByteArray("0");
-        QTest::newRow("one ms") << qint64(1) << QByteArray("0.001");
-        QTest::newRow("trailing zeros") << qint64(1500) << QByteArray("1.5");
-        QTest::newRow("whole") << qint64(7000) << QByteArray("7");
-        QTest::newRow("three decimals") << qint64(123456) << QByteArray("123.456");
-        QTest::newRow("negative") << qint64(-1020) << QByteArray("-1.02");
-        QTest::newRow("past 2^53") << qint64(9007199254740993) << QByteArray("9007199254740.993");
-    }
-
     void secondsFromMilliseconds()
     {
-        QFETCH(qint64, ms);
-        QFETCH(QByteArray, text);
-        QCOMPARE(Exposition::millisecondsAsSeconds(ms), text);
-    }
-
-    void hostDeadline_data()
-    {
-        QTest::addColumn<QByteArray>("header");
-        QTest::addColumn<int>("capMs");
-        QTest::addColumn<int>("deadlineMs");
-        QTest::newRow("no header") << QByteArray() << 9000 << 9000;
-        QTest::newRow("Prometheus default 10 s") << QByteArray("10") << 9000 << 9000;
-        QTest::newRow("2 s keeps 0.2 s") << QByteArray("2") << 9000 << 1800;
-        QTest::newRow("fraction") << QByteArray("0.5") << 9000 << 400;
-        QTest::newRow("long scrape keeps 1 s") << QByteArray("60") << 120000 << 59000;
-        QTest::newRow("capped") << QByteArray("60") << 9000 << 9000;
-        QTest::newRow("garbage") << QByteArray("ten") << 9000 << 9000;
-        QTest::newRow("shorter than the margin") << QByteArray("0.05") << 9000 << 1;
+        // The last one is past 2^53.
+        const std::pair<qint64, const char*> cases[] = {{0, "0"},
+                                                        {1, "0.001"},
+                                                        {1500, "1.5"},
+                                                        {7000, "7"},
+                                                        {123456, "123.456"},
+                                                        {-1020, "-1.02"},
+                                                        {9007199254740993, "9007199254740.993"}};
+        for (const auto& [ms, text] : cases)
+            QCOMPARE(Exposition::millisecondsAsSeconds(ms), QByteArray(text));
     }
 
     void hostDeadline()
     {
-        QFETCH(QByteArray, header);
-        QFETCH(int, capMs);
-        QFETCH(int, deadlineMs);
-        QCOMPARE(MetricsServer::hostDeadlineMs(header, capMs), deadlineMs);
+        // The scrape's time-out header and the cap; the deadline keeps a margin.
+        const std::tuple<const char*, int, int> cases[] = {
+            {"", 9000, 9000},      // no header
+            {"10", 9000, 9000},    // Prometheus's default, capped
+            {"2", 9000, 1800},     // keeps 0.2 s
+            {"0.5", 9000, 400},    // a fraction
+            {"60", 120000, 59000}, // a long scrape keeps 1 s
+            {"60", 9000, 9000},    // capped
+            {"ten", 9000, 9000},   // garbage
+            {"0.05", 9000, 1},     // shorter than the margin
+        };
+        for (const auto& [header, capMs, deadlineMs] : cases)
+            QCOMPARE(MetricsServer::hostDeadlineMs(header, capMs), deadlineMs);
     }
 
     void commandLine_data()
@@ -96,59 +84,51 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("read"); // the hosts' labels and where to listen; empty: refused
         QTest::addColumn<QString>("errorPart");
-        auto L = [](std::initializer_list<const char*> items) {
-            QStringList out;
-            for (const char* item : items)
-                out << QString::fromLatin1(item);
-            return out;
+        const auto row = [](const char* name, std::initializer_list<const char*> arguments,
+                            const char* read, const char* errorPart) {
+            QStringList list;
+            for (const char* argument : arguments)
+                list << QString::fromLatin1(argument);
+            QTest::newRow(name) << list << QString::fromLatin1(read)
+                                << QString::fromLatin1(errorPart);
         };
-        QTest::newRow("two files")
-            << L({"--config", "a.hcf", "--config=sub/b.hcf"})
-            << u"10.0.0.1:30000 10.0.0.2:31000 on 127.0.0.1 9731"_s << QString();
-        QTest::newRow("folder, by name")
-            << L({"--config-dir", "sub"}) << u"10.0.0.2:31000 10.0.0.3:30000 on 127.0.0.1 9731"_s
-            << QString();
-        QTest::newRow("same file twice") << L({"--config", "a.hcf", "--config", "./a.hcf"})
-                                         << u"10.0.0.1:30000 on 127.0.0.1 9731"_s << QString();
-        QTest::newRow("same host, two files")
-            << L({"--config", "a.hcf", "--config", "twin.hcf"}) << QString()
-            << u"both name the host 10.0.0.1:30000"_s;
-        QTest::newRow("no host") << L({"--collect.processes"}) << QString() << u"no host"_s;
-        QTest::newRow("missing file")
-            << L({"--config", "nowhere.hcf"}) << QString() << u"nowhere.hcf"_s;
-        QTest::newRow("a FIFO, not waited on")
-            << L({"--config", "fifo.hcf"}) << QString() << u"fifo.hcf: not a regular file"_s;
-        QTest::newRow("file without host")
-            << L({"--config", "empty.hcf"}) << QString() << u"is not a valid integer value"_s;
-        QTest::newRow("empty folder")
-            << L({"--config-dir", "none"}) << QString() << u"no .hcf file"_s;
-        QTest::newRow("bad timeout") << L({"--config", "a.hcf", "--collect.timeout", "0"})
-                                     << QString() << u"--collect.timeout"_s;
-        QTest::newRow("unknown") << L({"--config", "a.hcf", "--verbose"}) << QString()
-                                 << u"unknown argument '--verbose'"_s;
-        QTest::newRow("unknown, with a value") << L({"--config", "a.hcf", "--verbose=2"})
-                                               << QString() << u"unknown argument '--verbose=2'"_s;
-        QTest::newRow("stray word")
-            << L({"--config", "a.hcf", "b.hcf"}) << QString() << u"unknown argument 'b.hcf'"_s;
-        QTest::newRow("value missing")
-            << L({"--config"}) << QString() << u"--config needs a value"_s;
-        QTest::newRow("value to a switch") << L({"--config", "a.hcf", "--collect.processes=1"})
-                                           << QString() << u"--collect.processes takes no value"_s;
-        QTest::newRow("negative limit")
-            << L({"--config", "a.hcf", "--collect.processes.limit", "-1"}) << QString()
-            << u"--collect.processes.limit: '-1'"_s;
-        QTest::newRow("limit and web file")
-            << L({"--config", "a.hcf", "--collect.processes.limit=0", "--web.config.file", "w.yml"})
-            << u"10.0.0.1:30000 on 127.0.0.1 9731"_s << QString();
-        QTest::newRow("listen on every address, last port")
-            << L({"--config", "a.hcf", "--listen", ":65535"})
-            << u"10.0.0.1:30000 on 0.0.0.0 65535"_s << QString();
-        QTest::newRow("listen on IPv6") << L({"--config", "a.hcf", "--listen=[::1]:0"})
-                                        << u"10.0.0.1:30000 on ::1 0"_s << QString();
-        for (const char* listen : {"127.0.0.1", ":65536", "east:80"})
-            QTest::addRow("listen on %s", listen)
-                << L({"--config", "a.hcf", "--listen", listen}) << QString()
-                << u"--listen: '%1' is not ADDRESS:PORT"_s.arg(QLatin1StringView(listen));
+        row("two files", {"--config", "a.hcf", "--config=sub/b.hcf"},
+            "10.0.0.1:30000 10.0.0.2:31000 on 127.0.0.1 9731", "");
+        row("folder, by name", {"--config-dir", "sub"},
+            "10.0.0.2:31000 10.0.0.3:30000 on 127.0.0.1 9731", "");
+        row("same file twice", {"--config", "a.hcf", "--config", "./a.hcf"},
+            "10.0.0.1:30000 on 127.0.0.1 9731", "");
+        row("limit and web file",
+            {"--config", "a.hcf", "--collect.processes.limit=0", "--web.config.file", "w.yml"},
+            "10.0.0.1:30000 on 127.0.0.1 9731", "");
+        row("listen on every address, last port", {"--config", "a.hcf", "--listen", ":65535"},
+            "10.0.0.1:30000 on 0.0.0.0 65535", "");
+        row("listen on IPv6", {"--config", "a.hcf", "--listen=[::1]:0"}, "10.0.0.1:30000 on ::1 0",
+            "");
+        row("same host, two files", {"--config", "a.hcf", "--config", "twin.hcf"}, "",
+            "both name the host 10.0.0.1:30000");
+        row("no host", {"--collect.processes"}, "", "no host");
+        row("missing file", {"--config", "nowhere.hcf"}, "", "nowhere.hcf");
+        row("a FIFO, not waited on", {"--config", "fifo.hcf"}, "", "fifo.hcf: not a regular file");
+        row("file without host", {"--config", "empty.hcf"}, "", "is not a valid integer value");
+        row("empty folder", {"--config-dir", "none"}, "", "no .hcf file");
+        row("bad timeout", {"--config", "a.hcf", "--collect.timeout", "0"}, "",
+            "--collect.timeout");
+        row("unknown", {"--config", "a.hcf", "--verbose"}, "", "unknown argument '--verbose'");
+        row("unknown, with a value", {"--config", "a.hcf", "--verbose=2"}, "",
+            "unknown argument '--verbose=2'");
+        row("stray word", {"--config", "a.hcf", "b.hcf"}, "", "unknown argument 'b.hcf'");
+        row("value missing", {"--config"}, "", "--config needs a value");
+        row("value to a switch", {"--config", "a.hcf", "--collect.processes=1"}, "",
+            "--collect.processes takes no value");
+        row("negative limit", {"--config", "a.hcf", "--collect.processes.limit", "-1"}, "",
+            "--collect.processes.limit: '-1'");
+        row("listen without a port", {"--config", "a.hcf", "--listen", "127.0.0.1"}, "",
+            "--listen: '127.0.0.1' is not ADDRESS:PORT");
+        row("listen past the last port", {"--config", "a.hcf", "--listen", ":65536"}, "",
+            "--listen: ':65536' is not ADDRESS:PORT");
+        row("listen on a name", {"--config", "a.hcf", "--listen", "east:80"}, "",
+            "--listen: 'east:80' is not ADDRESS:PORT");
     }
 
     void commandLine()
@@ -259,18 +239,18 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("fault");
         QTest::addColumn<bool>("up");
         QTest::addColumn<QByteArray>("reason"); // the one errors series at 1, all others 0
-        QTest::newRow("refused") << QByteArray("refused") << false << QByteArray("logon_refused");
-        QTest::newRow("no server process")
-            << QByteArray("failed") << false << QByteArray("logon_failed");
-        QTest::newRow("nobody listens")
-            << QByteArray("closed port") << false << QByteArray("connect");
-        QTest::newRow("closed in a list") << QByteArray("close") << false << QByteArray("closed");
-        QTest::newRow("bad header") << QByteArray("header") << false << QByteArray("bad_reply");
+        const auto row = [](const char* name, const char* fault, bool up, const char* reason) {
+            QTest::newRow(name) << QByteArray(fault) << up << QByteArray(reason);
+        };
+        row("refused", "refused", false, "logon_refused");
+        row("no server process", "failed", false, "logon_failed");
+        row("nobody listens", "closed port", false, "connect");
+        row("closed in a list", "close", false, "closed");
+        row("bad header", "header", false, "bad_reply");
         // A host that never answers holds up only its own collection.
-        QTest::newRow("silent") << QByteArray("silent") << false << QByteArray("timeout");
+        row("silent", "silent", false, "timeout");
         // The list is still read: the other processes are counted.
-        QTest::newRow("unreadable record")
-            << QByteArray("malformed") << true << QByteArray("malformed_record");
+        row("unreadable record", "malformed", true, "malformed_record");
     }
 
     void failuresByReason()

@@ -80,46 +80,41 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("error"); // the message's start after the path; empty: read
+        const auto row = [](const char* name, const QByteArray& content, const char* error) {
+            QTest::newRow(name) << content << QString::fromLatin1(error);
+        };
         const QByteArray tls =
             "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n";
-        QTest::newRow("TLS and two users")
-            << QByteArray(tls + "  min_version: TLS13\nbasic_auth_users:\n  alice: " + AliceHash +
-                          "\n  bob: '" + BobHash + "'\n")
-            << QString();
-        QTest::newRow("empty file") << QByteArray("") << QString();
-        QTest::newRow("unknown key") << QByteArray(tls + "http_server_config:\n  http2: false\n")
-                                     << QStringLiteral(":4: unknown key 'http_server_config'");
-        QTest::newRow("unknown TLS key") << QByteArray(tls + "  cipher_suites: [X]\n")
-                                         << QStringLiteral(":4: tls_server_config: unknown key");
-        QTest::newRow("no key file")
-            << QByteArray("\ntls_server_config:\n  cert_file: server.crt\n")
-            << QStringLiteral(":2: tls_server_config needs key_file");
-        QTest::newRow("missing certificate")
-            << QByteArray("tls_server_config:\n  cert_file: nowhere.crt\n  key_file: server.key\n")
-            << QStringLiteral(":2: cert_file: cannot read");
-        QTest::newRow("certificate as key")
-            << QByteArray("tls_server_config:\n  cert_file: server.crt\n  key_file: ca.crt\n")
-            << QStringLiteral(":3: key_file: no unencrypted");
-        QTest::newRow("client auth type") << QByteArray(tls + "  client_auth_type: Sometimes\n")
-                                          << QStringLiteral(":4: client_auth_type: 'Sometimes'");
-        QTest::newRow("verify without CA")
-            << QByteArray(tls + "  client_auth_type: RequireAndVerifyClientCert\n")
-            << QStringLiteral(
-                   ":4: client_auth_type RequireAndVerifyClientCert needs client_ca_file");
-        QTest::newRow("min version") << QByteArray(tls + "  min_version: TLS14\n")
-                                     << QStringLiteral(":4: min_version: 'TLS14'");
-        QTest::newRow("plain password") << QByteArray("basic_auth_users:\n  alice: s3cret\n")
-                                        << QStringLiteral(":2: basic_auth_users: the password of "
-                                                          "'alice' is not a bcrypt hash");
-        QTest::newRow("user twice")
-            << QByteArray("basic_auth_users:\n  alice: " + AliceHash + "\n  alice: " + BobHash +
-                          "\n")
-            << QStringLiteral(":3: basic_auth_users: 'alice' is given twice");
-        QTest::newRow("users as a list")
-            << QByteArray("basic_auth_users:\n  - alice\n")
-            << QStringLiteral(":2: basic_auth_users must be a mapping");
-        QTest::newRow("not YAML") << QByteArray("basic_auth_users:\n  alice: [open\n")
-                                  << QStringLiteral(":3: ");
+        row("TLS and two users",
+            tls + "  min_version: TLS13\nbasic_auth_users:\n  alice: " + AliceHash + "\n  bob: '" +
+                BobHash + "'\n",
+            "");
+        row("empty file", "", "");
+        row("unknown key", tls + "http_server_config:\n  http2: false\n",
+            ":4: unknown key 'http_server_config'");
+        row("unknown TLS key", tls + "  cipher_suites: [X]\n",
+            ":4: tls_server_config: unknown key");
+        row("no key file", "\ntls_server_config:\n  cert_file: server.crt\n",
+            ":2: tls_server_config needs key_file");
+        row("missing certificate",
+            "tls_server_config:\n  cert_file: nowhere.crt\n  key_file: server.key\n",
+            ":2: cert_file: cannot read");
+        row("certificate as key",
+            "tls_server_config:\n  cert_file: server.crt\n  key_file: ca.crt\n",
+            ":3: key_file: no unencrypted");
+        row("client auth type", tls + "  client_auth_type: Sometimes\n",
+            ":4: client_auth_type: 'Sometimes'");
+        row("verify without CA", tls + "  client_auth_type: RequireAndVerifyClientCert\n",
+            ":4: client_auth_type RequireAndVerifyClientCert needs client_ca_file");
+        row("min version", tls + "  min_version: TLS14\n", ":4: min_version: 'TLS14'");
+        row("plain password", "basic_auth_users:\n  alice: s3cret\n",
+            ":2: basic_auth_users: the password of 'alice' is not a bcrypt hash");
+        row("user twice",
+            "basic_auth_users:\n  alice: " + AliceHash + "\n  alice: " + BobHash + "\n",
+            ":3: basic_auth_users: 'alice' is given twice");
+        row("users as a list", "basic_auth_users:\n  - alice\n",
+            ":2: basic_auth_users must be a mapping");
+        row("not YAML", "basic_auth_users:\n  alice: [open\n", ":3: ");
     }
 
     void webConfig()
@@ -179,22 +174,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("header");
         QTest::addColumn<bool>("accepted");
-        const auto basic = [](const QByteArray& pair) { return "Basic " + pair.toBase64(); };
-        QTest::newRow("right") << basic("alice:s3cret") << true;
-        QTest::newRow("second user") << basic("bob:other") << true;
+        const auto basic = [](const char* name, const QByteArray& pair, bool accepted) {
+            QTest::newRow(name) << "Basic " + pair.toBase64() << accepted;
+        };
+        basic("right", "alice:s3cret", true);
+        basic("second user", "bob:other", true);
         QTest::newRow("scheme in lower case")
-            << QByteArray("basic " + QByteArray("bob:other").toBase64()) << true;
-        QTest::newRow("wrong password") << basic("alice:s3creT") << false;
-        QTest::newRow("another user's password") << basic("alice:other") << false;
-        QTest::newRow("unknown user, first user's password") << basic("carol:s3cret") << false;
-        QTest::newRow("user as a prefix") << basic("alic:s3cret") << false;
+            << "basic " + QByteArray("bob:other").toBase64() << true;
+        basic("wrong password", "alice:s3creT", false);
+        basic("another user's password", "alice:other", false);
+        basic("unknown user, first user's password", "carol:s3cret", false);
+        basic("user as a prefix", "alic:s3cret", false);
+        basic("no colon", "alices3cret", false);
+        basic("NUL after the password", QByteArray("alice:s3cret\0x", 14), false);
+        basic("empty password", "alice:", false);
         QTest::newRow("no header") << QByteArray() << false;
         QTest::newRow("other scheme") << QByteArray("Bearer YWxpY2U6czNjcmV0") << false;
         QTest::newRow("not base64") << QByteArray("Basic YWxpY2U6czNjcmV0!!") << false;
-        QTest::newRow("no colon") << basic("alices3cret") << false;
-        QTest::newRow("NUL after the password")
-            << basic(QByteArray("alice:s3cret\0x", 14)) << false;
-        QTest::newRow("empty password") << basic("alice:") << false;
     }
 
     void basicAuth()
@@ -358,20 +354,20 @@ private Q_SLOTS:
     void clientCertificates_data()
     {
         QTest::addColumn<QByteArray>("mode");
-        QTest::addColumn<QString>(
-            "client"); // the certificate shown: none, client (our CA's), other-ca
+        // The certificate shown: none, client (our CA's) or other-ca.
+        QTest::addColumn<QString>("client");
         QTest::addColumn<bool>("served");
-        const QString none, ours = QStringLiteral("client"), other = QStringLiteral("other-ca");
-        QTest::newRow("verify: none") << QByteArray("RequireAndVerifyClientCert") << none << false;
-        QTest::newRow("verify: ours") << QByteArray("RequireAndVerifyClientCert") << ours << true;
-        QTest::newRow("verify: unknown CA")
-            << QByteArray("RequireAndVerifyClientCert") << other << false;
-        QTest::newRow("if given: none") << QByteArray("VerifyClientCertIfGiven") << none << true;
-        QTest::newRow("if given: unknown CA")
-            << QByteArray("VerifyClientCertIfGiven") << other << false;
-        QTest::newRow("any: none") << QByteArray("RequireAnyClientCert") << none << false;
-        QTest::newRow("any: unknown CA") << QByteArray("RequireAnyClientCert") << other << true;
-        QTest::newRow("no client cert: unknown CA") << QByteArray("NoClientCert") << other << true;
+        const auto row = [](const char* name, const char* mode, const char* client, bool served) {
+            QTest::newRow(name) << QByteArray(mode) << QString::fromLatin1(client) << served;
+        };
+        row("verify: none", "RequireAndVerifyClientCert", "", false);
+        row("verify: ours", "RequireAndVerifyClientCert", "client", true);
+        row("verify: unknown CA", "RequireAndVerifyClientCert", "other-ca", false);
+        row("if given: none", "VerifyClientCertIfGiven", "", true);
+        row("if given: unknown CA", "VerifyClientCertIfGiven", "other-ca", false);
+        row("any: none", "RequireAnyClientCert", "", false);
+        row("any: unknown CA", "RequireAnyClientCert", "other-ca", true);
+        row("no client cert: unknown CA", "NoClientCert", "other-ca", true);
     }
 
     void clientCertificates()
