@@ -69,6 +69,11 @@ QByteArray configLine(const char* host, const char* port)
            "\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",5\r\n";
 }
 
+// The simulator's listeners as orvanite-ctl writes them in CSV.
+const QByteArray ListenersCsv = "pin,port,program,product,product_name,user_limit,max_users\r\n"
+                                "1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
+                                "12,030007,\"MY PROG, \"\"X\"\"\",07,07,00,unlimited\r\n"
+                                "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n";
 // The simulator's process list of listener 1088 as orvanite-ctl writes it.
 const QByteArray CsvHead = "main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n";
 const QByteArray CsvRows[] = {"1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\r\n",
@@ -182,11 +187,7 @@ private Q_SLOTS:
             "\"product\": 32, \"product_name\": \"Lookout\", \"user_limit\": \"050\", "
             "\"max_users\": \"050\"}\n"
             "]\n");
-        row("listeners csv", {"listeners", "--format=csv"}, {},
-            "pin,port,program,product,product_name,user_limit,max_users\r\n"
-            "1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
-            "12,030007,\"MY PROG, \"\"X\"\"\",07,07,00,unlimited\r\n"
-            "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
+        row("listeners csv", {"listeners", "--format=csv"}, {}, ListenersCsv);
         row("processes table", {"processes", "1088"}, {"H", "1088"},
             "Main  Pin   Program   User        CPU Time  Pri\n"
             "1088  2001  CNDXFER   HJENSEN        1,500  DS\n"
@@ -420,17 +421,18 @@ private Q_SLOTS:
             QCOMPARE(requestsAfterLogon(), sent);
     }
 
-    void killChecks_data()
+    void commandChecks_data()
     {
-        QTest::addColumn<QString>("listed"); // the host's lists, see killChecks()
+        QTest::addColumn<QString>("listed"); // the host's lists, see commandChecks()
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QByteArray>("printed"); // null: not looked at
         const auto row = [](const char* name, const char* listed,
                             std::initializer_list<const char*> command, int status,
-                            const QByteArray& message) {
+                            const QByteArray& message, const QByteArray& printed = {}) {
             QTest::newRow(name) << QString::fromLatin1(listed) << strings(command) << status
-                                << message;
+                                << message << printed;
         };
         row("another program", "", {"kill-process", "1088", "2001", "--expect-program", "CNDSPOOL"},
             7,
@@ -491,15 +493,35 @@ private Q_SLOTS:
             {"kill-listener", "77", "--expect-port", "30001"}, 7,
             "orvanite-ctl: listener 77 is listed more than once, as port 30002 (Conduit, TWO) and "
             "port 30001 (Conduit, ONE); nothing was killed\n");
+        // --verify: the list is printed either way; the command is sent.
+        row("start seen", "",
+            {"--format", "csv", "start", "16", "30004", "10", "VGDSRVR.KQ.ORVANITE;PRI=DS S",
+             "--verify"},
+            0, {}, ListenersCsv + "2004,30004,VGDSRVR,16,Vanguard,10,10\r\n");
+        // The host refuses a command whose program is empty: nothing appears.
+        row("start not seen", "",
+            {"--format", "csv", "start", "16", "30004", "10", " X", "--verify", "--verify-timeout",
+             "1"},
+            8, "orvanite-ctl: no new listener of product 16 on port 30004 after 1 s\n",
+            ListenersCsv);
+        // A listener already on the port is not the one asked for.
+        row("start, only an older listener on the port", "",
+            {"--format", "csv", "start", "8", "30002", "10", " X", "--verify", "--verify-timeout",
+             "1"},
+            8, "orvanite-ctl: no new listener of product 8 on port 30002 after 1 s\n",
+            ListenersCsv);
+        row("kill-listener seen", "", {"kill-listener", "345", "--verify"}, 0, {});
+        row("kill-process seen", "", {"kill-process", "1088", "2003", "--verify"}, 0, {});
     }
 
-    void killChecks()
+    void commandChecks()
     {
-        // The lists come first; a refusal sends no kill at all.
+        // The lists come first; a refusal (7) sends no command at all.
         QFETCH(QString, listed);
         QFETCH(QStringList, command);
         QFETCH(int, status);
         QFETCH(QByteArray, message);
+        QFETCH(QByteArray, printed);
         if (listed.startsWith(u"listener twice")) {
             m_sim->Listeners = {{"77", "30001", "ONE", "8", "0", {}},
                                 {"77", "30002", "TWO", "8", "0", {}}};
@@ -516,59 +538,15 @@ private Q_SLOTS:
             std::reverse(m_sim->Listeners.begin(), m_sim->Listeners.end());
             std::reverse(m_sim->Processes.begin(), m_sim->Processes.end());
         }
-        QByteArray err;
-        QCOMPARE(run(hostArgs() + command, nullptr, &err), status);
-        QCOMPARE(err, message);
-        const QByteArray sent = requestsAfterLogon();
-        QVERIFY2(sent.startsWith(frame("G")), sent.constData());
-        QCOMPARE(sent.contains(frame("K")), status == 0);
-        QVERIFY(sent.endsWith(frame("Q")));
-    }
-
-    void verify_data()
-    {
-        QTest::addColumn<QStringList>("command");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<QByteArray>("lastLine"); // of the list printed after a start
-        const auto row = [](const char* name, std::initializer_list<const char*> command,
-                            int status, const QByteArray& message, const QByteArray& lastLine) {
-            QTest::newRow(name) << strings(command) << status << message << lastLine;
-        };
-        // The new list is printed: the header, the four listeners, nothing after the last CRLF.
-        row("start seen",
-            {"--format", "csv", "start", "16", "30004", "10", "VGDSRVR.KQ.ORVANITE;PRI=DS S",
-             "--verify"},
-            0, {}, ",30004,VGDSRVR,16,Vanguard,10,10\r\n");
-        // The host refuses a command whose program is empty: nothing appears.
-        row("start not seen",
-            {"--format", "csv", "start", "16", "30004", "10", " X", "--verify", "--verify-timeout",
-             "1"},
-            8, "orvanite-ctl: no new listener of product 16 on port 30004 after 1 s\n",
-            "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
-        // A listener already on the port is not the one asked for.
-        row("start, only an older listener on the port",
-            {"--format", "csv", "start", "8", "30002", "10", " X", "--verify", "--verify-timeout",
-             "1"},
-            8, "orvanite-ctl: no new listener of product 8 on port 30002 after 1 s\n",
-            "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n");
-        row("kill-listener seen", {"kill-listener", "345", "--verify"}, 0, {}, {});
-        row("kill-process seen", {"kill-process", "1088", "2003", "--verify"}, 0, {}, {});
-    }
-
-    void verify()
-    {
-        QFETCH(QStringList, command);
-        QFETCH(int, status);
-        QFETCH(QByteArray, message);
-        QFETCH(QByteArray, lastLine);
         QByteArray out, err;
         QCOMPARE(run(hostArgs() + command, &out, &err), status);
         QCOMPARE(err, message);
-        if (!lastLine.isEmpty()) {
-            QVERIFY2(out.startsWith("pin,port,program") && out.endsWith(lastLine), out.constData());
-            QCOMPARE(out.count('\n'), status == 0 ? 5 : 4);
-        }
+        if (!printed.isNull())
+            QCOMPARE(out, printed);
+        const QByteArray sent = requestsAfterLogon();
+        QVERIFY2(sent.startsWith(frame("G")), sent.constData());
+        QCOMPARE(sent.contains(frame("K")) || sent.contains(frame("S")), status != 7);
+        QVERIFY(sent.endsWith(frame("Q")));
     }
 
     void watchUntilInterrupted()
@@ -919,40 +897,34 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("command"); // F stands for the file
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("stderrHas");
+        const auto row = [](const char* name, const QByteArray& before, const QStringList& command,
+                            int status, const char* stderrHas) {
+            QTest::newRow(name) << before << command << status << QByteArray(stderrHas);
+        };
         const QByteArray old = configLine("old", "1");
         const auto set = [](std::initializer_list<const char*> a) {
             return strings({"config", "set", "F"}) + strings(a);
         };
-        QTest::newRow("set: port past 65535")
-            << old << set({"port=65536"}) << 2 << QByteArray("port");
-        QTest::newRow("set: port not a number")
-            << old << set({"port=12a"}) << 2 << QByteArray("port");
-        QTest::newRow("set: interval not a number")
-            << old << set({"refresh_interval=ten"}) << 2 << QByteArray("refresh_interval");
-        QTest::newRow("set: unknown key")
-            << old << set({"hostname=x"}) << 2 << QByteArray("no setting 'hostname'");
-        QTest::newRow("set: not KEY=VALUE") << old << set({"host"}) << 2 << QByteArray("KEY=VALUE");
-        QTest::newRow("set: a later value bad")
-            << old << set({"host=new", "port=-1"}) << 2 << QByteArray("port");
-        QTest::newRow("set: host the line cannot carry")
-            << old << set({"host=a\"b"}) << 5 << QByteArray("cannot be saved");
+        row("set: port past 65535", old, set({"port=65536"}), 2, "port");
+        row("set: port not a number", old, set({"port=12a"}), 2, "port");
+        row("set: interval not a number", old, set({"refresh_interval=ten"}), 2,
+            "refresh_interval");
+        row("set: unknown key", old, set({"hostname=x"}), 2, "no setting 'hostname'");
+        row("set: not KEY=VALUE", old, set({"host"}), 2, "KEY=VALUE");
+        row("set: a later value bad", old, set({"host=new", "port=-1"}), 2, "port");
+        row("set: host the line cannot carry", old, set({"host=a\"b"}), 5, "cannot be saved");
         const QStringList show = strings({"config", "show", "F"});
         const QStringList list = strings({"--config", "F", "listeners"});
-        QTest::newRow("missing, show") << QByteArray() << show << 5 << QByteArray("cannot open");
-        QTest::newRow("missing, --config")
-            << QByteArray() << list << 5 << QByteArray("cannot open");
+        row("missing, show", {}, show, 5, "cannot open");
+        row("missing, --config", {}, list, 5, "cannot open");
         // Opening a FIFO to read it would wait until somebody writes to it.
-        QTest::newRow("a FIFO, show")
-            << QByteArray("<fifo>") << show << 5 << QByteArray("bad.hcf: not a regular file");
-        QTest::newRow("a FIFO, --config")
-            << QByteArray("<fifo>") << list << 5 << QByteArray("bad.hcf: not a regular file");
-        QTest::newRow("port not a number")
-            << configLine("h", "x") << show << 5 << QByteArray("'x' is not a valid integer value");
-        QTest::newRow("port out of range")
-            << configLine("h", "70000") << list << 5 << QByteArray("Range check error");
-        QTest::newRow("no host") << configLine("", "1") << list << 5 << QByteArray("names no host");
-        QTest::newRow("bad file, set") << QByteArray("\"h\",\"1\",\"0\"\r\n") << set({"user=X"})
-                                       << 5 << QByteArray("is not a valid integer value");
+        row("a FIFO, show", "<fifo>", show, 5, "bad.hcf: not a regular file");
+        row("a FIFO, --config", "<fifo>", list, 5, "bad.hcf: not a regular file");
+        row("port not a number", configLine("h", "x"), show, 5, "'x' is not a valid integer value");
+        row("port out of range", configLine("h", "70000"), list, 5, "Range check error");
+        row("no host", configLine("", "1"), list, 5, "names no host");
+        row("bad file, set", "\"h\",\"1\",\"0\"\r\n", set({"user=X"}), 5,
+            "is not a valid integer value");
     }
 
     void configRefusals()
