@@ -1,5 +1,4 @@
 #include "CtlCommands.h"
-#include "CtlExit.h"
 #include "CtlRunner.h"
 #include "HostSim.h"
 #include "config/ConfigFile.h"
@@ -742,38 +741,6 @@ private Q_SLOTS:
                                  "orvanite-ctl: down: Connection refused\n"));
     }
 
-    void manualNamesEveryCommandOptionAndStatus()
-    {
-        // The manual page is written by hand; the tables are what the
-        // program takes. Every command, option and exit status must be in it.
-        QFile page(qEnvironmentVariable("ORV_SOURCE_DIR") + u"/docs/orvanite-ctl.1"_s);
-        QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
-        QByteArray text = page.readAll();
-        text.replace("\\-", "-")
-            .replace("\\fB", "")
-            .replace("\\fR", "")
-            .replace("\\fI", "")
-            .replace("\\fP", "");
-        // A command's entry in COMMANDS starts a line: .B listeners, .BI "config show" ...
-        const QString page16 = QString::fromUtf8(text);
-        for (const CtlCommand& c : CtlCommands::all()) {
-            const QRegularExpression entry(
-                u"^\\.B[IR]? \"?%1\\b"_s.arg(QRegularExpression::escape(QLatin1StringView(c.name))),
-                QRegularExpression::MultilineOption);
-            QVERIFY2(page16.contains(entry), c.name);
-        }
-        for (const CtlOption& o : CtlCommands::options())
-            QVERIFY2(text.contains(QByteArray(o.name)), o.name);
-        const qsizetype exitSection = text.indexOf(".SH EXIT STATUS");
-        QVERIFY(exitSection > 0);
-        const QByteArray exits =
-            text.mid(exitSection, text.indexOf(".SH", exitSection + 1) - exitSection);
-        for (const CtlExitInfo& e : CtlExits::all()) {
-            const QByteArray entry = ".B " + QByteArray::number(CtlExits::code(e.status)) + '\n';
-            QVERIFY2(exits.contains(entry), entry.constData());
-        }
-    }
-
     void configShow_data()
     {
         QTest::addColumn<QStringList>("options");
@@ -955,7 +922,7 @@ private Q_SLOTS:
         }
     }
 
-    void help()
+    void helpAndManual()
     {
         QByteArray viaHelp, viaOption, program;
         QCOMPARE(run(strings({"help", "start"}), &viaHelp), 0);
@@ -983,6 +950,32 @@ private Q_SLOTS:
         QCOMPARE(run(strings({"help", "config", "set"}), &config), 0);
         QVERIFY(config.contains("KEY=VALUE"));
         QCOMPARE(m_sim->connectionCount(), 0);
+        // The manual page is written by hand; the tables are what the
+        // program takes. Every command, option and exit status must be in it.
+        QFile page(qEnvironmentVariable("ORV_SOURCE_DIR") + u"/docs/orvanite-ctl.1"_s);
+        QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
+        QByteArray text = page.readAll();
+        text.replace("\\-", "-");
+        for (const char* font : {"\\fB", "\\fR", "\\fI", "\\fP"})
+            text.replace(font, "");
+        // A command's entry in COMMANDS starts a line: .B listeners, .BI "config show" ...
+        const QString page16 = QString::fromUtf8(text);
+        for (const CtlCommand& c : CtlCommands::all()) {
+            const QRegularExpression entry(
+                u"^\\.B[IR]? \"?%1\\b"_s.arg(QRegularExpression::escape(QLatin1StringView(c.name))),
+                QRegularExpression::MultilineOption);
+            QVERIFY2(page16.contains(entry), c.name);
+        }
+        for (const CtlOption& o : CtlCommands::options())
+            QVERIFY2(text.contains(QByteArray(o.name)), o.name);
+        const qsizetype exitSection = text.indexOf(".SH EXIT STATUS");
+        QVERIFY(exitSection > 0);
+        const QByteArray exits =
+            text.mid(exitSection, text.indexOf(".SH", exitSection + 1) - exitSection);
+        for (const QString& status : std::as_const(statuses)) {
+            const QByteArray entry = ".B " + status.section(u' ', 0, 0).toLatin1() + '\n';
+            QVERIFY2(exits.contains(entry), entry.constData());
+        }
     }
 
     void fieldsInEachFormat_data()
@@ -1026,22 +1019,10 @@ private Q_SLOTS:
         QCOMPARE(tableOut, table);
     }
 
-    void consoleAndCtlWriteTheSameBytes_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<bool>("processes");
-        for (const char* format : {"json", "csv"})
-            for (const bool processes : {false, true})
-                QTest::addRow("%s, %s", processes ? "processes" : "listeners", format)
-                    << QString::fromLatin1(format) << processes;
-    }
-
     void consoleAndCtlWriteTheSameBytes()
     {
         // The console's Export of a table and orvanite-ctl's list of the same
         // host are one writer's output.
-        QFETCH(QString, format);
-        QFETCH(bool, processes);
         HostSession session;
         ConnectionSettings settings;
         settings.HostAddress = "127.0.0.1";
@@ -1051,19 +1032,22 @@ private Q_SLOTS:
         session.connectToHost();
         QVERIFY(listed.wait(10000));
         QCOMPARE(session.processes()->rows(), 3);
-        const RecordTableModel& table =
-            processes ? static_cast<const RecordTableModel&>(*session.processes())
-                      : *session.listeners();
-        const QByteArray console = RecordLists::tableRows(
-            table, {0, 1, 2}, format == u"json" ? RecordFormat::Json : RecordFormat::Csv);
+        for (const RecordFormat format : {RecordFormat::Json, RecordFormat::Csv}) {
+            for (const bool processes : {false, true}) {
+                const RecordTableModel& table =
+                    processes ? static_cast<const RecordTableModel&>(*session.processes())
+                              : *session.listeners();
+                QByteArray ctl;
+                QCOMPARE(run(hostArgs() << u"--format"_s
+                                        << (format == RecordFormat::Json ? u"json"_s : u"csv"_s)
+                                        << (processes ? strings({"processes", "1088"})
+                                                      : strings({"listeners"})),
+                             &ctl),
+                         0);
+                QCOMPARE(RecordLists::tableRows(table, {0, 1, 2}, format), ctl);
+            }
+        }
         session.quit();
-        QByteArray ctl;
-        QCOMPARE(
-            run(hostArgs() << u"--format"_s << format
-                           << (processes ? strings({"processes", "1088"}) : strings({"listeners"})),
-                &ctl),
-            0);
-        QCOMPARE(console, ctl);
     }
 
     void realProgram()

@@ -180,28 +180,17 @@ private Q_SLOTS:
         session.quit();
     }
 
-    void cpuUsedBetween_data()
-    {
-        QTest::addColumn<Pins>("before");
-        QTest::addColumn<Pins>("now");
-        QTest::addColumn<qint64>("used");
-        QTest::newRow("both grow")
-            << Pins{{"1", 1000}, {"2", 500}} << Pins{{"1", 1500}, {"2", 800}} << qint64(800);
-        QTest::newRow("a busy process ends")
-            << Pins{{"1", 1000}, {"2", 900'000}} << Pins{{"1", 1200}} << qint64(200);
-        QTest::newRow("a new process")
-            << Pins{{"1", 1000}} << Pins{{"1", 1000}, {"3", 250}} << qint64(250);
-        QTest::newRow("a PIN given out again")
-            << Pins{{"1", 90'000}} << Pins{{"1", 40}} << qint64(40);
-        QTest::newRow("all ended") << Pins{{"1", 5000}} << Pins{} << qint64(0);
-    }
-
     void cpuUsedBetween()
     {
-        QFETCH(Pins, before);
-        QFETCH(Pins, now);
-        QFETCH(qint64, used);
-        QCOMPARE(TrendCollector::cpuUsedBetween(before, now), used);
+        // CPU ms by PIN at two counts, and what was used between them.
+        const std::tuple<Pins, Pins, qint64> cases[] = {
+            {{{"1", 1000}, {"2", 500}}, {{"1", 1500}, {"2", 800}}, 800}, // both grow
+            {{{"1", 1000}, {"2", 900'000}}, {{"1", 1200}}, 200},         // a busy process ends
+            {{{"1", 1000}}, {{"1", 1000}, {"3", 250}}, 250},             // a new process
+            {{{"1", 90'000}}, {{"1", 40}}, 40},                          // a PIN given out again
+            {{{"1", 5000}}, {}, 0}};                                     // all ended
+        for (const auto& [before, now, used] : cases)
+            QCOMPARE(TrendCollector::cpuUsedBetween(before, now), used);
     }
 };
 
