@@ -41,6 +41,14 @@ QByteArray seriesLines(const QByteArray& text, const QByteArray& family)
     return out;
 }
 
+// Collects once; false if the collection did not end in time.
+bool collectOnce(HostCollector& host, int deadlineMs = 5000)
+{
+    QSignalSpy done(&host, &HostCollector::finished);
+    host.collect(deadlineMs);
+    return done.wait(5000);
+}
+
 } // namespace
 
 class TestExporter : public QObject
@@ -207,9 +215,7 @@ private Q_SLOTS:
         target.settings.HostAddress = "localhost"; // a name, looked up off the thread
         HostCollector host(target, true);
         host.setProcessLimit(limit);
-        QSignalSpy done(&host, &HostCollector::finished);
-        host.collect(5000);
-        QVERIFY(done.wait(5000));
+        QVERIFY(collectOnce(host));
         // The host's label is written H here.
         const QByteArray text =
             Exposition::write({&host.sample()}, true).replace(target.label.toUtf8(), "H");
@@ -278,9 +284,7 @@ private Q_SLOTS:
             sim.reset();
 
         HostCollector host(target, false);
-        QSignalSpy done(&host, &HostCollector::finished);
-        host.collect(fault == "silent" ? 500 : 5000);
-        QVERIFY(done.wait(5000));
+        QVERIFY(collectOnce(host, fault == "silent" ? 500 : 5000));
         QCOMPARE(host.sample().up, up);
         const QByteArray text =
             Exposition::write({&host.sample()}, false).replace(target.label.toUtf8(), "H");
@@ -303,22 +307,18 @@ private Q_SLOTS:
         populate(sim);
         QVERIFY(sim.listen());
         HostCollector host(targetFor(sim), false);
-        QSignalSpy done(&host, &HostCollector::finished);
         for (int scrape = 0; scrape < 3; ++scrape) {
-            host.collect(5000);
-            QVERIFY(done.wait(5000));
+            QVERIFY(collectOnce(host));
             QVERIFY(host.sample().up);
         }
         QCOMPARE(sim.connectionCount(), 1);
 
         // A failed collection drops the connection; the next one logs on afresh.
         sim.Faults.CloseAfterRecords = 0;
-        host.collect(5000);
-        QVERIFY(done.wait(5000));
+        QVERIFY(collectOnce(host));
         QVERIFY(!host.sample().up);
         sim.Faults.CloseAfterRecords = -1;
-        host.collect(5000);
-        QVERIFY(done.wait(5000));
+        QVERIFY(collectOnce(host));
         QVERIFY(host.sample().up);
         QCOMPARE(host.sample().errors[size_t(CollectError::Closed)], 1u);
         QCOMPARE(sim.connectionCount(), 2);

@@ -366,7 +366,7 @@ private Q_SLOTS:
         QFETCH(QString, client);
         QFETCH(bool, served);
         const bool verifies = mode.startsWith("Verify") || mode.startsWith("RequireAnd");
-        QFile file(m_certs.filePath(QStringLiteral("web.yml")));
+        QFile file(m_certs.filePath(u"web.yml"_s));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write("tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
                    "  client_auth_type: " +
@@ -382,18 +382,16 @@ private Q_SLOTS:
 
         QSslSocket socket;
         QSslConfiguration tls = socket.sslConfiguration();
-        tls.setCaCertificates(
-            QSslCertificate::fromPath(m_certs.filePath(QStringLiteral("ca.crt"))));
+        tls.setCaCertificates(QSslCertificate::fromPath(m_certs.filePath(u"ca.crt"_s)));
         if (!client.isEmpty()) {
             tls.setLocalCertificate(
-                QSslCertificate::fromPath(m_certs.filePath(client + QStringLiteral(".crt")))
-                    .value(0));
-            QFile key(m_certs.filePath(client + QStringLiteral(".key")));
+                QSslCertificate::fromPath(m_certs.filePath(client + u".crt"_s)).value(0));
+            QFile key(m_certs.filePath(client + u".key"_s));
             QVERIFY(key.open(QIODevice::ReadOnly));
             tls.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
         }
         socket.setSslConfiguration(tls);
-        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        socket.connectToHostEncrypted(u"127.0.0.1"_s, port);
         socket.write("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
         QTRY_VERIFY_WITH_TIMEOUT(socket.bytesAvailable() >= 12 || closedByPeer(socket), 5000);
         QCOMPARE(socket.readAll().startsWith("HTTP/1.1 200"), served);

@@ -172,6 +172,7 @@ private Q_SLOTS:
         QTRY_VERIFY(session.linkState() != HostSession::LinkState::LoggedOn);
         const CensusSummary& down = collector.census().summary();
         QVERIFY(down.stale);
+        QCOMPARE(listenersText(down), listenersText(first));
         QCOMPARE(down.listeners, 2);
         QCOMPARE(down.processes, 3);
         QCOMPARE(down.cpuMs, 123458539);
