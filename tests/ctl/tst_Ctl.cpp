@@ -2,13 +2,11 @@
 #include "CtlRunner.h"
 #include "HostSim.h"
 #include "config/ConfigFile.h"
-#include "config/ConnectionSettings.h"
 #include "session/AuditTrail.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
 #include "session/RecordLists.h"
-#include "session/RecordWriter.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -569,10 +567,9 @@ private Q_SLOTS:
         QCOMPARE(err, QByteArray());
         const QList<QByteArray> lines = out.split('\n');
         QCOMPARE(lines.size(), 3); // two lines and nothing after the last newline
-        for (int i = 0; i < 2; ++i) {
-            QVERIFY2(lines[i].startsWith("[{\"pin\": 1088, ") && lines[i].endsWith("}]"),
-                     lines[i].constData());
-        }
+        QCOMPARE(lines[1], lines[0]);
+        QVERIFY2(lines[0].startsWith("[{\"pin\": 1088, ") && lines[0].endsWith("}]"),
+                 lines[0].constData());
         QVERIFY(requestsAfterLogon().endsWith(frame("G") + frame("Q")));
     }
 
@@ -720,17 +717,16 @@ private Q_SLOTS:
         // error lines under its name, and the exit status.
         QFETCH(QStringList, command);
         QFETCH(QByteArray, expected);
-        const QString good = path("good.hcf");
-        const QString down = path("down.hcf");
-        QCOMPARE(run(strings({"config", "set"})
-                     << good << u"host=127.0.0.1"_s << u"port=%1"_s.arg(m_sim->serverPort())),
-                 0);
-        QCOMPARE(run(strings({"config", "set"})
-                     << down << u"host=127.0.0.1"_s << u"port=%1"_s.arg(deadPort())),
-                 0);
+        QStringList configs;
+        for (const auto& [name, port] :
+             {std::pair{"good.hcf", m_sim->serverPort()}, std::pair{"down.hcf", deadPort()}}) {
+            configs << u"--config"_s << path(name);
+            QCOMPARE(run(strings({"config", "set"})
+                         << path(name) << u"port=%1"_s.arg(port) << u"host=127.0.0.1"_s),
+                     0);
+        }
         QByteArray out, err;
-        QCOMPARE(run(QStringList{u"--config"_s, good, u"--config"_s, down} + command, &out, &err),
-                 1);
+        QCOMPARE(run(configs + command, &out, &err), 1);
         // The time of the census, UTC.
         out = QString::fromUtf8(out)
                   .replace(QRegularExpression(u"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ"_s),

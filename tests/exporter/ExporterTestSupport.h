@@ -9,8 +9,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QString>
-#include <QStringList>
 
 inline HostTarget targetFor(const HostSim& sim)
 {

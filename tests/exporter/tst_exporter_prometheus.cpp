@@ -150,8 +150,7 @@ private Q_SLOTS:
         QVERIFY(prometheusPort != 0);
         std::map<QString, double> up =
             query(server, prometheusPort, u"orvanite_up"_s, u"host"_s, 2);
-        const QByteArray serverLog = server.readAll();
-        QVERIFY2(up.size() == 2, serverLog.constData());
+        QVERIFY2(up.size() == 2, server.readAll().constData());
         QCOMPARE(up[goodHost], 1.0);
         QCOMPARE(up[refusingHost], 0.0);
         const std::map<QString, double> expected = {
@@ -216,9 +215,7 @@ private:
                                     const QString& key, size_t count)
     {
         QUrl url(u"http://127.0.0.1:%1/api/v1/query"_s.arg(port));
-        QUrlQuery q;
-        q.addQueryItem(u"query"_s, expr);
-        url.setQuery(q);
+        url.setQuery(QUrlQuery{{u"query"_s, expr}});
         std::map<QString, double> values;
         const QDeadlineTimer deadline(45000);
         while (!deadline.hasExpired() && server.state() == QProcess::Running) {

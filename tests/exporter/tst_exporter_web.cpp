@@ -16,7 +16,6 @@
 #include <QSslKey>
 #include <QSslSocket>
 #include <QStandardPaths>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
