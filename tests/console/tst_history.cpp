@@ -212,18 +212,16 @@ void TestHistory::trendsCountEveryListenerOnlyWhileShown()
     QVERIFY(sampled.wait(10000));
     QCOMPARE(f->receivedSince(mark), framed("H") + framed("123") + framed("H") + framed("124") +
                                          framed("H") + framed("125"));
-    QCOMPARE(collector->history().host().last().processes, 3);
-    QCOMPARE(collector->history().listener("124")->last().processes, 1);
     QVERIFY(pane->isVisible());
     QVERIFY(f->find<QGroupBox>("processBox")->height() < processBoxHeight);
 
-    // A process ends and another starts: CPU used is never negative.
+    // The counting itself is the census's (tst_hostcensus); here, what the
+    // pane shows of it. A second sample has a CPU figure.
     f->sim.Processes = {process("123", "123", "201", "CNDUSER", "ALICE", 1600),
                         process("124", "124", "302", "VGDUSER", "EVE", 50)};
     QVERIFY(f->run("refreshAction"));
     QVERIFY(sampled.size() == 2 || sampled.wait(10000));
     const TrendHistory::Sample last = collector->history().host().last();
-    QCOMPARE(last.processes, 2);
     QVERIFY(last.hasCpu() && last.cpuPerMinute > 0);
     // Hovering the host's curve near its last point names that sample.
     QVERIFY2(pane->textNear(1, qint64(last.time) * 1000 + 400)

@@ -10,10 +10,11 @@
 #include <QTest>
 
 using Pins = QHash<QByteArray, qint64>;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-Wire::SplitResult listener(const char* pin, const char* product = "8")
+Wire::SplitResult listener(const char* pin, const char* product = "8", qint32 limit = 0)
 {
     Wire::SplitResult r;
     r.kind = Wire::RecordKind::Listener;
@@ -23,6 +24,7 @@ Wire::SplitResult listener(const char* pin, const char* product = "8")
     r.listener.product = QByteArrayView(product);
     r.listener.productNumber = QByteArrayView(product).toInt();
     r.listener.userLimit = "0";
+    r.listener.userLimitNumber = limit;
     return r;
 }
 
@@ -44,6 +46,20 @@ Wire::SplitResult malformed()
     return r;
 }
 
+// The totals as listeners/processes/CPU ms, then each listener as
+// pin:product:max users:processes:CPU ms.
+QString shown(const CensusSummary& s)
+{
+    QStringList parts{QStringLiteral("%1/%2/%3").arg(s.listeners).arg(s.processes).arg(s.cpuMs)};
+    for (const ListenerCensus& l : s.perListener)
+        parts << QStringLiteral("%1:%2:%3:%4:%5")
+                     .arg(QString::fromLatin1(l.pin), QString::fromLatin1(l.product))
+                     .arg(l.maxUsers)
+                     .arg(l.processes)
+                     .arg(l.cpuMs);
+    return parts.join(u' ');
+}
+
 } // namespace
 
 class TestHostCensus : public QObject
@@ -51,149 +67,118 @@ class TestHostCensus : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void counts_data();
-    void counts();
-    void downHostKeepsLastFigures();
-    void cpuUsedBetween_data();
-    void cpuUsedBetween();
+    void counts_data()
+    {
+        using Records = QList<Wire::SplitResult>;
+        QTest::addColumn<Records>("listeners");
+        QTest::addColumn<QList<Records>>("processLists");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<int>("malformed");
+        // An unknown product keeps its number as its name.
+        QTest::newRow("two listeners")
+            << Records{listener("11"), listener("12", "77", 5)}
+            << QList<Records>{{process("1", 1500), process("2", 250)}, {process("3", 0)}}
+            << "2/3/1750 11:Conduit:0:2:1750 12:77:5:1:0" << 0;
+        QTest::newRow("a PIN listed twice is one listener")
+            << Records{listener("11"), listener("11", "16"), listener("12")}
+            << QList<Records>{{process("1", 1)}, {process("2", 2)}}
+            << "2/2/3 11:Conduit:0:1:1 12:Conduit:0:1:2" << 0;
+        QTest::newRow("records of the other kind are not counted")
+            << Records{listener("11"), process("5", 99)}
+            << QList<Records>{{process("1", 7), listener("13")}} << "1/1/7 11:Conduit:0:1:7" << 0;
+        QTest::newRow("a malformed record is counted apart")
+            << Records{listener("11")} << QList<Records>{{process("1", 7), malformed()}}
+            << "1/1/7 11:Conduit:0:1:7" << 1;
+        QTest::newRow("no listeners") << Records{} << QList<Records>{} << "0/0/0" << 0;
+    }
+
+    void counts()
+    {
+        using Records = QList<Wire::SplitResult>;
+        QFETCH(Records, listeners);
+        QFETCH(QList<Records>, processLists);
+        QFETCH(QString, summary);
+        QFETCH(int, malformed);
+
+        HostCensus census;
+        int observed = 0;
+        census.setProcessObserver(
+            [&observed](const ListenerCensus&, const Wire::ProcessFields&) { ++observed; });
+        census.begin();
+        for (const Wire::SplitResult& r : listeners)
+            census.listenerSink().record(r, {});
+        QCOMPARE(census.listeners().size(), std::size_t(processLists.size()));
+        for (qsizetype i = 0; i < processLists.size(); ++i)
+            for (const Wire::SplitResult& r : processLists[i])
+                census.processSink(std::size_t(i)).record(r, {});
+        QVERIFY(!census.summary().taken()); // nothing shows until the census is whole
+        const QDateTime at(QDate(2026, 3, 1), QTime(12, 0));
+        census.complete(at);
+        QCOMPARE(shown(census.summary()), summary);
+        QCOMPARE(census.summary().processes, qint64(observed));
+        QCOMPARE(census.malformedRecords(), malformed);
+        QCOMPARE(census.summary().takenAt, at);
+
+        // A census that does not end whole changes nothing.
+        census.begin();
+        census.listenerSink().record(listener("77"), {});
+        census.abandon();
+        QCOMPARE(shown(census.summary()), summary);
+    }
+
+    void downHostKeepsLastFigures()
+    {
+        auto sim = std::make_unique<HostSim>();
+        sim->Listeners = {{"11", "30002", "CNDSRVR", "8", "0", {}},
+                          {"12", "30004", "VGDSRVR", "16", "5", {}}};
+        sim->Processes = {{"11", "", "201", "CNDUSER", "ANN", 1500, 0, {}},
+                          {"11", "", "202", "CNDUSER", "BOB", 250, 0, {}},
+                          {"12", "", "203", "VGDUSER", "CAROL", 123456789, 0, {}}};
+        QVERIFY(sim->listen());
+        HostSession session;
+        ConnectionSettings settings;
+        settings.HostAddress = "127.0.0.1";
+        settings.Port = sim->serverPort();
+        session.setSettings(settings);
+        TrendCollector collector(&session);
+        collector.setEnabled(true);
+        QSignalSpy sampled(&collector, &TrendCollector::sampled);
+        session.connectToHost();
+        QVERIFY(sampled.wait(10000));
+        // Counted from the session's listener table; the trends take the same counts.
+        const CensusSummary first = collector.census().summary();
+        QCOMPARE(shown(first), u"2/3/123458539 11:Conduit:0:2:1750 12:Vanguard:5:1:123456789"_s);
+        QCOMPARE(collector.history().host().last().processes, 3);
+        QCOMPARE(collector.history().listener("12")->last().processes, 1);
+        QVERIFY(!first.stale);
+        QVERIFY(first.takenAt.isValid());
+
+        // The next count is cut short and the link drops: no partial recount,
+        // the last figures stay with their time, marked stale.
+        sim->Faults.CloseAfterRecords = 1;
+        session.refresh();
+        QTRY_VERIFY(session.linkState() != HostSession::LinkState::LoggedOn);
+        const CensusSummary& down = collector.census().summary();
+        QVERIFY(down.stale);
+        QCOMPARE(shown(down), shown(first));
+        QCOMPARE(down.takenAt, first.takenAt);
+        QCOMPARE(sampled.size(), 1);
+        session.quit();
+    }
+
+    void cpuUsedBetween()
+    {
+        // CPU ms by PIN at two counts, and what was used between them.
+        const std::tuple<Pins, Pins, qint64> cases[] = {
+            {{{"1", 1000}, {"2", 500}}, {{"1", 1500}, {"2", 800}}, 800}, // both grow
+            {{{"1", 1000}, {"2", 900'000}}, {{"1", 1200}}, 200},         // a busy process ends
+            {{{"1", 1000}}, {{"1", 1000}, {"3", 250}}, 250},             // a new process
+            {{{"1", 90'000}}, {{"1", 40}}, 40},                          // a PIN given out again
+            {{{"1", 5000}}, {}, 0}};                                     // all ended
+        for (const auto& [before, now, used] : cases)
+            QCOMPARE(TrendCollector::cpuUsedBetween(before, now), used);
+    }
 };
-
-void TestHostCensus::counts_data()
-{
-    using Records = QList<Wire::SplitResult>;
-    QTest::addColumn<Records>("listeners");
-    QTest::addColumn<QList<Records>>("processLists");
-    QTest::addColumn<QString>("perListener"); // pin:processes:cpuMs ...
-    QTest::addColumn<qint64>("cpuMs");
-    QTest::addColumn<int>("malformed");
-
-    QTest::newRow("two listeners")
-        << Records{listener("11"), listener("12", "16")}
-        << QList<Records>{{process("1", 1500), process("2", 250)}, {process("3", 0)}}
-        << "11:2:1750 12:1:0" << qint64(1750) << 0;
-    QTest::newRow("a PIN listed twice is one listener")
-        << Records{listener("11"), listener("11", "16"), listener("12")}
-        << QList<Records>{{process("1", 1)}, {process("2", 2)}} << "11:1:1 12:1:2" << qint64(3)
-        << 0;
-    QTest::newRow("records of the other kind are not counted")
-        << Records{listener("11"), process("5", 99)}
-        << QList<Records>{{process("1", 7), listener("13")}} << "11:1:7" << qint64(7) << 0;
-    QTest::newRow("a malformed record is counted apart")
-        << Records{listener("11")} << QList<Records>{{process("1", 7), malformed()}} << "11:1:7"
-        << qint64(7) << 1;
-    QTest::newRow("no listeners") << Records{} << QList<Records>{} << "" << qint64(0) << 0;
-}
-
-void TestHostCensus::counts()
-{
-    using Records = QList<Wire::SplitResult>;
-    QFETCH(Records, listeners);
-    QFETCH(QList<Records>, processLists);
-    QFETCH(QString, perListener);
-    QFETCH(qint64, cpuMs);
-    QFETCH(int, malformed);
-
-    HostCensus census;
-    int observed = 0;
-    census.setProcessObserver(
-        [&observed](const ListenerCensus&, const Wire::ProcessFields&) { ++observed; });
-    census.begin();
-    for (const Wire::SplitResult& r : listeners)
-        census.listenerSink().record(r, {});
-    QCOMPARE(census.listeners().size(), std::size_t(processLists.size()));
-    for (qsizetype i = 0; i < processLists.size(); ++i)
-        for (const Wire::SplitResult& r : processLists[i])
-            census.processSink(std::size_t(i)).record(r, {});
-    QVERIFY(!census.summary().taken()); // nothing shows until the census is whole
-    const QDateTime at(QDate(2026, 3, 1), QTime(12, 0));
-    census.complete(at);
-
-    const CensusSummary& s = census.summary();
-    QStringList shown;
-    for (const ListenerCensus& l : s.perListener)
-        shown << QStringLiteral("%1:%2:%3")
-                     .arg(QString::fromLatin1(l.pin))
-                     .arg(l.processes)
-                     .arg(l.cpuMs);
-    QCOMPARE(shown.join(u' '), perListener);
-    QCOMPARE(s.listeners, qint64(processLists.size()));
-    QCOMPARE(s.cpuMs, cpuMs);
-    QCOMPARE(s.processes, qint64(observed));
-    QCOMPARE(census.malformedRecords(), malformed);
-    QCOMPARE(s.takenAt, at);
-
-    // A census that does not end whole changes nothing.
-    census.begin();
-    census.listenerSink().record(listener("77"), {});
-    census.abandon();
-    QCOMPARE(census.summary().cpuMs, cpuMs);
-    QCOMPARE(census.summary().listeners, qint64(processLists.size()));
-}
-
-void TestHostCensus::downHostKeepsLastFigures()
-{
-    auto sim = std::make_unique<HostSim>();
-    sim->Listeners = {{"11", "30002", "CNDSRVR", "8", "0", {}},
-                      {"12", "30004", "VGDSRVR", "16", "5", {}}};
-    sim->Processes = {{"11", "", "201", "CNDUSER", "ANN", 1500, 0, {}},
-                      {"11", "", "202", "CNDUSER", "BOB", 250, 0, {}},
-                      {"12", "", "203", "VGDUSER", "CAROL", 123456789, 0, {}}};
-    QVERIFY(sim->listen());
-    HostSession session;
-    ConnectionSettings settings;
-    settings.HostAddress = "127.0.0.1";
-    settings.Port = sim->serverPort();
-    session.setSettings(settings);
-    TrendCollector collector(&session);
-    collector.setEnabled(true);
-    QSignalSpy sampled(&collector, &TrendCollector::sampled);
-    session.connectToHost();
-    QVERIFY(sampled.wait(10000));
-    const CensusSummary first = collector.census().summary();
-    QCOMPARE(first.listeners, 2);
-    QCOMPARE(first.processes, 3);
-    QCOMPARE(first.cpuMs, 123458539);
-    QVERIFY(!first.stale);
-    QVERIFY(first.takenAt.isValid());
-
-    // The next count is cut short and the link drops: no partial recount,
-    // the last figures stay with their time, marked stale.
-    sim->Faults.CloseAfterRecords = 1;
-    QSignalSpy link(&session, &HostSession::linkStateChanged);
-    session.refresh();
-    QTRY_VERIFY(session.linkState() != HostSession::LinkState::LoggedOn);
-    const CensusSummary& down = collector.census().summary();
-    QVERIFY(down.stale);
-    QCOMPARE(down.listeners, 2);
-    QCOMPARE(down.processes, 3);
-    QCOMPARE(down.cpuMs, 123458539);
-    QCOMPARE(down.takenAt, first.takenAt);
-    QCOMPARE(sampled.size(), 1);
-    session.quit();
-}
-
-void TestHostCensus::cpuUsedBetween_data()
-{
-    QTest::addColumn<Pins>("before");
-    QTest::addColumn<Pins>("now");
-    QTest::addColumn<qint64>("used");
-    QTest::newRow("both grow") << Pins{{"1", 1000}, {"2", 500}} << Pins{{"1", 1500}, {"2", 800}}
-                               << qint64(800);
-    QTest::newRow("a busy process ends")
-        << Pins{{"1", 1000}, {"2", 900'000}} << Pins{{"1", 1200}} << qint64(200);
-    QTest::newRow("a new process")
-        << Pins{{"1", 1000}} << Pins{{"1", 1000}, {"3", 250}} << qint64(250);
-    QTest::newRow("a PIN given out again") << Pins{{"1", 90'000}} << Pins{{"1", 40}} << qint64(40);
-    QTest::newRow("all ended") << Pins{{"1", 5000}} << Pins{} << qint64(0);
-}
-
-void TestHostCensus::cpuUsedBetween()
-{
-    QFETCH(Pins, before);
-    QFETCH(Pins, now);
-    QFETCH(qint64, used);
-    QCOMPARE(TrendCollector::cpuUsedBetween(before, now), used);
-}
 
 QTEST_GUILESS_MAIN(TestHostCensus)
 #include "tst_hostcensus.moc"
