@@ -1,5 +1,7 @@
 #include "host_link/RecordDisplay.h"
 
+#include "core/Decimal.h"
+
 namespace RecordDisplay {
 
 QByteArray ProductName(QByteArrayView productField, std::int32_t productNumber)
@@ -35,34 +37,6 @@ QByteArray UserLimitText(QByteArrayView userLimitField, std::int32_t userLimit)
     return userLimitField.toByteArray();
 }
 
-namespace {
-
-// "00" to "99", two characters each: digits are written two at a time.
-constexpr char DigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-template <typename Unsigned> int writeSeconds(char* buffer, int at, Unsigned seconds)
-{
-    while (seconds >= 100) {
-        const unsigned pair = unsigned(seconds % 100) * 2;
-        seconds /= 100;
-        buffer[--at] = DigitPairs[pair + 1];
-        buffer[--at] = DigitPairs[pair];
-    }
-    if (seconds >= 10) {
-        const unsigned pair = unsigned(seconds) * 2;
-        buffer[--at] = DigitPairs[pair + 1];
-        buffer[--at] = DigitPairs[pair];
-    } else {
-        buffer[--at] = char('0' + seconds);
-    }
-    return at;
-}
-
-} // namespace
-
 QByteArrayView WriteCpuTime(char (&buffer)[CpuTimeCapacity], std::int64_t cpuMs,
                             char decimalSeparator)
 {
@@ -76,13 +50,10 @@ QByteArrayView WriteCpuTime(char (&buffer)[CpuTimeCapacity], std::int64_t cpuMs,
     int at = CpuTimeCapacity;
     const unsigned millis = unsigned(magnitude % 1000);
     buffer[--at] = char('0' + millis % 10);
-    buffer[--at] = DigitPairs[(millis / 10) * 2 + 1];
-    buffer[--at] = DigitPairs[(millis / 10) * 2];
+    buffer[--at] = Decimal::DigitPairs[(millis / 10) * 2 + 1];
+    buffer[--at] = Decimal::DigitPairs[(millis / 10) * 2];
     buffer[--at] = decimalSeparator;
-    const std::uint64_t seconds = magnitude / 1000;
-    // Most counts fit 32 bits, whose divisions are cheaper.
-    at = seconds <= UINT32_MAX ? writeSeconds(buffer, at, std::uint32_t(seconds))
-                               : writeSeconds(buffer, at, seconds);
+    at = int(Decimal::writeBackward(buffer + at, magnitude / 1000) - buffer);
     if (negative)
         buffer[--at] = '-';
     while (CpuTimeCapacity - at < 8)

@@ -359,19 +359,6 @@ std::optional<QByteArray> frame(QByteArrayView body)
     return out;
 }
 
-std::optional<int> parseHeader(QByteArrayView header)
-{
-    if (header.size() != HeaderLength)
-        return std::nullopt;
-    int value = 0;
-    for (char c : header) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
 RecordKind kindOf(QByteArrayView body)
 {
     return !body.empty() && body.front() == 'S' ? RecordKind::Listener : RecordKind::Process;

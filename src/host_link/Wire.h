@@ -37,8 +37,21 @@ LogonReply parseLogonReply(QByteArrayView reply);
 std::optional<QByteArray> frame(QByteArrayView body);
 
 // The length announced by a frame header: exactly four ASCII digits, nothing
-// else (no sign, no blank). nullopt for anything else.
-std::optional<int> parseHeader(QByteArrayView header);
+// else (no sign, no blank). nullopt for anything else. Inline: every record
+// of a list passes here.
+inline std::optional<int> parseHeader(QByteArrayView header)
+{
+    if (header.size() != HeaderLength)
+        return std::nullopt;
+    int value = 0;
+    for (int i = 0; i < HeaderLength; ++i) {
+        const char c = header[i];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
 
 enum class RecordKind
 {

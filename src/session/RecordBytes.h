@@ -1,11 +1,11 @@
 #pragma once
 
+#include "core/Decimal.h"
 #include "session/RecordValue.h"
 
 #include <QByteArrayView>
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 
 // The byte-level writing under the record writers: each function puts one
@@ -227,7 +227,11 @@ inline char* putNumber(char* p, const RecordValue& v)
         // A number read from the host's text is that text.
         if (!v.text.isEmpty() && v.text.size() <= 24)
             return put(p, v.text);
-        return std::to_chars(p, p + 24, v.number).ptr;
+        if (v.number < 0) {
+            *p++ = '-';
+            return Decimal::write(p, std::uint64_t(0) - std::uint64_t(v.number));
+        }
+        return Decimal::write(p, std::uint64_t(v.number));
     case RecordValue::Kind::Seconds: {
         // Whole seconds, the point, three decimals: exact in integers.
         std::uint64_t ms = std::uint64_t(v.number);
@@ -235,11 +239,11 @@ inline char* putNumber(char* p, const RecordValue& v)
             *p++ = '-';
             ms = std::uint64_t(0) - ms;
         }
-        p = std::to_chars(p, p + 21, ms / 1000).ptr;
+        p = Decimal::write(p, ms / 1000);
         const unsigned rest = unsigned(ms % 1000);
         p[0] = '.';
-        p[1] = char('0' + rest / 100);
-        p[2] = char('0' + rest / 10 % 10);
+        p[1] = Decimal::DigitPairs[(rest / 10) * 2];
+        p[2] = Decimal::DigitPairs[(rest / 10) * 2 + 1];
         p[3] = char('0' + rest % 10);
         return p + 4;
     }
