@@ -4,14 +4,10 @@
 
 #include "ConsoleFixture.h"
 #include "console/ConsoleSettings.h"
-#include "console/HostController.h"
 #include "console/Notifier.h"
-#include "session/ProcessTableModel.h"
 
 #include "config/ConfigFile.h"
-#include "session/HostSession.h"
 
-#include <QAction>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -20,11 +16,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-
-#include <memory>
 
 using namespace Qt::StringLiterals;
 

@@ -3,19 +3,12 @@
 // and one real message box answered through the active modal widget.
 
 #include "ConsoleFixture.h"
-#include "console/HostController.h"
-#include "console/HostPage.h"
 
-#include "console/RecordTableView.h"
 #include "console/WidgetPrompts.h"
 #include "console/dialogs/AddListenerDialog.h"
 #include "console/dialogs/ChangePriorityDialog.h"
-#include "session/HostSession.h"
-#include "session/ListenerTableModel.h"
-#include "session/ProcessTableModel.h"
 
 #include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -23,8 +16,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
-#include <QTest>
 #include <QTimer>
 
 namespace {

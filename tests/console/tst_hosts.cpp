@@ -4,19 +4,12 @@
 
 #include "ConsoleFixture.h"
 
-#include "console/HostController.h"
-#include "console/HostPage.h"
 #include "console/HostSummaryModel.h"
-#include "console/MainWindow.h"
-#include "console/RecordTableView.h"
-#include "session/HostSession.h"
 #include "session/Reconnector.h"
 
-#include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTabBar>
-#include <QTest>
 
 #include <array>
 

@@ -2,15 +2,10 @@
 // the resize rules and the column percentages, and the keyboard.
 
 #include "ConsoleFixture.h"
-#include "console/HostController.h"
 #include "console/WidgetPrompts.h"
 
-#include "console/HostPage.h"
 #include "console/PageSplitter.h"
-#include "console/RecordTableView.h"
-#include "session/ProcessTableModel.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -19,7 +14,6 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTest>
 #include <QTimer>
 
 class TestLayout : public QObject

@@ -6,24 +6,13 @@
 
 #include "ConsoleFixture.h"
 
-#include "console/HostController.h"
-#include "console/HostPage.h"
-#include "console/RecordTableView.h"
-#include "session/HostSession.h"
-#include "session/ListenerTableModel.h"
-#include "session/ProcessTableModel.h"
-
-#include <QAction>
 #include <QDialog>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
 // A peer that answers the logon with "0" and each request with what Answer

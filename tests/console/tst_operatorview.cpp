@@ -4,16 +4,10 @@
 // shapes of copied and exported rows.
 
 #include "ConsoleFixture.h"
-#include "console/HostController.h"
 
 #include "console/PageSplitter.h"
-#include "console/RecordTableView.h"
-#include "session/HostSession.h"
-#include "session/ListenerTableModel.h"
-#include "session/ProcessTableModel.h"
 #include "session/Reconnector.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -27,7 +21,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTest>
 
 class TestOperatorView : public QObject
 {

@@ -6,22 +6,13 @@
 
 #include "console/ConsoleStatusBar.h"
 #include "console/HostPalette.h"
-#include "console/RecordTableView.h"
 #include "console/TableFilterBar.h"
 #include "console/WidgetPrompts.h"
-#include "session/HostSession.h"
-#include "session/ListenerTableModel.h"
-#include "session/ProcessTableModel.h"
-#include "session/TableColumns.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSet>
-#include <QTest>
 #include <QTimer>
 #include <QToolTip>
 

@@ -6,15 +6,12 @@
 #include "ConsoleFixture.h"
 
 #include "console/ConsoleSettings.h"
-#include "console/MainWindow.h"
 #include "console/WindowPlacement.h"
 
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <sys/stat.h>
 
