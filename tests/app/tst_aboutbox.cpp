@@ -46,16 +46,18 @@ private Q_SLOTS:
     void splashClosesAfterItsCountdown()
     {
         AboutBox box(QString{});
-        box.setCountdown(3000);
-        QCOMPARE(child<QTimer>(box, "countdown")->interval(), 3000);
+        box.setCountdown(600);
+        QCOMPARE(child<QTimer>(box, "countdown")->interval(), 600);
         QElapsedTimer clock;
         clock.start();
         box.showModal();
-        QVERIFY(clock.elapsed() >= 2500); // not closed early by anything else
+        QVERIFY(clock.elapsed() >= 500); // not closed early by anything else
         QCOMPARE(box.countdown(), 0);
         QVERIFY(!box.isVisible());
     }
 
+    // However the box is closed its countdown stops, and a box opened again
+    // (from the menu) gets its full countdown: the old one must not cut it short.
     void closingKeys_data()
     {
         QTest::addColumn<int>("key");
@@ -81,21 +83,9 @@ private Q_SLOTS:
         });
         box.showModal();
         QCOMPARE(box.result(), result);
-        QCOMPARE(box.countdown(), 0); // stopped however the box was closed
-    }
-
-    // Closed early (by Esc or the close box), then opened again from the
-    // menu: the old countdown must not cut the new display short.
-    void reopenedBoxGetsItsFullCountdown()
-    {
-        AboutBox box(QString{});
-        box.setCountdown(10000);
-        QTimer::singleShot(0, &box, [&box] { box.reject(); });
-        box.showModal();
         QCOMPARE(box.countdown(), 0);
 
         box.setCountdown(10000);
-        QVERIFY(child<QTimer>(box, "countdown")->remainingTime() > 9000);
         QTimer::singleShot(0, &box, [&box] {
             QVERIFY(child<QTimer>(box, "countdown")->remainingTime() > 9000);
             child<QPushButton>(box, "okButton")->click();

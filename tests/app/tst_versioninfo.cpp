@@ -26,10 +26,6 @@ QLabel* label(const AboutBox& box, const char* name)
     return box.findChild<QLabel*>(QString::fromLatin1(name));
 }
 
-} // namespace
-
-namespace {
-
 // A minimal 64-bit ELF file: header, one section per (name, contents), and
 // the section name table.
 QByteArray MakeElf(const std::vector<std::pair<QByteArray, QByteArray>>& sections)
@@ -86,11 +82,23 @@ QByteArray MakeElf(const std::vector<std::pair<QByteArray, QByteArray>>& section
     return file;
 }
 
+std::string_view View(const QByteArray& bytes)
+{
+    return {bytes.constData(), std::size_t(bytes.size())};
+}
+
+// The bytes of a version block with these entries.
 QByteArray Block(const std::vector<VersionData::Entry>& entries)
 {
     QByteArray out;
     VersionData::Write(entries, [&out](unsigned char c) { out.append(char(c)); });
     return out;
+}
+
+// A program file whose version section holds block.
+QByteArray Versioned(const QByteArray& block)
+{
+    return MakeElf({{".orv_version", block}});
 }
 
 QByteArray Fixed(quint16 a, quint16 b, quint16 c, quint16 d)
@@ -100,6 +108,9 @@ QByteArray Fixed(quint16 a, quint16 b, quint16 c, quint16 d)
 }
 
 const QByteArray kUsEnglish("\x09\x04\xE4\x04", 4);
+constexpr std::string_view kRoot = "\\";
+constexpr std::string_view kTranslation = "\\VarFileInfo\\Translation";
+constexpr std::string_view kUsLegal = "\\StringFileInfo\\040904E4\\LegalCopyright";
 
 } // namespace
 
@@ -146,47 +157,32 @@ private Q_SLOTS:
             << QByteArray("#!/bin/sh\necho hello\n") << u"Version: Unknown"_s << design;
         QTest::newRow("ELF without version data")
             << MakeElf({{".text", QByteArray(64, '\x90')}}) << u"Version: Unknown"_s << design;
-        QTest::newRow("everything")
-            << MakeElf({{".orv_version",
-                         Block({{"\\", {Fixed(3, 4, 5, 6).constData(), 52}},
-                                {"\\VarFileInfo\\Translation", {kUsEnglish.constData(), 4}},
-                                {"\\StringFileInfo\\040904E4\\LegalCopyright",
-                                 {legal.constData(), std::size_t(legal.size())}}})}})
-            << u"Version: 3.4.5.6"_s << u"Copyright: (C) Test Maker"_s;
+        QTest::newRow("everything") << Versioned(Block({{kRoot, View(Fixed(3, 4, 5, 6))},
+                                                        {kTranslation, View(kUsEnglish)},
+                                                        {kUsLegal, View(legal)}}))
+                                    << u"Version: 3.4.5.6"_s << u"Copyright: (C) Test Maker"_s;
         QTest::newRow("16-bit halves up to 65535")
-            << MakeElf(
-                   {{".orv_version", Block({{"\\", {Fixed(65535, 0, 1, 65535).constData(), 52}}})}})
+            << Versioned(Block({{kRoot, View(Fixed(65535, 0, 1, 65535))}}))
             << u"Version: 65535.0.1.65535"_s << design;
         QTest::newRow("no translation: version only")
-            << MakeElf(
-                   {{".orv_version", Block({{"\\", {Fixed(2, 1, 2, 2).constData(), 52}},
-                                            {"\\StringFileInfo\\040904E4\\LegalCopyright",
-                                             {legal.constData(), std::size_t(legal.size())}}})}})
+            << Versioned(Block({{kRoot, View(Fixed(2, 1, 2, 2))}, {kUsLegal, View(legal)}}))
             << u"Version: 2.1.2.2"_s << design;
         QTest::newRow("no root block: legal notice only")
-            << MakeElf({{".orv_version",
-                         Block({{"\\VarFileInfo\\Translation", {kUsEnglish.constData(), 4}},
-                                {"\\StringFileInfo\\040904E4\\LegalCopyright",
-                                 {legal.constData(), std::size_t(legal.size())}}})}})
+            << Versioned(Block({{kTranslation, View(kUsEnglish)}, {kUsLegal, View(legal)}}))
             << u"Version: Unknown"_s << u"Copyright: (C) Test Maker"_s;
         // German / Unicode: the block name is formed in upper-case hex, 040704B0.
         static const QByteArray german("\x07\x04\xB0\x04", 4);
         QTest::newRow("other translation names its own block")
-            << MakeElf({{".orv_version",
-                         Block({{"\\", {Fixed(1, 0, 0, 7).constData(), 52}},
-                                {"\\VarFileInfo\\Translation", {german.constData(), 4}},
-                                {"\\StringFileInfo\\040904E4\\LegalCopyright", {"wrong\0", 6}},
-                                {"\\StringFileInfo\\040704B0\\LegalCopyright", {"right\0", 6}}})}})
+            << Versioned(Block({{kRoot, View(Fixed(1, 0, 0, 7))},
+                                {kTranslation, View(german)},
+                                {kUsLegal, {"wrong\0", 6}},
+                                {"\\StringFileInfo\\040704B0\\LegalCopyright", {"right\0", 6}}}))
             << u"Version: 1.0.0.7"_s << u"Copyright: right"_s;
+        const QByteArray good = Block({{kRoot, View(Fixed(2, 1, 2, 2))}});
         QTest::newRow("block cut short")
-            << MakeElf({{".orv_version",
-                         Block({{"\\", {Fixed(2, 1, 2, 2).constData(), 52}}}).left(30)}})
-            << u"Version: Unknown"_s << design;
+            << Versioned(good.left(30)) << u"Version: Unknown"_s << design;
         QTest::newRow("wrong magic")
-            << MakeElf(
-                   {{".orv_version",
-                     Block({{"\\", {Fixed(2, 1, 2, 2).constData(), 52}}}).replace(0, 4, "XXXX")}})
-            << u"Version: Unknown"_s << design;
+            << Versioned(QByteArray(good).replace(0, 4, "XXXX")) << u"Version: Unknown"_s << design;
     }
 
     void aboutBoxLines()
@@ -204,8 +200,7 @@ private Q_SLOTS:
 
     void damagedSectionTableIsNoData()
     {
-        QByteArray elf =
-            MakeElf({{".orv_version", Block({{"\\", {Fixed(2, 1, 2, 2).constData(), 52}}})}});
+        const QByteArray elf = Versioned(Block({{kRoot, View(Fixed(2, 1, 2, 2))}}));
         QVERIFY(VersionInfo::fileVersionInfoSize(Write(u"good"_s, elf)) > 0);
         // Section table beyond the end of the file.
         QByteArray far = elf;
@@ -220,8 +215,7 @@ private Q_SLOTS:
 
     void queryIgnoresCase()
     {
-        const QByteArray block =
-            Block({{"\\VarFileInfo\\Translation", {kUsEnglish.constData(), 4}}});
+        const QByteArray block = Block({{kTranslation, View(kUsEnglish)}});
         const auto value = VersionInfo::queryValue(block, u"\\varfileinfo\\TRANSLATION");
         QVERIFY(value.has_value());
         QCOMPARE(QByteArray(value->data(), value->size()), kUsEnglish);
