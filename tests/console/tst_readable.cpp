@@ -16,22 +16,6 @@
 #include <QTimer>
 #include <QToolTip>
 
-class TestReadable : public QObject
-{
-    Q_OBJECT
-
-private Q_SLOTS:
-    void cellTooltipOnlyWhenCut_data();
-    void cellTooltipOnlyWhenCut();
-    void statusLineDropsWholeParts_data();
-    void statusLineDropsWholeParts();
-    void countsInEnglish_data();
-    void countsInEnglish();
-    void paletteTellsHostsApart();
-    void messageBoxShowsWholeTitle_data();
-    void messageBoxShowsWholeTitle();
-};
-
 namespace {
 
 QString u(const char* text)
@@ -52,203 +36,212 @@ QString tooltipAt(RecordTableView* view, int row, int column)
 
 } // namespace
 
-void TestReadable::cellTooltipOnlyWhenCut_data()
+class TestReadable : public QObject
 {
-    QTest::addColumn<int>("column");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QString>("tooltip");
-    // "   1.500" shown, the value without its padding told.
-    QTest::newRow("cpu time cut") << int(ProcessColumn::CpuTime) << 30 << u("1.500");
-    QTest::newRow("cpu time fits") << int(ProcessColumn::CpuTime) << 200 << u("");
-    QTest::newRow("user cut") << int(ProcessColumn::User) << 14 << u("ALICE");
-    QTest::newRow("user fits") << int(ProcessColumn::User) << 200 << u("");
-}
+    Q_OBJECT
 
-void TestReadable::cellTooltipOnlyWhenCut()
-{
-    QFETCH(int, column);
-    QFETCH(int, width);
-    QFETCH(QString, tooltip);
-    ConsoleFixture f;
-    f.useStandardHost();
-    QVERIFY(f.showAndConnect());
-    RecordTableView* view = f.processTable();
-    view->setColumnWidth(column, width);
-    // Row 0 is ALICE's process, 1.5 s of CPU time.
-    QCOMPARE(rowTexts(view, 0).at(int(ProcessColumn::User)), QStringLiteral("ALICE"));
-    const QString shown = tooltipAt(view, 0, column);
-    if (tooltip.isEmpty())
-        QVERIFY2(!shown.contains(QStringLiteral("ALICE")) &&
-                     !shown.contains(QStringLiteral("1.500")),
-                 qPrintable(shown));
-    else
-        QCOMPARE(shown, tooltip);
-}
-
-void TestReadable::statusLineDropsWholeParts_data()
-{
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("listing");
-    QTest::addColumn<QString>("shown");
-    const QString idle;
-    const QString link = u("Disconnected since 13:28:50: host closed the connection");
-    const QString stopped =
-        u("The list was stopped after 4,000 records; the connection will be renewed.");
-    const QString progress = u("Listing processes\u2026 12,345");
-    QTest::newRow("800, all fit") << 800 << idle << false
-                                  << u("127.0.0.1:3665 | ") + link +
-                                         u(" | Refreshed 13:28:50 | 1 listener \u00b7 4 processes");
-    QTest::newRow("715, the time goes")
-        << 715 << idle << false
-        << u("127.0.0.1:3665 | ") + link + u(" | 1 listener \u00b7 4 processes");
-    QTest::newRow("600, the host goes")
-        << 600 << idle << false << link + u(" | 1 listener \u00b7 4 processes");
-    QTest::newRow("450, the counts go") << 450 << idle << false << link;
-    QTest::newRow("300, the link cut between words")
-        << 300 << idle << false << u("Disconnected since 13:28:50: host\u2026");
-    QTest::newRow("900, a notice gives way")
-        << 900 << stopped << false
-        << u("The list was\u2026 | 127.0.0.1:3665 | ") + link +
-               u(" | Refreshed 13:28:50 | 1 listener \u00b7 4 processes");
-    QTest::newRow("900, a list's progress does not")
-        << 900 << progress << true
-        << u("[Stop] | ") + progress + u(" | 127.0.0.1:3665 | ") + link +
-               u(" | 1 listener \u00b7 4 processes");
-    QTest::newRow("900, a long one is cut between words")
-        << 900 << stopped << true
-        << u("[Stop] | The list was stopped after 4,000 records; the connection will be\u2026 | ") +
-               link;
-}
-
-void TestReadable::statusLineDropsWholeParts()
-{
-    QFETCH(int, width);
-    QFETCH(QString, message);
-    QFETCH(bool, listing);
-    QFETCH(QString, shown);
-    QWidget window;
-    auto* bar = new ConsoleStatusBar(&window);
-    bar->setGeometry(0, 0, width, 24);
-    window.resize(width, 24);
-    window.show();
-    bar->setHost(QStringLiteral("127.0.0.1:3665"));
-    bar->setLink(QStringLiteral("Disconnected since 13:28:50: host closed the connection"), false);
-    bar->setRefreshed(QStringLiteral("Refreshed 13:28:50"));
-    bar->setCounts(QStringLiteral("1 listener \u00b7 4 processes"));
-    bar->setMessage(message);
-    bar->setStopVisible(listing);
-    QCOMPARE(bar->shownText(), shown);
-    // Every part shown is whole, and the line fits.
-    QCoreApplication::processEvents();
-    for (const QLabel* label : bar->findChildren<QLabel*>())
-        if (label->isVisible() && label->objectName() != QLatin1String("statusLabel"))
-            QVERIFY2(label->width() >= label->sizeHint().width(),
-                     qPrintable(QStringLiteral("%1 %2 < %3")
-                                    .arg(label->objectName())
-                                    .arg(label->width())
-                                    .arg(label->sizeHint().width())));
-    QVERIFY(bar->minimumSizeHint().width() <= width);
-    QCOMPARE(bar->toolTip(),
-             (message.isEmpty() ? QString() : message + QLatin1Char('\n')) +
-                 u("127.0.0.1:3665\nDisconnected since 13:28:50: host closed the connection\n"
-                   "Refreshed 13:28:50\n1 listener \u00b7 4 processes"));
-}
-
-void TestReadable::countsInEnglish_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("noun");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("one listener") << 1 << u("listener") << u("1 listener");
-    QTest::newRow("no listeners") << 0 << u("listener") << u("0 listeners");
-    QTest::newRow("one process") << 1 << u("process") << u("1 process");
-    QTest::newRow("many processes") << 12345 << u("process") << u("12,345 processes");
-}
-
-void TestReadable::countsInEnglish()
-{
-    QFETCH(int, count);
-    QFETCH(QString, noun);
-    QFETCH(QString, text);
-    QCOMPARE(TableFilterBar::countOf(count, noun), text);
-}
-
-void TestReadable::paletteTellsHostsApart()
-{
-    const auto hueGap = [](const QColor& a, const QColor& b) {
-        const int d = std::abs(a.hsvHue() - b.hsvHue());
-        return std::min(d, 360 - d);
-    };
-    const QList<QColor> colours = HostPalette::colours();
-    QVERIFY(colours.size() >= 12);
-    // Hues at least 30 degrees apart round the circle.
-    for (int i = 0; i < colours.size(); ++i)
-        for (int j = i + 1; j < colours.size(); ++j)
-            QVERIFY2(hueGap(colours[i], colours[j]) >= 30,
-                     qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
-    // Twelve hosts open together, each its own colour; the same files give
-    // the same colours again.
-    QStringList keys;
-    for (int i = 1; i <= 12; ++i)
-        keys.append(QStringLiteral("/home/op/hosts/host%1.hcf").arg(i));
-    const QList<QColor> assigned = HostPalette::assign(keys);
-    QSet<QRgb> distinct;
-    for (const QColor& c : assigned)
-        distinct.insert(c.rgb());
-    QCOMPARE(distinct.size(), 12);
-    QCOMPARE(HostPalette::assign(keys), assigned);
-    // The same file open twice is told apart too.
-    const QList<QColor> twice = HostPalette::assign({keys[0], keys[0]});
-    QVERIFY(twice[0] != twice[1]);
-    // Up to four hosts stand at least 60 degrees apart, whatever their files.
-    for (int first = 0; first + 4 <= keys.size(); ++first) {
-        const QList<QColor> four = HostPalette::assign(keys.mid(first, 4));
-        for (int i = 0; i < 4; ++i)
-            for (int j = i + 1; j < 4; ++j)
-                QVERIFY2(hueGap(four[i], four[j]) >= 60,
-                         qPrintable(QStringLiteral("%1: %2 %3").arg(first).arg(i).arg(j)));
+private Q_SLOTS:
+    void cellTooltipOnlyWhenCut_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("tooltip");
+        // "   1.500" shown, the value without its padding told.
+        QTest::newRow("cpu time cut") << int(ProcessColumn::CpuTime) << 30 << u("1.500");
+        QTest::newRow("cpu time fits") << int(ProcessColumn::CpuTime) << 200 << u("");
+        QTest::newRow("user cut") << int(ProcessColumn::User) << 14 << u("ALICE");
+        QTest::newRow("user fits") << int(ProcessColumn::User) << 200 << u("");
     }
-    // The first host keeps its colour when others open beside it.
-    QCOMPARE(HostPalette::assign({keys[3], keys[0], keys[1]}).first(),
-             HostPalette::assign({keys[3]}).first());
-}
 
-void TestReadable::messageBoxShowsWholeTitle_data()
-{
-    QTest::addColumn<bool>("confirm");
-    QTest::newRow("message") << false;
-    QTest::newRow("confirmation") << true;
-}
+    void cellTooltipOnlyWhenCut()
+    {
+        QFETCH(int, column);
+        QFETCH(int, width);
+        QFETCH(QString, tooltip);
+        ConsoleFixture f;
+        f.useStandardHost();
+        QVERIFY(f.showAndConnect());
+        RecordTableView* view = f.processTable();
+        view->setColumnWidth(column, width);
+        // Row 0 is ALICE's process, 1.5 s of CPU time.
+        QCOMPARE(rowTexts(view, 0).at(int(ProcessColumn::User)), QStringLiteral("ALICE"));
+        const QString shown = tooltipAt(view, 0, column);
+        if (tooltip.isEmpty())
+            QVERIFY2(!shown.contains(QStringLiteral("ALICE")) &&
+                         !shown.contains(QStringLiteral("1.500")),
+                     qPrintable(shown));
+        else
+            QCOMPARE(shown, tooltip);
+    }
 
-void TestReadable::messageBoxShowsWholeTitle()
-{
-    QFETCH(bool, confirm);
-    QWidget parent;
-    parent.show();
-    WidgetPrompts prompts(&parent);
-    prompts.setSubject(QStringLiteral("production-west"));
-    int width = 0;
-    QString title;
-    QTimer::singleShot(0, this, [&] {
-        QWidget* box = QApplication::activeModalWidget();
-        QVERIFY(box);
-        width = box->width();
-        title = box->windowTitle();
-        box->close();
-    });
-    if (confirm)
-        prompts.confirm(QStringLiteral("Kill?"));
-    else
-        prompts.showMessage(QStringLiteral("Done."));
-    QCOMPARE(title, confirm ? QStringLiteral("Confirm - production-west")
-                            : QStringLiteral("Orvanite Server Console - production-west"));
-    QFont bold = QApplication::font();
-    bold.setBold(true);
-    // The title in a bold title-bar font with room for the icon and buttons.
-    QVERIFY2(width >= QFontMetrics(bold).horizontalAdvance(title) + 100,
-             qPrintable(QString::number(width)));
-}
+    void statusLineDropsWholeParts_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("listing");
+        QTest::addColumn<QString>("shown");
+        const QString idle;
+        const QString link = u("Disconnected since 13:28:50: host closed the connection");
+        const QString stopped =
+            u("The list was stopped after 4,000 records; the connection will be renewed.");
+        const QString progress = u("Listing processes\u2026 12,345");
+        QTest::newRow("800, all fit")
+            << 800 << idle << false
+            << u("127.0.0.1:3665 | ") + link +
+                   u(" | Refreshed 13:28:50 | 1 listener \u00b7 4 processes");
+        QTest::newRow("715, the time goes")
+            << 715 << idle << false
+            << u("127.0.0.1:3665 | ") + link + u(" | 1 listener \u00b7 4 processes");
+        QTest::newRow("600, the host goes")
+            << 600 << idle << false << link + u(" | 1 listener \u00b7 4 processes");
+        QTest::newRow("450, the counts go") << 450 << idle << false << link;
+        QTest::newRow("300, the link cut between words")
+            << 300 << idle << false << u("Disconnected since 13:28:50: host\u2026");
+        QTest::newRow("900, a notice gives way")
+            << 900 << stopped << false
+            << u("The list was\u2026 | 127.0.0.1:3665 | ") + link +
+                   u(" | Refreshed 13:28:50 | 1 listener \u00b7 4 processes");
+        QTest::newRow("900, a list's progress does not")
+            << 900 << progress << true
+            << u("[Stop] | ") + progress + u(" | 127.0.0.1:3665 | ") + link +
+                   u(" | 1 listener \u00b7 4 processes");
+        QTest::newRow("900, a long one is cut between words")
+            << 900 << stopped << true
+            << u("[Stop] | The list was stopped after 4,000 records; the connection will be\u2026 "
+                 "| ") +
+                   link;
+    }
+
+    void statusLineDropsWholeParts()
+    {
+        QFETCH(int, width);
+        QFETCH(QString, message);
+        QFETCH(bool, listing);
+        QFETCH(QString, shown);
+        QWidget window;
+        auto* bar = new ConsoleStatusBar(&window);
+        bar->setGeometry(0, 0, width, 24);
+        window.resize(width, 24);
+        window.show();
+        bar->setHost(QStringLiteral("127.0.0.1:3665"));
+        bar->setLink(QStringLiteral("Disconnected since 13:28:50: host closed the connection"),
+                     false);
+        bar->setRefreshed(QStringLiteral("Refreshed 13:28:50"));
+        bar->setCounts(QStringLiteral("1 listener \u00b7 4 processes"));
+        bar->setMessage(message);
+        bar->setStopVisible(listing);
+        QCOMPARE(bar->shownText(), shown);
+        // Every part shown is whole, and the line fits.
+        QCoreApplication::processEvents();
+        for (const QLabel* label : bar->findChildren<QLabel*>())
+            if (label->isVisible() && label->objectName() != QLatin1String("statusLabel"))
+                QVERIFY2(label->width() >= label->sizeHint().width(),
+                         qPrintable(QStringLiteral("%1 %2 < %3")
+                                        .arg(label->objectName())
+                                        .arg(label->width())
+                                        .arg(label->sizeHint().width())));
+        QVERIFY(bar->minimumSizeHint().width() <= width);
+        QCOMPARE(bar->toolTip(),
+                 (message.isEmpty() ? QString() : message + QLatin1Char('\n')) +
+                     u("127.0.0.1:3665\nDisconnected since 13:28:50: host closed the connection\n"
+                       "Refreshed 13:28:50\n1 listener \u00b7 4 processes"));
+    }
+
+    void countsInEnglish_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("noun");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("one listener") << 1 << u("listener") << u("1 listener");
+        QTest::newRow("no listeners") << 0 << u("listener") << u("0 listeners");
+        QTest::newRow("one process") << 1 << u("process") << u("1 process");
+        QTest::newRow("many processes") << 12345 << u("process") << u("12,345 processes");
+    }
+
+    void countsInEnglish()
+    {
+        QFETCH(int, count);
+        QFETCH(QString, noun);
+        QFETCH(QString, text);
+        QCOMPARE(TableFilterBar::countOf(count, noun), text);
+    }
+
+    void paletteTellsHostsApart()
+    {
+        const auto hueGap = [](const QColor& a, const QColor& b) {
+            const int d = std::abs(a.hsvHue() - b.hsvHue());
+            return std::min(d, 360 - d);
+        };
+        const QList<QColor> colours = HostPalette::colours();
+        QVERIFY(colours.size() >= 12);
+        // Hues at least 30 degrees apart round the circle.
+        for (int i = 0; i < colours.size(); ++i)
+            for (int j = i + 1; j < colours.size(); ++j)
+                QVERIFY2(hueGap(colours[i], colours[j]) >= 30,
+                         qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
+        // Twelve hosts open together, each its own colour; the same files give
+        // the same colours again.
+        QStringList keys;
+        for (int i = 1; i <= 12; ++i)
+            keys.append(QStringLiteral("/home/op/hosts/host%1.hcf").arg(i));
+        const QList<QColor> assigned = HostPalette::assign(keys);
+        QSet<QRgb> distinct;
+        for (const QColor& c : assigned)
+            distinct.insert(c.rgb());
+        QCOMPARE(distinct.size(), 12);
+        QCOMPARE(HostPalette::assign(keys), assigned);
+        // The same file open twice is told apart too.
+        const QList<QColor> twice = HostPalette::assign({keys[0], keys[0]});
+        QVERIFY(twice[0] != twice[1]);
+        // Up to four hosts stand at least 60 degrees apart, whatever their files.
+        for (int first = 0; first + 4 <= keys.size(); ++first) {
+            const QList<QColor> four = HostPalette::assign(keys.mid(first, 4));
+            for (int i = 0; i < 4; ++i)
+                for (int j = i + 1; j < 4; ++j)
+                    QVERIFY2(hueGap(four[i], four[j]) >= 60,
+                             qPrintable(QStringLiteral("%1: %2 %3").arg(first).arg(i).arg(j)));
+        }
+        // The first host keeps its colour when others open beside it.
+        QCOMPARE(HostPalette::assign({keys[3], keys[0], keys[1]}).first(),
+                 HostPalette::assign({keys[3]}).first());
+    }
+
+    void messageBoxShowsWholeTitle_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("message") << false;
+        QTest::newRow("confirmation") << true;
+    }
+
+    void messageBoxShowsWholeTitle()
+    {
+        QFETCH(bool, confirm);
+        QWidget parent;
+        parent.show();
+        WidgetPrompts prompts(&parent);
+        prompts.setSubject(QStringLiteral("production-west"));
+        int width = 0;
+        QString title;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box);
+            width = box->width();
+            title = box->windowTitle();
+            box->close();
+        });
+        if (confirm)
+            prompts.confirm(QStringLiteral("Kill?"));
+        else
+            prompts.showMessage(QStringLiteral("Done."));
+        QCOMPARE(title, confirm ? QStringLiteral("Confirm - production-west")
+                                : QStringLiteral("Orvanite Server Console - production-west"));
+        QFont bold = QApplication::font();
+        bold.setBold(true);
+        // The title in a bold title-bar font with room for the icon and buttons.
+        QVERIFY2(width >= QFontMetrics(bold).horizontalAdvance(title) + 100,
+                 qPrintable(QString::number(width)));
+    }
+};
 
 QTEST_MAIN(TestReadable)
 #include "tst_readable.moc"
