@@ -129,3 +129,19 @@ QStringList rowTexts(const RecordTableView* view, int row)
         list.append(view->model()->index(row, c).data().toString());
     return list;
 }
+
+QStringList columnTexts(const RecordTableView* view, int column)
+{
+    QStringList list;
+    for (int r = 0; r < view->model()->rowCount(); ++r)
+        list.append(view->model()->index(r, column).data().toString());
+    return list;
+}
+
+QList<QStringList> tableTexts(const RecordTableView* view)
+{
+    QList<QStringList> rows{headerTexts(view)};
+    for (int r = 0; r < view->model()->rowCount(); ++r)
+        rows.append(rowTexts(view, r));
+    return rows;
+}

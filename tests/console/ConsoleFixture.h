@@ -110,3 +110,6 @@ QStringList texts(std::initializer_list<const char*> items);
 // The column titles of a table, and the texts of one row (from 0).
 QStringList headerTexts(const RecordTableView* view);
 QStringList rowTexts(const RecordTableView* view, int row);
+// The texts of one column, row by row; the column titles, then every row's texts.
+QStringList columnTexts(const RecordTableView* view, int column);
+QList<QStringList> tableTexts(const RecordTableView* view);

@@ -88,8 +88,13 @@ private Q_SLOTS:
         if (!filter.isEmpty())
             f->find<QLineEdit>("processesFilter")->setText(filter);
         f->chooseProcess(viewRow);
-        // A refresh keeps the choice on its PIN, in whatever row it now shows.
+        // New rows in front of both tables: a refresh keeps the choices on
+        // their PINs, in whatever rows they now show.
+        f->sim.Listeners.prepend(listener("100", "30001", "PCLSRVR", "2"));
+        f->sim.Processes.prepend(process("123", "123", "200", "CNDUSER", "ZED", 1));
         QVERIFY(f->run("refreshAction"));
+        QCOMPARE(f->listenerRow(), 1);
+        QCOMPARE(f->listeners()->cell(1, ListenerColumn::Pin), QByteArrayView("123"));
         QCOMPARE(f->processes()->cell(f->processRow(), ProcessColumn::Pin).toByteArray(), pin);
 
         f->prompts.confirmAnswers = {true};
