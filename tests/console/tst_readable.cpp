@@ -1,6 +1,8 @@
 // Every value readable: cut cells tell their whole text, the status line
 // drops whole parts, counts read as English, hosts get colours of their own
-// and message boxes show their whole title.
+// and message boxes show their whole title. The table view under the
+// window's tables tells the operator's choices apart from selections made in
+// code, and a row that is not there selects nothing.
 
 #include "ConsoleFixture.h"
 
@@ -12,7 +14,10 @@
 #include <QApplication>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSet>
+#include <QSignalSpy>
+#include <QStandardItemModel>
 #include <QTimer>
 #include <QToolTip>
 
@@ -33,6 +38,21 @@ QString tooltipAt(RecordTableView* view, int row, int column)
     QApplication::sendEvent(view->viewport(), &event);
     return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
+
+// A table view on four rows of three cells.
+struct SmallTable
+{
+    SmallTable()
+    {
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 3; ++c)
+                model.setItem(r, c, new QStandardItem(QStringLiteral("%1/%2").arg(r).arg(c)));
+        view.setModel(&model);
+        view.resize(300, 200);
+    }
+    QStandardItemModel model{4, 3};
+    RecordTableView view;
+};
 
 } // namespace
 
@@ -206,40 +226,99 @@ private Q_SLOTS:
                  HostPalette::assign({keys[3]}).first());
     }
 
+    // The program's own boxes: the whole title, with the host it is about,
+    // and the text's line breaks.
     void messageBoxShowsWholeTitle_data()
     {
         QTest::addColumn<bool>("confirm");
-        QTest::newRow("message") << false;
-        QTest::newRow("confirmation") << true;
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("message") << false << u("production-west")
+                                 << u("Orvanite Server Console - production-west");
+        QTest::newRow("message, one host") << false << QString() << u("Orvanite Server Console");
+        QTest::newRow("confirmation")
+            << true << u("production-west") << u("Confirm - production-west");
     }
 
     void messageBoxShowsWholeTitle()
     {
         QFETCH(bool, confirm);
+        QFETCH(QString, subject);
+        QFETCH(QString, title);
         QWidget parent;
         parent.show();
         WidgetPrompts prompts(&parent);
-        prompts.setSubject(QStringLiteral("production-west"));
+        prompts.setSubject(subject);
         int width = 0;
-        QString title;
+        QString shownTitle;
+        QString text;
         QTimer::singleShot(0, this, [&] {
-            QWidget* box = QApplication::activeModalWidget();
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             QVERIFY(box);
             width = box->width();
-            title = box->windowTitle();
+            shownTitle = box->windowTitle();
+            text = box->text();
             box->close();
         });
+        const QString asked = u("WINSOCK error: 11001\rHost not found");
         if (confirm)
-            prompts.confirm(QStringLiteral("Kill?"));
+            prompts.confirm(asked);
         else
-            prompts.showMessage(QStringLiteral("Done."));
-        QCOMPARE(title, confirm ? QStringLiteral("Confirm - production-west")
-                                : QStringLiteral("Orvanite Server Console - production-west"));
+            prompts.showMessage(asked);
+        QCOMPARE(shownTitle, title);
+        QCOMPARE(text, u("WINSOCK error: 11001\nHost not found"));
         QFont bold = QApplication::font();
         bold.setBold(true);
         // The title in a bold title-bar font with room for the icon and buttons.
         QVERIFY2(width >= QFontMetrics(bold).horizontalAdvance(title) + 100,
                  qPrintable(QString::number(width)));
+    }
+
+    void selectionFromCode_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<int>("selectedCells");
+        QTest::newRow("a row") << 2 << 2 << 3;
+        QTest::newRow("none") << -1 << -1 << 0;
+        QTest::newRow("past the end") << 4 << -1 << 0;
+    }
+
+    void selectionFromCode()
+    {
+        QFETCH(int, row);
+        QFETCH(int, selected);
+        QFETCH(int, selectedCells);
+        SmallTable t;
+        QSignalSpy chosen(&t.view, &RecordTableView::rowChosen);
+        t.view.selectRow(1);
+        t.view.selectRow(row);
+        QCOMPARE(t.view.selectedRow(), selected);
+        // The whole row, and only it.
+        QCOMPARE(t.view.selectionModel()->selectedIndexes().size(), selectedCells);
+        QCOMPARE(chosen.count(), 0);
+    }
+
+    void operatorChoicesAreTold()
+    {
+        SmallTable t;
+        t.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&t.view));
+        QSignalSpy chosen(&t.view, &RecordTableView::rowChosen);
+        const QModelIndex cell = t.model.index(2, 1);
+        QTest::mouseClick(t.view.viewport(), Qt::LeftButton, {}, t.view.visualRect(cell).center());
+        QCOMPARE(chosen.count(), 1);
+        QCOMPARE(chosen.last().at(0).toInt(), 2);
+        QCOMPARE(t.view.selectedRow(), 2);
+        // The same row again is a choice too (its processes are listed afresh).
+        QTest::mouseClick(t.view.viewport(), Qt::LeftButton, {}, t.view.visualRect(cell).center());
+        QCOMPARE(chosen.count(), 2);
+        QTest::keyClick(&t.view, Qt::Key_Down);
+        QCOMPARE(chosen.count(), 3);
+        QCOMPARE(chosen.last().at(0).toInt(), 3);
+        // A key that moves nowhere chooses nothing.
+        QTest::keyClick(&t.view, Qt::Key_Down);
+        QCOMPARE(chosen.count(), 3);
     }
 };
 
