@@ -31,41 +31,21 @@ QLabel* label(const AboutBox& box, const char* name)
 QByteArray MakeElf(const std::vector<std::pair<QByteArray, QByteArray>>& sections)
 {
     QByteArray names("\0.shstrtab\0", 11);
-    std::vector<int> nameAt;
-    for (const auto& s : sections) {
-        nameAt.push_back(int(names.size()));
-        names += s.first + '\0';
-    }
     QByteArray file(sizeof(Elf64_Ehdr), '\0');
-    std::vector<qsizetype> dataAt;
-    for (const auto& s : sections) {
-        dataAt.push_back(file.size());
-        file += s.second;
+    std::vector<Elf64_Shdr> headers(2); // the null section, then the name table
+    // Section headers: name, type, flags, address, offset, size, link, info, alignment, entry size.
+    for (const auto& [name, contents] : sections) {
+        headers.push_back({Elf64_Word(names.size()), SHT_PROGBITS, SHF_ALLOC, 0,
+                           Elf64_Off(file.size()), Elf64_Xword(contents.size()), 0, 0, 0, 0});
+        names += name + '\0';
+        file += contents;
     }
-    const qsizetype namesAt = file.size();
+    const auto namesAt = Elf64_Off(file.size());
+    headers[1] = {1, SHT_STRTAB, 0, 0, namesAt, Elf64_Xword(names.size()), 0, 0, 0, 0};
     file += names;
     while (file.size() % 8)
         file += '\0';
-    const qsizetype tableAt = file.size();
-
-    std::vector<Elf64_Shdr> headers(2 + sections.size());
-    std::memset(headers.data(), 0, headers.size() * sizeof(Elf64_Shdr));
-    headers[1].sh_name = 1;
-    headers[1].sh_type = SHT_STRTAB;
-    headers[1].sh_offset = Elf64_Off(namesAt);
-    headers[1].sh_size = Elf64_Xword(names.size());
-    for (std::size_t i = 0; i < sections.size(); ++i) {
-        headers[2 + i].sh_name = Elf64_Word(nameAt[i]);
-        headers[2 + i].sh_type = SHT_PROGBITS;
-        headers[2 + i].sh_flags = SHF_ALLOC;
-        headers[2 + i].sh_offset = Elf64_Off(dataAt[i]);
-        headers[2 + i].sh_size = Elf64_Xword(sections[i].second.size());
-    }
-    file.append(reinterpret_cast<const char*>(headers.data()),
-                qsizetype(headers.size() * sizeof(Elf64_Shdr)));
-
-    Elf64_Ehdr eh;
-    std::memset(&eh, 0, sizeof eh);
+    Elf64_Ehdr eh{};
     std::memcpy(eh.e_ident, ELFMAG, SELFMAG);
     eh.e_ident[EI_CLASS] = ELFCLASS64;
     eh.e_ident[EI_DATA] = ELFDATA2LSB;
@@ -74,10 +54,12 @@ QByteArray MakeElf(const std::vector<std::pair<QByteArray, QByteArray>>& section
     eh.e_machine = EM_X86_64;
     eh.e_version = EV_CURRENT;
     eh.e_ehsize = sizeof(Elf64_Ehdr);
-    eh.e_shoff = Elf64_Off(tableAt);
+    eh.e_shoff = Elf64_Off(file.size());
     eh.e_shentsize = sizeof(Elf64_Shdr);
     eh.e_shnum = Elf64_Half(headers.size());
     eh.e_shstrndx = 1;
+    file.append(reinterpret_cast<const char*>(headers.data()),
+                qsizetype(headers.size() * sizeof(Elf64_Shdr)));
     std::memcpy(file.data(), &eh, sizeof eh);
     return file;
 }

@@ -95,15 +95,7 @@ SimListener listener(const char* pin, const char* port, const char* program, con
 SimProcess process(const char* listenerPin, const char* mainPin, const char* pin,
                    const char* program, const char* user, qint64 cpuMs, int priority)
 {
-    SimProcess p;
-    p.ListenerPin = listenerPin;
-    p.MainPin = mainPin;
-    p.Pin = pin;
-    p.Program = program;
-    p.User = user;
-    p.CpuMs = cpuMs;
-    p.Priority = priority;
-    return p;
+    return SimProcess{listenerPin, mainPin, pin, program, user, cpuMs, priority, {}};
 }
 
 QStringList texts(std::initializer_list<const char*> items)
