@@ -1,15 +1,28 @@
 // The About box as splash and from Help: its countdown, its closing keys,
-// its layout, and a box opened again getting its full countdown.
+// its layout, and a box opened again getting its full countdown. Its version
+// lines read from a program file: the real program (which carries version
+// data), files without it, and crafted ELF files that carry partial, foreign
+// or damaged data.
 
 #include "app/AboutBox.h"
+#include "app/VersionData.h"
+#include "app/VersionInfo.h"
+
+#include "config/ConfigFile.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <cstring>
+#include <elf.h>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -20,11 +33,90 @@ template <typename T> T* child(const AboutBox& box, const char* name)
     return box.findChild<T*>(QString::fromLatin1(name));
 }
 
+// A minimal 64-bit ELF file: header, one section per (name, contents), and
+// the section name table.
+QByteArray MakeElf(const std::vector<std::pair<QByteArray, QByteArray>>& sections)
+{
+    QByteArray names("\0.shstrtab\0", 11);
+    QByteArray file(sizeof(Elf64_Ehdr), '\0');
+    std::vector<Elf64_Shdr> headers(2); // the null section, then the name table
+    // Section headers: name, type, flags, address, offset, size, link, info, alignment, entry size.
+    for (const auto& [name, contents] : sections) {
+        headers.push_back({Elf64_Word(names.size()), SHT_PROGBITS, SHF_ALLOC, 0,
+                           Elf64_Off(file.size()), Elf64_Xword(contents.size()), 0, 0, 0, 0});
+        names += name + '\0';
+        file += contents;
+    }
+    const auto namesAt = Elf64_Off(file.size());
+    headers[1] = {1, SHT_STRTAB, 0, 0, namesAt, Elf64_Xword(names.size()), 0, 0, 0, 0};
+    file += names;
+    while (file.size() % 8)
+        file += '\0';
+    Elf64_Ehdr eh{};
+    std::memcpy(eh.e_ident, ELFMAG, SELFMAG);
+    eh.e_ident[EI_CLASS] = ELFCLASS64;
+    eh.e_ident[EI_DATA] = ELFDATA2LSB;
+    eh.e_ident[EI_VERSION] = EV_CURRENT;
+    eh.e_type = ET_EXEC;
+    eh.e_machine = EM_X86_64;
+    eh.e_version = EV_CURRENT;
+    eh.e_ehsize = sizeof(Elf64_Ehdr);
+    eh.e_shoff = Elf64_Off(file.size());
+    eh.e_shentsize = sizeof(Elf64_Shdr);
+    eh.e_shnum = Elf64_Half(headers.size());
+    eh.e_shstrndx = 1;
+    file.append(reinterpret_cast<const char*>(headers.data()),
+                qsizetype(headers.size() * sizeof(Elf64_Shdr)));
+    std::memcpy(file.data(), &eh, sizeof eh);
+    return file;
+}
+
+std::string_view View(const QByteArray& bytes)
+{
+    return {bytes.constData(), std::size_t(bytes.size())};
+}
+
+// The bytes of a version block with these entries.
+QByteArray Block(const std::vector<VersionData::Entry>& entries)
+{
+    QByteArray out;
+    VersionData::Write(entries, [&out](unsigned char c) { out.append(char(c)); });
+    return out;
+}
+
+// A program file whose version section holds block.
+QByteArray Versioned(const QByteArray& block)
+{
+    return MakeElf({{".orv_version", block}});
+}
+
+QByteArray Fixed(quint16 a, quint16 b, quint16 c, quint16 d)
+{
+    const auto f = VersionData::FixedInfo(a, b, c, d);
+    return QByteArray(f.data(), qsizetype(f.size()));
+}
+
+const QByteArray kUsEnglish("\x09\x04\xE4\x04", 4);
+constexpr std::string_view kRoot = "\\";
+constexpr std::string_view kTranslation = "\\VarFileInfo\\Translation";
+constexpr std::string_view kUsLegal = "\\StringFileInfo\\040904E4\\LegalCopyright";
+
 } // namespace
 
 class TestAboutBox : public QObject
 {
     Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString Write(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
 
 private Q_SLOTS:
     void layout()
@@ -109,6 +201,120 @@ private Q_SLOTS:
         });
         box.showFromHelp();
         QCOMPARE(countdown, 10000);
+    }
+
+    void programFileCarriesItsVersion()
+    {
+        const QString program = qEnvironmentVariable("ORV_BIN_DIR") + u"/orvanite-console"_s;
+        if (!QFile::exists(program))
+            QSKIP("orvanite-console is not built");
+        AboutBox box(program);
+        QCOMPARE(child<QLabel>(box, "version2")->text(), u"Version: 2.1.2.2"_s);
+        QCOMPARE(child<QLabel>(box, "copyright")->text(),
+                 u"Copyright: (C) Orvanite Systems Ltd."_s);
+        QCOMPARE(child<QLabel>(box, "version")->text(),
+                 u"Version: 2.0"_s); // the entry sets the 32-bit text
+        QCOMPARE(child<QLabel>(box, "productName")->text(), u"Orvanite Server Console"_s);
+        QCOMPARE(child<QLabel>(box, "comments")->text(), u"Comments"_s);
+    }
+
+    void aboutBoxLines_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("copyright");
+        const QString design = AboutBox::designCopyright();
+        const QByteArray legal("(C) Test Maker\0", 15);
+
+        QTest::newRow("no such file") << QByteArray() << u"Version: Unknown"_s << design;
+        QTest::newRow("not an ELF file")
+            << QByteArray("#!/bin/sh\necho hello\n") << u"Version: Unknown"_s << design;
+        QTest::newRow("ELF without version data")
+            << MakeElf({{".text", QByteArray(64, '\x90')}}) << u"Version: Unknown"_s << design;
+        QTest::newRow("everything") << Versioned(Block({{kRoot, View(Fixed(3, 4, 5, 6))},
+                                                        {kTranslation, View(kUsEnglish)},
+                                                        {kUsLegal, View(legal)}}))
+                                    << u"Version: 3.4.5.6"_s << u"Copyright: (C) Test Maker"_s;
+        QTest::newRow("16-bit halves up to 65535")
+            << Versioned(Block({{kRoot, View(Fixed(65535, 0, 1, 65535))}}))
+            << u"Version: 65535.0.1.65535"_s << design;
+        QTest::newRow("no translation: version only")
+            << Versioned(Block({{kRoot, View(Fixed(2, 1, 2, 2))}, {kUsLegal, View(legal)}}))
+            << u"Version: 2.1.2.2"_s << design;
+        QTest::newRow("no root block: legal notice only")
+            << Versioned(Block({{kTranslation, View(kUsEnglish)}, {kUsLegal, View(legal)}}))
+            << u"Version: Unknown"_s << u"Copyright: (C) Test Maker"_s;
+        // German / Unicode: the block name is formed in upper-case hex, 040704B0.
+        static const QByteArray german("\x07\x04\xB0\x04", 4);
+        QTest::newRow("other translation names its own block")
+            << Versioned(Block({{kRoot, View(Fixed(1, 0, 0, 7))},
+                                {kTranslation, View(german)},
+                                {kUsLegal, {"wrong\0", 6}},
+                                {"\\StringFileInfo\\040704B0\\LegalCopyright", {"right\0", 6}}}))
+            << u"Version: 1.0.0.7"_s << u"Copyright: right"_s;
+        const QByteArray good = Block({{kRoot, View(Fixed(2, 1, 2, 2))}});
+        QTest::newRow("block cut short")
+            << Versioned(good.left(30)) << u"Version: Unknown"_s << design;
+        QTest::newRow("wrong magic")
+            << Versioned(QByteArray(good).replace(0, 4, "XXXX")) << u"Version: Unknown"_s << design;
+    }
+
+    void aboutBoxLines()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, version);
+        QFETCH(QString, copyright);
+        const QString path = file.isEmpty()
+                                 ? m_dir.filePath(u"missing"_s)
+                                 : Write(QString::fromLatin1(QTest::currentDataTag()), file);
+        AboutBox box(path);
+        QCOMPARE(child<QLabel>(box, "version2")->text(), version);
+        QCOMPARE(child<QLabel>(box, "copyright")->text(), copyright);
+    }
+
+    void damagedSectionTableIsNoData()
+    {
+        const QByteArray elf = Versioned(Block({{kRoot, View(Fixed(2, 1, 2, 2))}}));
+        QVERIFY(VersionInfo::fileVersionInfoSize(Write(u"good"_s, elf)) > 0);
+        // Section table beyond the end of the file.
+        QByteArray far = elf;
+        Elf64_Ehdr eh;
+        std::memcpy(&eh, far.constData(), sizeof eh);
+        eh.e_shoff = Elf64_Off(far.size() + 100);
+        std::memcpy(far.data(), &eh, sizeof eh);
+        QCOMPARE(VersionInfo::fileVersionInfoSize(Write(u"far"_s, far)), 0);
+        // File cut in the middle of the section table.
+        QCOMPARE(VersionInfo::fileVersionInfoSize(Write(u"cut"_s, elf.left(elf.size() - 10))), 0);
+    }
+
+    void queryIgnoresCase()
+    {
+        const QByteArray block = Block({{kTranslation, View(kUsEnglish)}});
+        const auto value = VersionInfo::queryValue(block, u"\\varfileinfo\\TRANSLATION");
+        QVERIFY(value.has_value());
+        QCOMPARE(QByteArray(value->data(), value->size()), kUsEnglish);
+        QVERIFY(!VersionInfo::queryValue(block, u"\\").has_value());
+    }
+
+    void demoConfigurationPointsAtTheSimulator()
+    {
+        const QString path = qEnvironmentVariable("ORV_SOURCE_DIR") + u"/data/demo.hcf"_s;
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray line = f.readAll();
+        QVERIFY(line.endsWith("\r\n"));
+        QCOMPARE(line.count('\n'), 1);
+        ConnectionSettings s;
+        s.HostAddress = "old";
+        s.User = "X";
+        ::LoadConfigFile(path, s);
+        QCOMPARE(s.HostAddress, QByteArray("127.0.0.1"));
+        QCOMPARE(s.Port, quint16(30000));
+        QCOMPARE(s.User, QByteArray("MANAGER"));
+        QCOMPARE(s.Account, QByteArray("SYS"));
+        QVERIFY(s.UserPassword.isEmpty() && s.Group.isEmpty() && s.LogonExtra.isEmpty());
+        // Byte-exact: the line the configuration writer produces for the same settings.
+        QCOMPARE(line, ConfigLine(s, line.split('"').at(5).at(0)));
     }
 };
 

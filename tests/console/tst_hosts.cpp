@@ -83,10 +83,7 @@ private Q_SLOTS:
         QVERIFY(window.host(1)->controller()->session()->isBusy());
         for (size_t i : {size_t(0), size_t(2)})
             for (qsizetype k = 1; k < listed[i].size(); ++k)
-                QVERIFY2(listed[i][k] - listed[i][k - 1] < 2500,
-                         qPrintable(QStringLiteral("host %1 listed %2 ms apart")
-                                        .arg(i)
-                                        .arg(listed[i][k] - listed[i][k - 1])));
+                QVERIFY2(listed[i][k] - listed[i][k - 1] < 2500, qPrintable(QString::number(i)));
 
         // Kill Process on the third host's tab: only that host hears of it, and
         // the confirmation names it.
@@ -146,31 +143,20 @@ private Q_SLOTS:
         QCOMPARE(addHostFrom(0, QString()), files.filePath(QStringLiteral("east/")));
     }
 
-    void placement_data()
-    {
-        QTest::addColumn<QRect>("frame");
-        QTest::addColumn<QRect>("expected");
-        // One screen of 1280 x 1024 with a panel of 40 at its foot, and one of
-        // 1920 x 1080 to its right.
-        QTest::newRow("on screen") << QRect(100, 100, 723, 480) << QRect(100, 100, 723, 480);
-        QTest::newRow("title bar on the second screen")
-            << QRect(1500, 200, 723, 480) << QRect(1500, 200, 723, 480);
-        QTest::newRow("39 pixels left on the right")
-            << QRect(3161, 100, 723, 480) << QRect(2477, 100, 723, 480);
-        QTest::newRow("title bar above the top")
-            << QRect(100, -300, 723, 480) << QRect(100, 0, 723, 480);
-        QTest::newRow("title bar under the panel")
-            << QRect(100, 990, 723, 480) << QRect(100, 504, 723, 480);
-        QTest::newRow("far away, larger than the screen")
-            << QRect(-9000, -9000, 1500, 1200) << QRect(0, 0, 1280, 984);
-    }
-
+    // One screen of 1280 x 1024 with a panel of 40 at its foot, and one of
+    // 1920 x 1080 to its right: a frame as stored, and where it is put back.
     void placement()
     {
-        QFETCH(QRect, frame);
-        QFETCH(QRect, expected);
         const QList<QRect> screens = {QRect(0, 0, 1280, 984), QRect(1280, 0, 1920, 1080)};
-        QCOMPARE(WindowPlacement::reachable(frame, screens), expected);
+        const QRect cases[][2] = {
+            {{100, 100, 723, 480}, {100, 100, 723, 480}},     // on screen
+            {{1500, 200, 723, 480}, {1500, 200, 723, 480}},   // title bar on the second screen
+            {{3161, 100, 723, 480}, {2477, 100, 723, 480}},   // 39 pixels left on the right
+            {{100, -300, 723, 480}, {100, 0, 723, 480}},      // title bar above the top
+            {{100, 990, 723, 480}, {100, 504, 723, 480}},     // title bar under the panel
+            {{-9000, -9000, 1500, 1200}, {0, 0, 1280, 984}}}; // far away, larger than the screen
+        for (const auto& [frame, expected] : cases)
+            QCOMPARE(WindowPlacement::reachable(frame, screens), expected);
     }
 
     void boundedStart()

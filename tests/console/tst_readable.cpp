@@ -61,37 +61,34 @@ class TestReadable : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cellTooltipOnlyWhenCut_data()
-    {
-        QTest::addColumn<int>("column");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<QString>("tooltip");
-        // "   1.500" shown, the value without its padding told.
-        QTest::newRow("cpu time cut") << int(ProcessColumn::CpuTime) << 30 << u("1.500");
-        QTest::newRow("cpu time fits") << int(ProcessColumn::CpuTime) << 200 << u("");
-        QTest::newRow("user cut") << int(ProcessColumn::User) << 14 << u("ALICE");
-        QTest::newRow("user fits") << int(ProcessColumn::User) << 200 << u("");
-    }
-
+    // A cell cut by its column's width tells its whole value ("   1.500" shown,
+    // the value without its padding told); a cell that fits tells nothing.
     void cellTooltipOnlyWhenCut()
     {
-        QFETCH(int, column);
-        QFETCH(int, width);
-        QFETCH(QString, tooltip);
         ConsoleFixture f;
         f.useStandardHost();
         QVERIFY(f.showAndConnect());
         RecordTableView* view = f.processTable();
-        view->setColumnWidth(column, width);
         // Row 0 is ALICE's process, 1.5 s of CPU time.
         QCOMPARE(rowTexts(view, 0).at(int(ProcessColumn::User)), QStringLiteral("ALICE"));
-        const QString shown = tooltipAt(view, 0, column);
-        if (tooltip.isEmpty())
-            QVERIFY2(!shown.contains(QStringLiteral("ALICE")) &&
-                         !shown.contains(QStringLiteral("1.500")),
-                     qPrintable(shown));
-        else
-            QCOMPARE(shown, tooltip);
+        const struct
+        {
+            ProcessColumn column;
+            int width;
+            const char* tooltip;
+        } cases[] = {{ProcessColumn::CpuTime, 30, "1.500"},
+                     {ProcessColumn::CpuTime, 200, ""},
+                     {ProcessColumn::User, 14, "ALICE"},
+                     {ProcessColumn::User, 200, ""}};
+        for (const auto& c : cases) {
+            view->setColumnWidth(int(c.column), c.width);
+            const QString shown = tooltipAt(view, 0, int(c.column));
+            if (*c.tooltip)
+                QCOMPARE(shown, u(c.tooltip));
+            else
+                QVERIFY2(!shown.contains(u("ALICE")) && !shown.contains(u("1.500")),
+                         qPrintable(shown));
+        }
     }
 
     void statusLineDropsWholeParts_data()
@@ -155,11 +152,7 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         for (const QLabel* label : bar->findChildren<QLabel*>())
             if (label->isVisible() && label->objectName() != QLatin1String("statusLabel"))
-                QVERIFY2(label->width() >= label->sizeHint().width(),
-                         qPrintable(QStringLiteral("%1 %2 < %3")
-                                        .arg(label->objectName())
-                                        .arg(label->width())
-                                        .arg(label->sizeHint().width())));
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
         QVERIFY(bar->minimumSizeHint().width() <= width);
         QCOMPARE(bar->toolTip(),
                  (message.isEmpty() ? QString() : message + QLatin1Char('\n')) +
@@ -167,23 +160,19 @@ private Q_SLOTS:
                        "Refreshed 13:28:50\n1 listener \u00b7 4 processes"));
     }
 
-    void countsInEnglish_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QString>("noun");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("one listener") << 1 << u("listener") << u("1 listener");
-        QTest::newRow("no listeners") << 0 << u("listener") << u("0 listeners");
-        QTest::newRow("one process") << 1 << u("process") << u("1 process");
-        QTest::newRow("many processes") << 12345 << u("process") << u("12,345 processes");
-    }
-
     void countsInEnglish()
     {
-        QFETCH(int, count);
-        QFETCH(QString, noun);
-        QFETCH(QString, text);
-        QCOMPARE(TableFilterBar::countOf(count, noun), text);
+        const struct
+        {
+            int count;
+            const char* noun;
+            const char* text;
+        } cases[] = {{1, "listener", "1 listener"},
+                     {0, "listener", "0 listeners"},
+                     {1, "process", "1 process"},
+                     {12345, "process", "12,345 processes"}};
+        for (const auto& c : cases)
+            QCOMPARE(TableFilterBar::countOf(c.count, u(c.noun)), u(c.text));
     }
 
     void paletteTellsHostsApart()
