@@ -88,53 +88,48 @@ private Q_SLOTS:
 
     void cleanup() { f.reset(); }
 
-    // Cancel closes the window; the Configure command then makes no new connection.
-    void cancelEndsTheProgram()
+    // Configure while connected drops the link without Quit. Cancel ends the
+    // program and keeps the settings; OK logs on again with what the boxes
+    // hold; a port out of range is said, and nothing connects or stays busy.
+    void configure_data()
     {
-        QVERIFY(connectWindow());
-        f->prompts.onDialog = [](QDialog&) { return int(QDialog::Rejected); };
-        changeSettings([](ConnectionSettings& s) { s.User = "KEPT"; });
-        QVERIFY(f->run("configureAction"));
-        QCOMPARE(m_closes.closes, 1);
-        QVERIFY(host().isClosing());
-        QCOMPARE(settings().User, QByteArray("KEPT"));
-        QCOMPARE(f->sim.connectionCount(), 1);
-        QVERIFY(!f->session()->isConnected());
-        QVERIFY(!f->sim.received().contains("0001Q")); // Configure drops without Quit
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<int>("interval"); // in ms, afterwards
+        QTest::newRow("Cancel") << u"intervalEdit"_s << u"20"_s << false << QStringList() << 5000;
+        QTest::newRow("OK") << u"intervalEdit"_s << u"20"_s << true << QStringList() << 20000;
+        QTest::newRow("OK, port out of range")
+            << u"portEdit"_s << u"99999"_s << true << QStringList{u"Range check error"_s} << 5000;
     }
 
-    // Configure while connected: dropped without Quit, logged on again.
-    void configureReconnects()
+    void configure()
     {
+        QFETCH(QString, box);
+        QFETCH(QString, typed);
+        QFETCH(bool, ok);
+        QFETCH(QStringList, messages);
+        QFETCH(int, interval);
         QVERIFY(connectWindow());
         bool busyInDialog = true;
         f->prompts.onDialog = [&](QDialog& d) {
             busyInDialog = host().isBusy();
-            box(d, "intervalEdit")->setText(u"20"_s);
-            return int(QDialog::Accepted);
+            this->box(d, qPrintable(box))->setText(typed);
+            return int(ok ? QDialog::Accepted : QDialog::Rejected);
         };
         QVERIFY(f->run("configureAction"));
         QVERIFY(!busyInDialog);
-        QTRY_COMPARE(f->sim.connectionCount(), 2);
-        QTRY_VERIFY(!host().isBusy());
-        QVERIFY(f->session()->isConnected());
+        QCOMPARE(f->prompts.messages, messages);
+        QCOMPARE(m_closes.closes, ok ? 0 : 1);
+        QCOMPARE(f->closing(), !ok);
+        const bool relinked = ok && messages.isEmpty();
+        QTRY_COMPARE(f->sim.connectionCount(), relinked ? 2 : 1);
+        QTRY_VERIFY(f->closing() || !host().isBusy()); // not left with a dead Refresh button
+        QCOMPARE(f->session()->isConnected(), relinked);
         QVERIFY(!f->sim.received().contains("0001Q"));
-        QCOMPARE(settings().RefreshInterval, 20000);
-        QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 20000);
-    }
-
-    void configurePortErrorDoesNotReconnect()
-    {
-        QVERIFY(connectWindow());
-        f->prompts.onDialog = [&](QDialog& d) {
-            box(d, "portEdit")->setText(u"99999"_s);
-            return int(QDialog::Accepted);
-        };
-        QVERIFY(f->run("configureAction"));
-        QCOMPARE(f->prompts.messages, QStringList{u"Range check error"_s});
-        QVERIFY(!f->session()->isConnected());
-        QCOMPARE(f->sim.connectionCount(), 1);
-        QVERIFY(!host().isBusy()); // not left with a dead Refresh button
+        QCOMPARE(settings().RefreshInterval, interval);
+        QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), interval);
     }
 
     // The dialog's Load button: the boxes show the file's settings and the
