@@ -33,37 +33,26 @@ public:
         });
     }
     quint16 port() const { return m_server.serverPort(); }
-    void send(const QByteArray& bytes)
-    {
-        if (m_peer)
-            m_peer->write(bytes);
-    }
+    void send(const QByteArray& bytes) { m_peer->write(bytes); }
     std::function<QByteArray(const QByteArray&, int)> answer;
 
 private:
     void read()
     {
         m_in += m_peer->readAll();
-        if (!m_loggedOn) {
-            if (m_in.size() < 118)
-                return;
+        if (!m_loggedOn && m_in.size() >= 118) {
             m_in.remove(0, 118);
             m_loggedOn = true;
             send("0");
         }
-        while (m_in.size() >= 4) {
-            const int length = m_in.left(4).toInt();
-            if (m_in.size() < 4 + length)
-                return;
-            const QByteArray body = m_in.mid(4, length);
-            m_in.remove(0, 4 + length);
-            if (body == "H") {
+        // Each whole frame; "H" is joined to the argument after it.
+        while (m_loggedOn && m_in.size() >= 4 && m_in.size() >= 4 + m_in.left(4).toInt()) {
+            const QByteArray body = m_in.mid(4, m_in.left(4).toInt());
+            m_in.remove(0, 4 + body.size());
+            if (body == "H")
                 m_letter = body;
-                continue;
-            }
-            const QByteArray request = m_letter + body;
-            m_letter.clear();
-            send(answer(request, ++m_serial));
+            else
+                send(answer(std::exchange(m_letter, {}) + body, ++m_serial));
         }
     }
 

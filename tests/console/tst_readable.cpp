@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QToolTip>
 
+#include <array>
+
 namespace {
 
 QString u(const char* text)
@@ -263,29 +265,19 @@ private Q_SLOTS:
                  qPrintable(QString::number(width)));
     }
 
-    void selectionFromCode_data()
-    {
-        QTest::addColumn<int>("row");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<int>("selectedCells");
-        QTest::newRow("a row") << 2 << 2 << 3;
-        QTest::newRow("none") << -1 << -1 << 0;
-        QTest::newRow("past the end") << 4 << -1 << 0;
-    }
-
+    // A row chosen in code: the whole row, and only it, or none when it is not
+    // there; never told as the operator's choice.
     void selectionFromCode()
     {
-        QFETCH(int, row);
-        QFETCH(int, selected);
-        QFETCH(int, selectedCells);
-        SmallTable t;
-        QSignalSpy chosen(&t.view, &RecordTableView::rowChosen);
-        t.view.selectRow(1);
-        t.view.selectRow(row);
-        QCOMPARE(t.view.selectedRow(), selected);
-        // The whole row, and only it.
-        QCOMPARE(t.view.selectionModel()->selectedIndexes().size(), selectedCells);
-        QCOMPARE(chosen.count(), 0);
+        for (const auto& [row, selected, cells] : {std::array{2, 2, 3}, {-1, -1, 0}, {4, -1, 0}}) {
+            SmallTable t;
+            QSignalSpy chosen(&t.view, &RecordTableView::rowChosen);
+            t.view.selectRow(1);
+            t.view.selectRow(row);
+            QCOMPARE(t.view.selectedRow(), selected);
+            QCOMPARE(t.view.selectionModel()->selectedIndexes().size(), cells);
+            QCOMPARE(chosen.count(), 0);
+        }
     }
 
     void operatorChoicesAreTold()
