@@ -341,18 +341,28 @@ private Q_SLOTS:
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Add New Listener"));
         QCOMPARE(dialog.size(), QSize(429, 237));
         QComboBox* product = productBox(dialog);
-        QCOMPARE(product->count(), 7);
-        QCOMPARE(product->itemText(6), QStringLiteral("18 - BaseSrvr"));
+        // Each product's name, command and port.
+        const QList<QStringList> products = {
+            texts({"2 - Parcel Transfer", "PCLSRVR.KQ.ORVANITE;PRI=DS S", "30001"}),
+            texts({"3 - Desk Deployer", "DDPSRVR.KQ.ORVANITE;PRI=DS S", "30003"}),
+            texts({"4 - Tabula/32", "TABSRVR.KQ.ORVANITE;PRI=DS S", "30006"}),
+            texts({"5 - Quarry", "QRYSRVR.KQ.ORVANITE;PRI=DS S", "30005"}),
+            texts({"8 - Conduit", "CNDSRVR.KQ.ORVANITE;PRI=DS S", "30002"}),
+            texts({"16 - Vanguard", "VGDSRVR.KQ.ORVANITE;PRI=DS S", "30004"}),
+            texts({"18 - BaseSrvr", "BASESRVR.KQ.ORVANITE;PRI=DS S", "30018"})};
+        QCOMPARE(product->count(), products.size());
+        for (int i = 0; i < product->count(); ++i) {
+            product->setCurrentIndex(i);
+            QCOMPARE((QStringList{product->currentText(), edit(dialog, "commandEdit")->text(),
+                                  edit(dialog, "portEdit")->text()}),
+                     products[i]);
+        }
         QCOMPARE(product->geometry(), QRect(88, 16, 177, 21));
         QCOMPARE(edit(dialog, "commandEdit")->geometry(), QRect(88, 112, 281, 24));
         auto* ok = child<QPushButton>(dialog, "okButton");
         auto* cancel = child<QPushButton>(dialog, "cancelButton");
         QCOMPARE(cancel->geometry(), QRect(280, 152, 89, 25));
         QVERIFY(ok->isDefault());
-        product->setCurrentIndex(6);
-        QCOMPARE(edit(dialog, "commandEdit")->text(),
-                 QStringLiteral("BASESRVR.KQ.ORVANITE;PRI=DS S"));
-        QCOMPARE(edit(dialog, "portEdit")->text(), QStringLiteral("30018"));
         QCOMPARE(dialog.product(), QByteArray("18"));
         edit(dialog, "usersEdit")->setText(QStringLiteral("9"));
         product->setEditText(QStringLiteral("99 - Mine"));
@@ -367,6 +377,12 @@ private Q_SLOTS:
         QVERIFY(!queue(pri, "csButton")->isChecked() && !queue(pri, "dsButton")->isChecked() &&
                 !queue(pri, "esButton")->isChecked());
         QCOMPARE(pri.queueCode(), 0);
+        // The code each queue button sends.
+        for (const auto& [name, code] :
+             {std::pair{"csButton", 2}, {"dsButton", 3}, {"esButton", 4}}) {
+            queue(pri, name)->setChecked(true);
+            QCOMPARE(pri.queueCode(), code);
+        }
         QCOMPARE(queue(pri, "esButton")->geometry(), QRect(16, 136, 89, 17));
         QCOMPARE(child<QPushButton>(pri, "cancelButton")->geometry(), QRect(128, 168, 89, 25));
     }

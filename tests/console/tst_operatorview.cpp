@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QRegularExpression>
@@ -52,7 +53,11 @@ private Q_SLOTS:
                             process("123", "123", "1000", "CNDUSER", "ANN", 50)};
     }
 
-    void cleanup() { f.reset(); }
+    void cleanup()
+    {
+        f.reset();
+        QLocale::setDefault(QLocale::system());
+    }
 
     void commandsActOnChosenPin_data()
     {
@@ -258,20 +263,21 @@ private Q_SLOTS:
     void copyAndExportShapes_data()
     {
         QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("decimalComma"); // the operator's locale writes 1,5
         QTest::addColumn<QByteArray>("expected");
 
         QTest::newRow("copy: the selected rows under a header line")
-            << QStringLiteral("copy")
+            << QStringLiteral("copy") << false
             << QByteArray("Main\tPin\tProgram\tUser\tCPU Time\tPri\n"
                           "123\t202\tCNDUSER\tBOB\t123.456\tDS\n"
                           "123\t210\tCNDUSER\tZOE\t9.000\t\n");
         QTest::newRow("processes as CSV, shown rows in the order shown")
-            << QStringLiteral("processes.csv")
+            << QStringLiteral("processes.csv") << false
             << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
                           "123,202,CNDUSER,BOB,123456,123.456,DS\r\n"
                           "123,210,CNDUSER,ZOE,9000,9.000,\r\n");
         QTest::newRow("processes as JSON")
-            << QStringLiteral("processes.json")
+            << QStringLiteral("processes.json") << false
             << QByteArray("[\n"
                           "  {\"main_pin\": 123, \"pin\": 202, \"program\": \"CNDUSER\", "
                           "\"user\": \"BOB\", \"cpu_ms\": 123456, \"cpu_seconds\": 123.456, "
@@ -280,12 +286,26 @@ private Q_SLOTS:
                           "\"user\": \"ZOE\", \"cpu_ms\": 9000, \"cpu_seconds\": 9.000, "
                           "\"priority\": null}\n"
                           "]\n");
+        // Under a decimal-comma locale the copied cells are as shown; the file keeps its point.
+        QTest::newRow("copy, decimal comma")
+            << QStringLiteral("copy") << true
+            << QByteArray("Main\tPin\tProgram\tUser\tCPU Time\tPri\n"
+                          "123\t202\tCNDUSER\tBOB\t123,456\tDS\n"
+                          "123\t210\tCNDUSER\tZOE\t9,000\t\n");
+        QTest::newRow("CSV, decimal comma")
+            << QStringLiteral("processes.csv") << true
+            << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
+                          "123,202,CNDUSER,BOB,123456,123.456,DS\r\n"
+                          "123,210,CNDUSER,ZOE,9000,9.000,\r\n");
     }
 
     void copyAndExportShapes()
     {
         QFETCH(QString, what);
+        QFETCH(bool, decimalComma);
         QFETCH(QByteArray, expected);
+        if (decimalComma)
+            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 
         QVERIFY(f->showAndConnect());
         RecordTableView* view = f->processTable();
