@@ -1,19 +1,15 @@
 // The operator commands against the simulator: the bytes each one sends, its
-// guard, the confirmation texts, the refresh that follows, the two dialogs,
-// and one real message box answered through the active modal widget.
+// guard, the confirmation texts, the refresh that follows, and the two dialogs.
 
 #include "ConsoleFixture.h"
 
-#include "console/WidgetPrompts.h"
 #include "console/dialogs/AddListenerDialog.h"
 #include "console/dialogs/ChangePriorityDialog.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -292,47 +288,6 @@ private Q_SLOTS:
         const QByteArray got = f->receivedSince(mark);
         QVERIFY2(got == sent || got == sent + framed("Q"), got.constData());
         QVERIFY(!f->session()->isConnected());
-    }
-
-    void realConfirmationBox()
-    {
-        // The program's own prompts: a real QMessageBox, answered No.
-        f->window.reset();
-        WidgetPrompts prompts;
-        MainWindow w(windowEnvironment(&prompts, &f->log, f->settingsFile()));
-        HostController* host = w.host(0)->controller();
-        host->setSettings(simSettings(f->sim.serverPort()));
-        w.show();
-        QTRY_VERIFY_WITH_TIMEOUT(!host->isBusy(), 5000);
-
-        QString title;
-        QString text;
-        QStringList buttons;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QTimer::singleShot(0, this, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            title = box->windowTitle();
-            text = box->text();
-            icon = box->icon();
-            for (QAbstractButton* b : box->buttons())
-                buttons.append(b->text());
-            for (QAbstractButton* b : box->buttons())
-                if (b->text() == QStringLiteral("&No"))
-                    b->click();
-        });
-        const qsizetype mark = f->mark();
-        w.findChild<QAction*>(QStringLiteral("killListenerAction"))->trigger();
-        QCOMPARE(title, QStringLiteral("Confirm"));
-        QCOMPARE(icon, QMessageBox::Question);
-        QCOMPARE(text, QStringLiteral("This will abort all users connected via this listener!\n"
-                                      "Kill listener for port:30002\nConduit\nCNDSRVR"));
-        buttons.sort();
-        QCOMPARE(buttons, (QStringList{QStringLiteral("&No"), QStringLiteral("&Yes")}));
-        QTRY_VERIFY(!host->session()->isBusy());
-        QCOMPARE(f->receivedSince(mark), fullRefresh());
-
-        w.close();
     }
 
     void productDefaults()

@@ -11,6 +11,7 @@
 #include "console/TableFilterBar.h"
 #include "console/WidgetPrompts.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QLabel>
@@ -243,12 +244,17 @@ private Q_SLOTS:
         int width = 0;
         QString shownTitle;
         QString text;
+        QStringList buttons;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
         QTimer::singleShot(0, this, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             QVERIFY(box);
             width = box->width();
             shownTitle = box->windowTitle();
             text = box->text();
+            icon = box->icon();
+            for (QAbstractButton* b : box->buttons())
+                buttons.append(b->text());
             box->close();
         });
         const QString asked = u("WINSOCK error: 11001\rHost not found");
@@ -258,6 +264,9 @@ private Q_SLOTS:
             prompts.showMessage(asked);
         QCOMPARE(shownTitle, title);
         QCOMPARE(text, u("WINSOCK error: 11001\nHost not found"));
+        buttons.sort();
+        QCOMPARE(buttons, confirm ? texts({"&No", "&Yes"}) : texts({"OK"}));
+        QCOMPARE(icon, confirm ? QMessageBox::Question : QMessageBox::NoIcon);
         QFont bold = QApplication::font();
         bold.setBold(true);
         // The title in a bold title-bar font with room for the icon and buttons.
