@@ -2,7 +2,8 @@
 // its layout, and a box opened again getting its full countdown. Its version
 // lines read from a program file: the real program (which carries version
 // data), files without it, and crafted ELF files that carry partial, foreign
-// or damaged data.
+// or damaged data. The orvanite-console program as a user starts it from a
+// terminal: options, and no display.
 
 #include "app/AboutBox.h"
 #include "app/VersionData.h"
@@ -15,6 +16,8 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -301,9 +304,8 @@ private Q_SLOTS:
         const QString path = qEnvironmentVariable("ORV_SOURCE_DIR") + u"/data/demo.hcf"_s;
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray line = f.readAll();
-        QVERIFY(line.endsWith("\r\n"));
-        QCOMPARE(line.count('\n'), 1);
+        QCOMPARE(f.readAll(), QByteArray("\"127.0.0.1\",\"30000\",\"5\",\"xt{trpg\",\"\",\"\",\"\","
+                                         "\"flf\",\"\",\"\",5\r\n"));
         ConnectionSettings s;
         s.HostAddress = "old";
         s.User = "X";
@@ -313,8 +315,71 @@ private Q_SLOTS:
         QCOMPARE(s.User, QByteArray("MANAGER"));
         QCOMPARE(s.Account, QByteArray("SYS"));
         QVERIFY(s.UserPassword.isEmpty() && s.Group.isEmpty() && s.LogonExtra.isEmpty());
-        // Byte-exact: the line the configuration writer produces for the same settings.
-        QCOMPARE(line, ConfigLine(s, line.split('"').at(5).at(0)));
+    }
+
+    void start_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("stdoutHas"); // empty: nothing on stdout
+        QTest::addColumn<QByteArray>("stderrHas");
+        // Options work without any display.
+        QTest::newRow("--help") << QStringList{u"--help"_s} << QString() << QString() << 0
+                                << QByteArray("Usage: orvanite-console [OPTION]... [FILE]")
+                                << QByteArray();
+        QTest::newRow("--version") << QStringList{u"--version"_s} << QString() << QString() << 0
+                                   << QByteArray("orvanite-console 2.1.2.2\n") << QByteArray();
+        // An option after a file name is still an option, never a file.
+        QTest::newRow("file then --help") << QStringList{u"east.hcf"_s, u"--help"_s} << QString()
+                                          << QString() << 0 << QByteArray("Usage:") << QByteArray();
+        QTest::newRow("unknown option")
+            << QStringList{u"--east.hcf"_s} << QString() << QString() << 2 << QByteArray()
+            << QByteArray("unknown option '--east.hcf'");
+        // No display: a message and exit 1, not a core dump.
+        const QByteArray said("orvanite-console: ");
+        QTest::newRow("nothing set")
+            << QStringList{u"east.hcf"_s} << QString() << QString() << 1 << QByteArray() << said;
+        QTest::newRow("xcb without DISPLAY")
+            << QStringList{u"east.hcf"_s} << u"xcb"_s << QString() << 1 << QByteArray() << said;
+        QTest::newRow("xcb with a dead DISPLAY")
+            << QStringList{u"east.hcf"_s} << u"xcb"_s << u":987"_s << 1 << QByteArray() << said;
+    }
+
+    void start()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, platform);
+        QFETCH(QString, display);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, stdoutHas);
+        QFETCH(QByteArray, stderrHas);
+        const QString program = qEnvironmentVariable("ORV_BIN_DIR") + u"/orvanite-console"_s;
+        QVERIFY2(QFile::exists(program), qPrintable(program));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"DISPLAY"_s);
+        env.remove(u"WAYLAND_DISPLAY"_s);
+        env.remove(u"QT_QPA_PLATFORM"_s);
+        if (!platform.isEmpty())
+            env.insert(u"QT_QPA_PLATFORM"_s, platform);
+        if (!display.isEmpty())
+            env.insert(u"DISPLAY"_s, display);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(program, arguments);
+        if (!p.waitForFinished(20000)) {
+            p.kill();
+            p.waitForFinished();
+            QFAIL("the program did not end");
+        }
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), exitCode);
+        const QByteArray out = p.readAllStandardOutput();
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(stdoutHas.isEmpty() ? out.isEmpty() : out.contains(stdoutHas), out.constData());
+        QVERIFY2(err.contains(stderrHas), err.constData());
+        QVERIFY2(!err.contains("Reinstalling"), err.constData());
     }
 };
 
