@@ -182,7 +182,12 @@ private Q_SLOTS:
         QCOMPARE(f->listeners()->rows(), 1);
         QCOMPARE(f->listeners()->cell(0, ListenerColumn::Pin), QByteArrayView("124"));
         QCOMPARE(f->listenerRow(), -1);
-        QTRY_VERIFY(!f->host()->isBusy());
+        QCOMPARE(f->processes()->rows(), 0);
+        // Kill Listener then has nothing to offer.
+        mark = f->mark();
+        QVERIFY(f->run("killListenerAction"));
+        QCOMPARE(f->prompts.confirmations.size(), 2);
+        QCOMPARE(f->receivedSince(mark), QByteArray());
     }
 
     void killProcessGuardAndEffect()
