@@ -55,18 +55,12 @@ private Q_SLOTS:
         ConfigureDialog dlg;
         QCOMPARE(dlg.size(), QSize(405, 325));
         QCOMPARE(dlg.windowTitle(), u"ConfigureDlg"_s);
-        const struct
-        {
-            const char* name;
-            QString text;
-            QRect geometry;
-        } buttons[] = {{"okButton", u"&Ok"_s, {78, 239, 75, 25}},
-                       {"cancelButton", u"&Cancel"_s, {171, 239, 75, 25}},
-                       {"loadButton", u"&Load"_s, {264, 240, 81, 25}}};
-        for (const auto& b : buttons) {
-            QCOMPARE(child<QPushButton>(dlg, b.name)->text(), b.text);
-            QCOMPARE(child<QPushButton>(dlg, b.name)->geometry(), b.geometry);
-        }
+        QCOMPARE(child<QPushButton>(dlg, "okButton")->text(), u"&Ok"_s);
+        QCOMPARE(child<QPushButton>(dlg, "okButton")->geometry(), QRect(78, 239, 75, 25));
+        QCOMPARE(child<QPushButton>(dlg, "cancelButton")->text(), u"&Cancel"_s);
+        QCOMPARE(child<QPushButton>(dlg, "cancelButton")->geometry(), QRect(171, 239, 75, 25));
+        QCOMPARE(child<QPushButton>(dlg, "loadButton")->text(), u"&Load"_s);
+        QCOMPARE(child<QPushButton>(dlg, "loadButton")->geometry(), QRect(264, 240, 81, 25));
         QVERIFY(child<QPushButton>(dlg, "okButton")->isDefault());
 
         const QStringList expected = {

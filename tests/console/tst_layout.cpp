@@ -180,24 +180,6 @@ private Q_SLOTS:
         QTRY_VERIFY(w.isMaximized());
     }
 
-    void priorityColumnGetsSixPercentOnResize()
-    {
-        f->sim.Processes[1].Priority = 3;
-        QVERIFY(f->showAndConnect());
-        RecordTableView* table = f->processTable();
-        // It comes in at 5% of the table's width, and a resize makes it 6%.
-        QCOMPARE(table->columnWidth(5), int(table->width() * 0.05));
-        f->window->resize(f->window->size() + QSize(1, 0));
-        f->window->resize(f->window->size() - QSize(1, 0));
-        QTRY_COMPARE(table->columnWidth(5), 41);
-        // Change Pri takes its place in the button bar and the first Tab stop.
-        QCOMPARE(geometryOf("changePriorityButton"), QRect(456, 8, 105, 25));
-        QWidget* next = f->find<QWidget>("changePriorityButton")->nextInFocusChain();
-        while (!(next->focusPolicy() & Qt::TabFocus))
-            next = next->nextInFocusChain();
-        QCOMPARE(next, f->find<QWidget>("refreshButton"));
-    }
-
     void keyboardTabStopsAndFocus()
     {
         QVERIFY(f->showAndConnect());

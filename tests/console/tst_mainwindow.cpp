@@ -259,13 +259,26 @@ private Q_SLOTS:
         QCOMPARE(headerTexts(f->processTable()),
                  (texts({"Main", "Pin", "Program", "User", "CPU Time", "Pri"})));
         QCOMPARE(columnTexts(f->processTable(), 5), texts({"", "DS", "BS"}));
-        QVERIFY(f->find<QPushButton>("changePriorityButton")->isVisibleTo(&w));
+        QWidget* changePri = f->find<QPushButton>("changePriorityButton");
+        QVERIFY(changePri->isVisibleTo(&w));
+        // The column comes in at 5% of the table's width, and a resize makes it 6%.
+        RecordTableView* table = f->processTable();
+        QCOMPARE(table->columnWidth(5), int(table->width() * 0.05));
+        w.resize(w.size() + QSize(1, 0));
+        w.resize(w.size() - QSize(1, 0));
+        QTRY_COMPARE(table->columnWidth(5), 41);
+        // Change Pri takes its place in the button bar and the first Tab stop.
+        QCOMPARE(changePri->geometry(), QRect(456, 8, 105, 25));
+        QWidget* next = changePri->nextInFocusChain();
+        while (!(next->focusPolicy() & Qt::TabFocus))
+            next = next->nextInFocusChain();
+        QCOMPARE(next, f->find<QWidget>("refreshButton"));
 
         for (SimProcess& p : f->sim.Processes)
             p.Priority = 0;
         QVERIFY(f->run("refreshAction"));
         QCOMPARE(columnTexts(f->processTable(), 5), texts({"", "", ""}));
-        QVERIFY(f->find<QPushButton>("changePriorityButton")->isVisibleTo(&w));
+        QVERIFY(changePri->isVisibleTo(&w));
     }
 
     void priorityInListenerReplyShowsChangePri()
