@@ -23,13 +23,9 @@
 #include <QToolTip>
 
 #include <array>
+#include <tuple>
 
 namespace {
-
-QString u(const char* text)
-{
-    return QString::fromUtf8(text);
-}
 
 // The tooltip shown for a help event at a cell's centre; empty when none.
 QString tooltipAt(RecordTableView* view, int row, int column)
@@ -63,6 +59,8 @@ class TestReadable : public QObject
 {
     Q_OBJECT
 
+    static QString u(const char* text) { return QString::fromUtf8(text); }
+
 private Q_SLOTS:
     // A cell cut by its column's width tells its whole value ("   1.500" shown,
     // the value without its padding told); a cell that fits tells nothing.
@@ -74,20 +72,15 @@ private Q_SLOTS:
         RecordTableView* view = f.processTable();
         // Row 0 is ALICE's process, 1.5 s of CPU time.
         QCOMPARE(rowTexts(view, 0).at(int(ProcessColumn::User)), QStringLiteral("ALICE"));
-        const struct
-        {
-            ProcessColumn column;
-            int width;
-            const char* tooltip;
-        } cases[] = {{ProcessColumn::CpuTime, 30, "1.500"},
-                     {ProcessColumn::CpuTime, 200, ""},
-                     {ProcessColumn::User, 14, "ALICE"},
-                     {ProcessColumn::User, 200, ""}};
-        for (const auto& c : cases) {
-            view->setColumnWidth(int(c.column), c.width);
-            const QString shown = tooltipAt(view, 0, int(c.column));
-            if (*c.tooltip)
-                QCOMPARE(shown, u(c.tooltip));
+        using C = ProcessColumn;
+        for (const auto& [column, width, tooltip] : {std::tuple{C::CpuTime, 30, "1.500"},
+                                                     {C::CpuTime, 200, ""},
+                                                     {C::User, 14, "ALICE"},
+                                                     {C::User, 200, ""}}) {
+            view->setColumnWidth(int(column), width);
+            const QString shown = tooltipAt(view, 0, int(column));
+            if (*tooltip)
+                QCOMPARE(shown, u(tooltip));
             else
                 QVERIFY2(!shown.contains(u("ALICE")) && !shown.contains(u("1.500")),
                          qPrintable(shown));
@@ -165,17 +158,11 @@ private Q_SLOTS:
 
     void countsInEnglish()
     {
-        const struct
-        {
-            int count;
-            const char* noun;
-            const char* text;
-        } cases[] = {{1, "listener", "1 listener"},
-                     {0, "listener", "0 listeners"},
-                     {1, "process", "1 process"},
-                     {12345, "process", "12,345 processes"}};
-        for (const auto& c : cases)
-            QCOMPARE(TableFilterBar::countOf(c.count, u(c.noun)), u(c.text));
+        for (const auto& [count, noun, text] : {std::tuple{1, "listener", "1 listener"},
+                                                {0, "listener", "0 listeners"},
+                                                {1, "process", "1 process"},
+                                                {12345, "process", "12,345 processes"}})
+            QCOMPARE(TableFilterBar::countOf(count, u(noun)), u(text));
     }
 
     void paletteTellsHostsApart()
