@@ -226,7 +226,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("copyright");
-        const QString design = AboutBox::designCopyright();
+        const QString design = u"Copyright (C) Orvanite Systems"_s; // the design text
         const QByteArray legal("(C) Test Maker\0", 15);
 
         QTest::newRow("no such file") << QByteArray() << u"Version: Unknown"_s << design;

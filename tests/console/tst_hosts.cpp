@@ -29,7 +29,6 @@ class TestHosts : public QObject
 private Q_SLOTS:
     void silentHostDelaysNoOther()
     {
-        QTemporaryDir settings;
         std::array<HostSim, 3> sims;
         for (HostSim& sim : sims) {
             sim.Listeners = {listener("123", "30002", "CNDSRVR", "8")};
@@ -39,10 +38,9 @@ private Q_SLOTS:
         }
         sims[2].Listeners.append(listener("124", "30003", "QRYSRVR", "9"));
         sims[2].Processes.append(process("124", "124", "301", "QRYUSER", "CAROL", 500));
-        ScriptedPrompts prompts;
-        RecordingEventLog log;
-        MainWindow window(
-            windowEnvironment(&prompts, &log, settings.filePath(QStringLiteral("console.ini"))));
+        ConsoleFixture f; // its prompts, log and settings file only
+        ScriptedPrompts& prompts = f.prompts;
+        MainWindow window(windowEnvironment(&prompts, &f.log, f.settingsFile()));
         window.addHost(QString());
         window.addHost(QString());
         QCOMPARE(window.hostCount(), 3);
@@ -117,13 +115,11 @@ private Q_SLOTS:
 
     void addHostOpensWhereTheFilesAre()
     {
-        QTemporaryDir settings;
         QTemporaryDir files;
         QVERIFY(QDir(files.path()).mkpath(QStringLiteral("east")));
-        ScriptedPrompts prompts;
-        RecordingEventLog log;
-        MainWindow window(
-            windowEnvironment(&prompts, &log, settings.filePath(QStringLiteral("console.ini"))));
+        ConsoleFixture f; // its prompts, log and settings file only
+        ScriptedPrompts& prompts = f.prompts;
+        MainWindow window(windowEnvironment(&prompts, &f.log, f.settingsFile()));
         auto addHostFrom = [&window, &prompts](int host, const QString& answer) {
             prompts.openAnswer = answer;
             window.showHost(host);
