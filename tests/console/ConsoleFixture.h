@@ -28,8 +28,8 @@
 // the session to finish, read the tables.
 struct ConsoleFixture
 {
+    // The window, declared last, goes first.
     ConsoleFixture() { sim.listen(); }
-    ~ConsoleFixture() { window.reset(); }
 
     // Three listeners (products 8, 16 and an unknown "07") and four processes,
     // one without a main PIN, with CPU times that exercise the display.

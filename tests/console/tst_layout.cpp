@@ -78,9 +78,8 @@ private Q_SLOTS:
         QCOMPARE(f->listenerTable()->selectionBehavior(), QAbstractItemView::SelectRows);
         const char* names[] = {"refreshButton", "startListenerButton", "killListenerButton",
                                "killProcessButton", "changePriorityButton"};
-        const QStringList captions{QStringLiteral("&Refresh"), QStringLiteral("&Start Listener"),
-                                   QStringLiteral("Kill &Listener"),
-                                   QStringLiteral("Kill &Process"), QStringLiteral("&Change Pri")};
+        const QStringList captions = texts(
+            {"&Refresh", "&Start Listener", "Kill &Listener", "Kill &Process", "&Change Pri"});
         for (int i = 0; i < 5; ++i) {
             // (Change Pri has its place once shown.)
             if (i < 4)

@@ -105,9 +105,8 @@ private Q_SLOTS:
         QVERIFY(f->showAndConnect());
         MainWindow& w = *f->window;
 
-        QCOMPARE(captions, (QStringList{QStringLiteral("KELD32 001"), QStringLiteral("KELD32 002"),
-                                        QStringLiteral("KELD32 003"),
-                                        QStringLiteral("Orvanite Server Console - (127.0.0.1)")}));
+        QCOMPARE(captions, texts({"KELD32 001", "KELD32 002", "KELD32 003",
+                                  "Orvanite Server Console - (127.0.0.1)"}));
         QCOMPARE(f->log.entries.size(), 3);
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(f->log.entries[i].text, QStringLiteral("KELD32 00%1").arg(i + 1));
