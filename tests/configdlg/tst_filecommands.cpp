@@ -304,7 +304,7 @@ private Q_SLOTS:
             QCOMPARE(settings(), before);
     }
 
-    void saveWithoutPathAsksForOne()
+    void saveAndSaveAs()
     {
         f->prompts.saveAnswer.clear();
         const QStringList filesBefore = QDir(m_dir.path()).entryList(QDir::Files);
@@ -335,10 +335,8 @@ private Q_SLOTS:
         QCOMPARE(f->prompts.saveSetups.size(), 2);
         QVERIFY(loadConfig(f->prompts.saveAnswer, back).ok());
         QCOMPARE(back.HostAddress, QByteArray("west"));
-    }
 
-    void saveAsFailureIsShownAndKeepsTheName()
-    {
+        // A Save As that fails is said, and the name is kept for the next Save.
         f->prompts.saveAnswer = m_dir.filePath(u"no/such/folder/x.hcf"_s);
         QVERIFY(f->run("saveAsAction"));
         QCOMPARE(f->prompts.messages.size(), 1);

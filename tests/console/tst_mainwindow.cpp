@@ -103,8 +103,6 @@ private Q_SLOTS:
         connect(f->window.get(), &QWidget::windowTitleChanged, this,
                 [&captions](const QString& t) { captions.append(t); });
         QVERIFY(f->showAndConnect());
-        MainWindow& w = *f->window;
-
         QCOMPARE(captions, texts({"KELD32 001", "KELD32 002", "KELD32 003",
                                   "Orvanite Server Console - (127.0.0.1)"}));
         QCOMPARE(f->log.entries.size(), 3);
@@ -133,7 +131,7 @@ private Q_SLOTS:
         QVERIFY(!f->host()->isBusy());
         QVERIFY(refreshTimer()->isActive());
         QVERIFY(f->find<QPushButton>("refreshButton")->isEnabled());
-        QVERIFY(!f->find<QPushButton>("changePriorityButton")->isVisibleTo(&w));
+        QVERIFY(!f->find<QPushButton>("changePriorityButton")->isVisibleTo(f->window.get()));
 
         // The logon record: kind 1, seven fields of 16 bytes.
         const QByteArray logon = f->sim.received().left(118);
