@@ -4,14 +4,10 @@
 
 #include "ConsoleFixture.h"
 #include "console/ConsoleSettings.h"
-#include "console/HostController.h"
 #include "console/Notifier.h"
-#include "session/ProcessTableModel.h"
 
 #include "config/ConfigFile.h"
-#include "session/HostSession.h"
 
-#include <QAction>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -20,11 +16,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -43,16 +36,6 @@ public:
     }
 };
 
-QLineEdit* box(QDialog& d, const char* name)
-{
-    return d.findChild<QLineEdit*>(QString::fromLatin1(name));
-}
-
-QPushButton* button(QDialog& d, const char* name)
-{
-    return d.findChild<QPushButton*>(QString::fromLatin1(name));
-}
-
 } // namespace
 
 class TestFileCommands : public QObject
@@ -63,6 +46,10 @@ class TestFileCommands : public QObject
     std::unique_ptr<ConsoleFixture> f;
     CloseCounter m_closes;
 
+    template <typename T = QLineEdit> static T* box(QDialog& d, const char* name)
+    {
+        return d.findChild<T*>(QString::fromLatin1(name));
+    }
     MainWindow& window() const { return *f->window; }
     HostController& host() const { return *f->host(); }
     const ConnectionSettings& settings() const { return f->host()->settings(); }
@@ -101,53 +88,48 @@ private Q_SLOTS:
 
     void cleanup() { f.reset(); }
 
-    // Cancel closes the window; the Configure command then makes no new connection.
-    void cancelEndsTheProgram()
+    // Configure while connected drops the link without Quit. Cancel ends the
+    // program and keeps the settings; OK logs on again with what the boxes
+    // hold; a port out of range is said, and nothing connects or stays busy.
+    void configure_data()
     {
-        QVERIFY(connectWindow());
-        f->prompts.onDialog = [](QDialog&) { return int(QDialog::Rejected); };
-        changeSettings([](ConnectionSettings& s) { s.User = "KEPT"; });
-        QVERIFY(f->run("configureAction"));
-        QCOMPARE(m_closes.closes, 1);
-        QVERIFY(host().isClosing());
-        QCOMPARE(settings().User, QByteArray("KEPT"));
-        QCOMPARE(f->sim.connectionCount(), 1);
-        QVERIFY(!f->session()->isConnected());
-        QVERIFY(!f->sim.received().contains("0001Q")); // Configure drops without Quit
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<int>("interval"); // in ms, afterwards
+        QTest::newRow("Cancel") << u"intervalEdit"_s << u"20"_s << false << QStringList() << 5000;
+        QTest::newRow("OK") << u"intervalEdit"_s << u"20"_s << true << QStringList() << 20000;
+        QTest::newRow("OK, port out of range")
+            << u"portEdit"_s << u"99999"_s << true << QStringList{u"Range check error"_s} << 5000;
     }
 
-    // Configure while connected: dropped without Quit, logged on again.
-    void configureReconnects()
+    void configure()
     {
+        QFETCH(QString, box);
+        QFETCH(QString, typed);
+        QFETCH(bool, ok);
+        QFETCH(QStringList, messages);
+        QFETCH(int, interval);
         QVERIFY(connectWindow());
         bool busyInDialog = true;
         f->prompts.onDialog = [&](QDialog& d) {
             busyInDialog = host().isBusy();
-            box(d, "intervalEdit")->setText(u"20"_s);
-            return int(QDialog::Accepted);
+            this->box(d, qPrintable(box))->setText(typed);
+            return int(ok ? QDialog::Accepted : QDialog::Rejected);
         };
         QVERIFY(f->run("configureAction"));
         QVERIFY(!busyInDialog);
-        QTRY_COMPARE(f->sim.connectionCount(), 2);
-        QTRY_VERIFY(!host().isBusy());
-        QVERIFY(f->session()->isConnected());
+        QCOMPARE(f->prompts.messages, messages);
+        QCOMPARE(m_closes.closes, ok ? 0 : 1);
+        QCOMPARE(f->closing(), !ok);
+        const bool relinked = ok && messages.isEmpty();
+        QTRY_COMPARE(f->sim.connectionCount(), relinked ? 2 : 1);
+        QTRY_VERIFY(f->closing() || !host().isBusy()); // not left with a dead Refresh button
+        QCOMPARE(f->session()->isConnected(), relinked);
         QVERIFY(!f->sim.received().contains("0001Q"));
-        QCOMPARE(settings().RefreshInterval, 20000);
-        QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 20000);
-    }
-
-    void configurePortErrorDoesNotReconnect()
-    {
-        QVERIFY(connectWindow());
-        f->prompts.onDialog = [&](QDialog& d) {
-            box(d, "portEdit")->setText(u"99999"_s);
-            return int(QDialog::Accepted);
-        };
-        QVERIFY(f->run("configureAction"));
-        QCOMPARE(f->prompts.messages, QStringList{u"Range check error"_s});
-        QVERIFY(!f->session()->isConnected());
-        QCOMPARE(f->sim.connectionCount(), 1);
-        QVERIFY(!host().isBusy()); // not left with a dead Refresh button
+        QCOMPARE(settings().RefreshInterval, interval);
+        QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), interval);
     }
 
     // The dialog's Load button: the boxes show the file's settings and the
@@ -167,7 +149,7 @@ private Q_SLOTS:
         QStringList during;
         int result = -1;
         f->prompts.onDialog = [&](QDialog& d) {
-            button(d, "loadButton")->click();
+            box<QPushButton>(d, "loadButton")->click();
             for (const char* name : {"hostAddressEdit", "portEdit", "userEdit", "userPasswordEdit",
                                      "accountEdit", "intervalEdit"})
                 during.append(box(d, name)->text());
@@ -202,7 +184,7 @@ private Q_SLOTS:
         f->prompts.openAnswer.clear();
         f->prompts.onDialog = [&](QDialog& d) {
             box(d, "userEdit")->setText(u"TYPED"_s);
-            button(d, "loadButton")->click();
+            box<QPushButton>(d, "loadButton")->click();
             return d.result();
         };
         QVERIFY(f->run("configureAction"));
@@ -225,12 +207,12 @@ private Q_SLOTS:
         bool busyAfterLoad = true;
         f->prompts.onDialog = [&](QDialog& d) {
             d.setResult(QDialog::Rejected);
-            button(d, "loadButton")->click();
+            box<QPushButton>(d, "loadButton")->click();
             resultAfterLoad = d.result();
             busyAfterLoad = host().isBusy();
             // The host box as it was shown, so that OK connects to the simulator.
             box(d, "hostAddressEdit")->setText(u"127.0.0.1"_s);
-            button(d, "okButton")->click();
+            box<QPushButton>(d, "okButton")->click();
             return d.result();
         };
         QVERIFY(connectWindow());
@@ -294,31 +276,35 @@ private Q_SLOTS:
         QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 42000);
     }
 
-    void loadCommandCancelledChangesNothing()
+    // Load cancelled changes nothing; a file that cannot be read is said so,
+    // after Quit to the old host, and no new connection is made.
+    void loadCommandCancelledOrFailing_data()
     {
+        QTest::addColumn<QByteArray>("file"); // empty: no file chosen
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("cancelled") << QByteArray() << QStringList();
+        QTest::newRow("port unreadable") << QByteArray("\"127.0.0.1\",\"port\",\"7\"\r\n")
+                                         << QStringList{u"'port' is not a valid integer value"_s};
+    }
+
+    void loadCommandCancelledOrFailing()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, messages);
         QVERIFY(connectWindow());
-        f->prompts.openAnswer.clear();
+        f->prompts.openAnswer = file.isEmpty() ? QString() : writeRaw(u"bad.hcf"_s, file);
         const ConnectionSettings before = settings();
         QVERIFY(f->run("loadAction"));
-        QCOMPARE(settings(), before);
-        QVERIFY(f->session()->isConnected());
-        QVERIFY(!f->sim.received().contains("0001Q"));
-        QVERIFY(!host().isBusy());
-    }
-
-    void loadCommandErrorMakesNoConnection()
-    {
-        QVERIFY(connectWindow());
-        f->prompts.openAnswer = writeRaw(u"bad.hcf"_s, "\"127.0.0.1\",\"port\",\"7\"\r\n");
-        QVERIFY(f->run("loadAction"));
-        QCOMPARE(f->prompts.messages, QStringList{u"'port' is not a valid integer value"_s});
-        QTRY_VERIFY(f->sim.received().contains("0001Q"));
-        QVERIFY(!f->session()->isConnected());
+        QCOMPARE(f->prompts.messages, messages);
+        QTRY_COMPARE(f->sim.received().contains("0001Q"), !file.isEmpty());
+        QCOMPARE(f->session()->isConnected(), file.isEmpty());
         QCOMPARE(f->sim.connectionCount(), 1);
         QVERIFY(!host().isBusy()); // not left with a dead Refresh button
+        if (file.isEmpty())
+            QCOMPARE(settings(), before);
     }
 
-    void saveWithoutPathAsksForOne()
+    void saveAndSaveAs()
     {
         f->prompts.saveAnswer.clear();
         const QStringList filesBefore = QDir(m_dir.path()).entryList(QDir::Files);
@@ -349,23 +335,14 @@ private Q_SLOTS:
         QCOMPARE(f->prompts.saveSetups.size(), 2);
         QVERIFY(loadConfig(f->prompts.saveAnswer, back).ok());
         QCOMPARE(back.HostAddress, QByteArray("west"));
-    }
 
-    void saveAsFailureIsShownAndKeepsTheName()
-    {
+        // A Save As that fails is said, and the name is kept for the next Save.
         f->prompts.saveAnswer = m_dir.filePath(u"no/such/folder/x.hcf"_s);
         QVERIFY(f->run("saveAsAction"));
         QCOMPARE(f->prompts.messages.size(), 1);
         QVERIFY2(f->prompts.messages.first().startsWith(u"IOResult: "_s),
                  qPrintable(f->prompts.messages.first()));
         QCOMPARE(settings().ConfigPath, f->prompts.saveAnswer);
-    }
-
-    void aboutIsAskedFor()
-    {
-        QSignalSpy about(f->window.get(), &MainWindow::aboutRequested);
-        f->action("aboutAction")->trigger();
-        QCOMPARE(about.count(), 1);
     }
 };
 

@@ -1,26 +1,8 @@
 #include "ConsoleFixture.h"
 
-#include "console/HostController.h"
-#include "console/HostPage.h"
-#include "console/RecordTableView.h"
-#include "session/HostSession.h"
-#include "session/ListenerTableModel.h"
-#include "session/ProcessTableModel.h"
 #include "session/Reconnector.h"
 
-#include <QAction>
 #include <QLabel>
-#include <QTest>
-
-ConsoleFixture::ConsoleFixture()
-{
-    sim.listen();
-}
-
-ConsoleFixture::~ConsoleFixture()
-{
-    window.reset();
-}
 
 void ConsoleFixture::useStandardHost()
 {
@@ -35,12 +17,9 @@ void ConsoleFixture::useStandardHost()
 
 void ConsoleFixture::create(const QStringList& arguments)
 {
-    MainWindow::Environment environment;
-    environment.prompts = &prompts;
-    environment.eventLog = &log;
-    environment.arguments = arguments;
+    MainWindow::Environment environment =
+        windowEnvironment(&prompts, &log, settingsFile(), arguments);
     environment.programPath = programPath;
-    environment.settingsFile = settingsFile();
     window = std::make_unique<MainWindow>(environment);
     m_host = window->host(0)->controller();
     // No automatic reconnection unless a test asks for it, and a fault's
@@ -53,32 +32,12 @@ void ConsoleFixture::create(const QStringList& arguments)
     m_host->setSettings(settings);
 }
 
-HostPage* ConsoleFixture::page() const
-{
-    return window->host(0);
-}
-
-HostController* ConsoleFixture::host() const
-{
-    return m_host;
-}
-
-bool ConsoleFixture::closing() const
-{
-    return !m_host || m_host->isClosing();
-}
-
 bool ConsoleFixture::showAndConnect()
 {
     if (!window)
         create();
     window->show();
     return QTest::qWaitFor([this] { return closing() || !host()->isBusy(); }, 15000) && !closing();
-}
-
-QAction* ConsoleFixture::action(const char* name) const
-{
-    return find<QAction>(name);
 }
 
 bool ConsoleFixture::run(const char* actionName)
@@ -90,11 +49,6 @@ bool ConsoleFixture::run(const char* actionName)
     return waitIdle();
 }
 
-bool ConsoleFixture::waitIdle(int milliseconds) const
-{
-    return QTest::qWaitFor([this] { return !session()->isBusy(); }, milliseconds);
-}
-
 void ConsoleFixture::clickRow(RecordTableView* view, int row) const
 {
     const QModelIndex at = view->model()->index(row, 0);
@@ -102,54 +56,16 @@ void ConsoleFixture::clickRow(RecordTableView* view, int row) const
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(at).center());
 }
 
-void ConsoleFixture::chooseListener(int row) const
-{
-    clickRow(listenerTable(), row);
-}
-
-void ConsoleFixture::chooseProcess(int row) const
-{
-    clickRow(processTable(), row);
-}
-
-HostSession* ConsoleFixture::session() const
-{
-    return m_host->session();
-}
-
-ListenerTableModel* ConsoleFixture::listeners() const
-{
-    return session()->listeners();
-}
-
-ProcessTableModel* ConsoleFixture::processes() const
-{
-    return session()->processes();
-}
-
-RecordTableView* ConsoleFixture::listenerTable() const
-{
-    return find<RecordTableView>("listenerTable");
-}
-
-RecordTableView* ConsoleFixture::processTable() const
-{
-    return find<RecordTableView>("processTable");
-}
-
-int ConsoleFixture::listenerRow() const
-{
-    return listenerTable()->selectedRow();
-}
-
-int ConsoleFixture::processRow() const
-{
-    return processTable()->selectedRow();
-}
-
 QString ConsoleFixture::status() const
 {
     return find<QLabel>("statusLabel")->property("fullText").toString();
+}
+
+MainWindow::Environment windowEnvironment(Prompts* prompts, EventLog* log,
+                                          const QString& settingsFile, const QStringList& arguments)
+{
+    return {prompts,     log, arguments, {}, QStringLiteral("/opt/orvanite/orvanite-console"),
+            settingsFile};
 }
 
 ConnectionSettings simSettings(quint16 port)
@@ -179,15 +95,7 @@ SimListener listener(const char* pin, const char* port, const char* program, con
 SimProcess process(const char* listenerPin, const char* mainPin, const char* pin,
                    const char* program, const char* user, qint64 cpuMs, int priority)
 {
-    SimProcess p;
-    p.ListenerPin = listenerPin;
-    p.MainPin = mainPin;
-    p.Pin = pin;
-    p.Program = program;
-    p.User = user;
-    p.CpuMs = cpuMs;
-    p.Priority = priority;
-    return p;
+    return SimProcess{listenerPin, mainPin, pin, program, user, cpuMs, priority, {}};
 }
 
 QStringList texts(std::initializer_list<const char*> items)
@@ -212,4 +120,20 @@ QStringList rowTexts(const RecordTableView* view, int row)
     for (int c = 0; c < view->model()->columnCount(); ++c)
         list.append(view->model()->index(row, c).data().toString());
     return list;
+}
+
+QStringList columnTexts(const RecordTableView* view, int column)
+{
+    QStringList list;
+    for (int r = 0; r < view->model()->rowCount(); ++r)
+        list.append(view->model()->index(r, column).data().toString());
+    return list;
+}
+
+QList<QStringList> tableTexts(const RecordTableView* view)
+{
+    QList<QStringList> rows{headerTexts(view)};
+    for (int r = 0; r < view->model()->rowCount(); ++r)
+        rows.append(rowTexts(view, r));
+    return rows;
 }

@@ -5,31 +5,31 @@
 #include "ScriptedPrompts.h"
 
 #include "config/ConnectionSettings.h"
+#include "console/HostController.h"
+#include "console/HostPage.h"
 #include "console/MainWindow.h"
+#include "console/RecordTableView.h"
+#include "session/HostSession.h"
+#include "session/ListenerTableModel.h"
+#include "session/ProcessTableModel.h"
 
+#include <QAction>
 #include <QByteArray>
 #include <QPointer>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <initializer_list>
 #include <memory>
-
-class HostController;
-class HostPage;
-class HostSession;
-class ListenerTableModel;
-class ProcessTableModel;
-class QAction;
-class RecordTableView;
 
 // A console window of one host on an in-process simulator, and what the tests do with it:
 // trigger its actions by name, choose rows as the operator does, wait for
 // the session to finish, read the tables.
 struct ConsoleFixture
 {
-    ConsoleFixture();
-    ~ConsoleFixture();
+    // The window, declared last, goes first.
+    ConsoleFixture() { sim.listen(); }
 
     // Three listeners (products 8, 16 and an unknown "07") and four processes,
     // one without a main PIN, with CPU times that exercise the display.
@@ -37,31 +37,34 @@ struct ConsoleFixture
     // Creates the window with the simulator as its host (not shown).
     void create(const QStringList& arguments = {});
     // The host's page and controller (the window's first host).
-    HostPage* page() const;
-    HostController* host() const;
+    HostPage* page() const { return window->host(0); }
+    HostController* host() const { return m_host; }
     // The host has closed (its page may be gone already).
-    bool closing() const;
+    bool closing() const { return !m_host || m_host->isClosing(); }
     // Shows it and waits until the first refresh is done.
     bool showAndConnect();
 
     // Triggers the named action and waits until the session is idle again.
     bool run(const char* actionName);
-    QAction* action(const char* name) const;
+    QAction* action(const char* name) const { return find<QAction>(name); }
     // Waits until the session has no work.
-    bool waitIdle(int milliseconds = 15000) const;
+    bool waitIdle(int milliseconds = 15000) const
+    {
+        return QTest::qWaitFor([this] { return !session()->isBusy(); }, milliseconds);
+    }
     // A click on a row (from 0), as the operator does.
     void clickRow(RecordTableView* view, int row) const;
-    void chooseListener(int row) const;
-    void chooseProcess(int row) const;
+    void chooseListener(int row) const { clickRow(listenerTable(), row); }
+    void chooseProcess(int row) const { clickRow(processTable(), row); }
 
-    HostSession* session() const;
-    ListenerTableModel* listeners() const;
-    ProcessTableModel* processes() const;
-    RecordTableView* listenerTable() const;
-    RecordTableView* processTable() const;
+    HostSession* session() const { return m_host->session(); }
+    ListenerTableModel* listeners() const { return session()->listeners(); }
+    ProcessTableModel* processes() const { return session()->processes(); }
+    RecordTableView* listenerTable() const { return find<RecordTableView>("listenerTable"); }
+    RecordTableView* processTable() const { return find<RecordTableView>("processTable"); }
     // The selected row of a table, -1 when none.
-    int listenerRow() const;
-    int processRow() const;
+    int listenerRow() const { return listenerTable()->selectedRow(); }
+    int processRow() const { return processTable()->selectedRow(); }
     template <typename T> T* find(const char* name) const
     {
         return window->findChild<T*>(QString::fromLatin1(name));
@@ -85,6 +88,10 @@ struct ConsoleFixture
     QPointer<HostController> m_host;
 };
 
+// What a window is started with: the program in /opt/orvanite, its state in settingsFile.
+MainWindow::Environment windowEnvironment(Prompts* prompts, EventLog* log,
+                                          const QString& settingsFile,
+                                          const QStringList& arguments = {});
 // Settings that point at the simulator on port.
 ConnectionSettings simSettings(quint16 port);
 
@@ -103,3 +110,6 @@ QStringList texts(std::initializer_list<const char*> items);
 // The column titles of a table, and the texts of one row (from 0).
 QStringList headerTexts(const RecordTableView* view);
 QStringList rowTexts(const RecordTableView* view, int row);
+// The texts of one column, row by row; the column titles, then every row's texts.
+QStringList columnTexts(const RecordTableView* view, int column);
+QList<QStringList> tableTexts(const RecordTableView* view);

@@ -3,7 +3,6 @@
 #include "console/Prompts.h"
 
 #include <QDialog>
-
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -16,11 +15,34 @@
 class ScriptedPrompts : public Prompts
 {
 public:
-    void showMessage(const QString& text) override;
-    bool confirm(const QString& text) override;
-    int runDialog(QDialog& dialog) override;
-    QString chooseOpenFile(const FileDialogSetup& setup) override;
-    QString chooseSaveFile(const FileDialogSetup& setup) override;
+    void showMessage(const QString& text) override
+    {
+        messages.append(text);
+        if (onMessage)
+            onMessage(text);
+    }
+    bool confirm(const QString& text) override
+    {
+        confirmations.append(text);
+        return !confirmAnswers.empty() && takeFirst(confirmAnswers);
+    }
+    int runDialog(QDialog& dialog) override
+    {
+        ++dialogRuns;
+        if (!dialogs.empty())
+            return takeFirst(dialogs)(dialog);
+        return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
+    }
+    QString chooseOpenFile(const FileDialogSetup& setup) override
+    {
+        openSetups.append(setup);
+        return openAnswer;
+    }
+    QString chooseSaveFile(const FileDialogSetup& setup) override
+    {
+        saveSetups.append(setup);
+        return saveAnswer;
+    }
     void setSubject(const QString& subject) override
     {
         if (!subject.isEmpty())
@@ -46,4 +68,12 @@ public:
     QList<FileDialogSetup> saveSetups;
     QString openAnswer; // empty: the operator cancels
     QString saveAnswer;
+
+private:
+    template <typename T> static T takeFirst(std::deque<T>& queue)
+    {
+        T first = std::move(queue.front());
+        queue.pop_front();
+        return first;
+    }
 };

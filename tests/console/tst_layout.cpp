@@ -2,15 +2,10 @@
 // the resize rules and the column percentages, and the keyboard.
 
 #include "ConsoleFixture.h"
-#include "console/HostController.h"
 #include "console/WidgetPrompts.h"
 
-#include "console/HostPage.h"
 #include "console/PageSplitter.h"
-#include "console/RecordTableView.h"
-#include "session/ProcessTableModel.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -19,267 +14,203 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTest>
+#include <QSignalSpy>
 #include <QTimer>
 
 class TestLayout : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
-    void designLayout();
-    void menus();
-    void minimumSizeInNormalState();
-    void shortWindowMovesSplitter();
-    void splitterDragStopsAt80();
-    void priorityColumnGetsSixPercentOnResize();
-    void keyboardTabStopsAndFocus();
-
 private:
     QRect geometryOf(const char* name) const { return f->find<QWidget>(name)->geometry(); }
     int listenerBoxHeight() const { return f->find<QGroupBox>("listenerBox")->height(); }
-    void drag(int top) const;
-    QList<int> columnWidths(const RecordTableView* view) const;
+    void drag(int top) const
+    {
+        // The bar is taken at its top edge and let go where its top should be.
+        QWidget* bar = f->find<PageSplitter>("splitter")->handle(1);
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 0));
+        const QPoint to(100, top - bar->y());
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, to);
+    }
+    QList<int> columnWidths(const RecordTableView* view) const
+    {
+        QList<int> widths;
+        for (int c = 0; c < view->model()->columnCount(); ++c)
+            widths.append(view->columnWidth(c));
+        return widths;
+    }
 
     std::unique_ptr<ConsoleFixture> f;
+
+private Q_SLOTS:
+    void init()
+    {
+        f = std::make_unique<ConsoleFixture>();
+        f->useStandardHost();
+        f->create();
+    }
+
+    void cleanup() { f.reset(); }
+
+    void designLayout()
+    {
+        MainWindow& w = *f->window;
+        QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 5000);
+        QVERIFY(f->showAndConnect());
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // One menu bar above the host's page, the status line below it.
+        QCOMPARE(f->page()->size(), QSize(715, 426));
+        QCOMPARE(w.findChildren<QMenuBar*>().size(), 1);
+        QCOMPARE(f->page()->mapTo(&w, QPoint(0, 0)), QPoint(0, w.menuBar()->height()));
+        QCOMPARE(geometryOf("listenerBox"), QRect(0, 0, 715, 169));
+        QCOMPARE(f->find<PageSplitter>("splitter")->handle(1)->geometry(), QRect(0, 169, 715, 8));
+        QCOMPARE(geometryOf("processBox"), QRect(0, 177, 715, 209));
+        QCOMPARE(geometryOf("buttonBar"), QRect(0, 386, 715, 40));
+        QCOMPARE(f->find<QGroupBox>("listenerBox")->title(), QStringLiteral("Listeners"));
+        QCOMPARE(f->listenerTable()->width(), 711);
+        // The worked example: the shares of a 711-pixel table.
+        QCOMPARE(columnWidths(f->listenerTable()), (QList<int>{48, 158, 274, 103, 103}));
+        QCOMPARE(columnWidths(f->processTable()), (QList<int>{48, 48, 206, 274, 68}));
+        QCOMPARE(f->listenerTable()->toolTip(), QStringLiteral("Listeners"));
+        QCOMPARE(f->processTable()->toolTip(), QStringLiteral("User Processes"));
+        QCOMPARE(f->listenerTable()->verticalHeader()->defaultSectionSize(), 18);
+        QVERIFY(f->listenerTable()->verticalHeader()->isHidden());
+        QCOMPARE(f->listenerTable()->selectionBehavior(), QAbstractItemView::SelectRows);
+        const char* names[] = {"refreshButton", "startListenerButton", "killListenerButton",
+                               "killProcessButton", "changePriorityButton"};
+        const QStringList captions = texts(
+            {"&Refresh", "&Start Listener", "Kill &Listener", "Kill &Process", "&Change Pri"});
+        for (int i = 0; i < 5; ++i) {
+            // (Change Pri has its place once shown.)
+            if (i < 4)
+                QCOMPARE(geometryOf(names[i]), QRect(8 + 112 * i, 8, 105, 25));
+            QCOMPARE(f->find<QPushButton>(names[i])->text(), captions[i]);
+        }
+        QVERIFY(f->find<QPushButton>("changePriorityButton")->isHidden());
+        QVERIFY(f->find<QPushButton>("stopListButton")->isHidden());
+        // The file dialogs are made at their first use, over the window.
+        QVERIFY(!f->find<QFileDialog>("openDialog"));
+        WidgetPrompts prompts(f->window.get());
+        QCOMPARE(prompts.fileDialog(false)->fileMode(), QFileDialog::ExistingFile);
+        QCOMPARE(prompts.fileDialog(true)->acceptMode(), QFileDialog::AcceptSave);
+        QCOMPARE(prompts.fileDialog(false), f->find<QFileDialog>("openDialog"));
+    }
+
+    void menus()
+    {
+        auto captions = [](QMenu* menu) {
+            QStringList list;
+            for (QAction* a : menu->actions())
+                list.append(a->isSeparator() ? QStringLiteral("-") : a->text());
+            return list;
+        };
+        QMenu* file = f->find<QMenu>("fileMenu");
+        QCOMPARE(file->title(), QStringLiteral("&File"));
+        QCOMPARE(captions(file),
+                 texts({"&Load", "&Save", "Save &As", "&Configure", "&Recent", "Pr&eferences...",
+                        "-", "A&dd Host...", "Close Hos&t", "-", "S&hutdown Job", "-", "E&xit"}));
+        QMenu* control = f->find<QMenu>("controlMenu");
+        QCOMPARE(control->title(), QStringLiteral("C&ontrol"));
+        QCOMPARE(captions(control),
+                 texts({"&Refresh List", "Reco&nnect", "P&ause", "&Filter", "-", "&Start Listener",
+                        "Kill &Listener", "-", "Kill &Process", "&Change Priority"}));
+        QCOMPARE(f->action("refreshAction")->shortcut(), QKeySequence(Qt::Key_F5));
+        QCOMPARE(f->action("killProcessAction")->shortcut(), QKeySequence(QKeySequence::Delete));
+        QMenu* help = f->find<QMenu>("helpMenu");
+        QCOMPARE(help->title(), QStringLiteral("&Help"));
+        QCOMPARE(captions(help), texts({"Audit &Trail...", "-", "&About..."}));
+        QMenu* view = f->find<QMenu>("viewMenu");
+        QCOMPARE(view->title(), QStringLiteral("&View"));
+        QCOMPARE(captions(view), texts({"&Trends", "-", "&Notify When"}));
+        QCOMPARE(f->action("exitAction")->shortcut()[0].toCombined(), 0x08000000 | Qt::Key_X);
+        QCOMPARE(f->action("stopListAction")->shortcut(), QKeySequence(Qt::Key_Escape));
+        QVERIFY(f->action("changePriorityAction")->isVisible());
+        // Help, About... is the program's to show.
+        QSignalSpy about(f->window.get(), &MainWindow::aboutRequested);
+        f->action("aboutAction")->trigger();
+        QCOMPARE(about.count(), 1);
+    }
+
+    // The splitter bar stops 80 pixels short of either end, a short window
+    // moves it, and the window keeps its minimum size unless maximized.
+    void splitterAndResizeRules()
+    {
+        MainWindow& w = *f->window;
+        QVERIFY(f->showAndConnect());
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(f->page()->height(), 426);
+        drag(10);
+        QCOMPARE(listenerBoxHeight(), 80);
+        drag(400);
+        QCOMPARE(listenerBoxHeight(), 426 - 40 - 8 - 80);
+        QCOMPARE(geometryOf("processBox").height(), 80);
+        drag(169);
+        QCOMPARE(listenerBoxHeight(), 169);
+        // Through a move while the button is held.
+        QWidget* bar = f->find<PageSplitter>("splitter")->handle(1);
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 4));
+        QMouseEvent move(QEvent::MouseMove, QPointF(100, 4 - 200),
+                         bar->mapToGlobal(QPointF(100, -196)), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(bar, &move);
+        QCOMPARE(listenerBoxHeight(), 80);
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(100, -196));
+        drag(169);
+
+        const int menu = w.height() - f->page()->height();
+        // Client height 280: 280 - 120 < 169, so the splitter goes to 280 - 127.
+        w.resize(715, 280 + menu);
+        QTRY_COMPARE(f->page()->height(), 280);
+        QCOMPARE(listenerBoxHeight(), 153);
+        QCOMPARE(geometryOf("processBox").height(), 79);
+        // Growing again leaves the listener box where it is.
+        w.resize(715, 600 + menu);
+        QTRY_COMPARE(f->page()->height(), 600);
+        QCOMPARE(listenerBoxHeight(), 153);
+        QCOMPARE(geometryOf("processBox").height(), 600 - 153 - 8 - 40);
+
+        w.resize(300, 200);
+        QTRY_COMPARE(w.frameGeometry().size(), QSize(400, 300));
+        w.resize(350, 500);
+        QTRY_COMPARE(w.frameGeometry().width(), 400);
+        QVERIFY(w.frameGeometry().height() >= 500);
+        // A maximized window is not held to the minimum.
+        w.showMaximized();
+        QTRY_VERIFY(w.isMaximized());
+    }
+
+    void keyboardTabStopsAndFocus()
+    {
+        QVERIFY(f->showAndConnect());
+        QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+        // After the connection Refresh has the focus.
+        QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
+        const qsizetype mark = f->mark();
+        // Each table is one Tab stop: Tab leaves it at once, the selected
+        // listener stays and no process list is asked for.
+        for (const char* name : {"startListenerButton", "killListenerButton", "killProcessButton",
+                                 "listenerTable", "processTable"}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), f->find<QWidget>(name));
+        }
+        QCOMPARE(f->listenerRow(), 0);
+        QVERIFY(f->waitIdle());
+        QCOMPARE(f->receivedSince(mark), QByteArray());
+        // Arrows move within a table.
+        f->listenerTable()->setFocus();
+        QTest::keyClick(f->listenerTable(), Qt::Key_Down);
+        QCOMPARE(f->listenerRow(), 1);
+        QVERIFY(f->waitIdle());
+        // After every connection, not only the first, Refresh has the focus.
+        f->processTable()->setFocus();
+        QVERIFY(f->run("reconnectAction"));
+        QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
+        // Alt+X ends the window and the host.
+        QTest::keyClick(f->window.get(), Qt::Key_X, Qt::AltModifier);
+        QTRY_VERIFY(!f->window->isVisible());
+        QVERIFY(f->closing());
+    }
 };
-
-void TestLayout::init()
-{
-    f = std::make_unique<ConsoleFixture>();
-    f->useStandardHost();
-    f->create();
-}
-
-void TestLayout::cleanup()
-{
-    f.reset();
-}
-
-void TestLayout::drag(int top) const
-{
-    // The bar is taken at its top edge and let go where its top should be.
-    QWidget* bar = f->find<PageSplitter>("splitter")->handle(1);
-    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 0));
-    const QPoint to(100, top - bar->y());
-    QTest::mouseRelease(bar, Qt::LeftButton, {}, to);
-}
-
-QList<int> TestLayout::columnWidths(const RecordTableView* view) const
-{
-    QList<int> widths;
-    for (int c = 0; c < view->model()->columnCount(); ++c)
-        widths.append(view->columnWidth(c));
-    return widths;
-}
-
-void TestLayout::designLayout()
-{
-    MainWindow& w = *f->window;
-    // Before the first show: busy, no refresh yet.
-    QVERIFY(f->host()->isBusy());
-    QVERIFY(!f->find<QTimer>("refreshTimer")->isActive());
-    QCOMPARE(f->find<QTimer>("refreshTimer")->interval(), 5000);
-    QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    // One menu bar above the host's page, the status line below it.
-    QCOMPARE(f->page()->size(), QSize(715, 426));
-    QCOMPARE(w.findChildren<QMenuBar*>().size(), 1);
-    QCOMPARE(f->page()->mapTo(&w, QPoint(0, 0)), QPoint(0, w.menuBar()->height()));
-    QCOMPARE(geometryOf("listenerBox"), QRect(0, 0, 715, 169));
-    QCOMPARE(f->find<PageSplitter>("splitter")->handle(1)->geometry(), QRect(0, 169, 715, 8));
-    QCOMPARE(geometryOf("processBox"), QRect(0, 177, 715, 209));
-    QCOMPARE(geometryOf("buttonBar"), QRect(0, 386, 715, 40));
-    QCOMPARE(f->find<QGroupBox>("listenerBox")->title(), QStringLiteral("Listeners"));
-    QCOMPARE(f->listenerTable()->width(), 711);
-    // The worked example: the shares of a 711-pixel table.
-    QCOMPARE(columnWidths(f->listenerTable()), (QList<int>{48, 158, 274, 103, 103}));
-    QCOMPARE(columnWidths(f->processTable()), (QList<int>{48, 48, 206, 274, 68}));
-    QCOMPARE(f->listenerTable()->toolTip(), QStringLiteral("Listeners"));
-    QCOMPARE(f->processTable()->toolTip(), QStringLiteral("User Processes"));
-    QCOMPARE(f->listenerTable()->verticalHeader()->defaultSectionSize(), 18);
-    QVERIFY(f->listenerTable()->verticalHeader()->isHidden());
-    QCOMPARE(f->listenerTable()->selectionBehavior(), QAbstractItemView::SelectRows);
-    const char* names[] = {"refreshButton", "startListenerButton", "killListenerButton",
-                           "killProcessButton", "changePriorityButton"};
-    const QStringList captions{QStringLiteral("&Refresh"), QStringLiteral("&Start Listener"),
-                               QStringLiteral("Kill &Listener"), QStringLiteral("Kill &Process"),
-                               QStringLiteral("&Change Pri")};
-    for (int i = 0; i < 5; ++i) {
-        // (Change Pri has its place once shown.)
-        if (i < 4)
-            QCOMPARE(geometryOf(names[i]), QRect(8 + 112 * i, 8, 105, 25));
-        QCOMPARE(f->find<QPushButton>(names[i])->text(), captions[i]);
-    }
-    QVERIFY(f->find<QPushButton>("changePriorityButton")->isHidden());
-    QVERIFY(f->find<QPushButton>("stopListButton")->isHidden());
-    // Tab order: Change Pri, the other four, the listeners, the processes.
-    QWidget* chain[] = {f->find<QWidget>("changePriorityButton"),
-                        f->find<QWidget>("refreshButton"),
-                        f->find<QWidget>("startListenerButton"),
-                        f->find<QWidget>("killListenerButton"),
-                        f->find<QWidget>("killProcessButton"),
-                        f->listenerTable(),
-                        f->processTable()};
-    auto nextTabStop = [](QWidget* from) {
-        QWidget* next = from->nextInFocusChain();
-        while (!(next->focusPolicy() & Qt::TabFocus))
-            next = next->nextInFocusChain();
-        return next;
-    };
-    for (std::size_t i = 0; i + 1 < std::size(chain); ++i)
-        QCOMPARE(nextTabStop(chain[i]), chain[i + 1]);
-    // The file dialogs are made at their first use, over the window.
-    QVERIFY(!f->find<QFileDialog>("openDialog"));
-    WidgetPrompts prompts(f->window.get());
-    QCOMPARE(prompts.fileDialog(false)->fileMode(), QFileDialog::ExistingFile);
-    QCOMPARE(prompts.fileDialog(true)->acceptMode(), QFileDialog::AcceptSave);
-    QCOMPARE(prompts.fileDialog(false), f->find<QFileDialog>("openDialog"));
-}
-
-void TestLayout::menus()
-{
-    auto captions = [](QMenu* menu) {
-        QStringList list;
-        for (QAction* a : menu->actions())
-            list.append(a->isSeparator() ? QStringLiteral("-") : a->text());
-        return list;
-    };
-    QMenu* file = f->find<QMenu>("fileMenu");
-    QCOMPARE(file->title(), QStringLiteral("&File"));
-    QCOMPARE(captions(file),
-             texts({"&Load", "&Save", "Save &As", "&Configure", "&Recent", "Pr&eferences...", "-",
-                    "A&dd Host...", "Close Hos&t", "-", "S&hutdown Job", "-", "E&xit"}));
-    QMenu* control = f->find<QMenu>("controlMenu");
-    QCOMPARE(control->title(), QStringLiteral("C&ontrol"));
-    QCOMPARE(captions(control),
-             texts({"&Refresh List", "Reco&nnect", "P&ause", "&Filter", "-", "&Start Listener",
-                    "Kill &Listener", "-", "Kill &Process", "&Change Priority"}));
-    // Every item has its access letter.
-    for (QMenu* menu : {file, control, f->find<QMenu>("helpMenu")})
-        for (QAction* a : menu->actions())
-            QVERIFY2(a->isSeparator() || a->text().contains(QLatin1Char('&')),
-                     qPrintable(a->text()));
-    QCOMPARE(f->action("refreshAction")->shortcut(), QKeySequence(Qt::Key_F5));
-    QCOMPARE(f->action("killProcessAction")->shortcut(), QKeySequence(QKeySequence::Delete));
-    QMenu* help = f->find<QMenu>("helpMenu");
-    QCOMPARE(help->title(), QStringLiteral("&Help"));
-    QCOMPARE(captions(help), texts({"Audit &Trail...", "-", "&About..."}));
-    QMenu* view = f->find<QMenu>("viewMenu");
-    QCOMPARE(view->title(), QStringLiteral("&View"));
-    QCOMPARE(captions(view), texts({"&Trends", "-", "&Notify When"}));
-    QAction* exit = f->action("exitAction");
-    QCOMPARE(exit->shortcut()[0].toCombined(), 0x08000000 | Qt::Key_X);
-    QCOMPARE(f->action("stopListAction")->shortcut(), QKeySequence(Qt::Key_Escape));
-    QVERIFY(f->action("changePriorityAction")->isVisible());
-}
-
-void TestLayout::minimumSizeInNormalState()
-{
-    MainWindow& w = *f->window;
-    QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.resize(300, 200);
-    QTRY_COMPARE(w.frameGeometry().size(), QSize(400, 300));
-    w.resize(350, 500);
-    QTRY_COMPARE(w.frameGeometry().width(), 400);
-    QVERIFY(w.frameGeometry().height() >= 500);
-    // A maximized window is not held to the minimum.
-    w.showMaximized();
-    QTRY_VERIFY(w.isMaximized());
-}
-
-void TestLayout::shortWindowMovesSplitter()
-{
-    MainWindow& w = *f->window;
-    QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const int menu = w.height() - f->page()->height();
-    // Client height 280: 280 - 120 < 169, so the splitter goes to 280 - 127.
-    w.resize(715, 280 + menu);
-    QTRY_COMPARE(f->page()->height(), 280);
-    QCOMPARE(listenerBoxHeight(), 153);
-    QCOMPARE(geometryOf("processBox").height(), 79);
-    // Growing again leaves the listener box where it is.
-    w.resize(715, 600 + menu);
-    QTRY_COMPARE(f->page()->height(), 600);
-    QCOMPARE(listenerBoxHeight(), 153);
-    QCOMPARE(geometryOf("processBox").height(), 600 - 153 - 8 - 40);
-}
-
-void TestLayout::splitterDragStopsAt80()
-{
-    QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
-    QCOMPARE(f->page()->height(), 426);
-    drag(10);
-    QCOMPARE(listenerBoxHeight(), 80);
-    drag(400);
-    QCOMPARE(listenerBoxHeight(), 426 - 40 - 8 - 80);
-    QCOMPARE(geometryOf("processBox").height(), 80);
-    drag(169);
-    QCOMPARE(listenerBoxHeight(), 169);
-    // Through a move while the button is held.
-    QWidget* bar = f->find<PageSplitter>("splitter")->handle(1);
-    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 4));
-    QMouseEvent move(QEvent::MouseMove, QPointF(100, 4 - 200), bar->mapToGlobal(QPointF(100, -196)),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(bar, &move);
-    QCOMPARE(listenerBoxHeight(), 80);
-    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(100, -196));
-}
-
-void TestLayout::priorityColumnGetsSixPercentOnResize()
-{
-    f->sim.Processes[1].Priority = 3;
-    QVERIFY(f->showAndConnect());
-    RecordTableView* table = f->processTable();
-    // It comes in at 5% of the table's width, and a resize makes it 6%.
-    QCOMPARE(table->columnWidth(5), int(table->width() * 0.05));
-    f->window->resize(f->window->size() + QSize(1, 0));
-    f->window->resize(f->window->size() - QSize(1, 0));
-    QTRY_COMPARE(table->columnWidth(5), 41);
-    // Change Pri takes its place in the button bar and the first Tab stop.
-    QCOMPARE(geometryOf("changePriorityButton"), QRect(456, 8, 105, 25));
-    QWidget* next = f->find<QWidget>("changePriorityButton")->nextInFocusChain();
-    while (!(next->focusPolicy() & Qt::TabFocus))
-        next = next->nextInFocusChain();
-    QCOMPARE(next, f->find<QWidget>("refreshButton"));
-}
-
-void TestLayout::keyboardTabStopsAndFocus()
-{
-    QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
-    // After the connection Refresh has the focus.
-    QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
-    const qsizetype mark = f->mark();
-    // Each table is one Tab stop: Tab leaves it at once, the selected
-    // listener stays and no process list is asked for.
-    for (const char* name : {"startListenerButton", "killListenerButton", "killProcessButton",
-                             "listenerTable", "processTable"}) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), f->find<QWidget>(name));
-    }
-    QCOMPARE(f->listenerRow(), 0);
-    QVERIFY(f->waitIdle());
-    QCOMPARE(f->receivedSince(mark), QByteArray());
-    // Arrows move within a table.
-    f->listenerTable()->setFocus();
-    QTest::keyClick(f->listenerTable(), Qt::Key_Down);
-    QCOMPARE(f->listenerRow(), 1);
-    QVERIFY(f->waitIdle());
-    // After every connection, not only the first, Refresh has the focus.
-    f->processTable()->setFocus();
-    QVERIFY(f->run("reconnectAction"));
-    QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
-    // Alt+X ends the window and the host.
-    QTest::keyClick(f->window.get(), Qt::Key_X, Qt::AltModifier);
-    QTRY_VERIFY(!f->window->isVisible());
-    QVERIFY(f->closing());
-}
 
 QTEST_MAIN(TestLayout)
 #include "tst_layout.moc"

@@ -4,16 +4,10 @@
 // shapes of copied and exported rows.
 
 #include "ConsoleFixture.h"
-#include "console/HostController.h"
 
 #include "console/PageSplitter.h"
-#include "console/RecordTableView.h"
-#include "session/HostSession.h"
-#include "session/ListenerTableModel.h"
-#include "session/ProcessTableModel.h"
 #include "session/Reconnector.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -22,305 +16,318 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTest>
 
 class TestOperatorView : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
-    void commandsActOnChosenPin_data();
-    void commandsActOnChosenPin();
-    void linkComesBackOrNot_data();
-    void linkComesBackOrNot();
-    void settingsRoundTrip();
-    void copyAndExportShapes_data();
-    void copyAndExportShapes();
-
 private:
-    void clickHeader(RecordTableView* view, int column) const;
+    // Clicks on a column's title: once sorts ascending, twice descending.
+    static void clickHeader(RecordTableView* view, int column, int clicks = 1)
+    {
+        QHeaderView* header = view->horizontalHeader();
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                        header->height() / 2);
+        for (int i = 0; i < clicks; ++i)
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    }
     QString link() const { return f->find<QLabel>("linkLabel")->text(); }
 
     std::unique_ptr<ConsoleFixture> f;
-};
 
-void TestOperatorView::init()
-{
-    f = std::make_unique<ConsoleFixture>();
-    f->sim.Listeners = {listener("123", "30002", "CNDSRVR", "8"),
-                        listener("124", "30004", "VGDSRVR", "16", "050")};
-    f->sim.Processes = {process("123", "123", "201", "CNDUSER", "ALICE", 1500),
-                        process("123", "123", "202", "CNDUSER", "BOB", 123456, 3),
-                        process("123", "123", "210", "CNDUSER", "ZOE", 9000),
-                        process("123", "123", "1000", "CNDUSER", "ANN", 50)};
-}
-
-void TestOperatorView::cleanup()
-{
-    f.reset();
-}
-
-void TestOperatorView::clickHeader(RecordTableView* view, int column) const
-{
-    QHeaderView* header = view->horizontalHeader();
-    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
-                    header->height() / 2);
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
-}
-
-void TestOperatorView::commandsActOnChosenPin_data()
-{
-    QTest::addColumn<int>("column");
-    QTest::addColumn<int>("clicks"); // 1 ascending, 2 descending
-    QTest::addColumn<QString>("filter");
-    QTest::addColumn<int>("viewRow");
-    QTest::addColumn<bool>("deleteKey");
-    QTest::addColumn<QByteArray>("pin");
-
-    // PINs as numbers: 1000 is the highest, not the lowest.
-    QTest::newRow("pin descending") << 1 << 2 << QString() << 0 << false << QByteArray("1000");
-    QTest::newRow("cpu time ascending") << 4 << 1 << QString() << 2 << false << QByteArray("210");
-    QTest::newRow("filter only") << -1 << 0 << QStringLiteral("o") << 1 << false
-                                 << QByteArray("210");
-    QTest::newRow("filter, user descending, Delete key")
-        << 3 << 2 << QStringLiteral("O") << 1 << true << QByteArray("202");
-}
-
-void TestOperatorView::commandsActOnChosenPin()
-{
-    QFETCH(int, column);
-    QFETCH(int, clicks);
-    QFETCH(QString, filter);
-    QFETCH(int, viewRow);
-    QFETCH(bool, deleteKey);
-    QFETCH(QByteArray, pin);
-
-    QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
-    RecordTableView* view = f->processTable();
-    for (int i = 0; i < clicks; ++i)
-        clickHeader(view, column);
-    if (!filter.isEmpty())
-        f->find<QLineEdit>("processesFilter")->setText(filter);
-    f->chooseProcess(viewRow);
-    // A refresh keeps the choice on its PIN, in whatever row it now shows.
-    QVERIFY(f->run("refreshAction"));
-    QCOMPARE(f->processes()->cell(f->processRow(), ProcessColumn::Pin).toByteArray(), pin);
-
-    f->prompts.confirmAnswers = {true};
-    const qsizetype mark = f->mark();
-    if (deleteKey) {
-        view->setFocus();
-        QTest::keyClick(view, Qt::Key_Delete);
-        QVERIFY(f->waitIdle());
-    } else {
-        QVERIFY(f->run("killProcessAction"));
+private Q_SLOTS:
+    void init()
+    {
+        f = std::make_unique<ConsoleFixture>();
+        f->sim.Listeners = {listener("123", "30002", "CNDSRVR", "8"),
+                            listener("124", "30004", "VGDSRVR", "16", "050")};
+        f->sim.Processes = {process("123", "123", "201", "CNDUSER", "ALICE", 1500),
+                            process("123", "123", "202", "CNDUSER", "BOB", 123456, 3),
+                            process("123", "123", "210", "CNDUSER", "ZOE", 9000),
+                            process("123", "123", "1000", "CNDUSER", "ANN", 50)};
     }
-    QCOMPARE(f->prompts.confirmations.size(), 1);
-    QVERIFY(f->prompts.confirmations[0].contains(QString::fromLatin1("Kill Process:" + pin)));
-    QVERIFY(f->receivedSince(mark).startsWith(framed("K") + framed("P123|" + pin)));
-}
 
-void TestOperatorView::linkComesBackOrNot_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<QString>("status"); // the link part of the status line afterwards
-    QTest::addColumn<bool>("waiting");   // another attempt is planned
+    void cleanup()
+    {
+        f.reset();
+        QLocale::setDefault(QLocale::system());
+    }
 
-    QTest::newRow("comes back") << QStringLiteral("drop") << QStringLiteral("^Connected$") << false;
-    QTest::newRow("refused connection, backing off")
-        << QStringLiteral("no host") << QStringLiteral("^Reconnecting in \\d+ s \\(10061 ") << true;
-    QTest::newRow("never after a refused logon")
-        << QStringLiteral("refused") << QStringLiteral("^Disconnected since .*: Invalid Login!$")
-        << false;
-    QTest::newRow("never after Shutdown Job") << QStringLiteral("shutdown") << QString() << false;
-    QTest::newRow("never while closing") << QStringLiteral("close") << QString() << false;
-}
+    void commandsActOnChosenPin_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("clicks"); // 1 ascending, 2 descending
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<int>("viewRow");
+        QTest::addColumn<bool>("deleteKey");
+        QTest::addColumn<QByteArray>("pin");
 
-void TestOperatorView::linkComesBackOrNot()
-{
-    QFETCH(QString, how);
-    QFETCH(QString, status);
-    QFETCH(bool, waiting);
+        // PINs as numbers: 1000 is the highest, not the lowest.
+        QTest::newRow("pin descending") << 1 << 2 << QString() << 0 << false << QByteArray("1000");
+        QTest::newRow("cpu time ascending")
+            << 4 << 1 << QString() << 2 << false << QByteArray("210");
+        QTest::newRow("filter only")
+            << -1 << 0 << QStringLiteral("o") << 1 << false << QByteArray("210");
+        QTest::newRow("filter, user descending, Delete key")
+            << 3 << 2 << QStringLiteral("O") << 1 << true << QByteArray("202");
+    }
 
-    QVERIFY(f->showAndConnect());
-    Reconnector* reconnector = f->host()->reconnector();
-    reconnector->setDelays(100, 800);
-    reconnector->setEnabled(true);
-    const int messages = f->prompts.messages.size();
-    QSignalSpy attempts(reconnector, &Reconnector::attemptStarted);
+    void commandsActOnChosenPin()
+    {
+        QFETCH(int, column);
+        QFETCH(int, clicks);
+        QFETCH(QString, filter);
+        QFETCH(int, viewRow);
+        QFETCH(bool, deleteKey);
+        QFETCH(QByteArray, pin);
 
-    if (how == QLatin1String("shutdown")) {
+        QVERIFY(f->showAndConnect());
+        QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+        RecordTableView* view = f->processTable();
+        clickHeader(view, column, clicks);
+        if (!filter.isEmpty())
+            f->find<QLineEdit>("processesFilter")->setText(filter);
+        f->chooseProcess(viewRow);
+        // New rows in front of both tables: a refresh keeps the choices on
+        // their PINs, in whatever rows they now show.
+        f->sim.Listeners.prepend(listener("100", "30001", "PCLSRVR", "2"));
+        f->sim.Processes.prepend(process("123", "123", "200", "CNDUSER", "ZED", 1));
+        QVERIFY(f->run("refreshAction"));
+        QCOMPARE(f->listenerRow(), 1);
+        QCOMPARE(f->listeners()->cell(1, ListenerColumn::Pin), QByteArrayView("123"));
+        QCOMPARE(f->processes()->cell(f->processRow(), ProcessColumn::Pin).toByteArray(), pin);
+
         f->prompts.confirmAnswers = {true};
-        f->action("shutdownJobAction")->trigger();
-        QTRY_VERIFY(f->closing());
-    } else if (how == QLatin1String("close")) {
-        f->window->close();
-        QVERIFY(f->closing());
-    } else {
-        if (how == QLatin1String("refused"))
-            f->sim.Credentials[4] = "OTHER";
-        if (how == QLatin1String("no host")) {
-            // The host is gone: nothing listens on its port any more.
-            ConnectionSettings settings = f->session()->settings();
-            QTcpServer unused;
-            QVERIFY(unused.listen(QHostAddress::LocalHost));
-            settings.Port = unused.serverPort();
-            unused.close();
-            f->session()->setSettings(settings);
+        const qsizetype mark = f->mark();
+        if (deleteKey) {
+            view->setFocus();
+            QTest::keyClick(view, Qt::Key_Delete);
+            QVERIFY(f->waitIdle());
+        } else {
+            QVERIFY(f->run("killProcessAction"));
         }
-        f->session()->disconnectFromHost(); // the link drops
-        QVERIFY(attempts.wait(5000));
-        if (how == QLatin1String("no host"))
-            QVERIFY(attempts.wait(5000)); // and again, later
+        QCOMPARE(f->prompts.confirmations.size(), 1);
+        QVERIFY(f->prompts.confirmations[0].contains(QString::fromLatin1("Kill Process:" + pin)));
+        QVERIFY(f->receivedSince(mark).startsWith(framed("K") + framed("P123|" + pin)));
+    }
+
+    void linkComesBackOrNot_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("status"); // the link part of the status line afterwards
+        QTest::addColumn<bool>("waiting");   // another attempt is planned
+
+        QTest::newRow("comes back")
+            << QStringLiteral("drop") << QStringLiteral("^Connected$") << false;
+        QTest::newRow("refused connection, backing off")
+            << QStringLiteral("no host") << QStringLiteral("^Reconnecting in \\d+ s \\(10061 ")
+            << true;
+        QTest::newRow("never after a refused logon")
+            << QStringLiteral("refused")
+            << QStringLiteral("^Disconnected since .*: Invalid Login!$") << false;
+        QTest::newRow("never after Shutdown Job")
+            << QStringLiteral("shutdown") << QString() << false;
+        QTest::newRow("never while closing") << QStringLiteral("close") << QString() << false;
+    }
+
+    void linkComesBackOrNot()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, status);
+        QFETCH(bool, waiting);
+
+        QVERIFY(f->showAndConnect());
+        Reconnector* reconnector = f->host()->reconnector();
+        reconnector->setDelays(100, 800);
+        reconnector->setEnabled(true);
+        const int messages = f->prompts.messages.size();
+        QSignalSpy attempts(reconnector, &Reconnector::attemptStarted);
+
+        if (how == QLatin1String("shutdown")) {
+            f->prompts.confirmAnswers = {true};
+            f->action("shutdownJobAction")->trigger();
+            QTRY_VERIFY(f->closing());
+        } else if (how == QLatin1String("close")) {
+            f->window->close();
+            QVERIFY(f->closing());
+        } else {
+            if (how == QLatin1String("refused"))
+                f->sim.Credentials[4] = "OTHER";
+            if (how == QLatin1String("no host")) {
+                // The host is gone: nothing listens on its port any more.
+                ConnectionSettings settings = f->session()->settings();
+                QTcpServer unused;
+                QVERIFY(unused.listen(QHostAddress::LocalHost));
+                settings.Port = unused.serverPort();
+                unused.close();
+                f->session()->setSettings(settings);
+            }
+            f->session()->disconnectFromHost(); // the link drops
+            QVERIFY(attempts.wait(5000));
+            if (how == QLatin1String("no host"))
+                QVERIFY(attempts.wait(5000)); // and again, later
+            else
+                QTRY_VERIFY(!f->session()->isBusy() &&
+                            f->session()->linkState() != HostSession::LinkState::Connecting);
+            QTRY_VERIFY2(QRegularExpression(status).match(link()).hasMatch(), qPrintable(link()));
+        }
+        if (waiting)
+            QTRY_VERIFY(reconnector->isWaiting());
         else
-            QTRY_VERIFY(!f->session()->isBusy() &&
-                        f->session()->linkState() != HostSession::LinkState::Connecting);
-        QTRY_VERIFY2(QRegularExpression(status).match(link()).hasMatch(), qPrintable(link()));
+            QVERIFY(!reconnector->isWaiting());
+        if (how == QLatin1String("no host")) {
+            // Each wait twice the one before.
+            QVERIFY(reconnector->currentDelayMs() >= 200);
+        }
+        if (how == QLatin1String("drop")) {
+            QTRY_VERIFY(!f->listeners()->isStale());
+            QVERIFY(f->action("killListenerAction")->isEnabled());
+            QCOMPARE(reconnector->reconnections(), 1);
+        } else if (how != QLatin1String("shutdown") && how != QLatin1String("close")) {
+            // The window stays open on greyed rows, with nothing to ask about.
+            QVERIFY(!f->closing());
+            QVERIFY(f->listeners()->isStale());
+            QCOMPARE(f->listeners()->rows(), 2);
+            QCOMPARE(f->prompts.messages.size(), messages);
+        } else {
+            QCOMPARE(attempts.count(), 0);
+        }
     }
-    if (waiting)
-        QTRY_VERIFY(reconnector->isWaiting());
-    else
-        QVERIFY(!reconnector->isWaiting());
-    if (how == QLatin1String("no host")) {
-        // Each wait twice the one before.
-        QVERIFY(reconnector->currentDelayMs() >= 200);
+
+    void settingsRoundTrip()
+    {
+        QVERIFY(f->showAndConnect());
+        QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+        RecordTableView* view = f->processTable();
+        clickHeader(view, 4, 2); // CPU time, descending
+        f->find<QLineEdit>("processesFilter")->setText(QStringLiteral("o"));
+        // The operator drags the right edge of the user column 30 pixels on.
+        QHeaderView* header = view->horizontalHeader();
+        const int edge = header->sectionViewportPosition(3) + header->sectionSize(3) - 1;
+        const int userWidth = header->sectionSize(3) + 30;
+        QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, 5));
+        QMouseEvent drag(QEvent::MouseMove, QPointF(edge + 30, 5),
+                         header->viewport()->mapToGlobal(QPointF(edge + 30, 5)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(header->viewport(), &drag);
+        QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + 30, 5));
+        QCOMPARE(header->sectionSize(3), userWidth);
+        // A resize of the window no longer sets the widths.
+        f->window->resize(f->window->size() + QSize(40, 0));
+        QTRY_COMPARE(header->sectionSize(3), userWidth);
+        QWidget* bar = f->find<PageSplitter>("splitter")->handle(1);
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 0));
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(100, 120 - bar->y()));
+        f->prompts.dialogs.push_back([](QDialog& d) {
+            d.findChild<QCheckBox*>(QStringLiteral("autoReconnectBox"))->setChecked(false);
+            return int(QDialog::Accepted);
+        });
+        QVERIFY(f->run("preferencesAction"));
+        f->prompts.saveAnswer = f->settingsDir.filePath(QStringLiteral("host.hcf"));
+        QVERIFY(f->run("saveAsAction"));
+        f->window->close();
+        f->window.reset();
+
+        // The next run, on the same settings.
+        f->create();
+        QVERIFY(f->showAndConnect());
+        view = f->processTable();
+        QCOMPARE(view->horizontalHeader()->sortIndicatorSection(), 4);
+        QCOMPARE(view->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(view->columnWidth(3), userWidth);
+        QCOMPARE(f->find<QGroupBox>("listenerBox")->height(), 120);
+        QCOMPARE(f->find<QLineEdit>("processesFilter")->text(), QStringLiteral("o"));
+        QCOMPARE(rowTexts(view, 0).at(1), QStringLiteral("202")); // BOB, 123.456 s
+        QCOMPARE(view->model()->rowCount(), 2);
+        QCOMPARE(f->find<QLabel>("countsLabel")->text(),
+                 QStringLiteral("2 listeners \u00b7 2 of 4 processes shown"));
+        const QList<QAction*> recent = f->find<QMenu>("recentMenu")->actions();
+        QCOMPARE(recent.size(), 1);
+        QVERIFY(recent[0]->text().endsWith(QStringLiteral("/host.hcf")));
+        bool autoReconnect = true;
+        f->prompts.dialogs.push_back([&autoReconnect](QDialog& d) {
+            autoReconnect =
+                d.findChild<QCheckBox*>(QStringLiteral("autoReconnectBox"))->isChecked();
+            return int(QDialog::Rejected);
+        });
+        QVERIFY(f->run("preferencesAction"));
+        QVERIFY(!autoReconnect);
     }
-    if (how == QLatin1String("drop")) {
-        QTRY_VERIFY(!f->listeners()->isStale());
-        QVERIFY(f->action("killListenerAction")->isEnabled());
-        QCOMPARE(reconnector->reconnections(), 1);
-    } else if (how != QLatin1String("shutdown") && how != QLatin1String("close")) {
-        // The window stays open on greyed rows, with nothing to ask about.
-        QVERIFY(!f->closing());
-        QVERIFY(f->listeners()->isStale());
-        QCOMPARE(f->listeners()->rows(), 2);
-        QCOMPARE(f->prompts.messages.size(), messages);
-    } else {
-        QCOMPARE(attempts.count(), 0);
+
+    void copyAndExportShapes_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("decimalComma"); // the operator's locale writes 1,5
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::newRow("copy: the selected rows under a header line")
+            << QStringLiteral("copy") << false
+            << QByteArray("Main\tPin\tProgram\tUser\tCPU Time\tPri\n"
+                          "123\t202\tCNDUSER\tBOB\t123.456\tDS\n"
+                          "123\t210\tCNDUSER\tZOE\t9.000\t\n");
+        QTest::newRow("processes as CSV, shown rows in the order shown")
+            << QStringLiteral("processes.csv") << false
+            << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
+                          "123,202,CNDUSER,BOB,123456,123.456,DS\r\n"
+                          "123,210,CNDUSER,ZOE,9000,9.000,\r\n");
+        QTest::newRow("processes as JSON")
+            << QStringLiteral("processes.json") << false
+            << QByteArray("[\n"
+                          "  {\"main_pin\": 123, \"pin\": 202, \"program\": \"CNDUSER\", "
+                          "\"user\": \"BOB\", \"cpu_ms\": 123456, \"cpu_seconds\": 123.456, "
+                          "\"priority\": \"DS\"},\n"
+                          "  {\"main_pin\": 123, \"pin\": 210, \"program\": \"CNDUSER\", "
+                          "\"user\": \"ZOE\", \"cpu_ms\": 9000, \"cpu_seconds\": 9.000, "
+                          "\"priority\": null}\n"
+                          "]\n");
+        // Under a decimal-comma locale the copied cells are as shown; the file keeps its point.
+        QTest::newRow("copy, decimal comma")
+            << QStringLiteral("copy") << true
+            << QByteArray("Main\tPin\tProgram\tUser\tCPU Time\tPri\n"
+                          "123\t202\tCNDUSER\tBOB\t123,456\tDS\n"
+                          "123\t210\tCNDUSER\tZOE\t9,000\t\n");
+        QTest::newRow("CSV, decimal comma")
+            << QStringLiteral("processes.csv") << true
+            << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
+                          "123,202,CNDUSER,BOB,123456,123.456,DS\r\n"
+                          "123,210,CNDUSER,ZOE,9000,9.000,\r\n");
     }
-}
 
-void TestOperatorView::settingsRoundTrip()
-{
-    QVERIFY(f->showAndConnect());
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
-    RecordTableView* view = f->processTable();
-    clickHeader(view, 4);
-    clickHeader(view, 4); // CPU time, descending
-    f->find<QLineEdit>("processesFilter")->setText(QStringLiteral("o"));
-    // The operator drags the right edge of the user column 30 pixels on.
-    QHeaderView* header = view->horizontalHeader();
-    const int edge = header->sectionViewportPosition(3) + header->sectionSize(3) - 1;
-    const int userWidth = header->sectionSize(3) + 30;
-    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, 5));
-    QMouseEvent drag(QEvent::MouseMove, QPointF(edge + 30, 5),
-                     header->viewport()->mapToGlobal(QPointF(edge + 30, 5)), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(header->viewport(), &drag);
-    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + 30, 5));
-    QCOMPARE(header->sectionSize(3), userWidth);
-    // A resize of the window no longer sets the widths.
-    f->window->resize(f->window->size() + QSize(40, 0));
-    QTRY_COMPARE(header->sectionSize(3), userWidth);
-    QWidget* bar = f->find<PageSplitter>("splitter")->handle(1);
-    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 0));
-    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(100, 120 - bar->y()));
-    f->prompts.dialogs.push_back([](QDialog& d) {
-        d.findChild<QCheckBox*>(QStringLiteral("autoReconnectBox"))->setChecked(false);
-        return int(QDialog::Accepted);
-    });
-    QVERIFY(f->run("preferencesAction"));
-    f->prompts.saveAnswer = f->settingsDir.filePath(QStringLiteral("host.hcf"));
-    QVERIFY(f->run("saveAsAction"));
-    f->window->close();
-    f->window.reset();
+    void copyAndExportShapes()
+    {
+        QFETCH(QString, what);
+        QFETCH(bool, decimalComma);
+        QFETCH(QByteArray, expected);
+        if (decimalComma)
+            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 
-    // The next run, on the same settings.
-    f->create();
-    QVERIFY(f->showAndConnect());
-    view = f->processTable();
-    QCOMPARE(view->horizontalHeader()->sortIndicatorSection(), 4);
-    QCOMPARE(view->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
-    QCOMPARE(view->columnWidth(3), userWidth);
-    QCOMPARE(f->find<QGroupBox>("listenerBox")->height(), 120);
-    QCOMPARE(f->find<QLineEdit>("processesFilter")->text(), QStringLiteral("o"));
-    QCOMPARE(rowTexts(view, 0).at(1), QStringLiteral("202")); // BOB, 123.456 s
-    QCOMPARE(view->model()->rowCount(), 2);
-    QCOMPARE(f->find<QLabel>("countsLabel")->text(),
-             QStringLiteral("2 listeners \u00b7 2 of 4 processes shown"));
-    const QList<QAction*> recent = f->find<QMenu>("recentMenu")->actions();
-    QCOMPARE(recent.size(), 1);
-    QVERIFY(recent[0]->text().endsWith(QStringLiteral("/host.hcf")));
-    bool autoReconnect = true;
-    f->prompts.dialogs.push_back([&autoReconnect](QDialog& d) {
-        autoReconnect = d.findChild<QCheckBox*>(QStringLiteral("autoReconnectBox"))->isChecked();
-        return int(QDialog::Rejected);
-    });
-    QVERIFY(f->run("preferencesAction"));
-    QVERIFY(!autoReconnect);
-}
-
-void TestOperatorView::copyAndExportShapes_data()
-{
-    QTest::addColumn<QString>("what");
-    QTest::addColumn<QByteArray>("expected");
-
-    QTest::newRow("copy: the selected rows under a header line")
-        << QStringLiteral("copy")
-        << QByteArray("Main\tPin\tProgram\tUser\tCPU Time\tPri\n"
-                      "123\t202\tCNDUSER\tBOB\t123.456\tDS\n"
-                      "123\t210\tCNDUSER\tZOE\t9.000\t\n");
-    QTest::newRow("processes as CSV, shown rows in the order shown")
-        << QStringLiteral("processes.csv")
-        << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
-                      "123,202,CNDUSER,BOB,123456,123.456,DS\r\n"
-                      "123,210,CNDUSER,ZOE,9000,9.000,\r\n");
-    QTest::newRow("processes as JSON")
-        << QStringLiteral("processes.json")
-        << QByteArray("[\n"
-                      "  {\"main_pin\": 123, \"pin\": 202, \"program\": \"CNDUSER\", "
-                      "\"user\": \"BOB\", \"cpu_ms\": 123456, \"cpu_seconds\": 123.456, "
-                      "\"priority\": \"DS\"},\n"
-                      "  {\"main_pin\": 123, \"pin\": 210, \"program\": \"CNDUSER\", "
-                      "\"user\": \"ZOE\", \"cpu_ms\": 9000, \"cpu_seconds\": 9.000, "
-                      "\"priority\": null}\n"
-                      "]\n");
-}
-
-void TestOperatorView::copyAndExportShapes()
-{
-    QFETCH(QString, what);
-    QFETCH(QByteArray, expected);
-
-    QVERIFY(f->showAndConnect());
-    RecordTableView* view = f->processTable();
-    // Shown: BOB and ZOE, by CPU time descending.
-    f->find<QLineEdit>("processesFilter")->setText(QStringLiteral("o"));
-    clickHeader(view, 4);
-    clickHeader(view, 4);
-    QByteArray got;
-    if (what == QLatin1String("copy")) {
-        view->selectAll();
-        f->action("processesCopyAction")->trigger();
-        got = QApplication::clipboard()->text().toUtf8();
-    } else {
-        const QString table = what.section(QLatin1Char('.'), 0, 0);
-        f->prompts.saveAnswer = f->settingsDir.filePath(what);
-        f->action(qPrintable(table + QStringLiteral("ExportAction")))->trigger();
-        QFile file(f->prompts.saveAnswer);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        got = file.readAll();
+        QVERIFY(f->showAndConnect());
+        RecordTableView* view = f->processTable();
+        // Shown: BOB and ZOE, by CPU time descending.
+        f->find<QLineEdit>("processesFilter")->setText(QStringLiteral("o"));
+        clickHeader(view, 4, 2);
+        QByteArray got;
+        if (what == QLatin1String("copy")) {
+            view->selectAll();
+            f->action("processesCopyAction")->trigger();
+            got = QApplication::clipboard()->text().toUtf8();
+        } else {
+            const QString table = what.section(QLatin1Char('.'), 0, 0);
+            f->prompts.saveAnswer = f->settingsDir.filePath(what);
+            f->action(qPrintable(table + QStringLiteral("ExportAction")))->trigger();
+            QFile file(f->prompts.saveAnswer);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            got = file.readAll();
+        }
+        QCOMPARE(got, expected);
     }
-    QCOMPARE(got, expected);
-}
+};
 
 QTEST_MAIN(TestOperatorView)
 #include "tst_operatorview.moc"
