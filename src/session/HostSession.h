@@ -2,9 +2,9 @@
 
 #include "config/ConnectionSettings.h"
 #include "host_link/Wire.h"
-#include "session/Backoff.h"
 #include "session/HostCommand.h"
-#include "session/SessionWork.h"
+#include "session/ListenerSelection.h"
+#include "session/WorkQueue.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -22,6 +22,8 @@ class ReadWait;
 class HostSocket;
 class SshTunnel;
 class ListReader;
+class SessionLink;
+class StepKeeper;
 class ListenerTableModel;
 class ProcessTableModel;
 
@@ -116,15 +118,11 @@ public:
     // The listener whose processes are listed: followed by its PIN across
     // refreshes, and none once it has gone from the list. Before any choice
     // the first listener listed is taken.
-    QByteArray selectedListener() const { return m_selectedPin; }
+    QByteArray selectedListener() const { return m_selection.pin(); }
     void selectListener(const QByteArray& pin);
     // Forgets the chosen listener: the next list takes its first one, as at
     // the first connection (another host's PINs mean nothing here).
-    void forgetSelectedListener()
-    {
-        m_selectedPin.clear();
-        m_selectionChosen = false;
-    }
+    void forgetSelectedListener() { m_selection.forget(); }
 
     LinkState linkState() const { return m_linkState; }
     // The socket is connected (also after a refused logon, until Quit).
@@ -133,7 +131,7 @@ public:
     bool isBusy() const { return m_busy; }
     // A list is being read.
     bool isReadingList() const;
-    bool isOutOfStep() const { return m_outOfStep; }
+    bool isOutOfStep() const;
     HostSocket& socket() const { return *m_socket; }
 
     // Work, each done after the work before it.
@@ -159,7 +157,7 @@ public:
     // The waits before a renewal after a list fault (tests shorten them).
     void setRenewalDelays(int firstMs, int maxMs);
     // The wait that was planned after the last fault; 0 after a good refresh.
-    int renewalDelayMs() const { return m_renewal.delayMs(); }
+    int renewalDelayMs() const;
     // How long until the connection may be renewed; 0 when it may be now.
     int renewalDueInMs() const;
 
@@ -235,17 +233,14 @@ private:
     Outcome runStep(Step& step);
     Outcome connectStep();
     Outcome logonStep();
-    int tunnelStep();
     Outcome renewStep();
     Outcome sendStep(const Step& step);
-    void planRenewal(ListEnd end);
     Outcome listStep(Step& step);
     Outcome finishList(ListEnd end);
     // A connection or logon failed; when it was a renewal, the tables are
     // emptied and the operator told.
     void connectionLost();
     void abandonConnection(bool sendQuit);
-    void sendFrame(QByteArrayView body);
     void setLinkState(LinkState state);
     void setBusy(bool busy);
     void dropWork();
@@ -257,7 +252,9 @@ private:
     ListenerTableModel* m_listeners;
     ProcessTableModel* m_processes;
     ReadWait* m_readWait;
+    std::unique_ptr<SessionLink> m_link;
     std::unique_ptr<ListReader> m_reader;
+    std::unique_ptr<StepKeeper> m_keeper;
     ConnectionSettings m_settings;
 
     int m_replyTimeout = DefaultReplyTimeout;
@@ -267,41 +264,21 @@ private:
 
     LinkState m_linkState = LinkState::Disconnected;
     bool m_busy = false;
-    bool m_outOfStep = false;
 
-    std::deque<Work> m_queue;
-    Work m_work;
-    bool m_working = false;
-    // Bumped whenever the work in hand is dropped, so a step that returns
-    // into dropped work does not touch it.
-    quint64 m_generation = 0;
+    WorkQueue m_queue;
     bool m_advancing = false;
     bool m_advanceAgain = false;
     bool m_advanceQueued = false;
 
-    // The step in hand: its phase, and how its connection attempt went.
-    int m_phase = 0;
-    bool m_connectResult = false;
-    bool m_connectDone = false;
-
     bool m_loggedOnInWork = false;
-    bool m_renewing = false;
-
-    // The list being read (the reader holds its frames and records).
+    // The list being read was stopped (the reader holds its frames and records).
     bool m_stopRequested = false;
-    QByteArray m_listPin;
 
     // Follows the chosen listener; none once it vanished.
-    QByteArray m_selectedPin;
-    bool m_selectionChosen = false;
+    ListenerSelection m_selection;
 
     // What the work in hand has to tell.
     QStringList m_notices;
 
     CommandRecorder m_recorder;
-    // Renewal back-off: the wait planned after the last fault, from when.
-    Backoff m_renewal;
-    // The lists of the work in hand: one was read whole, one faulted.
-    bool m_listWholeInWork = false;
-    bool m_listFaultInWork = false;
 };

@@ -264,29 +264,8 @@ ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
 
 CtlExit CtlRunner::runHostCommand(const CtlOptions& options, const CtlCommand& command)
 {
-    // Every argument is checked before the connection is made, so that a
-    // mistyped command never reaches the host.
-    std::optional<QByteArray> argument;
     std::optional<HostCommand> hostCommand;
-    if (command.command) {
-        hostCommand = command.command(options.Operands);
-        argument = hostCommand->argument();
-    } else if (command.argument) {
-        argument = command.argument(options.Operands);
-    }
-    if (command.request == Wire::ShutdownJob && !options.Yes)
-        throw CtlUsageError(
-            QStringLiteral("shutdown aborts all users of the server job; give --yes to confirm"));
-    if (argument && argument->size() > Wire::MaxBody)
-        throw CtlUsageError(QStringLiteral("the request is %1 bytes long; a request holds at "
-                                           "most %2")
-                                .arg(argument->size())
-                                .arg(Wire::MaxBody));
-    QByteArray expectProgram, expectUser;
-    if (options.ExpectProgram)
-        expectProgram = CtlUsageError::latin1(*options.ExpectProgram, QStringLiteral("NAME"));
-    if (options.ExpectUser)
-        expectUser = CtlUsageError::latin1(*options.ExpectUser, QStringLiteral("NAME"));
+    const std::optional<QByteArray> argument = checkedArgument(options, command, hostCommand);
     if (options.ConfigPaths.size() > 1)
         return listMany(options, command, argument);
     const ConnectionSettings settings = hostSettings(options);
@@ -302,59 +281,92 @@ CtlExit CtlRunner::runHostCommand(const CtlOptions& options, const CtlCommand& c
         ~Forget() { session = nullptr; }
     } forget{m_session};
 
-    CtlExit status = session.open();
+    const CtlExit status = session.open();
     if (status != CtlExit::Success)
         return status;
 
     const bool listRequest =
         command.request == Wire::GetListeners || command.request == Wire::GetProcesses;
     try {
-        if (listRequest) {
-            if (options.WatchSeconds)
-                return watch(options, command.list, argument);
-            return printList(options, command.list, argument, false);
-        }
-
-        // What is there before the command: the identity checks, and what
-        // --verify and the audit compare with.
-        QList<QByteArray> listenersBefore;
-        ProcessInfo process;
-        ListenerInfo listener;
-        const bool killsListener = command.request == Wire::Kill && options.Operands.size() == 1;
-        const bool killsProcess = command.request == Wire::Kill && options.Operands.size() == 2;
-        if (command.request == Wire::StartListener) {
-            // The audit tells a new listener by the ones listed before.
-            status = session.listIntoTable();
-            const ListenerTableModel* table = session.host().listeners();
-            for (int row = 0; row < table->rows(); ++row)
-                listenersBefore << table->cell(row, ListenerColumn::Pin).toByteArray();
-        } else if (killsListener && (options.ExpectPort || options.Verify)) {
-            status = checkListener(options, hostCommand->pin, listener);
-        } else if (killsProcess &&
-                   (options.ExpectProgram || options.ExpectUser || options.Verify)) {
-            status = checkProcess(options, options.Operands[0].toLatin1(),
-                                  options.Operands[1].toLatin1(), process);
-        } else if (command.request == Wire::SetPriority) {
-            // Where the process is listed, so that the list after the
-            // command shows its queue. A process not found is still asked.
-            status = findProcess({}, options.Operands[0].toLatin1(), process);
-        }
-        if (status != CtlExit::Success)
-            return status;
-
-        status = sendAudited(options, *hostCommand, listener, process);
-        if (status != CtlExit::Success)
-            return status;
-        if (options.Verify)
-            status = verify(options, command, listenersBefore, process);
-        if (command.list != CtlListKind::None) {
-            const CtlExit listed = printList(options, command.list, std::nullopt, false);
-            if (status == CtlExit::Success)
-                status = listed;
-        }
+        if (!listRequest)
+            return sendCommand(options, command, *hostCommand);
+        if (options.WatchSeconds)
+            return watch(options, command.list, argument);
+        return printList(options, command.list, argument, false);
     } catch (const EAppError& e) {
         error(e.message());
         return CtlExit::Usage;
+    }
+}
+
+std::optional<QByteArray> CtlRunner::checkedArgument(const CtlOptions& options,
+                                                     const CtlCommand& command,
+                                                     std::optional<HostCommand>& hostCommand)
+{
+    // Every argument is checked before the connection is made, so that a
+    // mistyped command never reaches the host.
+    std::optional<QByteArray> argument;
+    if (command.command) {
+        hostCommand = command.command(options.Operands);
+        argument = hostCommand->argument();
+    } else if (command.argument) {
+        argument = command.argument(options.Operands);
+    }
+    if (command.request == Wire::ShutdownJob && !options.Yes)
+        throw CtlUsageError(
+            QStringLiteral("shutdown aborts all users of the server job; give --yes to confirm"));
+    if (argument && argument->size() > Wire::MaxBody)
+        throw CtlUsageError(QStringLiteral("the request is %1 bytes long; a request holds at "
+                                           "most %2")
+                                .arg(argument->size())
+                                .arg(Wire::MaxBody));
+    // The names compared with the host's lists must be its single-byte text.
+    if (options.ExpectProgram)
+        CtlUsageError::latin1(*options.ExpectProgram, QStringLiteral("NAME"));
+    if (options.ExpectUser)
+        CtlUsageError::latin1(*options.ExpectUser, QStringLiteral("NAME"));
+    return argument;
+}
+
+CtlExit CtlRunner::sendCommand(const CtlOptions& options, const CtlCommand& command,
+                               const HostCommand& hostCommand)
+{
+    // What is there before the command: the identity checks, and what
+    // --verify and the audit compare with.
+    CtlExit status = CtlExit::Success;
+    QList<QByteArray> listenersBefore;
+    ProcessInfo process;
+    ListenerInfo listener;
+    const bool killsListener = command.request == Wire::Kill && options.Operands.size() == 1;
+    const bool killsProcess = command.request == Wire::Kill && options.Operands.size() == 2;
+    if (command.request == Wire::StartListener) {
+        // The audit tells a new listener by the ones listed before.
+        status = m_session->listIntoTable();
+        const ListenerTableModel* table = m_session->host().listeners();
+        for (int row = 0; row < table->rows(); ++row)
+            listenersBefore << table->cell(row, ListenerColumn::Pin).toByteArray();
+    } else if (killsListener && (options.ExpectPort || options.Verify)) {
+        status = checkListener(options, hostCommand.pin, listener);
+    } else if (killsProcess && (options.ExpectProgram || options.ExpectUser || options.Verify)) {
+        status = checkProcess(options, options.Operands[0].toLatin1(),
+                              options.Operands[1].toLatin1(), process);
+    } else if (command.request == Wire::SetPriority) {
+        // Where the process is listed, so that the list after the
+        // command shows its queue. A process not found is still asked.
+        status = findProcess({}, options.Operands[0].toLatin1(), process);
+    }
+    if (status != CtlExit::Success)
+        return status;
+
+    status = sendAudited(options, hostCommand, listener, process);
+    if (status != CtlExit::Success)
+        return status;
+    if (options.Verify)
+        status = verify(options, command, listenersBefore, process);
+    if (command.list != CtlListKind::None) {
+        const CtlExit listed = printList(options, command.list, std::nullopt, false);
+        if (status == CtlExit::Success)
+            status = listed;
     }
     return status;
 }

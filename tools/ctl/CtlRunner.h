@@ -48,6 +48,15 @@ private:
 
     CtlExit dispatch(const CtlOptions& options);
     CtlExit runHostCommand(const CtlOptions& options, const CtlCommand& command);
+    // The request's argument, with every check the command line allows made
+    // before the host is reached; the command as the operator saw it too.
+    static std::optional<QByteArray> checkedArgument(const CtlOptions& options,
+                                                     const CtlCommand& command,
+                                                     std::optional<HostCommand>& hostCommand);
+    // A command other than a list: the checks against what is listed,
+    // the command with its audit line, --verify and the list after it.
+    CtlExit sendCommand(const CtlOptions& options, const CtlCommand& command,
+                        const HostCommand& hostCommand);
     // How lists are written: the options' format, escaped for a terminal.
     RecordStyle style(const CtlOptions& options, bool jsonLines) const;
     CtlExit printList(const CtlOptions& options, CtlListKind kind,

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QIODevice>
 
 #include <array>
 #include <random>
@@ -39,6 +40,74 @@ const std::array<SettingKey, 10> SettingKeys = {{
     {"logon_extra", &ConnectionSettings::LogonExtra, false},
     {"refresh_interval", nullptr, false},
 }};
+
+// One KEY=VALUE of config set, checked.
+struct Assignment
+{
+    const SettingKey* key;
+    QByteArray text;
+    int number = 0;
+};
+
+// The KEY=VALUE operands of config set. "-" takes KEY=VALUE lines from the
+// standard input instead, so that passwords need not stand in the process
+// list.
+QStringList assignmentOperands(QStringList operands, QIODevice* in)
+{
+    if (!operands.contains(QStringLiteral("-")))
+        return operands;
+    if (operands.size() != 1)
+        throw CtlUsageError(QStringLiteral("give KEY=VALUE arguments or -, not both"));
+    if (!in)
+        throw CtlUsageError(QStringLiteral("no standard input to read KEY=VALUE lines from"));
+    operands.clear();
+    const QString text = QString::fromUtf8(in->readAll());
+    for (QString line : text.split(u'\n')) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            operands << line;
+    }
+    if (operands.isEmpty())
+        throw CtlUsageError(QStringLiteral("no KEY=VALUE lines on the standard input"));
+    return operands;
+}
+
+Assignment parseAssignment(const QString& operand)
+{
+    const qsizetype eq = operand.indexOf(u'=');
+    if (eq <= 0)
+        throw CtlUsageError(QStringLiteral("'%1' is not KEY=VALUE").arg(operand));
+    const QString name = operand.left(eq);
+    const QString value = operand.mid(eq + 1);
+    const SettingKey* key = nullptr;
+    for (const SettingKey& k : SettingKeys) {
+        if (name == QLatin1StringView(k.key))
+            key = &k;
+    }
+    if (!key)
+        throw CtlUsageError(QStringLiteral("no setting '%1' (keys: host, port, user, "
+                                           "user_password, group, group_password, account, "
+                                           "account_password, logon_extra, refresh_interval)")
+                                .arg(name));
+    Assignment a{key, {}, 0};
+    if (key->member) {
+        a.text = CtlUsageError::latin1(value, name);
+    } else if (name == QStringLiteral("port")) {
+        const long long port = CtlCommands::decimal(value, 0, 65535);
+        if (port < 0)
+            throw CtlUsageError(QStringLiteral("port takes 0 to 65535, not '%1'").arg(value));
+        a.number = int(port);
+    } else {
+        std::int32_t seconds = 0;
+        if (!TryStrToInt(value.toLatin1(), seconds))
+            throw CtlUsageError(
+                QStringLiteral("refresh_interval takes whole seconds, not '%1'").arg(value));
+        // Raised or lowered into 5..60 as the loader does.
+        a.number = std::clamp<std::int32_t>(seconds, 5, 60);
+    }
+    return a;
+}
 
 } // namespace
 
@@ -100,66 +169,9 @@ CtlExit CtlRunner::configShow(const CtlOptions& options)
 CtlExit CtlRunner::configSet(const CtlOptions& options)
 {
     // All assignments are checked before the file is touched.
-    struct Assignment
-    {
-        const SettingKey* key;
-        QByteArray text;
-        int number = 0;
-    };
-    // "-" takes KEY=VALUE lines from the standard input, so that passwords
-    // need not stand in the process list.
-    QStringList operands = options.Operands.mid(1);
-    if (operands.contains(QStringLiteral("-"))) {
-        if (operands.size() != 1)
-            throw CtlUsageError(QStringLiteral("give KEY=VALUE arguments or -, not both"));
-        if (!m_in)
-            throw CtlUsageError(QStringLiteral("no standard input to read KEY=VALUE lines from"));
-        operands.clear();
-        const QString text = QString::fromUtf8(m_in->readAll());
-        for (QString line : text.split(u'\n')) {
-            if (line.endsWith(u'\r'))
-                line.chop(1);
-            if (!line.isEmpty())
-                operands << line;
-        }
-        if (operands.isEmpty())
-            throw CtlUsageError(QStringLiteral("no KEY=VALUE lines on the standard input"));
-    }
     QList<Assignment> assignments;
-    for (const QString& operand : std::as_const(operands)) {
-        const qsizetype eq = operand.indexOf(u'=');
-        if (eq <= 0)
-            throw CtlUsageError(QStringLiteral("'%1' is not KEY=VALUE").arg(operand));
-        const QString name = operand.left(eq);
-        const QString value = operand.mid(eq + 1);
-        const SettingKey* key = nullptr;
-        for (const SettingKey& k : SettingKeys) {
-            if (name == QLatin1StringView(k.key))
-                key = &k;
-        }
-        if (!key)
-            throw CtlUsageError(QStringLiteral("no setting '%1' (keys: host, port, user, "
-                                               "user_password, group, group_password, account, "
-                                               "account_password, logon_extra, refresh_interval)")
-                                    .arg(name));
-        Assignment a{key, {}, 0};
-        if (key->member) {
-            a.text = CtlUsageError::latin1(value, name);
-        } else if (name == QStringLiteral("port")) {
-            const long long port = CtlCommands::decimal(value, 0, 65535);
-            if (port < 0)
-                throw CtlUsageError(QStringLiteral("port takes 0 to 65535, not '%1'").arg(value));
-            a.number = int(port);
-        } else {
-            std::int32_t seconds = 0;
-            if (!TryStrToInt(value.toLatin1(), seconds))
-                throw CtlUsageError(
-                    QStringLiteral("refresh_interval takes whole seconds, not '%1'").arg(value));
-            // Raised or lowered into 5..60 as the loader does.
-            a.number = std::clamp<std::int32_t>(seconds, 5, 60);
-        }
-        assignments << a;
-    }
+    for (const QString& operand : assignmentOperands(options.Operands.mid(1), m_in))
+        assignments << parseAssignment(operand);
 
     const QString path = ctlConfigPath(options.Operands[0], true);
     ConnectionSettings settings;

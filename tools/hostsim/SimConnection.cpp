@@ -34,6 +34,39 @@ qsizetype endOfFrames(const QByteArray& frames, int count)
     return std::min(at, frames.size());
 }
 
+// The offset just behind each frame.
+QList<qsizetype> frameEnds(const QByteArray& frames)
+{
+    QList<qsizetype> ends;
+    qsizetype at = 0;
+    while (at < frames.size()) {
+        at += 4 + frameLengthAt(frames, at);
+        ends.append(at);
+    }
+    return ends;
+}
+
+// The header faults: the first record's header announces a length other
+// than its own, or is no length at all (the closing 0000's, when the list
+// has no records).
+void spoilHeader(const HostSimFaults& f, QByteArray& frames, bool hasRecords, QByteArray& end)
+{
+    if (hasRecords) {
+        const qsizetype length = frameLengthAt(frames, 0);
+        QByteArray header;
+        if (f.LongFrame)
+            header = SimEncoder::header(std::max<qsizetype>(length - 1, 1));
+        if (f.ShortFrame)
+            header = SimEncoder::header(std::min<qsizetype>(length + 5, SimEncoder::MaxBody));
+        if (f.BadHeader)
+            header = QByteArrayLiteral("00x1");
+        if (!header.isEmpty())
+            frames.replace(0, 4, header);
+    } else if (f.BadHeader && !end.isEmpty()) {
+        end = QByteArrayLiteral("00x1");
+    }
+}
+
 } // namespace
 
 SimConnection::SimConnection(QTcpSocket* socket, const HostSimFaults* faults, QObject* parent)
@@ -136,71 +169,20 @@ void SimConnection::sendList(const QByteArray& letter, const QByteArray& argumen
         return;
     }
 
-    // Cut short: K records, then the connection ends instead of the list.
     After after = After::Nothing;
-    int sent = records;
-    if (f.CloseAfterRecords >= 0 && records >= f.CloseAfterRecords) {
-        after = After::Close;
-        sent = f.CloseAfterRecords;
-    }
-    if (f.ResetAfterRecords >= 0 && records >= f.ResetAfterRecords &&
-        (after == After::Nothing || f.ResetAfterRecords < sent)) {
-        after = After::Reset;
-        sent = f.ResetAfterRecords;
-    }
+    const int sent = cutShort(f, records, after);
     if (sent < records)
         frames.truncate(endOfFrames(frames, sent));
-
     // Frame boundaries are taken before any header is spoilt.
-    QList<qsizetype> cuts;
-    if (gap > 0) {
-        qsizetype at = 0;
-        while (at < frames.size()) {
-            at += 4 + frameLengthAt(frames, at);
-            cuts.append(at);
-        }
-    }
+    const QList<qsizetype> cuts = gap > 0 ? frameEnds(frames) : QList<qsizetype>();
 
     const bool endless = f.NeverEndingList && after == After::Nothing;
     QByteArray end;
     if (after == After::Nothing && !endless)
         SimEncoder::appendEnd(end);
+    spoilHeader(f, frames, sent > 0, end);
 
-    if (sent > 0) {
-        const qsizetype length = frameLengthAt(frames, 0);
-        QByteArray header;
-        if (f.LongFrame)
-            header = SimEncoder::header(std::max<qsizetype>(length - 1, 1));
-        if (f.ShortFrame)
-            header = SimEncoder::header(std::min<qsizetype>(length + 5, SimEncoder::MaxBody));
-        if (f.BadHeader)
-            header = QByteArrayLiteral("00x1");
-        if (!header.isEmpty())
-            frames.replace(0, 4, header);
-    } else if (f.BadHeader && !end.isEmpty()) {
-        end = QByteArrayLiteral("00x1");
-    }
-
-    QList<Chunk> chunks;
-    if (gap > 0) {
-        qsizetype from = 0;
-        for (qsizetype cut : cuts) {
-            Chunk c;
-            c.bytes = frames.mid(from, cut - from);
-            c.gapMs = gap;
-            chunks.append(c);
-            from = cut;
-        }
-        Chunk last;
-        last.bytes = end;
-        last.gapMs = gap;
-        chunks.append(last);
-    } else {
-        Chunk c;
-        frames.append(end);
-        c.bytes = std::move(frames);
-        chunks.append(c);
-    }
+    QList<Chunk> chunks = chunked(std::move(frames), cuts, end, gap);
     chunks.front().notBefore = base;
     Chunk& last = chunks.back();
     last.after = after;
@@ -216,6 +198,49 @@ void SimConnection::sendList(const QByteArray& letter, const QByteArray& argumen
     for (Chunk& c : chunks)
         m_queue.enqueue(std::move(c));
     pump();
+}
+
+int SimConnection::cutShort(const HostSimFaults& f, int records, After& after)
+{
+    // K records, then the connection ends instead of the list; the earlier
+    // of a close and a reset wins.
+    int sent = records;
+    if (f.CloseAfterRecords >= 0 && records >= f.CloseAfterRecords) {
+        after = After::Close;
+        sent = f.CloseAfterRecords;
+    }
+    if (f.ResetAfterRecords >= 0 && records >= f.ResetAfterRecords &&
+        (after == After::Nothing || f.ResetAfterRecords < sent)) {
+        after = After::Reset;
+        sent = f.ResetAfterRecords;
+    }
+    return sent;
+}
+
+QList<SimConnection::Chunk> SimConnection::chunked(QByteArray frames, const QList<qsizetype>& cuts,
+                                                   const QByteArray& end, qint64 gapMs)
+{
+    QList<Chunk> chunks;
+    if (gapMs <= 0) {
+        Chunk c;
+        frames.append(end);
+        c.bytes = std::move(frames);
+        chunks.append(c);
+        return chunks;
+    }
+    qsizetype from = 0;
+    for (qsizetype cut : cuts) {
+        Chunk c;
+        c.bytes = frames.mid(from, cut - from);
+        c.gapMs = gapMs;
+        chunks.append(c);
+        from = cut;
+    }
+    Chunk last;
+    last.bytes = end;
+    last.gapMs = gapMs;
+    chunks.append(last);
+    return chunks;
 }
 
 void SimConnection::sendPreparedList(const QByteArray& letter, const QByteArray& block, int records)

@@ -83,6 +83,13 @@ private:
         Generator generator;  // started once the chunk went out
     };
 
+    // How many of a list's records go out before a close or reset fault
+    // ends the connection instead (after), or all of them.
+    static int cutShort(const HostSimFaults& f, int records, After& after);
+    // A list's bytes as chunks: one, or one per frame and the end with the
+    // trickle's gap between them.
+    static QList<Chunk> chunked(QByteArray frames, const QList<qsizetype>& cuts,
+                                const QByteArray& end, qint64 gapMs);
     void onReadyRead();
     void onDisconnected();
     void pump();

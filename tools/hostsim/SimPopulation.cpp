@@ -267,6 +267,73 @@ bool takeFields(const QJsonObject& object, const QStringList& required, const QS
     return true;
 }
 
+// One listener of a scenario, appended to listeners; false with why when
+// it is not one.
+bool readListener(const QJsonValue& value, QList<SimListener>& listeners, QString* why)
+{
+    if (!value.isObject()) {
+        *why = QStringLiteral("not an object");
+        return false;
+    }
+    QHash<QString, QByteArray> f;
+    if (!takeFields(value.toObject(),
+                    {QStringLiteral("pin"), QStringLiteral("port"), QStringLiteral("program"),
+                     QStringLiteral("product")},
+                    {QStringLiteral("userLimit"), QStringLiteral("tail")}, &f, why))
+        return false;
+    listeners.append({f.value(QStringLiteral("pin")), f.value(QStringLiteral("port")),
+                      f.value(QStringLiteral("program")), f.value(QStringLiteral("product")),
+                      f.value(QStringLiteral("userLimit"), "0"), f.value(QStringLiteral("tail"))});
+    return true;
+}
+
+// One process of a scenario: its fields, or the raw record sent as it
+// stands; appended to processes, or false with why.
+bool readProcess(const QJsonValue& value, QList<SimProcess>& processes, QString* why)
+{
+    auto fail = [why](const QString& text) {
+        *why = text;
+        return false;
+    };
+    if (!value.isObject())
+        return fail(QStringLiteral("not an object"));
+    const QJsonObject object = value.toObject();
+    const bool raw = object.contains(u"raw");
+    QHash<QString, QByteArray> f;
+    const QStringList required =
+        raw ? QStringList{QStringLiteral("listener"), QStringLiteral("raw")}
+            : QStringList{QStringLiteral("listener"), QStringLiteral("pin"),
+                          QStringLiteral("program"), QStringLiteral("user"),
+                          QStringLiteral("cpuMs")};
+    const QStringList optional = {QStringLiteral("main"), QStringLiteral("priority"),
+                                  QStringLiteral("pin"),  QStringLiteral("program"),
+                                  QStringLiteral("user"), QStringLiteral("cpuMs")};
+    if (!takeFields(object, required, optional, &f, why))
+        return false;
+    SimProcess p;
+    p.ListenerPin = f.value(QStringLiteral("listener"));
+    p.MainPin = f.value(QStringLiteral("main"));
+    p.Pin = f.value(QStringLiteral("pin"));
+    p.Program = f.value(QStringLiteral("program"));
+    p.User = f.value(QStringLiteral("user"));
+    p.RawRecord = f.value(QStringLiteral("raw"));
+    bool ok = true;
+    if (f.contains(QStringLiteral("cpuMs"))) {
+        p.CpuMs = f.value(QStringLiteral("cpuMs")).toLongLong(&ok);
+        if (!ok || p.CpuMs < 0)
+            return fail(QStringLiteral("\"cpuMs\" must be a whole number from 0"));
+    }
+    if (f.contains(QStringLiteral("priority"))) {
+        p.Priority = f.value(QStringLiteral("priority")).toInt(&ok);
+        if (!ok || p.Priority < 0 || p.Priority > 9)
+            return fail(QStringLiteral("\"priority\" must be a digit 0 to 9"));
+    }
+    if (raw && p.RawRecord.isEmpty())
+        return fail(QStringLiteral("\"raw\" is empty"));
+    processes.append(p);
+    return true;
+}
+
 } // namespace
 
 bool SimPopulation::loadScenario(const QString& path, QList<SimListener>& listeners,
@@ -301,63 +368,16 @@ bool SimPopulation::loadScenario(const QString& path, QList<SimListener>& listen
     QList<SimListener> newListeners;
     const QJsonArray listenerArray = root.value(u"listeners").toArray();
     for (qsizetype i = 0; i < listenerArray.size(); ++i) {
-        const QString where = QStringLiteral("listener %1: ").arg(i + 1);
-        if (!listenerArray[i].isObject())
-            return fail(where + QStringLiteral("not an object"));
-        QHash<QString, QByteArray> f;
         QString why;
-        if (!takeFields(listenerArray[i].toObject(),
-                        {QStringLiteral("pin"), QStringLiteral("port"), QStringLiteral("program"),
-                         QStringLiteral("product")},
-                        {QStringLiteral("userLimit"), QStringLiteral("tail")}, &f, &why))
-            return fail(where + why);
-        newListeners.append({f.value(QStringLiteral("pin")), f.value(QStringLiteral("port")),
-                             f.value(QStringLiteral("program")), f.value(QStringLiteral("product")),
-                             f.value(QStringLiteral("userLimit"), "0"),
-                             f.value(QStringLiteral("tail"))});
+        if (!readListener(listenerArray[i], newListeners, &why))
+            return fail(QStringLiteral("listener %1: ").arg(i + 1) + why);
     }
-
     QList<SimProcess> newProcesses;
     const QJsonArray processArray = root.value(u"processes").toArray();
     for (qsizetype i = 0; i < processArray.size(); ++i) {
-        const QString where = QStringLiteral("process %1: ").arg(i + 1);
-        if (!processArray[i].isObject())
-            return fail(where + QStringLiteral("not an object"));
-        const QJsonObject object = processArray[i].toObject();
-        const bool raw = object.contains(u"raw");
-        QHash<QString, QByteArray> f;
         QString why;
-        const QStringList required =
-            raw ? QStringList{QStringLiteral("listener"), QStringLiteral("raw")}
-                : QStringList{QStringLiteral("listener"), QStringLiteral("pin"),
-                              QStringLiteral("program"), QStringLiteral("user"),
-                              QStringLiteral("cpuMs")};
-        const QStringList optional = {QStringLiteral("main"), QStringLiteral("priority"),
-                                      QStringLiteral("pin"),  QStringLiteral("program"),
-                                      QStringLiteral("user"), QStringLiteral("cpuMs")};
-        if (!takeFields(object, required, optional, &f, &why))
-            return fail(where + why);
-        SimProcess p;
-        p.ListenerPin = f.value(QStringLiteral("listener"));
-        p.MainPin = f.value(QStringLiteral("main"));
-        p.Pin = f.value(QStringLiteral("pin"));
-        p.Program = f.value(QStringLiteral("program"));
-        p.User = f.value(QStringLiteral("user"));
-        p.RawRecord = f.value(QStringLiteral("raw"));
-        bool ok = true;
-        if (f.contains(QStringLiteral("cpuMs"))) {
-            p.CpuMs = f.value(QStringLiteral("cpuMs")).toLongLong(&ok);
-            if (!ok || p.CpuMs < 0)
-                return fail(where + QStringLiteral("\"cpuMs\" must be a whole number from 0"));
-        }
-        if (f.contains(QStringLiteral("priority"))) {
-            p.Priority = f.value(QStringLiteral("priority")).toInt(&ok);
-            if (!ok || p.Priority < 0 || p.Priority > 9)
-                return fail(where + QStringLiteral("\"priority\" must be a digit 0 to 9"));
-        }
-        if (raw && p.RawRecord.isEmpty())
-            return fail(where + QStringLiteral("\"raw\" is empty"));
-        newProcesses.append(p);
+        if (!readProcess(processArray[i], newProcesses, &why))
+            return fail(QStringLiteral("process %1: ").arg(i + 1) + why);
     }
     listeners = std::move(newListeners);
     processes = std::move(newProcesses);
