@@ -515,9 +515,13 @@ void HostController::configure()
     relink(Drop::WithoutQuit);
     // No refresh runs while the dialog is open; the busy state is left as it is.
     QScopedValueRollback<bool> open(m_dialogOpen, true);
+    const QString before = hostAddress();
     // A cancelled dialog has closed the host: no new connection on the way out.
     if (!editSettings() || isClosing())
         return;
+    // Another address or port is another host: it starts as at start-up.
+    if (hostAddress() != before)
+        m_session->forgetSelectedListener();
     connectAndLogon();
 }
 

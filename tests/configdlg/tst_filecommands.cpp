@@ -225,19 +225,21 @@ private Q_SLOTS:
         QCOMPARE(settings().Port, f->sim.serverPort());
     }
 
-    // Another host's file while connected, by Load or from the recent files:
-    // Quit to the old host, then the new one with the file's settings, as at
-    // start-up (its first listener and that listener's processes), and no
-    // link-lost notice.
+    // Another host while connected, by Load, from the recent files or by
+    // typing its port in Configure: the old link ends (Quit for a file), the
+    // new host starts as at start-up (its first listener and that listener's
+    // processes, not the old host's chosen PIN), and no link-lost notice.
     void switchToAnotherHost_data()
     {
-        QTest::addColumn<bool>("recent");
-        QTest::newRow("File, Load") << false;
-        QTest::newRow("File, Recent") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("File, Load") << u"loadAction"_s;
+        QTest::newRow("File, Recent") << u"recentFile1"_s;
+        QTest::newRow("File, Configure") << u"configureAction"_s;
     }
     void switchToAnotherHost()
     {
-        QFETCH(bool, recent);
+        QFETCH(QString, how);
+        const bool byFile = how != u"configureAction"_s;
         HostSim other;
         other.Listeners = {listener("777", "30005", "QRYSRVR", "5")};
         other.Processes = {process("777", "777", "901", "QRYUSER", "ERIN", 2500)};
@@ -252,16 +254,20 @@ private Q_SLOTS:
         f->chooseListener(1); // the old host's PIN 124
         QVERIFY(f->waitIdle());
         const qsizetype mark = f->mark();
-        if (recent) {
+        if (how == u"recentFile1"_s) {
             host().store()->addRecentFile(file);
             Q_EMIT f->find<QMenu>("recentMenu")->aboutToShow();
-            QVERIFY(f->run("recentFile1"));
-        } else {
+        } else if (how == u"loadAction"_s) {
             f->prompts.openAnswer = file;
-            QVERIFY(f->run("loadAction"));
+        } else {
+            f->prompts.onDialog = [&](QDialog& d) {
+                box(d, "portEdit")->setText(QString::number(other.serverPort()));
+                return int(QDialog::Accepted);
+            };
         }
+        QVERIFY(f->run(qPrintable(how)));
         QTRY_COMPARE(other.received().size(), 118 + fullRefresh("777").size());
-        QCOMPARE(f->receivedSince(mark), framed("Q"));
+        QCOMPARE(f->receivedSince(mark), byFile ? framed("Q") : QByteArray());
         QCOMPARE(other.received().mid(118), fullRefresh("777"));
         QTRY_COMPARE(f->processes()->rows(), 1);
         QCOMPARE(f->listenerRow(), 0);
@@ -270,6 +276,8 @@ private Q_SLOTS:
                  u"User Processes for (777:Quarry:QRYSRVR:30005)"_s);
         QTRY_VERIFY(!host().isBusy());
         QCOMPARE(notified.count(), 0);
+        if (!byFile)
+            return;
         QCOMPARE(settings().RefreshInterval, 42000);
         QCOMPARE(settings().ConfigPath, file);
         QCOMPARE(window().windowTitle(), u"Orvanite Server Console - "_s + file);
