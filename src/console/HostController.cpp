@@ -491,10 +491,8 @@ void HostController::openRecent(const QString& path)
 
 void HostController::saveConfiguration()
 {
-    if (m_settings.ConfigPath.isEmpty()) {
-        saveConfigurationAs();
-        return;
-    }
+    if (m_settings.ConfigPath.isEmpty())
+        return saveConfigurationAs();
     holdBusy();
     m_files->save(m_settings);
 }
@@ -515,11 +513,11 @@ void HostController::configure()
     relink(Drop::WithoutQuit);
     // No refresh runs while the dialog is open; the busy state is left as it is.
     QScopedValueRollback<bool> open(m_dialogOpen, true);
+    // Another address or port is another host, which starts as at start-up.
     const QString before = hostAddress();
     // A cancelled dialog has closed the host: no new connection on the way out.
     if (!editSettings() || isClosing())
         return;
-    // Another address or port is another host: it starts as at start-up.
     if (hostAddress() != before)
         m_session->forgetSelectedListener();
     connectAndLogon();

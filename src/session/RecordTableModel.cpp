@@ -105,6 +105,36 @@ void RecordTableModel::beginFill()
     m_pendingTotal = 0;
 }
 
+RecordTableModel::Changes RecordTableModel::changedRows(int common) const
+{
+    // Which of the rows both lists have changed, and where in the row.
+    Changes out;
+    for (int r = 0; r < common; ++r) {
+        if (m_rows.sameRow(r, m_pending, r))
+            continue;
+        if (out.first < 0)
+            out.first = r;
+        out.last = r;
+        if (out.many)
+            continue;
+        if (int(out.rows.size()) >= MaxSeparateChanges) {
+            out.many = true;
+            out.rows.clear();
+            continue;
+        }
+        int first = -1, last = -1;
+        for (int c = 0; c < m_rows.columnCount(); ++c) {
+            if (m_rows.cell(r, c) != m_pending.cell(r, c)) {
+                if (first < 0)
+                    first = c;
+                last = c;
+            }
+        }
+        out.rows.push_back({r, first, last});
+    }
+    return out;
+}
+
 void RecordTableModel::commitFill()
 {
     Q_EMIT rowsReplacing();
@@ -122,38 +152,7 @@ void RecordTableModel::commitFill()
             lastMark = r;
         }
     }
-
-    // Which of the rows both lists have changed, and where in the row.
-    struct Change
-    {
-        int row, first, last;
-    };
-    std::vector<Change> changes;
-    bool many = false;
-    int firstChanged = -1, lastChanged = -1;
-    for (int r = 0; r < common; ++r) {
-        if (m_rows.sameRow(r, m_pending, r))
-            continue;
-        if (firstChanged < 0)
-            firstChanged = r;
-        lastChanged = r;
-        if (many)
-            continue;
-        if (int(changes.size()) >= MaxSeparateChanges) {
-            many = true;
-            changes.clear();
-            continue;
-        }
-        int first = -1, last = -1;
-        for (int c = 0; c < m_rows.columnCount(); ++c) {
-            if (m_rows.cell(r, c) != m_pending.cell(r, c)) {
-                if (first < 0)
-                    first = c;
-                last = c;
-            }
-        }
-        changes.push_back({r, first, last});
-    }
+    const Changes changes = changedRows(common);
 
     // Views see rows go or come only at the end of the table, and the rows
     // both lists have change only through dataChanged: rows that go are cut
@@ -180,13 +179,10 @@ void RecordTableModel::commitFill()
     const int lastColumn = m_visibleColumns - 1;
     if (firstMark >= 0)
         Q_EMIT dataChanged(index(firstMark, 0), index(lastMark, lastColumn), {NewRowRole});
-    if (many) {
-        Q_EMIT dataChanged(index(firstChanged, 0), index(lastChanged, lastColumn),
+    if (changes.many)
+        Q_EMIT dataChanged(index(changes.first, 0), index(changes.last, lastColumn),
                            {Qt::DisplayRole});
-        Q_EMIT rowsReplaced();
-        return;
-    }
-    for (const Change& change : changes) {
+    for (const Change& change : changes.rows) {
         if (change.first > lastColumn)
             continue;
         Q_EMIT dataChanged(index(change.row, change.first),

@@ -134,6 +134,20 @@ protected:
     void addToPendingTotal(std::int64_t amount) { m_pendingTotal += amount; }
 
 private:
+    // A row of both lists whose cells first..last (at least) changed.
+    struct Change
+    {
+        int row, first, last;
+    };
+    // The changed rows of both lists; past MaxSeparateChanges only the span
+    // first..last of every changed row (many).
+    struct Changes
+    {
+        std::vector<Change> rows;
+        bool many = false;
+        int first = -1, last = -1;
+    };
+    Changes changedRows(int common) const;
     // Works out the new rows of m_pending against m_rows.
     std::vector<std::uint8_t> markNewRows();
 
