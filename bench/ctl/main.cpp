@@ -6,36 +6,29 @@
 // resident memory is the child's own (wait4). Prints the medians, then the
 // same as one JSON line.
 
+#include "../common/BenchFigures.h"
 #include "../common/BenchHostsim.h"
 
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 extern char** environ;
 
 namespace {
-
-qint64 nowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
 
 struct Run
 {
@@ -62,7 +55,7 @@ Run runChild(const QStringList& command, const char* outFile = "/dev/null")
                                      0644);
     Run run;
     pid_t pid = 0;
-    const qint64 t0 = nowNs();
+    const qint64 t0 = monotonicNs();
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
         posix_spawn_file_actions_destroy(&actions);
         return run;
@@ -70,7 +63,7 @@ Run runChild(const QStringList& command, const char* outFile = "/dev/null")
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    run.ms = double(nowNs() - t0) / 1e6;
+    run.ms = double(monotonicNs() - t0) / 1e6;
     posix_spawn_file_actions_destroy(&actions);
     run.peakMib = usage.ru_maxrss / 1024.0;
     run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
@@ -79,17 +72,15 @@ Run runChild(const QStringList& command, const char* outFile = "/dev/null")
     return run;
 }
 
-double median(std::vector<double> values)
+struct Options
 {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+    int processes = 0;
+    int runs = 1;
+    QString bin;
+};
 
-} // namespace
-
-int main(int argc, char** argv)
+Options parseOptions(const QCoreApplication& app)
 {
-    QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOption({QStringLiteral("processes"), QStringLiteral("Processes of the listener."),
@@ -99,42 +90,38 @@ int main(int argc, char** argv)
     parser.addOption({QStringLiteral("bin"), QStringLiteral("Folder of the programs."),
                       QStringLiteral("DIR"), QCoreApplication::applicationDirPath()});
     parser.process(app);
-    const int processes = parser.value(QStringLiteral("processes")).toInt();
-    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
-    const QString bin = parser.value(QStringLiteral("bin"));
+    Options options;
+    options.processes = parser.value(QStringLiteral("processes")).toInt();
+    options.runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    options.bin = parser.value(QStringLiteral("bin"));
+    return options;
+}
 
-    QProcess sim;
-    const quint16 simPort = startHostsim(sim, bin + QStringLiteral("/orvanite-hostsim"),
-                                         {QStringLiteral("--prepared"),
-                                          QStringLiteral("--processes"), QString::number(processes),
-                                          QStringLiteral("--listeners"), QStringLiteral("1")},
-                                         120000);
-    if (simPort == 0)
-        return 1;
-    const QString port = QString::number(simPort);
-    const QString ctl = bin + QStringLiteral("/orvanite-ctl");
-    const QStringList host = {ctl, QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
-                              QStringLiteral("--port"), port};
-
-    // The listener's PIN, from the listener list.
+// The listener's PIN, from the listener list; empty when none was listed.
+QString listenerPin(const QStringList& host)
+{
     QProcess list;
-    list.start(ctl, host.mid(1) + QStringList{QStringLiteral("--format"), QStringLiteral("csv"),
-                                              QStringLiteral("--no-headers"),
-                                              QStringLiteral("listeners")});
+    list.start(host.first(),
+               host.mid(1) + QStringList{QStringLiteral("--format"), QStringLiteral("csv"),
+                                         QStringLiteral("--no-headers"),
+                                         QStringLiteral("listeners")});
     list.waitForFinished(60000);
-    const QString pin = QString::fromLatin1(list.readAllStandardOutput()).section(u',', 0, 0);
-    if (pin.isEmpty()) {
-        std::fprintf(stderr, "no listener listed\n");
-        return 1;
-    }
+    return QString::fromLatin1(list.readAllStandardOutput()).section(u',', 0, 0);
+}
 
-    struct Subject
-    {
-        const char* key;
-        QStringList command;
-    };
+struct Subject
+{
+    const char* key;
+    QStringList command;
+};
+
+// The floor first: the others are measured against it.
+std::vector<Subject> subjectsFor(const QString& bin, const QString& port, const QString& pin)
+{
+    const QStringList host = {bin + QStringLiteral("/orvanite-ctl"), QStringLiteral("--host"),
+                              QStringLiteral("127.0.0.1"), QStringLiteral("--port"), port};
     const QStringList processesCommand = {QStringLiteral("processes"), pin};
-    const std::vector<Subject> subjects = {
+    return {
         {"floor", {bin + QStringLiteral("/bench-ctl-floor"), port, pin}},
         {"table", host + processesCommand},
         {"no_align", host + QStringList{QStringLiteral("--no-align")} + processesCommand},
@@ -143,12 +130,16 @@ int main(int argc, char** argv)
         {"csv",
          host + QStringList{QStringLiteral("--format"), QStringLiteral("csv")} + processesCommand},
     };
+}
 
-    // The floor's count checks the population once.
+// The floor's count checks the population once; false, after saying why,
+// when it ran short or failed.
+bool floorCountsAll(const Subject& floor, int processes)
+{
     const char* countFile = "/tmp/bench-ctl-floor.count";
-    if (!runChild(subjects[0].command, countFile).ok) {
+    if (!runChild(floor.command, countFile).ok) {
         std::fprintf(stderr, "bench-ctl-floor failed\n");
-        return 1;
+        return false;
     }
     QByteArray counted;
     if (FILE* f = std::fopen(countFile, "r")) {
@@ -161,12 +152,18 @@ int main(int argc, char** argv)
     if (counted.toInt() != processes) {
         std::fprintf(stderr, "the floor counted %s records, expected %d\n", counted.constData(),
                      processes);
-        return 1;
+        return false;
     }
+    return true;
+}
 
+// Each subject run `runs` times, its medians printed beside the floor's;
+// the JSON members of every subject, or nothing, after saying why, when a
+// run failed.
+std::optional<QStringList> timeSubjects(const std::vector<Subject>& subjects, int runs)
+{
     QStringList json;
     double floorMs = 0, floorCpu = 0;
-    std::printf("orvanite-ctl processes, %d records (%d runs each, median)\n", processes, runs);
     for (const Subject& s : subjects) {
         std::vector<double> times, cpu;
         double peak = 0;
@@ -174,14 +171,14 @@ int main(int argc, char** argv)
             const Run r = runChild(s.command);
             if (!r.ok) {
                 std::fprintf(stderr, "%s failed\n", s.key);
-                return 1;
+                return std::nullopt;
             }
             times.push_back(r.ms);
             cpu.push_back(r.cpuMs);
             peak = std::max(peak, r.peakMib);
         }
-        const double ms = median(times);
-        const double cpuMs = median(cpu);
+        const double ms = medianOf(times);
+        const double cpuMs = medianOf(cpu);
         if (floorMs == 0) {
             floorMs = ms;
             floorCpu = cpuMs;
@@ -195,9 +192,44 @@ int main(int argc, char** argv)
                     .arg(cpuMs, 0, 'f', 2)
                     .arg(peak, 0, 'f', 1);
     }
+    return json;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const Options options = parseOptions(app);
+
+    QProcess sim;
+    const quint16 simPort = startHostsim(
+        sim, options.bin + QStringLiteral("/orvanite-hostsim"),
+        {QStringLiteral("--prepared"), QStringLiteral("--processes"),
+         QString::number(options.processes), QStringLiteral("--listeners"), QStringLiteral("1")},
+        120000);
+    if (simPort == 0)
+        return 1;
+    const QString port = QString::number(simPort);
+    const QString pin =
+        listenerPin({options.bin + QStringLiteral("/orvanite-ctl"), QStringLiteral("--host"),
+                     QStringLiteral("127.0.0.1"), QStringLiteral("--port"), port});
+    if (pin.isEmpty()) {
+        std::fprintf(stderr, "no listener listed\n");
+        return 1;
+    }
+    const std::vector<Subject> subjects = subjectsFor(options.bin, port, pin);
+    if (!floorCountsAll(subjects[0], options.processes))
+        return 1;
+
+    std::printf("orvanite-ctl processes, %d records (%d runs each, median)\n", options.processes,
+                options.runs);
+    const std::optional<QStringList> json = timeSubjects(subjects, options.runs);
+    if (!json)
+        return 1;
     sim.terminate();
     sim.waitForFinished(5000);
-    std::printf("{\"benchmark\":\"ctl\",\"processes\":%d,\"runs\":%d,%s}\n", processes, runs,
-                qPrintable(json.join(u',')));
+    std::printf("{\"benchmark\":\"ctl\",\"processes\":%d,\"runs\":%d,%s}\n", options.processes,
+                options.runs, qPrintable(json->join(u',')));
     return 0;
 }

@@ -5,11 +5,9 @@
 // exporter's CPU time while they are held, how many it keeps open, and how
 // long until every one has been closed by its idle time (set short here).
 // The simulators run on a thread of their own. Prints one JSON line.
-#include "config/ConfigFile.h"
-
+#include "../common/BenchExporter.h"
+#include "../common/BenchFigures.h"
 #include "../common/BenchProcess.h"
-
-#include "hostsim/HostSim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -44,12 +42,6 @@ qint64 rssKiB(qint64 pid)
     return 0;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 // Runs the event loop until done() or ms pass; returns done().
 template <typename Done> bool waitUntil(Done done, int ms)
 {
@@ -59,43 +51,6 @@ template <typename Done> bool waitUntil(Done done, int ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     return done();
 }
-
-// Two hosts on a thread of their own: one live, one refusing every logon.
-class Hosts
-{
-public:
-    bool start(int processes)
-    {
-        m_thread.start();
-        m_context.moveToThread(&m_thread);
-        bool ok = false;
-        QMetaObject::invokeMethod(
-            &m_context,
-            [&] {
-                m_live = std::make_unique<HostSim>();
-                m_live->Listeners = {{"1000", "30002", "CNDSRVR", "8", "0", {}}};
-                m_live->populate(processes);
-                m_refusing = std::make_unique<HostSim>();
-                m_refusing->Credentials[0] = "SOMEONE";
-                ok = m_live->listen() && m_refusing->listen();
-            },
-            Qt::BlockingQueuedConnection);
-        return ok;
-    }
-    ~Hosts()
-    {
-        QMetaObject::invokeMethod(
-            &m_context, [&] { m_live.reset(), m_refusing.reset(); }, Qt::BlockingQueuedConnection);
-        m_thread.quit();
-        m_thread.wait();
-    }
-    QList<quint16> ports() const { return {m_live->serverPort(), m_refusing->serverPort()}; }
-
-private:
-    QThread m_thread;
-    QObject m_context;
-    std::unique_ptr<HostSim> m_live, m_refusing;
-};
 
 struct Scraper
 {
@@ -144,7 +99,7 @@ void soak(Scraper& scraper, qint64 pid, int scrapes, Figures& f)
             f.rssAfter100 = rssKiB(pid);
     }
     f.rssAfterAll = rssKiB(pid);
-    f.scrapeMedianMs = median(times);
+    f.scrapeMedianMs = medianOf(times);
     f.scrapeMaxMs = times.empty() ? 0 : *std::max_element(times.begin(), times.end());
 }
 
@@ -177,7 +132,7 @@ void idleClients(Scraper& scraper, quint16 port, qint64 pid, int count, int idle
     waitUntil([] { return false; }, std::max(0, idleMs / 2 - int(window.elapsed())));
     f.idleCpuMsPerSecond = double(processCpuNs(pid) - cpuBefore) / 1e6 /
                            std::max(0.001, double(window.elapsed()) / 1000);
-    f.idleScrapeMedianMs = median(times);
+    f.idleScrapeMedianMs = medianOf(times);
     f.keptOpen = open();
     QElapsedTimer clock;
     clock.start();
@@ -203,30 +158,26 @@ int main(int argc, char* argv[])
     const int idleCount = std::max(1, parser.value(QStringLiteral("idle")).toInt());
     const int idleMs = std::max(1, parser.value(QStringLiteral("idle-seconds")).toInt()) * 1000;
 
-    Hosts hosts;
+    // Two hosts: one live, one refusing every logon.
+    SimThread sims;
+    const quint16 livePort = sims.add([](HostSim& sim) {
+        sim.Listeners = {{"1000", "30002", "CNDSRVR", "8", "0", {}}};
+        sim.populate(100);
+    });
+    const quint16 refusingPort = sims.add([](HostSim& sim) { sim.Credentials[0] = "SOMEONE"; });
+    if (livePort == 0 || refusingPort == 0)
+        return 1;
     QTemporaryDir dir;
-    if (!hosts.start(100))
-        return 1;
-    for (const quint16 hostPort : hosts.ports()) {
-        ConnectionSettings s;
-        s.HostAddress = "127.0.0.1";
-        s.Port = hostPort;
-        QFile file(dir.filePath(QStringLiteral("%1.hcf").arg(hostPort)));
-        if (!file.open(QIODevice::WriteOnly) || file.write(ConfigLine(s, '5')) < 0)
+    for (const quint16 hostPort : {livePort, refusingPort})
+        if (!writeExporterHostFile(dir.filePath(QStringLiteral("%1.hcf").arg(hostPort)), hostPort))
             return 1;
-    }
     QProcess exporter;
-    exporter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    exporter.start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvanite-exporter"),
-                   {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                    QStringLiteral("--config-dir"), dir.path(),
-                    QStringLiteral("--web.idle-timeout"), QString::number(idleMs / 1000)});
-    if (!exporter.waitForStarted() || !exporter.waitForReadyRead(10000)) {
-        std::fprintf(stderr, "bench-exporter-limits: orvanite-exporter did not start\n");
+    const quint16 port =
+        startExporter(exporter, QCoreApplication::applicationDirPath(), dir.path(),
+                      {QStringLiteral("--web.idle-timeout"), QString::number(idleMs / 1000)},
+                      "bench-exporter-limits");
+    if (port == 0)
         return 1;
-    }
-    const QByteArray line = exporter.readLine();
-    const quint16 port = line.mid(line.indexOf(':') + 1).split(',').first().toUShort();
 
     Figures f;
     Scraper scraper(port);

@@ -4,23 +4,18 @@
 // orvanite-ctl, one program run after another, as a script would. The
 // simulators run on a thread of their own in this process. Prints one JSON
 // line.
-#include "config/ConfigFile.h"
-
+#include "../common/BenchExporter.h"
+#include "../common/BenchFigures.h"
 #include "../common/BenchProcess.h"
-
-#include "hostsim/HostSim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,17 +24,15 @@
 
 namespace {
 
-double median(std::vector<double> values)
+struct Options
 {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+    int hosts = 1;
+    int processes = 0;
+    int runs = 1;
+};
 
-} // namespace
-
-int main(int argc, char* argv[])
+Options parseOptions(const QCoreApplication& app)
 {
-    QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("hosts"), QStringLiteral("Simulated hosts."),
                       QStringLiteral("N"), QStringLiteral("100")});
@@ -48,133 +41,122 @@ int main(int argc, char* argv[])
     parser.addOption({QStringLiteral("runs"), QStringLiteral("Scrapes timed after the first."),
                       QStringLiteral("N"), QStringLiteral("5")});
     parser.process(app);
-    const int hostCount = std::max(1, parser.value(QStringLiteral("hosts")).toInt());
-    const int processCount = std::max(0, parser.value(QStringLiteral("processes")).toInt());
-    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
-    const QString bin = QCoreApplication::applicationDirPath();
+    Options options;
+    options.hosts = std::max(1, parser.value(QStringLiteral("hosts")).toInt());
+    options.processes = std::max(0, parser.value(QStringLiteral("processes")).toInt());
+    options.runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    return options;
+}
 
-    // The hosts, on their own thread so that they answer while this one waits.
-    QThread simThread;
-    simThread.start();
-    QObject simContext;
-    simContext.moveToThread(&simThread);
-    std::vector<std::unique_ptr<HostSim>> sims(static_cast<size_t>(hostCount));
-    std::vector<quint16> ports(static_cast<size_t>(hostCount));
-    bool listening = true;
-    QMetaObject::invokeMethod(
-        &simContext,
-        [&] {
-            for (int i = 0; i < hostCount; ++i) {
-                auto sim = std::make_unique<HostSim>();
-                sim->Listeners = {{"1000", "30002", "CNDSRVR", "8", "0", {}}};
-                sim->populate(processCount);
-                sim->setPrepared(true);
-                listening = listening && sim->listen();
-                ports[size_t(i)] = sim->serverPort();
-                sims[size_t(i)] = std::move(sim);
-            }
-        },
-        Qt::BlockingQueuedConnection);
-    const auto cleanUp = [&] {
-        QMetaObject::invokeMethod(
-            &simContext, [&] { sims.clear(); }, Qt::BlockingQueuedConnection);
-        simThread.quit();
-        simThread.wait();
-    };
-    if (!listening) {
-        std::fprintf(stderr, "bench-exporter-scrape: a simulator could not listen\n");
-        cleanUp();
-        return 1;
-    }
+// One scrape, finished; the caller deletes the reply.
+QNetworkReply* scrape(QNetworkAccessManager& network, const QNetworkRequest& request)
+{
+    QNetworkReply* reply = network.get(request);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    return reply;
+}
 
-    QTemporaryDir dir;
-    for (int i = 0; i < hostCount; ++i) {
-        ConnectionSettings s;
-        s.HostAddress = "127.0.0.1";
-        s.Port = ports[size_t(i)];
-        QFile file(dir.filePath(QStringLiteral("host%1.hcf").arg(i, 3, 10, QLatin1Char('0'))));
-        if (!file.open(QIODevice::WriteOnly) || file.write(ConfigLine(s, '5')) < 0)
-            return 1;
-    }
+struct Timing
+{
+    double wallMs = 0, cpuMs = 0; // the exporter's CPU time
+};
 
-    QProcess exporter;
-    exporter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    exporter.start(bin + QStringLiteral("/orvanite-exporter"),
-                   {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                    QStringLiteral("--config-dir"), dir.path()});
-    if (!exporter.waitForStarted() || !exporter.waitForReadyRead(10000)) {
-        std::fprintf(stderr, "bench-exporter-scrape: orvanite-exporter did not start\n");
-        cleanUp();
-        return 1;
-    }
-    const QByteArray line = exporter.readLine();
-    const quint16 port = line.mid(line.indexOf(':') + 1).split(',').first().toUShort();
-
-    QNetworkAccessManager network;
-    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)));
-    request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds", "10");
-    int hostsUp = 0;
-    const auto scrape = [&](double& wallMs, double& cpuMs) {
-        const qint64 cpuBefore = processCpuNs(exporter.processId());
-        QElapsedTimer clock;
-        clock.start();
-        QNetworkReply* reply = network.get(request);
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-        wallMs = double(clock.nsecsElapsed()) / 1e6;
-        cpuMs = double(processCpuNs(exporter.processId()) - cpuBefore) / 1e6;
-        reply->deleteLater();
-    };
-
-    double firstWall = 0, firstCpu = 0;
-    scrape(firstWall, firstCpu);
-    std::vector<double> walls, cpus;
-    for (int run = 0; run < runs; ++run) {
-        double wall = 0, cpu = 0;
-        scrape(wall, cpu);
-        walls.push_back(wall);
-        cpus.push_back(cpu);
-    }
-    {
-        QNetworkReply* reply = network.get(request);
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-        for (const QByteArray& l : reply->readAll().split('\n'))
-            if (l.startsWith("orvanite_up{") && l.endsWith(" 1"))
-                ++hostsUp;
-        reply->deleteLater();
-    }
-    exporter.terminate();
-    exporter.waitForFinished(10000);
-
-    // The same lists, one orvanite-ctl run per host, one after another.
+Timing timeScrape(QNetworkAccessManager& network, const QNetworkRequest& request, qint64 pid)
+{
+    const qint64 cpuBefore = processCpuNs(pid);
     QElapsedTimer clock;
     clock.start();
-    int ctlFailures = 0;
-    for (int i = 0; i < hostCount; ++i) {
+    scrape(network, request)->deleteLater();
+    return {double(clock.nsecsElapsed()) / 1e6, double(processCpuNs(pid) - cpuBefore) / 1e6};
+}
+
+int countHostsUp(QNetworkAccessManager& network, const QNetworkRequest& request)
+{
+    QNetworkReply* reply = scrape(network, request);
+    int hostsUp = 0;
+    for (const QByteArray& l : reply->readAll().split('\n'))
+        if (l.startsWith("orvanite_up{") && l.endsWith(" 1"))
+            ++hostsUp;
+    reply->deleteLater();
+    return hostsUp;
+}
+
+// The same lists, one orvanite-ctl run per host, one after another: the
+// time they all took.
+double timeCtlSequential(const QString& bin, const std::vector<quint16>& ports, int& failures)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (quint16 port : ports) {
         QProcess ctl;
         ctl.setStandardOutputFile(QProcess::nullDevice());
         ctl.start(bin + QStringLiteral("/orvanite-ctl"),
                   {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                   QString::number(ports[size_t(i)]), QStringLiteral("processes"),
-                   QStringLiteral("1000")});
+                   QString::number(port), QStringLiteral("processes"), QStringLiteral("1000")});
         if (!ctl.waitForFinished(60000) || ctl.exitCode() != 0)
-            ++ctlFailures;
+            ++failures;
     }
-    const double ctlMs = double(clock.nsecsElapsed()) / 1e6;
-    cleanUp();
+    return double(clock.nsecsElapsed()) / 1e6;
+}
 
-    const double scrapeMs = median(walls);
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const Options options = parseOptions(app);
+    const QString bin = QCoreApplication::applicationDirPath();
+
+    SimThread sims;
+    std::vector<quint16> ports;
+    QTemporaryDir dir;
+    for (int i = 0; i < options.hosts; ++i) {
+        ports.push_back(sims.add([&](HostSim& sim) {
+            sim.Listeners = {{"1000", "30002", "CNDSRVR", "8", "0", {}}};
+            sim.populate(options.processes);
+            sim.setPrepared(true);
+        }));
+        if (ports.back() == 0) {
+            std::fprintf(stderr, "bench-exporter-scrape: a simulator could not listen\n");
+            return 1;
+        }
+        if (!writeExporterHostFile(
+                dir.filePath(QStringLiteral("host%1.hcf").arg(i, 3, 10, QLatin1Char('0'))),
+                ports.back()))
+            return 1;
+    }
+    QProcess exporter;
+    const quint16 port = startExporter(exporter, bin, dir.path(), {}, "bench-exporter-scrape");
+    if (port == 0)
+        return 1;
+
+    QNetworkAccessManager network;
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)));
+    request.setRawHeader("X-Prometheus-Scrape-Timeout-Seconds", "10");
+    const Timing first = timeScrape(network, request, exporter.processId());
+    std::vector<double> walls, cpus;
+    for (int run = 0; run < options.runs; ++run) {
+        const Timing t = timeScrape(network, request, exporter.processId());
+        walls.push_back(t.wallMs);
+        cpus.push_back(t.cpuMs);
+    }
+    const int hostsUp = countHostsUp(network, request);
+    exporter.terminate();
+    exporter.waitForFinished(10000);
+
+    int ctlFailures = 0;
+    const double ctlMs = timeCtlSequential(bin, ports, ctlFailures);
+    const double scrapeMs = medianOf(walls);
     std::printf("{\"hosts\": %d, \"processes_per_host\": %d, \"hosts_up\": %d, "
                 "\"first_scrape_ms\": %.1f, \"first_scrape_cpu_ms\": %.1f, "
                 "\"scrape_median_ms\": %.1f, \"scrape_cpu_median_ms\": %.1f, "
                 "\"ctl_sequential_ms\": %.1f, \"ctl_failures\": %d, \"speedup\": %.1f, "
                 "\"speedup_first\": %.1f, "
                 "\"goal_scrape_median_ms\": 2000, \"goal_speedup\": 10}\n",
-                hostCount, processCount, hostsUp, firstWall, firstCpu, scrapeMs, median(cpus),
-                ctlMs, ctlFailures, ctlMs / std::max(scrapeMs, 0.001),
-                ctlMs / std::max(firstWall, 0.001));
-    return hostsUp == hostCount && ctlFailures == 0 ? 0 : 1;
+                options.hosts, options.processes, hostsUp, first.wallMs, first.cpuMs, scrapeMs,
+                medianOf(cpus), ctlMs, ctlFailures, ctlMs / std::max(scrapeMs, 0.001),
+                ctlMs / std::max(first.wallMs, 0.001));
+    return hostsUp == options.hosts && ctlFailures == 0 ? 0 : 1;
 }

@@ -16,7 +16,8 @@
 // its previous one. The silent host answers its logon and first lists, then
 // never again, so that its refreshes wait out the reply time-out and its
 // reconnections keep coming.
-#include "config/ConfigFile.h"
+#include "../common/BenchConfig.h"
+#include "../common/BenchProcess.h"
 #include "hostsim/HostSim.h"
 #include "hostsim/SimPopulation.h"
 #include "session/HostSession.h"
@@ -33,24 +34,15 @@
 #include <QTextStream>
 #include <QTimer>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <random>
 #include <vector>
 
 namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The child: the simulated hosts, their ports on stdout, one per line; with
 // requests, then "G <host>" for each listener request.
@@ -90,59 +82,52 @@ int serve(int hosts, int processes, bool requests, QCoreApplication& app)
     return app.exec();
 }
 
-// CPU time of a process in seconds (user and system, whole clock ticks).
-double processCpuSeconds(qint64 pid)
+// Starts the simulated hosts in a child copy of this program: their ports,
+// fewer than hosts (after saying why) when they did not start.
+std::vector<quint16> startHosts(QProcess& child, int hosts, int processes, bool requests)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (close < 0 || fields.size() < 13)
-        return -1;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-// The real console on every host: see the top of the file.
-int watchByConsole(const QString& console, int hosts, int processes, int interval, int seconds)
-{
-    QProcess child;
+    QStringList arguments{QStringLiteral("--serve")};
+    if (requests)
+        arguments << QStringLiteral("--requests");
+    arguments << QStringLiteral("--hosts") << QString::number(hosts)
+              << QStringLiteral("--processes") << QString::number(processes);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--serve"), QStringLiteral("--requests"), QStringLiteral("--hosts"),
-                 QString::number(hosts), QStringLiteral("--processes"),
-                 QString::number(processes)});
+    child.start(QCoreApplication::applicationFilePath(), arguments);
     std::vector<quint16> ports;
     while (int(ports.size()) < hosts && child.waitForReadyRead(60000))
         while (int(ports.size()) < hosts && child.canReadLine())
             ports.push_back(quint16(child.readLine().trimmed().toUInt()));
-    if (int(ports.size()) < hosts) {
+    if (int(ports.size()) < hosts)
         std::fprintf(stderr, "the simulated hosts did not start\n");
-        return 1;
-    }
-    QTemporaryDir home;
+    return ports;
+}
+
+// One .hcf file in home for each host: the console's arguments, the first
+// file and --add for each other one; nothing, after saying why, when a file
+// could not be written.
+std::optional<QStringList> writeHostFiles(const QTemporaryDir& home,
+                                          const std::vector<quint16>& ports, int interval)
+{
     std::mt19937 random(1);
     QStringList arguments;
-    for (int i = 0; i < hosts; ++i) {
-        ConnectionSettings settings;
-        settings.HostAddress = "127.0.0.1";
-        settings.Port = ports[std::size_t(i)];
-        settings.RefreshInterval = interval * 1000;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
         const QString file =
-            home.filePath(QStringLiteral("host%1.hcf").arg(i, 2, 10, QLatin1Char('0')));
-        if (!saveConfig(file, settings, random).ok()) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-            return 1;
-        }
+            home.filePath(QStringLiteral("host%1.hcf").arg(int(i), 2, 10, QLatin1Char('0')));
+        if (!writeHostFile(file, ports[i], interval * 1000, random))
+            return std::nullopt;
         if (i > 0)
             arguments << QStringLiteral("--add");
         arguments << file;
     }
-    QProcess window;
+    return arguments;
+}
+
+// The console offscreen, its settings and audit trail in home.
+bool startConsole(QProcess& window, const QString& console, const QTemporaryDir& home,
+                  const QStringList& arguments)
+{
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    // Its settings and audit trail in a folder of its own.
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
     environment.insert(QStringLiteral("XDG_STATE_HOME"), home.filePath(QStringLiteral("state")));
     window.setProcessEnvironment(environment);
@@ -150,33 +135,89 @@ int watchByConsole(const QString& console, int hosts, int processes, int interva
     window.start(console, arguments);
     if (!window.waitForStarted(10000)) {
         std::fprintf(stderr, "cannot start %s\n", qPrintable(console));
-        return 1;
+        return false;
     }
+    return true;
+}
 
-    // Each host's listener requests, by the bench's clock.
+// Each host's listener requests, by the bench's clock, as the child reports
+// them, and the console's CPU time over the measured seconds.
+struct Watched
+{
+    std::vector<QList<qint64>> listed;
+    qint64 start = 0; // when the measuring began
+    double cpu = 0;
+};
+
+Watched watchRequests(QProcess& child, const QProcess& window, int hosts, int seconds)
+{
+    Watched watched;
+    watched.listed.resize(std::size_t(hosts));
     QElapsedTimer clock;
     clock.start();
-    auto listed = std::vector<QList<qint64>>(std::size_t(hosts));
     const auto readRequests = [&] {
+        child.waitForReadyRead(200);
         while (child.canReadLine()) {
             const QList<QByteArray> words = child.readLine().trimmed().split(' ');
             if (words.size() == 2 && words[0] == "G")
-                listed[std::size_t(words[1].toInt())].append(clock.elapsed());
+                watched.listed[std::size_t(words[1].toInt())].append(clock.elapsed());
         }
     };
     // Every host listed once (the first one too, before it fell silent).
-    while (clock.elapsed() < 120000 &&
-           std::any_of(listed.begin(), listed.end(), [](const auto& l) { return l.isEmpty(); })) {
-        child.waitForReadyRead(200);
+    while (clock.elapsed() < 120000 && std::any_of(watched.listed.begin(), watched.listed.end(),
+                                                   [](const auto& l) { return l.isEmpty(); }))
         readRequests();
-    }
-    const qint64 start = clock.elapsed();
-    const double cpuBefore = processCpuSeconds(window.processId());
-    while (clock.elapsed() - start < seconds * 1000LL) {
-        child.waitForReadyRead(200);
+    watched.start = clock.elapsed();
+    const qint64 cpuBefore = processCpuNs(window.processId());
+    while (clock.elapsed() - watched.start < seconds * 1000LL)
         readRequests();
+    watched.cpu = double(processCpuNs(window.processId()) - cpuBefore) / 1e9;
+    return watched;
+}
+
+struct Lateness
+{
+    qint64 worstMs = 0;
+    int fewestRefreshes = std::numeric_limits<int>::max();
+};
+
+// How late each live host's refreshes came after the measuring began: the
+// time past one interval since its previous one.
+Lateness latenessOf(const Watched& watched, int interval, int seconds)
+{
+    Lateness late;
+    const auto& listed = watched.listed;
+    for (std::size_t i = 1; i < listed.size(); ++i) {
+        int refreshes = 0;
+        for (qsizetype k = 1; k < listed[i].size(); ++k) {
+            if (listed[i][k] < watched.start)
+                continue;
+            ++refreshes;
+            late.worstMs =
+                std::max(late.worstMs, listed[i][k] - listed[i][k - 1] - interval * 1000LL);
+        }
+        // The wait since the last one counts too.
+        if (!listed[i].isEmpty())
+            late.worstMs = std::max(late.worstMs, watched.start + seconds * 1000LL -
+                                                      listed[i].last() - interval * 1000LL);
+        late.fewestRefreshes = std::min(late.fewestRefreshes, refreshes);
     }
-    const double cpu = processCpuSeconds(window.processId()) - cpuBefore;
+    return late;
+}
+
+// The real console on every host: see the top of the file.
+int watchByConsole(const QString& console, int hosts, int processes, int interval, int seconds)
+{
+    QProcess child;
+    const std::vector<quint16> ports = startHosts(child, hosts, processes, true);
+    if (int(ports.size()) < hosts)
+        return 1;
+    QTemporaryDir home;
+    const std::optional<QStringList> arguments = writeHostFiles(home, ports, interval);
+    QProcess window;
+    if (!arguments || !startConsole(window, console, home, *arguments))
+        return 1;
+    const Watched watched = watchRequests(child, window, hosts, seconds);
     const bool running = window.state() == QProcess::Running;
     window.terminate();
     if (!window.waitForFinished(10000))
@@ -184,37 +225,22 @@ int watchByConsole(const QString& console, int hosts, int processes, int interva
     child.kill();
     child.waitForFinished(5000);
 
-    // How late each live host's refreshes came after the measuring began:
-    // the time past one interval since its previous one.
-    qint64 worst = 0;
-    int fewest = std::numeric_limits<int>::max();
-    for (std::size_t i = 1; i < listed.size(); ++i) {
-        int refreshes = 0;
-        for (qsizetype k = 1; k < listed[i].size(); ++k) {
-            if (listed[i][k] < start)
-                continue;
-            ++refreshes;
-            worst = std::max(worst, listed[i][k] - listed[i][k - 1] - interval * 1000LL);
-        }
-        // The wait since the last one counts too.
-        if (!listed[i].isEmpty())
-            worst =
-                std::max(worst, start + seconds * 1000LL - listed[i].last() - interval * 1000LL);
-        fewest = std::min(fewest, refreshes);
-    }
-    const double cpuPerMinute = cpu * 60.0 / seconds;
-    const double share = cpu / seconds * 100.0;
+    const Lateness late = latenessOf(watched, interval, seconds);
+    const double cpuPerMinute = watched.cpu * 60.0 / seconds;
+    const double share = watched.cpu / seconds * 100.0;
     std::printf("orvanite-console with %d hosts x %d processes, refresh every %d s, one host "
                 "silent: %.2f CPU s per minute (%.1f%% of one core); worst refresh %lld ms late "
                 "(interval %d ms); fewest refreshes of a host %d%s\n",
-                hosts, processes, interval, cpuPerMinute, share, static_cast<long long>(worst),
-                interval * 1000, fewest, running ? "" : "; THE CONSOLE ENDED EARLY");
+                hosts, processes, interval, cpuPerMinute, share,
+                static_cast<long long>(late.worstMs), interval * 1000, late.fewestRefreshes,
+                running ? "" : "; THE CONSOLE ENDED EARLY");
     std::printf("{\"benchmark\":\"fleet_console\",\"hosts\":%d,\"processes\":%d,"
                 "\"interval_s\":%d,\"seconds\":%d,\"cpu_s_per_minute\":%.3f,"
                 "\"cpu_percent\":%.2f,\"goal_cpu_percent\":10,\"worst_late_ms\":%lld,"
                 "\"goal_worst_late_ms\":%d,\"fewest_refreshes\":%d,\"ran_throughout\":%s}\n",
                 hosts, processes, interval, seconds, cpuPerMinute, share,
-                static_cast<long long>(worst), interval * 1000, fewest, running ? "true" : "false");
+                static_cast<long long>(late.worstMs), interval * 1000, late.fewestRefreshes,
+                running ? "true" : "false");
     return running ? 0 : 1;
 }
 
@@ -229,11 +255,19 @@ struct Host
     int refreshes = 0;
 };
 
-} // namespace
-
-int main(int argc, char* argv[])
+struct Options
 {
-    QCoreApplication app(argc, argv);
+    int hosts = 2;
+    int processes = 0;
+    int interval = 1;
+    int seconds = 1;
+    bool serve = false;
+    bool requests = false;
+    QString console;
+};
+
+Options parseOptions(const QCoreApplication& app)
+{
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("hosts"), QStringLiteral("Hosts."), QStringLiteral("N"),
                       QStringLiteral("50")});
@@ -250,38 +284,31 @@ int main(int argc, char* argv[])
                       QStringLiteral("Watch the hosts with this orvanite-console instead."),
                       QStringLiteral("PATH")});
     parser.process(app);
-    const int hosts = std::max(2, parser.value(QStringLiteral("hosts")).toInt());
-    const int processes = parser.value(QStringLiteral("processes")).toInt();
-    const int interval = std::max(1, parser.value(QStringLiteral("interval")).toInt());
-    const int seconds = std::max(interval, parser.value(QStringLiteral("seconds")).toInt());
-    if (parser.isSet(QStringLiteral("serve")))
-        return serve(hosts, processes, parser.isSet(QStringLiteral("requests")), app);
+    Options options;
+    options.hosts = std::max(2, parser.value(QStringLiteral("hosts")).toInt());
+    options.processes = parser.value(QStringLiteral("processes")).toInt();
+    options.interval = std::max(1, parser.value(QStringLiteral("interval")).toInt());
+    options.seconds = std::max(options.interval, parser.value(QStringLiteral("seconds")).toInt());
+    options.serve = parser.isSet(QStringLiteral("serve"));
+    options.requests = parser.isSet(QStringLiteral("requests"));
     if (parser.isSet(QStringLiteral("console")))
-        return watchByConsole(parser.value(QStringLiteral("console")), hosts, processes, interval,
-                              seconds);
+        options.console = parser.value(QStringLiteral("console"));
+    return options;
+}
 
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--serve"), QStringLiteral("--hosts"), QString::number(hosts),
-                 QStringLiteral("--processes"), QString::number(processes)});
-    std::vector<quint16> ports;
-    while (int(ports.size()) < hosts && child.waitForReadyRead(60000))
-        while (child.canReadLine())
-            ports.push_back(quint16(child.readLine().trimmed().toUInt()));
-    if (int(ports.size()) < hosts) {
-        std::fprintf(stderr, "the simulated hosts did not start\n");
-        return 1;
-    }
-
+// One session per host, each refreshed by its own timer (not started yet),
+// noting how long after it was due each refresh ended.
+std::vector<std::unique_ptr<Host>> connectFleet(const std::vector<quint16>& ports, int interval,
+                                                QCoreApplication& app)
+{
     std::vector<std::unique_ptr<Host>> fleet;
-    for (int i = 0; i < hosts; ++i) {
+    for (quint16 port : ports) {
         auto host = std::make_unique<Host>();
         Host* h = host.get();
         h->session = std::make_unique<HostSession>();
         ConnectionSettings settings;
         settings.HostAddress = "127.0.0.1";
-        settings.Port = ports[std::size_t(i)];
+        settings.Port = port;
         h->session->setSettings(settings);
         h->reconnector = std::make_unique<Reconnector>(h->session.get());
         h->timer.setInterval(interval * 1000);
@@ -302,7 +329,12 @@ int main(int argc, char* argv[])
         h->session->connectToHost();
         fleet.push_back(std::move(host));
     }
-    // Every host but the silent one logged on and listed, then the clocks start.
+    return fleet;
+}
+
+// Every host but the silent first one logged on and listed, or a minute past.
+void waitFleetReady(const std::vector<std::unique_ptr<Host>>& fleet)
+{
     QElapsedTimer startup;
     startup.start();
     while (startup.elapsed() < 60000) {
@@ -310,18 +342,15 @@ int main(int argc, char* argv[])
             return !h->session->isBusy() &&
                    h->session->linkState() == HostSession::LinkState::LoggedOn;
         });
-        if (ready == hosts - 1)
+        if (ready == std::ssize(fleet) - 1)
             break;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     }
-    for (auto& h : fleet)
-        h->timer.start();
+}
 
-    const double cpuBefore = cpuSeconds();
-    QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
-    app.exec();
-    const double cpu = cpuSeconds() - cpuBefore;
-
+void printFleetFigures(const Options& options, const std::vector<std::unique_ptr<Host>>& fleet,
+                       double cpu)
+{
     qint64 worst = 0;
     int fewest = std::numeric_limits<int>::max();
     for (std::size_t i = 1; i < fleet.size(); ++i) {
@@ -329,25 +358,52 @@ int main(int argc, char* argv[])
         fewest = std::min(fewest, fleet[i]->refreshes);
     }
     const int rows = fleet[1]->session->processes()->rows();
+    const double cpuPerMinute = cpu * 60.0 / options.seconds;
+    const double share = cpu / options.seconds * 100.0;
+    std::printf("%d hosts x %d processes, refresh every %d s, one host silent: %.2f CPU s per "
+                "minute (%.1f%% of one core); worst refresh ended %lld ms after it was due "
+                "(interval %d ms); fewest refreshes of a host %d; %d rows per host\n",
+                options.hosts, options.processes, options.interval, cpuPerMinute, share,
+                static_cast<long long>(worst), options.interval * 1000, fewest, rows);
+    std::printf("{\"benchmark\":\"fleet\",\"hosts\":%d,\"processes\":%d,\"interval_s\":%d,"
+                "\"seconds\":%d,\"cpu_s_per_minute\":%.3f,\"cpu_percent\":%.2f,"
+                "\"goal_cpu_percent\":10,\"worst_late_ms\":%lld,\"goal_worst_late_ms\":%d,"
+                "\"fewest_refreshes\":%d}\n",
+                options.hosts, options.processes, options.interval, options.seconds, cpuPerMinute,
+                share, static_cast<long long>(worst), options.interval * 1000, fewest);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const Options options = parseOptions(app);
+    if (options.serve)
+        return serve(options.hosts, options.processes, options.requests, app);
+    if (!options.console.isNull())
+        return watchByConsole(options.console, options.hosts, options.processes, options.interval,
+                              options.seconds);
+
+    QProcess child;
+    const std::vector<quint16> ports = startHosts(child, options.hosts, options.processes, false);
+    if (int(ports.size()) < options.hosts)
+        return 1;
+    std::vector<std::unique_ptr<Host>> fleet = connectFleet(ports, options.interval, app);
+    waitFleetReady(fleet);
+    for (auto& h : fleet)
+        h->timer.start();
+
+    const qint64 cpuBefore = selfCpuNs();
+    QTimer::singleShot(options.seconds * 1000, &app, &QCoreApplication::quit);
+    app.exec();
+    const double cpu = double(selfCpuNs() - cpuBefore) / 1e9;
+    printFleetFigures(options, fleet, cpu);
     for (auto& h : fleet) {
         h->reconnector->hold();
         h->session->quit();
     }
     child.kill();
     child.waitForFinished(5000);
-
-    const double cpuPerMinute = cpu * 60.0 / seconds;
-    const double share = cpu / seconds * 100.0;
-    std::printf("%d hosts x %d processes, refresh every %d s, one host silent: %.2f CPU s per "
-                "minute (%.1f%% of one core); worst refresh ended %lld ms after it was due "
-                "(interval %d ms); fewest refreshes of a host %d; %d rows per host\n",
-                hosts, processes, interval, cpuPerMinute, share, static_cast<long long>(worst),
-                interval * 1000, fewest, rows);
-    std::printf("{\"benchmark\":\"fleet\",\"hosts\":%d,\"processes\":%d,\"interval_s\":%d,"
-                "\"seconds\":%d,\"cpu_s_per_minute\":%.3f,\"cpu_percent\":%.2f,"
-                "\"goal_cpu_percent\":10,\"worst_late_ms\":%lld,\"goal_worst_late_ms\":%d,"
-                "\"fewest_refreshes\":%d}\n",
-                hosts, processes, interval, seconds, cpuPerMinute, share,
-                static_cast<long long>(worst), interval * 1000, fewest);
     return 0;
 }

@@ -7,6 +7,7 @@
 // allocation per record). Prints the median wall time of the runs and the
 // peak resident memory, then the same as one JSON line.
 
+#include "../common/BenchFigures.h"
 #include "../common/BenchHostsim.h"
 #include "../common/BenchProcess.h"
 #include "host_link/Wire.h"
@@ -15,16 +16,13 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QProcess>
-#include <QRegularExpression>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,20 +32,6 @@
 #include <vector>
 
 namespace {
-
-qint64 nowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-long peakRssKiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 [[noreturn]] void fail(const char* what)
 {
@@ -188,11 +172,15 @@ qsizetype readList(Link& link, Arena& arena, QByteArray* firstPin = nullptr)
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+struct Options
 {
-    QCoreApplication app(argc, argv);
+    int processes = 0;
+    int runs = 1;
+    QString hostsim;
+};
+
+Options parseOptions(const QCoreApplication& app)
+{
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOption({QStringLiteral("processes"), QStringLiteral("Processes of the listener."),
@@ -204,71 +192,104 @@ int main(int argc, char** argv)
          QStringLiteral("PATH"),
          QCoreApplication::applicationDirPath() + QStringLiteral("/orvanite-hostsim")});
     parser.process(app);
-    const int processes = parser.value(QStringLiteral("processes")).toInt();
-    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    Options options;
+    options.processes = parser.value(QStringLiteral("processes")).toInt();
+    options.runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    options.hostsim = parser.value(QStringLiteral("hostsim"));
+    return options;
+}
+
+// Logs on and lists the listeners: the process request of the one listener,
+// or nothing, after saying why, when the host did not have exactly one.
+QByteArray logOnAndAskForProcesses(Link& link, Arena& arena)
+{
+    link.send(Wire::logonBytes(1, {"MANAGER", "", "", "", "SYS", "", ""}));
+    if (!link.fill(1) || link.take(1) != "0") {
+        std::fprintf(stderr, "logon refused\n");
+        return {};
+    }
+    QByteArray pin;
+    link.send(*Wire::frame(QByteArrayView(&Wire::GetListeners, 1)));
+    if (readList(link, arena, &pin) != 1) {
+        std::fprintf(stderr, "expected one listener\n");
+        return {};
+    }
+    return *Wire::frame(QByteArrayView(&Wire::GetProcesses, 1)) + *Wire::frame(pin);
+}
+
+struct Timings
+{
+    std::vector<double> wall, cpu;
+};
+
+// One untimed run that sizes the arena and the buffer, then the timed ones;
+// false, after saying why, when a list came short.
+bool timeRuns(Link& link, Arena& arena, const QByteArray& request, const Options& options,
+              Timings& timings)
+{
+    for (int i = 0; i <= options.runs; ++i) {
+        const qint64 t0 = monotonicNs();
+        const qint64 c0 = selfCpuNs();
+        link.send(request);
+        const qsizetype rows = readList(link, arena);
+        const qint64 t1 = monotonicNs();
+        const qint64 c1 = selfCpuNs();
+        if (rows != options.processes) {
+            std::fprintf(stderr, "run %d: %lld rows, expected %d\n", i, (long long)rows,
+                         options.processes);
+            return false;
+        }
+        if (i > 0) {
+            timings.wall.push_back(double(t1 - t0) / 1e6);
+            timings.cpu.push_back(double(c1 - c0) / 1e6);
+        }
+    }
+    return true;
+}
+
+void printFigures(const Options& options, const Timings& timings, long rssBefore)
+{
+    const double median = medianOf(timings.wall);
+    const double medianCpu = medianOf(timings.cpu);
+    const auto [fastest, slowest] = std::minmax_element(timings.wall.begin(), timings.wall.end());
+    const double peak = peakRssKiB() / 1024.0;
+    std::printf("split-and-store floor of %d processes (%d runs)\n", options.processes,
+                options.runs);
+    std::printf("  median %.1f ms, min %.1f ms, max %.1f ms; CPU median %.1f ms\n", median,
+                *fastest, *slowest, medianCpu);
+    std::printf("  peak RSS %.1f MiB (before the link %.1f MiB)\n", peak, rssBefore / 1024.0);
+    std::printf("{\"benchmark\":\"floor_refresh\",\"processes\":%d,\"runs\":%d,\"median_ms\":%.2f,"
+                "\"median_cpu_ms\":%.2f,\"runs_ms\":[%s],\"peak_rss_mib\":%.1f}\n",
+                options.processes, options.runs, median, medianCpu,
+                qPrintable(joinRuns(timings.wall, 2)), peak);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const Options options = parseOptions(app);
 
     QProcess sim;
-    const quint16 simPort = startHostsim(sim, parser.value(QStringLiteral("hostsim")),
-                                         {QStringLiteral("--prepared"),
-                                          QStringLiteral("--processes"), QString::number(processes),
-                                          QStringLiteral("--listeners"), QStringLiteral("1")},
-                                         60000);
+    const quint16 simPort = startHostsim(
+        sim, options.hostsim,
+        {QStringLiteral("--prepared"), QStringLiteral("--processes"),
+         QString::number(options.processes), QStringLiteral("--listeners"), QStringLiteral("1")},
+        60000);
     if (simPort == 0)
         return 1;
 
     const long rssBefore = peakRssKiB();
     Link link(simPort);
-    link.send(Wire::logonBytes(1, {"MANAGER", "", "", "", "SYS", "", ""}));
-    if (!link.fill(1) || link.take(1) != "0") {
-        std::fprintf(stderr, "logon refused\n");
-        return 1;
-    }
     Arena arena;
-    QByteArray pin;
-    link.send(*Wire::frame(QByteArrayView(&Wire::GetListeners, 1)));
-    if (readList(link, arena, &pin) != 1) {
-        std::fprintf(stderr, "expected one listener\n");
+    const QByteArray request = logOnAndAskForProcesses(link, arena);
+    Timings timings;
+    if (request.isEmpty() || !timeRuns(link, arena, request, options, timings))
         return 1;
-    }
-    const QByteArray request =
-        *Wire::frame(QByteArrayView(&Wire::GetProcesses, 1)) + *Wire::frame(pin);
-
-    std::vector<double> times, cpu;
-    for (int i = 0; i <= runs; ++i) {
-        const qint64 t0 = nowNs();
-        const qint64 c0 = selfCpuNs();
-        link.send(request);
-        const qsizetype rows = readList(link, arena);
-        const qint64 t1 = nowNs();
-        const qint64 c1 = selfCpuNs();
-        if (rows != processes) {
-            std::fprintf(stderr, "run %d: %lld rows, expected %d\n", i, (long long)rows, processes);
-            return 1;
-        }
-        if (i > 0) { // the first run sizes the arena and the buffer
-            times.push_back(double(t1 - t0) / 1e6);
-            cpu.push_back(double(c1 - c0) / 1e6);
-        }
-    }
     link.send(*Wire::frame(QByteArrayView(&Wire::Quit, 1)));
     sim.terminate();
     sim.waitForFinished(5000);
-
-    std::vector<double> sorted = times;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = sorted[sorted.size() / 2];
-    std::sort(cpu.begin(), cpu.end());
-    const double medianCpu = cpu[cpu.size() / 2];
-    const double peak = peakRssKiB() / 1024.0;
-    QStringList each;
-    for (double t : times)
-        each.append(QString::number(t, 'f', 2));
-    std::printf("split-and-store floor of %d processes (%d runs)\n", processes, runs);
-    std::printf("  median %.1f ms, min %.1f ms, max %.1f ms; CPU median %.1f ms\n", median,
-                sorted.front(), sorted.back(), medianCpu);
-    std::printf("  peak RSS %.1f MiB (before the link %.1f MiB)\n", peak, rssBefore / 1024.0);
-    std::printf("{\"benchmark\":\"floor_refresh\",\"processes\":%d,\"runs\":%d,\"median_ms\":%.2f,"
-                "\"median_cpu_ms\":%.2f,\"runs_ms\":[%s],\"peak_rss_mib\":%.1f}\n",
-                processes, runs, median, medianCpu, qPrintable(each.join(QLatin1Char(','))), peak);
+    printFigures(options, timings, rssBefore);
     return 0;
 }

@@ -5,6 +5,8 @@
 // every process) and the child prints when it painted. Prints the median of
 // several runs, then one JSON line.
 
+#include "../common/BenchFigures.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QProcess>
@@ -13,20 +15,11 @@
 #include <QTableView>
 #include <QTimer>
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
-
-qint64 monotonicNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
 
 // Notes the first paint of the view's viewport and ends the event loop.
 class PaintWatch : public QObject
@@ -101,16 +94,12 @@ int main(int argc, char** argv)
         }
         times.push_back(painted.captured(1).toDouble());
     }
-    std::vector<double> sorted = times;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = sorted[sorted.size() / 2];
-    QStringList each;
-    for (double t : times)
-        each.append(QString::number(t, 'f', 1));
+    const double median = medianOf(times);
+    const QString each = joinRuns(times, 1);
     std::printf("start-up floor: an empty QTableView painted, median %.1f ms (%s)\n", median,
-                qPrintable(each.join(QLatin1Char(','))));
+                qPrintable(each));
     std::printf(
         "{\"benchmark\":\"floor_startup\",\"runs\":%d,\"startup_ms\":%.1f,\"runs_ms\":[%s]}\n",
-        runs, median, qPrintable(each.join(QLatin1Char(','))));
+        runs, median, qPrintable(each));
     return 0;
 }

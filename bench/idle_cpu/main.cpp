@@ -5,72 +5,19 @@
 // --seconds (60 by default) and reports it as milliseconds per minute.
 // Prints the figure, then one JSON line.
 
+#include "../common/BenchConfig.h"
 #include "../common/BenchHostsim.h"
-#include "config/ConfigFile.h"
+#include "../common/BenchProcess.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <random>
 #include <thread>
-
-namespace {
-
-qint64 cpuTicks(qint64 pid);
-
-// CPU time of a process in nanoseconds, -1 when unreadable: the sum over its
-// threads of the scheduler's running time (nanoseconds), else user plus
-// system time from its stat line (whole clock ticks, 10 ms as a rule).
-qint64 cpuNs(qint64 pid)
-{
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    qint64 sum = 0;
-    int threads = 0;
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
-        if (!schedstat.open(QIODevice::ReadOnly))
-            continue;
-        bool ok = false;
-        const qint64 ns = schedstat.readAll().split(' ').value(0).toLongLong(&ok);
-        if (ok) {
-            sum += ns;
-            ++threads;
-        }
-    }
-    if (threads > 0)
-        return sum;
-    const qint64 ticks = cpuTicks(pid);
-    return ticks < 0 ? -1 : ticks * 1'000'000'000 / sysconf(_SC_CLK_TCK);
-}
-
-// User plus system CPU time of a process in clock ticks, -1 when unreadable.
-qint64 cpuTicks(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    // The command name is in parentheses and may hold blanks: fields are
-    // counted from after its closing one (state is field 3, utime 14, stime 15).
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0)
-        return -1;
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return fields[11].toLongLong() + fields[12].toLongLong();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -98,15 +45,9 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("idle.hcf"));
-    ConnectionSettings settings;
-    settings.HostAddress = "127.0.0.1";
-    settings.Port = simPort;
-    settings.RefreshInterval = 5000;
     std::mt19937 rng(1);
-    if (const QString error = SaveConfigFile(config, settings, rng); !error.isEmpty()) {
-        std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(config), qPrintable(error));
+    if (!writeHostFile(config, simPort, 5000, rng))
         return 1;
-    }
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -121,11 +62,11 @@ int main(int argc, char** argv)
     }
     const qint64 pid = console.processId();
     std::this_thread::sleep_for(std::chrono::duration<double>(settle));
-    const qint64 before = cpuNs(pid);
+    const qint64 before = processCpuNs(pid);
     QElapsedTimer window;
     window.start();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    const qint64 after = cpuNs(pid);
+    const qint64 after = processCpuNs(pid);
     const double elapsed = double(window.nsecsElapsed()) / 1e9;
     const bool running = console.state() == QProcess::Running && after >= 0;
 

@@ -5,7 +5,10 @@
 // Prints the median wall time, each run and the peak resident memory, then
 // the same as one JSON line.
 
+#include "../common/BenchFigures.h"
+#include "../common/BenchHostsim.h"
 #include "../common/BenchPrompts.h"
+#include "../common/BenchSession.h"
 #include "console/HostController.h"
 #include "console/HostPage.h"
 #include "console/MainWindow.h"
@@ -17,40 +20,28 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
 
-ConnectionSettings simSettingsFor(quint16 port)
+struct Options
 {
-    ConnectionSettings settings;
-    settings.HostAddress = "127.0.0.1";
-    settings.Port = port;
-    return settings;
-}
+    int processes = 0;
+    int runs = 1;
+    QString hostsim;
+    bool inProcess = false;
+    bool prepared = false;
+};
 
-long PeakRssKiB()
+Options parseOptions(const QCoreApplication& app)
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
-    QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOption({QStringLiteral("processes"), QStringLiteral("Processes of the listener."),
@@ -66,50 +57,117 @@ int main(int argc, char** argv)
     parser.addOption({QStringLiteral("prepared"),
                       QStringLiteral("The simulator sends each list as one prepared block.")});
     parser.process(app);
-    const int processes = parser.value(QStringLiteral("processes")).toInt();
-    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
-    const bool inProcess = parser.isSet(QStringLiteral("in-process"));
-    const bool prepared = parser.isSet(QStringLiteral("prepared"));
+    Options options;
+    options.processes = parser.value(QStringLiteral("processes")).toInt();
+    options.runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    options.hostsim = parser.value(QStringLiteral("hostsim"));
+    options.inProcess = parser.isSet(QStringLiteral("in-process"));
+    options.prepared = parser.isSet(QStringLiteral("prepared"));
+    return options;
+}
+
+// The simulator, in this program or as its own; it listens on the port
+// returned, 0 (after saying why) when it could not start.
+quint16 startSimulator(const Options& options, std::unique_ptr<HostSim>& sim, QProcess& simProcess)
+{
+    if (!options.inProcess) {
+        QStringList arguments{QStringLiteral("--processes"), QString::number(options.processes),
+                              QStringLiteral("--listeners"), QStringLiteral("1")};
+        if (options.prepared)
+            arguments.append(QStringLiteral("--prepared"));
+        return startHostsim(simProcess, options.hostsim, arguments, 120000);
+    }
+    sim = std::make_unique<HostSim>();
+    sim->Listeners = {SimListener{"1000", "30002", "CNDSRVR", "8", "0", {}}};
+    sim->populate(options.processes);
+    sim->setPrepared(options.prepared);
+    if (!sim->listen()) {
+        std::fprintf(stderr, "cannot listen: %s\n", qPrintable(sim->errorString()));
+        return 0;
+    }
+    return sim->serverPort();
+}
+
+// Waits for the first connection's lists; false, after saying why, when
+// they did not come within a minute.
+bool waitConnected(HostController& host)
+{
+    QElapsedTimer connectTimer;
+    connectTimer.start();
+    while (host.isBusy() && !host.isClosing()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        if (connectTimer.elapsed() > 60000) {
+            std::fprintf(stderr, "no connection\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+// The timed refreshes, each until the rows have reached the view and the
+// window is painted; nothing, after saying why, when a run lost rows.
+std::optional<std::vector<double>> timeRefreshes(MainWindow& window, HostSession& session, int runs,
+                                                 int processes)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        session.refresh();
+        waitIdle(session);
+        QCoreApplication::processEvents();
+        window.repaint();
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        if (session.processes()->rows() != processes) {
+            std::fprintf(stderr, "run %d: %d rows\n", i, session.processes()->rows());
+            return std::nullopt;
+        }
+    }
+    return times;
+}
+
+void printFigures(const Options& options, const std::vector<double>& times, long rssBefore)
+{
+    const double median = medianOf(times);
+    const auto [fastest, slowest] = std::minmax_element(times.begin(), times.end());
+    const long peak = peakRssKiB();
+    const char* hostsim = options.inProcess ? "in-process" : "separate";
+
+    QTextStream out(stdout);
+    out << "refresh of " << options.processes << " processes (" << hostsim
+        << (options.prepared ? " prepared" : "") << " hostsim, " << options.runs << " runs)\n";
+    out << "  median " << QString::number(median, 'f', 1) << " ms, min "
+        << QString::number(*fastest, 'f', 1) << " ms, max " << QString::number(*slowest, 'f', 1)
+        << " ms\n";
+    out << "  peak RSS " << QString::number(peak / 1024.0, 'f', 1) << " MiB (before the window "
+        << QString::number(rssBefore / 1024.0, 'f', 1) << " MiB)\n";
+    out << "{\"benchmark\":\"refresh_processes\",\"processes\":" << options.processes
+        << ",\"hostsim\":\"" << hostsim
+        << "\",\"prepared\":" << (options.prepared ? "true" : "false")
+        << ",\"runs\":" << options.runs << ",\"median_ms\":" << QString::number(median, 'f', 2)
+        << ",\"runs_ms\":[" << joinRuns(times, 2)
+        << "],\"peak_rss_mib\":" << QString::number(peak / 1024.0, 'f', 1)
+        << ",\"goal_ms\":100,\"goal_rss_mib\":150}\n";
+    out.flush();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QApplication app(argc, argv);
+    const Options options = parseOptions(app);
 
     std::unique_ptr<HostSim> sim;
     QProcess simProcess;
-    quint16 port = 0;
-    if (inProcess) {
-        sim = std::make_unique<HostSim>();
-        sim->Listeners = {SimListener{"1000", "30002", "CNDSRVR", "8", "0", {}}};
-        sim->populate(processes);
-        sim->setPrepared(prepared);
-        if (!sim->listen()) {
-            std::fprintf(stderr, "cannot listen: %s\n", qPrintable(sim->errorString()));
-            return 1;
-        }
-        port = sim->serverPort();
-    } else {
-        simProcess.setProcessChannelMode(QProcess::SeparateChannels);
-        simProcess.setStandardErrorFile(QProcess::nullDevice());
-        QStringList arguments{QStringLiteral("--port"),      QStringLiteral("0"),
-                              QStringLiteral("--processes"), QString::number(processes),
-                              QStringLiteral("--listeners"), QStringLiteral("1")};
-        if (prepared)
-            arguments.append(QStringLiteral("--prepared"));
-        simProcess.start(parser.value(QStringLiteral("hostsim")), arguments);
-        if (!simProcess.waitForStarted(5000) || !simProcess.waitForReadyRead(120000)) {
-            std::fprintf(stderr, "orvanite-hostsim did not start\n");
-            return 1;
-        }
-        const QString line = QString::fromLatin1(simProcess.readLine());
-        const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral("listening on [^:]+:(\\d+)")).match(line);
-        if (!m.hasMatch()) {
-            std::fprintf(stderr, "unexpected first line: %s\n", qPrintable(line));
-            return 1;
-        }
-        port = quint16(m.captured(1).toUInt());
-    }
+    const quint16 port = startSimulator(options, sim, simProcess);
+    if (port == 0)
+        return 1;
 
     PrintingPrompts prompts;
     NoEventLog log;
-    const long rssBefore = PeakRssKiB();
+    const long rssBefore = peakRssKiB();
     // A settings store of its own: nothing remembered from an operator's runs.
     QTemporaryDir settingsDir;
     MainWindow window({&prompts,
@@ -119,69 +177,29 @@ int main(int argc, char** argv)
                        QCoreApplication::applicationFilePath(),
                        settingsDir.filePath(QStringLiteral("console.ini"))});
     HostController* host = window.host(0)->controller();
-    ConnectionSettings settings = simSettingsFor(port);
+    ConnectionSettings settings;
+    settings.HostAddress = "127.0.0.1";
+    settings.Port = port;
     settings.RefreshInterval = 60000;
     host->setSettings(settings);
     HostSession* session = host->session();
     window.show();
-    QElapsedTimer connectTimer;
-    connectTimer.start();
-    while (host->isBusy() && !host->isClosing()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-        if (connectTimer.elapsed() > 60000) {
-            std::fprintf(stderr, "no connection\n");
-            return 1;
-        }
-    }
+    if (!waitConnected(*host))
+        return 1;
     const int rows = session->processes()->rows();
-    if (rows != processes) {
-        std::fprintf(stderr, "expected %d process rows, got %d\n", processes, rows);
+    if (rows != options.processes) {
+        std::fprintf(stderr, "expected %d process rows, got %d\n", options.processes, rows);
         return 1;
     }
 
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        session->refresh();
-        while (session->isBusy())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-        // The rows reach the view and the window is painted.
-        QCoreApplication::processEvents();
-        window.repaint();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
-        if (session->processes()->rows() != processes) {
-            std::fprintf(stderr, "run %d: %d rows\n", i, session->processes()->rows());
-            return 1;
-        }
-    }
-    std::vector<double> sorted = times;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = sorted[sorted.size() / 2];
-    const long peak = PeakRssKiB();
-
-    QTextStream out(stdout);
-    out << "refresh of " << processes << " processes (" << (inProcess ? "in-process" : "separate")
-        << (prepared ? " prepared" : "") << " hostsim, " << runs << " runs)\n";
-    out << "  median " << QString::number(median, 'f', 1) << " ms, min "
-        << QString::number(sorted.front(), 'f', 1) << " ms, max "
-        << QString::number(sorted.back(), 'f', 1) << " ms\n";
-    out << "  peak RSS " << QString::number(peak / 1024.0, 'f', 1) << " MiB (before the window "
-        << QString::number(rssBefore / 1024.0, 'f', 1) << " MiB)\n";
-    QStringList each;
-    for (double t : times)
-        each.append(QString::number(t, 'f', 2));
-    out << "{\"benchmark\":\"refresh_processes\",\"processes\":" << processes << ",\"hostsim\":\""
-        << (inProcess ? "in-process" : "separate")
-        << "\",\"prepared\":" << (prepared ? "true" : "false") << ",\"runs\":" << runs
-        << ",\"median_ms\":" << QString::number(median, 'f', 2) << ",\"runs_ms\":["
-        << each.join(QLatin1Char(','))
-        << "],\"peak_rss_mib\":" << QString::number(peak / 1024.0, 'f', 1)
-        << ",\"goal_ms\":100,\"goal_rss_mib\":150}\n";
-    out.flush();
+    const std::optional<std::vector<double>> times =
+        timeRefreshes(window, *session, options.runs, options.processes);
+    if (!times)
+        return 1;
+    printFigures(options, *times, rssBefore);
 
     window.close();
-    if (!inProcess) {
+    if (!options.inProcess) {
         simProcess.terminate();
         simProcess.waitForFinished(5000);
     }

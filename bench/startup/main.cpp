@@ -16,10 +16,11 @@
 // The clock starts just before the process is started (CLOCK_MONOTONIC, which
 // is the same in every process). Prints both, then one JSON line.
 
+#include "../common/BenchConfig.h"
+#include "../common/BenchFigures.h"
 #include "../common/BenchHostsim.h"
 #include "../common/BenchPrompts.h"
 #include "app/AboutBox.h"
-#include "config/ConfigFile.h"
 #include "console/HostController.h"
 #include "console/HostPage.h"
 #include "console/MainWindow.h"
@@ -35,8 +36,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -46,13 +45,6 @@
 namespace {
 
 constexpr int Listeners = 10;
-
-qint64 MonotonicNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
 
 // The child: the windows as the program entry makes them, timed from the
 // parent's clock reading t0 until the listener table is filled.
@@ -82,7 +74,7 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
     QObject::connect(&mainWindow, &QWidget::windowTitleChanged, &app, [&](const QString& title) {
         // The listener refresh of the first connection has just ended.
         if (!filled && title == QStringLiteral("KELD32 002")) {
-            filled = MonotonicNs();
+            filled = monotonicNs();
             rows = host->session()->listeners()->rows();
         }
     });
@@ -106,26 +98,17 @@ int RunChild(QApplication& app, const QString& config, qint64 t0)
     return 0;
 }
 
-double Median(std::vector<double> values)
+struct Options
 {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+    int runs = 1;
+    QString bin;
+    bool child = false; // one timed start-up in this process, with childConfig
+    QString childConfig;
+    qint64 t0 = 0;
+};
 
-QString Join(const std::vector<double>& values)
+Options parseOptions(const QCoreApplication& app)
 {
-    QStringList texts;
-    for (double v : values)
-        texts.append(QString::number(v, 'f', 1));
-    return texts.join(QLatin1Char(','));
-}
-
-} // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
-    QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOption({QStringLiteral("runs"), QStringLiteral("Start-ups timed of each kind."),
@@ -141,113 +124,138 @@ int main(int argc, char** argv)
     parser.addOption({QStringLiteral("t0"), QStringLiteral("(internal) Start of the clock."),
                       QStringLiteral("NS")});
     parser.process(app);
-    if (parser.isSet(QStringLiteral("child")))
-        return RunChild(app, parser.value(QStringLiteral("child")),
-                        parser.value(QStringLiteral("t0")).toLongLong());
+    Options options;
+    options.runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    options.bin = parser.value(QStringLiteral("bin"));
+    options.child = parser.isSet(QStringLiteral("child"));
+    options.childConfig = parser.value(QStringLiteral("child"));
+    options.t0 = parser.value(QStringLiteral("t0")).toLongLong();
+    return options;
+}
 
-    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
-    const QString bin = parser.value(QStringLiteral("bin"));
+// The windows in a fresh process of this program: the time it reports.
+std::optional<double> timeWindowStartup(const QString& config, const QProcessEnvironment& env,
+                                        int run)
+{
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const qint64 t0 = monotonicNs();
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--child"), config, QStringLiteral("--t0"), QString::number(t0)});
+    if (!child.waitForFinished(60000) || child.exitCode() != 0) {
+        std::fprintf(stderr, "run %d: the timed start-up failed\n", run);
+        return std::nullopt;
+    }
+    const QString out = QString::fromLatin1(child.readAllStandardOutput());
+    const QRegularExpressionMatch filled =
+        QRegularExpression(QStringLiteral("filled_ms ([0-9.]+)")).match(out);
+    if (!filled.hasMatch()) {
+        std::fprintf(stderr, "run %d: no time reported\n", run);
+        return std::nullopt;
+    }
+    return filled.captured(1).toDouble();
+}
+
+// The program itself; the simulator's log tells when the listener list has
+// been read.
+std::optional<double> timeProgramStartup(QProcess& sim, const QString& console,
+                                         const QString& config, const QProcessEnvironment& env,
+                                         int run)
+{
+    sim.waitForReadyRead(50);
+    sim.readAll();
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setStandardOutputFile(QProcess::nullDevice());
+    program.setStandardErrorFile(QProcess::nullDevice());
+    const qint64 p0 = monotonicNs();
+    program.start(console, {config});
+    QByteArray log;
+    std::optional<qint64> asked;
+    QElapsedTimer guard;
+    guard.start();
+    while (!asked && guard.elapsed() < 30000) {
+        if (!sim.waitForReadyRead(5000))
+            continue;
+        log += sim.readAll();
+        if (log.contains(" request H"))
+            asked = monotonicNs();
+    }
+    program.terminate();
+    if (!program.waitForFinished(5000)) {
+        program.kill();
+        program.waitForFinished(5000);
+    }
+    if (!asked) {
+        std::fprintf(stderr, "run %d: orvanite-console never asked for processes\n", run);
+        return std::nullopt;
+    }
+    return double(*asked - p0) / 1e6;
+}
+
+void printFigures(int runs, const std::vector<double>& window, const std::vector<double>& program)
+{
+    const double windowMedian = medianOf(window);
+    const double programMedian = medianOf(program);
+    QTextStream out(stdout);
+    out << "start-up to a filled listener table, " << Listeners << " listeners, " << runs
+        << " runs each\n";
+    out << "  main window created as the program entry does: median "
+        << QString::number(windowMedian, 'f', 1) << " ms (" << joinRuns(window, 1) << ")\n";
+    out << "  orvanite-console with a configuration file:    median "
+        << QString::number(programMedian, 'f', 1) << " ms (" << joinRuns(program, 1) << ")\n";
+    out << "{\"benchmark\":\"startup\",\"listeners\":" << Listeners << ",\"runs\":" << runs
+        << ",\"startup_ms\":" << QString::number(windowMedian, 'f', 1) << ",\"runs_ms\":["
+        << joinRuns(window, 1)
+        << "],\"program_startup_ms\":" << QString::number(programMedian, 'f', 1)
+        << ",\"program_runs_ms\":[" << joinRuns(program, 1) << "],\"goal_ms\":1000}\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QApplication app(argc, argv);
+    const Options options = parseOptions(app);
+    if (options.child)
+        return RunChild(app, options.childConfig, options.t0);
 
     // The simulator, as its own program.
     QProcess sim;
     sim.setProcessChannelMode(QProcess::MergedChannels); // its log comes on stderr
     const quint16 simPort =
-        startHostsim(sim, bin + QStringLiteral("/orvanite-hostsim"),
+        startHostsim(sim, options.bin + QStringLiteral("/orvanite-hostsim"),
                      {QStringLiteral("--processes"), QStringLiteral("100"),
                       QStringLiteral("--listeners"), QString::number(Listeners)},
                      10000);
     if (simPort == 0)
         return 1;
 
-    // The configuration file the console is started with.
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("bench.hcf"));
-    ConnectionSettings settings;
-    settings.HostAddress = "127.0.0.1";
-    settings.Port = simPort;
-    settings.RefreshInterval = 60000;
     std::mt19937 rng(1);
-    if (const QString error = SaveConfigFile(config, settings, rng); !error.isEmpty()) {
-        std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(config), qPrintable(error));
+    if (!writeHostFile(config, simPort, 60000, rng))
         return 1;
-    }
-
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
     std::vector<double> window;
     std::vector<double> program;
-    for (int i = 0; i < runs; ++i) {
-        // The windows in a fresh process of this program.
-        QProcess child;
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const qint64 t0 = MonotonicNs();
-        child.start(
-            QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--child"), config, QStringLiteral("--t0"), QString::number(t0)});
-        if (!child.waitForFinished(60000) || child.exitCode() != 0) {
-            std::fprintf(stderr, "run %d: the timed start-up failed\n", i);
+    for (int i = 0; i < options.runs; ++i) {
+        const std::optional<double> windowMs = timeWindowStartup(config, env, i);
+        if (!windowMs)
             return 1;
-        }
-        const QString out = QString::fromLatin1(child.readAllStandardOutput());
-        const QRegularExpressionMatch filled =
-            QRegularExpression(QStringLiteral("filled_ms ([0-9.]+)")).match(out);
-        if (!filled.hasMatch()) {
-            std::fprintf(stderr, "run %d: no time reported\n", i);
+        window.push_back(*windowMs);
+        const std::optional<double> programMs = timeProgramStartup(
+            sim, options.bin + QStringLiteral("/orvanite-console"), config, env, i);
+        if (!programMs)
             return 1;
-        }
-        window.push_back(filled.captured(1).toDouble());
-
-        // The program itself; the simulator's log tells when the listener
-        // list has been read.
-        sim.waitForReadyRead(50);
-        sim.readAll();
-        QProcess console;
-        console.setProcessEnvironment(env);
-        console.setStandardOutputFile(QProcess::nullDevice());
-        console.setStandardErrorFile(QProcess::nullDevice());
-        const qint64 p0 = MonotonicNs();
-        console.start(bin + QStringLiteral("/orvanite-console"), {config});
-        QByteArray log;
-        std::optional<qint64> asked;
-        QElapsedTimer guard;
-        guard.start();
-        while (!asked && guard.elapsed() < 30000) {
-            if (!sim.waitForReadyRead(5000))
-                continue;
-            log += sim.readAll();
-            if (log.contains(" request H")) {
-                asked = MonotonicNs();
-                break;
-            }
-        }
-        console.terminate();
-        if (!console.waitForFinished(5000)) {
-            console.kill();
-            console.waitForFinished(5000);
-        }
-        if (!asked) {
-            std::fprintf(stderr, "run %d: orvanite-console never asked for processes\n", i);
-            return 1;
-        }
-        program.push_back(double(*asked - p0) / 1e6);
+        program.push_back(*programMs);
     }
     sim.terminate();
     sim.waitForFinished(5000);
-
-    const double windowMedian = Median(window);
-    const double programMedian = Median(program);
-    QTextStream out(stdout);
-    out << "start-up to a filled listener table, " << Listeners << " listeners, " << runs
-        << " runs each\n";
-    out << "  main window created as the program entry does: median "
-        << QString::number(windowMedian, 'f', 1) << " ms (" << Join(window) << ")\n";
-    out << "  orvanite-console with a configuration file:    median "
-        << QString::number(programMedian, 'f', 1) << " ms (" << Join(program) << ")\n";
-    out << "{\"benchmark\":\"startup\",\"listeners\":" << Listeners << ",\"runs\":" << runs
-        << ",\"startup_ms\":" << QString::number(windowMedian, 'f', 1) << ",\"runs_ms\":["
-        << Join(window) << "],\"program_startup_ms\":" << QString::number(programMedian, 'f', 1)
-        << ",\"program_runs_ms\":[" << Join(program) << "],\"goal_ms\":1000}\n";
+    printFigures(options.runs, window, program);
     return 0;
 }
