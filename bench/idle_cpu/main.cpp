@@ -19,9 +19,17 @@
 #include <random>
 #include <thread>
 
-int main(int argc, char** argv)
+namespace {
+
+struct Options
 {
-    QCoreApplication app(argc, argv);
+    double seconds = 1;
+    double settle = 0;
+    QString bin;
+};
+
+Options parseOptions(const QCoreApplication& app)
+{
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOption({QStringLiteral("seconds"), QStringLiteral("Length of the measured window."),
@@ -33,9 +41,19 @@ int main(int argc, char** argv)
                       QStringLiteral("Folder of orvanite-hostsim and orvanite-console."),
                       QStringLiteral("DIR"), QCoreApplication::applicationDirPath()});
     parser.process(app);
-    const double seconds = std::max(1.0, parser.value(QStringLiteral("seconds")).toDouble());
-    const double settle = std::max(0.0, parser.value(QStringLiteral("settle")).toDouble());
-    const QString bin = parser.value(QStringLiteral("bin"));
+    Options options;
+    options.seconds = std::max(1.0, parser.value(QStringLiteral("seconds")).toDouble());
+    options.settle = std::max(0.0, parser.value(QStringLiteral("settle")).toDouble());
+    options.bin = parser.value(QStringLiteral("bin"));
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const auto [seconds, settle, bin] = parseOptions(app);
 
     QProcess sim;
     const quint16 simPort = startHostsim(sim, bin + QStringLiteral("/orvanite-hostsim"),

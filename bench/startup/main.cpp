@@ -233,6 +233,7 @@ int main(int argc, char** argv)
     if (simPort == 0)
         return 1;
 
+    // The configuration file the console is started with.
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("bench.hcf"));
     std::mt19937 rng(1);
