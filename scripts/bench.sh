@@ -202,22 +202,27 @@ goal_rows("refresh", "bench-refresh", [
     ("End-to-end refresh of 100,000 processes, peak resident memory", "peak_rss_mib", "< %g MiB", "%.1f MiB", 150),
 ])
 
-# The refresh beside its floor, both against a prepared-mode simulator.
-refresh_goal = "within 1.5× the floor"
+# The console's refresh (the window, its views painted) beside its floor,
+# both against a prepared-mode simulator: the CPU each refresh costs.
+refresh_goals = {"100k": 2.0, "1m": 1.5}
 for size, label in (("100k", "100,000"), ("1m", "1,000,000")):
-    figure = "End-to-end refresh of %s processes from a prepared-mode simulator, median wall time" % label
+    figure = "Console refresh of %s processes from a prepared-mode simulator (window painted), median CPU per refresh" % label
+    goal = "within %g× the floor" % refresh_goals[size]
     r, f = data("refresh_prepared_" + size), data("floor_refresh_" + size)
     if not r:
-        absent("refresh_prepared_" + size, "bench-refresh --prepared", [(figure, refresh_goal)])
+        absent("refresh_prepared_" + size, "bench-refresh --prepared", [(figure, goal)])
     else:
-        ms = r["median_ms"]
+        cpu = r.get("median_cpu_ms", r["median_ms"])
         if f:
-            ratio = ms / f["median_ms"]
-            row(figure, "%.1f ms" % ms, refresh_goal, ratio <= 1.5, "bench-refresh --prepared",
-                floor="%.1f ms (split and store only: bench-floor-refresh)" % f["median_ms"],
+            floor_cpu = f.get("median_cpu_ms", f["median_ms"])
+            ratio = cpu / floor_cpu
+            row(figure, "%.1f ms CPU (%.1f ms wall)" % (cpu, r["median_ms"]), goal,
+                ratio <= refresh_goals[size], "bench-refresh --prepared",
+                floor="%.1f ms CPU (%.1f ms wall; split and store only: bench-floor-refresh)"
+                % (floor_cpu, f["median_ms"]),
                 ratio="%.2f×" % ratio)
         else:
-            row(figure, "%.1f ms" % ms, refresh_goal, None, "bench-refresh --prepared",
+            row(figure, "%.1f ms CPU" % cpu, goal, None, "bench-refresh --prepared",
                 floor="failed (see raw/floor_refresh_%s.err)" % size if failed("floor_refresh_" + size) else "not built")
     if size == "1m" and r:
         mib = r["peak_rss_mib"]

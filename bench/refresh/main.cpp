@@ -7,6 +7,7 @@
 
 #include "../common/BenchFigures.h"
 #include "../common/BenchHostsim.h"
+#include "../common/BenchProcess.h"
 #include "../common/BenchPrompts.h"
 #include "../common/BenchSession.h"
 #include "console/HostController.h"
@@ -104,20 +105,27 @@ bool waitConnected(HostController& host)
     return true;
 }
 
+// The wall time and this process's CPU time of each refresh, in ms.
+struct Runs
+{
+    std::vector<double> wall, cpu;
+};
+
 // The timed refreshes, each until the rows have reached the view and the
 // window is painted; nothing, after saying why, when a run lost rows.
-std::optional<std::vector<double>> timeRefreshes(MainWindow& window, HostSession& session, int runs,
-                                                 int processes)
+std::optional<Runs> timeRefreshes(MainWindow& window, HostSession& session, int runs, int processes)
 {
-    std::vector<double> times;
+    Runs times;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
+        const qint64 cpu0 = selfCpuNs();
         session.refresh();
         waitIdle(session);
         QCoreApplication::processEvents();
         window.repaint();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        times.wall.push_back(double(timer.nsecsElapsed()) / 1e6);
+        times.cpu.push_back(double(selfCpuNs() - cpu0) / 1e6);
         if (session.processes()->rows() != processes) {
             std::fprintf(stderr, "run %d: %d rows\n", i, session.processes()->rows());
             return std::nullopt;
@@ -126,9 +134,11 @@ std::optional<std::vector<double>> timeRefreshes(MainWindow& window, HostSession
     return times;
 }
 
-void printFigures(const Options& options, const std::vector<double>& times, long rssBefore)
+void printFigures(const Options& options, const Runs& runs, long rssBefore)
 {
+    const std::vector<double>& times = runs.wall;
     const double median = medianOf(times);
+    const double medianCpu = medianOf(runs.cpu);
     const auto [fastest, slowest] = std::minmax_element(times.begin(), times.end());
     const long peak = peakRssKiB();
     const char* hostsim = options.inProcess ? "in-process" : "separate";
@@ -138,14 +148,14 @@ void printFigures(const Options& options, const std::vector<double>& times, long
         << (options.prepared ? " prepared" : "") << " hostsim, " << options.runs << " runs)\n";
     out << "  median " << QString::number(median, 'f', 1) << " ms, min "
         << QString::number(*fastest, 'f', 1) << " ms, max " << QString::number(*slowest, 'f', 1)
-        << " ms\n";
+        << " ms; CPU median " << QString::number(medianCpu, 'f', 1) << " ms\n";
     out << "  peak RSS " << QString::number(peak / 1024.0, 'f', 1) << " MiB (before the window "
         << QString::number(rssBefore / 1024.0, 'f', 1) << " MiB)\n";
     out << "{\"benchmark\":\"refresh_processes\",\"processes\":" << options.processes
         << ",\"hostsim\":\"" << hostsim
         << "\",\"prepared\":" << (options.prepared ? "true" : "false")
         << ",\"runs\":" << options.runs << ",\"median_ms\":" << QString::number(median, 'f', 2)
-        << ",\"runs_ms\":[" << joinRuns(times, 2)
+        << ",\"median_cpu_ms\":" << QString::number(medianCpu, 'f', 2) << ",\"runs_ms\":[" << joinRuns(times, 2)
         << "],\"peak_rss_mib\":" << QString::number(peak / 1024.0, 'f', 1)
         << ",\"goal_ms\":100,\"goal_rss_mib\":150}\n";
     out.flush();
@@ -192,7 +202,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const std::optional<std::vector<double>> times =
+    const std::optional<Runs> times =
         timeRefreshes(window, *session, options.runs, options.processes);
     if (!times)
         return 1;

@@ -191,6 +191,20 @@ void RecordTableModel::commitFill()
     Q_EMIT rowsReplaced();
 }
 
+std::uint64_t RecordTableModel::rowKey(const CellStore& store, int row) const
+{
+    // A key that is a plain number (its text is then exactly its literal) is
+    // hashed from its value, which is kept beside it; any other from its text.
+    const ValueSpec& spec = m_specs[std::size_t(m_keyColumn)];
+    if (spec.type == ValueType::Number && spec.textColumn < 0) {
+        if (const std::int64_t n = store.slot(row, spec.slot); n != NoNumber) {
+            std::uint64_t h = (std::uint64_t(n) + 0x9e3779b97f4a7c15ull) * 0xbf58476d1ce4e5b9ull;
+            return h ^ (h >> 31);
+        }
+    }
+    return keyHash(store.cell(row, m_keyColumn));
+}
+
 std::vector<std::uint8_t> RecordTableModel::markNewRows()
 {
     m_started = m_ended = 0;
@@ -202,13 +216,21 @@ std::vector<std::uint8_t> RecordTableModel::markNewRows()
     const int newRows = m_pending.rowCount();
     if (!compare || std::max(oldRows, newRows) > MaxComparedRows)
         return {};
+    // Most refreshes bring the same keys in the same order: nothing is new.
+    if (oldRows == newRows) {
+        int r = 0;
+        while (r < newRows && rowKey(m_rows, r) == rowKey(m_pending, r))
+            ++r;
+        if (r == newRows)
+            return {};
+    }
     HashSet before(static_cast<std::size_t>(oldRows));
     for (int r = 0; r < oldRows; ++r)
-        before.insert(keyHash(m_rows.cell(r, m_keyColumn)));
+        before.insert(rowKey(m_rows, r));
     HashSet after(static_cast<std::size_t>(newRows));
     std::vector<std::uint8_t> marks(static_cast<std::size_t>(newRows));
     for (int r = 0; r < newRows; ++r) {
-        const std::uint64_t hash = keyHash(m_pending.cell(r, m_keyColumn));
+        const std::uint64_t hash = rowKey(m_pending, r);
         after.insert(hash);
         if (!before.contains(hash)) {
             marks[std::size_t(r)] = 1;
@@ -216,7 +238,7 @@ std::vector<std::uint8_t> RecordTableModel::markNewRows()
         }
     }
     for (int r = 0; r < oldRows; ++r)
-        if (!after.contains(keyHash(m_rows.cell(r, m_keyColumn))))
+        if (!after.contains(rowKey(m_rows, r)))
             ++m_ended;
     return marks;
 }

@@ -148,6 +148,8 @@ private:
         int first = -1, last = -1;
     };
     Changes changedRows(int common) const;
+    // The key (keyColumn's) of a row of store, as a 64-bit hash.
+    std::uint64_t rowKey(const CellStore& store, int row) const;
     // Works out the new rows of m_pending against m_rows.
     std::vector<std::uint8_t> markNewRows();
 

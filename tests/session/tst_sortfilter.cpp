@@ -216,6 +216,13 @@ void TestSortFilter::newRowsAndStaleMarks()
     QCOMPARE(table.rowsStarted() + table.rowsEnded(), 0);
     const QList<QVariant> last = changed.last();
     QCOMPARE(last.at(2).value<QList<int>>(), QList<int>{RecordTableModel::NewRowRole});
+    // The same PINs in another order are not new; "012" is not 12.
+    fill(table, {"1 one 0", "12 new 0", "7 bo 10000", "9 Bob 10000", "10 ann 9500"});
+    QCOMPARE(marked(), QString());
+    fill(table, {"1 one 0", "012 new 0", "7 bo 10000", "9 Bob 10000", "10 ann 9500"});
+    QCOMPARE(marked(), QStringLiteral("012"));
+    QCOMPARE(table.rowsStarted(), 1);
+    QCOMPARE(table.rowsEnded(), 1);
 
     QVERIFY(!table.index(0, 0).data(RecordTableModel::StaleRole).toBool());
     table.setStale(true);
