@@ -30,6 +30,18 @@ int CellStore::firstDifference(int row, const CellStore& other, int otherRow) co
     return -1;
 }
 
+bool CellStore::sameAs(const CellStore& other) const
+{
+    const auto same = [](const auto& a, const auto& b) {
+        return a.size() == b.size() &&
+               (a.size() == 0 || std::memcmp(a.data(), b.data(), a.size() * sizeof(a[0])) == 0);
+    };
+    return m_rows == other.m_rows && m_columns == other.m_columns &&
+           m_valueSlots == other.m_valueSlots && same(m_lengths, other.m_lengths) &&
+           same(m_arena, other.m_arena) && same(m_values, other.m_values) &&
+           m_long == other.m_long && m_aside == other.m_aside;
+}
+
 bool CellStore::sameRow(int row, const CellStore& other, int otherRow) const
 {
     // The bytes first: most rows that differ differ there, and one compare

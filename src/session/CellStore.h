@@ -122,6 +122,9 @@ public:
         return QByteArrayView(m_arena.data() + begin,
                               qsizetype(m_rowStart[std::size_t(row) + 1] - begin));
     }
+    // Whether both stores hold the same rows, cells and values: one compare
+    // of each part, which stops at the first difference.
+    bool sameAs(const CellStore& other) const;
     // Whether row of this store and otherRow of other hold the same cells.
     bool sameRow(int row, const CellStore& other, int otherRow) const;
     // The first column in which the two rows differ, -1 when none does.

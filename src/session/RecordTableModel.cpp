@@ -141,7 +141,14 @@ void RecordTableModel::commitFill()
     const int oldRows = m_shownRows;
     const int newRows = m_pending.rowCount();
     const int common = std::min(oldRows, newRows);
-    std::vector<std::uint8_t> newMarks = markNewRows();
+    // Most refreshes of an idle host bring the very same list: then no row
+    // is new and no cell changed, found with one compare of the two stores.
+    const bool sameList = oldRows == m_rows.rowCount() && m_rows.sameAs(m_pending);
+    std::vector<std::uint8_t> newMarks = sameList ? std::vector<std::uint8_t>() : markNewRows();
+    if (sameList) {
+        m_started = m_ended = 0;
+        m_havePrevious = m_keyColumn >= 0;
+    }
     // Rows both lists have whose mark changes are announced with the cells.
     int firstMark = -1, lastMark = -1;
     for (int r = 0; r < common; ++r) {
@@ -152,7 +159,7 @@ void RecordTableModel::commitFill()
             lastMark = r;
         }
     }
-    const Changes changes = changedRows(common);
+    const Changes changes = sameList ? Changes() : changedRows(common);
 
     // Views see rows go or come only at the end of the table, and the rows
     // both lists have change only through dataChanged: rows that go are cut
