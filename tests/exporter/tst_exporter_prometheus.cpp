@@ -6,6 +6,7 @@
 #include "config/ConfigFile.h"
 
 #include "ExporterTestSupport.h"
+#include "support/ServiceFixtures.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
@@ -26,16 +27,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-void stop(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
-    process.waitForFinished(5000);
-}
 
 void writeHostFile(const QString& folder, const HostSim& sim)
 {
@@ -163,8 +154,8 @@ private Q_SLOTS:
         QCOMPARE(refused.size(), size_t(1));
         QVERIFY(refused.count(refusingHost) == 1);
 
-        stop(server);
-        stop(exporter);
+        stopProcess(server);
+        stopProcess(exporter);
         QCOMPARE(exporter.exitStatus(), QProcess::NormalExit);
         QCOMPARE(exporter.exitCode(), 0);
     }

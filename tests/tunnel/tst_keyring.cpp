@@ -4,7 +4,7 @@
 // window's and orvanite-ctl's) logs on with the keyring's; with no service
 // the operator is told and the file keeps them.
 #include "ConsoleFixture.h"
-#include "ServiceFixtures.h"
+#include "support/ServiceFixtures.h"
 
 #include "config/ConfigFile.h"
 #include "console/HostController.h"

@@ -3,7 +3,7 @@
 // the host receives exactly the bytes of a direct connection, and each way a
 // tunnel fails ends at once with ssh's own words.
 #include "ConsoleFixture.h"
-#include "ServiceFixtures.h"
+#include "support/ServiceFixtures.h"
 #include "config/ConfigFile.h"
 #include "console/HostController.h"
 #include "session/HostSession.h"

@@ -13,6 +13,8 @@
 int runProgram(const QString& program, const QStringList& arguments, QByteArray* output = nullptr);
 // One of the project's programs, as built beside the tests.
 QString projectProgram(const char* name);
+// Terminates a daemon a test started (killed when it does not go).
+void stopProcess(QProcess& process);
 
 // A real service the test starts on loopback or a bus of its own, in a folder
 // of its own, and stops when it goes. start() waits until it answers, or
@@ -28,8 +30,7 @@ protected:
     bool fail(const QString& why);
     // Runs a helper program; false with why() when it fails.
     bool run(const QString& program, const QStringList& arguments);
-    // Terminates a daemon the fixture started (killed when it does not go).
-    static void stop(QProcess& process);
+    static void stop(QProcess& process) { stopProcess(process); }
 
     QTemporaryDir m_dir;
     QString m_why;

@@ -1,4 +1,4 @@
-#include "ServiceFixtures.h"
+#include "support/ServiceFixtures.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,7 +45,7 @@ bool ServiceFixture::run(const QString& program, const QStringList& arguments)
     return true;
 }
 
-void ServiceFixture::stop(QProcess& process)
+void stopProcess(QProcess& process)
 {
     if (process.state() == QProcess::NotRunning)
         return;
