@@ -3,10 +3,12 @@
 // against simulated hosts: the census as series, failures by reason, a
 // session kept between scrapes.
 #include "config/ConfigFile.h"
+#include "exporter/ExporterLog.h"
 #include "exporter/ExporterOptions.h"
 #include "exporter/Exposition.h"
 #include "exporter/HostCollector.h"
 #include "exporter/MetricsServer.h"
+#include "exporter/ProcessMetrics.h"
 
 #include "ExporterTestSupport.h"
 
@@ -15,6 +17,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -46,7 +49,8 @@ bool collectOnce(HostCollector& host, int deadlineMs = 5000)
 {
     QSignalSpy done(&host, &HostCollector::finished);
     host.collect(deadlineMs);
-    return done.wait(5000);
+    // A collection that does not log on ends before collect() returns.
+    return !done.isEmpty() || done.wait(5000);
 }
 
 } // namespace
@@ -120,8 +124,15 @@ private Q_SLOTS:
         row("a FIFO, not waited on", {"--config", "fifo.hcf"}, "", "fifo.hcf: not a regular file");
         row("file without host", {"--config", "empty.hcf"}, "", "is not a valid integer value");
         row("empty folder", {"--config-dir", "none"}, "", "no .hcf file");
+        row("new name of --listen", {"--config", "a.hcf", "--web.listen-address", "[::1]:9"},
+            "10.0.0.1:30000 on ::1 9", "");
+        row("both names, the last counts",
+            {"--config", "a.hcf", "--web.listen-address", ":1", "--listen", "127.0.0.2:2"},
+            "10.0.0.1:30000 on 127.0.0.2 2", "");
         row("bad timeout", {"--config", "a.hcf", "--collect.timeout", "0"}, "",
-            "--collect.timeout");
+            "--collect.timeout: '0' is not a number of seconds above 0 and at most 3600");
+        row("log level", {"--config", "a.hcf", "--log.level", "loud"}, "",
+            "--log.level: 'loud' is not debug, info, warn or error");
         row("unknown", {"--config", "a.hcf", "--verbose"}, "", "unknown argument '--verbose'");
         row("unknown, with a value", {"--config", "a.hcf", "--verbose=2"}, "",
             "unknown argument '--verbose=2'");
@@ -137,6 +148,8 @@ private Q_SLOTS:
             "--listen: ':65536' is not ADDRESS:PORT");
         row("listen on a name", {"--config", "a.hcf", "--listen", "east:80"}, "",
             "--listen: 'east:80' is not ADDRESS:PORT");
+        row("listen address, new name", {"--config", "a.hcf", "--web.listen-address", "x"}, "",
+            "--web.listen-address: 'x' is not ADDRESS:PORT");
     }
 
     void commandLine()
@@ -164,6 +177,8 @@ private Q_SLOTS:
         QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(u"fifo.hcf"_s)).constData(), 0600) == 0);
 
         ExporterOptions options;
+        options.credentialsDirectory.clear();
+        options.consoleSettingsFile.clear();
         QString error;
         const bool ok =
             options.parse(arguments, dir.filePath(u"bin/orvanite-exporter"_s), dir.path(), error);
@@ -186,17 +201,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("processSeries");
         QTest::addColumn<QByteArray>("omitted");
         const QByteArray ann =
-            "orvanite_process_cpu_seconds{host=\"H\",listener=\"11\",pin=\"101\","
+            "orvanite_process_cpu_seconds_total{host=\"H\",listener=\"11\",pin=\"101\","
             "user=\"ANN\",program=\"PCLXFER\"} 1.5\n";
         const QByteArray bob =
-            "orvanite_process_cpu_seconds{host=\"H\",listener=\"11\",pin=\"102\","
+            "orvanite_process_cpu_seconds_total{host=\"H\",listener=\"11\",pin=\"102\","
             "user=\"BOB\",program=\"PCLXFER\"} 0.25\n";
         QTest::newRow("no process series") << qint64(0) << QByteArray() << QByteArray("3");
         QTest::newRow("one short") << qint64(2) << ann + bob << QByteArray("1");
         QTest::newRow("exactly")
             << qint64(3)
             << ann + bob +
-                   "orvanite_process_cpu_seconds{host=\"H\",listener=\"12\","
+                   "orvanite_process_cpu_seconds_total{host=\"H\",listener=\"12\","
                    "pin=\"201\",user=\"Q\\\"\\\\\",program=\"X\xc3\xa9\"} 0.001\n"
             << QByteArray("0");
     }
@@ -223,7 +238,7 @@ private Q_SLOTS:
         for (const char* family :
              {"orvanite_up", "orvanite_listener_info", "orvanite_listener_max_users",
               "orvanite_listener_processes", "orvanite_listener_cpu_seconds",
-              "orvanite_process_cpu_seconds", "orvanite_process_series_omitted"})
+              "orvanite_process_cpu_seconds_total", "orvanite_process_series_omitted"})
             census += seriesLines(text, family);
         QCOMPARE(census, "orvanite_up{host=\"H\"} 1\n"
                          "orvanite_listener_info{host=\"H\",pin=\"11\",product=\"Parcel Transfer\","
@@ -322,6 +337,195 @@ private Q_SLOTS:
         QVERIFY(host.sample().up);
         QCOMPARE(host.sample().errors[size_t(CollectError::Closed)], 1u);
         QCOMPARE(sim.connectionCount(), 2);
+    }
+    void passwordSources_data()
+    {
+        // The host file is for 10.0.0.1:30000; credentials are "name=content"
+        // files; the console's preference: "on", "off" or "" (no console).
+        QTest::addColumn<QByteArray>("filePassword");
+        QTest::addColumn<QString>("console");
+        QTest::addColumn<QStringList>("credentials");
+        QTest::addColumn<QByteArray>("used"); // user and group password; empty: refused
+        QTest::addColumn<QString>("errorPart");
+        const auto row = [](const char* name, const char* filePassword, const char* console,
+                            QStringList credentials, const char* used, const char* errorPart) {
+            QTest::newRow(name) << QByteArray(filePassword) << QString::fromLatin1(console)
+                                << credentials << QByteArray(used)
+                                << QString::fromLatin1(errorPart);
+        };
+        row("the file's own", "FILEPW", "on", {}, "FILEPW/", "");
+        row("none anywhere: a host without passwords", "", "off", {}, "/", "");
+        row("no console", "", "", {}, "/", "");
+        row("moved to the keyring", "", "on", {}, "",
+            "x.hcf: the passwords of MANAGER@10.0.0.1:30000 are kept in the desktop keyring, "
+            "which the exporter does not read; give them as the credential "
+            "10.0.0.1_30000.user_password");
+        row("moved, given as credentials", "", "on",
+            {u"10.0.0.1_30000.user_password=s3cret\n"_s, u"10.0.0.1_30000.group_password=g"_s},
+            "s3cret/g", "");
+        row("a credential replaces the file's", "OLD", "off",
+            {u"10.0.0.1_30000.user_password=NEW\r\n"_s}, "NEW/", "");
+        row("another host's credential", "", "on", {u"10.0.0.2_30000.user_password=x"_s}, "",
+            "kept in the desktop keyring");
+        row("a credential that is a folder", "", "off", {u"10.0.0.1_30000.user_password/"_s}, "",
+            "10.0.0.1_30000.user_password is not a regular file");
+    }
+
+    void passwordSources()
+    {
+        // A service reads no keyring: a file whose passwords the console moved
+        // there is refused, never logged on with empty passwords.
+        QFETCH(QByteArray, filePassword);
+        QFETCH(QString, console);
+        QFETCH(QStringList, credentials);
+        QFETCH(QByteArray, used);
+        QFETCH(QString, errorPart);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        ConnectionSettings s;
+        s.HostAddress = "10.0.0.1";
+        s.UserPassword = filePassword;
+        QFile host(dir.filePath(u"x.hcf"_s));
+        QVERIFY(host.open(QIODevice::WriteOnly));
+        host.write(ConfigLine(s, '7'));
+        host.close();
+        QVERIFY(QDir(dir.path()).mkpath(u"creds"_s));
+        for (const QString& c : credentials) {
+            const QString name = c.section(u'=', 0, 0);
+            if (name.endsWith(u'/')) {
+                QVERIFY(QDir(dir.filePath(u"creds"_s)).mkpath(name));
+                continue;
+            }
+            QFile file(dir.filePath(u"creds/"_s + name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(c.section(u'=', 1).toLatin1());
+        }
+        ExporterOptions options;
+        options.credentialsDirectory = dir.filePath(u"creds"_s);
+        options.consoleSettingsFile = dir.filePath(u"console.conf"_s);
+        if (!console.isEmpty()) {
+            QFile file(options.consoleSettingsFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[preferences]\nkeyringPasswords=" +
+                       console.toLatin1().replace("on", "true").replace("off", "false") + '\n');
+        }
+        QString error;
+        const bool ok = options.parse({u"--config"_s, host.fileName()},
+                                      dir.filePath(u"orvanite-exporter"_s), dir.path(), error);
+        if (used.isEmpty()) {
+            QVERIFY(!ok);
+            QVERIFY2(error.contains(errorPart), qPrintable(error));
+            return;
+        }
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(options.hosts.size(), 1);
+        const ConnectionSettings& read = options.hosts[0].settings;
+        QCOMPARE(read.UserPassword + '/' + read.GroupPassword, used);
+    }
+
+    void refusedLogonBacksOff()
+    {
+        // A host that refuses the logon is asked again after 1, 2, 4, 8 s, not at
+        // every scrape; the log tells each change of state once.
+        QByteArray log;
+        ExporterLog::setSink([&log](QByteArrayView line) {
+            // The time stamp is the real clock's: left out.
+            log += line.sliced(line.indexOf(" level=") + 1);
+        });
+        HostSim sim;
+        populate(sim);
+        QVERIFY(sim.listen());
+        QSignalSpy logons(&sim, &HostSim::logonReceived);
+        const HostTarget target = targetFor(sim);
+        HostCollector host(target, false);
+        qint64 now = 1000000000000; // 2001-09-09T01:46:40Z
+        host.setClock([&now] { return now; });
+
+        QVERIFY(collectOnce(host));
+        sim.Faults.CloseAfterRecords = 0;
+        QVERIFY(collectOnce(host));
+        QVERIFY(collectOnce(host)); // down for the same reason: nothing new to tell
+        sim.Faults.CloseAfterRecords = -1;
+        sim.Credentials[0] = "OTHER";
+        logons.clear();
+        const qint64 start = now;
+        for (int scrape = 0; scrape < 20; ++scrape, now += 500) {
+            QVERIFY(collectOnce(host));
+            QVERIFY(!host.sample().up);
+        }
+        // Logged on at 0, 1, 3 and 7 s; the next is due at 15 s.
+        QCOMPARE(logons.size(), 4);
+        QCOMPARE(host.sample().errors[size_t(CollectError::LogonRefused)], 4u);
+        QCOMPARE(host.sample().nextLogonMs, start + 15000);
+        const QByteArray text =
+            Exposition::write({&host.sample()}, false).replace(target.label.toUtf8(), "H");
+        QCOMPARE(seriesLines(text, "orvanite_next_logon_timestamp_seconds"),
+                 "orvanite_next_logon_timestamp_seconds{host=\"H\"} 1000000015\n");
+
+        sim.Credentials[0] = "MANAGER";
+        now = start + 14999;
+        QVERIFY(collectOnce(host));
+        QCOMPARE(logons.size(), 4);
+        now = start + 15000;
+        QVERIFY(collectOnce(host));
+        QVERIFY(host.sample().up);
+        QCOMPARE(host.sample().nextLogonMs, 0);
+        ExporterLog::setSink({});
+        QCOMPARE(QString::fromLatin1(log.replace(target.label.toUtf8(), "H")),
+                 u"level=info msg=\"host up\" host=H\n"
+                 "level=warn msg=\"host down\" host=H reason=closed\n"
+                 "level=error msg=\"logon refused\" host=H user=MANAGER "
+                 "next_logon=2001-09-09T01:46:41Z\n"
+                 "level=info msg=\"host back\" host=H\n"_s);
+    }
+
+    void processMetricsFromProc()
+    {
+        // A /proc of our own: a command name with a space and a ")" in it.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir(dir.path()).mkpath(u"42/fd/3"_s));
+        QVERIFY(QDir(dir.path()).mkpath(u"42/fd/7"_s));
+        const auto write = [&](const QString& name, const QByteArray& text) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text);
+        };
+        write(u"stat"_s, "cpu  1 2 3\nbtime 1700000000\nprocesses 9\n");
+        write(u"42/stat"_s, "42 (a b) c) S 1 42 42 0 -1 4194560 100 0 0 0 250 130 0 0 20 0 1 0 "
+                            "500 123456789 300 18446744073709551615\n");
+        write(u"42/limits"_s, "Limit                     Soft Limit           Hard Limit           "
+                              "Units\nMax open files            1024                 524288"
+                              "               files\n");
+        const double ticks = double(::sysconf(_SC_CLK_TCK));
+        const ProcessMetrics m = ProcessMetrics::read(dir.path(), u"42"_s);
+        QVERIFY(m.ok);
+        QCOMPARE(m.cpuSeconds, 380 / ticks);
+        QCOMPARE(m.startTimeSeconds, 1700000000 + 500 / ticks);
+        QCOMPARE(m.virtualBytes, 123456789);
+        QCOMPARE(m.residentBytes, 300 * ::sysconf(_SC_PAGESIZE));
+        QCOMPARE(m.openFds, 2);
+        QCOMPARE(m.maxFds, 1024.0);
+        QVERIFY(!ProcessMetrics::read(dir.path(), u"43"_s).ok);
+    }
+
+    void logfmtQuoting_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QByteArray>("pair");
+        QTest::newRow("plain") << QByteArray("10.0.0.1:30000") << QByteArray("k=10.0.0.1:30000");
+        QTest::newRow("empty") << QByteArray() << QByteArray("k=\"\"");
+        QTest::newRow("space") << QByteArray("host down") << QByteArray("k=\"host down\"");
+        QTest::newRow("quote, backslash, line feed")
+            << QByteArray("a\"b\\c\nd") << QByteArray("k=\"a\\\"b\\\\c\\nd\"");
+        QTest::newRow("equals sign") << QByteArray("a=b") << QByteArray("k=\"a=b\"");
+    }
+
+    void logfmtQuoting()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(QByteArray, pair);
+        QCOMPARE(ExporterLog::pair("k", value), pair);
     }
 };
 

@@ -110,7 +110,7 @@ head -1 "$root/share/zsh/vendor-completions/_orvanite-ctl" | grep -qx '#compdef 
 # The packaged programs run.
 [ "$("$root/bin/orvanite-ctl" --version)" = "orvanite-ctl 2.1.2.2" ] || fail "orvanite-ctl --version"
 "$root/bin/orvanite-hostsim" --help | grep -q '^Usage: ' || fail "orvanite-hostsim --help"
-[ "$("$root/bin/orvanite-exporter" --version)" = "orvanite-exporter 2.1.2.2" ] ||
+[ "$("$root/bin/orvanite-exporter" --version | head -n 1)" = "orvanite-exporter 2.1.2.2" ] ||
     fail "orvanite-exporter --version"
 
 if [ "$failures" -ne 0 ]; then

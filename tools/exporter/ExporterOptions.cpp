@@ -52,7 +52,11 @@ struct Options
 {
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}};
     QCommandLineOption version{QStringLiteral("version")};
-    QCommandLineOption listen{QStringLiteral("listen"), QString(), QStringLiteral("ADDRESS:PORT")};
+    // --listen is the older name of --web.listen-address.
+    QCommandLineOption listen{{QStringLiteral("web.listen-address"), QStringLiteral("listen")},
+                              QString(),
+                              QStringLiteral("ADDRESS:PORT")};
+    QCommandLineOption logLevel{QStringLiteral("log.level"), QString(), QStringLiteral("LEVEL")};
     QCommandLineOption config{QStringLiteral("config"), QString(), QStringLiteral("FILE")};
     QCommandLineOption configDir{QStringLiteral("config-dir"), QString(), QStringLiteral("DIR")};
     QCommandLineOption processes{QStringLiteral("collect.processes")};
@@ -74,7 +78,7 @@ struct Options
         parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
         for (const QCommandLineOption* o :
              {&help, &version, &listen, &config, &configDir, &processes, &processLimit, &timeout,
-              &ssh, &webConfig, &idleTimeout})
+              &ssh, &webConfig, &idleTimeout, &logLevel})
             parser.addOption(*o);
     }
 };
@@ -108,6 +112,15 @@ bool readSeconds(const QString& value, int& ms)
     return true;
 }
 
+// The name the listening address was given under, the last one counting.
+QString listenOptionName(const QStringList& names)
+{
+    for (qsizetype i = names.size() - 1; i >= 0; --i)
+        if (names[i] == QLatin1String("listen") || names[i] == QLatin1String("web.listen-address"))
+            return names[i];
+    return QStringLiteral("web.listen-address");
+}
+
 } // namespace
 
 bool parseListenAddress(const QString& text, QHostAddress& address, quint16& port)
@@ -139,10 +152,13 @@ QString ExporterOptions::helpText()
         "Usage: orvanite-exporter [OPTION]... --config FILE.hcf [--config FILE.hcf]...\n"
         "       orvanite-exporter [OPTION]... --config-dir DIR\n"
         "Serves the listeners and user processes of the hosts' server jobs to Prometheus.\n"
-        "Each configuration file names one host and its logon, as the console reads it.\n"
+        "Each configuration file names one host and its logon, as the console reads it;\n"
+        "passwords come from the file or from $CREDENTIALS_DIRECTORY/ADDRESS_PORT.FIELD\n"
+        "(FIELD: user_password, group_password, account_password), never a keyring.\n"
         "\n"
-        "  --listen ADDRESS:PORT    where to serve /metrics (default 127.0.0.1:9731;\n"
-        "                           :PORT for every address)\n"
+        "  --web.listen-address ADDRESS:PORT\n"
+        "                           where to serve /metrics (default 127.0.0.1:9731;\n"
+        "                           :PORT for every address; --listen is the same)\n"
         "  --config FILE            a host's configuration file (.hcf); may be repeated\n"
         "  --config-dir DIR         every .hcf file in DIR\n"
         "  --ssh DEST               reach every host through an SSH tunnel to DEST\n"
@@ -157,6 +173,8 @@ QString ExporterOptions::helpText()
         "                           a scrape's own time-out shortens it\n"
         "  --web.config.file FILE   TLS and basic authentication (tls_server_config,\n"
         "                           basic_auth_users)\n"
+        "  --log.level LEVEL        debug, info (the default), warn or error: what the\n"
+        "                           log on stderr tells of hosts going down and back\n"
         "  --help                   show this help and exit\n"
         "  --version                show the version and exit\n");
 }
@@ -199,13 +217,15 @@ bool ExporterOptions::readValues(const QCommandLineParser& parser, QString& erro
     if (parser.isSet(o.listen)) {
         const QString value = parser.values(o.listen).constLast();
         if (!parseListenAddress(value, listenAddress, listenPort)) {
-            error = QStringLiteral("--listen: '%1' is not ADDRESS:PORT").arg(value);
+            error = QStringLiteral("--%1: '%2' is not ADDRESS:PORT")
+                        .arg(listenOptionName(parser.optionNames()), value);
             return false;
         }
     }
     if (parser.isSet(o.timeout) &&
         !readSeconds(parser.values(o.timeout).constLast(), collectTimeoutMs)) {
-        error = QStringLiteral("--collect.timeout: '%1' is not a number of seconds from 0 to 3600")
+        error = QStringLiteral("--collect.timeout: '%1' is not a number of seconds above 0 and "
+                               "at most 3600")
                     .arg(parser.values(o.timeout).constLast());
         return false;
     }
@@ -224,6 +244,12 @@ bool ExporterOptions::readValues(const QCommandLineParser& parser, QString& erro
                         .arg(value);
             return false;
         }
+    }
+    if (parser.isSet(o.logLevel) &&
+        !ExporterLog::parseLevel(parser.values(o.logLevel).constLast(), logLevel)) {
+        error = QStringLiteral("--log.level: '%1' is not debug, info, warn or error")
+                    .arg(parser.values(o.logLevel).constLast());
+        return false;
     }
     if (parser.isSet(o.webConfig))
         webConfigFile = parser.values(o.webConfig).constLast();
@@ -277,7 +303,9 @@ bool ExporterOptions::loadTargets(const QStringList& paths, QString& error)
     QHash<QString, QString> fileOf;
     for (const QString& path : paths) {
         HostTarget target;
-        if (!loadTarget(path, target, error))
+        if (!loadTarget(path, target, error) ||
+            !HostPasswords::resolve(target.settings, path, credentialsDirectory,
+                                    consoleSettingsFile, error))
             return false;
         const QString canonical = QFileInfo(path).canonicalFilePath();
         if (fileOf.contains(target.label)) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exporter/ExporterLog.h"
+#include "exporter/HostPasswords.h"
 #include "exporter/HostTarget.h"
 
 #include <QHostAddress>
@@ -26,6 +28,12 @@ struct ExporterOptions
     QList<HostTarget> hosts;
     // --ssh: every host is reached through an SSH tunnel to this destination.
     QString sshDestination;
+    // Where the hosts' passwords may come from besides their files: the
+    // service's credentials, and the console's record of passwords it moved
+    // to the keyring (such a file is refused). Tests set their own.
+    QString credentialsDirectory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    QString consoleSettingsFile = HostPasswords::consoleSettingsFile();
+    ExporterLog::Level logLevel = ExporterLog::Level::Info; // --log.level
 
     // What the program should do besides serving.
     enum class Action

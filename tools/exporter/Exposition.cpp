@@ -1,6 +1,11 @@
 #include "exporter/Exposition.h"
 
+#include "exporter/BuildInfo.h"
+#include "exporter/ProcessMetrics.h"
+
 #include <QString>
+
+#include <charconv>
 
 namespace {
 
@@ -9,13 +14,51 @@ const char* const ErrorNames[CollectErrorCount] = {
     "closed",  "bad_reply",     "malformed_record",
 };
 
-QByteArray latin1(const QByteArray& bytes)
+enum class Text
 {
-    // Host bytes are single-byte text; the format is UTF-8.
-    for (const char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return QString::fromLatin1(bytes).toUtf8();
-    return bytes;
+    Utf8,   // our own text (the host label)
+    Latin1, // bytes from the host
+};
+
+// Appends the value to out in the format's label quoting; Latin-1 bytes
+// become UTF-8 on the way.
+void appendEscaped(QByteArray& out, QByteArrayView value, Text text)
+{
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out.append("\\\\", 2);
+        } else if (c == '"') {
+            out.append("\\\"", 2);
+        } else if (c == '\n') {
+            out.append("\\n", 2);
+        } else if (byte >= 0x80 && text == Text::Latin1) {
+            out.append(char(0xc0 | (byte >> 6)));
+            out.append(char(0x80 | (byte & 0x3f)));
+        } else {
+            out.append(c);
+        }
+    }
+}
+
+void appendMilliseconds(QByteArray& out, qint64 ms)
+{
+    const quint64 magnitude = ms < 0 ? 0 - quint64(ms) : quint64(ms);
+    char digits[32];
+    char* end = digits;
+    if (ms < 0)
+        *end++ = '-';
+    end = std::to_chars(end, digits + sizeof digits, magnitude / 1000).ptr;
+    const unsigned fraction = unsigned(magnitude % 1000);
+    if (fraction != 0) {
+        *end++ = '.';
+        *end++ = char('0' + fraction / 100);
+        *end++ = char('0' + fraction / 10 % 10);
+        *end++ = char('0' + fraction % 10);
+        while (end[-1] == '0')
+            --end;
+    }
+    out.append(digits, end - digits);
 }
 
 // Appends the lines of one family; each sample is written by the caller
@@ -27,49 +70,96 @@ public:
 
     void header(const char* name, const char* type, const char* help)
     {
-        m_out += "# HELP ";
-        m_out += name;
-        m_out += ' ';
-        m_out += help;
-        m_out += "\n# TYPE ";
-        m_out += name;
-        m_out += ' ';
-        m_out += type;
-        m_out += '\n';
+        m_out.append("# HELP ");
+        m_out.append(name);
+        m_out.append(' ');
+        m_out.append(help);
+        m_out.append("\n# TYPE ");
+        m_out.append(name);
+        m_out.append(' ');
+        m_out.append(type);
+        m_out.append('\n');
         m_name = name;
     }
 
     // name{k1="v1",...} value
     Writer& begin()
     {
-        m_out += m_name;
+        m_out.append(m_name);
         m_first = true;
         return *this;
     }
-    Writer& label(const char* key, const QByteArray& utf8Value)
+    Writer& label(const char* key, QByteArrayView value, Text text = Text::Latin1)
     {
-        m_out += m_first ? '{' : ',';
+        m_out.append(m_first ? '{' : ',');
         m_first = false;
-        m_out += key;
-        m_out += "=\"";
-        m_out += Exposition::escapeLabel(utf8Value);
-        m_out += '"';
+        m_out.append(key);
+        m_out.append("=\"", 2);
+        appendEscaped(m_out, value, text);
+        m_out.append('"');
         return *this;
     }
-    void value(const QByteArray& text)
+    void value(QByteArrayView text)
     {
-        if (!m_first)
-            m_out += '}';
-        m_out += ' ';
-        m_out += text;
-        m_out += '\n';
+        close();
+        m_out.append(text);
+        m_out.append('\n');
+    }
+    template <typename Integer> void number(Integer n)
+    {
+        close();
+        char digits[24];
+        m_out.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr - digits);
+        m_out.append('\n');
+    }
+    void real(double x)
+    {
+        close();
+        char digits[32];
+        m_out.append(digits, std::to_chars(digits, digits + sizeof digits, x).ptr - digits);
+        m_out.append('\n');
+    }
+    void milliseconds(qint64 ms)
+    {
+        close();
+        appendMilliseconds(m_out, ms);
+        m_out.append('\n');
     }
 
 private:
+    void close()
+    {
+        if (!m_first)
+            m_out.append('}');
+        m_out.append(' ');
+    }
+
     QByteArray& m_out;
     const char* m_name = "";
     bool m_first = true;
 };
+
+// An upper bound (short of escapes) of the text the hosts give: reserved at
+// once, so that the buffer is never copied as it grows.
+qsizetype estimateSize(const std::vector<const HostSample*>& hosts,
+                       const std::vector<QByteArray>& labels, bool withProcesses)
+{
+    // The families' HELP and TYPE lines, and the exporter's own series.
+    qsizetype size = 4096;
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        const qsizetype host = labels[i].size() + 16; // host="...", a separator
+        // up, duration, omitted, next logon, the error reasons.
+        size += (6 + CollectErrorCount) * (host + 64);
+        for (const ListenerSample& l : hosts[i]->listeners)
+            size += 5 * (host + l.pin.size() + 64) + l.product.size() + l.program.size() +
+                    l.port.size() + 64;
+        if (withProcesses)
+            for (const ProcessSample& p : hosts[i]->processes)
+                size +=
+                    host + p.listener.size() + p.pin.size() + p.user.size() + p.program.size() + 96;
+    }
+    return size;
+}
 
 } // namespace
 
@@ -84,36 +174,14 @@ QByteArray escapeLabel(QByteArrayView utf8)
 {
     QByteArray out;
     out.reserve(utf8.size());
-    for (const char c : utf8) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '"')
-            out += "\\\"";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out += c;
-    }
+    appendEscaped(out, utf8, Text::Utf8);
     return out;
 }
 
 QByteArray millisecondsAsSeconds(qint64 ms)
 {
     QByteArray out;
-    quint64 magnitude = ms < 0 ? 0 - quint64(ms) : quint64(ms);
-    if (ms < 0)
-        out += '-';
-    out += QByteArray::number(magnitude / 1000);
-    unsigned fraction = unsigned(magnitude % 1000);
-    if (fraction != 0) {
-        char digits[4] = {char('0' + fraction / 100), char('0' + fraction / 10 % 10),
-                          char('0' + fraction % 10), 0};
-        int length = 3;
-        while (digits[length - 1] == '0')
-            --length;
-        out += '.';
-        out.append(digits, length);
-    }
+    appendMilliseconds(out, ms);
     return out;
 }
 
@@ -123,76 +191,101 @@ namespace {
 void writeProcesses(Writer& w, const std::vector<const HostSample*>& hosts,
                     const std::vector<QByteArray>& labels)
 {
-    w.header("orvanite_process_cpu_seconds", "gauge", "CPU time of one user process in seconds.");
+    w.header("orvanite_process_cpu_seconds_total", "counter",
+             "CPU time of one user process in seconds.");
     for (size_t i = 0; i < hosts.size(); ++i)
         for (const ProcessSample& p : hosts[i]->processes)
             w.begin()
-                .label("host", labels[i])
-                .label("listener", latin1(p.listener))
-                .label("pin", latin1(p.pin))
-                .label("user", latin1(p.user))
-                .label("program", latin1(p.program))
-                .value(millisecondsAsSeconds(p.cpuMs));
+                .label("host", labels[i], Text::Utf8)
+                .label("listener", p.listener)
+                .label("pin", p.pin)
+                .label("user", p.user)
+                .label("program", p.program)
+                .milliseconds(p.cpuMs);
     w.header("orvanite_process_series_omitted", "gauge",
-             "User processes of the host left out of orvanite_process_cpu_seconds by the "
+             "User processes of the host left out of orvanite_process_cpu_seconds_total by the "
              "per-host limit in the last collection.");
     for (size_t i = 0; i < hosts.size(); ++i)
-        w.begin().label("host", labels[i]).value(QByteArray::number(hosts[i]->processesOmitted));
+        w.begin().label("host", labels[i], Text::Utf8).number(hosts[i]->processesOmitted);
+}
+
+// The exporter's own series, named as every exporter names them.
+void writeSelf(Writer& w, const ProcessMetrics& p)
+{
+    w.header("orvanite_exporter_build_info", "gauge",
+             "The exporter's version, the git revision it was built from and its Qt. Always 1.");
+    w.begin()
+        .label("version", BuildInfo::version(), Text::Utf8)
+        .label("revision", BuildInfo::revision(), Text::Utf8)
+        .label("qt", BuildInfo::qtVersion(), Text::Utf8)
+        .value("1");
+    if (!p.ok)
+        return;
+    w.header("process_cpu_seconds_total", "counter",
+             "Total user and system CPU time spent in seconds.");
+    w.begin().real(p.cpuSeconds);
+    w.header("process_max_fds", "gauge", "Maximum number of open file descriptors.");
+    w.begin().real(p.maxFds);
+    w.header("process_open_fds", "gauge", "Number of open file descriptors.");
+    w.begin().number(p.openFds);
+    w.header("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.");
+    w.begin().number(p.residentBytes);
+    w.header("process_start_time_seconds", "gauge",
+             "Start time of the process since unix epoch in seconds.");
+    w.begin().real(p.startTimeSeconds);
+    w.header("process_virtual_memory_bytes", "gauge", "Virtual memory size in bytes.");
+    w.begin().number(p.virtualBytes);
 }
 
 } // namespace
 
-QByteArray write(const std::vector<const HostSample*>& hosts, bool withProcesses)
+QByteArray write(const std::vector<const HostSample*>& hosts, bool withProcesses,
+                 const ProcessMetrics* self)
 {
-    QByteArray out;
-    Writer w(out);
     std::vector<QByteArray> labels;
     labels.reserve(hosts.size());
     for (const HostSample* host : hosts)
         labels.push_back(host->host.toUtf8());
+    QByteArray out;
+    out.reserve(estimateSize(hosts, labels, withProcesses));
+    Writer w(out);
 
     w.header("orvanite_up", "gauge",
              "1 when the exporter is logged on to the host and its last list was read, else 0.");
     for (size_t i = 0; i < hosts.size(); ++i)
-        w.begin().label("host", labels[i]).value(hosts[i]->up ? "1" : "0");
+        w.begin().label("host", labels[i], Text::Utf8).value(hosts[i]->up ? "1" : "0");
 
     w.header("orvanite_listener_info", "gauge",
              "A listener of the host's server job: its product, program and port. Always 1.");
     for (size_t i = 0; i < hosts.size(); ++i)
         for (const ListenerSample& l : hosts[i]->listeners)
             w.begin()
-                .label("host", labels[i])
-                .label("pin", latin1(l.pin))
-                .label("product", latin1(l.product))
-                .label("program", latin1(l.program))
-                .label("port", latin1(l.port))
+                .label("host", labels[i], Text::Utf8)
+                .label("pin", l.pin)
+                .label("product", l.product)
+                .label("program", l.program)
+                .label("port", l.port)
                 .value("1");
 
     w.header("orvanite_listener_max_users", "gauge",
              "The listener's user limit; 0 when it is unlimited.");
     for (size_t i = 0; i < hosts.size(); ++i)
         for (const ListenerSample& l : hosts[i]->listeners)
-            w.begin()
-                .label("host", labels[i])
-                .label("pin", latin1(l.pin))
-                .value(QByteArray::number(l.maxUsers));
+            w.begin().label("host", labels[i], Text::Utf8).label("pin", l.pin).number(l.maxUsers);
 
     w.header("orvanite_listener_processes", "gauge", "User processes of the listener.");
     for (size_t i = 0; i < hosts.size(); ++i)
         for (const ListenerSample& l : hosts[i]->listeners)
-            w.begin()
-                .label("host", labels[i])
-                .label("pin", latin1(l.pin))
-                .value(QByteArray::number(l.processes));
+            w.begin().label("host", labels[i], Text::Utf8).label("pin", l.pin).number(l.processes);
 
     w.header("orvanite_listener_cpu_seconds", "gauge",
              "CPU time of the listener's user processes, summed, in seconds.");
     for (size_t i = 0; i < hosts.size(); ++i)
         for (const ListenerSample& l : hosts[i]->listeners)
             w.begin()
-                .label("host", labels[i])
-                .label("pin", latin1(l.pin))
-                .value(millisecondsAsSeconds(l.cpuMs));
+                .label("host", labels[i], Text::Utf8)
+                .label("pin", l.pin)
+                .milliseconds(l.cpuMs);
 
     if (withProcesses)
         writeProcesses(w, hosts, labels);
@@ -201,7 +294,7 @@ QByteArray write(const std::vector<const HostSample*>& hosts, bool withProcesses
              "How long the last collection from the host took, in seconds.");
     for (size_t i = 0; i < hosts.size(); ++i)
         w.begin()
-            .label("host", labels[i])
+            .label("host", labels[i], Text::Utf8)
             .value(QByteArray::number(hosts[i]->durationSeconds, 'f', 6));
 
     w.header("orvanite_collect_errors_total", "counter",
@@ -209,9 +302,19 @@ QByteArray write(const std::vector<const HostSample*>& hosts, bool withProcesses
     for (size_t i = 0; i < hosts.size(); ++i)
         for (int r = 0; r < CollectErrorCount; ++r)
             w.begin()
-                .label("host", labels[i])
-                .label("reason", ErrorNames[r])
-                .value(QByteArray::number(hosts[i]->errors[size_t(r)]));
+                .label("host", labels[i], Text::Utf8)
+                .label("reason", ErrorNames[r], Text::Utf8)
+                .number(hosts[i]->errors[size_t(r)]);
+
+    w.header("orvanite_next_logon_timestamp_seconds", "gauge",
+             "When the exporter logs on to a host that refused its logon again, in seconds "
+             "since the epoch; only for hosts it is waiting for.");
+    for (size_t i = 0; i < hosts.size(); ++i)
+        if (hosts[i]->nextLogonMs > 0)
+            w.begin().label("host", labels[i], Text::Utf8).milliseconds(hosts[i]->nextLogonMs);
+
+    if (self)
+        writeSelf(w, *self);
     return out;
 }
 

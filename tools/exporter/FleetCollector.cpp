@@ -2,6 +2,7 @@
 
 #include "exporter/Exposition.h"
 #include "exporter/HostCollector.h"
+#include "exporter/ProcessMetrics.h"
 
 #include <QTimer>
 
@@ -62,7 +63,8 @@ void FleetCollector::hostFinished()
     samples.reserve(m_hosts.size());
     for (const HostCollector* host : m_hosts)
         samples.push_back(&host->sample());
-    const QByteArray text = Exposition::write(samples, m_withProcesses);
+    const ProcessMetrics self = ProcessMetrics::read();
+    const QByteArray text = Exposition::write(samples, m_withProcesses, &self);
     std::vector<Waiting> waiting;
     waiting.swap(m_waiting);
     for (Waiting& w : waiting) {
@@ -98,5 +100,6 @@ void FleetCollector::answerEarly(quint64 id)
         s.errors = host->sample().errors;
         samples.push_back(&s);
     }
-    w.done(Exposition::write(samples, m_withProcesses));
+    const ProcessMetrics self = ProcessMetrics::read();
+    w.done(Exposition::write(samples, m_withProcesses, &self));
 }

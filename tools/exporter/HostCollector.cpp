@@ -1,7 +1,9 @@
 #include "exporter/HostCollector.h"
 
+#include "exporter/ExporterLog.h"
 #include "host_link/RecordDisplay.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSet>
@@ -9,9 +11,18 @@
 
 #include <cstdio>
 
+namespace {
+
+QByteArray isoTime(qint64 msSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch).toUTC().toString(Qt::ISODate).toLatin1();
+}
+
+} // namespace
+
 HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObject* parent)
     : QObject(parent), m_session(new HostSession(this)), m_deadline(new QTimer(this)),
-      m_withProcesses(withProcesses)
+      m_withProcesses(withProcesses), m_now([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     m_sample.host = target.label;
     m_settings = target.settings;
@@ -70,6 +81,14 @@ void HostCollector::collect(int deadlineMs)
         requestLists();
         return;
     }
+    if (m_nextLogonMs > m_now()) {
+        // The host refused the logon: it is not asked again before its time.
+        ExporterLog::write(
+            ExporterLog::Level::Debug, "logon deferred",
+            {{"host", m_sample.host.toUtf8()}, {"next_logon", isoTime(m_nextLogonMs)}});
+        finish(false);
+        return;
+    }
     // The session resolves a host name itself, and the resolver makes the
     // whole thread wait; a name is looked up here instead, on Qt's lookup
     // threads, so that a slow name server holds up only its own host.
@@ -114,13 +133,20 @@ void HostCollector::onConnectFinished(bool loggedOn)
     if (m_phase != Phase::LoggingOn)
         return;
     if (loggedOn) {
+        m_refusalsInRow = 0;
+        m_nextLogonMs = 0;
         requestLists();
         return;
     }
     switch (m_logonResult.value_or(HostSession::LogonResult::NotConnected)) {
-    case HostSession::LogonResult::Refused:
+    case HostSession::LogonResult::Refused: {
+        // 1 s after the first refusal, twice as long after each further
+        // one, never more than an hour.
+        const int doublings = std::min(m_refusalsInRow++, 12);
+        m_nextLogonMs = m_now() + std::min(FirstLogonWaitMs << doublings, LongestLogonWaitMs);
         fail(CollectError::LogonRefused);
         break;
+    }
     case HostSession::LogonResult::Failed:
         fail(CollectError::LogonFailed);
         break;
@@ -197,6 +223,7 @@ void HostCollector::fail(CollectError reason)
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;
     }
+    tellState(false, reason);
     m_census.abandon();
     m_next.listeners.clear();
     m_next.processes.clear();
@@ -213,16 +240,50 @@ void HostCollector::finish(bool up)
         return;
     m_deadline->stop();
     if (up) {
+        tellState(true, CollectError::Connect);
         if (m_census.malformedRecords() > 0)
             ++m_next.errors[size_t(CollectError::MalformedRecord)];
         m_census.complete();
         m_next.listeners = m_census.summary().perListener;
     }
     m_next.up = up;
+    m_next.nextLogonMs = m_nextLogonMs;
     m_next.durationSeconds = double(m_clock.nsecsElapsed()) / 1e9;
     m_sample = std::move(m_next);
     m_next = HostSample();
     m_phase = Phase::Idle;
     m_collecting = false;
     Q_EMIT finished();
+}
+
+void HostCollector::tellState(bool up, CollectError reason)
+{
+    using ExporterLog::Level;
+    const QByteArray host = m_sample.host.toUtf8();
+    if (up) {
+        if (m_told != Told::Up)
+            ExporterLog::write(Level::Info, m_told == Told::Nothing ? "host up" : "host back",
+                               {{"host", host}});
+        m_told = Told::Up;
+        return;
+    }
+    // A refusal in a row is the same state, whatever the wait grew to.
+    if (m_told == Told::Down && m_toldReason == reason) {
+        if (reason == CollectError::LogonRefused)
+            ExporterLog::write(
+                Level::Debug, "logon refused again",
+                {{"host", host},
+                 {"wait_seconds", QByteArray::number((m_nextLogonMs - m_now() + 999) / 1000)}});
+        return;
+    }
+    m_told = Told::Down;
+    m_toldReason = reason;
+    if (reason == CollectError::LogonRefused) {
+        ExporterLog::write(
+            Level::Error, "logon refused",
+            {{"host", host}, {"user", m_settings.User}, {"next_logon", isoTime(m_nextLogonMs)}});
+        return;
+    }
+    ExporterLog::write(Level::Warn, "host down",
+                       {{"host", host}, {"reason", collectErrorName(reason)}});
 }

@@ -48,5 +48,8 @@ struct HostSample
     std::vector<ListenerSample> listeners;
     std::vector<ProcessSample> processes;
     qint64 processesOmitted = 0; // past the per-host limit of per-process series
+    // After a refused logon: when the next logon is due (ms since the epoch);
+    // 0 when the next collection logs on as usual.
+    qint64 nextLogonMs = 0;
     std::array<quint64, CollectErrorCount> errors{};
 };

@@ -2,6 +2,7 @@
 // jobs as Prometheus metrics.
 
 #include "common/QuitOnSignals.h"
+#include "exporter/BuildInfo.h"
 #include "exporter/ExporterOptions.h"
 #include "exporter/FleetCollector.h"
 #include "exporter/MetricsServer.h"
@@ -35,9 +36,10 @@ int main(int argc, char* argv[])
         return 0;
     }
     if (options.action == ExporterOptions::Action::Version) {
-        std::printf("orvanite-exporter %s\n", ORV_VERSION);
+        std::fputs(BuildInfo::versionText().constData(), stdout);
         return 0;
     }
+    ExporterLog::setLevel(options.logLevel);
 
     WebConfig web;
     if (!options.webConfigFile.isEmpty() && !web.load(options.webConfigFile, error)) {
