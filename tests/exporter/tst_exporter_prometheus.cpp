@@ -3,6 +3,8 @@
 // configuration with a plain password), and a real Prometheus server scraping
 // it every second; curl tries the locked exporter without a password and with
 // the wrong CA, and the values are read back through Prometheus's query API.
+// promtool checks a whole scrape, the exporter's own series included, and the
+// log tells the refused logon once however often Prometheus scrapes.
 #include "config/ConfigFile.h"
 
 #include "ExporterTestSupport.h"
@@ -15,6 +17,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -52,6 +55,26 @@ private Q_SLOTS:
             QSKIP("prometheus is not installed (scripts/setup.sh installs it)");
         m_exporter = qEnvironmentVariable("ORV_BIN_DIR") + u"/orvanite-exporter"_s;
         QVERIFY2(QFile::exists(m_exporter), qPrintable(m_exporter));
+    }
+
+    void versionText()
+    {
+        QProcess p;
+        p.start(m_exporter, {u"--version"_s});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], "orvanite-exporter 2.1.2.2");
+        QVERIFY2(QRegularExpression(u"^  revision: ([0-9a-f]{12}|unknown)$"_s)
+                     .match(QString::fromLatin1(lines[1]))
+                     .hasMatch(),
+                 lines[1].constData());
+        QVERIFY2(QRegularExpression(u"^  build date: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"_s)
+                     .match(QString::fromLatin1(lines[2]))
+                     .hasMatch(),
+                 lines[2].constData());
+        QCOMPARE(lines[3], "  Qt version: " + QByteArray(qVersion()));
     }
 
     void prometheusSeesEveryHost()
@@ -99,6 +122,10 @@ private Q_SLOTS:
         web.close();
 
         QProcess exporter;
+        // No console's preferences but the test's own.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_CONFIG_HOME"_s, dir.path());
+        exporter.setProcessEnvironment(environment);
         const quint16 port = startExporter(exporter, {u"--config-dir"_s, dir.filePath(u"hosts"_s),
                                                       u"--web.config.file"_s, web.fileName()});
         QVERIFY(port != 0);
@@ -153,18 +180,50 @@ private Q_SLOTS:
                   u"orvanite_collect_errors_total{reason=\"logon_refused\"} > 0"_s, u"host"_s, 1);
         QCOMPARE(refused.size(), size_t(1));
         QVERIFY(refused.count(refusingHost) == 1);
+        // The refusing host waits out its back-off: the time of the next logon.
+        QCOMPARE(
+            query(server, prometheusPort, u"orvanite_next_logon_timestamp_seconds"_s, u"host"_s, 1)
+                .count(refusingHost),
+            size_t(1));
+
+        // A whole scrape, the exporter's own series included, as promtool reads it.
+        QProcess client;
+        client.start(curl, {u"-s"_s, u"--cacert"_s, dir.filePath(u"ca.crt"_s), u"-u"_s,
+                            u"prometheus:s3cret"_s, u"https://127.0.0.1:%1/metrics"_s.arg(port)});
+        QVERIFY(QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 30000));
+        const QByteArray scrape = client.readAllStandardOutput();
+        QVERIFY2(scrape.contains("\norvanite_exporter_build_info{version=\"2.1.2.2\",revision=\""),
+                 scrape.constData());
+        for (const char* family :
+             {"process_cpu_seconds_total", "process_resident_memory_bytes", "process_open_fds",
+              "process_max_fds", "process_start_time_seconds", "process_virtual_memory_bytes"})
+            QVERIFY2(scrape.contains("\n# TYPE " + QByteArray(family)), family);
+        const QString promtool = QStandardPaths::findExecutable(u"promtool"_s);
+        QVERIFY2(!promtool.isEmpty(), "promtool is not installed (scripts/setup.sh installs it)");
+        QProcess check;
+        check.setProcessChannelMode(QProcess::MergedChannels);
+        check.start(promtool, {u"check"_s, u"metrics"_s});
+        check.write(scrape);
+        check.closeWriteChannel();
+        QVERIFY(check.waitForFinished(30000));
+        QCOMPARE(check.readAll(), QByteArray());
+        QCOMPARE(check.exitCode(), 0);
 
         stopProcess(server);
         stopProcess(exporter);
         QCOMPARE(exporter.exitStatus(), QProcess::NormalExit);
         QCOMPARE(exporter.exitCode(), 0);
+        // Every change of state once, however often Prometheus scraped.
+        const QByteArray log = exporter.readAllStandardError();
+        QCOMPARE(log.count("msg=\"logon refused\" host=" + refusingHost.toUtf8() + ' '), 1);
+        QCOMPARE(log.count("msg=\"host up\" host=" + goodHost.toUtf8() + '\n'), 1);
+        QVERIFY2(log.count('\n') == 2, log.constData());
     }
 
 private:
     // Starts the program with arguments; returns the port it listens on.
     quint16 startExporter(QProcess& exporter, const QStringList& arguments)
     {
-        exporter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         exporter.start(m_exporter, QStringList{u"--listen"_s, u"127.0.0.1:0"_s} + arguments);
         if (!exporter.waitForStarted())
             return 0;
