@@ -1,9 +1,10 @@
 // One scrape of N simulated hosts (one listener of P processes each, so one
 // list of P records per host) through the orvanite-exporter program, timed
 // end to end with the exporter's CPU time; then the same N lists read by
-// orvanite-ctl, one program run after another, as a script would. The
-// simulators run on a thread of their own in this process. Prints one JSON
-// line.
+// orvanite-ctl, one program run after another, as a script would. With
+// --collect-processes the exporter serves one series per process as well
+// (100,000 of them for 100 hosts of 1,000). The simulators run on a thread of
+// their own in this process. Prints one JSON line.
 #include "../common/BenchExporter.h"
 #include "../common/BenchFigures.h"
 #include "../common/BenchProcess.h"
@@ -29,6 +30,7 @@ struct Options
     int hosts = 1;
     int processes = 0;
     int runs = 1;
+    bool collectProcesses = false;
 };
 
 Options parseOptions(const QCoreApplication& app)
@@ -40,11 +42,14 @@ Options parseOptions(const QCoreApplication& app)
                       QStringLiteral("N"), QStringLiteral("1000")});
     parser.addOption({QStringLiteral("runs"), QStringLiteral("Scrapes timed after the first."),
                       QStringLiteral("N"), QStringLiteral("5")});
+    parser.addOption({QStringLiteral("collect-processes"),
+                      QStringLiteral("Serve one series per process (--collect.processes).")});
     parser.process(app);
     Options options;
     options.hosts = std::max(1, parser.value(QStringLiteral("hosts")).toInt());
     options.processes = std::max(0, parser.value(QStringLiteral("processes")).toInt());
     options.runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    options.collectProcesses = parser.isSet(QStringLiteral("collect-processes"));
     return options;
 }
 
@@ -72,15 +77,27 @@ Timing timeScrape(QNetworkAccessManager& network, const QNetworkRequest& request
     return {double(clock.nsecsElapsed()) / 1e6, double(processCpuNs(pid) - cpuBefore) / 1e6};
 }
 
-int countHostsUp(QNetworkAccessManager& network, const QNetworkRequest& request)
+struct Counts
+{
+    int hostsUp = 0;
+    qint64 processSeries = 0;
+    qint64 bytes = 0;
+};
+
+Counts countSeries(QNetworkAccessManager& network, const QNetworkRequest& request)
 {
     QNetworkReply* reply = scrape(network, request);
-    int hostsUp = 0;
-    for (const QByteArray& l : reply->readAll().split('\n'))
+    Counts counts;
+    const QByteArray text = reply->readAll();
+    counts.bytes = text.size();
+    for (const QByteArray& l : text.split('\n')) {
         if (l.startsWith("orvanite_up{") && l.endsWith(" 1"))
-            ++hostsUp;
+            ++counts.hostsUp;
+        else if (l.startsWith("orvanite_process_cpu_seconds_total{"))
+            ++counts.processSeries;
+    }
     reply->deleteLater();
-    return hostsUp;
+    return counts;
 }
 
 // The same lists, one orvanite-ctl run per host, one after another: the
@@ -128,7 +145,11 @@ int main(int argc, char* argv[])
             return 1;
     }
     QProcess exporter;
-    const quint16 port = startExporter(exporter, bin, dir.path(), {}, "bench-exporter-scrape");
+    QStringList more;
+    if (options.collectProcesses)
+        more << QStringLiteral("--collect.processes") << QStringLiteral("--collect.processes.limit")
+             << QString::number(options.processes);
+    const quint16 port = startExporter(exporter, bin, dir.path(), more, "bench-exporter-scrape");
     if (port == 0)
         return 1;
 
@@ -142,21 +163,27 @@ int main(int argc, char* argv[])
         walls.push_back(t.wallMs);
         cpus.push_back(t.cpuMs);
     }
-    const int hostsUp = countHostsUp(network, request);
+    const Counts counts = countSeries(network, request);
+    const int hostsUp = counts.hostsUp;
     exporter.terminate();
     exporter.waitForFinished(10000);
 
     int ctlFailures = 0;
     const double ctlMs = timeCtlSequential(bin, ports, ctlFailures);
     const double scrapeMs = medianOf(walls);
-    std::printf("{\"hosts\": %d, \"processes_per_host\": %d, \"hosts_up\": %d, "
+    std::printf("{\"hosts\": %d, \"processes_per_host\": %d, \"collect_processes\": %s, "
+                "\"process_series\": %lld, \"scrape_bytes\": %lld, \"hosts_up\": %d, "
                 "\"first_scrape_ms\": %.1f, \"first_scrape_cpu_ms\": %.1f, "
                 "\"scrape_median_ms\": %.1f, \"scrape_cpu_median_ms\": %.1f, "
                 "\"ctl_sequential_ms\": %.1f, \"ctl_failures\": %d, \"speedup\": %.1f, "
                 "\"speedup_first\": %.1f, "
                 "\"goal_scrape_median_ms\": 2000, \"goal_speedup\": 10}\n",
-                options.hosts, options.processes, hostsUp, first.wallMs, first.cpuMs, scrapeMs,
+                options.hosts, options.processes, options.collectProcesses ? "true" : "false",
+                qlonglong(counts.processSeries), qlonglong(counts.bytes), hostsUp, first.wallMs, first.cpuMs, scrapeMs,
                 medianOf(cpus), ctlMs, ctlFailures, ctlMs / std::max(scrapeMs, 0.001),
                 ctlMs / std::max(first.wallMs, 0.001));
-    return hostsUp == options.hosts && ctlFailures == 0 ? 0 : 1;
+    const bool seriesWhole =
+        !options.collectProcesses ||
+        counts.processSeries == qint64(options.hosts) * qint64(options.processes);
+    return hostsUp == options.hosts && ctlFailures == 0 && seriesWhole ? 0 : 1;
 }

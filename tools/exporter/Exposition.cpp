@@ -20,25 +20,47 @@ enum class Text
     Latin1, // bytes from the host
 };
 
+// The bytes a label value cannot hold as they are: backslash, quote and line
+// feed, and for Latin-1 text every byte past ASCII.
+struct EscapeTable
+{
+    bool utf8[256] = {};
+    bool latin1[256] = {};
+    constexpr EscapeTable()
+    {
+        for (const unsigned char c : {'\\', '"', '\n'})
+            utf8[c] = latin1[c] = true;
+        for (int c = 0x80; c < 256; ++c)
+            latin1[c] = true;
+    }
+};
+constexpr EscapeTable Escapes;
+
 // Appends the value to out in the format's label quoting; Latin-1 bytes
-// become UTF-8 on the way.
+// become UTF-8 on the way. Runs of bytes that need nothing are copied whole.
 void appendEscaped(QByteArray& out, QByteArrayView value, Text text)
 {
-    for (const char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\') {
+    const bool* special = text == Text::Latin1 ? Escapes.latin1 : Escapes.utf8;
+    const char* run = value.data();
+    const char* const end = run + value.size();
+    for (const char* p = run; p != end; ++p) {
+        const auto byte = static_cast<unsigned char>(*p);
+        if (!special[byte])
+            continue;
+        out.append(run, p - run);
+        run = p + 1;
+        if (byte == '\\') {
             out.append("\\\\", 2);
-        } else if (c == '"') {
+        } else if (byte == '"') {
             out.append("\\\"", 2);
-        } else if (c == '\n') {
+        } else if (byte == '\n') {
             out.append("\\n", 2);
-        } else if (byte >= 0x80 && text == Text::Latin1) {
-            out.append(char(0xc0 | (byte >> 6)));
-            out.append(char(0x80 | (byte & 0x3f)));
         } else {
-            out.append(c);
+            const char utf8[2] = {char(0xc0 | (byte >> 6)), char(0x80 | (byte & 0x3f))};
+            out.append(utf8, 2);
         }
     }
+    out.append(run, end - run);
 }
 
 void appendMilliseconds(QByteArray& out, qint64 ms)
@@ -79,7 +101,7 @@ public:
         m_out.append(' ');
         m_out.append(type);
         m_out.append('\n');
-        m_name = name;
+        m_name = QByteArrayView(name);
     }
 
     // name{k1="v1",...} value
@@ -89,11 +111,19 @@ public:
         m_first = true;
         return *this;
     }
+    // A line that begins with text written before (the name and the first
+    // labels, the same for many lines), without its closing brace.
+    Writer& beginWith(QByteArrayView start)
+    {
+        m_out.append(start);
+        m_first = false;
+        return *this;
+    }
     Writer& label(const char* key, QByteArrayView value, Text text = Text::Latin1)
     {
         m_out.append(m_first ? '{' : ',');
         m_first = false;
-        m_out.append(key);
+        m_out.append(QByteArrayView(key));
         m_out.append("=\"", 2);
         appendEscaped(m_out, value, text);
         m_out.append('"');
@@ -135,7 +165,7 @@ private:
     }
 
     QByteArray& m_out;
-    const char* m_name = "";
+    QByteArrayView m_name;
     bool m_first = true;
 };
 
@@ -154,9 +184,8 @@ qsizetype estimateSize(const std::vector<const HostSample*>& hosts,
             size += 5 * (host + l.pin.size() + 64) + l.product.size() + l.program.size() +
                     l.port.size() + 64;
         if (withProcesses)
-            for (const ProcessSample& p : hosts[i]->processes)
-                size +=
-                    host + p.listener.size() + p.pin.size() + p.user.size() + p.program.size() + 96;
+            size +=
+                hosts[i]->processText.size() + qsizetype(hosts[i]->processes.size()) * (host + 96);
     }
     return size;
 }
@@ -193,15 +222,20 @@ void writeProcesses(Writer& w, const std::vector<const HostSample*>& hosts,
 {
     w.header("orvanite_process_cpu_seconds_total", "counter",
              "CPU time of one user process in seconds.");
-    for (size_t i = 0; i < hosts.size(); ++i)
+    QByteArray start;
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        // The name and the host label, escaped once for all its processes.
+        start = "orvanite_process_cpu_seconds_total{host=\"";
+        appendEscaped(start, labels[i], Text::Utf8);
+        start += '"';
         for (const ProcessSample& p : hosts[i]->processes)
-            w.begin()
-                .label("host", labels[i], Text::Utf8)
-                .label("listener", p.listener)
-                .label("pin", p.pin)
-                .label("user", p.user)
-                .label("program", p.program)
+            w.beginWith(start)
+                .label("listener", hosts[i]->listenerOf(p))
+                .label("pin", hosts[i]->pinOf(p))
+                .label("user", hosts[i]->userOf(p))
+                .label("program", hosts[i]->programOf(p))
                 .milliseconds(p.cpuMs);
+    }
     w.header("orvanite_process_series_omitted", "gauge",
              "User processes of the host left out of orvanite_process_cpu_seconds_total by the "
              "per-host limit in the last collection.");

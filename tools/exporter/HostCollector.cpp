@@ -6,12 +6,47 @@
 #include <QDateTime>
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QSet>
 #include <QTimer>
 
 #include <cstdio>
+#include <unordered_set>
 
 namespace {
+
+// A process by its listener's PIN and its own.
+struct ProcessKey
+{
+    QByteArrayView listenerAndPin;
+    qint32 listenerSize;
+    bool operator==(const ProcessKey&) const = default;
+};
+
+struct ProcessKeyHash
+{
+    size_t operator()(const ProcessKey& k) const
+    {
+        return qHash(k.listenerAndPin, size_t(k.listenerSize));
+    }
+};
+
+// A process listed twice (a list that changed while it was read) is served
+// once, where it was first seen.
+void dropRepeatedProcesses(HostSample& sample)
+{
+    std::unordered_set<ProcessKey, ProcessKeyHash> seen;
+    seen.reserve(sample.processes.size());
+    const QByteArrayView text(sample.processText);
+    auto& processes = sample.processes;
+    processes.erase(
+        std::remove_if(processes.begin(), processes.end(),
+                       [&](const ProcessSample& p) {
+                           return !seen.insert(
+                                           ProcessKey{text.sliced(p.at, p.listenerSize + p.pinSize),
+                                                      p.listenerSize})
+                                       .second;
+                       }),
+        processes.end());
+}
 
 QByteArray isoTime(qint64 msSinceEpoch)
 {
@@ -49,9 +84,7 @@ HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObje
         if (qint64(m_next.processes.size()) >= m_processLimit)
             ++m_next.processesOmitted;
         else
-            m_next.processes.push_back(ProcessSample{l.pin, f.pin.toByteArray(),
-                                                     f.user.toByteArray(), f.program.toByteArray(),
-                                                     f.cpuMs});
+            m_next.addProcess(l.pin, f.pin, f.user, f.program, f.cpuMs);
     });
 }
 
@@ -74,6 +107,9 @@ void HostCollector::collect(int deadlineMs)
     m_next = HostSample();
     m_next.host = m_sample.host;
     m_next.errors = m_sample.errors;
+    // A host's processes change little from one scrape to the next.
+    m_next.processes.reserve(m_sample.processes.size());
+    m_next.processText.reserve(m_sample.processText.size());
     m_census.begin();
     m_logonResult.reset();
 
@@ -198,19 +234,8 @@ void HostCollector::onListEnded(HostSession::ListEnd end)
     }
     if (++m_listenerIndex < listeners.size())
         return;
-    if (m_withProcesses) {
-        QSet<std::pair<QByteArray, QByteArray>> seen;
-        auto& processes = m_next.processes;
-        processes.erase(std::remove_if(processes.begin(), processes.end(),
-                                       [&seen](const ProcessSample& p) {
-                                           const auto key = std::make_pair(p.listener, p.pin);
-                                           if (seen.contains(key))
-                                               return true;
-                                           seen.insert(key);
-                                           return false;
-                                       }),
-                        processes.end());
-    }
+    if (m_withProcesses)
+        dropRepeatedProcesses(m_next);
     finish(true);
 }
 

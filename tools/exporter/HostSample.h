@@ -28,13 +28,17 @@ const char* collectErrorName(CollectError error);
 // One listener as the exporter shows it: as the host's census found it.
 using ListenerSample = ListenerCensus;
 
-// One user process, kept only when per-process series are asked for.
+// One user process, kept only when per-process series are asked for. Its
+// texts (its listener's PIN, its PIN, user and program) lie one after
+// another in its HostSample's processText, so that a host of many processes
+// costs two growing buffers rather than four small arrays each.
 struct ProcessSample
 {
-    QByteArray listener; // the PIN of its listener
-    QByteArray pin;
-    QByteArray user;
-    QByteArray program;
+    qsizetype at = 0; // where its texts begin in processText
+    qint32 listenerSize = 0;
+    qint32 pinSize = 0;
+    qint32 userSize = 0;
+    qint32 programSize = 0;
     qint64 cpuMs = 0;
 };
 
@@ -47,9 +51,36 @@ struct HostSample
     double durationSeconds = 0;
     std::vector<ListenerSample> listeners;
     std::vector<ProcessSample> processes;
+    QByteArray processText;      // the processes' texts
     qint64 processesOmitted = 0; // past the per-host limit of per-process series
     // After a refused logon: when the next logon is due (ms since the epoch);
     // 0 when the next collection logs on as usual.
     qint64 nextLogonMs = 0;
     std::array<quint64, CollectErrorCount> errors{};
+
+    void addProcess(QByteArrayView listener, QByteArrayView pin, QByteArrayView user,
+                    QByteArrayView program, qint64 cpuMs)
+    {
+        processes.push_back(ProcessSample{processText.size(), qint32(listener.size()),
+                                          qint32(pin.size()), qint32(user.size()),
+                                          qint32(program.size()), cpuMs});
+        processText.append(listener).append(pin).append(user).append(program);
+    }
+    QByteArrayView listenerOf(const ProcessSample& p) const
+    {
+        return QByteArrayView(processText).sliced(p.at, p.listenerSize);
+    }
+    QByteArrayView pinOf(const ProcessSample& p) const
+    {
+        return QByteArrayView(processText).sliced(p.at + p.listenerSize, p.pinSize);
+    }
+    QByteArrayView userOf(const ProcessSample& p) const
+    {
+        return QByteArrayView(processText).sliced(p.at + p.listenerSize + p.pinSize, p.userSize);
+    }
+    QByteArrayView programOf(const ProcessSample& p) const
+    {
+        return QByteArrayView(processText)
+            .sliced(p.at + p.listenerSize + p.pinSize + p.userSize, p.programSize);
+    }
 };
