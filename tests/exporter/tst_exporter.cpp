@@ -12,6 +12,7 @@
 
 #include "ExporterTestSupport.h"
 
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -178,7 +179,7 @@ private Q_SLOTS:
 
         ExporterOptions options;
         options.credentialsDirectory.clear();
-        options.consoleSettingsFile.clear();
+        options.consoleFolder.clear();
         QString error;
         const bool ok =
             options.parse(arguments, dir.filePath(u"bin/orvanite-exporter"_s), dir.path(), error);
@@ -340,8 +341,10 @@ private Q_SLOTS:
     }
     void passwordSources_data()
     {
-        // The host file is for 10.0.0.1:30000; credentials are "name=content"
-        // files; the console's preference: "on", "off" or "" (no console).
+        // The host file is for MANAGER@10.0.0.1:30000 (account SYS);
+        // credentials are "name=content" files. The console: "on" or "off",
+        // its keyring preference; "index LEVELS", the levels it moved (for
+        // user OTHER with "other"); "" none.
         QTest::addColumn<QByteArray>("filePassword");
         QTest::addColumn<QString>("console");
         QTest::addColumn<QStringList>("credentials");
@@ -367,6 +370,19 @@ private Q_SLOTS:
             {u"10.0.0.1_30000.user_password=NEW\r\n"_s}, "NEW/", "");
         row("another host's credential", "", "on", {u"10.0.0.2_30000.user_password=x"_s}, "",
             "kept in the desktop keyring");
+        row("saved with the preference, one credential given", "", "on",
+            {u"10.0.0.1_30000.group_password=g"_s}, "/g", "");
+        row("moved by host and user", "", "index user:MANAGER account:SYS", {}, "",
+            "give them as the credential 10.0.0.1_30000.user_password, "
+            "10.0.0.1_30000.account_password, or");
+        row("moved, one of two given", "", "index user:MANAGER account:SYS",
+            {u"10.0.0.1_30000.user_password=u"_s}, "",
+            "give them as the credential 10.0.0.1_30000.account_password, or");
+        row("moved, both given", "", "index user:MANAGER account:SYS",
+            {u"10.0.0.1_30000.user_password=u"_s, u"10.0.0.1_30000.account_password=a"_s}, "u/",
+            "");
+        row("moved for another user", "", "index other user:OTHER", {}, "/", "");
+        row("moved, but the file has it again", "FILEPW", "index user:MANAGER", {}, "FILEPW/", "");
         row("a credential that is a folder", "", "off", {u"10.0.0.1_30000.user_password/"_s}, "",
             "10.0.0.1_30000.user_password is not a regular file");
     }
@@ -402,12 +418,21 @@ private Q_SLOTS:
         }
         ExporterOptions options;
         options.credentialsDirectory = dir.filePath(u"creds"_s);
-        options.consoleSettingsFile = dir.filePath(u"console.conf"_s);
-        if (!console.isEmpty()) {
-            QFile file(options.consoleSettingsFile);
+        options.consoleFolder = dir.filePath(u"orvanite"_s);
+        QVERIFY(QDir(dir.path()).mkpath(u"orvanite"_s));
+        if (console == u"on"_s || console == u"off"_s) {
+            QFile file(dir.filePath(u"orvanite/orvanite-console.conf"_s));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[preferences]\nkeyringPasswords=" +
-                       console.toLatin1().replace("on", "true").replace("off", "false") + '\n');
+            file.write(console == u"on"_s ? "[preferences]\nkeyringPasswords=true\n"
+                                          : "[preferences]\nkeyringPasswords=false\n");
+        } else if (console.startsWith(u"index "_s)) {
+            // As the console records the hosts it moved.
+            QStringList levels = console.split(u' ').mid(1);
+            const bool other = levels.removeAll(u"other"_s) > 0;
+            QSettings index(dir.filePath(u"orvanite/keyring.conf"_s), QSettings::IniFormat);
+            index.setValue(other ? u"hosts/OTHER%4010.0.0.1%3A30000"_s
+                                 : u"hosts/MANAGER%4010.0.0.1%3A30000"_s,
+                           levels);
         }
         QString error;
         const bool ok = options.parse({u"--config"_s, host.fileName()},

@@ -304,8 +304,8 @@ bool ExporterOptions::loadTargets(const QStringList& paths, QString& error)
     for (const QString& path : paths) {
         HostTarget target;
         if (!loadTarget(path, target, error) ||
-            !HostPasswords::resolve(target.settings, path, credentialsDirectory,
-                                    consoleSettingsFile, error))
+            !HostPasswords::resolve(target.settings, path, credentialsDirectory, consoleFolder,
+                                    error))
             return false;
         const QString canonical = QFileInfo(path).canonicalFilePath();
         if (fileOf.contains(target.label)) {

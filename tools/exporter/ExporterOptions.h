@@ -32,7 +32,7 @@ struct ExporterOptions
     // service's credentials, and the console's record of passwords it moved
     // to the keyring (such a file is refused). Tests set their own.
     QString credentialsDirectory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
-    QString consoleSettingsFile = HostPasswords::consoleSettingsFile();
+    QString consoleFolder = HostPasswords::consoleFolder();
     ExporterLog::Level logLevel = ExporterLog::Level::Info; // --log.level
 
     // What the program should do besides serving.

@@ -7,6 +7,10 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QUrl>
+
+#include <iterator>
+#include <utility>
 
 namespace HostPasswords {
 
@@ -75,29 +79,68 @@ QString credentialName(const ConnectionSettings& settings, const char* field)
         .arg(QLatin1String(field));
 }
 
-QString consoleSettingsFile()
+QString consoleFolder()
 {
-    // Where the console's QSettings (organisation "orvanite", application
-    // "orvanite-console") keep its preferences on this platform.
+    // Where the console's QSettings (organisation "orvanite") keep their files
+    // on this platform.
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
-        .filePath(QStringLiteral("orvanite/orvanite-console.conf"));
+        .filePath(QStringLiteral("orvanite"));
 }
 
-bool keptInKeyring(const ConnectionSettings& settings, const QString& consoleSettings)
+namespace {
+
+// The fields whose passwords the console's index lists as moved for the
+// host, each still empty in the file.
+QStringList movedFields(const ConnectionSettings& settings, const QDir& folder)
 {
-    if (!noPasswords(settings) || consoleSettings.isEmpty() || !QFileInfo(consoleSettings).isFile())
-        return false;
-    // The console's saves leave the password fields empty and put the
-    // passwords in the keyring while this preference is on; its loads then
-    // look them up there.
-    const QSettings console(consoleSettings, QSettings::IniFormat);
-    return console.value(QStringLiteral("preferences/keyringPasswords"), false).toBool();
+    QStringList kept;
+    const QString index = folder.filePath(QStringLiteral("keyring.conf"));
+    if (QFileInfo(index).isFile()) {
+        const QSettings store(index, QSettings::IniFormat);
+        const QString host =
+            QStringLiteral("%1@%2:%3")
+                .arg(QString::fromLatin1(settings.User), QString::fromLatin1(settings.HostAddress))
+                .arg(settings.Port);
+        const QStringList levels = store
+                                       .value(QStringLiteral("hosts/") +
+                                              QString::fromLatin1(QUrl::toPercentEncoding(host)))
+                                       .toStringList();
+        const std::pair<const char*, QByteArray ConnectionSettings::*> names[] = {
+            {"user", &ConnectionSettings::User},
+            {"group", &ConnectionSettings::Group},
+            {"account", &ConnectionSettings::Account}};
+        for (size_t i = 0; i < std::size(Fields); ++i) {
+            const QString entry = QLatin1String(names[i].first) + u':' +
+                                  QString::fromLatin1(settings.*names[i].second);
+            if (levels.contains(entry) && (settings.*Fields[i].member).isEmpty())
+                kept << QLatin1String(Fields[i].name);
+        }
+    }
+    return kept;
 }
+
+// Saved while the console kept every password in the keyring under the
+// file's path: the preference on, every field empty.
+bool savedWithPreference(const ConnectionSettings& settings, const QDir& folder)
+{
+    const QString console = folder.filePath(QStringLiteral("orvanite-console.conf"));
+    return noPasswords(settings) && QFileInfo(console).isFile() &&
+           QSettings(console, QSettings::IniFormat)
+               .value(QStringLiteral("preferences/keyringPasswords"), false)
+               .toBool();
+}
+
+} // namespace
 
 bool resolve(ConnectionSettings& settings, const QString& path, const QString& credentialsDirectory,
-             const QString& consoleSettings, QString& error)
+             const QString& consoleFolder, QString& error)
 {
-    const bool inKeyring = keptInKeyring(settings, consoleSettings);
+    QStringList missing;
+    bool wholeFileMoved = false;
+    if (!consoleFolder.isEmpty()) {
+        missing = movedFields(settings, QDir(consoleFolder));
+        wholeFileMoved = missing.isEmpty() && savedWithPreference(settings, QDir(consoleFolder));
+    }
     bool anyCredential = false;
     if (!credentialsDirectory.isEmpty()) {
         for (const Field& f : Fields) {
@@ -111,23 +154,29 @@ bool resolve(ConnectionSettings& settings, const QString& path, const QString& c
             }
             if (found) {
                 settings.*f.member = value;
+                missing.removeAll(QLatin1String(f.name));
                 anyCredential = true;
             }
         }
     }
-    if (inKeyring && !anyCredential) {
-        error = QStringLiteral("%1: the passwords of %2@%3:%4 are kept in the desktop keyring, "
-                               "which the exporter does not read; give them as the credential "
-                               "%5 (and %6, %7 where set), or save the file with its passwords")
-                    .arg(path, QString::fromLatin1(settings.User),
-                         QString::fromLatin1(settings.HostAddress))
-                    .arg(settings.Port)
-                    .arg(credentialName(settings, "user_password"),
-                         credentialName(settings, "group_password"),
-                         credentialName(settings, "account_password"));
-        return false;
-    }
-    return true;
+    // The older record does not say which fields had a password: any
+    // credential given says where they are now.
+    if (wholeFileMoved && !anyCredential)
+        for (const Field& f : Fields)
+            missing << QLatin1String(f.name);
+    if (missing.isEmpty())
+        return true;
+    QStringList names;
+    for (const QString& level : missing)
+        names << credentialName(settings, level.toLatin1().constData());
+    error = QStringLiteral("%1: the passwords of %2@%3:%4 are kept in the desktop keyring, "
+                           "which the exporter does not read; give them as the credential %5, "
+                           "or save the file with its passwords")
+                .arg(path, QString::fromLatin1(settings.User),
+                     QString::fromLatin1(settings.HostAddress))
+                .arg(settings.Port)
+                .arg(names.join(QLatin1String(", ")));
+    return false;
 }
 
 } // namespace HostPasswords

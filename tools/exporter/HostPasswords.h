@@ -13,25 +13,28 @@ struct ConnectionSettings;
 // password (a final line feed is not part of it). A credential replaces the
 // file's field. A file whose password fields the console emptied when it
 // moved them to the keyring is refused, never logged on with empty passwords.
+//
+// What the console moved is read from its folder of settings
+// ($XDG_CONFIG_HOME/orvanite) as the user running the exporter: keyring.conf
+// lists the hosts by user, address and port ("MANAGER@east:30000") with the
+// logon levels moved ("user:MANAGER", "account:SYS"); a file saved with the
+// older preference alone (orvanite-console.conf, keyringPasswords) has every
+// password field empty.
 namespace HostPasswords {
 
 // The credential's file name for one password field ("user_password",
 // "group_password" or "account_password") of the host.
 QString credentialName(const ConnectionSettings& settings, const char* field);
 
-// The console's settings file of the user running the program (where it
-// records that saves keep the passwords in the keyring).
-QString consoleSettingsFile();
-
-// True when the console of consoleSettings keeps the host's passwords in the
-// keyring and settings (as read from its file) holds none of them.
-bool keptInKeyring(const ConnectionSettings& settings, const QString& consoleSettings);
+// The console's folder of settings for the user running the program.
+QString consoleFolder();
 
 // Takes the host's passwords from credentialsDirectory (empty: none) into
 // settings. False with the reason in error when a credential cannot be read,
-// or when the passwords are in the console's keyring and no credential gives
-// them; path names the configuration file in the message.
+// or when a password is in the keyring of the console of consoleFolder
+// (empty: none) and no credential gives it; path names the configuration
+// file in the message.
 bool resolve(ConnectionSettings& settings, const QString& path, const QString& credentialsDirectory,
-             const QString& consoleSettings, QString& error);
+             const QString& consoleFolder, QString& error);
 
 } // namespace HostPasswords
