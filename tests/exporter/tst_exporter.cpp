@@ -339,6 +339,33 @@ private Q_SLOTS:
         QCOMPARE(host.sample().errors[size_t(CollectError::Closed)], 1u);
         QCOMPARE(sim.connectionCount(), 2);
     }
+    void processListedTwiceServedOnce()
+    {
+        // A list that changed while it was read can name a process twice: one
+        // series, the first; the same PIN under another listener is another
+        // process.
+        HostSim sim;
+        sim.Listeners = {{"11", "30001", "PCLSRVR", "2", "0", {}},
+                         {"12", "30002", "CNDSRVR", "8", "0", {}}};
+        sim.Processes = {{"11", "11", "101", "P", "ANN", 1000, 0, {}},
+                         {"11", "11", "102", "P", "BOB", 2000, 0, {}},
+                         {"11", "11", "101", "P", "ANN", 3000, 0, {}},
+                         {"12", "12", "101", "Q", "CAT", 4000, 0, {}}};
+        QVERIFY(sim.listen());
+        const HostTarget target = targetFor(sim);
+        HostCollector host(target, true);
+        QVERIFY(collectOnce(host));
+        const QByteArray text =
+            Exposition::write({&host.sample()}, true).replace(target.label.toUtf8(), "H");
+        QCOMPARE(seriesLines(text, "orvanite_process_cpu_seconds_total"),
+                 "orvanite_process_cpu_seconds_total{host=\"H\",listener=\"11\",pin=\"101\","
+                 "user=\"ANN\",program=\"P\"} 1\n"
+                 "orvanite_process_cpu_seconds_total{host=\"H\",listener=\"11\",pin=\"102\","
+                 "user=\"BOB\",program=\"P\"} 2\n"
+                 "orvanite_process_cpu_seconds_total{host=\"H\",listener=\"12\",pin=\"101\","
+                 "user=\"CAT\",program=\"Q\"} 4\n");
+    }
+
     void passwordSources_data()
     {
         // The host file is for MANAGER@10.0.0.1:30000 (account SYS);

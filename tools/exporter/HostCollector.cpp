@@ -9,43 +9,45 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <unordered_set>
 
 namespace {
 
-// A process by its listener's PIN and its own.
-struct ProcessKey
-{
-    QByteArrayView listenerAndPin;
-    qint32 listenerSize;
-    bool operator==(const ProcessKey&) const = default;
-};
-
-struct ProcessKeyHash
-{
-    size_t operator()(const ProcessKey& k) const
-    {
-        return qHash(k.listenerAndPin, size_t(k.listenerSize));
-    }
-};
-
 // A process listed twice (a list that changed while it was read) is served
-// once, where it was first seen.
+// once, where it was first seen. Processes are told apart by their
+// listener's PIN and their own, found in an open-addressing table of indices
+// that needs one allocation for the whole host.
 void dropRepeatedProcesses(HostSample& sample)
 {
-    std::unordered_set<ProcessKey, ProcessKeyHash> seen;
-    seen.reserve(sample.processes.size());
-    const QByteArrayView text(sample.processText);
     auto& processes = sample.processes;
-    processes.erase(
-        std::remove_if(processes.begin(), processes.end(),
-                       [&](const ProcessSample& p) {
-                           return !seen.insert(
-                                           ProcessKey{text.sliced(p.at, p.listenerSize + p.pinSize),
-                                                      p.listenerSize})
-                                       .second;
-                       }),
-        processes.end());
+    if (processes.size() < 2)
+        return;
+    size_t capacity = 4;
+    while (capacity < processes.size() * 2)
+        capacity <<= 1;
+    std::vector<qint32> slots(capacity, -1);
+    const QByteArrayView text(sample.processText);
+    const auto keyOf = [&text](const ProcessSample& p) {
+        return text.sliced(p.at, p.listenerSize + p.pinSize);
+    };
+    size_t kept = 0;
+    for (size_t i = 0; i < processes.size(); ++i) {
+        const ProcessSample p = processes[i];
+        const QByteArrayView key = keyOf(p);
+        size_t slot = qHash(key, size_t(p.listenerSize)) & (capacity - 1);
+        bool repeated = false;
+        for (; slots[slot] >= 0; slot = (slot + 1) & (capacity - 1)) {
+            const ProcessSample& seen = processes[size_t(slots[slot])];
+            if (seen.listenerSize == p.listenerSize && keyOf(seen) == key) {
+                repeated = true;
+                break;
+            }
+        }
+        if (repeated)
+            continue;
+        processes[kept] = p;
+        slots[slot] = qint32(kept++);
+    }
+    processes.resize(kept);
 }
 
 QByteArray isoTime(qint64 msSinceEpoch)
