@@ -126,8 +126,9 @@ private Q_SLOTS:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"XDG_CONFIG_HOME"_s, dir.path());
         exporter.setProcessEnvironment(environment);
-        const quint16 port = startExporter(exporter, {u"--config-dir"_s, dir.filePath(u"hosts"_s),
-                                                      u"--web.config.file"_s, web.fileName()});
+        const quint16 port = startExporter(
+            exporter, {u"--config-dir"_s, dir.filePath(u"hosts"_s), u"--web.config.file"_s,
+                       web.fileName(), u"--collect.processes"_s, u"--log.level"_s, u"info"_s});
         QVERIFY(port != 0);
 
         const QString curl = QStandardPaths::findExecutable(u"curl"_s);
@@ -194,6 +195,8 @@ private Q_SLOTS:
         const QByteArray scrape = client.readAllStandardOutput();
         QVERIFY2(scrape.contains("\norvanite_exporter_build_info{version=\"2.1.2.2\",revision=\""),
                  scrape.constData());
+        QVERIFY(scrape.contains("\n# TYPE orvanite_process_cpu_seconds_total counter\n"
+                                "orvanite_process_cpu_seconds_total{host="));
         for (const char* family :
              {"process_cpu_seconds_total", "process_resident_memory_bytes", "process_open_fds",
               "process_max_fds", "process_start_time_seconds", "process_virtual_memory_bytes"})
