@@ -36,7 +36,7 @@ QList<CtlFleetHost> CtlRunner::fleetHosts(const CtlOptions& options)
         try {
             const QString path = ctlConfigPath(given, false);
             loadSettings(path, host.settings);
-            keyringPasswords(path, host.settings);
+            requireKeyringPasswords(path, host.settings);
             host.settings.SshDestination = options.SshDestination;
             if (host.settings.HostAddress.isEmpty())
                 host.fault = QStringLiteral("%1: names no host").arg(path);
