@@ -234,9 +234,16 @@ void TestKeyring::noLogonWithoutThem()
     int code = -1;
     QByteArray out;
     const int logons = ctlLogons({u"--config"_s, path, u"listeners"_s}, &code, &out);
+    // The same host named twice: a list of many hosts.
+    int manyCode = -1;
+    QByteArray many;
+    const int manyLogons =
+        ctlLogons({u"--config"_s, path, u"--config"_s, path, u"listeners"_s}, &manyCode, &many);
     QByteArray shown;
     const int showCode = ctl({u"config"_s, u"show"_s, path}, &shown);
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+    QVERIFY2(manyCode == status, many.constData());
+    QCOMPARE(manyLogons, status == 0 ? 2 : 0);
     QVERIFY2(code == status, out.constData());
     QCOMPARE(logons, status == 0 ? 1 : 0);
     if (status == 0)

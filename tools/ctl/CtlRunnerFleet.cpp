@@ -42,6 +42,7 @@ QList<CtlFleetHost> CtlRunner::fleetHosts(const CtlOptions& options)
                 host.fault = QStringLiteral("%1: names no host").arg(path);
         } catch (const CtlConfigFault& e) {
             host.fault = e.text;
+            host.faultStatus = e.status;
         }
         hosts << host;
     }
