@@ -38,6 +38,14 @@ void HostFileStore::save(const ConnectionSettings& settings)
         write(settings);
         return;
     }
+    // A line the file could not take is refused before anything goes to
+    // the keyring (the key's character does not change its length).
+    ConnectionSettings bare = settings;
+    PasswordKeyring::setPasswords(bare, {});
+    if (ConfigLine(bare, '0').size() - 2 > LongestConfigLine) {
+        m_prompts->showMessage(EConfigLineTooLong(settings.ConfigPath).message());
+        return;
+    }
     PasswordKeyring::store(settings, this, [this, settings](const PasswordKeyring::Result& r) {
         ConnectionSettings written = settings;
         if (r.outcome == PasswordKeyring::Outcome::Done)

@@ -43,13 +43,15 @@ private Q_SLOTS:
     void windowAsksForThem_data();
     void windowAsksForThem();
     void entryOfAnEarlierVersionIsMoved();
+    void lineTooLongStoresNothing();
     // Last: the keyring stays locked.
     void lockedKeyring();
 
 private:
     // Saves the window's settings, with the user and account passwords, to
     // name with the keyring preference on; its path.
-    QString saveWithKeyring(const QString& name);
+    // wait: until the file is there (the keyring answers first).
+    QString saveWithKeyring(const QString& name, bool wait = true);
     // Runs orvanite-ctl; its exit status, output and error output in out.
     int ctl(const QStringList& arguments, QByteArray* out);
     // The logons the simulator got while orvanite-ctl ran.
@@ -88,7 +90,7 @@ void TestKeyring::cleanup()
     f.reset();
 }
 
-QString TestKeyring::saveWithKeyring(const QString& name)
+QString TestKeyring::saveWithKeyring(const QString& name, bool wait)
 {
     f->prompts.onDialog = [](QDialog& d) {
         auto* box = d.findChild<QCheckBox*>(u"keyringPasswordsBox"_s);
@@ -108,7 +110,8 @@ QString TestKeyring::saveWithKeyring(const QString& name)
     f->prompts.saveAnswer = path;
     f->run("saveAction");
     // The caller checks that it is there.
-    (void)QTest::qWaitFor([&path] { return QFile::exists(path); }, 30000);
+    if (wait)
+        (void)QTest::qWaitFor([&path] { return QFile::exists(path); }, 30000);
     return path;
 }
 
@@ -350,6 +353,23 @@ void TestKeyring::entryOfAnEarlierVersionIsMoved()
     old.start();
     QVERIFY(done.wait(20000));
     QCOMPARE(old.error(), QKeychain::EntryNotFound);
+}
+
+// A save the file could not take puts nothing in the keyring either.
+void TestKeyring::lineTooLongStoresNothing()
+{
+    QVERIFY2(startSecrets(), qPrintable(secrets.why()));
+    ConnectionSettings s = f->host()->settings();
+    s.HostAddress = QByteArray(100000, 'h');
+    f->host()->setSettings(s);
+    const QString path = saveWithKeyring(u"long.hcf"_s, false);
+    QCOMPARE(f->prompts.messages,
+             QStringList{path + u": the first line is longer than 65536 bytes; this is not a "
+                                u"configuration file"_s});
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(KeyringIndex::levels(
+                 u"MANAGER@%1:%2"_s.arg(QString(100000, u'h')).arg(f->sim.serverPort())),
+             QStringList());
 }
 
 // A locked keyring that nobody unlocks within the bound: no logon, exit 11
