@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <utility>
+
 HostFileStore::HostFileStore(ConsoleSettings* store, Prompts* prompts, QObject* parent)
     : QObject(parent), m_store(store), m_prompts(prompts)
 {
@@ -59,9 +61,9 @@ void HostFileStore::save(const ConnectionSettings& settings)
 bool HostFileStore::lookUpPasswords(const ConnectionSettings& settings,
                                     std::function<void(const PasswordKeyring::Result&)> done)
 {
-    if (!m_lookupDue)
+    // Passwords typed since the load (Configure) are the operator's answer.
+    if (!std::exchange(m_lookupDue, false) || !PasswordKeyring::noPasswords(settings))
         return false;
-    m_lookupDue = false;
     PasswordKeyring::lookup(settings, settings.ConfigPath, this, std::move(done));
     return true;
 }
