@@ -408,6 +408,9 @@ QString SaveConfigFile(const QString& path, const ConnectionSettings& settings, 
         return problem;
 
     const QByteArray line = ConfigLine(settings, drawKey(ruledOut, rng));
+    // A line the reader would refuse is refused here, in the reader's words.
+    if (line.size() - 2 > LongestConfigLine)
+        return EConfigLineTooLong(path).message();
     const FileSizeSignalIgnored sizeLimitIsAnError;
 
     // The file holds logon names and passwords: a new file is for its owner
@@ -471,8 +474,7 @@ ConfigResult loadConfig(const QString& path, ConnectionSettings& settings)
     return ConfigResult{};
 }
 
-ConfigResult saveConfig(const QString& path, const ConnectionSettings& settings,
-                        std::mt19937& rng)
+ConfigResult saveConfig(const QString& path, const ConnectionSettings& settings, std::mt19937& rng)
 {
     try {
         return ConfigResult{SaveConfigFile(path, settings, rng)};

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/AppErrors.h"
 #include "config/ConnectionSettings.h"
+#include "core/AppErrors.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -42,7 +42,8 @@ void LoadConfigFile(const QString& path, ConnectionSettings& settings);
 // the empty string on success, else the message to show ("IOResult: N" when
 // the file cannot be created or opened, "I/O error N" when writing or
 // replacing it fails, a file size limit included, or why the values cannot be
-// written); the file is then left as it was. The save goes through a
+// written, a line longer than LongestConfigLine in LoadConfigFile's words);
+// the file is then left as it was. The save goes through a
 // temporary file that replaces the target atomically, except where that would
 // fail or break a link: a file in a folder that does not let us create or
 // replace files, and a file with more than one hard link, are written in
@@ -64,5 +65,4 @@ struct ConfigResult
     bool ok() const { return message.isEmpty(); }
 };
 ConfigResult loadConfig(const QString& path, ConnectionSettings& settings);
-ConfigResult saveConfig(const QString& path, const ConnectionSettings& settings,
-                        std::mt19937& rng);
+ConfigResult saveConfig(const QString& path, const ConnectionSettings& settings, std::mt19937& rng);

@@ -8,6 +8,7 @@
 #include "console/Notifier.h"
 #include "console/Prompts.h"
 #include "console/dialogs/ConfigureDialog.h"
+#include "console/dialogs/PasswordDialog.h"
 #include "core/AppErrors.h"
 #include "keyring/PasswordKeyring.h"
 #include "session/AuditTrail.h"
@@ -411,17 +412,39 @@ bool HostController::loadConfigFile()
 
 bool HostController::keyringLookupFirst()
 {
-    // A file saved with its passwords in the keyring: they are looked up
-    // before the connection is made, which goes on once the keyring answered
-    // (without them if it holds none or none answered).
+    // A file that left its passwords to the keyring: they are looked up
+    // before the connection is made, which goes on once the keyring answered.
+    // Passwords kept there that cannot be read are asked for; without them
+    // no logon is made.
     const QString path = m_settings.ConfigPath;
-    return m_files->lookUpPasswords(path, [this, path](const PasswordKeyring::Result& r) {
+    return m_files->lookUpPasswords(m_settings, [this, path](const PasswordKeyring::Result& r) {
         if (isClosing() || m_settings.ConfigPath != path)
             return;
+        if (r.outcome == PasswordKeyring::Outcome::Unreadable) {
+            guarded([this, r] {
+                if (askPasswords(r))
+                    connectAndLogon();
+                else
+                    close();
+            });
+            return;
+        }
         if (r.outcome == PasswordKeyring::Outcome::Done && PasswordKeyring::noPasswords(m_settings))
             PasswordKeyring::setPasswords(m_settings, r.passwords);
         connectAndLogon();
     });
+}
+
+bool HostController::askPasswords(const PasswordKeyring::Result& result)
+{
+    PasswordDialog dialog(qobject_cast<QWidget*>(parent()));
+    dialog.ask(PasswordKeyring::notReadText(m_settings, result.message), result.levels);
+    if (m_environment.prompts->runDialog(dialog) != QDialog::Accepted)
+        return false;
+    dialog.takePasswords(m_settings);
+    if (dialog.rememberInKeyring())
+        m_files->rememberPasswords(m_settings);
+    return true;
 }
 
 bool HostController::editSettings()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ConnectionSettings.h"
+#include "keyring/PasswordKeyring.h"
 #include "session/HostCensus.h"
 
 #include <QByteArray>
@@ -194,6 +195,9 @@ private:
     // Starts the keyring lookup a loaded file needs, which connects when it
     // ends; false when none is due.
     bool keyringLookupFirst();
+    // Asks for the passwords the keyring could not give; false when the
+    // operator gave none.
+    bool askPasswords(const PasswordKeyring::Result& result);
     bool editSettings();
 
     Environment m_environment;

@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <utility>
+
 HostFileStore::HostFileStore(ConsoleSettings* store, Prompts* prompts, QObject* parent)
     : QObject(parent), m_store(store), m_prompts(prompts)
 {
@@ -22,7 +24,10 @@ bool HostFileStore::load(ConnectionSettings& settings)
         return false;
     }
     settings.SshDestination = m_store->sshDestination(settings.ConfigPath);
-    m_lookupDue = m_store->keyringPasswords() && PasswordKeyring::noPasswords(settings);
+    // A file without passwords asks the keyring when saves put them there,
+    // or when this host's were put there once.
+    m_lookupDue = PasswordKeyring::noPasswords(settings) &&
+                  (m_store->keyringPasswords() || PasswordKeyring::movedToKeyring(settings));
     remember(settings.ConfigPath);
     return true;
 }
@@ -35,26 +40,42 @@ void HostFileStore::save(const ConnectionSettings& settings)
         write(settings);
         return;
     }
-    PasswordKeyring::store(settings.ConfigPath, PasswordKeyring::passwordsOf(settings), this,
-                           [this, settings](const PasswordKeyring::Result& r) {
-                               ConnectionSettings written = settings;
-                               if (r.outcome == PasswordKeyring::Outcome::Done)
-                                   PasswordKeyring::setPasswords(written, {});
-                               else
-                                   m_prompts->showMessage(
-                                       PasswordKeyring::notStoredText(r.message));
-                               write(written);
-                           });
+    // A line the file could not take is refused before anything goes to
+    // the keyring (the key's character does not change its length).
+    ConnectionSettings bare = settings;
+    PasswordKeyring::setPasswords(bare, {});
+    if (ConfigLine(bare, '0').size() - 2 > LongestConfigLine) {
+        m_prompts->showMessage(EConfigLineTooLong(settings.ConfigPath).message());
+        return;
+    }
+    PasswordKeyring::store(settings, this, [this, settings](const PasswordKeyring::Result& r) {
+        ConnectionSettings written = settings;
+        if (r.outcome == PasswordKeyring::Outcome::Done)
+            PasswordKeyring::setPasswords(written, {});
+        else
+            m_prompts->showMessage(PasswordKeyring::notStoredText(r.message));
+        write(written);
+    });
 }
 
-bool HostFileStore::lookUpPasswords(const QString& configPath,
+bool HostFileStore::lookUpPasswords(const ConnectionSettings& settings,
                                     std::function<void(const PasswordKeyring::Result&)> done)
 {
-    if (!m_lookupDue)
+    // Passwords typed since the load (Configure) are the operator's answer.
+    if (!std::exchange(m_lookupDue, false) || !PasswordKeyring::noPasswords(settings))
         return false;
-    m_lookupDue = false;
-    PasswordKeyring::lookup(configPath, this, std::move(done));
+    PasswordKeyring::lookup(settings, settings.ConfigPath, this, std::move(done));
     return true;
+}
+
+void HostFileStore::rememberPasswords(const ConnectionSettings& settings)
+{
+    PasswordKeyring::store(settings, this, [this](const PasswordKeyring::Result& r) {
+        if (r.outcome != PasswordKeyring::Outcome::Done)
+            m_prompts->showMessage(
+                QStringLiteral("The passwords could not be put in the desktop keyring (%1).")
+                    .arg(r.message));
+    });
 }
 
 void HostFileStore::remember(const QString& path)

@@ -31,10 +31,14 @@ public:
     // passwords go there first and the file is written once it answered,
     // without them, or with them when no keyring took them.
     void save(const ConnectionSettings& settings);
-    // The file just loaded left its passwords to the keyring: starts their
-    // lookup, and done runs once it has answered; false when none is due.
-    bool lookUpPasswords(const QString& configPath,
+    // The file just loaded left its passwords to the keyring: starts the
+    // lookup of its host's, and done runs once it has answered; false when
+    // none is due.
+    bool lookUpPasswords(const ConnectionSettings& settings,
                          std::function<void(const PasswordKeyring::Result&)> done);
+    // Puts the passwords the operator typed in the keyring (the file is not
+    // written); a failure is told.
+    void rememberPasswords(const ConnectionSettings& settings);
     // Both file dialogs (Load and Save As) start the same way: in the
     // program's folder, on the configuration file in use.
     static FileDialogSetup dialogSetup(const QString& programPath, const QString& configPath);

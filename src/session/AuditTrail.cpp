@@ -112,8 +112,6 @@ QString makeFolder(const QString& folder)
 bool AuditTrail::append(const QJsonObject& entry)
 {
     const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact);
-    sendToJournal(entry, line);
-
     m_error.clear();
     const auto fail = [this](const QString& reason) {
         m_error = QStringLiteral("Audit trail not written: %1: %2").arg(m_path, reason);
@@ -163,8 +161,10 @@ bool AuditTrail::append(const QJsonObject& entry)
     do
         written = ::write(fd, record.constData(), std::size_t(record.size()));
     while (written < 0 && errno == EINTR);
-    if (written == record.size())
+    if (written == record.size()) {
+        journal(entry);
         return true;
+    }
     const int error = errno;
     if (written > 0) {
         const off_t end = ::lseek(fd, 0, SEEK_CUR);
@@ -176,6 +176,15 @@ bool AuditTrail::append(const QJsonObject& entry)
                         .arg(record.size()));
     }
     return fail(systemError(error));
+}
+
+void AuditTrail::journal(const QJsonObject& entry) const
+{
+    const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact);
+    if (m_journal)
+        m_journal(entry, line);
+    else
+        sendToJournal(entry, line);
 }
 
 QList<QJsonObject> AuditTrail::entries() const
@@ -245,9 +254,10 @@ QString CommandAudit::record(const HostCommand& command)
          QString::fromLatin1(command.argument().value_or(QByteArray()))},
         {QStringLiteral("target"), command.target()},
     };
-    const QString failed =
-        write(entry, m_required ? QStringLiteral("the command was not sent")
-                                : QStringLiteral("the command was sent unrecorded"));
+    const QString failed = write(entry,
+                                 m_required ? QStringLiteral("the command was not sent")
+                                            : QStringLiteral("the command was sent unrecorded"),
+                                 !m_required);
     if (!failed.isEmpty() && m_required)
         return failed;
     m_pending.append(pending);
@@ -317,14 +327,16 @@ void CommandAudit::writeEffect(const Pending& pending, const QString& effect,
     };
     if (!detail.isEmpty())
         entry.insert(QStringLiteral("seen"), detail);
-    write(entry, QStringLiteral("the effect of a command is not recorded"));
+    write(entry, QStringLiteral("the effect of a command is not recorded"), true);
     Q_EMIT effectSeen(pending.id, effect);
 }
 
-QString CommandAudit::write(const QJsonObject& entry, const QString& outcome)
+QString CommandAudit::write(const QJsonObject& entry, const QString& outcome, bool goesOut)
 {
     if (m_trail.append(entry))
         return QString();
+    if (goesOut)
+        m_trail.journal(entry);
     const QString text = m_trail.errorString() + QStringLiteral("; ") + outcome + u'.';
     Q_EMIT writeFailed(text);
     if (!m_reported.contains(m_trail.errorString())) {

@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
 class HostSession;
 
 // The record of every request that changes a host, kept by every console and
@@ -28,11 +30,19 @@ public:
     explicit AuditTrail(QString path = defaultPath());
     const QString& path() const { return m_path; }
 
-    // Appends entry as one line and sends it to the journal. On failure the
-    // reason, for the operator, is in errorString(); the journal still gets
-    // the entry.
+    // Appends entry as one line and, once it is written, sends it to the
+    // journal. On failure the reason, for the operator, is in errorString()
+    // and the journal gets nothing: an entry that stands for what is still
+    // to be done goes there only when it is done all the same (journal()).
     bool append(const QJsonObject& entry);
     QString errorString() const { return m_error; }
+    // Sends entry to the journal alone.
+    void journal(const QJsonObject& entry) const;
+
+    // Where journal entries go: the system journal (or syslog) unless set;
+    // the entry and its JSON line.
+    using JournalSink = std::function<void(const QJsonObject&, const QByteArray&)>;
+    void setJournalSink(JournalSink sink) { m_journal = std::move(sink); }
 
     // Every entry in the file, oldest first; lines that are not JSON objects
     // are skipped.
@@ -41,6 +51,7 @@ public:
 private:
     QString m_path;
     QString m_error;
+    JournalSink m_journal;
 };
 
 // Writes the audit lines of one session's commands: the command just before
@@ -84,8 +95,10 @@ private:
     };
     void workDone();
     void writeEffect(const Pending& pending, const QString& effect, const QJsonObject& detail);
-    // Empty when written; else the text told by writeFailed.
-    QString write(const QJsonObject& entry, const QString& outcome);
+    // Empty when written; else the text told by writeFailed. The journal
+    // gets the entry when it was written, or else when goesOut: what it
+    // stands for happens unrecorded.
+    QString write(const QJsonObject& entry, const QString& outcome, bool goesOut);
 
     QPointer<HostSession> m_session;
     QString m_program;

@@ -138,6 +138,7 @@ private Q_SLOTS:
     void permissionsAndOwner();
     void refusals_data();
     void refusals();
+    void longestLineRoundTrips();
     void freshKeyEverySave();
     void locateBareName_data();
     void locateBareName();
@@ -524,6 +525,18 @@ void TestConfigFile::refusals_data()
         << two
         << u"No key can carry the values of UserPassword, LogonExtra together; "
            u"change one of them and save again."_s;
+
+    // The reader takes a first line of at most 65536 bytes; the writer
+    // refuses a longer one in the reader's words (%1: the file).
+    const QString tooLong =
+        u"%1: the first line is longer than 65536 bytes; this is not a configuration file"_s;
+    ConnectionSettings huge = before();
+    huge.HostAddress = QByteArray(100000, 'h');
+    QTest::newRow("host of 100,000 bytes") << huge << tooLong;
+    ConnectionSettings past = before();
+    past.HostAddress.clear();
+    past.HostAddress = QByteArray(65537 - (ConfigLine(past, '0').size() - 2), 'h');
+    QTest::newRow("line one byte past the bound") << past << tooLong;
 }
 
 void TestConfigFile::refusals()
@@ -534,12 +547,30 @@ void TestConfigFile::refusals()
 
     const QString existing = path(u"existing.hcf"_s);
     writeFile(existing, "kept\r\n");
-    QCOMPARE(SaveConfigFile(existing, settings, rng), message);
+    const auto naming = [&message](const QString& file) {
+        return message.contains(u"%1"_s) ? message.arg(file) : message;
+    };
+    QCOMPARE(SaveConfigFile(existing, settings, rng), naming(existing));
     QCOMPARE(readFile(existing), QByteArray("kept\r\n"));
 
     const QString absent = path(u"refused.hcf"_s);
-    QCOMPARE(SaveConfigFile(absent, settings, rng), message);
+    QCOMPARE(SaveConfigFile(absent, settings, rng), naming(absent));
     QVERIFY(!QFile::exists(absent));
+}
+
+// A line of exactly the reader's bound is written and read back.
+void TestConfigFile::longestLineRoundTrips()
+{
+    ConnectionSettings s = before();
+    s.HostAddress.clear();
+    s.HostAddress = QByteArray(65536 - (ConfigLine(s, '0').size() - 2), 'h');
+    std::mt19937 rng(7);
+    const QString file = path(u"longest.hcf"_s);
+    QCOMPARE(SaveConfigFile(file, s, rng), QString());
+    QCOMPARE(readFile(file).size(), 65538);
+    ConnectionSettings back;
+    LoadConfigFile(file, back);
+    QCOMPARE(back.HostAddress, s.HostAddress);
 }
 
 // Every save replaces the whole file (a longer one with a second line

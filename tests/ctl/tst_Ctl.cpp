@@ -490,6 +490,19 @@ private Q_SLOTS:
             {"kill-listener", "77", "--expect-port", "30001"}, 7,
             "orvanite-ctl: listener 77 is listed more than once, as port 30002 (Conduit, TWO) and "
             "port 30001 (Conduit, ONE); nothing was killed\n");
+        // PINs are compared by value: a PIN written with a leading zero is
+        // the same process, so listed with other details it is a duplicate.
+        const QByteArray intruder = "OTHER for INTRUDER under main process 123";
+        row("padded PIN twice: --expect-program", "padded process twice",
+            {"kill-process", "123", "456", "--expect-program", "PROG"}, 7, twice(prog, intruder));
+        row("padded PIN twice, other first: --verify", "padded process twice, other first",
+            {"kill-process", "123", "456", "--verify"}, 7, twice(intruder, prog));
+        row("padded listener PIN twice", "padded listener twice",
+            {"kill-listener", "500", "--expect-port", "30001"}, 7,
+            "orvanite-ctl: listener 500 is listed more than once, as port 30001 (Conduit, ONE) and "
+            "port 30002 (Conduit, TWO); nothing was killed\n");
+        row("padded main PIN as expected", "padded main PIN",
+            {"kill-process", "123", "456", "--expect-program", "PROG"}, 0, {});
         // --verify: the list is printed either way; the command is sent.
         row("start seen", "",
             {"--format", "csv", "start", "16", "30004", "10", "VGDSRVR.KQ.ORVANITE;PRI=DS S",
@@ -523,6 +536,16 @@ private Q_SLOTS:
             m_sim->Listeners = {{"77", "30001", "ONE", "8", "0", {}},
                                 {"77", "30002", "TWO", "8", "0", {}}};
             m_sim->Processes.clear();
+        } else if (listed.startsWith(u"padded listener")) {
+            m_sim->Listeners = {{"500", "30001", "ONE", "8", "0", {}},
+                                {"0500", "30002", "TWO", "8", "0", {}}};
+            m_sim->Processes.clear();
+        } else if (listed.startsWith(u"padded")) {
+            m_sim->Listeners = {{"123", "30001", "ONE", "8", "0", {}}};
+            m_sim->Processes = {{"123", "123", "456", "PROG", "USER", 0, 0, {}},
+                                {"123", "123", "0456", "OTHER", "INTRUDER", 0, 0, {}}};
+            if (listed == u"padded main PIN")
+                m_sim->Processes = {{"123", "0123", "456", "PROG", "USER", 0, 0, {}}};
         } else if (!listed.isEmpty()) {
             m_sim->Listeners = {{"123", "30001", "ONE", "8", "0", {}},
                                 {"789", "30003", "THREE", "8", "0", {}}};
@@ -876,6 +899,10 @@ private Q_SLOTS:
         row("set: not KEY=VALUE", old, set({"host"}), 2, "KEY=VALUE");
         row("set: a later value bad", old, set({"host=new", "port=-1"}), 2, "port");
         row("set: host the line cannot carry", old, set({"host=a\"b"}), 5, "cannot be saved");
+        // The reader's bound, in the reader's words, and the file as it was.
+        row("set: host past the line's bound", old,
+            set({QString(100000, u'h').prepend(u"host="_s).toLatin1().constData()}), 5,
+            "bad.hcf: the first line is longer than 65536 bytes");
         const QStringList show = strings({"config", "show", "F"});
         const QStringList list = strings({"--config", "F", "listeners"});
         row("missing, show", {}, show, 5, "cannot open");
@@ -941,7 +968,7 @@ private Q_SLOTS:
         }
         QCOMPARE(statuses.join(u'|'),
                  u"0 success|1 network|2 usage|3 logon|4 logon|5 configuration|"
-                 "6 a|7 --expect-*:|8 --verify:|9 --require-audit:|130 interrupted"_s);
+                 "6 a|7 --expect-*:|8 --verify:|9 --require-audit:|11 the|130 interrupted"_s);
         QByteArray config;
         QCOMPARE(run(strings({"help", "config", "set"}), &config), 0);
         QVERIFY(config.contains("KEY=VALUE"));

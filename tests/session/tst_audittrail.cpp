@@ -224,12 +224,16 @@ void TestAuditTrail::requiredTrailKeepsTheCommandBack_data()
     QTest::addColumn<bool>("required");
     QTest::addColumn<QByteArray>("sent"); // what the host got
     QTest::addColumn<QString>("status");
+    QTest::addColumn<QStringList>("journaled"); // the commands the journal got
     const QByteArray refresh = "0001G0001H000211";
+    // A command kept back is nowhere, the journal included.
     QTest::newRow("required") << true << refresh + refresh
-                              << QStringLiteral("; the command was not sent.");
+                              << QStringLiteral("; the command was not sent.") << QStringList();
     // Listener 11 is gone after its kill: no process list is asked for.
     QTest::newRow("not required") << false << "0001K0003S22" + refresh + "0001K0003S110001G"
-                                  << QStringLiteral("; the command was sent unrecorded.");
+                                  << QStringLiteral("; the command was sent unrecorded.")
+                                  << QStringList{QStringLiteral("kill-listener S22"),
+                                                 QStringLiteral("kill-listener S11")};
 }
 
 void TestAuditTrail::requiredTrailKeepsTheCommandBack()
@@ -237,7 +241,9 @@ void TestAuditTrail::requiredTrailKeepsTheCommandBack()
     QFETCH(bool, required);
     QFETCH(QByteArray, sent);
     QFETCH(QString, status);
+    QFETCH(QStringList, journaled);
 
+    QStringList journal; // outlives the audit, which writes as it goes
     QTemporaryDir dir;
     QVERIFY(logOn(*session));
     session->selectListener("11");
@@ -247,7 +253,13 @@ void TestAuditTrail::requiredTrailKeepsTheCommandBack()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     CommandAudit audit(session.get(), QStringLiteral("orvanite-console"));
-    audit.setTrail(AuditTrail(dir.filePath(QStringLiteral("state/orvanite/audit.jsonl"))));
+    AuditTrail trail(dir.filePath(QStringLiteral("state/orvanite/audit.jsonl")));
+    trail.setJournalSink([&journal](const QJsonObject& entry, const QByteArray&) {
+        if (entry.contains(QStringLiteral("command")))
+            journal << entry.value(QStringLiteral("command")).toString() + u' ' +
+                           entry.value(QStringLiteral("argument")).toString();
+    });
+    audit.setTrail(trail);
     audit.setRequired(required);
     QSignalSpy failed(&audit, &CommandAudit::writeFailed);
     QSignalSpy firstTime(&audit, &CommandAudit::writeFailedFirstTime);
@@ -264,6 +276,7 @@ void TestAuditTrail::requiredTrailKeepsTheCommandBack()
              qPrintable(failed.first().first().toString()));
     // The message box comes once for one cause.
     QCOMPARE(firstTime.size(), 1);
+    QCOMPARE(journal, journaled);
 }
 
 QTEST_GUILESS_MAIN(TestAuditTrail)

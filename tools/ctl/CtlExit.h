@@ -16,6 +16,8 @@ enum class CtlExit : int
     NotAsExpected = 7, // --expect-*: the PIN is another's, or not there; nothing was sent
     NotVerified = 8,   // --verify: the command's effect was not seen in time
     NotRecorded = 9,   // --require-audit: the audit line could not be written; nothing was sent
+    PasswordUnavailable =
+        11,            // the passwords are kept in a keyring that cannot be read; nothing was sent
     Interrupted = 130, // stopped by SIGINT or SIGTERM (a --watch ends with 0)
 };
 

@@ -82,7 +82,7 @@ CtlExit CtlFleet::run(bool summary, char letter, const std::optional<QByteArray>
         if (!j.host->fault.isEmpty()) {
             Q_EMIT message(QStringLiteral("%1: %2").arg(j.host->name, j.host->fault));
             j.firstMessage = j.host->fault;
-            finish(j, CtlExit::Config);
+            finish(j, j.host->faultStatus);
             continue;
         }
         j.session = std::make_unique<CtlSession>(j.host->settings, m_timeout, m_listTimeout);

@@ -24,6 +24,7 @@ struct CtlFleetHost
     QString name;
     ConnectionSettings settings;
     QString fault; // not empty: the host is not asked, and this is its error
+    CtlExit faultStatus = CtlExit::Config; // the host's exit status for its fault
 };
 
 // What the hosts command shows of one host.

@@ -110,7 +110,7 @@ int CtlRunner::run(const QStringList& arguments)
         status = CtlExit::Usage;
     } catch (const CtlConfigFault& e) {
         error(e.text);
-        status = CtlExit::Config;
+        status = e.status;
     }
     m_output.flush();
     if (m_writeFailed) {
@@ -203,27 +203,44 @@ void CtlRunner::loadSettings(const QString& path, ConnectionSettings& settings)
     }
 }
 
-bool CtlRunner::keyringPasswords(const QString& path, ConnectionSettings& settings)
+PasswordKeyring::Result CtlRunner::keyringPasswords(const QString& path,
+                                                    ConnectionSettings& settings)
 {
+    PasswordKeyring::Result answer;
+    answer.outcome = PasswordKeyring::Outcome::NotFound;
     if (!PasswordKeyring::noPasswords(settings) || m_interrupted)
-        return false;
-    // The program's one event loop runs until the keyring has answered; a
-    // keyring that does not is the same as none (bounded by D-Bus's own
-    // time-out, and by this one).
-    std::optional<PasswordKeyring::Result> answer;
+        return answer;
+    // The program's one event loop runs until the keyring has answered; an
+    // unlock prompt is bounded by its own time-out, every other call by
+    // D-Bus's, and the whole by this one.
+    bool answered = false;
     QEventLoop* loop = nullptr;
     QObject scope;
-    PasswordKeyring::lookup(path, &scope, [&](const PasswordKeyring::Result& r) {
+    PasswordKeyring::lookup(settings, path, &scope, [&](const PasswordKeyring::Result& r) {
         answer = r;
+        answered = true;
         if (loop)
             loop->quit();
     });
-    if (!answer)
-        runCtlLoop(loop, 30000);
-    if (!answer || answer->outcome != PasswordKeyring::Outcome::Done)
-        return false;
-    PasswordKeyring::setPasswords(settings, answer->passwords);
-    return true;
+    if (!answered)
+        runCtlLoop(loop, PasswordKeyring::unlockTimeoutMs() + 30000);
+    if (!answered) {
+        answer.outcome = PasswordKeyring::Outcome::Unreadable;
+        answer.message = QStringLiteral("the keyring did not answer");
+    }
+    if (answer.outcome == PasswordKeyring::Outcome::Done)
+        PasswordKeyring::setPasswords(settings, answer.passwords);
+    return answer;
+}
+
+void CtlRunner::requireKeyringPasswords(const QString& path, ConnectionSettings& settings)
+{
+    const PasswordKeyring::Result r = keyringPasswords(path, settings);
+    // Never a logon with passwords that could not be read.
+    if (r.outcome == PasswordKeyring::Outcome::Unreadable && !m_interrupted)
+        throw CtlConfigFault{
+            QStringLiteral("%1: %2").arg(path, PasswordKeyring::notReadText(settings, r.message)),
+            CtlExit::PasswordUnavailable};
 }
 
 ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
@@ -234,7 +251,7 @@ ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
         loadSettings(path, settings);
         if (settings.HostAddress.isEmpty())
             throw CtlConfigFault{QStringLiteral("%1: names no host").arg(path)};
-        keyringPasswords(path, settings);
+        requireKeyringPasswords(path, settings);
         settings.SshDestination = options.SshDestination;
         return settings;
     }

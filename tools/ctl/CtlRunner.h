@@ -3,6 +3,7 @@
 #include "CtlCommandLine.h"
 #include "CtlExit.h"
 #include "CtlOutput.h"
+#include "keyring/PasswordKeyring.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -83,9 +84,12 @@ private:
 
     ConnectionSettings hostSettings(const CtlOptions& options);
     void loadSettings(const QString& path, ConnectionSettings& settings);
-    // A file whose password fields are all empty: its passwords are taken
-    // from the desktop keyring when it holds them (true then).
-    bool keyringPasswords(const QString& path, ConnectionSettings& settings);
+    // A file whose password fields are all empty: its host's passwords are
+    // taken from the desktop keyring when it holds them (Done then).
+    PasswordKeyring::Result keyringPasswords(const QString& path, ConnectionSettings& settings);
+    // The same, for a logon: passwords kept in the keyring that cannot be
+    // read end the command (exit status 11, with the reason).
+    void requireKeyringPasswords(const QString& path, ConnectionSettings& settings);
 
     void error(const QString& text);
 

@@ -26,6 +26,31 @@ long long portNumber(QByteArrayView text)
     return CtlCommands::decimal(QString::fromLatin1(text), 0, 65535);
 }
 
+// A PIN by its value where it is a plain number ("0456" is 456); any other
+// text as it stands.
+QByteArrayView pinValue(QByteArrayView pin)
+{
+    if (pin.isEmpty() ||
+        !std::all_of(pin.begin(), pin.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return pin;
+    while (pin.size() > 1 && pin.front() == '0')
+        pin = pin.sliced(1);
+    return pin;
+}
+
+// Two PINs name one process when their values are equal.
+bool samePin(QByteArrayView a, QByteArrayView b)
+{
+    return pinValue(a) == pinValue(b);
+}
+
+// A listener's port in a message: its value where it is a number.
+QString shownPort(QByteArrayView port)
+{
+    const long long value = portNumber(port);
+    return value >= 0 ? QString::number(value) : shown(port);
+}
+
 } // namespace
 
 // Keeps what the checks need of every listener (a listener list is short).
@@ -58,7 +83,10 @@ public:
     struct Row
     {
         QByteArray mainPin, program, user;
-        bool operator==(const Row&) const = default;
+        bool operator==(const Row& o) const
+        {
+            return samePin(mainPin, o.mainPin) && program == o.program && user == o.user;
+        }
     };
     static constexpr qsizetype MaxRows = 64;
 
@@ -70,10 +98,10 @@ public:
     void record(const Wire::SplitResult& r, QByteArrayView) override
     {
         const Wire::ProcessFields& f = r.process;
-        if (f.pin != m_pin)
+        if (!samePin(f.pin, m_pin))
             return;
         // No main PIN asked for: any one listed will do.
-        if (m_mainPin.isEmpty() || f.mainPin == m_mainPin)
+        if (m_mainPin.isEmpty() || samePin(f.mainPin, m_mainPin))
             exact = true;
         Row row{f.mainPin.toByteArray(), f.program.toByteArray(), f.user.toByteArray()};
         if (rows.size() < MaxRows && !rows.contains(row))
@@ -85,7 +113,7 @@ public:
     const Row* best() const // the row of the main PIN asked for, else the first
     {
         for (const Row& row : rows)
-            if (m_mainPin.isEmpty() || row.mainPin == m_mainPin)
+            if (m_mainPin.isEmpty() || samePin(row.mainPin, m_mainPin))
                 return &row;
         return rows.isEmpty() ? nullptr : &rows.first();
     }
@@ -120,7 +148,7 @@ CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin,
     if (status != CtlExit::Success)
         return status;
     std::stable_partition(listeners.begin(), listeners.end(),
-                          [&mainPin](const ListenerInfo& l) { return l.pin == mainPin; });
+                          [&mainPin](const ListenerInfo& l) { return samePin(l.pin, mainPin); });
     found = ProcessInfo();
     for (const ListenerInfo& l : std::as_const(listeners)) {
         ProcessFinder finder(mainPin, pin);
@@ -128,16 +156,16 @@ CtlExit CtlRunner::findProcess(const QByteArray& mainPin, const QByteArray& pin,
         if (status != CtlExit::Success)
             return status;
         for (const ProcessFinder::Row& row : std::as_const(finder.rows)) {
-            const QString seen =
-                QStringLiteral("%1 for %2 under main process %3")
-                    .arg(shown(row.program), shown(row.user),
-                         row.mainPin.isEmpty() ? QStringLiteral("(none)") : shown(row.mainPin));
+            const QString seen = QStringLiteral("%1 for %2 under main process %3")
+                                     .arg(shown(row.program), shown(row.user),
+                                          row.mainPin.isEmpty() ? QStringLiteral("(none)")
+                                                                : shown(pinValue(row.mainPin)));
             if (!found.listings.contains(seen))
                 found.listings << seen;
         }
         const ProcessFinder::Row* row = finder.best();
-        if (row &&
-            (!found.found || (finder.exact && found.mainPin != mainPin && !mainPin.isEmpty())))
+        if (row && (!found.found ||
+                    (finder.exact && !samePin(found.mainPin, mainPin) && !mainPin.isEmpty())))
             found = ProcessInfo{true, l.pin, row->mainPin, row->program, row->user, found.listings};
         if (finder.exact && !everyList)
             break;
@@ -155,12 +183,12 @@ CtlExit CtlRunner::checkListener(const CtlOptions& options, const QByteArray& pi
     QStringList listings;
     const ListenerInfo* first = nullptr;
     for (const ListenerInfo& l : std::as_const(listeners)) {
-        if (l.pin != pin)
+        if (!samePin(l.pin, pin))
             continue;
         if (!first)
             first = &l;
         const QString seen = QStringLiteral("port %1 (%2, %3)")
-                                 .arg(shown(l.port), shown(l.productName), shown(l.program));
+                                 .arg(shownPort(l.port), shown(l.productName), shown(l.program));
         if (!listings.contains(seen))
             listings << seen;
     }
@@ -202,7 +230,7 @@ CtlExit CtlRunner::checkProcess(const CtlOptions& options, const QByteArray& mai
                   .arg(shown(pin), found.listings.join(QStringLiteral(" and "))));
         return CtlExit::NotAsExpected;
     }
-    if (found.mainPin != mainPin) {
+    if (!samePin(found.mainPin, mainPin)) {
         error(QStringLiteral("process %1 belongs to main process %2, not %3; nothing was killed")
                   .arg(shown(pin),
                        found.mainPin.isEmpty() ? QStringLiteral("(none)") : shown(found.mainPin),
@@ -244,15 +272,17 @@ CtlExit CtlRunner::verify(const CtlOptions& options, const CtlCommand& command,
                 product.truncate(dash);
             const long long productNumber = CtlCommands::decimal(product.trimmed(), 0, 999'999'999);
             seen = std::any_of(listeners.cbegin(), listeners.cend(), [&](const ListenerInfo& l) {
-                return !listenersBefore.contains(l.pin) && portNumber(l.port) == port &&
-                       l.product == productNumber;
+                const bool before =
+                    std::any_of(listenersBefore.cbegin(), listenersBefore.cend(),
+                                [&l](const QByteArray& pin) { return samePin(pin, l.pin); });
+                return !before && portNumber(l.port) == port && l.product == productNumber;
             });
         } else if (options.Operands.size() == 1) {
             QList<ListenerInfo> listeners;
             status = listListeners(listeners);
             const QByteArray pin = options.Operands[0].toLatin1();
             seen = std::none_of(listeners.cbegin(), listeners.cend(),
-                                [&pin](const ListenerInfo& l) { return l.pin == pin; });
+                                [&pin](const ListenerInfo& l) { return samePin(l.pin, pin); });
         } else {
             ProcessFinder finder(process.mainPin, options.Operands[1].toLatin1());
             status = m_session->readList(Wire::GetProcesses, process.listenerPin,

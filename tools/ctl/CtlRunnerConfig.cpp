@@ -127,7 +127,15 @@ CtlExit CtlRunner::configShow(const CtlOptions& options)
     ConnectionSettings settings;
     const QString path = ctlConfigPath(options.Operands[0], false);
     loadSettings(path, settings);
-    const bool inKeyring = keyringPasswords(path, settings);
+    const PasswordKeyring::Result keyring = keyringPasswords(path, settings);
+    const auto keptInKeyring = [&keyring](const char* key) {
+        for (PasswordKeyring::Level level : keyring.levels) {
+            if (PasswordKeyring::levelName(level) + QStringLiteral("_password") ==
+                QLatin1StringView(key))
+                return true;
+        }
+        return false;
+    };
 
     QList<QByteArray> keys;
     for (const SettingKey& k : SettingKeys) {
@@ -154,9 +162,12 @@ CtlExit CtlRunner::configShow(const CtlOptions& options)
         record << value;
         if (k.password) {
             // Where the password lives.
-            const QByteArray where = (settings.*k.member).isEmpty() ? "empty"
-                                     : inKeyring                    ? "in the keyring"
-                                                                    : "in the file";
+            QByteArray where = "empty";
+            if (keyring.outcome == PasswordKeyring::Outcome::Unreadable && keptInKeyring(k.key))
+                where = "in the keyring (not reachable: " + keyring.message.toUtf8() + ')';
+            else if (!(settings.*k.member).isEmpty())
+                where = keyring.outcome == PasswordKeyring::Outcome::Done ? "in the keyring"
+                                                                          : "in the file";
             listing.AddRow({QByteArray(k.key) + "_in", where});
             record << CtlValue::Text(where);
         }
@@ -189,6 +200,8 @@ CtlExit CtlRunner::configSet(const CtlOptions& options)
     std::random_device seed;
     std::mt19937 rng(seed());
     const QString problem = SaveConfigFile(path, settings, rng);
+    if (problem.startsWith(path + QStringLiteral(": ")))
+        throw CtlConfigFault{problem}; // names the file already
     if (!problem.isEmpty())
         throw CtlConfigFault{QStringLiteral("%1: %2").arg(path, problem)};
     return CtlExit::Success;

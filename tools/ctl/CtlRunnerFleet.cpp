@@ -36,12 +36,13 @@ QList<CtlFleetHost> CtlRunner::fleetHosts(const CtlOptions& options)
         try {
             const QString path = ctlConfigPath(given, false);
             loadSettings(path, host.settings);
-            keyringPasswords(path, host.settings);
+            requireKeyringPasswords(path, host.settings);
             host.settings.SshDestination = options.SshDestination;
             if (host.settings.HostAddress.isEmpty())
                 host.fault = QStringLiteral("%1: names no host").arg(path);
         } catch (const CtlConfigFault& e) {
             host.fault = e.text;
+            host.faultStatus = e.status;
         }
         hosts << host;
     }

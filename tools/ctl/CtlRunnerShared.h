@@ -8,10 +8,12 @@
 #include <QString>
 #include <QStringList>
 
-// A configuration file that cannot be used: exit status 5 with the text.
+// A configuration file that cannot be used: exit status 5 with the text,
+// or 11 when its passwords are kept in a keyring that cannot be read.
 struct CtlConfigFault
 {
     QString text;
+    CtlExit status = CtlExit::Config;
 };
 
 // A configuration file named on the command line, found as the console finds
