@@ -11,6 +11,8 @@
 #include "exporter/MetricsServer.h"
 #include "exporter/WebConfig.h"
 
+#include "config/ConfigFile.h"
+
 #include "ExporterTestSupport.h"
 
 #include <QNetworkAccessManager>
@@ -23,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -675,6 +678,125 @@ private Q_SLOTS:
         // A refused handshake keeps no place among the connections.
         if (!served)
             QTRY_COMPARE(server.openConnections(), 0);
+    }
+
+    void reloadUnderARunningProgram()
+    {
+        // The program over TLS; its certificate replaced, a key that is not
+        // the certificate's, a bad file and a good one on SIGHUP. A client
+        // of each new connection sees the certificate serving.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString made = TestCertificates::make(dir.path());
+        QVERIFY2(made.isEmpty(), qPrintable(made));
+        ConnectionSettings host;
+        host.HostAddress = "127.0.0.1";
+        host.Port = 1;
+        QFile hostFile(dir.filePath(u"h.hcf"_s));
+        QVERIFY(hostFile.open(QIODevice::WriteOnly));
+        hostFile.write(ConfigLine(host, '5'));
+        hostFile.close();
+        const auto writeFile = [&](const QString& name, const QByteArray& content) {
+            // Written beside and renamed, as a deployment tool does.
+            QFile file(dir.filePath(name + u".new"_s));
+            return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+                   file.flush() && (file.close(), true) &&
+                   std::rename(QFile::encodeName(file.fileName()).constData(),
+                               QFile::encodeName(dir.filePath(name)).constData()) == 0;
+        };
+        const QByteArray tlsOnly =
+            "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n";
+        QVERIFY(writeFile(u"web.yml"_s, tlsOnly));
+
+        QProcess program;
+        program.start(qEnvironmentVariable("ORV_BIN_DIR") + u"/orvanite-exporter"_s,
+                      {u"--listen"_s, u"127.0.0.1:0"_s, u"--config"_s, hostFile.fileName(),
+                       u"--web.config.file"_s, dir.filePath(u"web.yml"_s)});
+        QVERIFY(program.waitForStarted());
+        QVERIFY(program.waitForReadyRead(10000));
+        const QByteArray line = program.readLine();
+        const quint16 port = line.mid(line.indexOf(':') + 1).split(',').first().toUShort();
+        QVERIFY2(port != 0, line.constData());
+
+        // The serial of the certificate a new connection gets and the
+        // status of GET /; empty and 0 when no handshake was made.
+        const auto visit = [&](QByteArray& serial) {
+            QSslSocket client;
+            QSslConfiguration c = client.sslConfiguration();
+            c.setCaCertificates(QSslCertificate::fromPath(dir.filePath(u"ca.crt"_s)));
+            client.setSslConfiguration(c);
+            client.connectToHostEncrypted(u"127.0.0.1"_s, port);
+            serial.clear();
+            if (!client.waitForEncrypted(5000))
+                return 0;
+            serial = client.peerCertificate().serialNumber();
+            client.write("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+            QByteArray answer;
+            while (answer.size() < 12 && client.waitForReadyRead(5000))
+                answer += client.readAll();
+            return answer.mid(9, 3).toInt();
+        };
+        const auto serialOf = [&](const QString& name) {
+            return QSslCertificate::fromPath(dir.filePath(name)).value(0).serialNumber();
+        };
+        const auto stderrHas = [&](const QByteArray& text) {
+            QByteArray said;
+            while (!said.contains(text) && program.waitForReadyRead(5000))
+                said += program.readAllStandardError();
+            program.readAllStandardOutput();
+            return said.contains(text);
+        };
+        program.setReadChannel(QProcess::StandardError);
+        QByteArray serial;
+        QCOMPARE(visit(serial), 200);
+        QCOMPARE(serial, serialOf(u"server.crt"_s));
+
+        // A new certificate for the same key, signed by the same CA.
+        QProcess openssl;
+        openssl.setWorkingDirectory(dir.path());
+        openssl.start(u"openssl"_s,
+                      u"x509 -req -in server.csr -out next.crt -extfile server.ext "
+                      "-CA ca.crt -CAkey ca.key -CAcreateserial -days 2"_s.split(u' '));
+        QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        QFile next(dir.filePath(u"next.crt"_s));
+        QVERIFY(next.open(QIODevice::ReadOnly));
+        const QByteArray nextPem = next.readAll();
+        QVERIFY(serialOf(u"next.crt"_s) != serial);
+        QVERIFY(writeFile(u"server.crt"_s, nextPem));
+        QCOMPARE(visit(serial), 200);
+        QCOMPARE(serial, serialOf(u"next.crt"_s));
+        QVERIFY(stderrHas("reloaded the web configuration"));
+
+        // A key of another certificate: the one serving stays, and says why.
+        QFile clientKey(dir.filePath(u"client.key"_s));
+        QVERIFY(clientKey.open(QIODevice::ReadOnly));
+        QFile serverKey(dir.filePath(u"server.key"_s));
+        QVERIFY(serverKey.open(QIODevice::ReadOnly));
+        const QByteArray goodKey = serverKey.readAll();
+        QVERIFY(writeFile(u"server.key"_s, clientKey.readAll()));
+        QCOMPARE(visit(serial), 200);
+        QCOMPARE(serial, serialOf(u"next.crt"_s));
+        QVERIFY(stderrHas("is not the key of the certificate"));
+        QVERIFY(writeFile(u"server.key"_s, goodKey));
+
+        // SIGHUP with a file that does not load: still serving, as before.
+        QVERIFY(writeFile(u"web.yml"_s, tlsOnly + "basic_auth_users:\n  prometheus: s3cret\n"));
+        QCOMPARE(::kill(pid_t(program.processId()), SIGHUP), 0);
+        QVERIFY(stderrHas("web.yml:5: basic_auth_users: the password of 'prometheus' is not a "
+                          "bcrypt hash"));
+        QCOMPARE(program.state(), QProcess::Running);
+        QCOMPARE(visit(serial), 200);
+        // SIGHUP with a good one: its users are asked for.
+        QVERIFY(writeFile(u"web.yml"_s,
+                          tlsOnly + "basic_auth_users:\n  prometheus: " + AliceHash + "\n"));
+        QCOMPARE(::kill(pid_t(program.processId()), SIGHUP), 0);
+        QVERIFY(stderrHas("reloaded the web configuration"));
+        QCOMPARE(visit(serial), 401);
+
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
     }
 
 private:
