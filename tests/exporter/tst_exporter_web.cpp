@@ -311,7 +311,8 @@ private Q_SLOTS:
             {"alice:s3cret", "127.0.0.1", V::Accepted, true}, // remembered
             {nullptr, "127.0.0.1", V::Refused, true},
             {"alice:wrong", "127.0.0.2", V::Refused, false},
-            {"bob:other", "127.0.0.2", V::Throttled, true},   // a wrong one just now
+            {"alice:wrong", "127.0.0.2", V::Refused, false},  // one mistake is forgiven
+            {"bob:other", "127.0.0.2", V::Throttled, true},   // two are not
             {"alice:s3cret", "127.0.0.2", V::Accepted, true}, // remembered all the same
             {"bob:other", "127.0.0.3", V::Accepted, false},
             {"carol:s3cret", "127.0.0.4", V::Refused, false}, // unknown user, hashed too
@@ -327,14 +328,14 @@ private Q_SLOTS:
             QTRY_VERIFY(verdict.has_value());
             QCOMPARE(*verdict, step.verdict);
         }
-        // Checks from one address run one after another: the second wrong
-        // password waits for the first and is then throttled.
+        // Checks from one address run one after another: the third wrong
+        // password waits for the first two and is then throttled.
         std::vector<AuthGate::Verdict> verdicts;
-        for (const char* credentials : {"bob:wrong", "bob:wrong2", "alice:wrong3"})
+        for (const char* credentials : {"bob:wrong", "bob:wrong2", "alice:wrong3", "bob:wrong4"})
             gate.check("Basic " + QByteArray(credentials).toBase64(), QHostAddress(u"127.0.0.5"_s),
                        [&verdicts](AuthGate::Verdict v) { verdicts.push_back(v); });
-        QTRY_COMPARE(verdicts.size(), size_t(3));
-        QCOMPARE(verdicts, (std::vector<V>{V::Refused, V::Throttled, V::Throttled}));
+        QTRY_COMPARE(verdicts.size(), size_t(4));
+        QCOMPARE(verdicts, (std::vector<V>{V::Refused, V::Refused, V::Throttled, V::Throttled}));
         // New users: nothing verified before is taken on trust.
         gate.setUsers(BasicAuth({{"alice", BobHash}}));
         std::optional<AuthGate::Verdict> verdict;

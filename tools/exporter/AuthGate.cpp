@@ -38,9 +38,10 @@ void AuthGate::setUsers(const BasicAuth& users)
 
 int AuthGate::penaltyMs(int failures)
 {
-    if (failures <= 0)
+    // One mistake is forgiven; from the second on the wait doubles.
+    if (failures <= 1)
         return 0;
-    return std::min(100 << std::min(failures - 1, 10), 10000);
+    return std::min(100 << std::min(failures - 2, 10), 10000);
 }
 
 void AuthGate::check(const QByteArray& authorization, const QHostAddress& client,

@@ -16,10 +16,10 @@
 // bcrypt hashes run on worker threads, never on the event loop; a header
 // once verified is remembered (by its SHA-256, at most VerifiedLimit of them)
 // for as long as these users stay configured, so a scraper pays one hash in
-// all; and a client address whose password was wrong waits before its next
-// one is hashed (a tenth of a second, doubling with every failure, up to
-// ten seconds): a request in that time is refused as throttled without
-// hashing. The checks of one address run one after another.
+// all; and a client address whose password was wrong twice in a row waits
+// before its next one is hashed (a tenth of a second, doubling with every
+// further failure, up to ten seconds): a request in that time is refused as
+// throttled without hashing. The checks of one address run one after another.
 class AuthGate : public QObject
 {
     Q_OBJECT
