@@ -15,7 +15,7 @@ class QTimer;
 // headerBytes (a longer one is answered 431 and closed), a whole request
 // header within headerMs of its first byte (and over TLS the handshake
 // within headerMs of the opening; else 408 and closed), and a connection
-// that has not begun a request within idleMs of its last answer (or of its
+// that has not finished a request within idleMs of its last answer (or of its
 // opening) is closed. A connection past maxConnections takes the place of
 // the one waited on longest that is not being answered (quiet, in its
 // handshake or sending a request header), or is closed at once when every
