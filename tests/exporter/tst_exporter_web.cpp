@@ -353,10 +353,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("headerMs");
         QTest::addColumn<QByteArray>("status"); // of the answer; empty: none
         QTest::addColumn<bool>("closed");       // by the server, its place freed
+        QTest::addColumn<bool>("tls");          // the server's; the client makes no handshake
         const auto row = [](const char* name, const QByteArray& request, int pieces, int idleMs,
-                            int headerMs, const char* status, bool closed) {
+                            int headerMs, const char* status, bool closed, bool tls = false) {
             QTest::newRow(name) << request << pieces << idleMs << headerMs << QByteArray(status)
-                                << closed;
+                                << closed << tls;
         };
         // A request line, fields and the blank line of this many bytes.
         const auto header = [](int bytes) {
@@ -375,6 +376,14 @@ private Q_SLOTS:
         // A header must be whole within its time, however busy its sender.
         row("header not whole in its time", "GET / HTTP/1.1\r\nHost: x\r\n", 1, 30000, 300, "408",
             true);
+        row("TLS: no handshake in the header time", {}, 1, 30000, 300, "", true, true);
+        row("TLS: half a handshake in the header time", "\x16\x03\x01\x02\x00\x01", 1, 30000, 300,
+            "", true, true);
+        // More pipelined than a scraper sends: the connection is dropped.
+        QByteArray many;
+        for (int i = 0; i < 17; ++i)
+            many += "GET /metrics HTTP/1.1\r\nX-Prometheus-Scrape-Timeout-Seconds: 20\r\n\r\n";
+        row("17 pipelined behind a scrape", many, 1, 30000, 10000, "", true);
         // The idle time does not run while a scrape is collected.
         row("scrape longer than the idle time",
             "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Prometheus-Scrape-Timeout-Seconds: 1.5\r\n\r\n",
@@ -389,8 +398,9 @@ private Q_SLOTS:
         QFETCH(int, headerMs);
         QFETCH(QByteArray, status);
         QFETCH(bool, closed);
+        QFETCH(bool, tls);
         Served served;
-        QVERIFY(served.start(idleMs, headerMs));
+        QVERIFY(served.start(idleMs, headerMs, tls ? tlsSettings() : std::nullopt));
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, served.port);
         QVERIFY(client.waitForConnected(5000));
@@ -519,19 +529,8 @@ private Q_SLOTS:
         QFETCH(QByteArrayList, answers);
         QFETCH(QByteArrayList, types);
         QFETCH(bool, closed);
-        std::optional<TlsSettings> settings;
-        if (tls) {
-            QFile file(m_certs.filePath(u"web.yml"_s));
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write("tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n");
-            file.close();
-            WebConfig config;
-            QString error;
-            QVERIFY2(config.load(file.fileName(), error), qPrintable(error));
-            settings = config.tls;
-        }
         Served served;
-        QVERIFY(served.start(30000, 10000, settings));
+        QVERIFY(served.start(30000, 10000, tls ? tlsSettings() : std::nullopt));
         QSslSocket client;
         if (tls) {
             QSslConfiguration c = client.sslConfiguration();
@@ -801,6 +800,19 @@ private Q_SLOTS:
     }
 
 private:
+    // The server's certificate and key, as a web configuration gives them.
+    std::optional<TlsSettings> tlsSettings()
+    {
+        QFile file(m_certs.filePath(u"tls-only.yml"_s));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return std::nullopt;
+        file.write("tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n");
+        file.close();
+        WebConfig config;
+        QString error;
+        return config.load(file.fileName(), error) ? config.tls : std::nullopt;
+    }
+
     QTemporaryDir m_certs;
 };
 

@@ -21,6 +21,9 @@ const QByteArray IndexPage = QByteArrayLiteral(
 
 const QByteArray PlainText = QByteArrayLiteral("text/plain; charset=utf-8");
 
+// Requests of one connection waiting for their answers at most.
+constexpr size_t MaxPipelined = 16;
+
 QByteArray reason(int status)
 {
     switch (status) {
@@ -108,6 +111,12 @@ bool MetricsServer::handleRequest(const QHttpServerRequest& request, QTcpSocket*
     // After a request that closes the connection nothing more is answered.
     if (!found->empty() && found->back().close)
         return true;
+    // Requests pile up behind a scrape only as far as a scraper would pile
+    // them; a client sending more is dropped.
+    if (found->size() >= MaxPipelined) {
+        socket->abort();
+        return true;
+    }
     if (m_guard)
         m_guard->requestStarted(socket);
     found->push_back(std::move(r));

@@ -17,8 +17,9 @@ class FleetCollector;
 // page that links to it. GET and HEAD are served (HEAD with the headers GET
 // would have, without the body). The requests are read by Qt HTTP Server,
 // behind a ConnectionGuard that keeps it bounded; the answers of one
-// connection go out in the order of its requests (pipelining), and a
-// request with "Connection: close" gets the last answer of its connection.
+// connection go out in the order of its requests (pipelining; a connection
+// with more than 16 waiting is dropped), and a request with
+// "Connection: close" gets the last answer of its connection.
 // With users configured every request needs basic authentication, checked
 // by an AuthGate off the event loop.
 class MetricsServer : public QAbstractHttpServer
