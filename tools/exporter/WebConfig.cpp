@@ -249,7 +249,7 @@ std::vector<std::pair<QByteArray, QByteArray>> readUsers(const YAML::Node& secti
 
 // The line to name for a YAML error found at mark: its own, unless the
 // parser ran to the end of the file looking for what never came (a bracket
-// or a quote left open); then the last line with text on it.
+// left open); then the last line with text on it.
 int yamlErrorLine(const QByteArray& content, const YAML::Mark& mark)
 {
     if (mark.pos < 0)
