@@ -12,7 +12,7 @@ packages=(
   clang libclang-rt-14-dev libfuzzer-14-dev
   dpkg-dev file lintian desktop-file-utils shared-mime-info xdg-utils man-db
   qt6-httpserver-dev qt6-websockets-dev prometheus
-  libyaml-cpp-dev libcrypt-dev openssl curl
+  libyaml-cpp-dev libcrypt-dev libssl-dev openssl curl
   qt6-charts-dev libqt6opengl6-dev
   openssh-client openssh-server qtkeychain-qt6-dev libsecret-1-0
   gnome-keyring dbus-daemon dbus-bin

@@ -5,6 +5,8 @@
 // the wrong CA, and the values are read back through Prometheus's query API.
 // promtool checks a whole scrape, the exporter's own series included, and the
 // log tells the refused logon once however often Prometheus scrapes.
+// Then floods of idle, slow-header and unauthenticated clients beside a
+// Prometheus scrape that must keep being served.
 #include "config/ConfigFile.h"
 
 #include "ExporterTestSupport.h"
@@ -21,11 +23,15 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrlQuery>
 
 #include <map>
+#include <memory>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -40,6 +46,81 @@ void writeHostFile(const QString& folder, const HostSim& sim)
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(ConfigLine(s, '5'));
 }
+
+// Clients that hold an exporter's connections: each opens one, sends its
+// part, and opens it again when the exporter closes it.
+class Flood : public QObject
+{
+public:
+    enum class Kind
+    {
+        Idle,       // sends nothing, and is not opened again
+        SlowHeader, // a header byte every 2 s, never ending it
+        BadLogin,   // a request with a wrong password, again after every answer
+        NoLogin,    // a request without credentials, again after every answer
+    };
+
+    Flood(quint16 port, Kind kind, int clients) : m_port(port), m_kind(kind)
+    {
+        for (int i = 0; i < clients; ++i) {
+            auto* socket = new QTcpSocket(this);
+            connect(socket, &QTcpSocket::connected, this, [this, socket] { opened(socket); });
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answered(socket); });
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                ++closed;
+                if (m_kind != Kind::Idle)
+                    QTimer::singleShot(200, socket, [this, socket] { reopen(socket); });
+            });
+            reopen(socket);
+        }
+        if (kind == Kind::SlowHeader) {
+            m_drip.callOnTimeout(this, [this] {
+                for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+                    if (socket->state() == QAbstractSocket::ConnectedState)
+                        socket->write("X");
+            });
+            m_drip.start(2000);
+        }
+    }
+
+    int answers = 0; // whole answers read
+    int closed = 0;  // connections the exporter closed
+
+private:
+    void reopen(QTcpSocket* socket)
+    {
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            socket->connectToHost(QHostAddress::LocalHost, m_port);
+    }
+    void opened(QTcpSocket* socket)
+    {
+        if (m_kind == Kind::SlowHeader)
+            socket->write("GET /metrics HTTP/1.1\r\nX-Slow: ");
+        else if (m_kind != Kind::Idle)
+            ask(socket);
+    }
+    void ask(QTcpSocket* socket)
+    {
+        QByteArray request = "GET /metrics HTTP/1.1\r\nHost: x\r\n";
+        if (m_kind == Kind::BadLogin)
+            request += "Authorization: Basic " + QByteArray("prometheus:wrong").toBase64() + "\r\n";
+        socket->write(request + "\r\n");
+    }
+    void answered(QTcpSocket* socket)
+    {
+        // Every answer here is a short one, read whole.
+        const QByteArray data = socket->readAll();
+        answers += int(data.count("HTTP/1.1 "));
+        // Again soon: a flood, but one that leaves this thread's simulator
+        // time to answer the exporter.
+        if (m_kind == Kind::BadLogin || m_kind == Kind::NoLogin)
+            QTimer::singleShot(20, socket, [this, socket] { ask(socket); });
+    }
+
+    quint16 m_port;
+    Kind m_kind;
+    QTimer m_drip;
+};
 
 } // namespace
 
@@ -221,6 +302,68 @@ private Q_SLOTS:
         QCOMPARE(log.count("msg=\"logon refused\" host=" + refusingHost.toUtf8() + ' '), 1);
         QCOMPARE(log.count("msg=\"host up\" host=" + goodHost.toUtf8() + '\n'), 1);
         QVERIFY2(log.count('\n') == 2, log.constData());
+    }
+
+    void scrapedThroughFloods()
+    {
+        // Over plain HTTP with a password: 200 idle connections, 64 that
+        // send a header a byte every 2 s and 32 without the right password
+        // (half with a wrong one, half with none) keep at the exporter for
+        // 10 s while Prometheus scrapes it every second: every scrape is
+        // served, within Prometheus's 1 s time-out.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        HostSim host;
+        host.Listeners = {{"11", "30001", "PCLSRVR", "2", "0", {}}};
+        QVERIFY(host.listen());
+        QDir(dir.path()).mkdir(u"hosts"_s);
+        writeHostFile(dir.filePath(u"hosts"_s), host);
+        QFile web(dir.filePath(u"web.yml"_s));
+        QVERIFY(web.open(QIODevice::WriteOnly));
+        // bcrypt (cost 5) of "s3cret".
+        web.write("basic_auth_users:\n"
+                  "  prometheus: $2b$05$mHuNxoUp7iXcEGS.VdWz1unJu2C0VPxRAjp2Rok7e.ZA91if76oja\n");
+        web.close();
+        QProcess exporter;
+        const quint16 port = startExporter(exporter, {u"--config-dir"_s, dir.filePath(u"hosts"_s),
+                                                      u"--web.config.file"_s, web.fileName()});
+        QVERIFY(port != 0);
+        QProcess server;
+        const quint16 prometheusPort =
+            startPrometheus(server, dir.path(),
+                            u"    basic_auth:\n      username: prometheus\n      password: s3cret\n"
+                            "    static_configs:\n      - targets: ['127.0.0.1:%1']\n"_s.arg(port)
+                                .toUtf8());
+        QVERIFY(prometheusPort != 0);
+        const QString up = u"up{job=\"orvanite\"} == 1"_s;
+        QCOMPARE(query(server, prometheusPort, up, u"job"_s, 1).size(), size_t(1));
+
+        std::vector<std::unique_ptr<Flood>> floods;
+        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::Idle, 200));
+        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::SlowHeader, 64));
+        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::BadLogin, 16));
+        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::NoLogin, 16));
+        // The floods' length; they run on this thread's event loop meanwhile.
+        QTest::qWait(11000);
+        // Prometheus's own record of the last 10 s: ten scrapes or so, each
+        // served (up 1) within its time-out.
+        const std::map<QString, double> scrapes = query(
+            server, prometheusPort, u"count_over_time(up{job=\"orvanite\"}[10s])"_s, u"job"_s, 1);
+        const std::map<QString, double> served = query(
+            server, prometheusPort, u"sum_over_time(up{job=\"orvanite\"}[10s])"_s, u"job"_s, 1);
+        QVERIFY2(scrapes.size() == 1 && scrapes.begin()->second >= 7,
+                 qPrintable(QString::number(scrapes.empty() ? 0 : scrapes.begin()->second)));
+        QCOMPARE(served, scrapes);
+        // The floods did reach it: closed slow and idle clients, refusals.
+        QVERIFY(floods[0]->closed > 0);
+        QVERIFY(floods[1]->closed > 0);
+        QVERIFY(floods[2]->answers > 0);
+        QVERIFY(floods[3]->answers > 0);
+        floods.clear();
+
+        stopProcess(server);
+        stopProcess(exporter);
+        QCOMPARE(exporter.exitCode(), 0);
     }
 
 private:

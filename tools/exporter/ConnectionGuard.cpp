@@ -18,6 +18,13 @@ const QByteArray HeaderTooLarge =
                       "\r\n"
                       "Request header fields too large.\r\n\r\n");
 
+const QByteArray RequestTimeout = QByteArrayLiteral("HTTP/1.1 408 Request Timeout\r\n"
+                                                    "Content-Type: text/plain; charset=utf-8\r\n"
+                                                    "Content-Length: 29\r\n"
+                                                    "Connection: close\r\n"
+                                                    "\r\n"
+                                                    "The request came too slowly.\n");
+
 // Where the next blank line (the end of a request's header) ends in data,
 // searching from index from; -1 when none. CRLF CRLF, LF CRLF and LF LF
 // end a header, as the HTTP server reads it.
@@ -48,13 +55,14 @@ ConnectionGuard::~ConnectionGuard()
         disconnect(*it, nullptr, this, nullptr);
 }
 
-void ConnectionGuard::setTls(const TlsSettings& tls)
+void ConnectionGuard::setTls(const std::optional<TlsSettings>& tls)
 {
     m_tls = tls;
 }
 
 void ConnectionGuard::incomingConnection(qintptr descriptor)
 {
+    Q_EMIT incoming();
     if (int(m_connections.size()) >= m_limits.maxConnections && !makeRoom()) {
         ::close(int(descriptor));
         return;
@@ -74,19 +82,26 @@ bool ConnectionGuard::isQuiet(const Connection& c)
     return c.busy == 0 && c.headerBytes == 0 && c.quietSince != 0;
 }
 
+// Not being answered: quiet, in the handshake or sending a request.
+bool ConnectionGuard::mayGiveWay(const Connection& c)
+{
+    return c.busy == 0 && c.quietSince != 0;
+}
+
 int ConnectionGuard::quietConnections() const
 {
     return int(std::count_if(m_connections.cbegin(), m_connections.cend(), &isQuiet));
 }
 
-// Closes the connection that has been quiet longest, when one is quiet.
+// Closes the connection waited on longest among those not being answered,
+// when there is one.
 bool ConnectionGuard::makeRoom()
 {
     QObject* oldest = nullptr;
     quint64 earliest = 0;
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
         const Connection& c = it.value();
-        if (isQuiet(c) && (!oldest || c.quietSince < earliest)) {
+        if (mayGiveWay(c) && (!oldest || c.quietSince < earliest)) {
             earliest = c.quietSince;
             oldest = it.key();
         }
@@ -115,6 +130,12 @@ QTcpSocket* ConnectionGuard::track(qintptr descriptor)
     c.idle->setSingleShot(true);
     c.idle->callOnTimeout(socket, [socket] { socket->abort(); });
     c.idle->start(m_limits.idleMs);
+    c.header = new QTimer(socket);
+    c.header->setSingleShot(true);
+    c.header->callOnTimeout(this, [this, socket] { refuse(socket, RequestTimeout); });
+    // Over TLS the handshake is part of the first request's time.
+    if (m_tls)
+        c.header->start(m_limits.headerMs);
     c.quietSince = ++m_quietTicks;
     connect(socket, &QObject::destroyed, this, &ConnectionGuard::forget);
     connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
@@ -157,6 +178,7 @@ void ConnectionGuard::admit(QTcpSocket* socket)
     if (found == m_connections.end())
         return;
     found->admitted = true;
+    found->header->stop();
     // Connected before the HTTP server's own handler, so it sees each read first.
     connect(socket, &QIODevice::readyRead, this, [this, socket] { onReadyRead(socket); });
     addPendingConnection(socket);
@@ -169,36 +191,53 @@ void ConnectionGuard::onReadyRead(QTcpSocket* socket)
         return;
     Connection& c = *found;
     const qint64 available = socket->bytesAvailable();
-    if (available <= 0)
+    // What the HTTP server left unread after a request (the next ones,
+    // pipelined) was counted when it arrived.
+    const qint64 fresh = available - std::min(c.examined, available);
+    c.examined = 0;
+    if (fresh <= 0)
         return;
     // The bytes the HTTP server is about to read, after the last three it
     // read before, for a blank line split across reads.
     QByteArray data(c.tail, sizeof c.tail);
-    data += socket->peek(available);
+    data += socket->peek(available).sliced(available - fresh);
     qsizetype start = sizeof c.tail;
     bool tooLarge = false;
+    bool ended = false;
     for (qsizetype end = headerEnd(data, start); end >= 0; end = headerEnd(data, start)) {
         tooLarge = tooLarge || c.headerBytes + (end - start) > m_limits.headerBytes;
         c.headerBytes = 0;
         start = end;
+        ended = true;
     }
     c.headerBytes += data.size() - start;
     const QByteArrayView last = QByteArrayView(data).last(sizeof c.tail);
     std::copy(last.begin(), last.end(), c.tail);
-    if (tooLarge || c.headerBytes > m_limits.headerBytes)
-        refuseHeader(socket);
+    if (tooLarge || c.headerBytes > m_limits.headerBytes) {
+        refuse(socket, HeaderTooLarge);
+        return;
+    }
+    // A request's header is awaited from its first byte on.
+    if (c.headerBytes == 0)
+        c.header->stop();
+    else if (ended || !c.header->isActive())
+        c.header->start(m_limits.headerMs);
 }
 
-void ConnectionGuard::refuseHeader(QTcpSocket* socket)
+void ConnectionGuard::refuse(QTcpSocket* socket, const QByteArray& answer)
 {
+    auto found = m_connections.find(socket);
+    if (found == m_connections.end())
+        return;
     // Nothing more of this connection goes to the HTTP server (bound to us,
     // it is our parent) nor to us.
     disconnect(socket, &QIODevice::readyRead, parent(), nullptr);
     disconnect(socket, &QIODevice::readyRead, this, nullptr);
-    Connection& c = m_connections[socket];
-    ++c.busy;
-    c.idle->stop();
-    socket->write(HeaderTooLarge);
+    ++found->busy;
+    found->idle->stop();
+    found->header->stop();
+    if (found->admitted)
+        socket->write(answer);
     socket->disconnectFromHost();
     // A client that does not read its answer is not waited for long.
     QTimer::singleShot(1000, socket, [socket] { socket->abort(); });
@@ -212,6 +251,8 @@ void ConnectionGuard::requestStarted(QTcpSocket* socket)
     ++found->busy;
     found->quietSince = 0;
     found->idle->stop();
+    // The HTTP server has read this request; what is left was counted.
+    found->examined = socket->bytesAvailable();
 }
 
 void ConnectionGuard::requestAnswered(QTcpSocket* socket)

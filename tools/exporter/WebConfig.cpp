@@ -9,9 +9,13 @@
 #include <QSslCertificate>
 #include <QSslKey>
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -71,13 +75,25 @@ struct TlsKeys
     QString path(const char* key) const { return QDir(folder).absoluteFilePath(value(key)); }
 };
 
+// The content of a file named at key, read only when it is a regular file
+// (a FIFO or a device could block start-up for ever).
+QByteArray readNamed(const TlsKeys& keys, const char* key)
+{
+    const QString path = keys.path(key);
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile())
+        throw Mistake{keys.line(key),
+                      QStringLiteral("%1: %2 is not a regular file").arg(QLatin1String(key), path)};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Mistake{keys.line(key), QStringLiteral("%1: cannot read %2: %3")
+                                          .arg(QLatin1String(key), path, file.errorString())};
+    return file.read(1 << 20);
+}
+
 QList<QSslCertificate> certificates(const TlsKeys& keys, const char* key)
 {
     const QString path = keys.path(key);
-    if (!QFileInfo(path).isReadable())
-        throw Mistake{keys.line(key),
-                      QStringLiteral("%1: cannot read %2").arg(QLatin1String(key), path)};
-    const QList<QSslCertificate> list = QSslCertificate::fromPath(path, QSsl::Pem);
+    const QList<QSslCertificate> list = QSslCertificate::fromData(readNamed(keys, key), QSsl::Pem);
     if (list.isEmpty())
         throw Mistake{keys.line(key),
                       QStringLiteral("%1: no PEM certificate in %2").arg(QLatin1String(key), path)};
@@ -87,11 +103,7 @@ QList<QSslCertificate> certificates(const TlsKeys& keys, const char* key)
 QSslKey privateKey(const TlsKeys& keys)
 {
     const QString path = keys.path("key_file");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Mistake{keys.line("key_file"),
-                      QStringLiteral("key_file: cannot read %1: %2").arg(path, file.errorString())};
-    const QByteArray pem = file.read(1 << 20);
+    const QByteArray pem = readNamed(keys, "key_file");
     for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
         QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
         if (!key.isNull())
@@ -100,6 +112,24 @@ QSslKey privateKey(const TlsKeys& keys)
     throw Mistake{
         keys.line("key_file"),
         QStringLiteral("key_file: no unencrypted RSA, EC or DSA private key in %1").arg(path)};
+}
+
+// Whether key is the private key of certificate's public key.
+bool keyMatches(const QSslCertificate& certificate, const QSslKey& key)
+{
+    const QByteArray certPem = certificate.toPem();
+    const QByteArray keyPem = key.toPem();
+    const std::unique_ptr<BIO, decltype(&BIO_free)> certBio(
+        BIO_new_mem_buf(certPem.constData(), int(certPem.size())), &BIO_free);
+    const std::unique_ptr<BIO, decltype(&BIO_free)> keyBio(
+        BIO_new_mem_buf(keyPem.constData(), int(keyPem.size())), &BIO_free);
+    if (!certBio || !keyBio)
+        return false;
+    const std::unique_ptr<X509, decltype(&X509_free)> x509(
+        PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr), &X509_free);
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
+        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr), &EVP_PKEY_free);
+    return x509 && pkey && X509_check_private_key(x509.get(), pkey.get()) == 1;
 }
 
 ClientAuth clientAuth(const TlsKeys& keys)
@@ -176,8 +206,18 @@ TlsSettings readTls(const YAML::Node& section, const QString& folder, int sectio
                                      "VerifyClientCertIfGiven or RequireAndVerifyClientCert")};
     QSslConfiguration& c = tls.configuration;
     c = QSslConfiguration::defaultConfiguration();
-    c.setLocalCertificateChain(certificates(keys, "cert_file"));
-    c.setPrivateKey(privateKey(keys));
+    const QList<QSslCertificate> chain = certificates(keys, "cert_file");
+    const QSslKey key = privateKey(keys);
+    // A key of another certificate would fail every handshake, silently.
+    if (!keyMatches(chain.front(), key))
+        throw Mistake{keys.line("key_file"),
+                      QStringLiteral("key_file: %1 is not the key of the certificate in %2")
+                          .arg(keys.path("key_file"), keys.path("cert_file"))};
+    tls.files = {keys.path("cert_file"), keys.path("key_file")};
+    if (verifies)
+        tls.files << keys.path("client_ca_file");
+    c.setLocalCertificateChain(chain);
+    c.setPrivateKey(key);
     c.setProtocol(minVersion(keys));
     c.setCaCertificates(verifies ? certificates(keys, "client_ca_file") : QList<QSslCertificate>());
     c.setPeerVerifyMode(verifies                                     ? QSslSocket::VerifyPeer
@@ -191,19 +231,50 @@ std::vector<std::pair<QByteArray, QByteArray>> readUsers(const YAML::Node& secti
     std::vector<std::pair<QByteArray, QByteArray>> users;
     for (const auto& [key, value] : entries(section, QStringLiteral("basic_auth_users"))) {
         const QByteArray hash = scalar(key, value).toUtf8();
-        if (!BasicAuth::isBcrypt(hash))
+        // Read, not hashed: a cost of 31 takes days to check once.
+        const int cost = BasicAuth::bcryptCost(hash);
+        if (cost < 0)
             fail(value, QStringLiteral("basic_auth_users: the password of '%1' is not a bcrypt "
                                        "hash ($2y$...)")
                             .arg(text(key)));
+        if (cost < 4 || cost > 31)
+            fail(value, QStringLiteral("basic_auth_users: the password of '%1' has cost %2; "
+                                       "bcrypt takes 4 to 31")
+                            .arg(text(key))
+                            .arg(cost));
         users.emplace_back(text(key).toUtf8(), hash);
     }
     return users;
+}
+
+// The line to name for a YAML error found at mark: its own, unless the
+// parser ran to the end of the file looking for what never came (a bracket
+// left open); then the last line with text on it.
+int yamlErrorLine(const QByteArray& content, const YAML::Mark& mark)
+{
+    if (mark.pos < 0)
+        return 1;
+    const qsizetype at = std::min<qsizetype>(mark.pos, content.size());
+    const bool atEnd = std::all_of(content.cbegin() + at, content.cend(), [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    });
+    if (!atEnd)
+        return std::max(mark.line + 1, 1);
+    qsizetype last = at - 1;
+    while (last >= 0 && QByteArrayView(" \t\r\n").contains(content[last]))
+        --last;
+    return last < 0 ? 1 : int(content.left(last).count('\n')) + 1;
 }
 
 } // namespace
 
 bool WebConfig::load(const QString& path, QString& error)
 {
+    // A FIFO or a device would block start-up for ever.
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile()) {
+        error = QStringLiteral("cannot read %1: not a regular file").arg(path);
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
@@ -234,7 +305,7 @@ bool WebConfig::load(const QString& path, QString& error)
     } catch (const YAML::Exception& e) {
         error = QStringLiteral("%1:%2: %3")
                     .arg(path)
-                    .arg(std::max(e.mark.line + 1, 1))
+                    .arg(yamlErrorLine(content, e.mark))
                     .arg(QString::fromStdString(e.msg));
         return false;
     } catch (const Mistake& m) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QSslConfiguration>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <utility>
@@ -23,6 +24,7 @@ struct TlsSettings
 {
     QSslConfiguration configuration; // certificate chain, key, client CAs, lowest version
     ClientAuth clientAuth = ClientAuth::NoClientCert;
+    QStringList files; // read for it: certificate, key, client CAs
 };
 
 // The exporter's web configuration file (--web.config.file):
@@ -37,8 +39,9 @@ struct TlsSettings
 //     prometheus: $2y$10$...       # bcrypt
 //
 // Every key is checked when the file is read: a key it does not know, a
-// value of the wrong kind, a file that cannot be read or a hash that is not
-// bcrypt is an error naming the file's line.
+// value of the wrong kind, a file that cannot be read or is not a regular
+// file, a key that is not the certificate's, or a hash that is not bcrypt of
+// cost 4 to 31 (read, not hashed) is an error naming the file's line.
 struct WebConfig
 {
     std::optional<TlsSettings> tls;

@@ -7,12 +7,14 @@
 #include "exporter/FleetCollector.h"
 #include "exporter/MetricsServer.h"
 #include "exporter/WebConfig.h"
+#include "exporter/WebReloader.h"
 
 #include <QCoreApplication>
 #include <QDir>
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -53,6 +55,13 @@ int main(int argc, char* argv[])
     server.setUsers(BasicAuth(web.users));
     ConnectionGuard::Limits limits;
     limits.idleMs = options.idleTimeoutMs;
+    // SIGHUP reads the web configuration again, changed certificates are
+    // read before the next connection; without a file it is ignored.
+    std::unique_ptr<WebReloader> reloader;
+    if (!options.webConfigFile.isEmpty())
+        reloader = std::make_unique<WebReloader>(options.webConfigFile, web, server);
+    if (!reloader || !reloader->reloadOnHangup())
+        std::signal(SIGHUP, SIG_IGN);
     const quint16 port =
         server.start(options.listenAddress, options.listenPort, limits, web.tls, error);
     if (port == 0) {
