@@ -182,7 +182,7 @@ const std::array<CtlCommand, 13> Commands = {{
      "[COMMAND...]", "", 0, CtlListKind::None, CtlAction::Help, nullptr},
 }};
 
-const std::array<CtlOption, 26> Options = {{
+const std::array<CtlOption, 27> Options = {{
     {"--config", "FILE",
      "connection and logon settings from a configuration file\n(the only place for passwords); "
      "listeners, processes and\nhosts take it more than once, one host each"},
@@ -194,8 +194,11 @@ const std::array<CtlOption, 26> Options = {{
     {"--ssh", "DEST",
      "reach the host through an SSH tunnel to DEST\n([user@]host[:port]; every host when "
      "--config is given more\nthan once); ORVANITE_SSH_COMMAND replaces \"ssh\""},
-    {"--format", "table|json|csv", "table (default), json or csv"},
-    {"--no-headers", nullptr, "no title line in the table or the CSV"},
+    {"--format", "table|json|csv|tsv",
+     "table (default), json, csv or tsv (tab-separated values:\nCSV's keys and values, "
+     "\\t \\n \\r \\\\ escaped in texts)"},
+    {"--crlf", nullptr, "CSV lines end in CR LF (by default in LF)"},
+    {"--no-headers", nullptr, "no title line in the table, the CSV or the TSV"},
     {"--no-align", nullptr,
      "the table's columns separated by one tab, each row printed\nas it is read"},
     {"--timeout", "SECONDS",

@@ -4,7 +4,7 @@
 
 namespace {
 
-const std::array<CtlExitInfo, 11> Exits = {{
+const std::array<CtlExitInfo, 12> Exits = {{
     {CtlExit::Success, "success"},
     {CtlExit::Network, "network error (WINSOCK error: N and its text), a list the host\n"
                        "cut short, or output that could not be written"},
@@ -14,11 +14,14 @@ const std::array<CtlExitInfo, 11> Exits = {{
     {CtlExit::Config, "configuration file error"},
     {CtlExit::BadReply, "a malformed reply (the records before it are printed), or a\n"
                         "list stopped past 1,000,000 records or by --list-timeout"},
-    {CtlExit::NotAsExpected, "--expect-*: the PIN is not listed, is another's, or is\n"
-                             "listed more than once with other details; nothing was killed"},
+    {CtlExit::NotAsExpected, "--expect-*: the PIN is another's, or is listed more than\n"
+                             "once with other details; nothing was killed"},
     {CtlExit::NotVerified, "--verify: the command's effect was not seen in time"},
     {CtlExit::NotRecorded, "--require-audit: the audit trail could not be written; nothing\n"
                            "was sent"},
+    {CtlExit::NotFound, "not found: processes PIN of a listener that is not listed,\n"
+                        "or the target of --expect-* or --verify not listed; nothing\n"
+                        "was printed on the standard output and nothing was killed"},
     {CtlExit::Interrupted, "interrupted (SIGINT or SIGTERM); --watch ends with 0"},
 }};
 
