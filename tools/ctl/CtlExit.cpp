@@ -5,7 +5,8 @@
 namespace {
 
 const std::array<CtlExitInfo, 12> Exits = {{
-    {CtlExit::Success, "success"},
+    {CtlExit::Success, "success (also when the reader of the output stopped early,\n"
+                       "as | head does: the rest is not printed, without a message)"},
     {CtlExit::Network, "network error (WINSOCK error: N and its text), a list the host\n"
                        "cut short, or output that could not be written"},
     {CtlExit::Usage, "usage error: nothing was sent and no file changed"},
