@@ -103,8 +103,8 @@ const std::array<CtlCommand, 13> Commands = {{
      "[--require-audit]",
      "Kills the listener PIN. This aborts all users connected via this listener.\n"
      "Nothing is printed. With --expect-port the listeners are listed first, and\n"
-     "nothing is killed (exit status 7) unless PIN is listed and serves port N\n"
-     "(a PIN listed more than once with other details is refused).\n"
+     "nothing is killed unless PIN is listed (else exit status 10) and serves\n"
+     "port N (else 7; a PIN listed more than once with other details is refused).\n"
      "With --verify the listeners are listed again until PIN is gone (exit\n"
      "status 8 when it is still there after the verify time-out).\n",
      "PIN", "--expect-port --verify --verify-timeout --require-audit", Wire::Kill,
@@ -115,9 +115,10 @@ const std::array<CtlCommand, 13> Commands = {{
      "Kills the user process PIN that belongs to the main process MAIN (the Main\n"
      "and Pin columns of the processes command). This aborts the user connected\n"
      "to this process. Nothing is printed. With --expect-program or --expect-user\n"
-     "the processes are listed first, and nothing is killed (exit status 7)\n"
-     "unless PIN is listed under MAIN and runs that program for that user; a\n"
-     "PIN listed more than once with other details (in any list) is refused.\n"
+     "the processes are listed first, and nothing is killed unless PIN is listed\n"
+     "(else exit status 10) under MAIN and runs that program for that user (else\n"
+     "7); a PIN listed more than once with other details (in any list) is\n"
+     "refused.\n"
      "With --verify the process's list is read again until PIN is gone (exit\n"
      "status 8 when it is still there after the verify time-out).\n",
      "MAIN PIN", "--expect-program --expect-user --verify --verify-timeout --require-audit",
