@@ -10,7 +10,7 @@ packages=(
   libsystemd-dev pkg-config libbenchmark-dev python3
   xvfb xauth x11-apps imagemagick fonts-dejavu-core
   clang libclang-rt-14-dev libfuzzer-14-dev
-  dpkg-dev file lintian desktop-file-utils shared-mime-info xdg-utils man-db
+  dpkg-dev file lintian desktop-file-utils shared-mime-info xdg-utils man-db adduser
   qt6-httpserver-dev qt6-websockets-dev prometheus
   libyaml-cpp-dev libcrypt-dev libssl-dev openssl curl
   qt6-charts-dev libqt6opengl6-dev

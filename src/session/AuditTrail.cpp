@@ -167,9 +167,15 @@ bool AuditTrail::append(const QJsonObject& entry)
     }
     const int error = errno;
     if (written > 0) {
+        // The part written is taken back, so that the next line starts a
+        // line of its own; a trail that refuses even that is said to.
         const off_t end = ::lseek(fd, 0, SEEK_CUR);
-        if (end >= written)
-            (void)::ftruncate(fd, end - written);
+        if (end >= written && ::ftruncate(fd, end - written) != 0)
+            return fail(QStringLiteral("only %1 of the line's %2 bytes could be written, and "
+                                       "they could not be taken back: %3")
+                            .arg(written)
+                            .arg(record.size())
+                            .arg(systemError(errno)));
         return fail(QStringLiteral("only %1 of the line's %2 bytes could be written (the disk "
                                    "is full or the file at its size limit)")
                         .arg(written)

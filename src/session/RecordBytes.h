@@ -174,6 +174,34 @@ inline char* putCsv(char* p, QByteArrayView latin1, bool terminal)
     return p;
 }
 
+// A field of tab-separated values: no quotes; a backslash, tab, LF and CR
+// written as \\, \t, \n and \r, other control characters as "\x1b", so
+// that every field is one cell on one line and reads back unchanged. At
+// most 4 bytes a byte.
+inline char* putTsv(char* p, QByteArrayView latin1)
+{
+    for (char ch : latin1) {
+        const auto byte = static_cast<unsigned char>(ch);
+        switch (byte) {
+        case '\\':
+            p = put(p, "\\\\");
+            break;
+        case '\t':
+            p = put(p, "\\t");
+            break;
+        case '\n':
+            p = put(p, "\\n");
+            break;
+        case '\r':
+            p = put(p, "\\r");
+            break;
+        default:
+            p = isControl(byte) ? putEscaped(p, byte) : putUtf8(p, byte);
+        }
+    }
+    return p;
+}
+
 // At most 4 bytes a byte.
 inline char* putTerminal(char* p, QByteArrayView latin1)
 {

@@ -128,21 +128,25 @@ private:
     qsizetype m_records = 0;
 };
 
+// CSV, or with tabs (KeyedTsv): the keys, then each record's values as it
+// comes.
 class CsvWriter : public RecordWriter
 {
 public:
-    CsvWriter(const RecordShape& shape, RecordOutput& out, bool headers, bool terminal)
-        : m_out(out), m_keys(qsizetype(shape.keys.size())), m_terminal(terminal)
+    CsvWriter(const RecordShape& shape, RecordOutput& out, const RecordStyle& style)
+        : m_out(out), m_keys(qsizetype(shape.keys.size())), m_terminal(style.terminal),
+          m_tabs(style.format == RecordFormat::KeyedTsv), m_crlf(style.crlf && !m_tabs)
     {
-        if (!headers)
+        if (style.noHeaders)
             return;
-        QByteArray b;
-        for (std::size_t i = 0; i < shape.keys.size(); ++i) {
-            if (i > 0)
-                b.append(',');
-            RecordText::appendCsvField(b, shape.keys[i], terminal);
-        }
-        b.append("\r\n");
+        qsizetype most = 2;
+        for (const char* key : shape.keys)
+            most += 3 + 4 * qstrlen(key);
+        QByteArray b(most, Qt::Uninitialized);
+        char* p = b.data();
+        for (std::size_t i = 0; i < shape.keys.size(); ++i)
+            p = field(p, i, RecordValue::ofText(shape.keys[i]));
+        b.truncate(lineEnd(p) - b.constData());
         m_out.write(b);
     }
 
@@ -153,28 +157,38 @@ public:
             most += 3 + 4 * v.text.size();
         char* p = m_out.reserve(most);
         const std::size_t count = std::min(std::size_t(m_keys), values.size());
-        for (std::size_t i = 0; i < std::size_t(m_keys); ++i) {
-            if (i > 0)
-                *p++ = ',';
-            if (i >= count)
-                continue;
-            // A number's literal needs no quoting.
-            if (values[i].kind == RecordValue::Kind::Text)
-                p = putCsv(p, values[i].text, m_terminal);
-            else if (values[i].kind != RecordValue::Kind::Null)
-                p = putNumber(p, values[i]);
-        }
-        *p++ = '\r';
-        *p++ = '\n';
-        m_out.commit(p);
+        for (std::size_t i = 0; i < std::size_t(m_keys); ++i)
+            p = field(p, i, i < count ? values[i] : RecordValue());
+        m_out.commit(lineEnd(p));
     }
 
     void finish() override { m_out.flush(); }
 
 private:
+    char* field(char* p, std::size_t i, const RecordValue& v) const
+    {
+        if (i > 0)
+            *p++ = m_tabs ? '\t' : ',';
+        // A number's literal needs no quoting.
+        if (v.kind == RecordValue::Kind::Text)
+            return m_tabs ? putTsv(p, v.text) : putCsv(p, v.text, m_terminal);
+        if (v.kind != RecordValue::Kind::Null)
+            return putNumber(p, v);
+        return p;
+    }
+    char* lineEnd(char* p) const
+    {
+        if (m_crlf)
+            *p++ = '\r';
+        *p++ = '\n';
+        return p;
+    }
+
     RecordOutput& m_out;
     qsizetype m_keys;
     bool m_terminal;
+    bool m_tabs;
+    bool m_crlf;
 };
 
 // Tab-separated: cells separated by one tab, each row written as it comes.
@@ -431,7 +445,8 @@ std::unique_ptr<RecordWriter> RecordWriter::create(const RecordStyle& style,
     case RecordFormat::Json:
         return std::make_unique<JsonWriter>(shape, out, style.jsonLines);
     case RecordFormat::Csv:
-        return std::make_unique<CsvWriter>(shape, out, !style.noHeaders, style.terminal);
+    case RecordFormat::KeyedTsv:
+        return std::make_unique<CsvWriter>(shape, out, style);
     case RecordFormat::Tsv:
         return std::make_unique<TabSeparatedWriter>(shape, out, !style.noHeaders);
     case RecordFormat::Table:
@@ -477,6 +492,13 @@ void appendCsvField(QByteArray& out, QByteArrayView latin1, bool terminal)
     const qsizetype size = out.size();
     out.resize(size + 2 + 4 * latin1.size());
     out.resize(putCsv(out.data() + size, latin1, terminal) - out.constData());
+}
+
+void appendTsvField(QByteArray& out, QByteArrayView latin1)
+{
+    const qsizetype size = out.size();
+    out.resize(size + 4 * latin1.size());
+    out.resize(putTsv(out.data() + size, latin1) - out.constData());
 }
 
 void appendTerminalText(QByteArray& out, QByteArrayView latin1)

@@ -95,6 +95,9 @@ enum class RecordFormat
     Json,
     Csv,
     Tsv, // tab-separated, a title line first: what Copy puts on the clipboard
+    // Tab-separated values with CSV's keys and values (for scripts): a key
+    // line first, texts with their tabs, line ends and backslashes escaped.
+    KeyedTsv,
 };
 
 struct RecordStyle
@@ -104,6 +107,7 @@ struct RecordStyle
     bool noAlign = false;
     bool jsonLines = false; // a JSON list as one line (--watch into a pipe)
     bool terminal = false;  // the output is a terminal: CSV escapes control characters too
+    bool crlf = false;      // CSV lines end in CR LF instead of LF
 };
 
 // Writes one list record by record, in one of the formats, with one set of
@@ -118,11 +122,12 @@ struct RecordStyle
 // the table formats, and CSV written to a terminal, show each as \x and two
 // lower-case hex digits ("\x1b"). CSV fields are quoted per RFC 4180 when
 // they hold a comma, a quote, CR or LF, and also when they begin or end with
-// a blank, so that no reader trims them. JSON, CSV and the tab-separated
-// formats write each record at once; the aligned table needs every width
-// first, so it keeps the rows' texts in one compact store until finish().
-// What has been written is valid on its own at any finish(): a list cut
-// short still closes its JSON array.
+// a blank, so that no reader trims them; each CSV line ends in LF (CR LF on
+// request). KeyedTsv writes what CSV does, a tab between fields, with no
+// quotes: a tab, CR, LF or backslash in a text is written \t, \r, \n or \\. JSON, CSV and the
+// tab-separated formats write each record at once; the aligned table needs every width first, so it
+// keeps the rows' texts in one compact store until finish(). What has been written is valid on its
+// own at any finish(): a list cut short still closes its JSON array.
 class RecordWriter
 {
 public:
@@ -162,6 +167,8 @@ namespace RecordText {
 void appendJsonString(QByteArray& out, QByteArrayView latin1);
 // One CSV field (RFC 4180) of Latin-1 bytes, written as UTF-8.
 void appendCsvField(QByteArray& out, QByteArrayView latin1, bool terminal = false);
+// One field of tab-separated values (KeyedTsv) of Latin-1 bytes, as UTF-8.
+void appendTsvField(QByteArray& out, QByteArrayView latin1);
 // Latin-1 to UTF-8 with control characters shown as "\x1b": a name from the
 // host must not move the cursor or recolour the operator's terminal.
 void appendTerminalText(QByteArray& out, QByteArrayView latin1);

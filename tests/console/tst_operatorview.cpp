@@ -273,9 +273,9 @@ private Q_SLOTS:
                           "123\t210\tCNDUSER\tZOE\t9.000\t\n");
         QTest::newRow("processes as CSV, shown rows in the order shown")
             << QStringLiteral("processes.csv") << false
-            << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
-                          "123,202,CNDUSER,BOB,123456,123.456,DS\r\n"
-                          "123,210,CNDUSER,ZOE,9000,9.000,\r\n");
+            << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\n"
+                          "123,202,CNDUSER,BOB,123456,123.456,DS\n"
+                          "123,210,CNDUSER,ZOE,9000,9.000,\n");
         QTest::newRow("processes as JSON")
             << QStringLiteral("processes.json") << false
             << QByteArray("[\n"
@@ -294,9 +294,9 @@ private Q_SLOTS:
                           "123\t210\tCNDUSER\tZOE\t9,000\t\n");
         QTest::newRow("CSV, decimal comma")
             << QStringLiteral("processes.csv") << true
-            << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
-                          "123,202,CNDUSER,BOB,123456,123.456,DS\r\n"
-                          "123,210,CNDUSER,ZOE,9000,9.000,\r\n");
+            << QByteArray("main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\n"
+                          "123,202,CNDUSER,BOB,123456,123.456,DS\n"
+                          "123,210,CNDUSER,ZOE,9000,9.000,\n");
     }
 
     void copyAndExportShapes()

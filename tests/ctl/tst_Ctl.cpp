@@ -67,15 +67,15 @@ QByteArray configLine(const char* host, const char* port)
 }
 
 // The simulator's listeners as orvanite-ctl writes them in CSV.
-const QByteArray ListenersCsv = "pin,port,program,product,product_name,user_limit,max_users\r\n"
-                                "1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
-                                "12,030007,\"MY PROG, \"\"X\"\"\",07,07,00,unlimited\r\n"
-                                "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\r\n";
+const QByteArray ListenersCsv = "pin,port,program,product,product_name,user_limit,max_users\n"
+                                "1088,30002,CNDSRVR,8,Conduit,0,unlimited\n"
+                                "12,030007,\"MY PROG, \"\"X\"\"\",07,07,00,unlimited\n"
+                                "345,30020,PR\xc3\xa9V\x01,32,Lookout,050,050\n";
 // The simulator's process list of listener 1088 as orvanite-ctl writes it.
-const QByteArray CsvHead = "main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n";
-const QByteArray CsvRows[] = {"1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\r\n",
-                              ",2002,CNDSPOOL,OPERATOR,0,0.000,\r\n",
-                              "1088,2003,CNDXFER,SROSSI,123456789,123456.789,BS\r\n"};
+const QByteArray CsvHead = "main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\n";
+const QByteArray CsvRows[] = {"1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\n",
+                              ",2002,CNDSPOOL,OPERATOR,0,0.000,\n",
+                              "1088,2003,CNDXFER,SROSSI,123456789,123456.789,BS\n"};
 const QByteArray JsonRows[] = {
     "  {\"main_pin\": 1088, \"pin\": 2001, \"program\": \"CNDXFER\", \"user\": \"HJENSEN\", "
     "\"cpu_ms\": 1500, \"cpu_seconds\": 1.500, \"priority\": \"DS\"}",
@@ -185,6 +185,25 @@ private Q_SLOTS:
             "\"max_users\": \"050\"}\n"
             "]\n");
         row("listeners csv", {"listeners", "--format=csv"}, {}, ListenersCsv);
+        row("listeners tsv", {"listeners", "--format=tsv"}, {},
+            "pin\tport\tprogram\tproduct\tproduct_name\tuser_limit\tmax_users\n"
+            "1088\t30002\tCNDSRVR\t8\tConduit\t0\tunlimited\n"
+            "12\t030007\tMY PROG, \"X\"\t07\t07\t00\tunlimited\n"
+            "345\t30020\tPR\xc3\xa9V\\x01\t32\tLookout\t050\t050\n");
+        row("processes tsv, no headers", {"--format", "tsv", "--no-headers", "processes", "1088"},
+            {},
+            "1088\t2001\tCNDXFER\tHJENSEN\t1500\t1.500\tDS\n"
+            "\t2002\tCNDSPOOL\tOPERATOR\t0\t0.000\t\n"
+            "1088\t2003\tCNDXFER\tSROSSI\t123456789\t123456.789\tBS\n");
+        row("processes csv, CR LF", {"--format", "csv", "--crlf", "processes", "1088"}, {},
+            "main_pin,pin,program,user,cpu_ms,cpu_seconds,priority\r\n"
+            "1088,2001,CNDXFER,HJENSEN,1500,1.500,DS\r\n"
+            ",2002,CNDSPOOL,OPERATOR,0,0.000,\r\n"
+            "1088,2003,CNDXFER,SROSSI,123456789,123456.789,BS\r\n");
+        // An empty list of a listener that is there is printed as such; the
+        // listeners are asked to tell it from one that is not.
+        row("empty list, listener written with zeros", {"--format", "csv", "processes", "0012"},
+            {"H", "0012", "G"}, CsvHead);
         row("processes table", {"processes", "1088"}, {"H", "1088"},
             "Main  Pin   Program   User        CPU Time  Pri\n"
             "1088  2001  CNDXFER   HJENSEN        1,500  DS\n"
@@ -317,6 +336,8 @@ private Q_SLOTS:
         usage("bad queue", {"set-priority", "1", "BS"}, "CS, DS or ES");
         usage("port past 65535", {"start", "8", "65536", "0", "X"}, "PORT");
         usage("bad format", {"--format", "xml", "listeners"}, "unknown format");
+        usage("CR LF outside CSV", {"--format", "tsv", "--crlf", "listeners"},
+              "--crlf is for the CSV format");
         usage("bad timeout", {"--timeout", "0", "listeners"}, "--timeout");
         usage("--yes elsewhere", {"listeners", "--yes"}, "shutdown");
         usage("shutdown without --yes", {"shutdown"}, "--yes");
@@ -335,6 +356,17 @@ private Q_SLOTS:
             "orvanite-ctl: WINSOCK error: 10060\norvanite-ctl: Connection timed out\n"
             "orvanite-ctl: Error creating server process!\n",
             frame("Q"));
+        // A listener that is not there: nothing on the standard output in
+        // any format, and a status of its own.
+        const QByteArray notFound = "orvanite-ctl: no listener 99999 is listed\n";
+        const QByteArray askedTwice = frame("H") + frame("99999") + frame("G") + frame("Q");
+        row("not found, table", "", {"processes", "99999"}, 10, {}, notFound, askedTwice);
+        row("not found, json", "", {"--format", "json", "processes", "99999"}, 10, {}, notFound,
+            askedTwice);
+        row("not found, csv", "", {"--format", "csv", "processes", "99999"}, 10, {}, notFound,
+            askedTwice);
+        row("not found, tsv", "", {"--format", "tsv", "processes", "99999"}, 10, {}, notFound,
+            askedTwice);
         // The records before a malformed one are printed; the rest of the list
         // is still read so that the connection stays in step.
         const QByteArray listed = frame("H") + frame("1088") + frame("Q");
@@ -441,7 +473,7 @@ private Q_SLOTS:
             7,
             "orvanite-ctl: process 2003 runs CNDXFER for SROSSI, not user HJENSEN; nothing was "
             "killed\n");
-        row("not there", "", {"kill-process", "1088", "2999", "--expect-user", "HJENSEN"}, 7,
+        row("not there", "", {"kill-process", "1088", "2999", "--expect-user", "HJENSEN"}, 10,
             "orvanite-ctl: no process 2999 of main process 1088 is listed; nothing was killed\n");
         row("under another main PIN", "",
             {"kill-process", "12", "2001", "--expect-user", "HJENSEN"}, 7,
@@ -450,7 +482,7 @@ private Q_SLOTS:
         row("listener on another port", "", {"kill-listener", "12", "--expect-port", "30002"}, 7,
             "orvanite-ctl: listener 12 serves port 030007 (07, MY PROG, \"X\"), not 30002; "
             "nothing was killed\n");
-        row("listener not there", "", {"kill-listener", "77", "--expect-port", "30002"}, 7,
+        row("listener not there", "", {"kill-listener", "77", "--expect-port", "30002"}, 10,
             "orvanite-ctl: no listener 77 is listed; nothing was killed\n");
         row("process as expected", "",
             {"kill-process", "1088", "2001", "--expect-program", "CNDXFER", "--expect-user",
@@ -507,7 +539,7 @@ private Q_SLOTS:
         row("start seen", "",
             {"--format", "csv", "start", "16", "30004", "10", "VGDSRVR.KQ.ORVANITE;PRI=DS S",
              "--verify"},
-            0, {}, ListenersCsv + "2004,30004,VGDSRVR,16,Vanguard,10,10\r\n");
+            0, {}, ListenersCsv + "2004,30004,VGDSRVR,16,Vanguard,10,10\n");
         // The host refuses a command whose program is empty: nothing appears.
         row("start not seen", "",
             {"--format", "csv", "start", "16", "30004", "10", " X", "--verify", "--verify-timeout",
@@ -526,7 +558,7 @@ private Q_SLOTS:
 
     void commandChecks()
     {
-        // The lists come first; a refusal (7) sends no command at all.
+        // The lists come first; a refusal (7, 10) sends no command at all.
         QFETCH(QString, listed);
         QFETCH(QStringList, command);
         QFETCH(int, status);
@@ -565,7 +597,8 @@ private Q_SLOTS:
             QCOMPARE(out, printed);
         const QByteArray sent = requestsAfterLogon();
         QVERIFY2(sent.startsWith(frame("G")), sent.constData());
-        QCOMPARE(sent.contains(frame("K")) || sent.contains(frame("S")), status != 7);
+        QCOMPARE(sent.contains(frame("K")) || sent.contains(frame("S")),
+                 status != 7 && status != 10);
         QVERIFY(sent.endsWith(frame("Q")));
     }
 
@@ -659,15 +692,15 @@ private Q_SLOTS:
         const QByteArray header = "id,time,user,program,host,port,command,argument,"
                                   "target_listener,target_pin,target_program,target_user,"
                                   "target_port,target_queue,effect,effect_time,seen_pin,"
-                                  "seen_port\r\n";
+                                  "seen_port\n";
         const QByteArray c = "c,2024-05-01T10:02:00.000Z,ann,orvanite-ctl,east,30000,"
                              "start-listener,8|30004|0|X,,,,,30004,,listener appeared,"
-                             "2024-05-01T10:02:01.000Z,4001,30004\r\n";
+                             "2024-05-01T10:02:01.000Z,4001,30004\n";
         const QByteArray b = "b,2024-05-01T10:01:00.000Z,bob,orvanite-console,west,30001,"
-                             "set-priority,2001|3,1088,2001,,,,DS,,,,\r\n";
+                             "set-priority,2001|3,1088,2001,,,,DS,,,,\n";
         const QByteArray a = "a,2024-05-01T10:00:00.000Z,ann,orvanite-ctl,east,30000,"
                              "kill-listener,S1088,,1088,CNDSRVR,,30002,,target gone,"
-                             "2024-05-01T10:00:01.000Z,,\r\n";
+                             "2024-05-01T10:00:01.000Z,,\n";
         QTest::newRow("all") << QStringList() << header + c + b + a;
         QTest::newRow("filter in any case, on the effect")
             << strings({"--filter", "GONE"}) << header + a;
@@ -716,12 +749,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("listeners") << strings({"--format", "csv", "listeners"})
                                    << QByteArray("host,pin,port,program,product,product_name,"
-                                                 "user_limit,max_users\r\n"
-                                                 "good,1088,30002,CNDSRVR,8,Conduit,0,unlimited\r\n"
+                                                 "user_limit,max_users\n"
+                                                 "good,1088,30002,CNDSRVR,8,Conduit,0,unlimited\n"
                                                  "good,12,030007,\"MY PROG, \"\"X\"\"\",07,07,00,"
-                                                 "unlimited\r\n"
+                                                 "unlimited\n"
                                                  "good,345,30020,PR\xc3\xa9V\x01,32,Lookout,050,"
-                                                 "050\r\n");
+                                                 "050\n");
         // Each host's census, as the window's All hosts shows it.
         QTest::newRow("hosts")
             << strings({"--format", "json", "hosts"})
@@ -784,9 +817,9 @@ private Q_SLOTS:
                              << QByteArray("host,port,user,user_password,user_password_in,group,"
                                            "group_password,group_password_in,account,account_"
                                            "password,account_password_in,logon_extra,refresh_"
-                                           "interval\r\n"
+                                           "interval\n"
                                            "h\xc3\xb6st.example,30005,OPER,********,in the file,"
-                                           "OPS,,empty,SYS,********,in the file,\"X,1\",30\r\n");
+                                           "OPS,,empty,SYS,********,in the file,\"X,1\",30\n");
         QTest::newRow("table") << QStringList()
                                << QByteArray("Key                  Value\n"
                                              "host                 h\xc3\xb6st.example\n"
@@ -968,7 +1001,7 @@ private Q_SLOTS:
         }
         QCOMPARE(statuses.join(u'|'),
                  u"0 success|1 network|2 usage|3 logon|4 logon|5 configuration|"
-                 "6 a|7 --expect-*:|8 --verify:|9 --require-audit:|11 the|130 interrupted"_s);
+                 "6 a|7 --expect-*:|8 --verify:|9 --require-audit:|10 not|11 the|130 interrupted"_s);
         QByteArray config;
         QCOMPARE(run(strings({"help", "config", "set"}), &config), 0);
         QVERIFY(config.contains("KEY=VALUE"));
@@ -1008,20 +1041,26 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("terminalCsv");
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QByteArray>("table");
+        QTest::addColumn<QByteArray>("tsv");
         const auto row = [](const char* name, const QByteArray& latin1, const char* csv,
-                            const char* terminalCsv, const char* json, const char* table) {
+                            const char* terminalCsv, const char* json, const char* table,
+                            const char* tsv) {
             QTest::newRow(name) << latin1 << QByteArray(csv) << QByteArray(terminalCsv)
-                                << QByteArray(json) << QByteArray(table);
+                                << QByteArray(json) << QByteArray(table) << QByteArray(tsv);
         };
-        row("plain", "ab", "ab", "ab", "\"ab\"", "ab");
-        row("empty", "", "", "", "\"\"", "");
-        row("comma", "a,b", "\"a,b\"", "\"a,b\"", "\"a,b\"", "a,b");
-        row("quote", "a\"b", "\"a\"\"b\"", "\"a\"\"b\"", "\"a\\\"b\"", "a\"b");
-        row("CR LF", "a\r\nb", "\"a\r\nb\"", "a\\x0d\\x0ab", "\"a\\r\\nb\"", "a\\x0d\\x0ab");
-        row("leading and trailing blanks", " a b ", "\" a b \"", "\" a b \"", "\" a b \"", " a b ");
+        row("plain", "ab", "ab", "ab", "\"ab\"", "ab", "ab");
+        row("empty", "", "", "", "\"\"", "", "");
+        row("comma", "a,b", "\"a,b\"", "\"a,b\"", "\"a,b\"", "a,b", "a,b");
+        row("quote", "a\"b", "\"a\"\"b\"", "\"a\"\"b\"", "\"a\\\"b\"", "a\"b", "a\"b");
+        row("CR LF", "a\r\nb", "\"a\r\nb\"", "a\\x0d\\x0ab", "\"a\\r\\nb\"", "a\\x0d\\x0ab",
+            "a\\r\\nb");
+        row("tab", "a\tb", "a\tb", "a\\x09b", "\"a\\tb\"", "a\\x09b", "a\\tb");
+        row("leading and trailing blanks", " a b ", "\" a b \"", "\" a b \"", "\" a b \"", " a b ",
+            " a b ");
         row("controls", QByteArray("\x1b[2J\x7f\x85\\", 7), "\x1b[2J\x7f\xc2\x85\\",
-            "\\x1b[2J\\x7f\\x85\\", "\"\\u001b[2J\\u007f\\u0085\\\\\"", "\\x1b[2J\\x7f\\x85\\");
-        row("Latin-1", "\xff", "\xc3\xbf", "\xc3\xbf", "\"\xc3\xbf\"", "\xc3\xbf");
+            "\\x1b[2J\\x7f\\x85\\", "\"\\u001b[2J\\u007f\\u0085\\\\\"", "\\x1b[2J\\x7f\\x85\\",
+            "\\x1b[2J\\x7f\\x85\\\\");
+        row("Latin-1", "\xff", "\xc3\xbf", "\xc3\xbf", "\"\xc3\xbf\"", "\xc3\xbf", "\xc3\xbf");
     }
 
     void fieldsInEachFormat()
@@ -1031,7 +1070,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, terminalCsv);
         QFETCH(QByteArray, json);
         QFETCH(QByteArray, table);
-        QByteArray csvOut, terminalOut, jsonOut, tableOut;
+        QFETCH(QByteArray, tsv);
+        QByteArray csvOut, terminalOut, jsonOut, tableOut, tsvOut;
+        RecordText::appendTsvField(tsvOut, latin1);
+        QCOMPARE(tsvOut, tsv);
         RecordText::appendCsvField(csvOut, latin1);
         RecordText::appendCsvField(terminalOut, latin1, true);
         RecordText::appendJsonString(jsonOut, latin1);
@@ -1093,9 +1135,22 @@ private Q_SLOTS:
         // Past ulimit -f the write fails and is reported; no SIGXFSZ ends the
         // program half-way.
         m_sim->Processes.clear();
-        for (int i = 0; i < 2000; ++i)
+        for (int i = 0; i < 20000; ++i)
             m_sim->Processes.push_back(
                 {"1088", "", QByteArray::number(10000 + i), "CNDXFER", "HJENSEN", i, 0, {}});
+        // A reader that stops early (| head) ends the program quietly, long
+        // before the list does.
+        QProcess pipeline;
+        QSignalSpy pipelineFinished(&pipeline, &QProcess::finished);
+        pipeline.start(u"bash"_s, QStringList{u"-c"_s, u"\"$@\" | head -1; exit ${PIPESTATUS[0]}"_s,
+                                              u"bash"_s, bin} +
+                                      hostArgs() +
+                                      strings({"--format", "csv", "processes", "1088"}));
+        QVERIFY(pipelineFinished.wait(20000));
+        QCOMPARE(pipeline.readAllStandardError(), QByteArray());
+        QCOMPARE(pipeline.readAllStandardOutput(), CsvHead);
+        QCOMPARE(pipeline.exitCode(), 0);
+
         ctl.setStandardOutputFile(path("limited.txt"));
         ctl.setChildProcessModifier([] {
             const struct rlimit limit = {4096, 4096};

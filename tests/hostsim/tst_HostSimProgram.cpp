@@ -67,6 +67,8 @@ private Q_SLOTS:
         QTest::newRow("port out of range") << QStringList{u"--port"_s, u"70000"_s};
         QTest::newRow("logon reply of two characters") << QStringList{u"--logon-reply"_s, u"10"_s};
         QTest::newRow("delay not a number") << QStringList{u"--reply-delay"_s, u"soon"_s};
+        QTest::newRow("unknown option") << QStringList{u"--no-such-option"_s};
+        QTest::newRow("value missing") << QStringList{u"--port"_s};
     }
     void badArguments()
     {
@@ -76,6 +78,17 @@ private Q_SLOTS:
         QVERIFY(process.waitForFinished(5000));
         QCOMPARE(process.exitCode(), 2);
         QVERIFY(process.readAllStandardOutput().isEmpty());
+        QVERIFY(process.readAllStandardError().startsWith("orvanite-hostsim: "));
+    }
+
+    void version()
+    {
+        QProcess process;
+        process.start(qEnvironmentVariable("ORV_BIN_DIR") + u"/orvanite-hostsim"_s,
+                      {u"--version"_s});
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray("orvanite-hostsim 2.1.2.2\n"));
     }
 };
 

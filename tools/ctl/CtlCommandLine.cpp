@@ -47,6 +47,8 @@ void setFlag(CtlOptions& options, const QString& name)
         options.NoHeaders = true;
     else if (name == QStringLiteral("--no-align"))
         options.NoAlign = true;
+    else if (name == QStringLiteral("--crlf"))
+        options.Crlf = true;
     else if (name == QStringLiteral("--verify"))
         options.Verify = true;
 }
@@ -82,9 +84,11 @@ void setValue(CtlOptions& options, const QString& name, const QString& value)
             options.Format = CtlFormat::Json;
         else if (value == QStringLiteral("csv"))
             options.Format = CtlFormat::Csv;
+        else if (value == QStringLiteral("tsv"))
+            options.Format = CtlFormat::Tsv;
         else
             throw CtlUsageError(
-                QStringLiteral("unknown format '%1' (table, json or csv)").arg(value));
+                QStringLiteral("unknown format '%1' (table, json, csv or tsv)").arg(value));
     } else if (name == QStringLiteral("--timeout")) {
         options.TimeoutSeconds = seconds(name, value);
     } else if (name == QStringLiteral("--list-timeout")) {
@@ -139,7 +143,9 @@ void checkCombinations(const CtlOptions& options, const QStringList& given)
     if (options.NoAlign && options.Format != CtlFormat::Table)
         throw CtlUsageError(QStringLiteral("--no-align is for the table format"));
     if (options.NoHeaders && options.Format == CtlFormat::Json)
-        throw CtlUsageError(QStringLiteral("--no-headers is for the table and CSV formats"));
+        throw CtlUsageError(QStringLiteral("--no-headers is for the table, CSV and TSV formats"));
+    if (options.Crlf && options.Format != CtlFormat::Csv)
+        throw CtlUsageError(QStringLiteral("--crlf is for the CSV format"));
     const bool connectionOption =
         options.Host || options.Port || options.User || options.Group || options.Account;
     if (!options.ConfigPath.isEmpty() && connectionOption)

@@ -12,7 +12,8 @@ enum class CtlFormat
 {
     Table,
     Json,
-    Csv
+    Csv,
+    Tsv
 };
 
 // Everything the command line asked for, before any check of the command's
@@ -26,6 +27,7 @@ struct CtlOptions
     CtlFormat Format = CtlFormat::Table;
     bool NoHeaders = false;
     bool NoAlign = false;
+    bool Crlf = false; // CSV lines end in CR LF
     std::optional<int> TimeoutSeconds;
     // When set, a list still coming after so long is stopped.
     std::optional<int> ListTimeoutSeconds;

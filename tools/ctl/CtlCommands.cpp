@@ -103,8 +103,8 @@ const std::array<CtlCommand, 13> Commands = {{
      "[--require-audit]",
      "Kills the listener PIN. This aborts all users connected via this listener.\n"
      "Nothing is printed. With --expect-port the listeners are listed first, and\n"
-     "nothing is killed (exit status 7) unless PIN is listed and serves port N\n"
-     "(a PIN listed more than once with other details is refused).\n"
+     "nothing is killed unless PIN is listed (else exit status 10) and serves\n"
+     "port N (else 7; a PIN listed more than once with other details is refused).\n"
      "With --verify the listeners are listed again until PIN is gone (exit\n"
      "status 8 when it is still there after the verify time-out).\n",
      "PIN", "--expect-port --verify --verify-timeout --require-audit", Wire::Kill,
@@ -115,9 +115,10 @@ const std::array<CtlCommand, 13> Commands = {{
      "Kills the user process PIN that belongs to the main process MAIN (the Main\n"
      "and Pin columns of the processes command). This aborts the user connected\n"
      "to this process. Nothing is printed. With --expect-program or --expect-user\n"
-     "the processes are listed first, and nothing is killed (exit status 7)\n"
-     "unless PIN is listed under MAIN and runs that program for that user; a\n"
-     "PIN listed more than once with other details (in any list) is refused.\n"
+     "the processes are listed first, and nothing is killed unless PIN is listed\n"
+     "(else exit status 10) under MAIN and runs that program for that user (else\n"
+     "7); a PIN listed more than once with other details (in any list) is\n"
+     "refused.\n"
      "With --verify the process's list is read again until PIN is gone (exit\n"
      "status 8 when it is still there after the verify time-out).\n",
      "MAIN PIN", "--expect-program --expect-user --verify --verify-timeout --require-audit",
@@ -182,7 +183,7 @@ const std::array<CtlCommand, 13> Commands = {{
      "[COMMAND...]", "", 0, CtlListKind::None, CtlAction::Help, nullptr},
 }};
 
-const std::array<CtlOption, 26> Options = {{
+const std::array<CtlOption, 27> Options = {{
     {"--config", "FILE",
      "connection and logon settings from a configuration file\n(the only place for passwords); "
      "listeners, processes and\nhosts take it more than once, one host each"},
@@ -194,8 +195,11 @@ const std::array<CtlOption, 26> Options = {{
     {"--ssh", "DEST",
      "reach the host through an SSH tunnel to DEST\n([user@]host[:port]; every host when "
      "--config is given more\nthan once); ORVANITE_SSH_COMMAND replaces \"ssh\""},
-    {"--format", "table|json|csv", "table (default), json or csv"},
-    {"--no-headers", nullptr, "no title line in the table or the CSV"},
+    {"--format", "table|json|csv|tsv",
+     "table (default), json, csv or tsv (tab-separated values:\nCSV's keys and values, "
+     "\\t \\n \\r \\\\ escaped in texts)"},
+    {"--crlf", nullptr, "CSV lines end in CR LF (by default in LF)"},
+    {"--no-headers", nullptr, "no title line in the table, the CSV or the TSV"},
     {"--no-align", nullptr,
      "the table's columns separated by one tab, each row printed\nas it is read"},
     {"--timeout", "SECONDS",

@@ -4,8 +4,9 @@
 
 namespace {
 
-const std::array<CtlExitInfo, 12> Exits = {{
-    {CtlExit::Success, "success"},
+const std::array<CtlExitInfo, 13> Exits = {{
+    {CtlExit::Success, "success (also when the reader of the output stopped early,\n"
+                       "as | head does: the rest is not printed, without a message)"},
     {CtlExit::Network, "network error (WINSOCK error: N and its text), a list the host\n"
                        "cut short, or output that could not be written"},
     {CtlExit::Usage, "usage error: nothing was sent and no file changed"},
@@ -14,11 +15,14 @@ const std::array<CtlExitInfo, 12> Exits = {{
     {CtlExit::Config, "configuration file error"},
     {CtlExit::BadReply, "a malformed reply (the records before it are printed), or a\n"
                         "list stopped past 1,000,000 records or by --list-timeout"},
-    {CtlExit::NotAsExpected, "--expect-*: the PIN is not listed, is another's, or is\n"
-                             "listed more than once with other details; nothing was killed"},
+    {CtlExit::NotAsExpected, "--expect-*: the PIN is another's, or is listed more than\n"
+                             "once with other details; nothing was killed"},
     {CtlExit::NotVerified, "--verify: the command's effect was not seen in time"},
     {CtlExit::NotRecorded, "--require-audit: the audit trail could not be written; nothing\n"
                            "was sent"},
+    {CtlExit::NotFound, "not found: processes PIN of a listener that is not listed,\n"
+                        "or the target of --expect-* or --verify not listed; nothing\n"
+                        "was printed on the standard output and nothing was killed"},
     {CtlExit::PasswordUnavailable, "the file's passwords are kept in the desktop keyring, which\n"
                                    "cannot be read (no session bus, locked, or without them; the\n"
                                    "reason on standard error); nothing was sent"},

@@ -13,9 +13,10 @@ enum class CtlExit : int
     LogonFailed = 4,   // "Error creating server process!"
     Config = 5,        // a configuration file that cannot be used
     BadReply = 6,      // a malformed reply, or a list stopped by the record cap or --list-timeout
-    NotAsExpected = 7, // --expect-*: the PIN is another's, or not there; nothing was sent
+    NotAsExpected = 7, // --expect-*: the PIN is another's or ambiguous; nothing was sent
     NotVerified = 8,   // --verify: the command's effect was not seen in time
     NotRecorded = 9,   // --require-audit: the audit line could not be written; nothing was sent
+    NotFound = 10,     // the listener or process named is not listed; nothing was printed
     PasswordUnavailable =
         11,            // the passwords are kept in a keyring that cannot be read; nothing was sent
     Interrupted = 130, // stopped by SIGINT or SIGTERM (a --watch ends with 0)

@@ -30,7 +30,8 @@ QString CtlHelp::program()
 {
     QString text = QStringLiteral(
         "Usage: orvanite-ctl [--config FILE | --host HOST [--port N] [--user U] [--group G]\n"
-        "                    [--account A]] [--ssh DEST] [--format table|json|csv]\n"
+        "                    [--account A]] [--ssh DEST]\n"
+        "                    [--format table|json|csv|tsv] [--crlf]\n"
         "                    [--no-headers] [--no-align] [--timeout SECONDS]\n"
         "                    [--list-timeout SECONDS]\n"
         "                    COMMAND [ARGS]\n\n"

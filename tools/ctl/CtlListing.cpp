@@ -35,7 +35,7 @@ void CtlListing::AddRecord(QList<CtlValue> values)
     m_records.append(std::move(values));
 }
 
-QByteArray CtlListing::Render(CtlFormat format, bool headers, bool terminal) const
+QByteArray CtlListing::Render(CtlFormat format, bool headers, bool terminal, bool crlf) const
 {
     switch (format) {
     case CtlFormat::Table:
@@ -43,7 +43,9 @@ QByteArray CtlListing::Render(CtlFormat format, bool headers, bool terminal) con
     case CtlFormat::Json:
         return RenderJson();
     case CtlFormat::Csv:
-        return RenderCsv(headers, terminal);
+        return RenderCsv(headers, terminal, false, crlf);
+    case CtlFormat::Tsv:
+        return RenderCsv(headers, terminal, true, false);
     }
     return {};
 }
@@ -152,20 +154,23 @@ QByteArray CtlListing::RenderJson() const
     return out;
 }
 
-QByteArray CtlListing::RenderCsv(bool headers, bool terminal) const
+QByteArray CtlListing::RenderCsv(bool headers, bool terminal, bool tabs, bool crlf) const
 {
     QByteArray out;
-    auto line = [&out](const QList<QByteArray>& fields) {
+    auto line = [&out, tabs, crlf](const QList<QByteArray>& fields) {
         for (qsizetype i = 0; i < fields.size(); ++i) {
             if (i > 0)
-                out.append(',');
+                out.append(tabs ? '\t' : ',');
             out.append(fields[i]);
         }
-        out.append("\r\n");
+        out.append(crlf ? "\r\n" : "\n");
     };
-    auto field = [terminal](QByteArrayView latin1) {
+    auto field = [terminal, tabs](QByteArrayView latin1) {
         QByteArray text;
-        RecordText::appendCsvField(text, latin1, terminal);
+        if (tabs)
+            RecordText::appendTsvField(text, latin1);
+        else
+            RecordText::appendCsvField(text, latin1, terminal);
         return text;
     };
     if (headers) {

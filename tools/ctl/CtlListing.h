@@ -45,14 +45,17 @@ public:
 
     qsizetype RecordCount() const { return m_records.size(); }
 
-    // The whole output in UTF-8; headers: the title line of the table and the
-    // CSV; terminal: CSV shows control characters escaped, as the table does.
-    QByteArray Render(CtlFormat format, bool headers = true, bool terminal = false) const;
+    // The whole output in UTF-8; headers: the title line of the table, the
+    // CSV and the TSV; terminal: CSV shows control characters escaped, as the
+    // table does; crlf: CSV lines end in CR LF.
+    QByteArray Render(CtlFormat format, bool headers = true, bool terminal = false,
+                      bool crlf = false) const;
 
 private:
     QByteArray RenderTable(bool headers) const;
     QByteArray RenderJson() const;
-    QByteArray RenderCsv(bool headers, bool terminal) const;
+    // CSV, or TSV with tabs.
+    QByteArray RenderCsv(bool headers, bool terminal, bool tabs, bool crlf) const;
     QByteArray JsonObject(const QList<CtlValue>& values) const;
 
     QList<QByteArray> m_titles;

@@ -3,6 +3,8 @@
 #include <QIODevice>
 #include <QTimer>
 
+#include <cerrno>
+
 CtlOutput::CtlOutput(QIODevice& device, QObject* parent) : QObject(parent), m_device(device) {}
 
 CtlOutput::~CtlOutput()
@@ -23,8 +25,10 @@ bool CtlOutput::drain(const char* data, qsizetype size)
 {
     qsizetype done = 0;
     while (done < size) {
+        errno = 0;
         const qint64 n = m_device.write(data + done, size - done);
         if (n <= 0) {
+            m_readerGone = errno == EPIPE;
             m_error = m_device.errorString();
             Q_EMIT writeFailed();
             return false;

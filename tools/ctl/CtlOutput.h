@@ -21,6 +21,9 @@ public:
     ~CtlOutput() override;
 
     QString errorString() const { return m_error; }
+    // The write failed because nobody reads the output any more (a pipe
+    // whose reader has ended, as `| head` does).
+    bool readerGone() const { return m_readerGone; }
 
 Q_SIGNALS:
     // A write failed (the reader went away, the file reached its size
@@ -40,5 +43,6 @@ private:
 
     QIODevice& m_device;
     bool m_flushQueued = false;
+    bool m_readerGone = false;
     QString m_error;
 };

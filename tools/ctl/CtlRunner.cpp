@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QIODevice>
 
+#include <algorithm>
 #include <array>
 
 #ifndef ORV_VERSION
@@ -113,6 +114,11 @@ int CtlRunner::run(const QStringList& arguments)
         status = e.status;
     }
     m_output.flush();
+    // A reader that has read what it wants and closed the pipe (| head) is
+    // no failure: the program ends quietly, as the standard tools do, and
+    // what was sent to the host before stays sent.
+    if (m_writeFailed && m_output.readerGone())
+        return CtlExits::code(CtlExit::Success);
     if (m_writeFailed) {
         error(QStringLiteral("cannot write the output: %1").arg(m_output.errorString()));
         return CtlExits::code(CtlExit::Network);
@@ -437,7 +443,11 @@ RecordStyle CtlRunner::style(const CtlOptions& options, bool jsonLines) const
     case CtlFormat::Csv:
         s.format = RecordFormat::Csv;
         break;
+    case CtlFormat::Tsv:
+        s.format = RecordFormat::KeyedTsv;
+        break;
     }
+    s.crlf = options.Crlf;
     s.noHeaders = options.NoHeaders;
     s.noAlign = options.NoAlign;
     s.jsonLines = jsonLines;
@@ -445,19 +455,98 @@ RecordStyle CtlRunner::style(const CtlOptions& options, bool jsonLines) const
     return s;
 }
 
+namespace {
+
+// Starts the list's writer at its first record, so that an empty list can
+// still turn out to be no list at all (a listener that is not there) with
+// nothing printed.
+class FirstRecordSink : public RecordSink
+{
+public:
+    FirstRecordSink(const RecordStyle& style, const RecordShape& shape, RecordOutput& out)
+        : m_style(style), m_shape(shape), m_out(out)
+    {
+    }
+    void record(const Wire::SplitResult& record, QByteArrayView body) override
+    {
+        start();
+        m_sink->record(record, body);
+    }
+    void start()
+    {
+        if (m_writer)
+            return;
+        m_writer = RecordWriter::create(m_style, m_shape, m_out);
+        m_sink.emplace(*m_writer);
+    }
+    bool started() const { return m_writer != nullptr; }
+    void finish()
+    {
+        start();
+        m_writer->finish();
+    }
+
+private:
+    RecordStyle m_style;
+    RecordShape m_shape;
+    RecordOutput& m_out;
+    std::unique_ptr<RecordWriter> m_writer;
+    std::optional<ListWriterSink> m_sink;
+};
+
+// Whether two PINs name the same one: as numbers when both are plain
+// decimals ("0012" is 12), else byte for byte.
+bool samePin(QByteArrayView a, QByteArrayView b)
+{
+    const auto number = [](QByteArrayView text) -> std::optional<unsigned long long> {
+        if (text.isEmpty() || text.size() > 18)
+            return std::nullopt;
+        unsigned long long n = 0;
+        for (const char c : text) {
+            if (c < '0' || c > '9')
+                return std::nullopt;
+            n = n * 10 + unsigned(c - '0');
+        }
+        return n;
+    };
+    const auto x = number(a);
+    const auto y = number(b);
+    return x && y ? *x == *y : a == b;
+}
+
+} // namespace
+
 CtlExit CtlRunner::printList(const CtlOptions& options, CtlListKind kind,
                              const std::optional<QByteArray>& argument, bool jsonLines)
 {
     const bool processes = kind == CtlListKind::Processes;
-    const std::unique_ptr<RecordWriter> printer = RecordWriter::create(
-        style(options, jsonLines),
-        processes ? RecordLists::processShape() : RecordLists::listenerShape(), m_output);
-    ListWriterSink sink(*printer);
+    FirstRecordSink sink(style(options, jsonLines),
+                         processes ? RecordLists::processShape() : RecordLists::listenerShape(),
+                         m_output);
     const CtlExit status =
         processes
             ? m_session->readList(Wire::GetProcesses, argument, Wire::RecordKind::Process, sink)
             : m_session->readList(Wire::GetListeners, argument, Wire::RecordKind::Listener, sink);
-    printer->finish();
+    // The host answers an empty list for a listener it does not have: the
+    // listeners tell the two apart. One that is not there prints nothing,
+    // in every format, and is an error of its own.
+    if (status == CtlExit::Success && processes && argument && !sink.started() && !m_interrupted &&
+        !m_writeFailed) {
+        QList<ListenerInfo> listeners;
+        const CtlExit listed = listListeners(listeners);
+        if (listed != CtlExit::Success)
+            return listed;
+        const bool there =
+            std::any_of(listeners.cbegin(), listeners.cend(),
+                        [&argument](const ListenerInfo& l) { return samePin(l.pin, *argument); });
+        if (!there) {
+            QByteArray shown;
+            RecordText::appendTerminalText(shown, *argument);
+            error(QStringLiteral("no listener %1 is listed").arg(QString::fromUtf8(shown)));
+            return CtlExit::NotFound;
+        }
+    }
+    sink.finish();
     return status;
 }
 

@@ -194,7 +194,7 @@ CtlExit CtlRunner::checkListener(const CtlOptions& options, const QByteArray& pi
     }
     if (!first) {
         error(QStringLiteral("no listener %1 is listed; nothing was killed").arg(shown(pin)));
-        return CtlExit::NotAsExpected;
+        return CtlExit::NotFound;
     }
     if (listings.size() > 1) {
         error(QStringLiteral("listener %1 is listed more than once, as %2; nothing was killed")
@@ -221,7 +221,7 @@ CtlExit CtlRunner::checkProcess(const CtlOptions& options, const QByteArray& mai
     if (!found.found) {
         error(QStringLiteral("no process %1 of main process %2 is listed; nothing was killed")
                   .arg(shown(pin), shown(mainPin)));
-        return CtlExit::NotAsExpected;
+        return CtlExit::NotFound;
     }
     // Which of two rows the host would act on cannot be told: the row order
     // decides nothing.

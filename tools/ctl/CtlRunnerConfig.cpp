@@ -173,7 +173,7 @@ CtlExit CtlRunner::configShow(const CtlOptions& options)
         }
     }
     listing.AddRecord(record);
-    m_output.write(listing.Render(options.Format, !options.NoHeaders, m_terminal));
+    m_output.write(listing.Render(options.Format, !options.NoHeaders, m_terminal, options.Crlf));
     return CtlExit::Success;
 }
 

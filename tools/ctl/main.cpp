@@ -31,8 +31,9 @@ void onSignal(int)
 
 int main(int argc, char* argv[])
 {
-    // A host that hangs up while a request goes out, or a reader of the output
-    // that stops early (| head), must give an error, not end the program.
+    // A host that hangs up while a request goes out must give an error, not
+    // end the program; a reader of the output that stops early (| head) ends
+    // the run quietly, with Quit to the host and exit status 0.
     std::signal(SIGPIPE, SIG_IGN);
     // Output, a message or an audit line that goes past the file-size limit
     // (ulimit -f) must fail its write (EFBIG, "File too large"), not end the

@@ -12,6 +12,10 @@
 #include <csignal>
 #include <cstdio>
 
+#ifndef ORV_VERSION
+#define ORV_VERSION "unknown"
+#endif
+
 namespace {
 
 [[noreturn]] void usageError(const QString& message)
@@ -52,6 +56,7 @@ void addOptions(QCommandLineParser& parser)
                        "Without --scenario or --processes it runs the demo population. "
                        "Each request received is logged to stderr, one line each."));
     parser.addHelpOption();
+    parser.addVersionOption();
     auto option = [&](const char* name, const char* help, const char* value = nullptr,
                       const char* fallback = nullptr) {
         QCommandLineOption o(QString::fromLatin1(name), QString::fromLatin1(help));
@@ -167,10 +172,20 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvanite-hostsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORV_VERSION));
 
+    // A usage error is status 2, as for the other programs (process() would
+    // end with 1).
     QCommandLineParser parser;
     addOptions(parser);
-    parser.process(app);
+    if (!parser.parse(QCoreApplication::arguments()))
+        usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("orvanite-hostsim %s\n", ORV_VERSION);
+        return 0;
+    }
 
     if (!parser.positionalArguments().isEmpty())
         usageError(
