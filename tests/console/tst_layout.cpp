@@ -8,6 +8,7 @@
 #include "session/HostSession.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -180,12 +181,35 @@ private Q_SLOTS:
         QTRY_VERIFY(w.isMaximized());
     }
 
+    // Space meant for the pause never answers a dialog that has just
+    // opened; Enter still does.
+    void spaceNeverAnswersADialog()
+    {
+        f->create();
+        QDialog dialog(f->window.get());
+        auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+        ok->setAutoDefault(true);
+        QSignalSpy clicked(ok, &QPushButton::clicked);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        ok->setFocus();
+        QTest::keyClick(ok, Qt::Key_Space);
+        QCOMPARE(clicked.count(), 0);
+        QTest::keyClick(ok, Qt::Key_Return);
+        QCOMPARE(clicked.count(), 1);
+    }
+
     void keyboardTabStopsAndFocus()
     {
         QVERIFY(f->showAndConnect());
         QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
-        // After the connection Refresh has the focus.
+        // After the connection Refresh has the focus, and shows it.
         QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
+        auto* refreshButton = f->find<QPushButton>("refreshButton");
+        const QImage focused = refreshButton->grab().toImage();
+        f->listenerTable()->setFocus();
+        QVERIFY(focused != refreshButton->grab().toImage());
+        refreshButton->setFocus();
         const qsizetype mark = f->mark();
         // Each table is one Tab stop: Tab leaves it at once (the process
         // table's next stop is the first button again), the selected
