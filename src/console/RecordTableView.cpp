@@ -108,12 +108,14 @@ int RecordTableView::selectedRow() const
 
 int RecordTableView::targetRow()
 {
-    const int row = selectedRow();
-    if (row >= 0 && m_proxy)
-        scrollTo(model()->index(m_proxy->shownRow(row), 0));
-    else if (row >= 0)
-        scrollTo(model()->index(row, 0));
-    return row;
+    // The framed row, if it is selected: a row the frame does not mark (one
+    // a Ctrl+click deselected, while others stay selected) is no target.
+    const QItemSelectionModel* selection = selectionModel();
+    const QModelIndex current = selection ? selection->currentIndex() : QModelIndex();
+    if (!current.isValid() || !selection->isRowSelected(current.row()))
+        return -1;
+    scrollTo(current);
+    return tableRowAt(current.row());
 }
 
 QItemSelectionModel::SelectionFlags RecordTableView::selectionCommand(const QModelIndex& index,

@@ -41,8 +41,9 @@ public:
     // The selected row (the table's), the current one when several are
     // selected; -1 when none is.
     int selectedRow() const;
-    // The row a command acts on: the selected row, scrolled into view first
-    // so that the operator sees the row his confirmation is about.
+    // The row a command acts on: the row the frame marks, when it is
+    // selected (-1 otherwise), scrolled into view first so that the operator
+    // sees the row his confirmation is about.
     int targetRow();
     // Selects the table's row (whole), or nothing when row is -1 or not shown.
     void selectRow(int row);

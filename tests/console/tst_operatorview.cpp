@@ -166,6 +166,27 @@ private Q_SLOTS:
         QVERIFY(f->receivedSince(mark).startsWith(framed("K") + framed("P123|" + pin)));
     }
 
+    // A row the frame marks but a Ctrl+click deselected is no target, even
+    // while another row stays selected: Delete asks nothing and sends nothing.
+    void deselectedFrameIsNoTarget()
+    {
+        QVERIFY(f->showAndConnect());
+        QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+        RecordTableView* view = f->processTable();
+        f->chooseProcess(0);
+        const QPoint third = view->visualRect(view->model()->index(2, 1)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, third);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, third);
+        QCOMPARE(view->currentIndex().row(), 2);
+        QCOMPARE(view->selectedRows(), std::vector<int>{0});
+        f->prompts.confirmAnswers = {true};
+        const qsizetype mark = f->mark();
+        QTest::keyClick(view, Qt::Key_Delete);
+        QVERIFY(f->waitIdle());
+        QCOMPARE(f->prompts.confirmations, QStringList());
+        QVERIFY(!f->receivedSince(mark).contains(framed("K")));
+    }
+
     void linkComesBackOrNot_data()
     {
         QTest::addColumn<QString>("how");

@@ -266,6 +266,15 @@ private:
             *why += u": the bar is at %1"_s.arg(bottom);
             return false;
         }
+        if (verb == u"logged") {
+            QDeadlineTimer deadline(10000);
+            while (!deadline.hasExpired()) {
+                if (logged(rest))
+                    return true;
+                QTest::qWait(50);
+            }
+            return false;
+        }
         if (verb == u"connected")
             return waitConnected(rest == u"second" ? m_secondFile : m_firstFile);
         *why = u"unknown step: "_s + text;
@@ -359,6 +368,7 @@ private Q_SLOTS:
                            u"drop"_s,
                            u"restore"_s,
                            u"type USER3 AND USER31 TOO"_s,
+                           u"logged logon kind(.*\\n)+.*logon kind"_s,
                            u"key ctrl+a ctrl+c"_s,
                            u"clipboard ^USER3 AND USER31 TOO$"_s}
             << u"logon kind \\d+ user \"MANAGER\".*\\n(.*\\n)*.*logon kind \\d+ user \"MANAGER\""_s
