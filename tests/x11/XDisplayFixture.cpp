@@ -85,13 +85,13 @@ QByteArray XDisplayFixture::xdotool(const QStringList& arguments)
     return ok ? (out.isNull() ? QByteArray("") : out) : QByteArray();
 }
 
-QString XDisplayFixture::findWindow(qint64 pid, const QString& title)
+QString XDisplayFixture::findWindow(qint64 pid)
 {
     bool ok = false;
     const QByteArray ids = runTool(
         u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--pid"_s, QString::number(pid)}, &ok);
     for (const QByteArray& id : ids.split('\n'))
-        if (!id.isEmpty() && windowName(QString::fromLatin1(id)).startsWith(title))
+        if (!id.isEmpty() && !windowName(QString::fromLatin1(id)).isEmpty())
             return QString::fromLatin1(id);
     return {};
 }

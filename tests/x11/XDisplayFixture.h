@@ -24,9 +24,9 @@ public:
 
     // Runs xdotool; its output, or a null array (with why()) when it failed.
     QByteArray xdotool(const QStringList& arguments);
-    // The visible window of process pid whose title starts with title;
-    // empty when there is none (yet).
-    QString findWindow(qint64 pid, const QString& title);
+    // The visible window of process pid that has a title; empty when there
+    // is none (yet).
+    QString findWindow(qint64 pid);
     // Whether a visible window has exactly this title.
     bool windowShown(const QString& title);
     QString windowName(const QString& window);
