@@ -6,7 +6,6 @@
 #include "XDisplayFixture.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -91,7 +90,7 @@ private:
 
     QByteArray log()
     {
-        if (m_host.state() != QProcess::NotRunning)
+        if (m_host.isOpen()) // what a stopped host said is still there to read
             m_log += m_host.readAllStandardError();
         return m_log;
     }
@@ -127,10 +126,7 @@ private:
     QPoint place(const QString& what)
     {
         const QImage shot = m_x.grab(m_window);
-        int splitter = -1;
-        for (int y = 0; y < shot.height() && splitter < 0; ++y)
-            if (shot.pixelColor(shot.width() / 2, y) == QColor(128, 0, 128))
-                splitter = y;
+        const int splitter = splitterTop(shot);
         if (splitter < 0)
             return {};
         if (what == u"processes")
@@ -191,11 +187,10 @@ private:
         return false;
     }
 
-    // The listener box's height as drawn: from the top of the page to the
-    // purple bar below it.
-    int listenerBoxBottom()
+    // Where the listener box ends: the top of the purple bar below it, in
+    // the window's inside (-1: not drawn).
+    static int splitterTop(const QImage& shot)
     {
-        const QImage shot = m_x.grab(m_window);
         for (int y = 0; y < shot.height(); ++y)
             if (shot.pixelColor(shot.width() / 2, y) == QColor(128, 0, 128))
                 return y;
@@ -258,7 +253,7 @@ private:
             QDeadlineTimer deadline(5000);
             int bottom = -1;
             while (!deadline.hasExpired()) {
-                bottom = listenerBoxBottom();
+                bottom = splitterTop(m_x.grab(m_window));
                 if (bottom >= least)
                     return true;
                 QTest::qWait(50);
