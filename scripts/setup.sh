@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ make ccache
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libsystemd-dev pkg-config libbenchmark-dev python3
-  xvfb xauth x11-apps imagemagick fonts-dejavu-core
+  xvfb xauth x11-apps imagemagick fonts-dejavu-core openbox xdotool xclip
   clang libclang-rt-14-dev libfuzzer-14-dev
   dpkg-dev file lintian desktop-file-utils shared-mime-info xdg-utils man-db adduser
   qt6-httpserver-dev qt6-websockets-dev prometheus

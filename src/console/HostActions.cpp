@@ -115,13 +115,16 @@ void HostActions::buildControlMenu(QMenuBar* bar)
                             [](HostPage* p) { p->commands()->killProcess(); });
     m_changePriority = command(control, "&Change Priority", "changePriorityAction",
                                [](HostPage* p) { p->commands()->changePriority(); });
-    // Delete kills what the focused table has selected; Space pauses there.
+    // Delete kills what the focused table has selected. Space pauses
+    // wherever the focus is in the window, a button included, which it never
+    // presses; a text box still takes it as text.
     m_killListener->setShortcut(QKeySequence::Delete);
     m_killListener->setShortcutContext(Qt::WidgetShortcut);
     m_killProcess->setShortcut(QKeySequence::Delete);
     m_killProcess->setShortcutContext(Qt::WidgetShortcut);
     m_pause->setShortcut(QKeySequence(Qt::Key_Space));
-    m_pause->setShortcutContext(Qt::WidgetShortcut);
+    m_pause->setShortcutContext(Qt::WindowShortcut);
+    m_window->addAction(m_pause);
 }
 
 void HostActions::buildViewMenu(QMenuBar* bar)
@@ -184,8 +187,6 @@ void HostActions::attach(HostPage* page)
         connect(button, &QPushButton::clicked, action, &QAction::trigger);
     page->listenerTable()->addAction(m_killListener);
     page->processTable()->addAction(m_killProcess);
-    page->listenerTable()->addAction(m_pause);
-    page->processTable()->addAction(m_pause);
     connect(page->statusBar()->stopButton(), &QPushButton::clicked, m_stopList, &QAction::trigger);
     HostController* controller = page->controller();
     connect(page, &HostPage::commandsAllowedChanged, this, &HostActions::sync);

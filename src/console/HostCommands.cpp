@@ -52,7 +52,7 @@ void HostCommands::startListener()
 void HostCommands::killListener()
 {
     const ListenerTableModel* listeners = m_controller->session()->listeners();
-    const int row = m_listenerTable->selectedRow();
+    const int row = m_listenerTable->targetRow();
     const QByteArray pin = listeners->cell(row, ListenerColumn::Pin).toByteArray();
     if (m_controller->isClosing() || !m_controller->connected() || pin.isEmpty())
         return;
@@ -74,7 +74,7 @@ void HostCommands::killListener()
 void HostCommands::killProcess()
 {
     const ProcessTableModel* processes = m_controller->session()->processes();
-    const int row = m_processTable->selectedRow();
+    const int row = m_processTable->targetRow();
     const QByteArray mainPin = processes->cell(row, ProcessColumn::Main).toByteArray();
     if (m_controller->isClosing() || !m_controller->connected() || mainPin.isEmpty())
         return;
@@ -96,7 +96,7 @@ void HostCommands::killProcess()
 void HostCommands::changePriority()
 {
     const ProcessTableModel* processes = m_controller->session()->processes();
-    const int row = m_processTable->selectedRow();
+    const int row = m_processTable->targetRow();
     const QByteArray pin = processes->cell(row, ProcessColumn::Pin).toByteArray();
     if (m_controller->isClosing() || !m_controller->connected() || pin.isEmpty())
         return;

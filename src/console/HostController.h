@@ -90,6 +90,10 @@ public:
 
     // Starts the first connection from the event loop (once).
     void start();
+    // The caption the window carries when it is first shown (the program's
+    // title): this host's until its connection sequence sets its own, as
+    // the logon reply is awaited.
+    void setStartCaption(const QString& caption) { setCaption(caption); }
     // Ends the host: Quit to it, nothing more asked, closed() once done.
     void close();
     // Runs an operator command: nothing once closing; an error that ends it

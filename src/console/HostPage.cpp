@@ -2,6 +2,7 @@
 
 #include "console/ConsoleSettings.h"
 #include "console/ConsoleStatusBar.h"
+#include "console/FocusFrameStyle.h"
 #include "console/HostCommands.h"
 #include "console/HostController.h"
 #include "console/ListProgress.h"
@@ -34,6 +35,7 @@
 #include <QShowEvent>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -184,9 +186,13 @@ void HostPage::buildButtonBar()
     row->setSpacing(112 - 105);
     row->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_buttonBar = bar;
-    auto button = [bar, row](const char* caption, const char* name) {
+    // A focused button shows it, however it got the focus.
+    auto* style = new FocusFrameStyle;
+    style->setParent(this);
+    auto button = [bar, row, style](const char* caption, const char* name) {
         auto* b = new QPushButton(QString::fromLatin1(caption), bar);
         b->setObjectName(QString::fromLatin1(name));
+        b->setStyle(style);
         b->setFixedSize(105, 25);
         row->addWidget(b, 0, Qt::AlignTop);
         return b;
@@ -245,9 +251,13 @@ void HostPage::connectController()
     HostSession* s = c->session();
     connect(c, &HostController::busyChanged, this, &HostPage::showBusy);
     connect(c, &HostController::connectionReady, this, [this] {
-        // After each connection Refresh has the focus, once it is enabled.
-        m_focusRefresh = true;
-        showBusy(m_controller->isBusy());
+        // After the first connection Refresh has the focus, once it is
+        // enabled; a connection that comes back leaves the focus where the
+        // operator put it.
+        if (std::exchange(m_firstConnection, false)) {
+            m_focusRefresh = true;
+            showBusy(m_controller->isBusy());
+        }
     });
     connect(c, &HostController::hostChanged, this, &HostPage::restoreFilters);
     connect(c, &HostController::listsRead, this, &HostPage::listsRead);
@@ -321,9 +331,16 @@ void HostPage::resizeEvent(QResizeEvent* event)
     fitBoxMargins();
     // Fewer than 120 pixels below the splitter's top: the splitter goes to
     // 127 pixels above the bottom. A taller page never raises it again.
-    const int h = height();
+    // The rule works with the window's corrected size: a window manager or a
+    // drag may make the window smaller than its least size for a moment, and
+    // a height kept from that moment would leave the listener box collapsed
+    // after the window is set back or grows again.
+    int h = height();
+    const QWidget* w = window();
+    if (!(w->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+        h += std::max(0, w->minimumHeight() - w->height());
     if (h - 120 < m_listenerBoxHeight)
-        m_listenerBoxHeight = std::max(0, h - 127);
+        m_listenerBoxHeight = std::max(PageSplitter::MinimumBoxHeight, h - 127);
     applySplit();
     // The shares apply until the operator sets a width of his own. A
     // minimized window keeps its widths.
@@ -346,9 +363,22 @@ void HostPage::fitColumns()
     m_processTable->fitColumns();
 }
 
+void HostPage::setButtonEnabled(QPushButton* button, bool enabled)
+{
+    // A focused button that is disabled hands the focus to its table, never
+    // to the next button, where a key meant for this one would press it.
+    if (!enabled && button->isEnabled() && window()->focusWidget() == button) {
+        RecordTableView* table = button == m_killProcessButton || button == m_changePriorityButton
+                                     ? m_processTable
+                                     : m_listenerTable;
+        table->setFocus(Qt::OtherFocusReason);
+    }
+    button->setEnabled(enabled);
+}
+
 void HostPage::showBusy(bool busy)
 {
-    m_refreshButton->setEnabled(!busy);
+    setButtonEnabled(m_refreshButton, !busy);
     // The hourglass over this host only, so that the others stay usable.
     if (busy)
         setCursor(Qt::WaitCursor);
@@ -356,7 +386,12 @@ void HostPage::showBusy(bool busy)
         unsetCursor();
     if (!busy && m_focusRefresh) {
         m_focusRefresh = false;
-        m_refreshButton->setFocus();
+        // Only on the host shown, and not from a text box the operator is
+        // typing in: a host in a tab behind would take the window's focus
+        // unseen.
+        const QWidget* focused = window()->focusWidget();
+        if (m_refreshButton->isVisible() && !qobject_cast<const QLineEdit*>(focused))
+            m_refreshButton->setFocus(Qt::OtherFocusReason);
     }
 }
 
@@ -404,7 +439,7 @@ void HostPage::linkStateChanged()
     const bool allowed = commandsAllowed();
     for (QPushButton* b :
          {m_startListenerButton, m_killListenerButton, m_killProcessButton, m_changePriorityButton})
-        b->setEnabled(allowed);
+        setButtonEnabled(b, allowed);
     Q_EMIT commandsAllowedChanged();
 }
 

@@ -75,6 +75,7 @@ private:
     void applySplit();
     void splitterMoved(int top);
     void showBusy(bool busy);
+    void setButtonEnabled(QPushButton* button, bool enabled);
     void restoreFilters();
     void linkStateChanged();
     void updateCounts();
@@ -119,7 +120,8 @@ private:
     bool m_markNewRows = true;
     bool m_trendsShown = false;
     bool m_accentShown = false;  // the host's name in its colour in the status line
-    bool m_focusRefresh = false; // a connection is ready: Refresh takes the focus once free
+    bool m_focusRefresh = false; // the first connection is ready: Refresh takes the focus once free
+    bool m_firstConnection = true; // no connection has been made yet
     // The processes listed are of the same listener as before: what started
     // and ended is worth telling.
     bool m_changesKnown = false;

@@ -2,6 +2,7 @@
 
 #include "console/ConsoleSettings.h"
 #include "console/ConsoleStatusBar.h"
+#include "console/DialogKeyFilter.h"
 #include "console/HostActions.h"
 #include "console/HostController.h"
 #include "console/HostPage.h"
@@ -11,6 +12,7 @@
 #include "console/WindowPlacement.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -80,9 +82,13 @@ MainWindow::MainWindow(const Environment& environment, QWidget* parent)
     layout->addWidget(m_tabs, 1);
     layout->addWidget(m_statusLines);
     setCentralWidget(client);
-    // The window's least size is kept by resizeEvent, on its outer size; the
-    // menus and the status line set none of their own.
-    setMinimumSize(1, 1);
+    // The window's least size is 400 x 300 outside; the window manager is
+    // told (less the frame, once known) so that neither a corner drag nor a
+    // request of its own makes it smaller, and resizeEvent keeps it where a
+    // window manager does not listen.
+    fitMinimumSize();
+    // Space never answers a dialog (it pauses the host shown).
+    qApp->installEventFilter(new DialogKeyFilter(this));
     m_summaries = new HostSummaryModel(this);
     m_actions = new HostActions(
         menuBar(), this, m_store.get(), [this] { return currentHost(); },
@@ -249,8 +255,10 @@ HostPage* MainWindow::createHost(const QStringList& arguments)
             updateTitle();
     });
     updateTabs();
-    if (m_shown)
+    if (m_shown) {
+        controller->setStartCaption(m_startTitle);
         controller->start();
+    }
     return page;
 }
 
@@ -376,6 +384,9 @@ void MainWindow::updateTabs()
         m_allHostsPage->hide();
     assignAccents();
     m_tabs->tabBar()->setVisible(many);
+    // The tab bar is a Tab stop only while shown: a hidden one would keep
+    // Tab in the process table, the stop before it.
+    m_tabs->setFocusPolicy(many ? Qt::TabFocus : Qt::NoFocus);
     m_updatingTabs = false;
     const int index = current ? m_tabs->indexOf(current) : -1;
     m_tabs->setCurrentIndex(std::max(index, 0));
@@ -424,10 +435,15 @@ void MainWindow::showEvent(QShowEvent* event)
     if (m_shown)
         return;
     m_shown = true;
+    // The title the program gave the window stands until each host's
+    // connection sequence sets its own.
+    m_startTitle = windowTitle();
     // Every host connects now, each on its own; the one shown first.
     const std::vector<HostPage*> pages = m_pages;
-    for (HostPage* page : pages)
+    for (HostPage* page : pages) {
+        page->controller()->setStartCaption(m_startTitle);
         page->controller()->start();
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -448,8 +464,27 @@ void MainWindow::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+void MainWindow::fitMinimumSize()
+{
+    const QSize frame =
+        testAttribute(Qt::WA_WState_Created) ? frameGeometry().size() - size() : QSize(0, 0);
+    const QSize least = (QSize(400, 300) - frame).expandedTo(QSize(1, 1));
+    if (minimumSize() != least)
+        setMinimumSize(least);
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    // The frame's size is known once the window manager has put one round
+    // the window, which it tells with a move.
+    if (event->type() == QEvent::Move || event->type() == QEvent::Show)
+        fitMinimumSize();
+    return QMainWindow::event(event);
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
+    fitMinimumSize();
     QMainWindow::resizeEvent(event);
     // In the normal state the window is at least 400 x 300 outside; a
     // maximized or minimized one is not held to it.

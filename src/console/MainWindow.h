@@ -62,12 +62,15 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     HostPage* createHost(const QStringList& arguments);
     void buildAllHostsPage();
     void buildHostSwitching();
     void placeOnScreen();
+    // Tells the window manager the least size, 400 x 300 with the frame.
+    void fitMinimumSize();
     void chooseHostFile();
     void hostClosed(HostPage* page);
     void hostChanged(HostPage* page);
@@ -82,6 +85,7 @@ private:
     std::unique_ptr<ConsoleSettings> m_store;
     std::vector<HostPage*> m_pages; // in tab order
     QString m_lastHostFolder;       // where Add Host last found a file
+    QString m_startTitle;           // the title the window was first shown with
     std::vector<std::unique_ptr<HostPrompts>> m_prompts;
     HostActions* m_actions = nullptr;
     QTabWidget* m_tabs = nullptr;

@@ -106,6 +106,34 @@ int RecordTableView::selectedRow() const
     return rows.isEmpty() ? -1 : tableRowAt(rows.first().row());
 }
 
+int RecordTableView::targetRow()
+{
+    // The framed row, if it is selected: a row the frame does not mark (one
+    // a Ctrl+click deselected, while others stay selected) is no target.
+    const QItemSelectionModel* selection = selectionModel();
+    const QModelIndex current = selection ? selection->currentIndex() : QModelIndex();
+    if (!current.isValid() || !selection->isRowSelected(current.row()))
+        return -1;
+    scrollTo(current);
+    return tableRowAt(current.row());
+}
+
+QItemSelectionModel::SelectionFlags RecordTableView::selectionCommand(const QModelIndex& index,
+                                                                      const QEvent* event) const
+{
+    // The row frame and the selection never part: a key that moves the
+    // current row with Ctrl held (Ctrl+Home, Ctrl+End, Ctrl+arrows) selects
+    // the row it lands on, as the key alone does. Shift still extends.
+    if (event && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        const Qt::KeyboardModifiers held = key->modifiers() & ~Qt::KeypadModifier;
+        if (held == Qt::ControlModifier && key->key() != Qt::Key_Space &&
+            key->key() != Qt::Key_Select)
+            return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+    }
+    return QTableView::selectionCommand(index, event);
+}
+
 std::vector<int> RecordTableView::selectedRows() const
 {
     std::vector<int> viewRows;

@@ -41,6 +41,10 @@ public:
     // The selected row (the table's), the current one when several are
     // selected; -1 when none is.
     int selectedRow() const;
+    // The row a command acts on: the row the frame marks, when it is
+    // selected (-1 otherwise), scrolled into view first so that the operator
+    // sees the row his confirmation is about.
+    int targetRow();
     // Selects the table's row (whole), or nothing when row is -1 or not shown.
     void selectRow(int row);
     // The table's rows that are selected, in the order shown.
@@ -79,6 +83,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
 
 private:
     void rememberChosen(int row);

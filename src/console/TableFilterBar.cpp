@@ -24,7 +24,8 @@ TableFilterBar::TableFilterBar(RecordSortFilterModel* rows, const QString& noun,
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* caption = new QLabel(QStringLiteral("&Filter:"), this);
+    // No access letter: Alt+F is the File menu's, and Ctrl+F reaches the box.
+    auto* caption = new QLabel(QStringLiteral("Filter:"), this);
     caption->setBuddy(m_edit);
     m_edit->setClearButtonEnabled(true);
     m_edit->setPlaceholderText(QStringLiteral("text in any column"));

@@ -2,7 +2,9 @@
 
 #include "console/dialogs/ScreenFit.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QDialog>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -60,7 +62,15 @@ QString runFileDialog(QFileDialog* dialog, const FileDialogSetup& setup)
     if (!setup.folder.isEmpty())
         dialog->setDirectory(setup.folder);
     dialog->selectFile(setup.fileName);
-    if (dialog->exec() != QDialog::Accepted)
+    const int result = dialog->exec();
+    // A name typed and taken with Enter can leave the name box's completion
+    // list open over the window once the dialog has gone, where it would
+    // take the next key; the dialog is kept for its next use, so nothing
+    // closes it but this.
+    for (QCompleter* completer : dialog->findChildren<QCompleter*>())
+        if (QAbstractItemView* list = completer->popup(); list && list->isVisible())
+            list->hide();
+    if (result != QDialog::Accepted)
         return {};
     const QStringList files = dialog->selectedFiles();
     return files.isEmpty() ? QString() : files.first();

@@ -24,6 +24,8 @@ public:
     bool confirm(const QString& text) override
     {
         confirmations.append(text);
+        if (onConfirm)
+            onConfirm();
         return !confirmAnswers.empty() && takeFirst(confirmAnswers);
     }
     int runDialog(QDialog& dialog) override
@@ -56,6 +58,7 @@ public:
 
     QStringList confirmations;
     std::deque<bool> confirmAnswers; // No when empty
+    std::function<void()> onConfirm; // runs while the confirmation is "open"
 
     // Each run of a dialog takes the next answer, which plays the operator's
     // part and returns the dialog's result; when none is left, onDialog

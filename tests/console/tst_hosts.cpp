@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
@@ -27,6 +28,33 @@ class TestHosts : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // A host in a tab behind that connects while the operator types in the
+    // shown host's filter leaves him the focus.
+    void backgroundHostTakesNoFocus()
+    {
+        std::array<HostSim, 2> sims;
+        for (HostSim& sim : sims) {
+            sim.Listeners = {listener("123", "30002", "CNDSRVR", "8")};
+            QVERIFY(sim.listen());
+        }
+        sims[1].Faults.ReplyDelaySeconds = 1;
+        ConsoleFixture f;
+        MainWindow window(windowEnvironment(&f.prompts, &f.log, f.settingsFile()));
+        window.addHost(QString());
+        for (int i = 0; i < 2; ++i)
+            window.host(i)->controller()->setSettings(simSettings(sims[size_t(i)].serverPort()));
+        window.showHost(0);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.host(0)->controller()->isBusy(), 15000);
+        window.host(0)->openFilter();
+        auto* filter = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(filter && window.host(0)->isAncestorOf(filter));
+        QVERIFY(window.host(1)->controller()->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!window.host(1)->controller()->isBusy(), 15000);
+        QCOMPARE(QApplication::focusWidget(), filter);
+    }
+
     void silentHostDelaysNoOther()
     {
         std::array<HostSim, 3> sims;

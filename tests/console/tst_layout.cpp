@@ -5,8 +5,10 @@
 #include "console/WidgetPrompts.h"
 
 #include "console/PageSplitter.h"
+#include "session/HostSession.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -179,19 +181,50 @@ private Q_SLOTS:
         QTRY_VERIFY(w.isMaximized());
     }
 
+    // Space meant for the pause never answers a dialog that has just
+    // opened; Enter still does.
+    void spaceNeverAnswersADialog()
+    {
+        f->create();
+        QDialog dialog(f->window.get());
+        auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+        ok->setAutoDefault(true);
+        QSignalSpy clicked(ok, &QPushButton::clicked);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        ok->setFocus();
+        QTest::keyClick(ok, Qt::Key_Space);
+        QCOMPARE(clicked.count(), 0);
+        QTest::keyClick(ok, Qt::Key_Return);
+        QCOMPARE(clicked.count(), 1);
+    }
+
     void keyboardTabStopsAndFocus()
     {
         QVERIFY(f->showAndConnect());
         QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
-        // After the connection Refresh has the focus.
+        // After the connection Refresh has the focus, and shows it.
         QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
+        auto* refreshButton = f->find<QPushButton>("refreshButton");
+        const QImage focused = refreshButton->grab().toImage();
+        f->listenerTable()->setFocus();
+        QVERIFY(focused != refreshButton->grab().toImage());
+        refreshButton->setFocus();
         const qsizetype mark = f->mark();
-        // Each table is one Tab stop: Tab leaves it at once, the selected
-        // listener stays and no process list is asked for.
-        for (const char* name : {"startListenerButton", "killListenerButton", "killProcessButton",
-                                 "listenerTable", "processTable"}) {
+        // Each table is one Tab stop: Tab leaves it at once (the process
+        // table's next stop is the first button again), the selected
+        // listener stays and no process list is asked for; Shift+Tab goes
+        // back the same way.
+        const QList<const char*> stops = {"startListenerButton", "killListenerButton",
+                                          "killProcessButton",   "listenerTable",
+                                          "processTable",        "refreshButton"};
+        for (const char* name : stops) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), f->find<QWidget>(name));
+        }
+        for (qsizetype i = stops.size() - 2; i >= 0; --i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(QApplication::focusWidget(), f->find<QWidget>(stops[i]));
         }
         QCOMPARE(f->listenerRow(), 0);
         QVERIFY(f->waitIdle());
@@ -201,10 +234,29 @@ private Q_SLOTS:
         QTest::keyClick(f->listenerTable(), Qt::Key_Down);
         QCOMPARE(f->listenerRow(), 1);
         QVERIFY(f->waitIdle());
-        // After every connection, not only the first, Refresh has the focus.
+        // Space on a focused button pauses and never presses it.
+        auto* start = f->find<QPushButton>("startListenerButton");
+        start->setFocus();
+        QTest::keyClick(start, Qt::Key_Space);
+        QVERIFY(f->action("pauseAction")->isChecked());
+        QTest::keyClick(start, Qt::Key_Space);
+        QVERIFY(!f->action("pauseAction")->isChecked());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        // A focused Refresh that a refresh disables hands the focus to the
+        // listener table, not to Start Listener.
+        auto* refresh = f->find<QPushButton>("refreshButton");
+        refresh->setFocus();
+        QTest::keyClick(refresh, Qt::Key_R, Qt::AltModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), f->listenerTable());
+        QVERIFY(f->waitIdle());
+        QCOMPARE(QApplication::focusWidget(), f->listenerTable());
+        // A connection that comes back leaves the focus where it was: only
+        // the first one moves it to Refresh.
         f->processTable()->setFocus();
         QVERIFY(f->run("reconnectAction"));
-        QTRY_COMPARE(QApplication::focusWidget(), f->find<QWidget>("refreshButton"));
+        QVERIFY(f->waitIdle());
+        QTRY_COMPARE(f->session()->linkState(), HostSession::LinkState::LoggedOn);
+        QCOMPARE(QApplication::focusWidget(), f->processTable());
         // Alt+X ends the window and the host.
         QTest::keyClick(f->window.get(), Qt::Key_X, Qt::AltModifier);
         QTRY_VERIFY(!f->window->isVisible());

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -139,6 +140,26 @@ private Q_SLOTS:
         QCOMPARE(logon.mid(6, 16), QByteArray("MANAGER         "));
         QCOMPARE(logon.mid(70, 16), QByteArray("SYS             "));
         QCOMPARE(f->sim.received().mid(118), fullRefresh());
+    }
+
+    // While the logon reply is awaited the window keeps the title it was
+    // shown with, not the file's path.
+    void captionWhileTheLogonIsAwaited()
+    {
+        const QString path = f->settingsDir.filePath(QStringLiteral("east.hcf"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\"127.0.0.1\",\"" + QByteArray::number(f->sim.serverPort()) +
+                   "\",\"5\",\"xt{trpg\",\"\",\"\",\"\",\"flf\",\"\",\"\",5\r\n");
+        file.close();
+        f->sim.Faults.LogonNever = true;
+        f->create({path});
+        QCOMPARE(f->window->windowTitle(), QStringLiteral("Orvanite Server Console - ") + path);
+        f->window->setWindowTitle(QStringLiteral("Orvanite Server Console 32-bit"));
+        f->window->show();
+        QTRY_VERIFY(f->sim.received().size() >= 118);
+        QVERIFY(f->session()->isBusy());
+        QCOMPARE(f->window->windowTitle(), QStringLiteral("Orvanite Server Console 32-bit"));
     }
 
     void commandLineRule_data()

@@ -117,6 +117,76 @@ private Q_SLOTS:
         QVERIFY(f->receivedSince(mark).startsWith(framed("K") + framed("P123|" + pin)));
     }
 
+    // Every key that moves the row frame selects the row it lands on, and
+    // the command's confirmation is about that row, scrolled into view.
+    void keysMoveTheOneTarget_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QByteArray>("pin"); // of the row that Delete then kills
+
+        QTest::newRow("Ctrl+End") << int(Qt::Key_End) << int(Qt::ControlModifier)
+                                  << QByteArray("2040");
+        QTest::newRow("Ctrl+Home")
+            << int(Qt::Key_Home) << int(Qt::ControlModifier) << QByteArray("2001");
+        QTest::newRow("Ctrl+Down")
+            << int(Qt::Key_Down) << int(Qt::ControlModifier) << QByteArray("2004");
+        // End goes to the row's last cell: the row stays the target.
+        QTest::newRow("End") << int(Qt::Key_End) << int(Qt::NoModifier) << QByteArray("2003");
+        QTest::newRow("Up") << int(Qt::Key_Up) << int(Qt::NoModifier) << QByteArray("2002");
+    }
+
+    void keysMoveTheOneTarget()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QByteArray, pin);
+        f->sim.Processes.clear();
+        for (int p = 2001; p <= 2040; ++p)
+            f->sim.Processes.append(
+                process("123", "123", QByteArray::number(p), "CNDUSER", "USER", 10));
+        QVERIFY(f->showAndConnect());
+        QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+        RecordTableView* view = f->processTable();
+        f->chooseProcess(2);
+        QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(f->processes()->cell(f->processRow(), ProcessColumn::Pin).toByteArray(), pin);
+        QCOMPARE(view->currentIndex().row(), view->selectionModel()->selectedRows().value(0).row());
+
+        // Scrolled away by the operator, the row comes back into view before
+        // its confirmation.
+        view->scrollTo(view->model()->index(key == Qt::Key_Home || key == Qt::Key_Up ? 39 : 0, 0));
+        f->prompts.confirmAnswers = {true};
+        QRect shown;
+        f->prompts.onConfirm = [&] { shown = view->visualRect(view->currentIndex()); };
+        const qsizetype mark = f->mark();
+        QTest::keyClick(view, Qt::Key_Delete);
+        QVERIFY(f->waitIdle());
+        QVERIFY(view->viewport()->rect().contains(shown));
+        QVERIFY(f->receivedSince(mark).startsWith(framed("K") + framed("P123|" + pin)));
+    }
+
+    // A row the frame marks but a Ctrl+click deselected is no target, even
+    // while another row stays selected: Delete asks nothing and sends nothing.
+    void deselectedFrameIsNoTarget()
+    {
+        QVERIFY(f->showAndConnect());
+        QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+        RecordTableView* view = f->processTable();
+        f->chooseProcess(0);
+        const QPoint third = view->visualRect(view->model()->index(2, 1)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, third);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, third);
+        QCOMPARE(view->currentIndex().row(), 2);
+        QCOMPARE(view->selectedRows(), std::vector<int>{0});
+        f->prompts.confirmAnswers = {true};
+        const qsizetype mark = f->mark();
+        QTest::keyClick(view, Qt::Key_Delete);
+        QVERIFY(f->waitIdle());
+        QCOMPARE(f->prompts.confirmations, QStringList());
+        QVERIFY(!f->receivedSince(mark).contains(framed("K")));
+    }
+
     void linkComesBackOrNot_data()
     {
         QTest::addColumn<QString>("how");
