@@ -4,7 +4,7 @@
 
 namespace {
 
-const std::array<CtlExitInfo, 11> Exits = {{
+const std::array<CtlExitInfo, 12> Exits = {{
     {CtlExit::Success, "success"},
     {CtlExit::Network, "network error (WINSOCK error: N and its text), a list the host\n"
                        "cut short, or output that could not be written"},
@@ -19,6 +19,9 @@ const std::array<CtlExitInfo, 11> Exits = {{
     {CtlExit::NotVerified, "--verify: the command's effect was not seen in time"},
     {CtlExit::NotRecorded, "--require-audit: the audit trail could not be written; nothing\n"
                            "was sent"},
+    {CtlExit::UnknownKey, "unknown host key: the SSH route's jump host offered a key that\n"
+                          "is not in known_hosts; its fingerprint and the command that adds\n"
+                          "it are printed, and nothing was sent"},
     {CtlExit::Interrupted, "interrupted (SIGINT or SIGTERM); --watch ends with 0"},
 }};
 

@@ -16,6 +16,7 @@ enum class CtlExit : int
     NotAsExpected = 7, // --expect-*: the PIN is another's, or not there; nothing was sent
     NotVerified = 8,   // --verify: the command's effect was not seen in time
     NotRecorded = 9,   // --require-audit: the audit line could not be written; nothing was sent
+    UnknownKey = 12,   // the SSH route's jump host key is not in known_hosts; nothing was sent
     Interrupted = 130, // stopped by SIGINT or SIGTERM (a --watch ends with 0)
 };
 
