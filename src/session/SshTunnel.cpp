@@ -227,16 +227,7 @@ QStringList SshTunnel::sshArguments(const QString& destination, const QByteArray
 
 QString SshTunnel::keyScanCommand(const HostKey& key)
 {
-    QString host = key.host;
-    if (host.contains(u':'))
-        host = u'[' + host + u']';
-    return QStringLiteral("ssh-keyscan -p %1 %2 >> ~/.ssh/known_hosts").arg(key.port).arg(host);
-}
-
-bool SshTunnel::isReadyFor(const QString& destination, const QByteArray& host, quint16 port) const
-{
-    return m_state == State::Ready && m_destination == destination && m_host == host &&
-           m_port == port;
+    return QStringLiteral("ssh-keyscan -p %1 %2 >> ~/.ssh/known_hosts").arg(key.port).arg(key.host);
 }
 
 int SshTunnel::takeStream()
@@ -251,8 +242,6 @@ void SshTunnel::start(const QString& destination, const QByteArray& host, quint1
 {
     stop();
     m_destination = destination;
-    m_host = host;
-    m_port = port;
     m_timeoutSeconds = timeoutSeconds;
     m_error.clear();
     m_errorCode = 0;

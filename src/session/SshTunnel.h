@@ -73,8 +73,6 @@ public:
     void stop();
 
     State state() const { return m_state; }
-    // Running and ready for exactly this destination and host.
-    bool isReadyFor(const QString& destination, const QByteArray& host, quint16 port) const;
     // The session's end of the stream, once: the caller owns it; -1 when
     // not ready or already taken.
     int takeStream();
@@ -104,8 +102,6 @@ private:
     QTimer* m_deadline = nullptr;
     State m_state = State::Idle;
     QString m_destination;
-    QByteArray m_host;
-    quint16 m_port = 0;
     int m_stream = -1; // our end of the pair until taken
     QString m_error;
     int m_errorCode = 0;
