@@ -24,6 +24,18 @@ ConsoleSettings::ConsoleSettings(const QString& file)
 
 ConsoleSettings::~ConsoleSettings() = default;
 
+QStringList ConsoleSettings::pathRouteFiles() const
+{
+    QStringList paths;
+    m_store->beginGroup(QStringLiteral("hosts"));
+    const QStringList groups = m_store->childGroups();
+    for (const QString& g : groups)
+        if (m_store->contains(g + QStringLiteral("/sshTunnel")))
+            paths << QUrl::fromPercentEncoding(g.toLatin1());
+    m_store->endGroup();
+    return paths;
+}
+
 QString ConsoleSettings::sshDestination(const QString& configPath) const
 {
     return m_store->value(hostGroup(configPath) + QStringLiteral("/sshTunnel")).toString();

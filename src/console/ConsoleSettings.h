@@ -69,8 +69,11 @@ public:
     QStringList lastHosts() const;
     void setLastHosts(const QStringList& files);
 
-    // The SSH destination a configuration file's host is reached through
-    // (by the file's absolute path); empty: none.
+    // SSH destinations as earlier versions kept them, by the configuration
+    // file's absolute path (routes are now the host's, in HostRoutes): the
+    // paths that still have one, the destination of one, and its removal
+    // once it has moved.
+    QStringList pathRouteFiles() const;
     QString sshDestination(const QString& configPath) const;
     void setSshDestination(const QString& configPath, const QString& destination);
     // Saves put the logon passwords in the desktop keyring (off unless chosen).

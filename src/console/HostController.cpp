@@ -13,6 +13,7 @@
 #include "keyring/PasswordKeyring.h"
 #include "session/AuditTrail.h"
 #include "session/HostSession.h"
+#include "session/KnownHostAdder.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
 #include "session/Reconnector.h"
@@ -134,10 +135,8 @@ void HostController::connectSession()
     });
     connect(s, &HostSession::connectFinished, this, &HostController::connectFinished);
     connect(s, &HostSession::socketError, this, &HostController::showSocketError);
-    connect(s, &HostSession::tunnelError, this, [this](const QString& text) {
-        if (!m_linkAttempt)
-            m_environment.prompts->showMessage(text);
-    });
+    connect(s, &HostSession::tunnelError, this, &HostController::showTunnelError);
+    connect(s, &HostSession::unknownHostKey, this, &HostController::offerHostKey);
     connect(s, &HostSession::listenersChanged, this, &HostController::noteListsRead);
     connect(s, &HostSession::processesChanged, this, &HostController::noteListsRead);
     connect(s, &HostSession::linkStateChanged, this, [this] {
@@ -211,6 +210,8 @@ void HostController::connectFinished(bool loggedOn)
         setBusyReason(BusyReason::Connecting, false);
         return;
     }
+    if (!loggedOn && m_hostKeys && m_hostKeys->isRunning())
+        return; // connects again once the accepted key is in known_hosts
     if (!loggedOn) {
         close();
         return;
@@ -235,6 +236,60 @@ void HostController::showSocketError(int code, const QString& text)
     if (m_linkAttempt)
         return; // the reconnector shows it in the status line
     m_environment.prompts->showMessage(QStringLiteral("WINSOCK error: %1\n%2").arg(code).arg(text));
+}
+
+void HostController::offerHostKey(const QString& destination, const QString& fingerprint,
+                                  const QString& host, quint16 port)
+{
+    // Its box says all the tunnel's message would: that one goes to the
+    // status line.
+    m_keyOffered = true;
+    if (m_linkAttempt || isClosing())
+        return;
+    if (!m_environment.prompts->confirm(
+            QStringLiteral("The SSH key of %1 (%2 port %3) is not known. Its fingerprint is\r%4\r"
+                           "Add it to known_hosts and connect? Answer Yes only when the "
+                           "fingerprint is the one its administrator gave you.")
+                .arg(destination, host)
+                .arg(port)
+                .arg(fingerprint)))
+        return;
+    if (!m_hostKeys) {
+        m_hostKeys = new KnownHostAdder(this);
+        connect(m_hostKeys, &KnownHostAdder::finished, this,
+                [this](bool ok, const QString& message) {
+                    if (isClosing())
+                        return;
+                    if (ok) {
+                        Q_EMIT statusMessage(message);
+                        connectAndLogon();
+                        return;
+                    }
+                    m_environment.prompts->showMessage(message);
+                    if (m_session->linkState() != HostSession::LinkState::LoggedOn &&
+                        !m_session->isBusy())
+                        close();
+                });
+    }
+    m_hostKeys->add(destination, {fingerprint, host, port});
+}
+
+void HostController::showTunnelError(const QString& text)
+{
+    if (std::exchange(m_keyOffered, false)) {
+        Q_EMIT statusMessage(text);
+        return;
+    }
+    // A tunnel that keeps failing for one cause (ssh killed at every drop)
+    // is told in a box once for this host; after that, and while the link is
+    // being brought back, in the status line.
+    const QString cause = hostAddress() + u'\n' + text;
+    if (m_linkAttempt || m_toldTunnelCauses.contains(cause)) {
+        Q_EMIT statusMessage(text);
+        return;
+    }
+    m_toldTunnelCauses.insert(cause);
+    m_environment.prompts->showMessage(text);
 }
 
 void HostController::close()
@@ -456,8 +511,14 @@ bool HostController::editSettings()
     }
     // A value that cannot be taken ends the command with its message; the
     // values before it stay taken.
+    const ConnectionSettings before = m_settings;
     m_configureDialog->takeSettings(m_settings);
     m_refreshTimer->setInterval(m_settings.RefreshInterval);
+    // Another host brings its own route, unless the operator named one. When
+    // the routes cannot be read the host is not connected at all.
+    if ((m_settings.HostAddress != before.HostAddress || m_settings.Port != before.Port) &&
+        m_settings.SshDestination == before.SshDestination)
+        return m_files->takeRoute(m_settings);
     return true;
 }
 
@@ -567,6 +628,13 @@ QString HostController::hostAddress() const
     return latin1(m_settings.HostAddress) + QLatin1Char(':') + QString::number(m_settings.Port);
 }
 
+QString HostController::routeText() const
+{
+    if (m_settings.SshDestination.isEmpty())
+        return QString();
+    return QStringLiteral("via ") + m_settings.SshDestination;
+}
+
 QColor HostController::accentFor(const QString& key)
 {
     return HostPalette::colours().at(HostPalette::preferredIndex(key));
@@ -603,6 +671,7 @@ HostController::Summary HostController::summary() const
     s.accent = accent();
     s.link = m_reconnector->statusText();
     s.reconnections = m_reconnector->reconnections();
+    s.route = m_settings.SshDestination;
     // Every listener's figures once the census has been taken; a host that
     // went down keeps them, marked stale.
     const CensusSummary& census = m_trendCollector->census().summary();

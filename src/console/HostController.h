@@ -10,6 +10,7 @@
 #include <QFlags>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,7 @@ class ConsoleSettings;
 class EventLog;
 class HostFileStore;
 class HostSession;
+class KnownHostAdder;
 class Notifier;
 class Prompts;
 class Reconnector;
@@ -123,6 +125,8 @@ public:
     QString hostKey() const;
     // The address and port, empty before an address is known.
     QString hostAddress() const;
+    // "via DEST" for a host reached through an SSH route; empty when direct.
+    QString routeText() const;
     // A colour of the host's own, the same for the same file on every run.
     static QColor accentFor(const QString& key);
     // The colour this host is told apart by among the hosts open with it
@@ -141,6 +145,7 @@ public:
         bool everyListener = false; // the census covers every listener
         int reconnections = 0;
         QColor accent;
+        QString route; // the SSH destination the host is reached through; empty: direct
     };
     Summary summary() const;
     // While on, every listener's processes are counted after each refresh,
@@ -179,6 +184,11 @@ private:
     void connectFinished(bool loggedOn);
     void showProgress(int step);
     void showSocketError(int code, const QString& text);
+    void showTunnelError(const QString& text);
+    // The route's jump host has a key not in known_hosts: the operator may
+    // accept its fingerprint, and the host is connected again once it is added.
+    void offerHostKey(const QString& destination, const QString& fingerprint, const QString& host,
+                      quint16 port);
     void setBusyReason(BusyReason reason, bool on);
     void updateBusy();
     void applyBusy(bool busy);
@@ -202,6 +212,8 @@ private:
     // Asks for the passwords the keyring could not give; false when the
     // operator gave none.
     bool askPasswords(const PasswordKeyring::Result& result);
+    // Runs the Configure dialog: false when it was cancelled (the host then
+    // closes) or the new host's route cannot be read (nothing connects).
     bool editSettings();
 
     Environment m_environment;
@@ -235,6 +247,9 @@ private:
     bool m_linkAttempt = false;
     bool m_everLoggedOn = false;
     bool m_trendsShown = false;
+    QSet<QString> m_toldTunnelCauses; // host and text of each tunnel fault shown in a box
+    KnownHostAdder* m_hostKeys = nullptr;
+    bool m_keyOffered = false; // the tunnel's message that follows goes to the status line
     bool m_countingEveryListener = false;
     int m_appliedInterval = 5000;
     QDateTime m_lastRead;

@@ -2,6 +2,7 @@
 
 #include "config/ConfigFile.h"
 #include "config/ConnectionSettings.h"
+#include "config/HostRoutes.h"
 #include "console/ConsoleSettings.h"
 #include "console/Prompts.h"
 
@@ -14,6 +15,44 @@ HostFileStore::HostFileStore(ConsoleSettings* store, Prompts* prompts, QObject* 
     : QObject(parent), m_store(store), m_prompts(prompts)
 {
     m_random.seed(std::mt19937::result_type(QDateTime::currentMSecsSinceEpoch()));
+    migrateRoutes();
+}
+
+void HostFileStore::migrateRoutes()
+{
+    // Earlier versions kept a tunnel under its file's path, so a renamed file
+    // lost it. Each is moved to the host its file names; one whose file
+    // cannot be read stays where it is until it can.
+    const QStringList paths = m_store->pathRouteFiles();
+    if (paths.isEmpty())
+        return;
+    HostRoutes routes;
+    if (!routes.load())
+        return;
+    QStringList moved;
+    for (const QString& path : paths) {
+        ConnectionSettings s;
+        if (!loadConfig(path, s).ok())
+            continue;
+        if (routes.route(s.HostAddress, s.Port).isEmpty())
+            routes.setRoute(s.HostAddress, s.Port, m_store->sshDestination(path));
+        moved << path;
+    }
+    if (moved.isEmpty() || !routes.save())
+        return;
+    for (const QString& path : std::as_const(moved))
+        m_store->setSshDestination(path, QString());
+}
+
+bool HostFileStore::takeRoute(ConnectionSettings& settings)
+{
+    QString why;
+    if (HostRoutes::lookUp(settings.HostAddress, settings.Port, settings.SshDestination, why))
+        return true;
+    // Its route may be the one that could not be read: the host is not
+    // reached directly instead.
+    m_prompts->showMessage(why);
+    return false;
 }
 
 bool HostFileStore::load(ConnectionSettings& settings)
@@ -23,7 +62,8 @@ bool HostFileStore::load(ConnectionSettings& settings)
         m_prompts->showMessage(result.message);
         return false;
     }
-    settings.SshDestination = m_store->sshDestination(settings.ConfigPath);
+    if (!takeRoute(settings))
+        return false;
     // A file without passwords asks the keyring when saves put them there,
     // or when this host's were put there once.
     m_lookupDue = PasswordKeyring::noPasswords(settings) &&
@@ -93,8 +133,13 @@ void HostFileStore::write(const ConnectionSettings& settings)
         m_prompts->showMessage(result.message);
         return;
     }
-    m_store->setSshDestination(settings.ConfigPath, settings.SshDestination);
     remember(settings.ConfigPath);
+    // The route is the host's: whichever file names the host finds it.
+    HostRoutes routes;
+    if (!routes.load() ||
+        (routes.setRoute(settings.HostAddress, settings.Port, settings.SshDestination) &&
+         !routes.save()))
+        m_prompts->showMessage(routes.error());
 }
 
 FileDialogSetup HostFileStore::dialogSetup(const QString& programPath, const QString& configPath)

@@ -12,8 +12,9 @@ class ConsoleSettings;
 struct ConnectionSettings;
 
 // A host's configuration file and what the console keeps beside it: the
-// file itself (read, and written with a fresh key at every save), its SSH
-// tunnel in the console's settings (the file's line has no room for it), its
+// file itself (read, and written with a fresh key at every save), its host's
+// SSH route in the routes file the other programs read too (the file's line
+// has no room for it), its
 // logon passwords in the desktop keyring when the operator chose so, and the
 // recent files' list. Failures are told through the prompts.
 class HostFileStore : public QObject
@@ -23,7 +24,7 @@ class HostFileStore : public QObject
 public:
     HostFileStore(ConsoleSettings* store, Prompts* prompts, QObject* parent);
 
-    // Reads settings.ConfigPath into settings, with the tunnel kept for it.
+    // Reads settings.ConfigPath into settings, with its host's route.
     // False when a value could not be taken (the message has been shown;
     // the values before it stay taken).
     bool load(ConnectionSettings& settings);
@@ -39,6 +40,9 @@ public:
     // Puts the passwords the operator typed in the keyring (the file is not
     // written); a failure is told.
     void rememberPasswords(const ConnectionSettings& settings);
+    // Sets settings.SshDestination to the route of its host and port; false
+    // (the message shown) when the routes cannot be read.
+    bool takeRoute(ConnectionSettings& settings);
     // Both file dialogs (Load and Save As) start the same way: in the
     // program's folder, on the configuration file in use.
     static FileDialogSetup dialogSetup(const QString& programPath, const QString& configPath);
@@ -49,6 +53,7 @@ Q_SIGNALS:
     void recentFilesChanged();
 
 private:
+    void migrateRoutes();
     void write(const ConnectionSettings& settings);
 
     ConsoleSettings* m_store;

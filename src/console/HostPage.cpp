@@ -401,7 +401,10 @@ void HostPage::restoreFilters()
     ConsoleSettings* store = m_controller->store();
     m_listenerFilter->setText(store->filter(host, ListenerTableName));
     m_processFilter->setText(store->filter(host, ProcessTableName));
-    m_statusBar->setHost(m_controller->hostAddress());
+    // A host reached through an SSH route says so beside its address.
+    const QString route = m_controller->routeText();
+    m_statusBar->setHost(route.isEmpty() ? m_controller->hostAddress()
+                                         : m_controller->hostAddress() + u' ' + route);
     // The name and colour follow the host.
     setAccentShown(m_accentShown);
 }

@@ -82,6 +82,8 @@ QVariant HostSummaryModel::data(const QModelIndex& index, int role) const
                (c.stale ? QStringLiteral(" (stale)") : QString());
     case Reconnections:
         return h.reconnections;
+    case Route:
+        return h.route.isEmpty() ? QStringLiteral("direct") : QStringLiteral("via ") + h.route;
     case ColumnCount:
         break;
     }
@@ -93,7 +95,7 @@ QVariant HostSummaryModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal)
         return {};
     static const char* const Titles[ColumnCount] = {
-        "Name", "Link", "Listeners", "Processes", "CPU Time", "Listed", "Reconnections"};
+        "Name", "Link", "Listeners", "Processes", "CPU Time", "Listed", "Reconnections", "Route"};
     if (section < 0 || section >= ColumnCount)
         return {};
     if (role == Qt::DisplayRole)

@@ -7,7 +7,7 @@
 
 // The hosts of the window at a glance, one row per host in tab order: the
 // columns orvanite-ctl's hosts prints (Name, Link, Listeners, Processes,
-// CPU Time, Listed, Reconnections), the name on the host's accent colour.
+// CPU Time, Listed, Reconnections, Route), the name on the host's accent colour.
 class HostSummaryModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -22,6 +22,7 @@ public:
         CpuTime,
         Listed,
         Reconnections,
+        Route,
         ColumnCount
     };
 

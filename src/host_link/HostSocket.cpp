@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -47,6 +48,8 @@ struct HostSocket::Impl
     QByteArray buf;
     qsizetype offset = 0;
     bool inRead = false;
+    // A connected stream handed over for the next connection.
+    int stream = NoSocket;
     // An asynchronous connection under way: its writability watch and its
     // time limit.
     QSocketNotifier* connectNotifier = nullptr;
@@ -96,6 +99,14 @@ HostSocket::~HostSocket()
     // from an interrupted Connect is released as well.
     if (m_state == SocketState::Connected || d->fd != NoSocket)
         Disconnect();
+    setStream(NoSocket);
+}
+
+void HostSocket::setStream(int fd)
+{
+    if (d->stream != NoSocket && d->stream != fd)
+        ::close(d->stream);
+    d->stream = fd;
 }
 
 qsizetype HostSocket::RecvCount() const
@@ -127,6 +138,17 @@ QString HostSocket::ErrorText(int code)
 
 int HostSocket::startConnection(quint16 port)
 {
+    if (d->stream != NoSocket) {
+        const int fd = std::exchange(d->stream, NoSocket);
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+            const int code = Winsock::FromErrno(errno);
+            ::close(fd);
+            return code;
+        }
+        d->fd = fd;
+        return 0;
+    }
     if (!m_unixPath.isEmpty())
         return startLocalConnection();
     in_addr address{};

@@ -48,6 +48,11 @@ public:
     // address and port (a forward that leads there); errors as for TCP.
     void setUnixPath(const QByteArray& path) { m_unixPath = path; }
     const QByteArray& unixPath() const { return m_unixPath; }
+    // When set, the next connectToHost takes this descriptor instead of
+    // connecting: one end of a stream already connected (a socket pair whose
+    // other end a forwarding program holds). The socket owns it from here
+    // on; -1 clears it.
+    void setStream(int fd);
     void setAuthorized(bool authorized) { m_authorized = authorized; }
     bool isAuthorized() const { return m_authorized; }
 

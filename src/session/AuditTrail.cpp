@@ -51,6 +51,9 @@ void sendToJournal(const QJsonObject& entry, const QByteArray& line)
                            entry.value(QLatin1String("argument")).toString(),
                            entry.value(QLatin1String("host")).toString())
                       .arg(entry.value(QLatin1String("port")).toInt());
+        const QString via = entry.value(QLatin1String("via")).toString();
+        if (!via.isEmpty())
+            message += QStringLiteral(" via ") + via;
     } else {
         message = QStringLiteral("effect of %1: %2")
                       .arg(entry.value(QLatin1String("refers_to")).toString(),
@@ -254,6 +257,10 @@ QString CommandAudit::record(const HostCommand& command)
         {QStringLiteral("program"), m_program},
         {QStringLiteral("host"), QString::fromLatin1(m_session->settings().HostAddress)},
         {QStringLiteral("port"), int(m_session->settings().Port)},
+        // The SSH route the command went through; null when it went direct.
+        {QStringLiteral("via"), m_session->settings().SshDestination.isEmpty()
+                                    ? QJsonValue(QJsonValue::Null)
+                                    : QJsonValue(m_session->settings().SshDestination)},
         {QStringLiteral("command"), command.name()},
         {QStringLiteral("request"), QString(QLatin1Char(command.letter()))},
         {QStringLiteral("argument"),

@@ -36,7 +36,17 @@ HostSession::HostSession(QObject* parent)
     connect(m_tunnel, &SshTunnel::ready, this, &HostSession::advance);
     connect(m_tunnel, &SshTunnel::message, this, &HostSession::tunnelError);
     connect(m_tunnel, &SshTunnel::failed, this, [this](const QString& text) {
-        Q_EMIT tunnelError(text);
+        // An unknown key is offered first, its message told after; a
+        // refused forward is told as the socket error it stands for.
+        QPointer<HostSession> self(this);
+        if (m_tunnel->unknownHostKey().isValid()) {
+            const SshTunnel::HostKey key = m_tunnel->unknownHostKey();
+            Q_EMIT unknownHostKey(m_tunnel->destination(), key.fingerprint, key.host, key.port);
+            if (!self)
+                return;
+        }
+        if (m_tunnel->errorCode() == 0)
+            Q_EMIT tunnelError(text);
         advance();
     });
 }

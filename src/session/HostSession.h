@@ -192,6 +192,11 @@ Q_SIGNALS:
     // The SSH tunnel could not be made or ended, or ssh reported a refused
     // forward: the text names the cause in ssh's words.
     void tunnelError(const QString& text);
+    // The route's jump host offered a key that is not in known_hosts (told
+    // before tunnelError): its fingerprint, and its address and port as ssh
+    // connected them.
+    void unknownHostKey(const QString& destination, const QString& fingerprint, const QString& host,
+                        quint16 port);
     // A list replaced the listener table (also when it emptied it).
     void listenersChanged();
     // A process list was asked for the listener with this PIN.

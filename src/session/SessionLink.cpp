@@ -5,8 +5,6 @@
 #include "session/ReadWait.h"
 #include "session/SshTunnel.h"
 
-#include <QFile>
-
 #include <array>
 
 namespace {
@@ -64,7 +62,12 @@ SessionLink::Progress SessionLink::connect(const ConnectionSettings& settings, i
             break;
         case Tunnel::Failed:
             phase = TunnelFailed;
-            m_connectDone = true; // its message went out
+            m_connectDone = true;
+            // A forward the jump host could not connect is the socket error
+            // a direct connection would have met; any other failure has
+            // said why in ssh's words.
+            if (m_tunnel->errorCode() != 0)
+                m_socket->ReportError(m_tunnel->errorCode());
             break;
         }
     }
@@ -78,16 +81,15 @@ SessionLink::Tunnel SessionLink::tunnelStep(const ConnectionSettings& settings, 
 {
     const QString& destination = settings.SshDestination;
     if (destination.isEmpty()) {
-        m_socket->setUnixPath({});
+        m_socket->setStream(-1);
         return Tunnel::ConnectNow;
     }
-    const QByteArray& host = settings.HostAddress;
-    const quint16 port = settings.Port;
-    if (!starting && !m_tunnel->isReadyFor(destination, host, port))
-        m_tunnel->start(destination, host, port, readTimeout);
+    // A forward carries one connection: each connection has its own.
+    if (!starting)
+        m_tunnel->start(destination, settings.HostAddress, settings.Port, readTimeout);
     switch (m_tunnel->state()) {
     case SshTunnel::State::Ready:
-        m_socket->setUnixPath(QFile::encodeName(m_tunnel->socketPath()));
+        m_socket->setStream(m_tunnel->takeStream());
         return Tunnel::ConnectNow;
     case SshTunnel::State::Starting:
         return Tunnel::Starting;

@@ -1,30 +1,23 @@
 #include "session/SshTunnel.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTimer>
 
-#include <cstdlib>
-
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <utility>
 
 #include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/un.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int PollMs = 40;
-// How long ssh may go on after the tunnel is ended, to pass on the bytes
-// written last.
-constexpr int GraceMs = 300;
 constexpr int AliveIntervalSeconds = 15;
-// A Unix socket's path must fit sockaddr_un with its terminating zero.
-constexpr qsizetype LongestSocketPath = qsizetype(sizeof(sockaddr_un::sun_path)) - 1;
-const QString SocketName = QStringLiteral("host.sock");
+// ssh ends with its stream; one that does not (a host that keeps the
+// connection open after Quit) is ended after this long.
+constexpr int LingerMs = 5000;
 
 struct Destination
 {
@@ -108,51 +101,76 @@ bool splitDestination(const QString& text, Destination& out, QString& why)
     return true;
 }
 
-// The folder that holds the sockets: $XDG_RUNTIME_DIR when it is ours and
-// closed to others, else the temporary folder.
-QString socketBase()
+// The socket error a refused or failed forward stands for, from the
+// reason the jump host gave ("connect failed: Connection refused").
+int forwardErrorCode(QStringView reason)
 {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty()) {
-        struct stat st
-        {
-        };
-        if (::stat(runtime.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-            st.st_uid == ::getuid() && (st.st_mode & 077) == 0 && !runtime.contains(':'))
-            return QString::fromLocal8Bit(runtime);
-    }
-    return QDir::tempPath();
+    static const struct
+    {
+        const char* text;
+        int code;
+    } Reasons[] = {
+        {"Connection refused", 10061},        {"Connection timed out", 10060},
+        {"No route to host", 10065},          {"Network is unreachable", 10051},
+        {"Name or service not known", 11001}, {"Temporary failure in name resolution", 11002},
+    };
+    for (const auto& r : Reasons)
+        if (reason.contains(QLatin1StringView(r.text)))
+            return r.code;
+    return 0;
 }
 
-// A fresh folder of mode 0700 for one socket; empty when none can be made.
-QString makeFolder(const QString& base)
+// Signals ssh and, when a shell runs it, the shell too: each runs in a
+// process group of its own.
+void signalGroup(QProcess* p, int signal)
 {
-    QByteArray templ = QFile::encodeName(base) + "/orvanite-ssh-XXXXXX";
-    if (::mkdtemp(templ.data()) == nullptr)
-        return {};
-    return QFile::decodeName(templ);
+    if (p->state() != QProcess::NotRunning && p->processId() > 0)
+        ::kill(-pid_t(p->processId()), signal);
+}
+
+// Ends a process that is no longer wanted and lets it go once it has.
+void dismiss(QProcess* p, int afterMs)
+{
+    if (p->state() == QProcess::NotRunning) {
+        p->deleteLater();
+        return;
+    }
+    QObject::connect(p, &QProcess::finished, p, &QObject::deleteLater);
+    if (afterMs == 0)
+        signalGroup(p, SIGTERM);
+    else
+        QTimer::singleShot(afterMs, p, [p] { signalGroup(p, SIGTERM); });
+    QTimer::singleShot(afterMs + 3000, p, [p] { signalGroup(p, SIGKILL); });
 }
 
 } // namespace
 
-SshTunnel::SshTunnel(QObject* parent) : QObject(parent), m_poll(new QTimer(this))
+SshTunnel::SshTunnel(QObject* parent) : QObject(parent), m_deadline(new QTimer(this))
 {
-    m_poll->setInterval(PollMs);
-    connect(m_poll, &QTimer::timeout, this, &SshTunnel::poll);
+    m_deadline->setSingleShot(true);
+    connect(m_deadline, &QTimer::timeout, this, [this] {
+        if (m_state != State::Starting)
+            return;
+        takeStderr();
+        QString cause = QStringLiteral("no forward after %1 seconds").arg(m_timeoutSeconds);
+        if (!m_said.isEmpty())
+            cause += QStringLiteral(": ") + m_said.join(QStringLiteral("; "));
+        fail(QStringLiteral("SSH tunnel to %1 failed: %2").arg(m_destination, cause));
+    });
 }
 
 SshTunnel::~SshTunnel()
 {
     stop();
-    // The program is ending: ssh is given its grace here, briefly blocking,
-    // so that a Quit just written to the socket still reaches the host.
+    // The program is ending: a forward still passing on the last bytes
+    // (Quit) is waited for, briefly blocking, as it ends with its stream.
     const QList<QProcess*> left = findChildren<QProcess*>(Qt::FindDirectChildrenOnly);
     for (QProcess* p : left) {
         p->disconnect();
-        if (p->state() != QProcess::NotRunning && !p->waitForFinished(GraceMs)) {
-            p->terminate();
+        if (p->state() != QProcess::NotRunning && !p->waitForFinished(LingerMs)) {
+            signalGroup(p, SIGTERM);
             if (!p->waitForFinished(2000))
-                p->kill();
+                signalGroup(p, SIGKILL);
             p->waitForFinished(2000);
         }
         delete p;
@@ -171,15 +189,16 @@ QString SshTunnel::checkDestination(const QString& destination)
 
 QStringList SshTunnel::sshCommand()
 {
-    const QString given = qEnvironmentVariable("ORVANITE_SSH_COMMAND").trimmed();
-    QStringList words = given.isEmpty() ? QStringList() : QProcess::splitCommand(given);
-    if (words.isEmpty())
-        words << QStringLiteral("ssh");
-    return words;
+    const QString given = qEnvironmentVariable("ORVANITE_SSH_COMMAND");
+    if (given.trimmed().isEmpty())
+        return {QStringLiteral("ssh")};
+    // As a shell runs it, the arguments following as "$@".
+    return {QStringLiteral("/bin/sh"), QStringLiteral("-c"), given + QStringLiteral(" \"$@\""),
+            QStringLiteral("sh")};
 }
 
-QStringList SshTunnel::sshArguments(const QString& destination, const QString& socketPath,
-                                    const QByteArray& host, quint16 port, int timeoutSeconds)
+QStringList SshTunnel::sshArguments(const QString& destination, const QByteArray& host,
+                                    quint16 port, int timeoutSeconds)
 {
     Destination d;
     QString why;
@@ -187,31 +206,35 @@ QStringList SshTunnel::sshArguments(const QString& destination, const QString& s
     QString forwardHost = QString::fromLatin1(host);
     if (forwardHost.contains(u':'))
         forwardHost = u'[' + forwardHost + u']';
-    QStringList args{QStringLiteral("-N"),
-                     QStringLiteral("-o"),
-                     QStringLiteral("BatchMode=yes"),
-                     QStringLiteral("-o"),
-                     QStringLiteral("ExitOnForwardFailure=yes"),
-                     QStringLiteral("-o"),
-                     QStringLiteral("ServerAliveInterval=%1").arg(AliveIntervalSeconds),
-                     QStringLiteral("-o"),
-                     QStringLiteral("StreamLocalBindUnlink=yes"),
-                     QStringLiteral("-o"),
-                     QStringLiteral("StreamLocalBindMask=0177")};
+    // LogLevel DEBUG2 makes ssh say when the jump host has opened the
+    // forward ("open confirm") and which key it offered; a connection of
+    // its own (no ControlMaster) makes it say so itself.
+    QStringList args{
+        QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
+        QStringLiteral("-o"), QStringLiteral("ExitOnForwardFailure=yes"),
+        QStringLiteral("-o"), QStringLiteral("ServerAliveInterval=%1").arg(AliveIntervalSeconds),
+        QStringLiteral("-o"), QStringLiteral("ControlMaster=no"),
+        QStringLiteral("-o"), QStringLiteral("ControlPath=none"),
+        QStringLiteral("-o"), QStringLiteral("LogLevel=DEBUG2")};
     if (timeoutSeconds > 0)
         args << QStringLiteral("-o") << QStringLiteral("ConnectTimeout=%1").arg(timeoutSeconds);
-    args << QStringLiteral("-L")
-         << QStringLiteral("%1:%2:%3").arg(socketPath, forwardHost).arg(port);
+    args << QStringLiteral("-W") << QStringLiteral("%1:%2").arg(forwardHost).arg(port);
     if (!d.port.isEmpty())
         args << QStringLiteral("-p") << d.port;
     args << QStringLiteral("--") << d.target;
     return args;
 }
 
-bool SshTunnel::isReadyFor(const QString& destination, const QByteArray& host, quint16 port) const
+QString SshTunnel::keyScanCommand(const HostKey& key)
 {
-    return m_state == State::Ready && m_destination == destination && m_host == host &&
-           m_port == port;
+    return QStringLiteral("ssh-keyscan -p %1 %2 >> ~/.ssh/known_hosts").arg(key.port).arg(key.host);
+}
+
+int SshTunnel::takeStream()
+{
+    if (m_state != State::Ready)
+        return -1;
+    return std::exchange(m_stream, -1);
 }
 
 void SshTunnel::start(const QString& destination, const QByteArray& host, quint16 port,
@@ -219,12 +242,13 @@ void SshTunnel::start(const QString& destination, const QByteArray& host, quint1
 {
     stop();
     m_destination = destination;
-    m_host = host;
-    m_port = port;
     m_timeoutSeconds = timeoutSeconds;
     m_error.clear();
+    m_errorCode = 0;
     m_stderr.clear();
-    m_lastLine.clear();
+    m_said.clear();
+    m_serverKey = {};
+    m_unknownKey = {};
     m_state = State::Starting;
 
     const QString why = checkDestination(destination);
@@ -232,81 +256,79 @@ void SshTunnel::start(const QString& destination, const QByteArray& host, quint1
         fail(why);
         return;
     }
-    QString base = socketBase();
-    if (base.size() + 40 > LongestSocketPath)
-        base = QStringLiteral("/tmp");
-    m_folder = makeFolder(base);
-    if (m_folder.isEmpty()) {
-        fail(QStringLiteral("SSH tunnel to %1: cannot make a folder for its socket in %2")
-                 .arg(destination, base));
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        fail(QStringLiteral("SSH tunnel to %1 failed: no socket pair: %2")
+                 .arg(destination, QString::fromLocal8Bit(::strerror(errno))));
         return;
     }
-    m_socketPath = m_folder + u'/' + SocketName;
+    m_stream = pair[0];
+    const int theirs = pair[1];
 
     QStringList command = sshCommand();
     const QString program = command.takeFirst();
     m_process = new QProcess(this);
     m_process->setProgram(program);
-    m_process->setArguments(command +
-                            sshArguments(destination, m_socketPath, host, port, timeoutSeconds));
+    m_process->setArguments(command + sshArguments(destination, host, port, timeoutSeconds));
     m_process->setStandardInputFile(QProcess::nullDevice());
     m_process->setStandardOutputFile(QProcess::nullDevice());
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
-    // ssh ends with the program, also one that crashed or was killed: a
-    // tunnel never outlives its session.
-    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // ssh reads and writes its end of the pair, in a process group of its
+    // own (with the shell that runs it), so that ending the route ends both.
+    // It ends with the program, also one that crashed or was killed: its
+    // stream ends then, and the shell is told at once.
+    m_process->setChildProcessModifier([theirs] {
+        ::dup2(theirs, STDIN_FILENO);
+        ::dup2(theirs, STDOUT_FILENO);
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    });
     connect(m_process, &QProcess::readyReadStandardError, this, &SshTunnel::takeStderr);
     connect(m_process, &QProcess::errorOccurred, this, [this, program](QProcess::ProcessError e) {
         if (e != QProcess::FailedToStart)
             return;
-        fail(QStringLiteral("SSH tunnel to %1: cannot run \"%2\": %3")
+        fail(QStringLiteral("SSH tunnel to %1 failed: cannot run \"%2\": %3")
                  .arg(m_destination, program, m_process->errorString()));
     });
     connect(m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
         takeStderr();
-        QString cause = stderrCause();
-        if (cause.isEmpty() && m_state == State::Ready)
-            cause = m_lastLine; // said while in use, just before it ended
+        if (!m_stderr.isEmpty())
+            readLine(std::exchange(m_stderr, {}));
+        if (m_state == State::Ready && status == QProcess::NormalExit && code == 0) {
+            // The host closed the connection and ssh with it: the session
+            // sees its stream end; nothing failed.
+            closeStream();
+            m_process->deleteLater();
+            m_process = nullptr;
+            m_state = State::Idle;
+            return;
+        }
+        QString cause = m_said.join(QStringLiteral("; "));
         if (cause.isEmpty())
             cause = status == QProcess::CrashExit
                         ? QStringLiteral("ssh was killed")
                         : QStringLiteral("ssh ended with exit status %1").arg(code);
-        if (m_state == State::Ready)
-            fail(QStringLiteral("SSH tunnel to %1 ended: %2").arg(m_destination, cause));
-        else
-            fail(QStringLiteral("SSH tunnel to %1 failed: %2").arg(m_destination, cause));
+        fail(failureText(cause));
     });
-    m_deadline = timeoutSeconds > 0 ? QDeadlineTimer(timeoutSeconds * 1000LL).deadline() : 0;
-    m_poll->start();
+    if (timeoutSeconds > 0)
+        m_deadline->start(timeoutSeconds * 1000);
     m_process->start();
+    // The child holds its end now (or never will).
+    ::close(theirs);
 }
 
-void SshTunnel::poll()
+QString SshTunnel::failureText(const QString& cause) const
 {
-    if (m_state != State::Starting) {
-        m_poll->stop();
-        return;
-    }
-    struct stat st
-    {
-    };
-    if (::lstat(QFile::encodeName(m_socketPath).constData(), &st) == 0 && S_ISSOCK(st.st_mode)) {
-        m_poll->stop();
-        m_state = State::Ready;
-        m_stderr.clear();
-        Q_EMIT ready();
-        return;
-    }
-    if (m_deadline != 0 && QDeadlineTimer::current().deadline() >= m_deadline) {
-        takeStderr();
-        QString text = QStringLiteral("SSH tunnel to %1 failed: no forward after %2 seconds")
-                           .arg(m_destination)
-                           .arg(m_timeoutSeconds);
-        const QString cause = stderrCause();
-        if (!cause.isEmpty())
-            text += QStringLiteral(": ") + cause;
-        fail(text);
-    }
+    QString text =
+        QStringLiteral("SSH tunnel to %1 %2: %3")
+            .arg(m_destination,
+                 m_state == State::Ready ? QStringLiteral("ended") : QStringLiteral("failed"),
+                 cause);
+    if (m_unknownKey.isValid())
+        text += QStringLiteral("\nThe key of %1 is not known; its fingerprint is %2. Once you "
+                               "have checked it, add it with: %3")
+                    .arg(m_destination, m_unknownKey.fingerprint, keyScanCommand(m_unknownKey));
+    return text;
 }
 
 void SshTunnel::takeStderr()
@@ -314,74 +336,99 @@ void SshTunnel::takeStderr()
     if (!m_process)
         return;
     m_stderr += m_process->readAllStandardError();
-    // Once in use, every whole line ssh writes is passed on (a refused
-    // channel says why the host could not be reached).
-    if (m_state != State::Ready)
-        return;
     qsizetype end;
-    while ((end = m_stderr.indexOf('\n')) >= 0) {
-        const QString line = QString::fromLocal8Bit(m_stderr.left(end)).trimmed();
+    while (m_process && (end = m_stderr.indexOf('\n')) >= 0) {
+        const QByteArray line = m_stderr.left(end);
         m_stderr.remove(0, end + 1);
-        if (line.isEmpty())
-            continue;
-        m_lastLine = line;
-        Q_EMIT message(QStringLiteral("SSH tunnel to %1: %2").arg(m_destination, line));
+        readLine(line);
     }
 }
 
-QString SshTunnel::stderrCause() const
+void SshTunnel::readLine(const QByteArray& raw)
 {
-    QStringList lines;
-    const QList<QByteArray> raw = m_stderr.split('\n');
-    for (const QByteArray& l : raw) {
-        const QString line = QString::fromLocal8Bit(l).trimmed();
-        if (line.isEmpty() || line.startsWith(QStringLiteral("Warning: Permanently added")))
-            continue;
-        lines << line;
+    const QString line = QString::fromLocal8Bit(raw).trimmed();
+    if (line.isEmpty())
+        return;
+    if (line.startsWith(QStringLiteral("debug"))) {
+        const qsizetype colon = line.indexOf(u':');
+        const QString text = line.mid(colon + 1).trimmed();
+        if (m_state != State::Starting)
+            return;
+        if (text.startsWith(QStringLiteral("Connecting to "))) {
+            // "Connecting to NAME [ADDRESS] port PORT."
+            const qsizetype open = text.indexOf(u'[');
+            const qsizetype close = text.indexOf(u']', open);
+            const qsizetype portAt = text.lastIndexOf(QStringLiteral(" port "));
+            if (open > 0 && close > open && portAt > close) {
+                m_serverKey.host = text.mid(open + 1, close - open - 1);
+                QString port = text.mid(portAt + 6);
+                if (port.endsWith(u'.'))
+                    port.chop(1);
+                m_serverKey.port = quint16(port.toUShort());
+            }
+        } else if (text.startsWith(QStringLiteral("Server host key: "))) {
+            m_serverKey.fingerprint = text.mid(17);
+        } else if (text.contains(QStringLiteral(": open confirm"))) {
+            m_deadline->stop();
+            m_said.clear();
+            m_state = State::Ready;
+            Q_EMIT ready();
+        }
+        return;
     }
-    return lines.join(QStringLiteral("; "));
+    if (line.startsWith(QStringLiteral("Warning: Permanently added")))
+        return;
+    if (m_state == State::Starting) {
+        // A forward the jump host could not connect stands for the socket
+        // error its reason names.
+        const qsizetype failed = line.indexOf(QStringLiteral("open failed: connect failed: "));
+        if (failed >= 0)
+            m_errorCode = forwardErrorCode(QStringView(line).mid(failed));
+        if (line.contains(QStringLiteral("host key is known for")) ||
+            line.contains(QStringLiteral("Host key verification failed")))
+            if (m_serverKey.isValid() && !line.contains(QStringLiteral("CHANGED")))
+                m_unknownKey = m_serverKey;
+        m_said << line;
+        return;
+    }
+    // Once in use, every line ssh writes is passed on (why it timed out).
+    m_said = {line};
+    Q_EMIT message(QStringLiteral("SSH tunnel to %1: %2").arg(m_destination, line));
 }
 
 void SshTunnel::fail(const QString& cause)
 {
     const bool wasActive = m_state == State::Starting || m_state == State::Ready;
+    const int code = m_errorCode;
+    const HostKey key = m_unknownKey;
     stop();
     m_state = State::Failed;
     m_error = cause;
+    m_errorCode = code;
+    m_unknownKey = key;
     if (wasActive)
         Q_EMIT failed(cause);
 }
 
-void SshTunnel::stop()
+void SshTunnel::closeStream()
 {
-    m_poll->stop();
-    if (m_process) {
-        QProcess* p = m_process;
-        m_process = nullptr;
-        p->disconnect(this);
-        if (p->state() == QProcess::NotRunning) {
-            p->deleteLater();
-        } else {
-            // ssh drops what it has not yet read from the socket when it is
-            // ended, so it is ended after a grace that lets it pass on the
-            // last bytes written (a Quit); it is reaped when it has gone, and
-            // killed should it linger.
-            connect(p, &QProcess::finished, p, &QObject::deleteLater);
-            QTimer::singleShot(GraceMs, p, [p] { p->terminate(); });
-            QTimer::singleShot(GraceMs + 3000, p, [p] { p->kill(); });
-        }
-    }
-    removeFolder();
-    if (m_state != State::Failed)
-        m_state = State::Idle;
+    if (m_stream >= 0)
+        ::close(m_stream);
+    m_stream = -1;
 }
 
-void SshTunnel::removeFolder()
+void SshTunnel::stop()
 {
-    if (m_folder.isEmpty())
-        return;
-    QFile::remove(m_socketPath);
-    QDir().rmdir(m_folder);
-    m_folder.clear();
-    m_socketPath.clear();
+    m_deadline->stop();
+    const bool inUse = m_state == State::Ready && m_stream < 0;
+    closeStream();
+    if (m_process) {
+        QProcess* p = std::exchange(m_process, nullptr);
+        p->disconnect(this);
+        // In use, ssh passes on what the session wrote last (Quit) and ends
+        // as its stream does; still starting, there is nothing to pass on.
+        dismiss(p, inUse ? LingerMs : 0);
+    }
+    if (m_state != State::Failed)
+        m_state = State::Idle;
 }

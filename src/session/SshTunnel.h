@@ -8,20 +8,24 @@
 class QProcess;
 class QTimer;
 
-// A forward through the operator's OpenSSH client: "ssh -N" to a destination
-// ("[user@]jumphost[:port]"), forwarding a Unix socket in a folder of its own
-// (mode 0700, under $XDG_RUNTIME_DIR, else the temporary folder) to the
-// host's address and port as the jump host sees them. Only the operator can
-// enter the folder, so no other local user can use the forward.
+// A route to a host through the operator's OpenSSH client: ssh's own stdio
+// forward ("ssh -W host:port [user@]jumphost[:port]") whose standard input
+// and output are one end of a socket pair; the session reads and writes the
+// other end as it would a TCP connection. Nothing lies in the file system
+// and nothing is polled.
 //
-// Nothing waits: start() returns at once, the socket's appearance is polled
-// on a timer and ssh's exit is noticed as it happens. The forward is ready
-// when the socket is there; it has failed when ssh exits, cannot be run, or
-// the socket does not appear within the time limit. The failure's text names
-// the cause in ssh's own words (its standard error).
+// start() returns at once. The route is ready when ssh reports the forward
+// open (its channel confirmed by the jump host), and failed when ssh exits
+// first, cannot be run, or the time limit passes. A failure names its cause
+// in ssh's own words (its standard error); a forward the jump host could not
+// connect (a closed port) also carries the socket error number it stands
+// for, and an unknown host key its fingerprint. Once in use, ssh ends exactly
+// when its stream does: when the session closes its end, ssh passes on what
+// was written last and exits as the host closes the connection.
 //
-// The environment variable ORVANITE_SSH_COMMAND replaces "ssh" (split as a
-// shell splits words, e.g. "ssh -F ./ssh_config").
+// The environment variable ORVANITE_SSH_COMMAND replaces "ssh": it runs as
+// sh -c '<value> "$@"' sh <arguments>, so quotes, "~", "$HOME" and escaped
+// spaces mean what they mean to the shell.
 class SshTunnel : public QObject
 {
     Q_OBJECT
@@ -36,56 +40,74 @@ public:
     };
     Q_ENUM(State)
 
+    // A jump host whose key is not in known_hosts.
+    struct HostKey
+    {
+        QString fingerprint; // as ssh shows it: "ssh-ed25519 SHA256:…"
+        QString host;        // the jump host's address as ssh connected it
+        quint16 port = 22;
+        bool isValid() const { return !fingerprint.isEmpty(); }
+    };
+
     explicit SshTunnel(QObject* parent = nullptr);
     ~SshTunnel() override;
 
     // Why a destination cannot be used; empty when it can.
     static QString checkDestination(const QString& destination);
-    // The command that runs ssh: ORVANITE_SSH_COMMAND split into words, else "ssh".
+    // The program and its first arguments: "ssh", or the shell running
+    // ORVANITE_SSH_COMMAND with the arguments that follow as "$@".
     static QStringList sshCommand();
-    // The arguments after the command for a forward from socketPath to host:port.
-    static QStringList sshArguments(const QString& destination, const QString& socketPath,
-                                    const QByteArray& host, quint16 port, int timeoutSeconds);
+    // The arguments after the command for a forward to host:port.
+    static QStringList sshArguments(const QString& destination, const QByteArray& host,
+                                    quint16 port, int timeoutSeconds);
+    // The command the operator runs to add a host's key, once its
+    // fingerprint has been checked.
+    static QString keyScanCommand(const HostKey& key);
 
     // Starts a forward (ending the one before); ready or failed tell the outcome.
     void start(const QString& destination, const QByteArray& host, quint16 port,
                int timeoutSeconds);
-    // Ends ssh and removes the socket and its folder. Nothing is signalled.
+    // Ends the route. A forward in use ends as its stream does (the session
+    // has closed its end); one still starting is ended at once. Nothing is
+    // signalled.
     void stop();
 
     State state() const { return m_state; }
-    // Running and ready for exactly this destination and host.
-    bool isReadyFor(const QString& destination, const QByteArray& host, quint16 port) const;
-    // The socket to connect to while ready.
-    QString socketPath() const { return m_socketPath; }
+    // The session's end of the stream, once: the caller owns it; -1 when
+    // not ready or already taken.
+    int takeStream();
     QString destination() const { return m_destination; }
     QString errorText() const { return m_error; }
+    // The Windows Sockets number of a forward the jump host could not
+    // connect (10061 for a closed port); 0 for any other failure.
+    int errorCode() const { return m_errorCode; }
+    // Set when the last failure was an unknown host key.
+    const HostKey& unknownHostKey() const { return m_unknownKey; }
 
 Q_SIGNALS:
     void ready();
     // The forward could not be made, or ended while in use.
     void failed(const QString& message);
-    // Something ssh reported while the forward was in use (a refused channel).
+    // Something ssh reported while the forward was in use.
     void message(const QString& text);
 
 private:
     void fail(const QString& cause);
-    void poll();
     void takeStderr();
-    QString stderrCause() const;
-    void removeFolder();
+    void readLine(const QByteArray& line);
+    QString failureText(const QString& cause) const;
+    void closeStream();
 
     QProcess* m_process = nullptr;
-    QTimer* m_poll = nullptr;
+    QTimer* m_deadline = nullptr;
     State m_state = State::Idle;
     QString m_destination;
-    QByteArray m_host;
-    quint16 m_port = 0;
-    QString m_folder;
-    QString m_socketPath;
+    int m_stream = -1; // our end of the pair until taken
     QString m_error;
-    QByteArray m_stderr;
-    QString m_lastLine; // the last line ssh wrote while in use
-    qint64 m_deadline = 0;
+    int m_errorCode = 0;
+    QByteArray m_stderr;  // a line not yet whole
+    QStringList m_said;   // what ssh said (its own lines, not its debug lines)
+    HostKey m_serverKey;  // the key the jump host offered
+    HostKey m_unknownKey; // the same, once ssh found it unknown
     int m_timeoutSeconds = 0;
 };

@@ -14,8 +14,8 @@
 #include "session/TrendCollector.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QJsonDocument>
@@ -103,16 +103,17 @@ void TestHistory::commandsAuditedAsShown()
     QCOMPARE(lines.size(), 4);
     QCOMPARE(
         stable(lines[0]),
-        QStringLiteral(R"({"argument":"P123|203","command":"kill-process","host":"127.0.0.1",)"
-                       R"("program":"orvanite-console","request":"K","target":)"
-                       R"({"listener":"123","pin":"203","program":"CNDUSER","user":"CAROL"}})"));
+        QStringLiteral(
+            R"({"argument":"P123|203","command":"kill-process","host":"127.0.0.1",)"
+            R"("program":"orvanite-console","request":"K","target":)"
+            R"({"listener":"123","pin":"203","program":"CNDUSER","user":"CAROL"},"via":null})"));
     QCOMPARE(lines[1].value(QStringLiteral("refers_to")), lines[0].value(QStringLiteral("id")));
     QCOMPARE(stable(lines[1]),
              QStringLiteral(R"({"effect":"target gone","program":"orvanite-console"})"));
     QCOMPARE(stable(lines[2]),
              QStringLiteral(R"({"argument":"S124","command":"kill-listener","host":"127.0.0.1",)"
                             R"("program":"orvanite-console","request":"K","target":)"
-                            R"({"pin":"124","port":"30007","program":"VGDSRVR"}})"));
+                            R"({"pin":"124","port":"30007","program":"VGDSRVR"},"via":null})"));
     QCOMPARE(stable(lines[3]),
              QStringLiteral(R"({"effect":"target gone","program":"orvanite-console"})"));
     // The operator's own kill is not news.

@@ -680,7 +680,7 @@ private Q_SLOTS:
         QCOMPARE(shown.join('\n'),
                  R"({"argument":"P1088|2001","command":"kill-process","host":"127.0.0.1",)"
                  R"("program":"orvanite-ctl","request":"K","target":{"listener":"1088",)"
-                 R"("pin":"2001","program":"CNDXFER","user":"HJENSEN"}})"
+                 R"("pin":"2001","program":"CNDXFER","user":"HJENSEN"},"via":null})"
                  "\n"
                  R"({"effect":"target gone","program":"orvanite-ctl"})");
     }
@@ -761,10 +761,11 @@ private Q_SLOTS:
             << QByteArray(
                    "[\n  {\"name\": \"good\", \"link\": \"connected\", \"listeners\": 3, "
                    "\"processes\": 3, \"cpu_ms\": 123458289, \"cpu_seconds\": 123458.289, "
-                   "\"listed\": \"TIME\", \"reconnections\": 0},\n"
+                   "\"listed\": \"TIME\", \"reconnections\": 0, \"route\": null},\n"
                    "  {\"name\": \"down\", \"link\": \"WINSOCK error: 10061 Connection refused\", "
                    "\"listeners\": null, \"processes\": null, \"cpu_ms\": null, "
-                   "\"cpu_seconds\": null, \"listed\": null, \"reconnections\": 0}\n]\n");
+                   "\"cpu_seconds\": null, \"listed\": null, \"reconnections\": 0, "
+                   "\"route\": null}\n]\n");
     }
 
     void manyHostsOneDown()
@@ -1001,7 +1002,8 @@ private Q_SLOTS:
         }
         QCOMPARE(statuses.join(u'|'),
                  u"0 success|1 network|2 usage|3 logon|4 logon|5 configuration|"
-                 "6 a|7 --expect-*:|8 --verify:|9 --require-audit:|10 not|11 the|130 interrupted"_s);
+                 "6 a|7 --expect-*:|8 --verify:|9 --require-audit:|10 not|11 the|12 unknown|"
+                 "130 interrupted"_s);
         QByteArray config;
         QCOMPARE(run(strings({"help", "config", "set"}), &config), 0);
         QVERIFY(config.contains("KEY=VALUE"));

@@ -60,7 +60,7 @@ void TestAuditTrail::commandAndItsEffect_data()
         QTest::newRow(name)
             << command << QByteArray(listener)
             << QStringLiteral(
-                   R"({"argument":"%1","command":"%2","host":"127.0.0.1","id":"ID","port":%3,"program":"orvanite-console","request":%4})")
+                   R"({"argument":"%1","command":"%2","host":"127.0.0.1","id":"ID","port":%3,"program":"orvanite-console","request":%4,"via":null})")
                    .arg(QLatin1StringView(argument), QLatin1StringView(commandName), u"%1",
                         QLatin1StringView(target))
             << QStringLiteral(R"({"effect":"%1","program":"orvanite-console","refers_to":"ID"%2})")

@@ -100,7 +100,7 @@ bool SshdFixture::start()
                    "/host_key\nPidFile none\nAuthorizedKeysFile " + dir +
                    "/authorized_keys\nStrictModes no\nPermitRootLogin prohibit-password\n"
                    "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
-                   "AllowTcpForwarding yes\nAllowStreamLocalForwarding yes\nLogLevel ERROR\n"))
+                   "AllowTcpForwarding yes\nAllowStreamLocalForwarding yes\nLogLevel INFO\n"))
         return false;
     QByteArray client;
     auto host = [&](const char* name, const char* key, const char* known) {
@@ -115,7 +115,8 @@ bool SshdFixture::start()
     if (!write(u"ssh_config"_s, client))
         return false;
 
-    m_sshd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Its log is kept to count the logins.
+    m_sshd.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     m_sshd.start(sshd, {u"-D"_s, u"-e"_s, u"-f"_s, m_dir.filePath(u"sshd_config"_s)});
     if (!m_sshd.waitForStarted())
         return fail(m_sshd.errorString());
@@ -130,6 +131,12 @@ bool SshdFixture::start()
     if (listening && m_sshd.state() == QProcess::Running)
         return true;
     return fail(u"sshd did not start listening on port %1"_s.arg(m_port));
+}
+
+int SshdFixture::logins()
+{
+    m_log += m_sshd.readAllStandardError();
+    return int(m_log.count("Accepted publickey for "));
 }
 
 QString SshdFixture::sshCommand() const

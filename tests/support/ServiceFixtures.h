@@ -47,11 +47,16 @@ public:
     bool start();
     // The value of ORVANITE_SSH_COMMAND that uses the configuration.
     QString sshCommand() const;
+    // The folder of its keys and configurations.
+    QString folder() const { return m_dir.path(); }
+    // The logins the server accepted so far.
+    int logins();
 
 private:
     bool write(const QString& name, const QByteArray& text);
 
     QProcess m_sshd;
+    QByteArray m_log; // what sshd wrote (its log goes to standard error)
     quint16 m_port = 0;
 };
 

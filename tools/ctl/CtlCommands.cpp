@@ -137,12 +137,14 @@ const std::array<CtlCommand, 13> Commands = {{
      "Prints one row for each host (--config given once or more, or --host):\n"
      "Name (the file's name without .hcf, or HOST:PORT), Link (connected, or\n"
      "the error), Listeners, Processes (of all listeners), CPU Time (seconds,\n"
-     "of all processes), Listed (when the lists were read) and Reconnections\n"
-     "(always 0: each run connects once). The hosts are listed at once; a host\n"
+     "of all processes), Listed (when the lists were read), Reconnections\n"
+     "(always 0: each run connects once) and Route (\"via DEST\" through an SSH\n"
+     "route, else \"direct\"). The hosts are listed at once; a host\n"
      "that fails still has its row, and the exit status is that of the first\n"
      "one that failed.\n"
      "JSON keys: name, link, listed (texts), listeners, processes, cpu_ms,\n"
-     "cpu_seconds, reconnections (numbers; null when the host was not listed).\n",
+     "cpu_seconds, reconnections (numbers; null when the host was not listed),\n"
+     "route (the SSH destination; null when direct).\n",
      "", "", 0, CtlListKind::None, CtlAction::Hosts, nullptr},
     {"audit", "audit [--filter TEXT] [--limit N]",
      "Prints the audit trail of this user's consoles and orvanite-ctl runs\n"
@@ -193,8 +195,9 @@ const std::array<CtlOption, 27> Options = {{
     {"--group", "G", "logon group (default none)"},
     {"--account", "A", "logon account (default SYS)"},
     {"--ssh", "DEST",
-     "reach the host through an SSH tunnel to DEST\n([user@]host[:port]; every host when "
-     "--config is given more\nthan once); ORVANITE_SSH_COMMAND replaces \"ssh\""},
+     "reach the host through an SSH route to DEST\n([user@]host[:port]; every host when "
+     "--config is given more\nthan once) instead of the host's own route in\n"
+     "~/.config/orvanite/routes; ORVANITE_SSH_COMMAND replaces \"ssh\""},
     {"--format", "table|json|csv|tsv",
      "table (default), json, csv or tsv (tab-separated values:\nCSV's keys and values, "
      "\\t \\n \\r \\\\ escaped in texts)"},

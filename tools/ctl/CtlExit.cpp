@@ -4,7 +4,7 @@
 
 namespace {
 
-const std::array<CtlExitInfo, 13> Exits = {{
+const std::array<CtlExitInfo, 14> Exits = {{
     {CtlExit::Success, "success (also when the reader of the output stopped early,\n"
                        "as | head does: the rest is not printed, without a message)"},
     {CtlExit::Network, "network error (WINSOCK error: N and its text), a list the host\n"
@@ -26,6 +26,9 @@ const std::array<CtlExitInfo, 13> Exits = {{
     {CtlExit::PasswordUnavailable, "the file's passwords are kept in the desktop keyring, which\n"
                                    "cannot be read (no session bus, locked, or without them; the\n"
                                    "reason on standard error); nothing was sent"},
+    {CtlExit::UnknownKey, "unknown host key: the SSH route's jump host offered a key that\n"
+                          "is not in known_hosts; its fingerprint and the command that adds\n"
+                          "it are printed, and nothing was sent"},
     {CtlExit::Interrupted, "interrupted (SIGINT or SIGTERM); --watch ends with 0"},
 }};
 

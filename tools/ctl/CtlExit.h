@@ -19,6 +19,7 @@ enum class CtlExit : int
     NotFound = 10,     // the listener or process named is not listed; nothing was printed
     PasswordUnavailable =
         11,            // the passwords are kept in a keyring that cannot be read; nothing was sent
+    UnknownKey = 12,   // the SSH route's jump host key is not in known_hosts; nothing was sent
     Interrupted = 130, // stopped by SIGINT or SIGTERM (a --watch ends with 0)
 };
 

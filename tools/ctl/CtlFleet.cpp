@@ -77,6 +77,7 @@ CtlExit CtlFleet::run(bool summary, char letter, const std::optional<QByteArray>
         j.summary = summary;
         j.sink = summary ? nullptr : sinks.value(i);
         j.result.name = j.host->name;
+        j.result.route = j.host->settings.SshDestination;
         m_jobs.push_back(std::move(job));
         ++m_running;
         if (!j.host->fault.isEmpty()) {

@@ -34,6 +34,7 @@ struct CtlHostSummary
     CtlExit status = CtlExit::Success;
     QString link;         // "connected", or the first error of the host
     CensusSummary census; // taken(): every list was read
+    QString route;        // the SSH destination the host was reached through; empty: direct
 };
 
 // Several hosts asked at once: one connection each, all served by the one

@@ -10,6 +10,7 @@
 #include "CtlUsageError.h"
 #include "config/ConfigFile.h"
 #include "config/ConnectionSettings.h"
+#include "config/HostRoutes.h"
 #include "core/AppErrors.h"
 #include "host_link/Wire.h"
 #include "keyring/PasswordKeyring.h"
@@ -249,6 +250,17 @@ void CtlRunner::requireKeyringPasswords(const QString& path, ConnectionSettings&
             CtlExit::PasswordUnavailable};
 }
 
+void ctlTakeRoute(const QString& sshOption, ConnectionSettings& settings)
+{
+    if (!sshOption.isEmpty()) {
+        settings.SshDestination = sshOption;
+        return;
+    }
+    QString why;
+    if (!HostRoutes::lookUp(settings.HostAddress, settings.Port, settings.SshDestination, why))
+        throw CtlConfigFault{why};
+}
+
 ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
 {
     ConnectionSettings settings;
@@ -258,7 +270,7 @@ ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
         if (settings.HostAddress.isEmpty())
             throw CtlConfigFault{QStringLiteral("%1: names no host").arg(path)};
         requireKeyringPasswords(path, settings);
-        settings.SshDestination = options.SshDestination;
+        ctlTakeRoute(options.SshDestination, settings);
         return settings;
     }
     if (!options.Host)
@@ -279,7 +291,7 @@ ConnectionSettings CtlRunner::hostSettings(const CtlOptions& options)
         settings.Group = CtlUsageError::latin1(*options.Group, QStringLiteral("--group"));
     if (options.Account)
         settings.Account = CtlUsageError::latin1(*options.Account, QStringLiteral("--account"));
-    settings.SshDestination = options.SshDestination;
+    ctlTakeRoute(options.SshDestination, settings);
     return settings;
 }
 

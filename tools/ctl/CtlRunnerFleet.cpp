@@ -37,9 +37,10 @@ QList<CtlFleetHost> CtlRunner::fleetHosts(const CtlOptions& options)
             const QString path = ctlConfigPath(given, false);
             loadSettings(path, host.settings);
             requireKeyringPasswords(path, host.settings);
-            host.settings.SshDestination = options.SshDestination;
             if (host.settings.HostAddress.isEmpty())
                 host.fault = QStringLiteral("%1: names no host").arg(path);
+            else
+                ctlTakeRoute(options.SshDestination, host.settings);
         } catch (const CtlConfigFault& e) {
             host.fault = e.text;
             host.faultStatus = e.status;
@@ -92,11 +93,11 @@ CtlExit CtlRunner::listMany(const CtlOptions& options, const CtlCommand& command
 
 CtlExit CtlRunner::hosts(const CtlOptions& options)
 {
-    static const std::array<const char*, 7> Titles = {
-        "Name", "Link", "Listeners", "Processes", "CPU Time", "Listed", "Reconnections"};
-    static const std::array<const char*, 8> Keys = {"name",      "link",         "listeners",
-                                                    "processes", "cpu_ms",       "cpu_seconds",
-                                                    "listed",    "reconnections"};
+    static const std::array<const char*, 8> Titles = {
+        "Name", "Link", "Listeners", "Processes", "CPU Time", "Listed", "Reconnections", "Route"};
+    static const std::array<const char*, 9> Keys = {"name",      "link",          "listeners",
+                                                    "processes", "cpu_ms",        "cpu_seconds",
+                                                    "listed",    "reconnections", "route"};
     const QList<CtlFleetHost> hosts = fleetHosts(options);
     if (m_interrupted)
         return CtlExit::Interrupted;
@@ -124,18 +125,21 @@ CtlExit CtlRunner::hosts(const CtlOptions& options)
             listed = c.takenAt.toUTC().toString(Qt::ISODate).toLatin1();
             listedShown = c.takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
         }
-        const std::array<QByteArrayView, 7> row = {name,     link,        listeners, processes,
-                                                   cpuShown, listedShown, "0"};
+        const QByteArray route = s.route.toLocal8Bit();
+        const QByteArray routeShown = route.isEmpty() ? QByteArray("direct") : "via " + route;
+        const std::array<QByteArrayView, 8> row = {name,     link,        listeners, processes,
+                                                   cpuShown, listedShown, "0",       routeShown};
         const auto number = [&c](RecordValue v) { return c.taken() ? v : RecordValue::null(); };
-        const std::array<RecordValue, 8> values = {RecordValue::ofText(name),
-                                                   RecordValue::ofText(link),
-                                                   number(RecordValue::integer(c.listeners)),
-                                                   number(RecordValue::integer(c.processes)),
-                                                   number(RecordValue::integer(c.cpuMs)),
-                                                   number(RecordValue::seconds(c.cpuMs)),
-                                                   c.taken() ? RecordValue::ofText(listed)
-                                                             : RecordValue::null(),
-                                                   RecordValue::integer(0)};
+        const std::array<RecordValue, 9> values = {
+            RecordValue::ofText(name),
+            RecordValue::ofText(link),
+            number(RecordValue::integer(c.listeners)),
+            number(RecordValue::integer(c.processes)),
+            number(RecordValue::integer(c.cpuMs)),
+            number(RecordValue::seconds(c.cpuMs)),
+            c.taken() ? RecordValue::ofText(listed) : RecordValue::null(),
+            RecordValue::integer(0),
+            route.isEmpty() ? RecordValue::null() : RecordValue::ofText(route)};
         printer->record(row, values);
     }
     printer->finish();

@@ -3,6 +3,7 @@
 // What the parts of CtlRunner (commands, checks, configuration files) share.
 
 #include "CtlRunner.h"
+#include "config/ConnectionSettings.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,6 +21,11 @@ struct CtlConfigFault
 // it. A file to be created needs no earlier one: it goes where it is named.
 // Throws CtlConfigFault when it is not there.
 QString ctlConfigPath(const QString& name, bool mayCreate);
+
+// Sets settings.SshDestination: --ssh when given, else the route kept for the
+// host's address and port. Throws CtlConfigFault when the routes cannot be
+// read (the host is then not reached directly instead).
+void ctlTakeRoute(const QString& sshOption, ConnectionSettings& settings);
 
 // What the identity checks and --verify need of a listener.
 struct CtlRunner::ListenerInfo

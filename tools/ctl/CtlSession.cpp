@@ -103,6 +103,7 @@ CtlSession::CtlSession(const ConnectionSettings& settings, std::optional<int> ti
         ++m_networkErrors;
         Q_EMIT message(text);
     });
+    connect(&m_session, &HostSession::unknownHostKey, this, [this] { m_unknownHostKey = true; });
     connect(&m_session, &HostSession::logonFailed, this, [this](HostSession::LogonResult result) {
         m_logon = result;
         if (result == HostSession::LogonResult::Refused)
@@ -141,6 +142,7 @@ CtlExit CtlSession::open()
 void CtlSession::beginOpen()
 {
     m_accepted = false;
+    m_unknownHostKey = false;
     m_errorsBefore = m_networkErrors;
     if (m_settings.HostAddress.isEmpty() || m_interrupted)
         return;
@@ -157,6 +159,8 @@ CtlExit CtlSession::openResult()
     }
     if (m_accepted)
         return CtlExit::Success;
+    if (m_unknownHostKey)
+        return CtlExit::UnknownKey;
     switch (m_logon) {
     case HostSession::LogonResult::Refused:
         return CtlExit::LogonRefused;

@@ -113,6 +113,7 @@ private:
 
     // The exchange begun and not yet taken.
     bool m_accepted = false;
+    bool m_unknownHostKey = false; // the route's jump host key is not known
     int m_errorsBefore = 0;
     std::unique_ptr<CtlCheckingSink> m_checking;
     std::optional<HostSession::ListEnd> m_end;

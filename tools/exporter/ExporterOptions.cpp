@@ -2,6 +2,7 @@
 
 #include "config/ConfigFile.h"
 #include "config/ConfigLocation.h"
+#include "config/HostRoutes.h"
 #include "session/SshTunnel.h"
 
 #include <QCommandLineParser>
@@ -161,9 +162,10 @@ QString ExporterOptions::helpText()
         "                           :PORT for every address; --listen is the same)\n"
         "  --config FILE            a host's configuration file (.hcf); may be repeated\n"
         "  --config-dir DIR         every .hcf file in DIR\n"
-        "  --ssh DEST               reach every host through an SSH tunnel to DEST\n"
-        "                           ([user@]host[:port]); ORVANITE_SSH_COMMAND\n"
-        "                           replaces \"ssh\"\n"
+        "  --ssh DEST               reach every host through an SSH route to DEST\n"
+        "                           ([user@]host[:port]) instead of each host's own\n"
+        "                           route in ~/.config/orvanite/routes;\n"
+        "                           ORVANITE_SSH_COMMAND replaces \"ssh\"\n"
         "  --collect.processes      also one series per user process (can be many)\n"
         "  --collect.processes.limit N\n"
         "                           at most N per-process series per host (default\n"
@@ -316,7 +318,16 @@ bool ExporterOptions::loadTargets(const QStringList& paths, QString& error)
             return false;
         }
         fileOf.insert(target.label, canonical);
+        // --ssh for every host, else each host's own route; a route that
+        // cannot be read stops the start rather than reach the host directly.
         target.settings.SshDestination = sshDestination;
+        QString why;
+        if (sshDestination.isEmpty() &&
+            !HostRoutes::lookUp(target.settings.HostAddress, target.settings.Port,
+                                target.settings.SshDestination, why)) {
+            error = why;
+            return false;
+        }
         hosts << target;
     }
     return true;

@@ -286,8 +286,13 @@ QByteArray write(const std::vector<const HostSample*>& hosts, bool withProcesses
 
     w.header("orvanite_up", "gauge",
              "1 when the exporter is logged on to the host and its last list was read, else 0.");
-    for (size_t i = 0; i < hosts.size(); ++i)
-        w.begin().label("host", labels[i], Text::Utf8).value(hosts[i]->up ? "1" : "0");
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        // A host reached through an SSH route names it in a label of its own.
+        Writer& line = w.begin().label("host", labels[i], Text::Utf8);
+        if (!hosts[i]->via.isEmpty())
+            line.label("via", hosts[i]->via.toUtf8());
+        line.value(hosts[i]->up ? "1" : "0");
+    }
 
     w.header("orvanite_listener_info", "gauge",
              "A listener of the host's server job: its product, program and port. Always 1.");

@@ -97,6 +97,7 @@ void FleetCollector::answerEarly(quint64 id)
         }
         HostSample& s = pending.emplace_back();
         s.host = host->label();
+        s.via = host->sample().via;
         s.errors = host->sample().errors;
         samples.push_back(&s);
     }

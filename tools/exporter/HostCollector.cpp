@@ -62,6 +62,7 @@ HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObje
       m_withProcesses(withProcesses), m_now([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     m_sample.host = target.label;
+    m_sample.via = target.settings.SshDestination;
     m_settings = target.settings;
     m_session->setSettings(m_settings);
     m_deadline->setSingleShot(true);
@@ -70,8 +71,11 @@ HostCollector::HostCollector(const HostTarget& target, bool withProcesses, QObje
     connect(m_session, &HostSession::logonFailed, this,
             [this](HostSession::LogonResult result) { m_logonResult = result; });
     // A tunnel that fails says why in ssh's words; the host's series count
-    // it as a connection error, the log says why.
+    // it as a connection error, the log says why once for each new cause.
     connect(m_session, &HostSession::tunnelError, this, [this](const QString& text) {
+        if (text == m_lastTunnelError)
+            return;
+        m_lastTunnelError = text;
         std::fprintf(stderr, "orvanite-exporter: %s: %s\n", qPrintable(m_sample.host),
                      qPrintable(text));
     });
@@ -108,6 +112,7 @@ void HostCollector::collect(int deadlineMs)
     m_deadline->start(std::max(deadlineMs, 1));
     m_next = HostSample();
     m_next.host = m_sample.host;
+    m_next.via = m_sample.via;
     m_next.errors = m_sample.errors;
     // A host's processes change little from one scrape to the next.
     m_next.processes.reserve(m_sample.processes.size());

@@ -86,6 +86,7 @@ private:
 
     HostSession* m_session;
     ConnectionSettings m_settings;
+    QString m_lastTunnelError; // the tunnel fault last logged
     int m_lookupId = -1;
     QTimer* m_deadline;
     bool m_withProcesses;

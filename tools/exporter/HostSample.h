@@ -47,6 +47,7 @@ struct ProcessSample
 struct HostSample
 {
     QString host; // the label: address:port
+    QString via;  // the SSH destination the host is reached through; empty: direct
     bool up = false;
     double durationSeconds = 0;
     std::vector<ListenerSample> listeners;
