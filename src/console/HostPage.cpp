@@ -250,6 +250,8 @@ void HostPage::connectController()
         showBusy(m_controller->isBusy());
     });
     connect(c, &HostController::hostChanged, this, &HostPage::restoreFilters);
+    // Another host's listeners are none of the last one's.
+    connect(c, &HostController::hostChanged, this, [this] { m_listedPin.clear(); });
     connect(c, &HostController::listsRead, this, &HostPage::listsRead);
     connect(c, &HostController::statusMessage, m_statusBar, &ConsoleStatusBar::setMessage);
     connect(c, &HostController::pausedChanged, m_statusBar, &ConsoleStatusBar::setPaused);
@@ -449,6 +451,12 @@ void HostPage::listenersChanged()
     HostSession* session = m_controller->session();
     const QByteArray pin = session->selectedListener();
     m_listenerTable->selectRow(pin.isEmpty() ? -1 : session->listeners()->findPin(pin));
+    if (pin.isEmpty() && !m_listedPin.isEmpty()) {
+        // The listener whose processes were shown is no longer listed: its
+        // caption says so rather than stand over an empty table.
+        m_processBox->setTitle(m_processBox->title() + QStringLiteral(": the listener is gone"));
+        m_listedPin.clear();
+    }
 }
 
 void HostPage::processesChanged()
@@ -469,11 +477,15 @@ void HostPage::processListRequested(const QByteArray& listenerPin)
 {
     m_changesKnown = listenerPin == m_listedPin;
     if (listenerPin != m_listedPin) {
-        // Another listener's processes: the first of them is selected, and
-        // none of them is new.
+        // Another listener's processes: the rows of the one before go now,
+        // not when the new list arrives, so that none stands under the new
+        // caption (the list is gathered only after this signal). The first
+        // of the new ones is selected, and none of them is new.
         m_listedPin = listenerPin;
         m_processPin.clear();
-        m_controller->session()->processes()->forgetPreviousList();
+        ProcessTableModel* processes = m_controller->session()->processes();
+        processes->clearRows();
+        processes->forgetPreviousList();
     }
     const ListenerTableModel* listeners = m_controller->session()->listeners();
     const int row = listeners->findPin(listenerPin);
