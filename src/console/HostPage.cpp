@@ -42,7 +42,6 @@ const QString ProcessTableName = QStringLiteral("processes");
 const QString TrendsKey = QStringLiteral("trends");
 
 constexpr int ButtonBarHeight = 40;
-constexpr int TrendsHeight = 200;
 
 QString latin1(QByteArrayView bytes)
 {
@@ -155,6 +154,7 @@ void HostPage::buildTables()
     m_processTable = table(m_processBox, "processTable");
     m_processTable->setRecordTable(session->processes(), int(ProcessColumn::Pin));
     m_processTable->setColumnShares({7, 7, 30, 40, 10, 6});
+    m_processTable->itemDelegate()->setRightAligned({int(ProcessColumn::CpuTime)});
     const int listenerWidths[] = {54, 152, 233, 64, 73};
     for (int c = 0; c < 5; ++c)
         m_listenerTable->setColumnWidth(c, listenerWidths[c]);
@@ -346,6 +346,29 @@ void HostPage::fitColumns()
 {
     m_listenerTable->fitColumns();
     m_processTable->fitColumns();
+    widenCpuColumn();
+}
+
+void HostPage::widenCpuColumn()
+{
+    // The shares give the widths to start from; a CPU time that does not fit
+    // its share widens the column to it (never narrower, and never over a
+    // width the operator set). The longest text is the widest: the digits
+    // are as wide as each other.
+    if (m_processTable->operatorSized())
+        return;
+    const ProcessTableModel* processes = m_controller->session()->processes();
+    const int column = int(ProcessColumn::CpuTime);
+    QByteArrayView longest;
+    for (int row = 0; row < processes->rows(); ++row)
+        if (const QByteArrayView cell = processes->cellAt(row, column).trimmed();
+            cell.size() > longest.size())
+            longest = cell;
+    if (longest.isEmpty())
+        return;
+    const int needed = RecordItemDelegate::wholeWidth(m_processTable, latin1(longest));
+    if (m_processTable->columnWidth(column) < needed)
+        m_processTable->setColumnWidth(column, needed);
 }
 
 void HostPage::showBusy(bool busy)
@@ -461,6 +484,7 @@ void HostPage::listenersChanged()
 
 void HostPage::processesChanged()
 {
+    widenCpuColumn();
     QScopedValueRollback<bool> restoring(m_restoringSelection, true);
     ProcessTableModel* processes = m_controller->session()->processes();
     if (m_processPin.isEmpty()) {
@@ -548,7 +572,6 @@ void HostPage::setTrendsShown(bool shown)
     if (shown && !m_trendsPane) {
         m_trendsPane = new TrendsPane(&m_controller->trends()->history(), this);
         m_trendsPane->setObjectName(QStringLiteral("trendsPane"));
-        m_trendsPane->setMaximumHeight(TrendsHeight);
         static_cast<QVBoxLayout*>(layout())->insertWidget(1, m_trendsPane);
     }
     if (m_trendsPane)

@@ -72,6 +72,7 @@ private:
     void restoreSettings();
     void fitBoxMargins();
     void fitColumns();
+    void widenCpuColumn();
     void applySplit();
     void splitterMoved(int top);
     void showBusy(bool busy);
