@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -28,11 +29,23 @@ void AllHostsTable::setModel(QAbstractItemModel* model)
     QTableView::setModel(model);
     if (!model)
         return;
-    // A handful of rows: fitted again whenever one changes.
+    // Fitted again once the changes of one pass of the event loop are in
+    // (hosts change one by one, each a row).
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(model, signal, this, &AllHostsTable::fitColumns);
-    connect(model, &QAbstractItemModel::dataChanged, this, &AllHostsTable::fitColumns);
-    connect(model, &QAbstractItemModel::modelReset, this, &AllHostsTable::fitColumns);
+        connect(model, signal, this, &AllHostsTable::fitSoon);
+    connect(model, &QAbstractItemModel::dataChanged, this, &AllHostsTable::fitSoon);
+    connect(model, &QAbstractItemModel::modelReset, this, &AllHostsTable::fitSoon);
+}
+
+void AllHostsTable::fitSoon()
+{
+    if (isVisible() && !m_fitQueued) {
+        m_fitQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_fitQueued = false;
+            fitColumns();
+        });
+    }
 }
 
 void AllHostsTable::fitColumns()

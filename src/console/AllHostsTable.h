@@ -25,6 +25,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void fitSoon();
+
     int m_linkColumn;
     int m_nameColumn;
+    bool m_fitQueued = false;
 };

@@ -231,8 +231,13 @@ private Q_SLOTS:
         window.resize(width, 480);
         window.show();
         window.showAllHosts();
-        for (int i = 0; i < 2; ++i)
-            QTRY_VERIFY_WITH_TIMEOUT(!window.host(i)->controller()->session()->isBusy(), 15000);
+        // Connected and counted: nothing more is to come from the hosts.
+        for (int i = 0; i < 2; ++i) {
+            HostController* host = window.host(i)->controller();
+            QTRY_VERIFY_WITH_TIMEOUT(!host->isBusy() && !host->session()->isBusy() &&
+                                         host->summary().everyListener,
+                                     15000);
+        }
 
         HostController::Summary dropped = window.host(0)->controller()->summary();
         dropped.name = QStringLiteral("production-west-2");
