@@ -306,6 +306,20 @@ void HostPage::splitterMoved(int top)
 {
     m_listenerBoxHeight = top;
     m_controller->store()->setListenerBoxHeight(top);
+    fitTrends();
+}
+
+void HostPage::fitTrends()
+{
+    // The trends take what the process box can spare beyond 120 pixels,
+    // between their least and their preferred height: a tall window shows
+    // them whole, a short one keeps room for the processes.
+    if (!m_trendsPane || m_trendsPane->isHidden())
+        return;
+    const int spare =
+        height() - ButtonBarHeight - PageSplitter::HandleHeight - m_listenerBoxHeight - 120;
+    m_trendsPane->setMaximumHeight(std::clamp(spare, m_trendsPane->minimumSizeHint().height(),
+                                              m_trendsPane->sizeHint().height()));
 }
 
 void HostPage::fitBoxMargins()
@@ -326,6 +340,7 @@ void HostPage::resizeEvent(QResizeEvent* event)
     const int h = height();
     if (h - 120 < m_listenerBoxHeight)
         m_listenerBoxHeight = std::max(0, h - 127);
+    fitTrends();
     applySplit();
     // The shares apply until the operator sets a width of his own. A
     // minimized window keeps its widths.
@@ -576,6 +591,7 @@ void HostPage::setTrendsShown(bool shown)
     }
     if (m_trendsPane)
         m_trendsPane->setVisible(shown);
+    fitTrends();
     m_sparklines->setActive(shown);
     // Every listener's processes are listed after each refresh only while
     // the trends (or the All hosts summary) need them.

@@ -75,6 +75,7 @@ private:
     void widenCpuColumn();
     void applySplit();
     void splitterMoved(int top);
+    void fitTrends();
     void showBusy(bool busy);
     void restoreFilters();
     void linkStateChanged();

@@ -63,7 +63,10 @@ TabLink tabLink(const HostController* host)
 // while the refresh is paused.
 QIcon tabIcon(const QColor& colour, TabLink link, bool paused)
 {
-    QPixmap spot(14, 14);
+    // Drawn at the screen's pixel ratio, sharp at a scale factor of 2.
+    const qreal ratio = qApp->devicePixelRatio();
+    QPixmap spot(QSize(14, 14) * ratio);
+    spot.setDevicePixelRatio(ratio);
     spot.fill(Qt::transparent);
     QPainter painter(&spot);
     painter.setRenderHint(QPainter::Antialiasing);

@@ -45,7 +45,6 @@ TrendsPane::TrendsPane(const TrendHistory* history, QWidget* parent)
         // Anywhere over the curves, not only on a line a pixel or two wide.
         c.view->viewport()->installEventFilter(this);
     }
-    setMaximumHeight(sizeHint().height());
     applyPalette();
     updateCharts();
 }

@@ -40,7 +40,8 @@ public:
     QRectF plotArea(int chart) const;
 
     // High enough for a plot of about 200 pixels under its title and above
-    // its time axis; a short window may squeeze it, down to a third of that.
+    // its time axis; a short window may squeeze it, down to a third of that
+    // (the page sets its height between the two).
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 

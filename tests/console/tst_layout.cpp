@@ -168,9 +168,8 @@ private Q_SLOTS:
         }
         // The last digit of every time at the same distance from the right.
         const QImage image = view->viewport()->grab().toImage();
-        const QColor background = image.pixelColor(view->visualRect(view->model()->index(2, 0))
-                                                       .adjusted(1, 1, -1, -1)
-                                                       .bottomRight());
+        const QColor background = image.pixelColor(
+            view->visualRect(view->model()->index(2, 0)).adjusted(1, 1, -1, -1).bottomRight());
         QList<int> rightmost;
         for (int row = 0; row < 3; ++row) {
             const QRect rect = view->visualRect(view->model()->index(row, column));
@@ -188,7 +187,7 @@ private Q_SLOTS:
     }
 
     // The trends are readable in a window of 1000 x 800, and dark under a
-    // dark palette.
+    // dark palette; in the window's first size they leave the processes room.
     void trendsPaneReadable_data()
     {
         QTest::addColumn<bool>("dark");
@@ -200,7 +199,6 @@ private Q_SLOTS:
     {
         QFETCH(bool, dark);
         QVERIFY(f->showAndConnect());
-        f->window->resize(1000, 800);
         if (dark) {
             QPalette palette(QColor(53, 53, 53));
             palette.setColor(QPalette::Base, QColor(30, 30, 30));
@@ -208,7 +206,11 @@ private Q_SLOTS:
             palette.setColor(QPalette::WindowText, Qt::white);
             f->window->setPalette(palette);
         }
+        f->window->resize(715, 480);
         f->page()->setTrendsShown(true);
+        QTRY_VERIFY2(geometryOf("processBox").height() >= 100,
+                     qPrintable(QString::number(geometryOf("processBox").height())));
+        f->window->resize(1000, 800);
         auto* pane = f->find<TrendsPane>("trendsPane");
         QVERIFY(pane);
         QTRY_VERIFY2(pane->plotArea(0).height() >= 200,
