@@ -25,6 +25,35 @@
 #include <array>
 #include <sys/stat.h>
 
+namespace {
+
+// Two simulated hosts of one listener in one window (not shown yet), each
+// refreshed once a minute and not reconnected by itself.
+struct TwoHosts
+{
+    TwoHosts()
+    {
+        for (HostSim& sim : sims) {
+            sim.Listeners = {listener("123", "30002", "CNDSRVR", "8")};
+            sim.listen();
+        }
+        window.addHost(QString());
+        for (int i = 0; i < 2; ++i) {
+            HostController* host = window.host(i)->controller();
+            host->reconnector()->setEnabled(false);
+            ConnectionSettings s = simSettings(sims[size_t(i)].serverPort());
+            s.RefreshInterval = 60000;
+            host->setSettings(s);
+        }
+    }
+
+    std::array<HostSim, 2> sims;
+    ConsoleFixture f; // its prompts, log and settings file only
+    MainWindow window{windowEnvironment(&f.prompts, &f.log, f.settingsFile())};
+};
+
+} // namespace
+
 class TestHosts : public QObject
 {
     Q_OBJECT
@@ -124,23 +153,11 @@ private Q_SLOTS:
     // one host's change sets nothing on another's tab.
     void tabsShowLinkAndPause()
     {
-        std::array<HostSim, 2> sims;
-        for (HostSim& sim : sims) {
-            sim.Listeners = {listener("123", "30002", "CNDSRVR", "8")};
-            QVERIFY(sim.listen());
-        }
-        ConsoleFixture f; // its prompts, log and settings file only
-        MainWindow window(windowEnvironment(&f.prompts, &f.log, f.settingsFile()));
-        window.addHost(QString());
+        TwoHosts t;
+        MainWindow& window = t.window;
         QStringList names;
-        for (int i = 0; i < 2; ++i) {
-            HostController* host = window.host(i)->controller();
-            host->reconnector()->setEnabled(false);
-            ConnectionSettings s = simSettings(sims[size_t(i)].serverPort());
-            s.RefreshInterval = 60000;
-            host->setSettings(s);
-            names.append(QStringLiteral("127.0.0.1:%1").arg(sims[size_t(i)].serverPort()));
-        }
+        for (const HostSim& sim : t.sims)
+            names.append(QStringLiteral("127.0.0.1:%1").arg(sim.serverPort()));
         window.show();
         for (int i = 0; i < 2; ++i)
             QTRY_VERIFY_WITH_TIMEOUT(!window.host(i)->controller()->isBusy(), 15000);
@@ -215,19 +232,8 @@ private Q_SLOTS:
     void allHostsColumnsWithinWidth()
     {
         QFETCH(int, width);
-        std::array<HostSim, 2> sims;
-        for (HostSim& sim : sims)
-            QVERIFY(sim.listen());
-        ConsoleFixture f; // its prompts, log and settings file only
-        MainWindow window(windowEnvironment(&f.prompts, &f.log, f.settingsFile()));
-        window.addHost(QString());
-        for (int i = 0; i < 2; ++i) {
-            HostController* host = window.host(i)->controller();
-            host->reconnector()->setEnabled(false);
-            ConnectionSettings s = simSettings(sims[size_t(i)].serverPort());
-            s.RefreshInterval = 60000;
-            host->setSettings(s);
-        }
+        TwoHosts t;
+        MainWindow& window = t.window;
         window.resize(width, 480);
         window.show();
         window.showAllHosts();
