@@ -107,6 +107,9 @@ fi
 # The same fleet watched by the real console window (offscreen), one tab per host.
 if p="$(find_program bench-fleet)" && c="$(find_program orvanite-console)"; then
   run fleet_console "$p" --console "$c" --seconds "${BENCH_FLEET_SECONDS:-60}"
+  # What one host's refresh costs the window with 5, 10, 20 and 40 hosts open.
+  run fleet_console_scaling "$p" --console "$c" --scaling 5,10,20,40 --processes 200 \
+    --interval 5 --seconds "${BENCH_SCALING_SECONDS:-30}"
 fi
 # The idle console is watched for BENCH_IDLE_SECONDS (60 unless set).
 if p="$(find_program bench_idle_cpu bench-idle-cpu)"; then
@@ -345,6 +348,18 @@ else:
     row("The same: worst lateness of a host's refresh past its interval (the silent host left out)",
         "%d ms" % fc["worst_late_ms"], "< %d ms (one interval)" % fc["goal_worst_late_ms"],
         fc["worst_late_ms"] < fc["goal_worst_late_ms"], "bench-fleet --console")
+
+fs = data("fleet_console_scaling")
+if not fs:
+    absent("fleet_console_scaling", "bench-fleet --console --scaling",
+           [("orvanite-console CPU per host refresh, 5 / 10 / 20 / 40 hosts", "40 hosts ≤ 1.5× 5 hosts")])
+else:
+    counts = [5, 10, 20, 40]
+    row("orvanite-console CPU per host refresh with %s hosts × %d processes open (refresh every %d s)"
+        % (" / ".join(str(c) for c in counts), fs["processes"], fs["interval_s"]),
+        " / ".join("%.3f" % fs["cpu_ms_per_host_refresh_%d" % c] for c in counts) + " ms",
+        "40 hosts ≤ %.1f× 5 hosts" % fs["goal_growth"], fs["growth"] <= fs["goal_growth"],
+        "bench-fleet --console --scaling", ratio="%.2f×" % fs["growth"])
 
 # Start-up beside a bare Qt program that paints an empty table.
 startup_goal = "within 2× the floor"

@@ -16,6 +16,11 @@
 // its previous one. The silent host answers its logon and first lists, then
 // never again, so that its refreshes wait out the reply time-out and its
 // reconnections keep coming.
+//
+// With --console PATH --scaling 5,10,20,40 the console watches that many
+// hosts in turn, none of them silent, and the figure is its CPU time per
+// host refresh at each count: what one host's refresh costs should not grow
+// with the number of hosts beside it.
 #include "../common/BenchConfig.h"
 #include "../common/BenchProcess.h"
 #include "hostsim/HostSim.h"
@@ -44,7 +49,7 @@ namespace {
 
 // The child: the simulated hosts, their ports on stdout, one per line; with
 // requests, then "G <host>" for each listener request.
-int serve(int hosts, int processes, bool requests, QCoreApplication& app)
+int serve(int hosts, int processes, bool requests, bool allAnswer, QCoreApplication& app)
 {
     std::vector<std::unique_ptr<HostSim>> sims;
     QTextStream out(stdout);
@@ -58,18 +63,18 @@ int serve(int hosts, int processes, bool requests, QCoreApplication& app)
         sim->populate(processes);
         sim->setPrepared(true);
         if (!requests) {
-            sim->Faults.Silent = i == 0; // the first host never answers
+            sim->Faults.Silent = i == 0 && !allAnswer; // the first host never answers
         } else {
             // A console that cannot log on closes the host; this one falls
             // silent after its first lists instead.
             HostSim* s = sim.get();
             QObject::connect(s, &HostSim::requestReceived, &app,
-                             [s, i, &out](const QByteArray& letter) {
+                             [s, i, allAnswer, &out](const QByteArray& letter) {
                                  if (letter != "G")
                                      return;
                                  out << "G " << i << '\n';
                                  out.flush();
-                                 if (i == 0)
+                                 if (i == 0 && !allAnswer)
                                      s->Faults.ReplyDelaySeconds = 3600;
                              });
         }
@@ -82,11 +87,14 @@ int serve(int hosts, int processes, bool requests, QCoreApplication& app)
 
 // Starts the simulated hosts in a child copy of this program: their ports,
 // fewer than hosts (after saying why) when they did not start.
-std::vector<quint16> startHosts(QProcess& child, int hosts, int processes, bool requests)
+std::vector<quint16> startHosts(QProcess& child, int hosts, int processes, bool requests,
+                                bool allAnswer = false)
 {
     QStringList arguments{QStringLiteral("--serve")};
     if (requests)
         arguments << QStringLiteral("--requests");
+    if (allAnswer)
+        arguments << QStringLiteral("--all-answer");
     arguments << QStringLiteral("--hosts") << QString::number(hosts)
               << QStringLiteral("--processes") << QString::number(processes);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -242,6 +250,54 @@ int watchByConsole(const QString& console, int hosts, int processes, int interva
     return running ? 0 : 1;
 }
 
+// The console's CPU time per host refresh with each number of hosts (none
+// silent): one run of the console per count.
+int scaleByConsole(const QString& console, const QList<int>& counts, int processes, int interval,
+                   int seconds)
+{
+    QStringList fields;
+    QList<double> perRefresh;
+    for (const int hosts : counts) {
+        QProcess child;
+        const std::vector<quint16> ports = startHosts(child, hosts, processes, true, true);
+        if (int(ports.size()) < hosts)
+            return 1;
+        QTemporaryDir home;
+        const std::optional<QStringList> arguments = writeHostFiles(home, ports, interval);
+        QProcess window;
+        if (!arguments || !startConsole(window, console, home, *arguments))
+            return 1;
+        const Watched watched = watchRequests(child, window, hosts, seconds);
+        const bool running = window.state() == QProcess::Running;
+        window.terminate();
+        if (!window.waitForFinished(10000))
+            window.kill();
+        child.kill();
+        child.waitForFinished(5000);
+        qint64 refreshes = 0;
+        for (const QList<qint64>& listed : watched.listed)
+            refreshes += std::count_if(listed.begin(), listed.end(),
+                                       [&watched](qint64 at) { return at >= watched.start; });
+        const double ms = refreshes > 0 ? watched.cpu * 1000.0 / double(refreshes) : 0.0;
+        perRefresh.append(ms);
+        std::printf("orvanite-console with %d hosts x %d processes, refresh every %d s: %lld host "
+                    "refreshes in %d s, %.3f ms CPU per host refresh%s\n",
+                    hosts, processes, interval, static_cast<long long>(refreshes), seconds, ms,
+                    running ? "" : "; THE CONSOLE ENDED EARLY");
+        std::fflush(stdout);
+        if (!running || refreshes == 0)
+            return 1;
+        fields << QStringLiteral("\"cpu_ms_per_host_refresh_%1\":%2").arg(hosts).arg(ms, 0, 'f', 3);
+    }
+    // Flat: the largest count costs at most half as much again per refresh
+    // as the smallest.
+    const double growth = perRefresh.first() > 0 ? perRefresh.last() / perRefresh.first() : 0.0;
+    std::printf("{\"benchmark\":\"fleet_console_scaling\",\"processes\":%d,\"interval_s\":%d,"
+                "\"seconds\":%d,%s,\"growth\":%.2f,\"goal_growth\":1.5}\n",
+                processes, interval, seconds, qPrintable(fields.join(QLatin1Char(','))), growth);
+    return 0;
+}
+
 struct Host
 {
     std::unique_ptr<HostSession> session;
@@ -261,7 +317,9 @@ struct Options
     int seconds = 1;
     bool serve = false;
     bool requests = false;
+    bool allAnswer = false;
     QString console;
+    QList<int> scaling; // host counts, one console run each
 };
 
 Options parseOptions(const QCoreApplication& app)
@@ -278,6 +336,11 @@ Options parseOptions(const QCoreApplication& app)
     parser.addOption({QStringLiteral("serve"), QStringLiteral("Be the simulated hosts.")});
     parser.addOption(
         {QStringLiteral("requests"), QStringLiteral("With --serve: report listener requests.")});
+    parser.addOption(
+        {QStringLiteral("all-answer"), QStringLiteral("With --serve: no host falls silent.")});
+    parser.addOption({QStringLiteral("scaling"),
+                      QStringLiteral("With --console: CPU per host refresh at each host count."),
+                      QStringLiteral("N,N,...")});
     parser.addOption({QStringLiteral("console"),
                       QStringLiteral("Watch the hosts with this orvanite-console instead."),
                       QStringLiteral("PATH")});
@@ -289,6 +352,11 @@ Options parseOptions(const QCoreApplication& app)
     options.seconds = std::max(options.interval, parser.value(QStringLiteral("seconds")).toInt());
     options.serve = parser.isSet(QStringLiteral("serve"));
     options.requests = parser.isSet(QStringLiteral("requests"));
+    options.allAnswer = parser.isSet(QStringLiteral("all-answer"));
+    for (const QString& count :
+         parser.value(QStringLiteral("scaling")).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        if (const int hosts = count.toInt(); hosts > 0)
+            options.scaling.append(hosts);
     if (parser.isSet(QStringLiteral("console")))
         options.console = parser.value(QStringLiteral("console"));
     return options;
@@ -378,7 +446,10 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const Options options = parseOptions(app);
     if (options.serve)
-        return serve(options.hosts, options.processes, options.requests, app);
+        return serve(options.hosts, options.processes, options.requests, options.allAnswer, app);
+    if (!options.console.isNull() && !options.scaling.isEmpty())
+        return scaleByConsole(options.console, options.scaling, options.processes, options.interval,
+                              options.seconds);
     if (!options.console.isNull())
         return watchByConsole(options.console, options.hosts, options.processes, options.interval,
                               options.seconds);

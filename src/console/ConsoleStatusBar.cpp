@@ -1,5 +1,7 @@
 #include "console/ConsoleStatusBar.h"
 
+#include "console/HostPalette.h"
+
 #include <QLabel>
 #include <QPushButton>
 
@@ -58,8 +60,7 @@ void ConsoleStatusBar::setAccent(const QString& name, const QColor& colour)
 {
     QPalette palette = m_accent->palette();
     palette.setColor(QPalette::Window, colour);
-    // Dark text on a light colour, white on a dark one.
-    palette.setColor(QPalette::WindowText, colour.lightness() > 140 ? Qt::black : Qt::white);
+    palette.setColor(QPalette::WindowText, HostPalette::textOn(colour));
     m_accent->setPalette(palette);
     setPart(m_accent, name);
 }

@@ -635,20 +635,9 @@ QString HostController::routeText() const
     return QStringLiteral("via ") + m_settings.SshDestination;
 }
 
-QColor HostController::accentFor(const QString& key)
-{
-    return HostPalette::colours().at(HostPalette::preferredIndex(key));
-}
-
-void HostController::setAccent(const QColor& colour)
-{
-    m_accent = colour;
-    Q_EMIT summaryChanged();
-}
-
 QColor HostController::accent() const
 {
-    return m_accent.isValid() ? m_accent : accentFor(hostKey());
+    return HostPalette::colourFor(hostKey());
 }
 
 void HostController::setCountingEveryListener(bool on)

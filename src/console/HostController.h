@@ -127,11 +127,8 @@ public:
     QString hostAddress() const;
     // "via DEST" for a host reached through an SSH route; empty when direct.
     QString routeText() const;
-    // A colour of the host's own, the same for the same file on every run.
-    static QColor accentFor(const QString& key);
-    // The colour this host is told apart by among the hosts open with it
-    // (HostPalette::assign); until set, accentFor(hostKey()).
-    void setAccent(const QColor& colour);
+    // A colour of the host's own, from its file (or address) alone: the
+    // same on every run, whichever hosts are open beside it.
     QColor accent() const;
 
     // What the fleet overview shows of this host: the host's census once
@@ -241,7 +238,6 @@ private:
     // The operator stopped a list: the refresh stays paused until they
     // refresh or resume.
     bool m_listStopped = false;
-    QColor m_accent; // given by the window among the hosts open
     // The connection in hand was started by the reconnector or by Reconnect:
     // its failure leaves the host open and its errors go to the status line.
     bool m_linkAttempt = false;

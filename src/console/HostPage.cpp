@@ -44,7 +44,6 @@ const QString ProcessTableName = QStringLiteral("processes");
 const QString TrendsKey = QStringLiteral("trends");
 
 constexpr int ButtonBarHeight = 40;
-constexpr int TrendsHeight = 200;
 
 QString latin1(QByteArrayView bytes)
 {
@@ -157,6 +156,7 @@ void HostPage::buildTables()
     m_processTable = table(m_processBox, "processTable");
     m_processTable->setRecordTable(session->processes(), int(ProcessColumn::Pin));
     m_processTable->setColumnShares({7, 7, 30, 40, 10, 6});
+    m_processTable->itemDelegate()->setRightAligned({int(ProcessColumn::CpuTime)});
     const int listenerWidths[] = {54, 152, 233, 64, 73};
     for (int c = 0; c < 5; ++c)
         m_listenerTable->setColumnWidth(c, listenerWidths[c]);
@@ -260,6 +260,8 @@ void HostPage::connectController()
         }
     });
     connect(c, &HostController::hostChanged, this, &HostPage::restoreFilters);
+    // Another host's listeners are none of the last one's.
+    connect(c, &HostController::hostChanged, this, [this] { m_listedPin.clear(); });
     connect(c, &HostController::listsRead, this, &HostPage::listsRead);
     connect(c, &HostController::statusMessage, m_statusBar, &ConsoleStatusBar::setMessage);
     connect(c, &HostController::pausedChanged, m_statusBar, &ConsoleStatusBar::setPaused);
@@ -314,6 +316,20 @@ void HostPage::splitterMoved(int top)
 {
     m_listenerBoxHeight = top;
     m_controller->store()->setListenerBoxHeight(top);
+    fitTrends();
+}
+
+void HostPage::fitTrends()
+{
+    // The trends take what the process box can spare beyond 120 pixels,
+    // between their least and their preferred height: a tall window shows
+    // them whole, a short one keeps room for the processes.
+    if (!m_trendsPane || m_trendsPane->isHidden())
+        return;
+    const int spare =
+        height() - ButtonBarHeight - PageSplitter::HandleHeight - m_listenerBoxHeight - 120;
+    m_trendsPane->setMaximumHeight(std::clamp(spare, m_trendsPane->minimumSizeHint().height(),
+                                              m_trendsPane->sizeHint().height()));
 }
 
 void HostPage::fitBoxMargins()
@@ -341,6 +357,7 @@ void HostPage::resizeEvent(QResizeEvent* event)
         h += std::max(0, w->minimumHeight() - w->height());
     if (h - 120 < m_listenerBoxHeight)
         m_listenerBoxHeight = std::max(PageSplitter::MinimumBoxHeight, h - 127);
+    fitTrends();
     applySplit();
     // The shares apply until the operator sets a width of his own. A
     // minimized window keeps its widths.
@@ -361,6 +378,29 @@ void HostPage::fitColumns()
 {
     m_listenerTable->fitColumns();
     m_processTable->fitColumns();
+    widenCpuColumn();
+}
+
+void HostPage::widenCpuColumn()
+{
+    // The shares give the widths to start from; a CPU time that does not fit
+    // its share widens the column to it (never narrower, and never over a
+    // width the operator set). The longest text is the widest: the digits
+    // are as wide as each other.
+    if (m_processTable->operatorSized())
+        return;
+    const ProcessTableModel* processes = m_controller->session()->processes();
+    const int column = int(ProcessColumn::CpuTime);
+    QByteArrayView longest;
+    for (int row = 0; row < processes->rows(); ++row)
+        if (const QByteArrayView cell = processes->cellAt(row, column).trimmed();
+            cell.size() > longest.size())
+            longest = cell;
+    if (longest.isEmpty())
+        return;
+    const int needed = RecordItemDelegate::wholeWidth(m_processTable, latin1(longest));
+    if (m_processTable->columnWidth(column) < needed)
+        m_processTable->setColumnWidth(column, needed);
 }
 
 void HostPage::setButtonEnabled(QPushButton* button, bool enabled)
@@ -487,10 +527,17 @@ void HostPage::listenersChanged()
     HostSession* session = m_controller->session();
     const QByteArray pin = session->selectedListener();
     m_listenerTable->selectRow(pin.isEmpty() ? -1 : session->listeners()->findPin(pin));
+    if (pin.isEmpty() && !m_listedPin.isEmpty()) {
+        // The listener whose processes were shown is no longer listed: its
+        // caption says so rather than stand over an empty table.
+        m_processBox->setTitle(m_processBox->title() + QStringLiteral(": the listener is gone"));
+        m_listedPin.clear();
+    }
 }
 
 void HostPage::processesChanged()
 {
+    widenCpuColumn();
     QScopedValueRollback<bool> restoring(m_restoringSelection, true);
     ProcessTableModel* processes = m_controller->session()->processes();
     if (m_processPin.isEmpty()) {
@@ -507,11 +554,15 @@ void HostPage::processListRequested(const QByteArray& listenerPin)
 {
     m_changesKnown = listenerPin == m_listedPin;
     if (listenerPin != m_listedPin) {
-        // Another listener's processes: the first of them is selected, and
-        // none of them is new.
+        // Another listener's processes: the rows of the one before go now,
+        // not when the new list arrives, so that none stands under the new
+        // caption (the list is gathered only after this signal). The first
+        // of the new ones is selected, and none of them is new.
         m_listedPin = listenerPin;
         m_processPin.clear();
-        m_controller->session()->processes()->forgetPreviousList();
+        ProcessTableModel* processes = m_controller->session()->processes();
+        processes->clearRows();
+        processes->forgetPreviousList();
     }
     const ListenerTableModel* listeners = m_controller->session()->listeners();
     const int row = listeners->findPin(listenerPin);
@@ -574,11 +625,11 @@ void HostPage::setTrendsShown(bool shown)
     if (shown && !m_trendsPane) {
         m_trendsPane = new TrendsPane(&m_controller->trends()->history(), this);
         m_trendsPane->setObjectName(QStringLiteral("trendsPane"));
-        m_trendsPane->setMaximumHeight(TrendsHeight);
         static_cast<QVBoxLayout*>(layout())->insertWidget(1, m_trendsPane);
     }
     if (m_trendsPane)
         m_trendsPane->setVisible(shown);
+    fitTrends();
     m_sparklines->setActive(shown);
     // Every listener's processes are listed after each refresh only while
     // the trends (or the All hosts summary) need them.

@@ -72,8 +72,10 @@ private:
     void restoreSettings();
     void fitBoxMargins();
     void fitColumns();
+    void widenCpuColumn();
     void applySplit();
     void splitterMoved(int top);
+    void fitTrends();
     void showBusy(bool busy);
     void setButtonEnabled(QPushButton* button, bool enabled);
     void restoreFilters();

@@ -1,69 +1,69 @@
 #include "console/HostPalette.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
-#include <cstdlib>
+#include <cmath>
 
 namespace HostPalette {
 
 QList<QColor> colours()
 {
+    // Dark and light of blue, teal, violet, plum, ochre and slate, so that
+    // two hosts on one hue still differ in lightness.
+    static const char* const Names[Size] = {"#1f4e9c", "#7fb3e6", "#006d77", "#5cc8c8",
+                                            "#5b3f9e", "#b9a3e3", "#8e2c7f", "#e59ad6",
+                                            "#7a4a1e", "#d6c08f", "#3f4e63", "#a9b8cc"};
     QList<QColor> list;
-    for (int i = 0; i < Size; ++i)
-        list.append(QColor::fromHsv(i * 150 % 360, 185, 200));
+    for (const char* name : Names)
+        list.append(QColor(QLatin1String(name)));
     return list;
 }
 
-int preferredIndex(const QString& key)
+int indexFor(const QString& key)
 {
+    QString canonical = key;
+    if (const QFileInfo file(key); file.isAbsolute() && file.exists())
+        canonical = file.canonicalFilePath();
     // FNV-1a over the key's bytes: unlike qHash, not seeded per run.
     quint32 hash = 2166136261u;
-    for (const char c : key.toUtf8()) {
+    for (const char c : canonical.toUtf8()) {
         hash ^= quint8(c);
         hash *= 16777619u;
     }
     return int(hash % Size);
 }
 
-int hueDistance(const QColor& a, const QColor& b)
+QColor colourFor(const QString& key)
 {
-    const int d = std::abs(a.hsvHue() - b.hsvHue());
-    return std::min(d, 360 - d);
+    return colours().at(indexFor(key));
 }
 
-QList<QColor> assign(const QStringList& keys)
+namespace {
+
+double luminance(const QColor& colour)
 {
-    const QList<QColor> palette = colours();
-    QList<QColor> result;
-    QList<int> taken;
-    // How far a colour is from the nearest colour already given.
-    auto nearest = [&](int index) {
-        int least = 360;
-        for (const int t : taken)
-            least = std::min(least, hueDistance(palette[index], palette[t]));
-        return least;
+    auto channel = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
     };
-    for (const QString& key : keys) {
-        const int preferred = preferredIndex(key);
-        // A host keeps the colour its file asks for while that stands well
-        // apart from the others' (60 degrees, which the first four can
-        // always have); else it takes the free colour farthest from theirs.
-        const int apart = taken.size() < 4 ? 60 : 30;
-        int index = preferred;
-        if (taken.contains(index) || nearest(index) < apart) {
-            int best = -1;
-            for (int step = 0; step < Size; ++step) {
-                const int candidate = (preferred + step) % Size;
-                if (!taken.contains(candidate) && (best < 0 || nearest(candidate) > nearest(best)))
-                    best = candidate;
-            }
-            index = best;
-        }
-        taken.append(index);
-        if (taken.size() == Size)
-            taken.clear(); // all used: the next round starts afresh
-        result.append(palette[index]);
-    }
-    return result;
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+} // namespace
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor textOn(const QColor& background)
+{
+    const QColor black(Qt::black);
+    const QColor white(Qt::white);
+    return contrast(background, black) >= contrast(background, white) ? black : white;
 }
 
 } // namespace HostPalette

@@ -3,26 +3,27 @@
 #include <QColor>
 #include <QList>
 #include <QString>
-#include <QStringList>
 
-// The accent colours that tell hosts apart: twelve hues 30 degrees apart, in
-// an order that steps 150 degrees from one to the next, so that a host moved
-// on to the next colour looks plainly different. Saturation and value stay
-// where the host's name reads well on the colour.
+// The colours that tell hosts apart. A host's colour follows from its file
+// (or its address and port) alone, so that the same file has the same colour
+// on every run and whichever hosts are open beside it. The palette is six
+// hues, each dark and light, with no red, green or amber that could be read
+// as the host's health; the name on a colour is black or white, whichever
+// stands out more (at least 4.5 : 1 on every colour of the palette).
 namespace HostPalette {
 
 constexpr int Size = 12;
 
 // The colours in palette order.
 QList<QColor> colours();
-// The colour a host's key asks for: the same on every run and machine.
-int preferredIndex(const QString& key);
-// Degrees between two colours' hues, round the circle.
-int hueDistance(const QColor& a, const QColor& b);
-// The accents of hosts open together, in the order they were opened: each
-// gets the colour its key asks for unless that is held by, or close to, an
-// earlier host's, then the free colour farthest from theirs; only past Size
-// hosts do colours repeat.
-QList<QColor> assign(const QStringList& keys);
+// The palette's colour for a host key: the .hcf file's path (taken as its
+// canonical path where the file exists, so that a link to it and the file
+// itself agree) or the host's address and port.
+int indexFor(const QString& key);
+QColor colourFor(const QString& key);
+// The contrast ratio of two colours, 1 to 21, from their relative luminance.
+double contrast(const QColor& a, const QColor& b);
+// Black or white, whichever reads better on background.
+QColor textOn(const QColor& background);
 
 } // namespace HostPalette

@@ -1,5 +1,6 @@
 #include "console/HostSummaryModel.h"
 
+#include "console/HostPalette.h"
 #include "host_link/RecordDisplay.h"
 
 #include <QBrush>
@@ -55,10 +56,15 @@ QVariant HostSummaryModel::data(const QModelIndex& index, int role) const
         index.column() <= Listed)
         return QStringLiteral("The last figures, from %1: the host is not connected")
             .arg(c.takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    // The link and the name give way in a narrow table: their whole texts.
+    if (role == Qt::ToolTipRole && index.column() == Link && !h.link.isEmpty())
+        return h.link;
+    if (role == Qt::ToolTipRole && index.column() == Name && !h.name.isEmpty())
+        return h.name;
     if (role == Qt::BackgroundRole && index.column() == Name)
         return QBrush(h.accent);
     if (role == Qt::ForegroundRole && index.column() == Name)
-        return QBrush(h.accent.lightness() > 140 ? Qt::black : Qt::white);
+        return QBrush(HostPalette::textOn(h.accent));
     if (role == Qt::TextAlignmentRole && index.column() >= Listeners && index.column() != Listed)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole)

@@ -1,5 +1,6 @@
 #include "console/MainWindow.h"
 
+#include "console/AllHostsTable.h"
 #include "console/ConsoleSettings.h"
 #include "console/ConsoleStatusBar.h"
 #include "console/DialogKeyFilter.h"
@@ -9,7 +10,10 @@
 #include "console/HostPalette.h"
 #include "console/HostPrompts.h"
 #include "console/HostSummaryModel.h"
+#include "console/Notifier.h"
 #include "console/WindowPlacement.h"
+#include "session/HostSession.h"
+#include "session/Reconnector.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,23 +39,87 @@ namespace {
 
 const QString ProductTitle = QStringLiteral("Orvanite Server Console");
 
-// A round spot of the host's colour for its tab.
-QIcon accentIcon(const QColor& colour)
+// How a host's link stands, as its tab shows it.
+enum class TabLink
 {
-    QPixmap spot(12, 12);
+    Up,           // logged on
+    Connecting,   // the first connection is under way
+    Reconnecting, // the link was up and a connection is under way again
+    Down,         // the link was up and is down
+    Offline,      // never connected
+};
+
+TabLink tabLink(const HostController* host)
+{
+    const HostSession::LinkState state = host->session()->linkState();
+    if (state == HostSession::LinkState::LoggedOn)
+        return TabLink::Up;
+    const bool underWay = state != HostSession::LinkState::Disconnected;
+    if (host->linkDown())
+        return underWay ? TabLink::Reconnecting : TabLink::Down;
+    return underWay ? TabLink::Connecting : TabLink::Offline;
+}
+
+// The host's colour as a spot, filled while the link is up, a ring while it
+// is being made, a struck-through ring while it is down; two bars on it
+// while the refresh is paused.
+QIcon tabIcon(const QColor& colour, TabLink link, bool paused)
+{
+    // Drawn at the screen's pixel ratio, sharp at a scale factor of 2.
+    const qreal ratio = qApp->devicePixelRatio();
+    QPixmap spot(QSize(14, 14) * ratio);
+    spot.setDevicePixelRatio(ratio);
     spot.fill(Qt::transparent);
     QPainter painter(&spot);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(colour.darker(140));
-    painter.setBrush(colour);
-    painter.drawEllipse(QRectF(0.5, 0.5, 11, 11));
+    const QRectF circle(1, 1, 12, 12);
+    const bool filled = link == TabLink::Up;
+    if (filled) {
+        painter.setPen(QPen(colour.darker(140), 1));
+        painter.setBrush(colour);
+    } else {
+        painter.setPen(QPen(link == TabLink::Offline ? QColor(Qt::gray) : colour, 2));
+        painter.setBrush(Qt::NoBrush);
+    }
+    painter.drawEllipse(circle.adjusted(0.5, 0.5, -0.5, -0.5));
+    if (link == TabLink::Down)
+        painter.drawLine(QPointF(3, 11), QPointF(11, 3));
+    if (paused) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(filled ? HostPalette::textOn(colour) : colour);
+        painter.drawRect(QRectF(4.5, 4, 1.8, 6));
+        painter.drawRect(QRectF(7.7, 4, 1.8, 6));
+    }
     return QIcon(spot);
 }
 
-QString tabText(const HostController* host)
+// The tab's text: the host's name, and what is amiss in words.
+QString tabText(const HostController* host, TabLink link)
 {
     const QString name = host->hostName();
-    return name.isEmpty() ? QStringLiteral("(new host)") : name;
+    QStringList marks;
+    switch (link) {
+    case TabLink::Up:
+        break;
+    case TabLink::Connecting:
+        marks.append(QStringLiteral("connecting"));
+        break;
+    case TabLink::Reconnecting:
+        marks.append(QStringLiteral("reconnecting"));
+        break;
+    case TabLink::Down:
+        marks.append(QStringLiteral("down"));
+        break;
+    case TabLink::Offline:
+        marks.append(QStringLiteral("not connected"));
+        break;
+    }
+    if (host->isPaused())
+        marks.append(QStringLiteral("paused"));
+    QString text = name.isEmpty() ? QStringLiteral("(new host)") : name;
+    if (!marks.isEmpty())
+        text += QStringLiteral(" (") + marks.join(QStringLiteral(", ")) + QLatin1Char(')');
+    return text;
 }
 
 } // namespace
@@ -203,7 +271,8 @@ void MainWindow::buildAllHostsPage()
     m_allHostsPage->setObjectName(QStringLiteral("allHostsPage"));
     m_allHostsPage->hide();
     auto* layout = new QVBoxLayout(m_allHostsPage);
-    m_allHostsTable = new QTableView(m_allHostsPage);
+    m_allHostsTable =
+        new AllHostsTable(HostSummaryModel::Link, HostSummaryModel::Name, m_allHostsPage);
     m_allHostsTable->setObjectName(QStringLiteral("allHostsTable"));
     m_allHostsTable->setModel(m_summaries);
     m_allHostsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -211,9 +280,6 @@ void MainWindow::buildAllHostsPage()
     m_allHostsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_allHostsTable->setTabKeyNavigation(false);
     m_allHostsTable->verticalHeader()->hide();
-    m_allHostsTable->horizontalHeader()->setStretchLastSection(true);
-    // Fifty rows at most as a rule: the columns fit their contents.
-    m_allHostsTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     connect(m_allHostsTable, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { showHost(index.row()); });
     connect(m_allHostsTable, &QTableView::activated, this,
@@ -250,6 +316,9 @@ HostPage* MainWindow::createHost(const QStringList& arguments)
     m_summaries->insertHost(hostCount() - 1, controller->summary());
     connect(controller, &HostController::closed, this, [this, page] { hostClosed(page); });
     connect(controller, &HostController::summaryChanged, this, [this, page] { hostChanged(page); });
+    connect(controller, &HostController::pausedChanged, this, [this, page] { hostChanged(page); });
+    // Notifications name the host as the window title does.
+    controller->notifier()->setHostName([controller] { return controller->hostName(); });
     connect(controller, &HostController::captionChanged, this, [this, page] {
         if (page == currentHost())
             updateTitle();
@@ -335,33 +404,35 @@ void MainWindow::hostChanged(HostPage* page)
     const int index = indexOf(page);
     if (index < 0)
         return;
-    const HostController* host = page->controller();
-    m_summaries->updateHost(index, host->summary());
-    if (hostCount() > 1) {
-        m_tabs->setTabText(index, tabText(host));
-        assignAccents();
-        m_tabs->setTabToolTip(index, host->hostKey());
-    }
+    m_summaries->updateHost(index, page->controller()->summary());
+    // Only this host's tab: the others have not changed.
+    updateTab(index);
     if (page == currentHost())
         updateTitle();
 }
 
-void MainWindow::assignAccents()
+void MainWindow::updateTab(int index)
 {
-    // No two hosts open together share a colour.
-    QStringList keys;
-    for (const HostPage* page : m_pages)
-        keys.append(page->controller()->hostKey());
-    const QList<QColor> colours = HostPalette::assign(keys);
-    for (int i = 0; i < int(m_pages.size()); ++i) {
-        HostController* host = m_pages[size_t(i)]->controller();
-        if (host->accent() != colours[i]) {
-            host->setAccent(colours[i]);
-            m_pages[size_t(i)]->setAccentShown(hostCount() > 1);
-        }
-        if (i < m_tabs->count() && hostCount() > 1)
-            m_tabs->setTabIcon(i, accentIcon(colours[i]));
-    }
+    if (hostCount() < 2 || index >= m_tabs->count())
+        return;
+    HostPage* page = m_pages[size_t(index)];
+    const HostController* host = page->controller();
+    const TabLink link = tabLink(host);
+    TabLook look{tabText(host, link),
+                 host->hostKey() + QLatin1Char('\n') + host->reconnector()->statusText(),
+                 host->accent().rgb(), int(link), host->isPaused()};
+    TabLook& shown = m_tabLooks[page];
+    if (look.text != shown.text)
+        m_tabs->setTabText(index, look.text);
+    if (look.toolTip != shown.toolTip)
+        m_tabs->setTabToolTip(index, look.toolTip);
+    // A new icon only when it would look different: each one repaints the bar.
+    if (look.colour != shown.colour || look.link != shown.link || look.paused != shown.paused ||
+        m_tabs->tabIcon(index).isNull())
+        m_tabs->setTabIcon(index, tabIcon(host->accent(), link, look.paused));
+    if (look.colour != shown.colour)
+        page->setAccentShown(true);
+    shown = look;
 }
 
 void MainWindow::updateTabs()
@@ -372,17 +443,17 @@ void MainWindow::updateTabs()
     m_updatingTabs = true;
     while (m_tabs->count() > 0)
         m_tabs->removeTab(0);
+    m_tabLooks.clear();
     for (HostPage* page : m_pages) {
-        const HostController* host = page->controller();
-        const int i = m_tabs->addTab(page, tabText(host));
-        m_tabs->setTabToolTip(i, host->hostKey());
+        m_tabs->addTab(page, QString());
         page->setAccentShown(many);
     }
     if (many)
         m_tabs->addTab(m_allHostsPage, QStringLiteral("All hosts"));
     else
         m_allHostsPage->hide();
-    assignAccents();
+    for (int i = 0; i < hostCount(); ++i)
+        updateTab(i);
     m_tabs->tabBar()->setVisible(many);
     // The tab bar is a Tab stop only while shown: a hidden one would keep
     // Tab in the process table, the stop before it.

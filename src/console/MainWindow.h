@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QColor>
+#include <QHash>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -7,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+class AllHostsTable;
 class ConsoleSettings;
 class EventLog;
 class HostActions;
@@ -17,7 +20,6 @@ class HostSummaryModel;
 class Prompts;
 class QStackedWidget;
 class QTabWidget;
-class QTableView;
 
 // The console's window: one menu bar at the top, the hosts' pages in tabs
 // below it (the tab bar, with an "All hosts" tab, only while two or more
@@ -76,8 +78,8 @@ private:
     void hostChanged(HostPage* page);
     void tabChosen(int index);
     void updateTabs();
-    // Gives each open host its colour and its tab the colour's spot.
-    void assignAccents();
+    // Shows a host's name, link, pause and colour on its tab.
+    void updateTab(int index);
     void updateTitle();
     int indexOf(const HostPage* page) const;
 
@@ -92,8 +94,18 @@ private:
     QStackedWidget* m_statusLines = nullptr;
     QWidget* m_allHostsPage = nullptr;
     QWidget* m_allHostsStatus = nullptr;
-    QTableView* m_allHostsTable = nullptr;
+    AllHostsTable* m_allHostsTable = nullptr;
     HostSummaryModel* m_summaries = nullptr;
+    // What each host's tab shows, so that only what changed is set again.
+    struct TabLook
+    {
+        QString text;
+        QString toolTip;
+        QRgb colour = 0;
+        int link = -1;
+        bool paused = false;
+    };
+    QHash<const HostPage*, TabLook> m_tabLooks;
     bool m_shown = false;
     bool m_closing = false;
     bool m_updatingTabs = false;

@@ -1,5 +1,6 @@
 #include "console/Notifier.h"
 
+#include "core/Plural.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
@@ -77,10 +78,16 @@ void Notifier::setEnabled(Kind kind, bool enabled)
     m_enabled[int(kind)] = enabled;
 }
 
-QString Notifier::hostText() const
+QString Notifier::hostKey() const
 {
     const ConnectionSettings& s = m_session->settings();
     return latin1(s.HostAddress) + QLatin1Char(':') + QString::number(s.Port);
+}
+
+QString Notifier::hostText() const
+{
+    const QString name = m_hostName ? m_hostName() : QString();
+    return name.isEmpty() ? hostKey() : name;
 }
 
 void Notifier::linkStateChanged()
@@ -127,9 +134,9 @@ void Notifier::listenersChanged()
     if (m_session->linkState() != HostSession::LinkState::LoggedOn)
         return;
     const QString host = hostText();
-    const bool sameHost = host == m_hostKey;
+    const bool sameHost = hostKey() == m_hostKey;
     if (!sameHost) {
-        m_hostKey = host;
+        m_hostKey = hostKey();
         m_atLimit.clear();
     }
     QHash<QByteArray, Listener> now;
@@ -192,10 +199,11 @@ void Notifier::checkLimits(const QHash<QByteArray, int>& counts)
         if (m_atLimit.contains(it.key()))
             continue;
         m_atLimit.insert(it.key());
-        reached.append(QStringLiteral("Listener %1 (%2, port %3) has %4 of %5 users.")
+        reached.append(QStringLiteral("Listener %1 (%2, port %3) has %4 of %5 %6.")
                            .arg(latin1(it.key()), latin1(listener->program), latin1(listener->port))
                            .arg(it.value())
-                           .arg(listener->limit));
+                           .arg(listener->limit)
+                           .arg(Plural::noun(listener->limit, "user", "users")));
     }
     if (!reached.isEmpty())
         notify(Kind::UserLimitReached, QStringLiteral("User limit reached on %1").arg(hostText()),
@@ -205,7 +213,7 @@ void Notifier::checkLimits(const QHash<QByteArray, int>& counts)
 void Notifier::notify(Kind kind, const QString& summary, const QString& body)
 {
     if (!m_enabled[int(kind)] ||
-        !m_limiter.allow(int(kind), hostText(), QDateTime::currentMSecsSinceEpoch()))
+        !m_limiter.allow(int(kind), hostKey(), QDateTime::currentMSecsSinceEpoch()))
         return;
     if (m_delivery)
         m_delivery(summary, body);

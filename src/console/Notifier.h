@@ -49,6 +49,9 @@ public:
     // Switches a kind on or off and keeps the choice.
     void setEnabled(Kind kind, bool enabled);
     void setDelivery(Delivery delivery) { m_delivery = std::move(delivery); }
+    // How the host is named in the notifications (as the window's title
+    // names it); unset or empty: its address and port.
+    void setHostName(std::function<QString()> name) { m_hostName = std::move(name); }
 
     // The operator ends the link (closing, loading another host, Configure):
     // the next drop is not news.
@@ -76,12 +79,16 @@ private:
     void checkLimits(const QHash<QByteArray, int>& counts);
     void notify(Kind kind, const QString& summary, const QString& body);
     void deliver(const QString& summary, const QString& body);
+    // The host's address and port: which host a notification is about.
+    QString hostKey() const;
+    // The host as the notifications name it.
     QString hostText() const;
 
     HostSession* m_session;
     NotificationLimiter m_limiter;
     bool m_enabled[KindCount] = {true, true, true, true};
     Delivery m_delivery;
+    std::function<QString()> m_hostName;
     QPointer<QSystemTrayIcon> m_tray;
     int m_serviceState = 0; // the desktop's service: 0 not asked yet, 1 there, 2 absent
 

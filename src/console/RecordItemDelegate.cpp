@@ -14,6 +14,8 @@ void RecordItemDelegate::initStyleOption(QStyleOptionViewItem* option,
                                          const QModelIndex& index) const
 {
     QStyledItemDelegate::initStyleOption(option, index);
+    if (m_rightAligned.contains(index.column()))
+        option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
     if (index.data(RecordTableModel::StaleRole).toBool()) {
         const QColor grey = option->palette.color(QPalette::Disabled, QPalette::Text);
         option->palette.setColor(QPalette::Text, grey);
@@ -75,6 +77,17 @@ bool RecordItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
     QToolTip::showText(event->globalPos(), lines.join(QLatin1Char('\n')), view->viewport(),
                        option.rect);
     return true;
+}
+
+int RecordItemDelegate::wholeWidth(const QWidget* view, const QString& text)
+{
+    // The text, the style's margin on each side of it (as isElided counts
+    // it) and the grid line; a new row's bold text is the widest.
+    const QStyle* style = view ? view->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    QFont bold = view ? view->font() : QApplication::font();
+    bold.setBold(true);
+    return QFontMetrics(bold).horizontalAdvance(text) + 2 * margin + 2;
 }
 
 QRect RecordItemDelegate::textArea(const QStyleOptionViewItem& option, const QModelIndex&) const

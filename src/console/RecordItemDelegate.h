@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStyledItemDelegate>
 
@@ -19,6 +20,11 @@ public:
     // The tooltip of stale rows ("Read at 14:02:11, before the link dropped").
     void setStaleNote(const QString& note) { m_staleNote = note; }
     void setMarkNewRows(bool mark) { m_markNew = mark; }
+    // Columns of numbers, drawn right-aligned so that their decimal points
+    // line up (their texts are not changed).
+    void setRightAligned(const QList<int>& columns) { m_rightAligned = columns; }
+    // The least column width in view that shows text whole, bold or not.
+    static int wholeWidth(const QWidget* view, const QString& text);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -39,5 +45,6 @@ protected:
 
 private:
     QString m_staleNote;
+    QList<int> m_rightAligned;
     bool m_markNew = true;
 };

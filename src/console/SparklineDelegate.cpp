@@ -24,7 +24,16 @@ QRect SparklineDelegate::lineArea(const QStyleOptionViewItem& option,
     const TrendHistory::Ring* ring = m_history->listener(pin);
     if (!ring || ring->size() < 2)
         return {};
-    const int width = std::min(MaxWidth, option.rect.width() / 2);
+    // The line takes only the room the text leaves: "unlimited" is never
+    // cut for it.
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget* widget = option.widget;
+    const QStyle* style = widget ? widget->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const int text =
+        opt.text.isEmpty() ? 0 : QFontMetrics(opt.font).horizontalAdvance(opt.text) + 2 * margin;
+    const int width = std::min(MaxWidth, option.rect.width() - text - 4);
     if (width < 12 || option.rect.height() < 8)
         return {};
     return QRect(option.rect.right() - width - 2, option.rect.top(), width + 3,

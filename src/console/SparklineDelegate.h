@@ -7,8 +7,8 @@ class TrendHistory;
 // The listener table's cells as every record table draws them, and, at the
 // right of one column's cell (the user limit), a small line of the
 // listener's process count over its last samples, so a listener filling up
-// is seen at a glance. The line has its own strip of the cell: the text is
-// drawn (and cut, with its tooltip) in what is left, never under the line.
+// is seen at a glance. The line has its own strip of the cell, out of the
+// room the text leaves: a cell too narrow for both shows the text alone.
 class SparklineDelegate : public RecordItemDelegate
 {
     Q_OBJECT

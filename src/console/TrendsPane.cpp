@@ -1,5 +1,7 @@
 #include "console/TrendsPane.h"
 
+#include "core/Plural.h"
+
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
@@ -22,6 +24,11 @@ qreal axisTop(qreal largest)
     return std::max<qreal>(1.0, largest * 1.15);
 }
 
+bool paletteIsDark(const QPalette& palette)
+{
+    return palette.color(QPalette::Base).lightness() < 128;
+}
+
 } // namespace
 
 TrendsPane::TrendsPane(const TrendHistory* history, QWidget* parent)
@@ -38,7 +45,59 @@ TrendsPane::TrendsPane(const TrendHistory* history, QWidget* parent)
         // Anywhere over the curves, not only on a line a pixel or two wide.
         c.view->viewport()->installEventFilter(this);
     }
+    applyPalette();
     updateCharts();
+}
+
+QSize TrendsPane::sizeHint() const
+{
+    return QSize(400, 290);
+}
+
+QSize TrendsPane::minimumSizeHint() const
+{
+    return QSize(0, 100);
+}
+
+void TrendsPane::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        applyPalette();
+        updateCharts();
+    }
+}
+
+QColor TrendsPane::textColour(const QLineSeries* series) const
+{
+    const QColor colour = series->pen().color();
+    return paletteIsDark(palette()) ? colour.lighter(130) : colour.darker(130);
+}
+
+void TrendsPane::applyPalette()
+{
+    const QPalette p = palette();
+    const QColor text = p.color(QPalette::Text);
+    const QColor grid = p.color(QPalette::Mid);
+    for (Chart& c : m_charts) {
+        c.chart->setBackgroundBrush(p.base());
+        c.chart->setBackgroundPen(Qt::NoPen);
+        c.chart->setPlotAreaBackgroundVisible(false);
+        c.chart->setTitleBrush(text);
+        c.view->setBackgroundBrush(p.base());
+        for (QValueAxis* axis : {c.count, c.cpuAxis})
+            axis->setGridLineColor(grid);
+        c.time->setGridLineColor(grid);
+        c.time->setLinePenColor(grid);
+        c.time->setLabelsColor(text);
+        c.count->setLabelsColor(textColour(c.processes));
+        c.cpuAxis->setLabelsColor(textColour(c.cpu));
+    }
+}
+
+QRectF TrendsPane::plotArea(int chart) const
+{
+    return m_charts[chart].chart->plotArea();
 }
 
 TrendsPane::Chart TrendsPane::makeChart(const QString& objectName)
@@ -86,9 +145,7 @@ TrendsPane::Chart TrendsPane::makeChart(const QString& objectName)
     c.cpu->attachAxis(c.time);
     c.cpu->attachAxis(c.cpuAxis);
     c.count->setLinePenColor(c.processes->pen().color());
-    c.count->setLabelsColor(c.processes->pen().color().darker(130));
     c.cpuAxis->setLinePenColor(c.cpu->pen().color());
-    c.cpuAxis->setLabelsColor(c.cpu->pen().color().darker(130));
 
     c.view = new QChartView(c.chart, this);
     c.view->setObjectName(objectName);
@@ -123,10 +180,10 @@ void TrendsPane::updateCharts()
 
 void TrendsPane::fill(Chart& c, const TrendHistory::Ring* ring, const QString& title)
 {
-    c.chart->setTitle(QStringLiteral("%1: <span style=\"color:%2\">processes</span>, "
-                                     "<span style=\"color:%3\">CPU s/min</span>")
-                          .arg(title.toHtmlEscaped(), c.processes->pen().color().darker(130).name(),
-                               c.cpu->pen().color().darker(130).name()));
+    c.chart->setTitle(
+        QStringLiteral("%1: <span style=\"color:%2\">processes</span>, "
+                       "<span style=\"color:%3\">CPU s/min</span>")
+            .arg(title.toHtmlEscaped(), textColour(c.processes).name(), textColour(c.cpu).name()));
     QList<QPointF> counts;
     QList<QPointF> cpu;
     qreal maxCount = 0;
@@ -171,7 +228,10 @@ QString TrendsPane::sampleText(const TrendHistory::Sample& sample)
     const QString time = QDateTime::fromSecsSinceEpoch(sample.time)
                              .toLocalTime()
                              .toString(QStringLiteral("HH:mm:ss"));
-    QString text = QStringLiteral("%1  %2 processes").arg(time).arg(sample.processes);
+    QString text = QStringLiteral("%1  %2 %3")
+                       .arg(time)
+                       .arg(sample.processes)
+                       .arg(Plural::noun(sample.processes, "process", "processes"));
     if (sample.hasCpu())
         text += QStringLiteral(", CPU %1 s/min")
                     .arg(QLocale::c().toString(double(sample.cpuPerMinute), 'f', 1));

@@ -36,9 +36,18 @@ public:
     // nearest in time, empty outside the plot area.
     QString textAt(int chart, const QPoint& viewportPos) const;
     QWidget* chartViewport(int chart) const;
+    // The plot area of chart 0 or 1, in the chart's coordinates.
+    QRectF plotArea(int chart) const;
+
+    // High enough for a plot of about 200 pixels under its title and above
+    // its time axis; a short window may squeeze it, down to a third of that
+    // (the page sets its height between the two).
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     struct Chart
@@ -54,6 +63,10 @@ private:
     Chart makeChart(const QString& objectName);
     void fill(Chart& chart, const TrendHistory::Ring* ring, const QString& title);
     const TrendHistory::Ring* ring(int chart) const;
+    // The charts take the widget's palette: dark under a dark one.
+    void applyPalette();
+    // A series' colour as text on the chart's background.
+    QColor textColour(const QLineSeries* series) const;
 
     const TrendHistory* m_history;
     QByteArray m_listenerPin;

@@ -1,5 +1,6 @@
 #include "session/ListReader.h"
 
+#include "core/Plural.h"
 #include "host_link/HostSocket.h"
 #include "host_link/Wire.h"
 #include "session/ListenerTableModel.h"
@@ -149,18 +150,18 @@ QString ListReader::endText(HostSession::ListEnd end, int records, int cap)
     using ListEnd = HostSession::ListEnd;
     switch (end) {
     case ListEnd::TooManyRecords:
-        return QStringLiteral("The host sent more than %1 records in one list. The list was cut "
+        return QStringLiteral("The host sent more than %1 %2 in one list. The list was cut "
                               "off there and the connection will be renewed.")
-            .arg(QLocale::c().toString(cap));
+            .arg(QLocale::c().toString(cap), Plural::noun(cap, "record", "records"));
     case ListEnd::BadHeader:
         return QStringLiteral("The host sent a reply that does not start with a length. The "
                               "list ends there and the connection will be renewed.");
     case ListEnd::Closed:
         return QStringLiteral("The host closed the connection in the middle of a list.");
     case ListEnd::Stopped:
-        return QStringLiteral("The list was stopped after %1 records; the connection will be "
+        return QStringLiteral("The list was stopped after %1 %2; the connection will be "
                               "renewed.")
-            .arg(QLocale::c().toString(records));
+            .arg(QLocale::c().toString(records), Plural::noun(records, "record", "records"));
     case ListEnd::Complete:
     case ListEnd::NotConnected:
     case ListEnd::NoSelection:

@@ -14,18 +14,54 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
 #include <QTabBar>
+#include <QTableView>
+#include <QTcpServer>
 
 #include <array>
 #include <sys/stat.h>
 
+namespace {
+
+// Two simulated hosts of one listener in one window (not shown yet), each
+// refreshed once a minute and not reconnected by itself.
+struct TwoHosts
+{
+    TwoHosts()
+    {
+        for (HostSim& sim : sims) {
+            sim.Listeners = {listener("123", "30002", "CNDSRVR", "8")};
+            sim.listen();
+        }
+        window.addHost(QString());
+        for (int i = 0; i < 2; ++i) {
+            HostController* host = window.host(i)->controller();
+            host->reconnector()->setEnabled(false);
+            ConnectionSettings s = simSettings(sims[size_t(i)].serverPort());
+            s.RefreshInterval = 60000;
+            host->setSettings(s);
+        }
+    }
+
+    std::array<HostSim, 2> sims;
+    ConsoleFixture f; // its prompts, log and settings file only
+    MainWindow window{windowEnvironment(&f.prompts, &f.log, f.settingsFile())};
+};
+
+} // namespace
+
 class TestHosts : public QObject
 {
     Q_OBJECT
+
+    static constexpr const char* EastColour = "#3f4e63";
+    static constexpr const char* WestColour = "#7a4a1e";
+    static constexpr const char* NorthColour = "#5b3f9e";
 
 private Q_SLOTS:
     // A host in a tab behind that connects while the operator types in the
@@ -139,6 +175,131 @@ private Q_SLOTS:
         QTest::keyClick(&window, Qt::Key_PageUp, Qt::ControlModifier);
         QCOMPARE(tabs->currentIndex(), 3);
         QVERIFY(!window.currentHost());
+    }
+
+    // Each tab tells its host's link and pause, in words and in its spot;
+    // one host's change sets nothing on another's tab.
+    void tabsShowLinkAndPause()
+    {
+        TwoHosts t;
+        MainWindow& window = t.window;
+        QStringList names;
+        for (const HostSim& sim : t.sims)
+            names.append(QStringLiteral("127.0.0.1:%1").arg(sim.serverPort()));
+        window.show();
+        for (int i = 0; i < 2; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(!window.host(i)->controller()->isBusy(), 15000);
+        auto* tabs = window.findChild<QTabBar*>(QStringLiteral("hostTabs"));
+        QTRY_COMPARE(tabs->tabText(0), names[0]);
+        QCOMPARE(tabs->tabText(1), names[1]);
+        const qint64 first = tabs->tabIcon(0).cacheKey();
+        const qint64 second = tabs->tabIcon(1).cacheKey();
+
+        HostController* host = window.host(0)->controller();
+        host->setPaused(true);
+        QCOMPARE(tabs->tabText(0), names[0] + QStringLiteral(" (paused)"));
+        QVERIFY(tabs->tabIcon(0).cacheKey() != first);
+        host->refresh();
+        QTRY_VERIFY(!host->session()->isBusy());
+        QCOMPARE(tabs->tabIcon(1).cacheKey(), second);
+        QCOMPARE(tabs->tabText(1), names[1]);
+
+        // The second host's link drops and stays down.
+        HostSession* session = window.host(1)->controller()->session();
+        ConnectionSettings s = session->settings();
+        QTcpServer unused;
+        QVERIFY(unused.listen(QHostAddress::LocalHost));
+        s.Port = unused.serverPort();
+        unused.close();
+        session->setSettings(s);
+        session->disconnectFromHost();
+        QTRY_COMPARE(tabs->tabText(1), names[1] + QStringLiteral(" (down)"));
+        QVERIFY(tabs->tabIcon(1).cacheKey() != second);
+        host->setPaused(false);
+        QCOMPARE(tabs->tabText(0), names[0]);
+    }
+
+    // A host's colour follows from its file alone, whichever hosts are open
+    // beside it and in whatever order.
+    void colourFollowsTheFile_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("colours");
+        QTest::newRow("east, west, north")
+            << texts({"/srv/hosts/east.hcf", "/srv/hosts/west.hcf", "/srv/hosts/north.hcf"})
+            << texts({EastColour, WestColour, NorthColour});
+        QTest::newRow("north, east") << texts({"/srv/hosts/north.hcf", "/srv/hosts/east.hcf"})
+                                     << texts({NorthColour, EastColour});
+        QTest::newRow("west alone") << texts({"/srv/hosts/west.hcf"}) << texts({WestColour});
+    }
+
+    void colourFollowsTheFile()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, colours);
+        ConsoleFixture f; // its prompts, log and settings file only
+        MainWindow::Environment environment =
+            windowEnvironment(&f.prompts, &f.log, f.settingsFile(), {files.first()});
+        environment.added = files.mid(1);
+        MainWindow window(environment);
+        QCOMPARE(window.hostCount(), files.size());
+        for (int i = 0; i < window.hostCount(); ++i)
+            QCOMPARE(window.host(i)->controller()->accent().name(), colours[i]);
+    }
+
+    // In All hosts no column is pushed past the right edge by a long link
+    // text or the stale mark: the link is cut, its whole text its tooltip.
+    void allHostsColumnsWithinWidth_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("715") << 715;
+        QTest::newRow("1000") << 1000;
+        QTest::newRow("640, a 1280 screen at scale 2") << 640;
+    }
+
+    void allHostsColumnsWithinWidth()
+    {
+        QFETCH(int, width);
+        TwoHosts t;
+        MainWindow& window = t.window;
+        window.resize(width, 480);
+        window.show();
+        window.showAllHosts();
+        // Connected and counted: nothing more is to come from the hosts.
+        for (int i = 0; i < 2; ++i) {
+            HostController* host = window.host(i)->controller();
+            QTRY_VERIFY_WITH_TIMEOUT(!host->isBusy() && !host->session()->isBusy() &&
+                                         host->summary().everyListener,
+                                     15000);
+        }
+
+        HostController::Summary dropped = window.host(0)->controller()->summary();
+        dropped.name = QStringLiteral("production-west-2");
+        dropped.link = QStringLiteral("Reconnecting in 12 s (10061 Connection refused)");
+        dropped.census.listeners = 3;
+        dropped.census.processes = 4;
+        dropped.census.cpuMs = 123581745;
+        dropped.census.takenAt = QDateTime(QDate(2026, 12, 7), QTime(23, 41, 46));
+        dropped.census.stale = true;
+        dropped.reconnections = 12;
+        window.summaries()->updateHost(0, dropped);
+
+        auto* table = window.findChild<QTableView*>(QStringLiteral("allHostsTable"));
+        QHeaderView* header = table->horizontalHeader();
+        const QModelIndex listed = window.summaries()->index(0, HostSummaryModel::Listed);
+        QCOMPARE(listed.data().toString(), QStringLiteral("2026-12-07 23:41:46 (stale)"));
+        QTRY_VERIFY(header->sectionSize(HostSummaryModel::Listed) >
+                    table->fontMetrics().horizontalAdvance(listed.data().toString()));
+        for (int c = 0; c < HostSummaryModel::ColumnCount; ++c)
+            QVERIFY2(
+                header->sectionViewportPosition(c) + header->sectionSize(c) <=
+                    table->viewport()->width(),
+                qPrintable(QStringLiteral("column %1 ends at %2 of %3")
+                               .arg(c)
+                               .arg(header->sectionViewportPosition(c) + header->sectionSize(c))
+                               .arg(table->viewport()->width())));
+        QCOMPARE(window.summaries()->index(0, HostSummaryModel::Link).data(Qt::ToolTipRole),
+                 QVariant(dropped.link));
     }
 
     void addHostOpensWhereTheFilesAre()

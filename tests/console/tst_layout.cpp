@@ -5,6 +5,8 @@
 #include "console/WidgetPrompts.h"
 
 #include "console/PageSplitter.h"
+#include "console/RecordItemDelegate.h"
+#include "console/TrendsPane.h"
 #include "session/HostSession.h"
 
 #include <QApplication>
@@ -135,6 +137,93 @@ private Q_SLOTS:
 
     // The splitter bar stops 80 pixels short of either end, a short window
     // moves it, and the window keeps its minimum size unless maximized.
+    // CPU times are drawn right-aligned, so that their decimal points line
+    // up, and a time wider than its column's share widens the column.
+    void cpuTimesAlignAndFit_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<qint64>("cpuMs");
+        QTest::newRow("715, a time that fits") << 715 << qint64(123456);
+        QTest::newRow("715, a time wider than the share") << 715 << qint64(12345678901);
+        QTest::newRow("400 wide") << 400 << qint64(123456);
+    }
+
+    void cpuTimesAlignAndFit()
+    {
+        QFETCH(int, width);
+        QFETCH(qint64, cpuMs);
+        f->sim.Processes[1].CpuMs = cpuMs; // BOB's; ALICE has 1.500, CAROL 0.000
+        QVERIFY(f->showAndConnect());
+        f->window->resize(width, f->window->height());
+        RecordTableView* view = f->processTable();
+        const int column = int(ProcessColumn::CpuTime);
+        QTRY_COMPARE(f->page()->width(), width);
+        QCoreApplication::processEvents();
+        for (int row = 0; row < 3; ++row) {
+            const QModelIndex cell = view->model()->index(row, column);
+            QStyleOptionViewItem option;
+            option.initFrom(view);
+            option.widget = view;
+            option.rect = view->visualRect(cell);
+            QVERIFY2(!view->itemDelegate()->isElided(option, cell),
+                     qPrintable(cell.data().toString()));
+        }
+        // The last digit of every time at the same distance from the right.
+        const QImage image = view->viewport()->grab().toImage();
+        const QColor background = image.pixelColor(
+            view->visualRect(view->model()->index(2, 0)).adjusted(1, 1, -1, -1).bottomRight());
+        QList<int> rightmost;
+        for (int row = 0; row < 3; ++row) {
+            const QRect rect = view->visualRect(view->model()->index(row, column));
+            int inked = -1;
+            for (int x = rect.left() + 1; x < rect.right() - 1; ++x)
+                for (int y = rect.top() + 2; y < rect.bottom() - 2; ++y)
+                    if (row != 0 && qGray(image.pixel(x, y)) < qGray(background.rgb()) - 80)
+                        inked = x;
+            // Row 0 is selected (its colours differ): only the others are read.
+            if (row != 0)
+                rightmost.append(inked);
+        }
+        QVERIFY(rightmost[0] > 0);
+        QCOMPARE(rightmost[1], rightmost[0]);
+    }
+
+    // The trends are readable in a window of 1000 x 800, and dark under a
+    // dark palette; in the window's first size they leave the processes room.
+    void trendsPaneReadable_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light palette") << false;
+        QTest::newRow("dark palette") << true;
+    }
+
+    void trendsPaneReadable()
+    {
+        QFETCH(bool, dark);
+        QVERIFY(f->showAndConnect());
+        if (dark) {
+            QPalette palette(QColor(53, 53, 53));
+            palette.setColor(QPalette::Base, QColor(30, 30, 30));
+            palette.setColor(QPalette::Text, Qt::white);
+            palette.setColor(QPalette::WindowText, Qt::white);
+            f->window->setPalette(palette);
+        }
+        f->window->resize(715, 480);
+        f->page()->setTrendsShown(true);
+        QTRY_VERIFY2(geometryOf("processBox").height() >= 100,
+                     qPrintable(QString::number(geometryOf("processBox").height())));
+        f->window->resize(1000, 800);
+        auto* pane = f->find<TrendsPane>("trendsPane");
+        QVERIFY(pane);
+        QTRY_VERIFY2(pane->plotArea(0).height() >= 200,
+                     qPrintable(QString::number(pane->plotArea(0).height())));
+        // The process box keeps room for its rows.
+        QVERIFY(geometryOf("processBox").height() >= 150);
+        const QImage plot = pane->chartViewport(1)->grab().toImage();
+        const QPoint centre = pane->plotArea(1).center().toPoint();
+        QCOMPARE(plot.pixelColor(centre).lightness() < 128, dark);
+    }
+
     void splitterAndResizeRules()
     {
         MainWindow& w = *f->window;

@@ -187,6 +187,41 @@ private Q_SLOTS:
         QVERIFY(!f->receivedSince(mark).contains(framed("K")));
     }
 
+    // The rows under the process box's caption are that listener's: a slow
+    // host's old rows go as soon as another listener is asked for, and a
+    // listener that left the list says so instead of standing over nothing.
+    void processCaptionOwnsItsRows()
+    {
+        f->sim.Processes.append(process("124", "124", "301", "VGDUSER", "DAVE", 7));
+        QVERIFY(f->showAndConnect());
+        QCOMPARE(f->processes()->rows(), 4);
+        auto* box = f->find<QGroupBox>("processBox");
+
+        f->sim.Faults.ReplyDelaySeconds = 1.5;
+        f->chooseListener(1);
+        QTRY_COMPARE(box->title(),
+                     QStringLiteral("User Processes for (124:Vanguard:VGDSRVR:30004)"));
+        QVERIFY(f->session()->isBusy());
+        QCOMPARE(f->processTable()->model()->rowCount(), 0);
+        QVERIFY(f->waitIdle());
+        QCOMPARE(columnTexts(f->processTable(), int(ProcessColumn::User)), texts({"DAVE"}));
+
+        f->sim.Faults.ReplyDelaySeconds = 0;
+        f->sim.Listeners.removeLast();
+        QVERIFY(f->run("refreshAction"));
+        QCOMPARE(box->title(),
+                 QStringLiteral("User Processes for (124:Vanguard:VGDSRVR:30004): the listener "
+                                "is gone"));
+        QCOMPARE(f->processTable()->model()->rowCount(), 0);
+        // The next refresh changes nothing of it; a choice names its listener.
+        QVERIFY(f->run("refreshAction"));
+        QVERIFY(box->title().endsWith(QStringLiteral("gone")));
+        f->chooseListener(0);
+        QVERIFY(f->waitIdle());
+        QCOMPARE(box->title(), QStringLiteral("User Processes for (123:Conduit:CNDSRVR:30002)"));
+        QCOMPARE(f->processes()->rows(), 4);
+    }
+
     void linkComesBackOrNot_data()
     {
         QTest::addColumn<QString>("how");

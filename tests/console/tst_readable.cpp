@@ -1,15 +1,24 @@
 // Every value readable: cut cells tell their whole text, the status line
 // drops whole parts, counts read as English, hosts get colours of their own
-// and message boxes show their whole title. The table view under the
-// window's tables tells the operator's choices apart from selections made in
-// code, and a row that is not there selects nothing.
+// that their names read well on, notifications name the host, a listener's
+// line leaves its user limit whole, and message boxes show their whole
+// title. The table view under the window's tables tells the operator's
+// choices apart from selections made in code, and a row that is not there
+// selects nothing.
 
 #include "ConsoleFixture.h"
 
+#include "config/ConfigFile.h"
 #include "console/ConsoleStatusBar.h"
 #include "console/HostPalette.h"
+#include "console/Notifier.h"
+#include "console/SparklineDelegate.h"
 #include "console/TableFilterBar.h"
+#include "console/TrendsPane.h"
 #include "console/WidgetPrompts.h"
+#include "core/Plural.h"
+#include "session/ListReader.h"
+#include "session/TrendHistory.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,10 +28,13 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QStandardItemModel>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
 
 #include <array>
+#include <cmath>
+#include <random>
 #include <tuple>
 
 namespace {
@@ -165,44 +177,151 @@ private Q_SLOTS:
             QCOMPARE(TableFilterBar::countOf(count, u(noun)), u(text));
     }
 
-    void paletteTellsHostsApart()
+    // Every colour of the palette, literally, with the text drawn on it: at
+    // least 4.5 : 1 (by the relative luminance of both), and no red or green
+    // that could be taken for the host's health.
+    void paletteReadsWell_data()
     {
-        const auto hueGap = [](const QColor& a, const QColor& b) {
-            const int d = std::abs(a.hsvHue() - b.hsvHue());
-            return std::min(d, 360 - d);
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("colour");
+        QTest::addColumn<QString>("text");
+        const char* const rows[][2] = {
+            {"#1f4e9c", "#ffffff"}, {"#7fb3e6", "#000000"}, {"#006d77", "#ffffff"},
+            {"#5cc8c8", "#000000"}, {"#5b3f9e", "#ffffff"}, {"#b9a3e3", "#000000"},
+            {"#8e2c7f", "#ffffff"}, {"#e59ad6", "#000000"}, {"#7a4a1e", "#ffffff"},
+            {"#d6c08f", "#000000"}, {"#3f4e63", "#ffffff"}, {"#a9b8cc", "#000000"}};
+        QCOMPARE(HostPalette::colours().size(), int(std::size(rows)));
+        for (int i = 0; i < int(std::size(rows)); ++i)
+            QTest::newRow(rows[i][0]) << i << u(rows[i][0]) << u(rows[i][1]);
+    }
+
+    void paletteReadsWell()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, colour);
+        QFETCH(QString, text);
+        const QColor shown = HostPalette::colours().at(index);
+        QCOMPARE(shown.name(), colour);
+        QCOMPARE(HostPalette::textOn(shown).name(), text);
+        const auto luminance = [](const QColor& c) {
+            double sum = 0;
+            for (const auto& [value, weight] :
+                 {std::pair{c.redF(), 0.2126}, {c.greenF(), 0.7152}, {c.blueF(), 0.0722}})
+                sum += weight *
+                       (value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4));
+            return sum;
         };
-        const QList<QColor> colours = HostPalette::colours();
-        QVERIFY(colours.size() >= 12);
-        // Hues at least 30 degrees apart round the circle.
-        for (int i = 0; i < colours.size(); ++i)
-            for (int j = i + 1; j < colours.size(); ++j)
-                QVERIFY2(hueGap(colours[i], colours[j]) >= 30,
-                         qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
-        // Twelve hosts open together, each its own colour; the same files give
-        // the same colours again.
-        QStringList keys;
-        for (int i = 1; i <= 12; ++i)
-            keys.append(QStringLiteral("/home/op/hosts/host%1.hcf").arg(i));
-        const QList<QColor> assigned = HostPalette::assign(keys);
-        QSet<QRgb> distinct;
-        for (const QColor& c : assigned)
-            distinct.insert(c.rgb());
-        QCOMPARE(distinct.size(), 12);
-        QCOMPARE(HostPalette::assign(keys), assigned);
-        // The same file open twice is told apart too.
-        const QList<QColor> twice = HostPalette::assign({keys[0], keys[0]});
-        QVERIFY(twice[0] != twice[1]);
-        // Up to four hosts stand at least 60 degrees apart, whatever their files.
-        for (int first = 0; first + 4 <= keys.size(); ++first) {
-            const QList<QColor> four = HostPalette::assign(keys.mid(first, 4));
-            for (int i = 0; i < 4; ++i)
-                for (int j = i + 1; j < 4; ++j)
-                    QVERIFY2(hueGap(four[i], four[j]) >= 60,
-                             qPrintable(QStringLiteral("%1: %2 %3").arg(first).arg(i).arg(j)));
-        }
-        // The first host keeps its colour when others open beside it.
-        QCOMPARE(HostPalette::assign({keys[3], keys[0], keys[1]}).first(),
-                 HostPalette::assign({keys[3]}).first());
+        const double a = luminance(shown);
+        const double b = luminance(QColor(text));
+        QVERIFY2((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05) >= 4.5, qPrintable(colour));
+        // Red about 0 degrees, green about 120: only greys may sit there.
+        const int hue = shown.hsvHue();
+        const bool reddish = hue < 20 || hue > 340;
+        const bool greenish = hue > 80 && hue < 160;
+        QVERIFY2(shown.hsvSaturationF() < 0.15 || (!reddish && !greenish), qPrintable(colour));
+    }
+
+    // A file's colour is its canonical path's: a link to it gets the same.
+    void colourOfLinkedFile()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u("east.hcf"));
+        const QString link = dir.filePath(u("also-east.hcf"));
+        QFile created(file);
+        QVERIFY(created.open(QIODevice::WriteOnly));
+        created.close();
+        QVERIFY(QFile::link(file, link));
+        QCOMPARE(HostPalette::colourFor(link), HostPalette::colourFor(file));
+        QCOMPARE(HostPalette::colourFor(u("127.0.0.1:30000")).name(), u("#7fb3e6"));
+    }
+
+    // Counts and their nouns agree, in every text that has one.
+    void pluralsByCount()
+    {
+        TrendHistory::Sample sample;
+        sample.time = QDateTime(QDate(2026, 12, 7), QTime(13, 28, 50)).toSecsSinceEpoch();
+        sample.cpuPerMinute = std::nanf("");
+        const auto sampled = [&sample](int processes) {
+            sample.processes = processes;
+            return TrendsPane::sampleText(sample);
+        };
+        // (What follows the count in a stopped list's text is not at issue.)
+        const auto stopped = [](int records) {
+            return ListReader::endText(HostSession::ListEnd::Stopped, records, 5000)
+                .section(QLatin1Char(';'), 0, 0);
+        };
+        for (const auto& [shown, expected] :
+             {std::pair{stopped(1), "The list was stopped after 1 record"},
+              {stopped(2), "The list was stopped after 2 records"},
+              {sampled(1), "13:28:50  1 process"},
+              {sampled(0), "13:28:50  0 processes"},
+              {Plural::noun(1, "user", "users"), "user"},
+              {Plural::noun(0, "user", "users"), "users"}})
+            QCOMPARE(shown, u(expected));
+    }
+
+    // A notification names the host as the window's title does (its file's
+    // name), and counts its users by number.
+    void notificationsNameTheHost()
+    {
+        ConsoleFixture f;
+        f.sim.Listeners = {listener("123", "30002", "CNDSRVR", "8", "1")};
+        f.sim.Processes = {process("123", "123", "201", "CNDUSER", "ALICE", 1500)};
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u("east.hcf"));
+        std::mt19937 random(1);
+        ConnectionSettings settings = simSettings(f.sim.serverPort());
+        QVERIFY(SaveConfigFile(file, settings, random).isEmpty());
+        f.create({file});
+        auto* notifier = f.window->findChild<Notifier*>(u("notifier"));
+        QStringList told;
+        notifier->setDelivery([&told](const QString& summary, const QString& body) {
+            told.append(summary + u(": ") + body);
+        });
+        QVERIFY(f.showAndConnect());
+        QTRY_COMPARE(told, QStringList{u("User limit reached on east: Listener 123 (CNDSRVR, "
+                                         "port 30002) has 1 of 1 user.")});
+        QVERIFY(f.window->windowTitle().contains(u("east")));
+    }
+
+    // The line beside a listener's user limit takes only the room its text
+    // leaves: "unlimited" is never cut for it.
+    void sparklineLeavesTextWhole_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("line");
+        QTest::newRow("design width 73: no line") << 73 << false;
+        QTest::newRow("width 120: a line beside") << 120 << true;
+    }
+
+    void sparklineLeavesTextWhole()
+    {
+        QFETCH(int, width);
+        QFETCH(bool, line);
+        TrendHistory history;
+        for (int i = 0; i < 5; ++i)
+            history.addSample(1'700'000'000'000 + i * 5000, {{"125", i, 0}});
+        QStandardItemModel model(1, 5);
+        model.setItem(0, 0, new QStandardItem(u("125")));
+        model.setItem(0, 4, new QStandardItem(u("unlimited")));
+        RecordTableView view;
+        view.setModel(&model);
+        struct Delegate : SparklineDelegate
+        {
+            using SparklineDelegate::SparklineDelegate;
+            using SparklineDelegate::textArea;
+        } delegate(&history, 0, 4);
+        delegate.setActive(true);
+        view.setItemDelegate(&delegate);
+        view.setColumnWidth(4, width);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QStyleOptionViewItem option;
+        option.initFrom(&view);
+        option.widget = &view;
+        option.rect = view.visualRect(model.index(0, 4));
+        QVERIFY(!delegate.isElided(option, model.index(0, 4)));
+        QCOMPARE(delegate.textArea(option, model.index(0, 4)).width() < option.rect.width(), line);
     }
 
     // The program's own boxes: the whole title, with the host it is about,

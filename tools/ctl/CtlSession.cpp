@@ -1,5 +1,6 @@
 #include "CtlSession.h"
 
+#include "core/Plural.h"
 #include "session/RecordWriter.h"
 
 #include <QEventLoop>
@@ -310,10 +311,10 @@ CtlExit CtlSession::listResult()
                            .arg(MaxListRecords));
         return worst(CtlExit::BadReply);
     case End::Stopped:
-        Q_EMIT message(
-            QStringLiteral("the list took longer than %1 s; reading stopped after %2 records")
-                .arg(m_listTimeout.value_or(0))
-                .arg(m_records));
+        Q_EMIT message(QStringLiteral("the list took longer than %1 s; reading stopped after %2 %3")
+                           .arg(m_listTimeout.value_or(0))
+                           .arg(m_records)
+                           .arg(Plural::noun(m_records, "record", "records")));
         return worst(CtlExit::BadReply);
     case End::TimedOut:
         // The socket has reported the time-out (10060) already.

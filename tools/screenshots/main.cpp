@@ -209,7 +209,12 @@ void Shots::sortedAndFiltered()
 
 void Shots::trends()
 {
-    // The trends over a dozen refreshes of the changing demo host.
+    // The trends over a dozen refreshes of the changing demo host, in a
+    // window of 1000 x 800, wholly on the screen.
+    const QRect placed = m_window->geometry();
+    m_window->resize(1000, 800);
+    if (const QScreen* screen = m_window->screen())
+        m_window->move(screen->availableGeometry().center() - m_window->rect().center());
     action("trendsAction")->setChecked(true);
     for (int i = 0; i < 12; ++i) {
         settle(1500);
@@ -225,6 +230,7 @@ void Shots::trends()
         settle(600);
         m_ok = saveScreenAround(m_window.get(), m_folder, "trend-tooltip.png") && m_ok;
     }
+    m_window->setGeometry(placed);
 }
 
 void Shots::auditTrailFits()
@@ -368,7 +374,12 @@ void Shots::manyHosts()
     };
     while ((hosts.hostCount() < 3 || anyBusy()) && wait.elapsed() < 20000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    hosts.showHost(1);
+    // West paused, north's link down: their tabs say so.
+    hosts.host(1)->controller()->setPaused(true);
+    HostController* north = hosts.host(2)->controller();
+    north->reconnector()->setEnabled(false);
+    north->session()->disconnectFromHost();
+    hosts.showHost(0);
     settle(800);
     shot(&hosts, "hosts-tabs.png");
     hosts.showAllHosts();

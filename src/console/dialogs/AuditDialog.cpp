@@ -1,6 +1,7 @@
 #include "console/dialogs/AuditDialog.h"
 
 #include "console/dialogs/ScreenFit.h"
+#include "core/Plural.h"
 
 #include "session/AuditTrail.h"
 
@@ -46,6 +47,15 @@ QString localTime(const QString& iso)
                           : iso;
 }
 
+// "3 of 12 commands", "1 of 1 command".
+QString countText(int shown, int all)
+{
+    return QStringLiteral("%1 of %2 %3")
+        .arg(shown)
+        .arg(all)
+        .arg(Plural::noun(all, "command", "commands"));
+}
+
 } // namespace
 
 AuditDialog::AuditDialog(QString trailPath, QWidget* parent)
@@ -71,8 +81,7 @@ AuditDialog::AuditDialog(QString trailPath, QWidget* parent)
     m_filterEdit->setClearButtonEnabled(true);
     connect(m_filterEdit, &QLineEdit::textChanged, this, [this](const QString& filter) {
         m_filter->setFilterFixedString(filter);
-        m_count->setText(
-            QStringLiteral("%1 of %2 commands").arg(shownRows()).arg(m_model->rowCount()));
+        m_count->setText(countText(shownRows(), m_model->rowCount()));
     });
     m_count = new QLabel(this);
     m_count->setObjectName(QStringLiteral("auditCount"));
@@ -155,7 +164,7 @@ void AuditDialog::reload()
         }
         m_model->appendRow(row);
     }
-    m_count->setText(QStringLiteral("%1 of %2 commands").arg(shownRows()).arg(m_model->rowCount()));
+    m_count->setText(countText(shownRows(), m_model->rowCount()));
 }
 
 int AuditDialog::shownRows() const
