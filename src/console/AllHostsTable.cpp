@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -15,8 +16,8 @@ constexpr int LeastWidth = 56;
 
 } // namespace
 
-AllHostsTable::AllHostsTable(int linkColumn, int nameColumn, QWidget* parent)
-    : QTableView(parent), m_linkColumn(linkColumn), m_nameColumn(nameColumn)
+AllHostsTable::AllHostsTable(std::vector<int> givingWay, QWidget* parent)
+    : QTableView(parent), m_givingWay(std::move(givingWay))
 {
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
@@ -62,7 +63,7 @@ void AllHostsTable::fitColumns()
     }
     const int room = viewport()->width();
     // Too wide: the link, then the name, down to a few characters each.
-    for (const int c : {m_linkColumn, m_nameColumn}) {
+    for (const int c : m_givingWay) {
         if (c < 0 || c >= columns || total <= room)
             continue;
         int& width = widths[std::size_t(c)];
@@ -71,8 +72,9 @@ void AllHostsTable::fitColumns()
         total -= give;
     }
     // Room to spare goes to the link.
-    if (total < room && m_linkColumn >= 0 && m_linkColumn < columns)
-        widths[std::size_t(m_linkColumn)] += room - total;
+    const int first = m_givingWay.empty() ? -1 : m_givingWay.front();
+    if (total < room && first >= 0 && first < columns)
+        widths[std::size_t(first)] += room - total;
     for (int c = 0; c < columns; ++c)
         if (header->sectionSize(c) != widths[std::size_t(c)])
             header->resizeSection(c, widths[std::size_t(c)]);

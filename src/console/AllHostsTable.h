@@ -2,6 +2,8 @@
 
 #include <QTableView>
 
+#include <vector>
+
 // The All hosts table: one row per host, every column as wide as its
 // contents, and the whole row within the view's width. The link column
 // takes what the others leave; when the contents are wider than the view,
@@ -13,8 +15,9 @@ class AllHostsTable : public QTableView
     Q_OBJECT
 
 public:
-    // linkColumn and nameColumn: the columns that give way, in that order.
-    AllHostsTable(int linkColumn, int nameColumn, QWidget* parent = nullptr);
+    // The columns that give way, in that order; the first also takes the
+    // room the others leave.
+    AllHostsTable(std::vector<int> givingWay, QWidget* parent = nullptr);
 
     void setModel(QAbstractItemModel* model) override;
     // Sets the columns' widths from their contents and the view's width.
@@ -27,7 +30,6 @@ protected:
 private:
     void fitSoon();
 
-    int m_linkColumn;
-    int m_nameColumn;
+    std::vector<int> m_givingWay;
     bool m_fitQueued = false;
 };

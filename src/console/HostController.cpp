@@ -113,8 +113,10 @@ HostController::HostController(const Environment& environment, QWidget* dialogPa
 
 HostController::~HostController()
 {
-    // The session ends with the host; nothing it says now reaches us.
+    // The session ends with the host; nothing it says now reaches us, and
+    // its last link change is no drop to tell the desktop about.
     m_session->disconnect(this);
+    m_session->disconnect(m_notifier);
     m_session->quit();
     delete m_configureDialog; // made over the window, which outlives the host
 }

@@ -57,8 +57,10 @@ QVariant HostSummaryModel::data(const QModelIndex& index, int role) const
         return QStringLiteral("The last figures, from %1: the host is not connected")
             .arg(c.takenAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     // The link and the name give way in a narrow table: their whole texts.
-    if (role == Qt::ToolTipRole && index.column() == Link && !h.link.isEmpty())
-        return h.link;
+    const QString link =
+        h.route.isEmpty() || h.link.isEmpty() ? h.link : h.link + QStringLiteral(" via ") + h.route;
+    if (role == Qt::ToolTipRole && index.column() == Link && !link.isEmpty())
+        return link;
     if (role == Qt::ToolTipRole && index.column() == Name && !h.name.isEmpty())
         return h.name;
     if (role == Qt::BackgroundRole && index.column() == Name)
@@ -73,7 +75,7 @@ QVariant HostSummaryModel::data(const QModelIndex& index, int role) const
     case Name:
         return h.name;
     case Link:
-        return h.link;
+        return link;
     case Listeners:
         return listed ? QVariant(c.listeners) : QVariant();
     case Processes:
@@ -88,8 +90,6 @@ QVariant HostSummaryModel::data(const QModelIndex& index, int role) const
                (c.stale ? QStringLiteral(" (stale)") : QString());
     case Reconnections:
         return h.reconnections;
-    case Route:
-        return h.route.isEmpty() ? QStringLiteral("direct") : QStringLiteral("via ") + h.route;
     case ColumnCount:
         break;
     }
@@ -101,7 +101,7 @@ QVariant HostSummaryModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal)
         return {};
     static const char* const Titles[ColumnCount] = {
-        "Name", "Link", "Listeners", "Processes", "CPU Time", "Listed", "Reconnections", "Route"};
+        "Name", "Link", "Listeners", "Processes", "CPU Time", "Listed", "Reconnections"};
     if (section < 0 || section >= ColumnCount)
         return {};
     if (role == Qt::DisplayRole)

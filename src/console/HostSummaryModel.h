@@ -7,7 +7,9 @@
 
 // The hosts of the window at a glance, one row per host in tab order: the
 // columns orvanite-ctl's hosts prints (Name, Link, Listeners, Processes,
-// CPU Time, Listed, Reconnections, Route), the name on the host's accent colour.
+// CPU Time, Listed, Reconnections), the name on the host's accent colour. A
+// host reached through an SSH route says so after its link ("Connected via
+// ops@gw"), which keeps the row narrow enough for a small screen.
 class HostSummaryModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -22,7 +24,6 @@ public:
         CpuTime,
         Listed,
         Reconnections,
-        Route,
         ColumnCount
     };
 

@@ -272,7 +272,7 @@ void MainWindow::buildAllHostsPage()
     m_allHostsPage->hide();
     auto* layout = new QVBoxLayout(m_allHostsPage);
     m_allHostsTable =
-        new AllHostsTable(HostSummaryModel::Link, HostSummaryModel::Name, m_allHostsPage);
+        new AllHostsTable({HostSummaryModel::Link, HostSummaryModel::Name}, m_allHostsPage);
     m_allHostsTable->setObjectName(QStringLiteral("allHostsTable"));
     m_allHostsTable->setModel(m_summaries);
     m_allHostsTable->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -8,6 +8,8 @@
 #include "console/ConsoleStatusBar.h"
 #include "console/HostController.h"
 #include "console/HostFileStore.h"
+#include "console/HostSummaryModel.h"
+#include "console/MainWindow.h"
 #include "session/AuditTrail.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
@@ -475,6 +477,9 @@ void TestTunnel::consoleKeepsTheRouteWithTheHost()
                                                                              port + u" via jump"_s),
              qPrintable(f->window->findChild<ConsoleStatusBar*>()->wholeText()));
     QCOMPARE(f->host()->summary().route, u"jump"_s);
+    f->window->summaries()->updateHost(0, f->host()->summary());
+    QCOMPARE(f->window->summaries()->index(0, HostSummaryModel::Link).data().toString(),
+             u"Connected via jump"_s);
     QCOMPARE(f->prompts.messages, QStringList());
 }
 
