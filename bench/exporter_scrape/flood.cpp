@@ -5,6 +5,7 @@
 // the exporter's CPU meanwhile. Then, in this process, what checking a
 // password costs for a user of cost 12, a user of cost 4 listed first, and
 // an unknown user: the same as the costliest one. Prints one JSON line.
+#include "../../tests/support/HttpFlood.h"
 #include "../common/BenchExporter.h"
 #include "../common/BenchFigures.h"
 #include "../common/BenchProcess.h"
@@ -33,77 +34,6 @@ namespace {
 const QByteArray Cost10 = "$2b$10$VI7qnXtb9wteXSb3F4agWO6ZI0SouwoahLEvBzIGM0sTiFoV8f7zm";
 const QByteArray Cost12 = "$2b$12$ux9UPmz.ubxzZaL.ZGtGY.js4a2jwREZwTob22U15Caj3CmnQloc2";
 const QByteArray Cost4 = "$2b$04$sWjx.mbvZjvdbUCWj3mboe1z6XRdd.zBi.K3N63JepuBKeWsCBeaO";
-
-// Clients that each hold a connection, opened again when the exporter
-// closes it (but the idle ones).
-class Flood : public QObject
-{
-public:
-    enum class Kind
-    {
-        Idle,
-        SlowHeader,
-        BadLogin,
-        NoLogin,
-    };
-
-    Flood(quint16 port, Kind kind, int clients) : m_port(port), m_kind(kind)
-    {
-        for (int i = 0; i < clients; ++i) {
-            auto* socket = new QTcpSocket(this);
-            connect(socket, &QTcpSocket::connected, this, [this, socket] { opened(socket); });
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answered(socket); });
-            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-                ++closed;
-                if (m_kind != Kind::Idle)
-                    QTimer::singleShot(200, socket, [this, socket] { reopen(socket); });
-            });
-            reopen(socket);
-        }
-        if (kind == Kind::SlowHeader) {
-            m_drip.callOnTimeout(this, [this] {
-                for (QTcpSocket* socket : findChildren<QTcpSocket*>())
-                    if (socket->state() == QAbstractSocket::ConnectedState)
-                        socket->write("X");
-            });
-            m_drip.start(2000);
-        }
-    }
-
-    int answers = 0;
-    int closed = 0;
-
-private:
-    void reopen(QTcpSocket* socket)
-    {
-        if (socket->state() == QAbstractSocket::UnconnectedState)
-            socket->connectToHost(QHostAddress::LocalHost, m_port);
-    }
-    void opened(QTcpSocket* socket)
-    {
-        if (m_kind == Kind::SlowHeader)
-            socket->write("GET /metrics HTTP/1.1\r\nX-Slow: ");
-        else if (m_kind != Kind::Idle)
-            ask(socket);
-    }
-    void ask(QTcpSocket* socket)
-    {
-        QByteArray request = "GET /metrics HTTP/1.1\r\nHost: x\r\n";
-        if (m_kind == Kind::BadLogin)
-            request += "Authorization: Basic " + QByteArray("prometheus:wrong").toBase64() + "\r\n";
-        socket->write(request + "\r\n");
-    }
-    void answered(QTcpSocket* socket)
-    {
-        answers += int(socket->readAll().count("HTTP/1.1 "));
-        if (m_kind == Kind::BadLogin || m_kind == Kind::NoLogin)
-            ask(socket);
-    }
-
-    quint16 m_port;
-    Kind m_kind;
-    QTimer m_drip;
-};
 
 // Authorised scrapes, one every intervalMs: their wall times (ms) and how
 // many failed.

@@ -10,6 +10,7 @@
 #include "config/ConfigFile.h"
 
 #include "ExporterTestSupport.h"
+#include "support/HttpFlood.h"
 #include "support/ServiceFixtures.h"
 
 #include <QDeadlineTimer>
@@ -46,81 +47,6 @@ void writeHostFile(const QString& folder, const HostSim& sim)
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(ConfigLine(s, '5'));
 }
-
-// Clients that hold an exporter's connections: each opens one, sends its
-// part, and opens it again when the exporter closes it.
-class Flood : public QObject
-{
-public:
-    enum class Kind
-    {
-        Idle,       // sends nothing, and is not opened again
-        SlowHeader, // a header byte every 2 s, never ending it
-        BadLogin,   // a request with a wrong password, again after every answer
-        NoLogin,    // a request without credentials, again after every answer
-    };
-
-    Flood(quint16 port, Kind kind, int clients) : m_port(port), m_kind(kind)
-    {
-        for (int i = 0; i < clients; ++i) {
-            auto* socket = new QTcpSocket(this);
-            connect(socket, &QTcpSocket::connected, this, [this, socket] { opened(socket); });
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answered(socket); });
-            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-                ++closed;
-                if (m_kind != Kind::Idle)
-                    QTimer::singleShot(200, socket, [this, socket] { reopen(socket); });
-            });
-            reopen(socket);
-        }
-        if (kind == Kind::SlowHeader) {
-            m_drip.callOnTimeout(this, [this] {
-                for (QTcpSocket* socket : findChildren<QTcpSocket*>())
-                    if (socket->state() == QAbstractSocket::ConnectedState)
-                        socket->write("X");
-            });
-            m_drip.start(2000);
-        }
-    }
-
-    int answers = 0; // whole answers read
-    int closed = 0;  // connections the exporter closed
-
-private:
-    void reopen(QTcpSocket* socket)
-    {
-        if (socket->state() == QAbstractSocket::UnconnectedState)
-            socket->connectToHost(QHostAddress::LocalHost, m_port);
-    }
-    void opened(QTcpSocket* socket)
-    {
-        if (m_kind == Kind::SlowHeader)
-            socket->write("GET /metrics HTTP/1.1\r\nX-Slow: ");
-        else if (m_kind != Kind::Idle)
-            ask(socket);
-    }
-    void ask(QTcpSocket* socket)
-    {
-        QByteArray request = "GET /metrics HTTP/1.1\r\nHost: x\r\n";
-        if (m_kind == Kind::BadLogin)
-            request += "Authorization: Basic " + QByteArray("prometheus:wrong").toBase64() + "\r\n";
-        socket->write(request + "\r\n");
-    }
-    void answered(QTcpSocket* socket)
-    {
-        // Every answer here is a short one, read whole.
-        const QByteArray data = socket->readAll();
-        answers += int(data.count("HTTP/1.1 "));
-        // Again soon: a flood, but one that leaves this thread's simulator
-        // time to answer the exporter.
-        if (m_kind == Kind::BadLogin || m_kind == Kind::NoLogin)
-            QTimer::singleShot(20, socket, [this, socket] { ask(socket); });
-    }
-
-    quint16 m_port;
-    Kind m_kind;
-    QTimer m_drip;
-};
 
 } // namespace
 
@@ -339,10 +265,12 @@ private Q_SLOTS:
         QCOMPARE(query(server, prometheusPort, up, u"job"_s, 1).size(), size_t(1));
 
         std::vector<std::unique_ptr<Flood>> floods;
-        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::Idle, 200));
-        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::SlowHeader, 64));
-        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::BadLogin, 16));
-        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::NoLogin, 16));
+        // A client asks again 20 ms after an answer: a flood, but one that
+        // leaves this thread's simulator time to answer the exporter.
+        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::Idle, 200, 20));
+        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::SlowHeader, 64, 20));
+        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::BadLogin, 16, 20));
+        floods.push_back(std::make_unique<Flood>(port, Flood::Kind::NoLogin, 16, 20));
         // The floods' length; they run on this thread's event loop meanwhile.
         QTest::qWait(11000);
         // Prometheus's own record of the last 10 s: ten scrapes or so, each
