@@ -98,6 +98,15 @@ void HostSession::refresh()
     enqueue(Work::refresh());
 }
 
+void HostSession::refreshNow()
+{
+    if (SessionWork* waiting = m_queue.waiting(WorkKind::Refresh)) {
+        waiting->renewAtOnce = true;
+        return;
+    }
+    enqueue(Work::refresh(true));
+}
+
 void HostSession::refreshProcesses()
 {
     if (m_queue.waits(WorkKind::Refresh, WorkKind::Processes))
@@ -169,10 +178,19 @@ void HostSession::disconnectFromHost()
     m_tunnel->stop();
 }
 
+void HostSession::endFailedLogon()
+{
+    if (m_linkState == LinkState::Disconnected && isConnected())
+        m_link->abandon(true);
+}
+
 void HostSession::stopList()
 {
     if (!isReadingList())
         return;
+    // The operator wants the host left alone: a refresh or a count that
+    // waits would log on again as soon as the Quit went out.
+    m_queue.dropWaiting();
     m_stopRequested = true;
     m_reader->stopPass();
     advance();
@@ -365,7 +383,7 @@ HostSession::Outcome HostSession::renewStep()
     // Automatic work waits out the time planned at the fault and is dropped
     // until then.
     std::deque<Step>& steps = m_queue.work().steps;
-    if (!m_keeper->mayRenew(m_queue.work().commands)) {
+    if (!m_keeper->mayRenew(m_queue.work().renewAtOnce)) {
         if (steps.size() > 1 && steps[1].kind == StepKind::ListToSink)
             Q_EMIT listEnded(ListEnd::NotConnected, 0);
         return Outcome::Abort;
@@ -433,10 +451,12 @@ HostSession::Outcome HostSession::listStep(Step& step)
             m_reader->begin(ListReader::Target::Listeners, nullptr, m_recordCap);
         } else if (step.kind == StepKind::ListProcesses) {
             if (!isConnected() || m_selection.pin().isEmpty()) {
-                if (isConnected())
+                if (isConnected()) {
                     m_processes->clearRows();
-                else
+                    Q_EMIT tableListEnded(ListEnd::NoSelection, false);
+                } else {
                     tablesLost(true);
+                }
                 Q_EMIT processesChanged();
                 Q_EMIT listEnded(isConnected() ? ListEnd::NoSelection : ListEnd::NotConnected, 0);
                 return Outcome::Done;
@@ -471,14 +491,16 @@ HostSession::Outcome HostSession::listStep(Step& step)
 HostSession::Outcome HostSession::finishList(ListEnd end)
 {
     const int records = m_reader->records();
-    m_reader->finish();
+    m_reader->finish(end == ListEnd::Complete);
     if (m_reader->target() == ListReader::Target::Listeners) {
         // Rows read up to a drop are as old as the drop.
         m_listeners->setStale(m_keepRows && !isConnected());
         m_selection.listed(*m_listeners, end == ListEnd::Complete);
+        Q_EMIT tableListEnded(end, true);
         Q_EMIT listenersChanged();
     } else if (m_reader->target() == ListReader::Target::Processes) {
         m_processes->setStale(m_keepRows && !isConnected());
+        Q_EMIT tableListEnded(end, false);
         Q_EMIT processesChanged();
     }
 

@@ -110,12 +110,12 @@ void ListReader::takeRecord(QByteArrayView body)
     }
 }
 
-void ListReader::finish()
+void ListReader::finish(bool whole)
 {
     if (m_target == Target::Listeners) {
-        m_listeners->commitFill();
+        m_listeners->commitFill(whole);
     } else if (m_target == Target::Processes) {
-        m_processes->commitFill();
+        m_processes->commitFill(whole);
         m_processes->showPendingColumns();
     }
     m_sink = nullptr;
@@ -158,9 +158,12 @@ QString ListReader::endText(HostSession::ListEnd end, int records, int cap)
     case ListEnd::Closed:
         return QStringLiteral("The host closed the connection in the middle of a list.");
     case ListEnd::Stopped:
-        return QStringLiteral("The list was stopped after %1 records; the connection will be "
-                              "renewed.")
-            .arg(QLocale::c().toString(records));
+        // Nothing more happens until the operator lists again: the
+        // connection is renewed then, not before.
+        return (records == 1 ? QStringLiteral("The list was stopped after 1 record")
+                             : QStringLiteral("The list was stopped after %1 records")
+                                   .arg(QLocale::c().toString(records))) +
+               QStringLiteral("; the connection was ended until the next refresh.");
     case ListEnd::Complete:
     case ListEnd::NotConnected:
     case ListEnd::NoSelection:

@@ -13,6 +13,8 @@ public:
     void push(SessionWork work) { m_waiting.push_back(std::move(work)); }
     // Whether work of one of these kinds waits.
     bool waits(SessionWork::Kind kind, SessionWork::Kind orKind) const;
+    // The waiting work of this kind, if any.
+    SessionWork* waiting(SessionWork::Kind kind);
     bool isIdle() const { return !m_inHand && m_waiting.empty(); }
 
     // Takes the next waiting work in hand unless work is in hand; false
@@ -28,6 +30,8 @@ public:
     void stepEnded(bool abandoned);
     // All work, in hand and waiting, goes.
     void drop();
+    // The waiting work goes; the work in hand stays.
+    void dropWaiting() { m_waiting.clear(); }
 
     quint64 generation() const { return m_generation; }
     // The phase of the step in hand, 0 when it begins; the step keeps it.
