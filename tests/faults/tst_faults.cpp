@@ -605,6 +605,13 @@ void TestFaults::stopDropsQueuedWorkAndRefreshListsLater()
     QCOMPARE(f->status(), QString());
     QVERIFY(!f->host()->isPaused());
     QCOMPARE(requests, texts({"logon", "G", "H"}));
+
+    // Space pauses; Space again lists at once, not an interval later.
+    f->action("pauseAction")->trigger();
+    QVERIFY(f->host()->isPaused());
+    f->action("pauseAction")->trigger();
+    QVERIFY(!f->host()->isPaused());
+    QTRY_COMPARE(requests, texts({"logon", "G", "H", "G", "H"}));
 }
 
 // ---------------------------------------------------------------------------
