@@ -189,8 +189,19 @@ void HostSession::stopList()
     if (!isReadingList())
         return;
     // The operator wants the host left alone: a refresh or a count that
-    // waits would log on again as soon as the Quit went out.
-    m_queue.dropWaiting();
+    // waits would log on again as soon as the Quit went out. A command
+    // that waited is not sent either, and the operator is told so.
+    for (const Work& dropped : m_queue.dropWaiting()) {
+        for (const Step& step : dropped.steps) {
+            if (step.kind != StepKind::Send)
+                continue;
+            const QString text =
+                QStringLiteral("The command %1 was not sent: the list before it was stopped.")
+                    .arg(step.command.name());
+            m_notices.append(text);
+            Q_EMIT commandNotSent(step.command, text);
+        }
+    }
     m_stopRequested = true;
     m_reader->stopPass();
     advance();
@@ -277,7 +288,7 @@ void HostSession::finishWork()
     const Work work = m_queue.finish();
     if (m_keeper->workEnds())
         Q_EMIT refreshSucceeded();
-    if (work.lists) {
+    if (work.lists || !m_notices.isEmpty()) {
         const QString skipped = m_reader->skippedText();
         if (!skipped.isEmpty())
             m_notices.append(skipped);
@@ -511,8 +522,9 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
     if (const std::optional<StepKeeper::Plan> plan = m_keeper->listEnded(end))
         Q_EMIT renewalPlanned(plan->delayMs, plan->reason);
     const QString text = listEndText(end, records, m_recordCap);
+    // A stop is told before the commands it kept from going out.
     if (!text.isEmpty() && !m_notices.contains(text))
-        m_notices.append(text);
+        m_notices.insert(end == ListEnd::Stopped ? 0 : m_notices.size(), text);
     Q_EMIT listEnded(end, records);
     return end == ListEnd::Stopped ? Outcome::Abort : Outcome::Done;
 }

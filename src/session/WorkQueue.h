@@ -3,6 +3,7 @@
 #include "session/SessionWork.h"
 
 #include <deque>
+#include <utility>
 
 // The work a session was asked for: what waits, in its order, and the work
 // in hand with the phase of its first step. Dropping it all bumps the
@@ -30,8 +31,8 @@ public:
     void stepEnded(bool abandoned);
     // All work, in hand and waiting, goes.
     void drop();
-    // The waiting work goes; the work in hand stays.
-    void dropWaiting() { m_waiting.clear(); }
+    // The waiting work goes, handed back; the work in hand stays.
+    std::deque<SessionWork> dropWaiting() { return std::exchange(m_waiting, {}); }
 
     quint64 generation() const { return m_generation; }
     // The phase of the step in hand, 0 when it begins; the step keeps it.

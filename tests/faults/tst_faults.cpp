@@ -573,8 +573,11 @@ void TestFaults::stopDropsQueuedWorkAndRefreshListsLater()
     f->sim.Faults.TrickleSeconds = 0.2;
     f->action("refreshAction")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(f->processes()->pendingRows() >= 3, 10000);
-    // F5 again while the list comes: a refresh waits behind it. Esc.
+    // F5 again and Kill Listener while the list comes: both wait behind
+    // it. Esc.
     f->action("refreshAction")->trigger();
+    f->prompts.confirmAnswers = {true};
+    f->action("killListenerAction")->trigger();
     const int connections = f->sim.connectionCount();
     f->action("stopListAction")->trigger();
     QVERIFY(f->waitIdle());
@@ -586,7 +589,9 @@ void TestFaults::stopDropsQueuedWorkAndRefreshListsLater()
     QCOMPARE(f->find<QLabel>("pausedLabel")->text(), QStringLiteral("Paused"));
     QVERIFY2(f->status().startsWith(QStringLiteral("The list was stopped after ")) &&
                  f->status().endsWith(
-                     QStringLiteral("; the connection was ended until the next refresh.")),
+                     QStringLiteral("; the connection was ended until the next refresh. The "
+                                    "command kill-listener was not sent: the list before it "
+                                    "was stopped.")),
              qPrintable(f->status()));
     // The rows not read did not end.
     QCOMPARE(f->processes()->rowsEnded(), 0);
