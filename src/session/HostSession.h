@@ -225,9 +225,10 @@ Q_SIGNALS:
     void renewalPlanned(int delayMs, const QString& reason);
     // Work that listed read every list whole: the back-off starts afresh.
     void refreshSucceeded();
-    // At the end of work that listed: what the operator should know about it
-    // (a renewed connection, lists that ended early, records skipped); empty
-    // when all went well.
+    // At the end of work that listed (or of any work with something to
+    // tell): what the operator should know about it (a renewed connection,
+    // lists that ended early, records skipped, commands a stop kept from
+    // going out); empty when all went well.
     void notices(const QStringList& lines);
 
 private:
