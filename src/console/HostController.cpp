@@ -131,14 +131,24 @@ void HostController::connectSession()
         if (m_linkAttempt)
             return;
         if (result == HostSession::LogonResult::Refused)
-            m_environment.prompts->showMessage(QStringLiteral("Invalid Login!"));
+            tellError(QStringLiteral("Invalid Login!"));
         else if (result == HostSession::LogonResult::Failed)
-            m_environment.prompts->showMessage(QStringLiteral("Error creating server process!"));
+            tellError(QStringLiteral("Error creating server process!"));
     });
     connect(s, &HostSession::connectFinished, this, &HostController::connectFinished);
     connect(s, &HostSession::socketError, this, &HostController::showSocketError);
     connect(s, &HostSession::tunnelError, this, &HostController::showTunnelError);
     connect(s, &HostSession::unknownHostKey, this, &HostController::offerHostKey);
+    connect(s, &HostSession::notices, this, [this](QStringList lines) {
+        // What the work has to tell goes to the status line, after an error
+        // that a host in the background told there during the same work.
+        if (std::exchange(m_unseenInWork, false) && !m_unseenError.isEmpty())
+            lines.prepend(m_unseenError);
+        Q_EMIT statusMessage(lines.join(QLatin1Char(' ')));
+    });
+    connect(
+        s, &HostSession::tableListEnded, this,
+        [this](HostSession::ListEnd end, bool listeners) { tableListEnded(int(end), listeners); });
     connect(s, &HostSession::listenersChanged, this, &HostController::noteListsRead);
     connect(s, &HostSession::processesChanged, this, &HostController::noteListsRead);
     connect(s, &HostSession::linkStateChanged, this, [this] {
@@ -214,6 +224,14 @@ void HostController::connectFinished(bool loggedOn)
     }
     if (!loggedOn && m_hostKeys && m_hostKeys->isRunning())
         return; // connects again once the accepted key is in known_hosts
+    if (!loggedOn && !m_shown) {
+        // Closing a host in the background would take its tab away with
+        // its error unread: it stays, its link down, and says why. A
+        // connection its failed logon left open is ended as closing would.
+        m_session->endFailedLogon();
+        setBusyReason(BusyReason::Connecting, false);
+        return;
+    }
     if (!loggedOn) {
         close();
         return;
@@ -237,7 +255,36 @@ void HostController::showSocketError(int code, const QString& text)
 {
     if (m_linkAttempt)
         return; // the reconnector shows it in the status line
-    m_environment.prompts->showMessage(QStringLiteral("WINSOCK error: %1\n%2").arg(code).arg(text));
+    tellError(QStringLiteral("WINSOCK error: %1\n%2").arg(code).arg(text));
+}
+
+void HostController::tellError(const QString& text)
+{
+    if (m_shown) {
+        m_environment.prompts->showMessage(text);
+        return;
+    }
+    // One line in the status, as the link state is told there.
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    m_unseenError = line;
+    m_unseenInWork = m_session->isBusy();
+    Q_EMIT unseenErrorChanged(line);
+    Q_EMIT statusMessage(line);
+    Q_EMIT summaryChanged();
+}
+
+void HostController::setShown(bool shown)
+{
+    if (shown == m_shown)
+        return;
+    m_shown = shown;
+    if (shown && !m_unseenError.isEmpty()) {
+        // Its status line, now on show, still tells it.
+        m_unseenError.clear();
+        Q_EMIT unseenErrorChanged(QString());
+        Q_EMIT summaryChanged();
+    }
 }
 
 void HostController::offerHostKey(const QString& destination, const QString& fingerprint,
@@ -291,7 +338,7 @@ void HostController::showTunnelError(const QString& text)
         return;
     }
     m_toldTunnelCauses.insert(cause);
-    m_environment.prompts->showMessage(text);
+    tellError(text);
 }
 
 void HostController::close()
@@ -393,11 +440,26 @@ void HostController::showConfigPath()
         setCaption(ProductTitle + QStringLiteral(" - ") + m_settings.ConfigPath);
 }
 
+void HostController::tableListEnded(int end, bool listeners)
+{
+    // Only a list read whole dates the host's figures: rows of a list cut
+    // short while the link stayed up are shown, but they are not the host's.
+    const auto how = HostSession::ListEnd(end);
+    const bool whole = how == HostSession::ListEnd::Complete ||
+                       (!listeners && how == HostSession::ListEnd::NoSelection);
+    if (!whole || m_session->linkState() != HostSession::LinkState::LoggedOn)
+        return;
+    if (listeners) {
+        m_readListeners = m_session->listeners()->rows();
+    } else {
+        m_readProcesses = m_session->processes()->rows();
+        m_readCpuMs = m_session->processes()->total();
+    }
+    m_lastRead = QDateTime::currentDateTime();
+}
+
 void HostController::noteListsRead()
 {
-    if (!m_session->listeners()->isStale() &&
-        m_session->linkState() == HostSession::LinkState::LoggedOn)
-        m_lastRead = QDateTime::currentDateTime();
     Q_EMIT listsRead();
     Q_EMIT summaryChanged();
 }
@@ -408,7 +470,9 @@ void HostController::refresh()
         m_listStopped = false;
         setPaused(false);
     }
-    m_session->refresh();
+    // The operator asked: a connection out of step is renewed now, not
+    // after the wait planned for the automatic refreshes.
+    m_session->refreshNow();
 }
 
 void HostController::stopList()
@@ -451,6 +515,11 @@ void HostController::setPaused(bool paused)
     if (!paused && m_listStopped) {
         // Resumed after a stopped list: the link comes back and lists now.
         m_listStopped = false;
+        refresh();
+    } else if (!paused && m_session->linkState() == HostSession::LinkState::LoggedOn &&
+               !m_dialogOpen && !isBusy()) {
+        // However long the pause was, the lists on show are that old:
+        // resuming lists at once rather than a whole interval later.
         refresh();
     }
 }
@@ -673,10 +742,11 @@ HostController::Summary HostController::summary() const
     }
     if (!m_lastRead.isValid())
         return s;
-    // Until then, the selected listener's processes, summed as they arrived.
-    s.census.listeners = m_session->listeners()->rows();
-    s.census.processes = m_session->processes()->rows();
-    s.census.cpuMs = m_session->processes()->total();
+    // Until then, the selected listener's processes of the last lists read
+    // whole, summed as they arrived.
+    s.census.listeners = m_readListeners;
+    s.census.processes = m_readProcesses;
+    s.census.cpuMs = m_readCpuMs;
     s.census.takenAt = m_lastRead;
     s.census.stale = m_session->linkState() != HostSession::LinkState::LoggedOn;
     return s;

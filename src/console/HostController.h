@@ -90,6 +90,17 @@ public:
     // What the window's caption shows for this host.
     QString caption() const { return m_caption; }
 
+    // Whether the host's page is the one on show (true unless the window
+    // says otherwise). The host on show tells its errors in message boxes;
+    // a host in the background never opens one over it: its errors go to
+    // its status line and tab (unseenError), and a connection that fails
+    // leaves it open with its link down instead of closing it unseen.
+    void setShown(bool shown);
+    bool isShown() const { return m_shown; }
+    // The last error told while the host was in the background; empty once
+    // it has been shown.
+    QString unseenError() const { return m_unseenError; }
+
     // Starts the first connection from the event loop (once).
     void start();
     // The caption the window carries when it is first shown (the program's
@@ -163,6 +174,8 @@ Q_SIGNALS:
     void listsRead();
     void recentFilesChanged();
     void statusMessage(const QString& text);
+    // unseenError() changed (set by a background error, cleared on show).
+    void unseenErrorChanged(const QString& text);
     // What summary() returns may have changed.
     void summaryChanged();
     void closed();
@@ -186,6 +199,11 @@ private:
     // accept its fingerprint, and the host is connected again once it is added.
     void offerHostKey(const QString& destination, const QString& fingerprint, const QString& host,
                       quint16 port);
+    // An error for the operator: a message box while the host is on show,
+    // else its status line and unseenError.
+    void tellError(const QString& text);
+    // A list for a table ended: a whole one is the host's figures and time.
+    void tableListEnded(int end, bool listeners);
     void setBusyReason(BusyReason reason, bool on);
     void updateBusy();
     void applyBusy(bool busy);
@@ -249,6 +267,14 @@ private:
     bool m_countingEveryListener = false;
     int m_appliedInterval = 5000;
     QDateTime m_lastRead;
+    bool m_shown = true;
+    QString m_unseenError;
+    bool m_unseenInWork = false; // told during the session's work in hand
+    // The figures of the last whole lists, for the summary until every
+    // listener has been counted.
+    qint64 m_readListeners = 0;
+    qint64 m_readProcesses = 0;
+    qint64 m_readCpuMs = 0;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(HostController::Busy)

@@ -273,9 +273,6 @@ void HostPage::connectController()
     connect(s, &HostSession::processListRequested, this, &HostPage::processListRequested);
     new ListProgress(s, m_statusBar, this);
     connect(s, &HostSession::listEnded, this, [this] { m_statusBar->setStopVisible(false); });
-    connect(s, &HostSession::notices, this, [this](const QStringList& lines) {
-        m_statusBar->setMessage(lines.join(QLatin1Char(' ')));
-    });
     connect(s->processes(), &ProcessTableModel::priorityColumnAdded, this,
             &HostPage::priorityColumnAdded);
     connect(m_listenerTable, &RecordTableView::rowChosen, this, &HostPage::listenerChosen);

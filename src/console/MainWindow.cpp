@@ -285,8 +285,8 @@ void MainWindow::buildAllHostsPage()
     connect(m_allHostsTable, &QTableView::activated, this,
             [this](const QModelIndex& index) { showHost(index.row()); });
     auto* note = new QLabel(
-        QStringLiteral("Processes and CPU Time count every listener's processes while this tab "
-                       "is shown (the selected listener's until the first count). Double-click "
+        QStringLiteral("Processes and CPU Time count every listener's processes after each "
+                       "refresh (the selected listener's until the first count). Double-click "
                        "a host to open its tab."),
         m_allHostsPage);
     note->setObjectName(QStringLiteral("allHostsNote"));
@@ -390,11 +390,16 @@ void MainWindow::tabChosen(int index)
     HostPage* page = currentHost();
     m_statusLines->setCurrentWidget(page ? static_cast<QWidget*>(page->statusBar())
                                          : m_allHostsStatus);
-    // While the summary is shown, every host counts all its listeners'
-    // processes after each refresh; otherwise only the trends ask for it.
-    const bool summaryShown = !page;
-    for (HostPage* p : m_pages)
-        p->controller()->setCountingEveryListener(summaryShown);
+    // With two hosts or more, every host counts all its listeners'
+    // processes after each refresh, whichever tab is shown, so that All
+    // hosts has every host's whole figures (and a host that drops keeps
+    // its last ones); with one, only the trends ask for it. Only the host
+    // on show may open a message box.
+    const bool many = hostCount() > 1;
+    for (HostPage* p : m_pages) {
+        p->controller()->setCountingEveryListener(many);
+        p->controller()->setShown(p == page);
+    }
     m_actions->sync();
     updateTitle();
 }

@@ -108,6 +108,15 @@ void HostSession::refresh()
     enqueue(Work::refresh());
 }
 
+void HostSession::refreshNow()
+{
+    if (SessionWork* waiting = m_queue.waiting(WorkKind::Refresh)) {
+        waiting->renewAtOnce = true;
+        return;
+    }
+    enqueue(Work::refresh(true));
+}
+
 void HostSession::refreshProcesses()
 {
     if (m_queue.waits(WorkKind::Refresh, WorkKind::Processes))
@@ -179,10 +188,30 @@ void HostSession::disconnectFromHost()
     m_tunnel->stop();
 }
 
+void HostSession::endFailedLogon()
+{
+    if (m_linkState == LinkState::Disconnected && isConnected())
+        m_link->abandon(true);
+}
+
 void HostSession::stopList()
 {
     if (!isReadingList())
         return;
+    // The operator wants the host left alone: a refresh or a count that
+    // waits would log on again as soon as the Quit went out. A command
+    // that waited is not sent either, and the operator is told so.
+    for (const Work& dropped : m_queue.dropWaiting()) {
+        for (const Step& step : dropped.steps) {
+            if (step.kind != StepKind::Send)
+                continue;
+            const QString text =
+                QStringLiteral("The command %1 was not sent: the list before it was stopped.")
+                    .arg(step.command.name());
+            m_notices.append(text);
+            Q_EMIT commandNotSent(step.command, text);
+        }
+    }
     m_stopRequested = true;
     m_reader->stopPass();
     advance();
@@ -269,7 +298,7 @@ void HostSession::finishWork()
     const Work work = m_queue.finish();
     if (m_keeper->workEnds())
         Q_EMIT refreshSucceeded();
-    if (work.lists) {
+    if (work.lists || !m_notices.isEmpty()) {
         const QString skipped = m_reader->skippedText();
         if (!skipped.isEmpty())
             m_notices.append(skipped);
@@ -375,7 +404,7 @@ HostSession::Outcome HostSession::renewStep()
     // Automatic work waits out the time planned at the fault and is dropped
     // until then.
     std::deque<Step>& steps = m_queue.work().steps;
-    if (!m_keeper->mayRenew(m_queue.work().commands)) {
+    if (!m_keeper->mayRenew(m_queue.work().renewAtOnce)) {
         if (steps.size() > 1 && steps[1].kind == StepKind::ListToSink)
             Q_EMIT listEnded(ListEnd::NotConnected, 0);
         return Outcome::Abort;
@@ -443,10 +472,12 @@ HostSession::Outcome HostSession::listStep(Step& step)
             m_reader->begin(ListReader::Target::Listeners, nullptr, m_recordCap);
         } else if (step.kind == StepKind::ListProcesses) {
             if (!isConnected() || m_selection.pin().isEmpty()) {
-                if (isConnected())
+                if (isConnected()) {
                     m_processes->clearRows();
-                else
+                    Q_EMIT tableListEnded(ListEnd::NoSelection, false);
+                } else {
                     tablesLost(true);
+                }
                 Q_EMIT processesChanged();
                 Q_EMIT listEnded(isConnected() ? ListEnd::NoSelection : ListEnd::NotConnected, 0);
                 return Outcome::Done;
@@ -481,14 +512,16 @@ HostSession::Outcome HostSession::listStep(Step& step)
 HostSession::Outcome HostSession::finishList(ListEnd end)
 {
     const int records = m_reader->records();
-    m_reader->finish();
+    m_reader->finish(end == ListEnd::Complete);
     if (m_reader->target() == ListReader::Target::Listeners) {
         // Rows read up to a drop are as old as the drop.
         m_listeners->setStale(m_keepRows && !isConnected());
         m_selection.listed(*m_listeners, end == ListEnd::Complete);
+        Q_EMIT tableListEnded(end, true);
         Q_EMIT listenersChanged();
     } else if (m_reader->target() == ListReader::Target::Processes) {
         m_processes->setStale(m_keepRows && !isConnected());
+        Q_EMIT tableListEnded(end, false);
         Q_EMIT processesChanged();
     }
 
@@ -499,8 +532,9 @@ HostSession::Outcome HostSession::finishList(ListEnd end)
     if (const std::optional<StepKeeper::Plan> plan = m_keeper->listEnded(end))
         Q_EMIT renewalPlanned(plan->delayMs, plan->reason);
     const QString text = listEndText(end, records, m_recordCap);
+    // A stop is told before the commands it kept from going out.
     if (!text.isEmpty() && !m_notices.contains(text))
-        m_notices.append(text);
+        m_notices.insert(end == ListEnd::Stopped ? 0 : m_notices.size(), text);
     Q_EMIT listEnded(end, records);
     return end == ListEnd::Stopped ? Outcome::Abort : Outcome::Done;
 }

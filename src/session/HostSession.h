@@ -140,6 +140,10 @@ public:
     // Connects and logs on only (connectFinished tells how it went).
     void logOn();
     void refresh();
+    // The operator's refresh (F5, Refresh, resuming a pause): as refresh(),
+    // and a connection out of step is renewed at once instead of after the
+    // wait planned at its fault.
+    void refreshNow();
     void refreshProcesses();
     // A command, encoded here; all but Shutdown Job are followed by a
     // refresh. Shutdown Job drops the waiting work and goes out at once.
@@ -166,9 +170,15 @@ public:
     void quit();
     // Disconnect without Quit.
     void disconnectFromHost();
+    // A logon that failed leaves its connection open for the caller (as a
+    // refused first logon is ended by closing the window): ends it with
+    // Quit, so that the next attempt starts from a closed socket. Nothing
+    // when the link is up or there is no connection; waiting work stays.
+    void endFailedLogon();
     // Ends the list being read; the rows read so far are shown. The host is
     // still sending it, so the connection is ended with Quit and renewed
-    // before the next exchange.
+    // before the next exchange. The work waiting behind it is dropped too:
+    // nothing is asked of the host until the next work.
     void stopList();
 
     // Why a request cannot be sent (its argument is longer than a frame can
@@ -197,6 +207,12 @@ Q_SIGNALS:
     // connected them.
     void unknownHostKey(const QString& destination, const QString& fingerprint, const QString& host,
                         quint16 port);
+    // A list for a table ended and its rows are in the table (listeners:
+    // the listener table, else the process table); listenersChanged or
+    // processesChanged follows. NoSelection: no listener to list processes
+    // for, the process table emptied. Only a Complete list (or NoSelection
+    // after one) is the host's whole list.
+    void tableListEnded(HostSession::ListEnd end, bool listeners);
     // A list replaced the listener table (also when it emptied it).
     void listenersChanged();
     // A process list was asked for the listener with this PIN.
@@ -214,9 +230,10 @@ Q_SIGNALS:
     void renewalPlanned(int delayMs, const QString& reason);
     // Work that listed read every list whole: the back-off starts afresh.
     void refreshSucceeded();
-    // At the end of work that listed: what the operator should know about it
-    // (a renewed connection, lists that ended early, records skipped); empty
-    // when all went well.
+    // At the end of work that listed (or of any work with something to
+    // tell): what the operator should know about it (a renewed connection,
+    // lists that ended early, records skipped, commands a stop kept from
+    // going out); empty when all went well.
     void notices(const QStringList& lines);
 
 private:

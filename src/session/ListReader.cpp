@@ -111,12 +111,12 @@ void ListReader::takeRecord(QByteArrayView body)
     }
 }
 
-void ListReader::finish()
+void ListReader::finish(bool whole)
 {
     if (m_target == Target::Listeners) {
-        m_listeners->commitFill();
+        m_listeners->commitFill(whole);
     } else if (m_target == Target::Processes) {
-        m_processes->commitFill();
+        m_processes->commitFill(whole);
         m_processes->showPendingColumns();
     }
     m_sink = nullptr;
@@ -159,8 +159,10 @@ QString ListReader::endText(HostSession::ListEnd end, int records, int cap)
     case ListEnd::Closed:
         return QStringLiteral("The host closed the connection in the middle of a list.");
     case ListEnd::Stopped:
-        return QStringLiteral("The list was stopped after %1 %2; the connection will be "
-                              "renewed.")
+        // Nothing more happens until the operator lists again: the
+        // connection is renewed then, not before.
+        return QStringLiteral("The list was stopped after %1 %2; the connection was ended until "
+                              "the next refresh.")
             .arg(QLocale::c().toString(records), Plural::noun(records, "record", "records"));
     case ListEnd::Complete:
     case ListEnd::NotConnected:

@@ -47,8 +47,10 @@ public:
     // Ends the pass of takeFrame under way after the record being taken (a
     // slot that record runs stops the list).
     void stopPass() { m_stopPass = true; }
-    // Puts the gathered rows in the table, or lets go of the sink.
-    void finish();
+    // Puts the gathered rows in the table, or lets go of the sink. Rows of a
+    // list that did not end whole are shown but not compared with the list
+    // before: what was not read has not ended.
+    void finish(bool whole = true);
     // The list was dropped: the sink is not called any more.
     void forgetSink() { m_sink = nullptr; }
 

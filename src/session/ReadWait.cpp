@@ -28,16 +28,22 @@ void ReadWait::arm(int seconds)
         int(std::min<qint64>((qint64(seconds) + 1) * 1000, std::numeric_limits<int>::max())));
 }
 
+void ReadWait::completed()
+{
+    ++m_readSerial;
+    m_expired = false;
+    m_timer->stop();
+}
+
 bool ReadWait::takeExpired()
 {
     if (!m_expired)
         return false;
-    m_expired = false;
-    ++m_readSerial;
+    completed();
     return true;
 }
 
-void ReadWait::stop()
+bool ReadWait::isRunning() const
 {
-    m_timer->stop();
+    return m_timer->isActive() && m_timerSerial == m_readSerial;
 }

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 Reconnector::Reconnector(HostSession* session, QObject* parent)
     : QObject(parent), m_session(session), m_attemptTimer(new QTimer(this)),
@@ -43,6 +44,12 @@ Reconnector::Reconnector(HostSession* session, QObject* parent)
             break;
         }
         Q_EMIT statusChanged();
+    });
+    connect(session, &HostSession::connectFinished, this, [this](bool loggedOn) {
+        // An attempt whose logon failed leaves its connection open; the next
+        // attempt must find the socket closed, or it fails with 10056.
+        if (std::exchange(m_attemptInHand, false) && !loggedOn)
+            m_session->endFailedLogon();
     });
     connect(session, &HostSession::listEnded, this, [this](HostSession::ListEnd end, int) {
         if (end != HostSession::ListEnd::Stopped)
@@ -109,6 +116,7 @@ void Reconnector::reconnectNow()
     m_automatic = false;
     if (m_session->linkState() != HostSession::LinkState::Disconnected)
         m_session->quit();
+    m_attemptInHand = true;
     m_session->connectToHost();
 }
 
@@ -205,6 +213,7 @@ void Reconnector::attempt()
     if (m_held || m_session->linkState() != HostSession::LinkState::Disconnected)
         return;
     m_automatic = true;
+    m_attemptInHand = true;
     Q_EMIT attemptStarted();
     m_session->connectToHost();
 }

@@ -68,7 +68,8 @@ private:
     QTimer* m_countdown;
     bool m_enabled = true;
     bool m_held = false;
-    bool m_automatic = false; // the attempt in hand was started by the timer
+    bool m_automatic = false;     // the attempt in hand was started by the timer
+    bool m_attemptInHand = false; // an attempt of ours (timer or reconnectNow) runs
     bool m_wasLoggedOn = false;
     Backoff m_backoff;
     int m_reconnections = 0;

@@ -135,7 +135,7 @@ RecordTableModel::Changes RecordTableModel::changedRows(int common) const
     return out;
 }
 
-void RecordTableModel::commitFill()
+void RecordTableModel::commitFill(bool whole)
 {
     Q_EMIT rowsReplacing();
     const int oldRows = m_shownRows;
@@ -144,10 +144,17 @@ void RecordTableModel::commitFill()
     // Most refreshes of an idle host bring the very same list: then no row
     // is new and no cell changed, found with one compare of the two stores.
     const bool sameList = oldRows == m_rows.rowCount() && m_rows.sameAs(m_pending);
-    std::vector<std::uint8_t> newMarks = sameList ? std::vector<std::uint8_t>() : markNewRows();
-    if (sameList) {
+    std::vector<std::uint8_t> newMarks;
+    if (!whole) {
+        // The rows not read are not gone, and the next whole list is
+        // compared with nothing rather than with this part of one.
+        m_started = m_ended = 0;
+        m_havePrevious = false;
+    } else if (sameList) {
         m_started = m_ended = 0;
         m_havePrevious = m_keyColumn >= 0;
+    } else {
+        newMarks = markNewRows();
     }
     // Rows both lists have whose mark changes are announced with the cells.
     int firstMark = -1, lastMark = -1;

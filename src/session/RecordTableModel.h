@@ -84,8 +84,10 @@ public:
     // A sum the table keeps over its rows as they arrive (the CPU time of a
     // process list), so that nobody sums the rows again.
     std::int64_t total() const { return m_total; }
-    // Replaces the rows with the gathered ones.
-    void commitFill();
+    // Replaces the rows with the gathered ones. A list that did not end
+    // whole (cut, stopped) marks nothing new and counts nothing as started
+    // or ended, and the next list is not compared with it.
+    void commitFill(bool whole = true);
     // Empties the table.
     void clearRows();
 

@@ -50,6 +50,12 @@ void SessionLink::prepare(const ConnectionSettings& settings, int readTimeout)
 SessionLink::Progress SessionLink::connect(const ConnectionSettings& settings, int readTimeout,
                                            int& phase)
 {
+    if (phase == Begin && isConnected()) {
+        // A connection that a failed logon left open is ended first (Quit,
+        // as closing the window would end it): connecting over it would
+        // only fail with 10056.
+        abandon(true);
+    }
     if (phase == Begin || phase == TunnelStarting) {
         // Through an SSH tunnel the socket connects once the tunnel is ready.
         switch (tunnelStep(settings, readTimeout, phase == TunnelStarting)) {
@@ -115,7 +121,6 @@ std::optional<Wire::LogonReply> SessionLink::logon(int readTimeout, int& phase)
     if (!buffered.isEmpty()) {
         reply = buffered.first(1).toByteArray();
         m_socket->consume(1);
-        m_readWait->completed();
     } else if (!isConnected()) {
         // Closed before it answered: no reply.
     } else if (m_readWait->takeExpired()) {
@@ -124,10 +129,24 @@ std::optional<Wire::LogonReply> SessionLink::logon(int readTimeout, int& phase)
         m_readWait->arm(readTimeout);
         return std::nullopt;
     }
+    // However the logon ended, its wait ends with it.
+    m_readWait->completed();
     return Wire::parseLogonReply(reply);
 }
 
 std::optional<HostSession::ListEnd> SessionLink::readList(ListReader& reader,
+                                                          const bool& stopRequested)
+{
+    const std::optional<HostSession::ListEnd> end = takeList(reader, stopRequested);
+    // However the list ended (also closed or stopped while a read waited),
+    // the wait of its last read ends with it: left running, it would run
+    // out during a later logon or list and end that one early.
+    if (end)
+        m_readWait->completed();
+    return end;
+}
+
+std::optional<HostSession::ListEnd> SessionLink::takeList(ListReader& reader,
                                                           const bool& stopRequested)
 {
     using End = HostSession::ListEnd;
@@ -186,4 +205,5 @@ void SessionLink::abandon(bool sendQuit)
         sendFrame(QByteArrayView(&Wire::Quit, 1));
     m_socket->Disconnect();
     m_socket->ClearBuffer();
+    m_readWait->completed();
 }

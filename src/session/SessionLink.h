@@ -76,6 +76,7 @@ private:
         Failed,
     };
     Tunnel tunnelStep(const ConnectionSettings& settings, int readTimeout, bool starting);
+    std::optional<HostSession::ListEnd> takeList(ListReader& reader, const bool& stopRequested);
 
     HostSocket* m_socket;
     SshTunnel* m_tunnel;

@@ -31,11 +31,12 @@ SessionWork SessionWork::logOn()
     return work;
 }
 
-SessionWork SessionWork::refresh()
+SessionWork SessionWork::refresh(bool operatorAsked)
 {
     SessionWork work;
     work.kind = Kind::Refresh;
     work.lists = true;
+    work.renewAtOnce = operatorAsked;
     appendRefresh(work.steps);
     return work;
 }
@@ -53,7 +54,7 @@ SessionWork SessionWork::command(const HostCommand& command)
 {
     SessionWork work;
     work.lists = command.listsAfter();
-    work.commands = true;
+    work.renewAtOnce = true;
     SessionStep send{K::Send};
     send.letter = command.letter();
     send.argument = command.argument();

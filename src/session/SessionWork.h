@@ -53,7 +53,9 @@ struct SessionWork
     // Connects, logs on and lists listeners and processes.
     static SessionWork connectAndList();
     static SessionWork logOn();
-    static SessionWork refresh();
+    // The listeners and the selected listener's processes; the operator's
+    // own refresh renews a connection out of step at once.
+    static SessionWork refresh(bool operatorAsked = false);
     static SessionWork refreshProcesses();
     // A command, then the tables listed again when it asks for that.
     static SessionWork command(const HostCommand& command);
@@ -63,7 +65,7 @@ struct SessionWork
 
     std::deque<SessionStep> steps;
     Kind kind = Kind::Other;
-    bool lists = false;      // tells its notices at the end
-    bool connecting = false; // ends with connectFinished
-    bool commands = false;   // sends a command: its renewal is not held back
+    bool lists = false;       // tells its notices at the end
+    bool connecting = false;  // ends with connectFinished
+    bool renewAtOnce = false; // a command or the operator's refresh: its renewal is not held back
 };

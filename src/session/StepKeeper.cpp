@@ -29,6 +29,7 @@ std::optional<StepKeeper::Plan> StepKeeper::listEnded(HostSession::ListEnd end)
         return std::nullopt;
     case End::Stopped:
         m_outOfStep = true;
+        m_hostFault = false;
         return std::nullopt;
     case End::TimedOut:
         reason = QStringLiteral("no reply in time");
@@ -44,21 +45,26 @@ std::optional<StepKeeper::Plan> StepKeeper::listEnded(HostSession::ListEnd end)
         break;
     }
     m_outOfStep = true;
+    m_hostFault = true;
     m_listFault = true;
     return Plan{m_backoff.next(), reason};
 }
 
 void StepKeeper::renewalBegins()
 {
+    m_renewingAfterFault = m_hostFault;
     m_outOfStep = false;
+    m_hostFault = false;
     m_renewing = true;
 }
 
 bool StepKeeper::loggedOn()
 {
     m_outOfStep = false;
-    const bool renewed = m_renewing;
+    m_hostFault = false;
+    const bool renewed = m_renewing && m_renewingAfterFault;
     m_renewing = false;
+    m_renewingAfterFault = false;
     return renewed;
 }
 
@@ -66,5 +72,6 @@ bool StepKeeper::renewalFailed()
 {
     const bool renewing = m_renewing;
     m_renewing = false;
+    m_renewingAfterFault = false;
     return renewing;
 }

@@ -46,7 +46,8 @@ public:
 
     // The renewal begins: Quit and a fresh logon follow.
     void renewalBegins();
-    // A logon was accepted; whether it renewed the connection.
+    // A logon was accepted; whether it renewed a connection that the host
+    // put out of step (not one the operator ended by stopping a list).
     bool loggedOn();
     // A connection or logon failed; whether it was a renewal.
     bool renewalFailed();
@@ -54,7 +55,9 @@ public:
 private:
     Backoff m_backoff;
     bool m_outOfStep = false;
+    bool m_hostFault = false; // out of step by the host's doing, not a stop
     bool m_renewing = false;
+    bool m_renewingAfterFault = false;
     // The lists of the work in hand: one was read whole, one faulted.
     bool m_listWhole = false;
     bool m_listFault = false;

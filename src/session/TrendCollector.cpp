@@ -21,7 +21,14 @@ TrendCollector::TrendCollector(HostSession* session, QObject* parent)
         }
         pins.insert(p.pin.toByteArray(), p.cpuMs);
     });
-    connect(session, &HostSession::listenersChanged, this, [this] { m_listed = true; });
+    // Only a listener list read whole is counted: one cut before its end
+    // (a bad header, no reply in time) would count its missing listeners
+    // as none, and the host's figures would drop to what little came.
+    connect(session, &HostSession::tableListEnded, this,
+            [this](HostSession::ListEnd end, bool listeners) {
+                if (listeners)
+                    m_listed = end == HostSession::ListEnd::Complete;
+            });
     connect(session, &HostSession::busyChanged, this, [this](bool busy) {
         if (!busy)
             workDone();

@@ -8,6 +8,14 @@ bool WorkQueue::waits(SessionWork::Kind kind, SessionWork::Kind orKind) const
     return false;
 }
 
+SessionWork* WorkQueue::waiting(SessionWork::Kind kind)
+{
+    for (SessionWork& work : m_waiting)
+        if (work.kind == kind)
+            return &work;
+    return nullptr;
+}
+
 bool WorkQueue::takeNext()
 {
     if (m_inHand)

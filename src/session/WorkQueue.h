@@ -3,6 +3,7 @@
 #include "session/SessionWork.h"
 
 #include <deque>
+#include <utility>
 
 // The work a session was asked for: what waits, in its order, and the work
 // in hand with the phase of its first step. Dropping it all bumps the
@@ -13,6 +14,8 @@ public:
     void push(SessionWork work) { m_waiting.push_back(std::move(work)); }
     // Whether work of one of these kinds waits.
     bool waits(SessionWork::Kind kind, SessionWork::Kind orKind) const;
+    // The waiting work of this kind, if any.
+    SessionWork* waiting(SessionWork::Kind kind);
     bool isIdle() const { return !m_inHand && m_waiting.empty(); }
 
     // Takes the next waiting work in hand unless work is in hand; false
@@ -28,6 +31,8 @@ public:
     void stepEnded(bool abandoned);
     // All work, in hand and waiting, goes.
     void drop();
+    // The waiting work goes, handed back; the work in hand stays.
+    std::deque<SessionWork> dropWaiting() { return std::exchange(m_waiting, {}); }
 
     quint64 generation() const { return m_generation; }
     // The phase of the step in hand, 0 when it begins; the step keeps it.

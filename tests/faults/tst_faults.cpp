@@ -11,11 +11,14 @@
 #include "ConsoleFixture.h"
 #include "console/HostController.h"
 
+#include "console/ConsoleStatusBar.h"
 #include "core/WinsockErrors.h"
 #include "session/HostSession.h"
 #include "session/ListenerTableModel.h"
 #include "session/ProcessTableModel.h"
+#include "session/Reconnector.h"
 
+#include <QLabel>
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
@@ -75,6 +78,9 @@ private Q_SLOTS:
     void malformedRecord_data();
     void malformedRecord();
     void resyncThatFailsKeepsStaleRows();
+    void stopDropsQueuedWorkAndRefreshListsLater();
+    void backgroundHostOpensNoBox_data();
+    void backgroundHostOpensNoBox();
 
 private:
     // The pins of the host's listeners, and of the processes of listener pin.
@@ -542,6 +548,148 @@ void TestFaults::resyncThatFailsKeepsStaleRows()
     QCOMPARE(f->processes()->rows(), 3);
     QVERIFY(f->processes()->isStale());
     QCOMPARE(f->prompts.messages.size(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Esc ends the list and what waits behind it; F5 lists however much later
+// ---------------------------------------------------------------------------
+
+void TestFaults::stopDropsQueuedWorkAndRefreshListsLater()
+{
+    // A slow process list: 43 records, one every 0.2 s.
+    for (int i = 0; i < 40; ++i)
+        f->sim.Processes.append(
+            process("123", "123", QByteArray::number(400 + i).constData(), "CNDUSER", "EVE", 1000));
+    QVERIFY(f->showAndConnect());
+    f->host()->reconnector()->setEnabled(true);
+    QStringList requests; // what the host was asked, in order
+    QObject scope;
+    connect(&f->sim, &HostSim::logonReceived, &scope, [&] { requests << QStringLiteral("logon"); });
+    connect(&f->sim, &HostSim::requestReceived, &scope,
+            [&](const QByteArray& letter, const QByteArray&) {
+                requests << QString::fromLatin1(letter);
+            });
+
+    f->sim.Faults.TrickleSeconds = 0.2;
+    f->action("refreshAction")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(f->processes()->pendingRows() >= 3, 10000);
+    // F5 again and Kill Listener while the list comes: both wait behind
+    // it. Esc.
+    f->action("refreshAction")->trigger();
+    f->prompts.confirmAnswers = {true};
+    f->action("killListenerAction")->trigger();
+    const int connections = f->sim.connectionCount();
+    f->action("stopListAction")->trigger();
+    QVERIFY(f->waitIdle());
+    // The waiting refresh went with the list: nothing after the Quit.
+    QVERIFY(!f->session()->isConnected());
+    QCOMPARE(f->sim.connectionCount(), connections);
+    QTRY_COMPARE(requests, texts({"G", "H", "Q"}));
+    QVERIFY(f->host()->isPaused());
+    QCOMPARE(f->find<QLabel>("pausedLabel")->text(), QStringLiteral("Paused"));
+    QVERIFY2(f->status().startsWith(QStringLiteral("The list was stopped after ")) &&
+                 f->status().endsWith(
+                     QStringLiteral("; the connection was ended until the next refresh. The "
+                                    "command kill-listener was not sent: the list before it "
+                                    "was stopped.")),
+             qPrintable(f->status()));
+    // The rows not read did not end.
+    QCOMPARE(f->processes()->rowsEnded(), 0);
+    QCOMPARE(f->find<QLabel>("changesLabel")->text(), QString());
+
+    // F5 after a pause longer than a reply's wait (10 s, given up after 11):
+    // a fresh logon and both lists, nothing else, no error.
+    f->sim.Faults.TrickleSeconds = 0;
+    requests.clear();
+    QTimer::singleShot(11500, &scope, [this] { f->action("refreshAction")->trigger(); });
+    QTRY_COMPARE_WITH_TIMEOUT(requests, texts({"logon", "G", "H"}), 20000);
+    QVERIFY(f->waitIdle());
+    QCOMPARE(f->processes()->rows(), 43);
+    QCOMPARE(f->prompts.messages, QStringList());
+    // The operator ended the connection; the host did not fall out of step.
+    QCOMPARE(f->status(), QString());
+    QVERIFY(!f->host()->isPaused());
+    QCOMPARE(requests, texts({"logon", "G", "H"}));
+
+    // Space pauses; Space again lists at once, not an interval later.
+    f->action("pauseAction")->trigger();
+    QVERIFY(f->host()->isPaused());
+    f->action("pauseAction")->trigger();
+    QVERIFY(!f->host()->isPaused());
+    QTRY_COMPARE(requests, texts({"logon", "G", "H", "G", "H"}));
+}
+
+// ---------------------------------------------------------------------------
+// A host whose tab is not shown tells its errors in its own status line
+// ---------------------------------------------------------------------------
+
+void TestFaults::backgroundHostOpensNoBox_data()
+{
+    QTest::addColumn<bool>("atStart"); // else a list of the connected host times out
+    QTest::addColumn<QString>("error");
+    QTest::newRow("list times out") << false << "WINSOCK error: 10060 Connection timed out";
+    QTest::newRow("first connection refused") << true << "WINSOCK error: 10061 Connection refused";
+}
+
+void TestFaults::backgroundHostOpensNoBox()
+{
+    QFETCH(bool, atStart);
+    QFETCH(QString, error);
+
+    // The next listener list of a host comes after the wait has given up
+    // (1 s); what follows is answered at once.
+    QObject scope;
+    const auto delayNextList = [&scope](HostSim& sim) {
+        sim.Faults.ReplyDelaySeconds = 3;
+        connect(&sim, &HostSim::requestReceived, &scope, [&sim](const QByteArray& letter) {
+            if (letter == "G")
+                sim.Faults = HostSimFaults();
+        });
+    };
+    HostSim other;
+    other.Listeners = {listener("777", "30007", "BGSRVR", "2")};
+    QVERIFY(other.listen());
+    HostPage* background = f->window->addHost(QString());
+    HostController* host = background->controller();
+    host->reconnector()->setEnabled(false);
+    QTcpServer gone; // a port that refuses connections once closed
+    QVERIFY(gone.listen(QHostAddress::LocalHost));
+    const quint16 refusing = gone.serverPort();
+    gone.close();
+    ConnectionSettings s = simSettings(atStart ? refusing : other.serverPort());
+    s.RefreshInterval = 60000;
+    host->setSettings(s);
+    QVERIFY(connectWindow());
+    QCOMPARE(f->window->currentHost(), f->page());
+    QTRY_VERIFY_WITH_TIMEOUT(!host->isBusy(), 15000);
+    if (!atStart) {
+        QCOMPARE(host->session()->linkState(), HostSession::LinkState::LoggedOn);
+        host->session()->setReplyTimeout(1);
+        delayNextList(other);
+        host->refresh();
+        QTRY_VERIFY_WITH_TIMEOUT(!host->isBusy(), 15000);
+    }
+
+    // No box over the host on show; the background host stays open and
+    // says it in its status line, which its tab can show.
+    QCOMPARE(f->prompts.messages, QStringList());
+    QVERIFY(!host->isClosing());
+    QCOMPARE(f->window->hostCount(), 2);
+    QCOMPARE(host->unseenError(), error);
+    const QString status = background->statusBar()
+                               ->findChild<QLabel*>(QStringLiteral("statusLabel"))
+                               ->property("fullText")
+                               .toString();
+    QVERIFY2(status.startsWith(error), qPrintable(status));
+    // Shown, it has nothing unseen left.
+    f->window->showHost(1);
+    QCOMPARE(host->unseenError(), QString());
+
+    // The host on show keeps its box.
+    f->window->showHost(0);
+    delayNextList(f->sim);
+    QVERIFY(f->run("refreshAction"));
+    QCOMPARE(f->prompts.messages, texts({"WINSOCK error: 10060\nConnection timed out"}));
 }
 
 QTEST_MAIN(TestFaults)

@@ -10,6 +10,7 @@
 #include <QTest>
 
 using Pins = QHash<QByteArray, qint64>;
+Q_DECLARE_METATYPE(HostSimFaults)
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -126,8 +127,21 @@ private Q_SLOTS:
         QCOMPARE(shown(census.summary()), summary);
     }
 
-    void downHostKeepsLastFigures()
+    void keepsLastWholeFigures_data()
     {
+        QTest::addColumn<HostSimFaults>("fault"); // of the next refresh's listener list
+        QTest::addColumn<bool>("linkDrops");
+        QTest::newRow("cut by a close") << HostSimFaults{.CloseAfterRecords = 1} << true;
+        // Cut before the first record while the link stays up.
+        QTest::newRow("header not a number") << HostSimFaults{.BadHeader = true} << false;
+        QTest::newRow("no reply in time") << HostSimFaults{.ReplyDelaySeconds = 2.5} << false;
+    }
+
+    void keepsLastWholeFigures()
+    {
+        QFETCH(HostSimFaults, fault);
+        QFETCH(bool, linkDrops);
+
         auto sim = std::make_unique<HostSim>();
         sim->Listeners = {{"11", "30002", "CNDSRVR", "8", "0", {}},
                           {"12", "30004", "VGDSRVR", "16", "5", {}}};
@@ -140,6 +154,7 @@ private Q_SLOTS:
         settings.HostAddress = "127.0.0.1";
         settings.Port = sim->serverPort();
         session.setSettings(settings);
+        session.setReplyTimeout(1);
         TrendCollector collector(&session);
         collector.setEnabled(true);
         QSignalSpy sampled(&collector, &TrendCollector::sampled);
@@ -147,22 +162,38 @@ private Q_SLOTS:
         QVERIFY(sampled.wait(10000));
         // Counted from the session's listener table; the trends take the same counts.
         const CensusSummary first = collector.census().summary();
-        QCOMPARE(shown(first), u"2/3/123458539 11:Conduit:0:2:1750 12:Vanguard:5:1:123456789"_s);
+        const QString figures = u"2/3/123458539 11:Conduit:0:2:1750 12:Vanguard:5:1:123456789"_s;
+        QCOMPARE(shown(first), figures);
         QCOMPARE(collector.history().host().last().processes, 3);
         QCOMPARE(collector.history().listener("12")->last().processes, 1);
         QVERIFY(!first.stale);
         QVERIFY(first.takenAt.isValid());
 
-        // The next count is cut short and the link drops: no partial recount,
-        // the last figures stay with their time, marked stale.
-        sim->Faults.CloseAfterRecords = 1;
+        // The next refresh's listener list is cut: no count of what little
+        // came, no sample; the last whole figures stay with their time,
+        // marked stale only when the link went.
+        sim->Faults = fault;
         session.refresh();
-        QTRY_VERIFY(session.linkState() != HostSession::LinkState::LoggedOn);
-        const CensusSummary& down = collector.census().summary();
-        QVERIFY(down.stale);
-        QCOMPARE(shown(down), shown(first));
-        QCOMPARE(down.takenAt, first.takenAt);
+        QVERIFY(session.isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!session.isBusy(), 10000);
+        QCOMPARE(session.linkState() != HostSession::LinkState::LoggedOn, linkDrops);
+        QCOMPARE(session.isOutOfStep(), true);
         QCOMPARE(sampled.size(), 1);
+        const CensusSummary& kept = collector.census().summary();
+        QCOMPARE(shown(kept), figures);
+        QCOMPARE(kept.takenAt, first.takenAt);
+        QCOMPARE(kept.stale, linkDrops);
+        QCOMPARE(collector.history().host().last().processes, 3);
+
+        // The operator's refresh renews the connection at once and counts
+        // the host whole again.
+        sim->Faults = HostSimFaults();
+        session.refreshNow();
+        QVERIFY(sampled.wait(10000));
+        QCOMPARE(shown(collector.census().summary()), figures);
+        QCOMPARE(sampled.size(), 2);
+        QVERIFY(collector.census().summary().takenAt >= first.takenAt);
+        QVERIFY(!collector.census().summary().stale);
         session.quit();
     }
 
