@@ -331,6 +331,8 @@ private Q_SLOTS:
         QTest::keyClick(start, Qt::Key_Space);
         QVERIFY(!f->action("pauseAction")->isChecked());
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        // (Resuming lists at once.)
+        QVERIFY(f->waitIdle());
         // A focused Refresh that a refresh disables hands the focus to the
         // listener table, not to Start Listener.
         auto* refresh = f->find<QPushButton>("refreshButton");
