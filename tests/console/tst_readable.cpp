@@ -245,7 +245,7 @@ private Q_SLOTS:
             sample.processes = processes;
             return TrendsPane::sampleText(sample);
         };
-        // (What follows the count in a stopped list's text is not at issue.)
+        // Only the count's noun is checked here, not the rest of a stopped list's text.
         const auto stopped = [](int records) {
             return ListReader::endText(HostSession::ListEnd::Stopped, records, 5000)
                 .section(QLatin1Char(';'), 0, 0);
