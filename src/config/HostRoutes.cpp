@@ -6,6 +6,11 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 // Past this size the file is not a routes file: it is refused unread.
@@ -65,8 +70,17 @@ bool HostRoutes::load()
     m_routes.clear();
     m_error.clear();
     QFile file(m_path);
-    if (!file.exists())
-        return true;
+    // Only a file that is not there is an empty book; one that cannot be
+    // looked at (a dangling link, a folder that cannot be searched) may hold
+    // a host's route, which must not turn into a direct link.
+    struct stat info;
+    if (::lstat(QFile::encodeName(m_path).constData(), &info) != 0) {
+        if (errno == ENOENT)
+            return true;
+        m_error = QStringLiteral("cannot read the routes file %1: %2")
+                      .arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         m_error =
             QStringLiteral("cannot read the routes file %1: %2").arg(m_path, file.errorString());
@@ -103,6 +117,21 @@ bool HostRoutes::load()
 bool HostRoutes::save()
 {
     m_error.clear();
+    // Every line must read back as it was meant: one the reader refuses
+    // would stop every host's connection, not just this one's.
+    for (const Route& r : std::as_const(m_routes)) {
+        const QByteArray line = key(r.host, r.port).toLatin1() + ' ' + r.destination.toLocal8Bit();
+        const QList<QByteArray> words = line.split(' ');
+        QByteArray host;
+        quint16 port = 0;
+        if (words.size() != 2 || words[1].isEmpty() || words[1].startsWith('-') ||
+            words[1].contains('\t') || !splitKey(words[0], host, port)) {
+            m_error = QStringLiteral("the SSH route \"%1\" of %2 cannot be kept: a route is one "
+                                     "[user@]host[:port] without spaces, not beginning with \"-\"")
+                          .arg(r.destination, key(r.host, r.port));
+            return false;
+        }
+    }
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     QSaveFile file(m_path);
     if (file.open(QIODevice::WriteOnly)) {

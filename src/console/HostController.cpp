@@ -542,9 +542,14 @@ bool HostController::keyringLookupFirst()
     // before the connection is made, which goes on once the keyring answered.
     // Passwords kept there that cannot be read are asked for; without them
     // no logon is made.
+    // An answer that comes after the operator turned to another file or
+    // host (Configure while an unlock prompt waits) is not for this one.
     const QString path = m_settings.ConfigPath;
-    return m_files->lookUpPasswords(m_settings, [this, path](const PasswordKeyring::Result& r) {
-        if (isClosing() || m_settings.ConfigPath != path)
+    const QString host = PasswordKeyring::hostLabel(m_settings);
+    return m_files->lookUpPasswords(m_settings, [this, path,
+                                                 host](const PasswordKeyring::Result& r) {
+        if (isClosing() || m_settings.ConfigPath != path ||
+            PasswordKeyring::hostLabel(m_settings) != host)
             return;
         if (r.outcome == PasswordKeyring::Outcome::Unreadable) {
             guarded([this, r] {

@@ -47,8 +47,13 @@ void HostFileStore::migrateRoutes()
 bool HostFileStore::takeRoute(ConnectionSettings& settings)
 {
     QString why;
-    if (HostRoutes::lookUp(settings.HostAddress, settings.Port, settings.SshDestination, why))
+    if (HostRoutes::lookUp(settings.HostAddress, settings.Port, settings.SshDestination, why)) {
+        // A route still kept the old way, by a file that could not be read
+        // when routes moved to their hosts, is not dropped for a direct link.
+        if (settings.SshDestination.isEmpty())
+            settings.SshDestination = m_store->sshDestination(settings.ConfigPath);
         return true;
+    }
     // Its route may be the one that could not be read: the host is not
     // reached directly instead.
     m_prompts->showMessage(why);

@@ -22,7 +22,7 @@ QStringList levels(const QString& host)
     return store.value(keyOf(host)).toStringList();
 }
 
-void record(const QString& host, const QStringList& levels)
+bool record(const QString& host, const QStringList& levels)
 {
     QSettings store(QSettings::UserScope, QStringLiteral("orvanite"), QStringLiteral("keyring"));
     if (levels.isEmpty())
@@ -30,6 +30,7 @@ void record(const QString& host, const QStringList& levels)
     else
         store.setValue(keyOf(host), levels);
     store.sync();
+    return store.status() == QSettings::NoError;
 }
 
 } // namespace KeyringIndex

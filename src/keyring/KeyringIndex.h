@@ -13,6 +13,7 @@ namespace KeyringIndex {
 
 QStringList levels(const QString& host);
 // levels empty: the host is forgotten.
-void record(const QString& host, const QStringList& levels);
+// False when the record could not be written.
+bool record(const QString& host, const QStringList& levels);
 
 } // namespace KeyringIndex

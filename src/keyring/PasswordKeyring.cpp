@@ -314,7 +314,12 @@ private:
         QStringList entries;
         for (Level level : std::as_const(m_expected))
             entries << entryOf(m_settings, level);
-        KeyringIndex::record(hostLabel(m_settings), entries);
+        // Unrecorded, a host whose file lost its passwords would later log
+        // on with empty ones when the keyring cannot be read: the file
+        // keeps them instead.
+        if (!KeyringIndex::record(hostLabel(m_settings), entries) && m_oldEntry.path().isEmpty())
+            return finish(Outcome::NoService,
+                          QStringLiteral("the host could not be recorded as kept in the keyring"));
         if (m_oldEntry.path().isEmpty())
             return finish(Outcome::Done);
         m_service->remove(

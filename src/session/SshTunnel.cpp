@@ -152,6 +152,8 @@ SshTunnel::SshTunnel(QObject* parent) : QObject(parent), m_deadline(new QTimer(t
         if (m_state != State::Starting)
             return;
         takeStderr();
+        if (m_state != State::Starting)
+            return; // what was waiting said the forward is open (or failed)
         QString cause = QStringLiteral("no forward after %1 seconds").arg(m_timeoutSeconds);
         if (!m_said.isEmpty())
             cause += QStringLiteral(": ") + m_said.join(QStringLiteral("; "));
@@ -227,7 +229,12 @@ QStringList SshTunnel::sshArguments(const QString& destination, const QByteArray
 
 QString SshTunnel::keyScanCommand(const HostKey& key)
 {
-    return QStringLiteral("ssh-keyscan -p %1 %2 >> ~/.ssh/known_hosts").arg(key.port).arg(key.host);
+    // ssh shows the key's fingerprint once more and adds it only when the
+    // operator answers yes (or pastes the fingerprint he checked); a blind
+    // key scan would add whatever key answers then.
+    return QStringLiteral("ssh -o StrictHostKeyChecking=ask -p %1 %2 exit")
+        .arg(key.port)
+        .arg(key.host);
 }
 
 int SshTunnel::takeStream()
@@ -249,6 +256,7 @@ void SshTunnel::start(const QString& destination, const QByteArray& host, quint1
     m_said.clear();
     m_serverKey = {};
     m_unknownKey = {};
+    m_keyRefused = false;
     m_state = State::Starting;
 
     const QString why = checkDestination(destination);
@@ -325,8 +333,8 @@ QString SshTunnel::failureText(const QString& cause) const
                  m_state == State::Ready ? QStringLiteral("ended") : QStringLiteral("failed"),
                  cause);
     if (m_unknownKey.isValid())
-        text += QStringLiteral("\nThe key of %1 is not known; its fingerprint is %2. Once you "
-                               "have checked it, add it with: %3")
+        text += QStringLiteral("\nThe key of %1 is not known; its fingerprint is %2. To add it "
+                               "once you have checked it, answer yes to: %3")
                     .arg(m_destination, m_unknownKey.fingerprint, keyScanCommand(m_unknownKey));
     return text;
 }
@@ -384,9 +392,15 @@ void SshTunnel::readLine(const QByteArray& raw)
         const qsizetype failed = line.indexOf(QStringLiteral("open failed: connect failed: "));
         if (failed >= 0)
             m_errorCode = forwardErrorCode(QStringView(line).mid(failed));
+        // A key that changed or was revoked is never offered as merely
+        // unknown: adding it would pass the check it failed.
+        if (line.contains(QStringLiteral("HAS CHANGED")) ||
+            line.contains(QStringLiteral("has changed")) ||
+            line.contains(QStringLiteral("REVOKED")))
+            m_keyRefused = true;
         if (line.contains(QStringLiteral("host key is known for")) ||
             line.contains(QStringLiteral("Host key verification failed")))
-            if (m_serverKey.isValid() && !line.contains(QStringLiteral("CHANGED")))
+            if (m_serverKey.isValid() && !m_keyRefused)
                 m_unknownKey = m_serverKey;
         m_said << line;
         return;

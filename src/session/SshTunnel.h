@@ -105,9 +105,10 @@ private:
     int m_stream = -1; // our end of the pair until taken
     QString m_error;
     int m_errorCode = 0;
-    QByteArray m_stderr;  // a line not yet whole
-    QStringList m_said;   // what ssh said (its own lines, not its debug lines)
-    HostKey m_serverKey;  // the key the jump host offered
-    HostKey m_unknownKey; // the same, once ssh found it unknown
+    QByteArray m_stderr;       // a line not yet whole
+    QStringList m_said;        // what ssh said (its own lines, not its debug lines)
+    HostKey m_serverKey;       // the key the jump host offered
+    HostKey m_unknownKey;      // the same, once ssh found it unknown
+    bool m_keyRefused = false; // ssh said the key changed or was revoked
     int m_timeoutSeconds = 0;
 };

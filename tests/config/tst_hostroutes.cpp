@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 class TestHostRoutes : public QObject
@@ -96,6 +98,29 @@ void TestHostRoutes::writtenAsRead()
     QVERIFY(again.load());
     QCOMPARE(again.route("::1", 30000), u"jump"_s);
     QCOMPARE(again.routes().size(), 2);
+
+    // A routes file that cannot be looked at is no empty book.
+    const QString dangling = dir.filePath(u"dangling"_s);
+    QVERIFY(QFile::link(dir.filePath(u"nowhere"_s), dangling));
+    HostRoutes unreadable(dangling);
+    QVERIFY(!unreadable.load());
+    QVERIFY2(unreadable.error().startsWith(u"cannot read the routes file"_s),
+             qPrintable(unreadable.error()));
+
+    // A route the reader would refuse is not written: the file stays as it
+    // was, and every other host keeps its route.
+    for (const auto& [host, destination] : {std::pair{QByteArray("gw"), u"jump -p 2222"_s},
+                                            {QByteArray("gw"), u"-oProxyCommand=x"_s},
+                                            {QByteArray(""), u"jump"_s}}) {
+        HostRoutes bad(path);
+        QVERIFY(bad.load());
+        QVERIFY(bad.setRoute(host, 7, destination));
+        QVERIFY(!bad.save());
+        QVERIFY2(bad.error().startsWith(u"the SSH route \""_s + destination),
+                 qPrintable(bad.error()));
+        QVERIFY(f.seek(0));
+        QCOMPARE(f.readAll(), text);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHostRoutes)

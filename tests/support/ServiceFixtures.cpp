@@ -93,7 +93,10 @@ bool SshdFixture::start()
     const QByteArray port = QByteArray::number(m_port);
     if (!write(u"authorized_keys"_s, read("client_key.pub") + '\n') ||
         !write(u"known_hosts"_s, "[127.0.0.1]:" + port + ' ' + read("host_key.pub") + '\n') ||
-        !write(u"no_known_hosts"_s, QByteArray()))
+        !write(u"no_known_hosts"_s, QByteArray()) ||
+        // Another key for the same host: the host's key has changed.
+        !write(u"changed_known_hosts"_s,
+               "[127.0.0.1]:" + port + ' ' + read("client_key.pub") + '\n'))
         return false;
     if (!write(u"sshd_config"_s,
                "Port " + port + "\nListenAddress 127.0.0.1\nHostKey " + dir +
@@ -112,6 +115,7 @@ bool SshdFixture::start()
     host("jump", "client_key", "known_hosts");
     host("refused", "other_key", "known_hosts");
     host("stranger", "client_key", "no_known_hosts");
+    host("changed", "client_key", "changed_known_hosts");
     if (!write(u"ssh_config"_s, client))
         return false;
 

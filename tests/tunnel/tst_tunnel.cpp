@@ -219,6 +219,9 @@ void TestTunnel::routeOutcomes_data()
     QTest::newRow("refused key") << u"fixture"_s << u"refused"_s << false << u"Permission denied"_s;
     QTest::newRow("unknown host key")
         << u"fixture"_s << u"stranger"_s << false << u"Host key verification failed"_s;
+    // A key that changed is refused, never offered to be added.
+    QTest::newRow("changed host key")
+        << u"fixture"_s << u"changed"_s << false << u"Host key verification failed"_s;
     QTest::newRow("ssh missing") << u"/nonexistent/ssh"_s << u"jump"_s << false
                                  << u"/nonexistent/ssh: not found"_s;
     QTest::newRow("forward refused") << u"fixture"_s << u"jump"_s << true << u"WINSOCK 10061"_s;
@@ -281,7 +284,7 @@ void TestTunnel::routeOutcomes()
         const QString fingerprint = serverFingerprint();
         QVERIFY(fingerprint.startsWith(u"SHA256:"_s));
         QVERIFY2(text.contains(u"ssh-ed25519 "_s + fingerprint), qPrintable(text));
-        QVERIFY2(text.contains(u"ssh-keyscan -p "_s), qPrintable(text));
+        QVERIFY2(text.contains(u"ssh -o StrictHostKeyChecking=ask -p "_s), qPrintable(text));
         QCOMPARE(keys.count(), 1);
         QCOMPARE(keys.first().at(1).toString(), u"ssh-ed25519 "_s + fingerprint);
         QCOMPARE(keys.first().at(2).toString(), u"127.0.0.1"_s);
@@ -315,7 +318,9 @@ void TestTunnel::ctlFollowsTheHostsRoute_data()
         << QString() << 1 << QByteArray("WINSOCK error: 10061") << true << 0;
     QTest::newRow("unknown host key")
         << route << QStringList{u"--ssh"_s, u"stranger"_s, u"listeners"_s} << QString() << 12
-        << QByteArray("Once you have checked it, add it with: ssh-keyscan -p ") << false << 0;
+        << QByteArray("To add it once you have checked it, answer yes to: ssh -o "
+                      "StrictHostKeyChecking=ask -p ")
+        << false << 0;
     QTest::newRow("ssh missing") << route << QStringList{u"listeners"_s} << u"/nonexistent/ssh"_s
                                  << 1 << QByteArray("not found") << false << 0;
     QTest::newRow("routes unreadable")

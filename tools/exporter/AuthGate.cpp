@@ -76,11 +76,14 @@ void AuthGate::check(const QByteArray& authorization, const QHostAddress& client
 void AuthGate::start(const QHostAddress& client, Pending pending)
 {
     Address& address = m_addresses[client];
-    if (m_clock.elapsed() < address.notBeforeMs) {
+    // Past a bound on the hashes waiting or running (clients from many
+    // addresses), a check waits its turn outside: nothing queues unbounded.
+    if (m_clock.elapsed() < address.notBeforeMs || m_hashing >= MaxHashing) {
         pending.done(Verdict::Throttled);
         return;
     }
     address.hashing = true;
+    ++m_hashing;
     const quint64 generation = m_generation;
     const std::shared_ptr<const BasicAuth> users = m_users;
     auto shared = std::make_shared<Pending>(std::move(pending));
@@ -98,6 +101,7 @@ void AuthGate::start(const QHostAddress& client, Pending pending)
 void AuthGate::finished(const QHostAddress& client, Pending pending, bool accepted,
                         quint64 generation)
 {
+    --m_hashing;
     Address& address = m_addresses[client];
     address.hashing = false;
     if (generation == m_generation) {

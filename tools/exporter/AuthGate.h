@@ -78,4 +78,7 @@ private:
     QHash<QHostAddress, Address> m_addresses;
     QElapsedTimer m_clock;
     QThreadPool m_pool;
+    // Hashes waiting for or running on the pool, at most MaxHashing.
+    static constexpr int MaxHashing = 64;
+    int m_hashing = 0;
 };
