@@ -8,6 +8,8 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 namespace {
@@ -32,6 +34,10 @@ PasswordDialog::PasswordDialog(QWidget* parent)
         auto* edit = new QLineEdit(this);
         edit->setObjectName(QLatin1StringView(EditNames[i]));
         edit->setEchoMode(QLineEdit::Password);
+        // Passwords go to the host as single bytes: a character outside
+        // Latin-1 would be sent as "?", so it cannot be typed.
+        edit->setValidator(new QRegularExpressionValidator(
+            QRegularExpression(QStringLiteral("[\\x{0}-\\x{ff}]*")), edit));
         auto* label = new QLabel(QLatin1StringView(Captions[i]), this);
         label->setBuddy(edit);
         form->addRow(label, edit);
