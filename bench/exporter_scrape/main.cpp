@@ -179,9 +179,9 @@ int main(int argc, char* argv[])
                 "\"speedup_first\": %.1f, "
                 "\"goal_scrape_median_ms\": 2000, \"goal_speedup\": 10}\n",
                 options.hosts, options.processes, options.collectProcesses ? "true" : "false",
-                qlonglong(counts.processSeries), qlonglong(counts.bytes), hostsUp, first.wallMs, first.cpuMs, scrapeMs,
-                medianOf(cpus), ctlMs, ctlFailures, ctlMs / std::max(scrapeMs, 0.001),
-                ctlMs / std::max(first.wallMs, 0.001));
+                qlonglong(counts.processSeries), qlonglong(counts.bytes), hostsUp, first.wallMs,
+                first.cpuMs, scrapeMs, medianOf(cpus), ctlMs, ctlFailures,
+                ctlMs / std::max(scrapeMs, 0.001), ctlMs / std::max(first.wallMs, 0.001));
     const bool seriesWhole =
         !options.collectProcesses ||
         counts.processSeries == qint64(options.hosts) * qint64(options.processes);

@@ -211,25 +211,46 @@ Lateness latenessOf(const Watched& watched, int interval, int seconds)
     return late;
 }
 
-// The real console on every host: see the top of the file.
-int watchByConsole(const QString& console, int hosts, int processes, int interval, int seconds)
+// One run of the real console on simulated hosts, watched for `seconds`:
+// what the hosts were asked and whether the console ran throughout; nothing
+// when the hosts or the console could not start.
+struct ConsoleRun
+{
+    Watched watched;
+    bool running = false;
+};
+
+std::optional<ConsoleRun> runConsole(const QString& console, int hosts, int processes, int interval,
+                                     int seconds, bool allAnswer)
 {
     QProcess child;
-    const std::vector<quint16> ports = startHosts(child, hosts, processes, true);
+    const std::vector<quint16> ports = startHosts(child, hosts, processes, true, allAnswer);
     if (int(ports.size()) < hosts)
-        return 1;
+        return std::nullopt;
     QTemporaryDir home;
     const std::optional<QStringList> arguments = writeHostFiles(home, ports, interval);
     QProcess window;
     if (!arguments || !startConsole(window, console, home, *arguments))
-        return 1;
-    const Watched watched = watchRequests(child, window, hosts, seconds);
-    const bool running = window.state() == QProcess::Running;
+        return std::nullopt;
+    ConsoleRun run{watchRequests(child, window, hosts, seconds),
+                   window.state() == QProcess::Running};
     window.terminate();
     if (!window.waitForFinished(10000))
         window.kill();
     child.kill();
     child.waitForFinished(5000);
+    return run;
+}
+
+// The real console on every host: see the top of the file.
+int watchByConsole(const QString& console, int hosts, int processes, int interval, int seconds)
+{
+    const std::optional<ConsoleRun> run =
+        runConsole(console, hosts, processes, interval, seconds, false);
+    if (!run)
+        return 1;
+    const Watched& watched = run->watched;
+    const bool running = run->running;
 
     const Lateness late = latenessOf(watched, interval, seconds);
     const double cpuPerMinute = watched.cpu * 60.0 / seconds;
@@ -258,22 +279,12 @@ int scaleByConsole(const QString& console, const QList<int>& counts, int process
     QStringList fields;
     QList<double> perRefresh;
     for (const int hosts : counts) {
-        QProcess child;
-        const std::vector<quint16> ports = startHosts(child, hosts, processes, true, true);
-        if (int(ports.size()) < hosts)
+        const std::optional<ConsoleRun> run =
+            runConsole(console, hosts, processes, interval, seconds, true);
+        if (!run)
             return 1;
-        QTemporaryDir home;
-        const std::optional<QStringList> arguments = writeHostFiles(home, ports, interval);
-        QProcess window;
-        if (!arguments || !startConsole(window, console, home, *arguments))
-            return 1;
-        const Watched watched = watchRequests(child, window, hosts, seconds);
-        const bool running = window.state() == QProcess::Running;
-        window.terminate();
-        if (!window.waitForFinished(10000))
-            window.kill();
-        child.kill();
-        child.waitForFinished(5000);
+        const Watched& watched = run->watched;
+        const bool running = run->running;
         qint64 refreshes = 0;
         for (const QList<qint64>& listed : watched.listed)
             refreshes += std::count_if(listed.begin(), listed.end(),

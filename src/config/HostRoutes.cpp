@@ -65,6 +65,20 @@ QString HostRoutes::key(const QByteArray& host, quint16 port)
 
 HostRoutes::HostRoutes(const QString& path) : m_path(path) {}
 
+QByteArray HostRoutes::lineOf(const Route& r)
+{
+    return key(r.host, r.port).toLatin1() + ' ' + r.destination.toLocal8Bit();
+}
+
+bool HostRoutes::readRoute(QByteArrayView line, Route& r)
+{
+    const QList<QByteArray> words = line.toByteArray().simplified().split(' ');
+    if (words.size() != 2 || !splitKey(words[0], r.host, r.port) || words[1].startsWith('-'))
+        return false;
+    r.destination = QString::fromLocal8Bit(words[1]);
+    return true;
+}
+
 bool HostRoutes::load()
 {
     m_routes.clear();
@@ -97,9 +111,8 @@ bool HostRoutes::load()
         const QByteArray line = lines[i].trimmed();
         if (line.isEmpty() || line.startsWith('#'))
             continue;
-        const QList<QByteArray> words = line.simplified().split(' ');
         Route r;
-        if (words.size() != 2 || !splitKey(words[0], r.host, r.port) || words[1].startsWith('-')) {
+        if (!readRoute(line, r)) {
             m_routes.clear();
             m_error = QStringLiteral("the routes file %1, line %2, is not "
                                      "\"HOST:PORT DESTINATION\": %3")
@@ -108,7 +121,6 @@ bool HostRoutes::load()
                           .arg(QString::fromLocal8Bit(line));
             return false;
         }
-        r.destination = QString::fromLocal8Bit(words[1]);
         setRoute(r.host, r.port, r.destination);
     }
     return true;
@@ -120,12 +132,8 @@ bool HostRoutes::save()
     // Every line must read back as it was meant: one the reader refuses
     // would stop every host's connection, not just this one's.
     for (const Route& r : std::as_const(m_routes)) {
-        const QByteArray line = key(r.host, r.port).toLatin1() + ' ' + r.destination.toLocal8Bit();
-        const QList<QByteArray> words = line.split(' ');
-        QByteArray host;
-        quint16 port = 0;
-        if (words.size() != 2 || words[1].isEmpty() || words[1].startsWith('-') ||
-            words[1].contains('\t') || !splitKey(words[0], host, port)) {
+        Route back;
+        if (!readRoute(lineOf(r), back) || back.destination != r.destination) {
             m_error = QStringLiteral("the SSH route \"%1\" of %2 cannot be kept: a route is one "
                                      "[user@]host[:port] without spaces, not beginning with \"-\"")
                           .arg(r.destination, key(r.host, r.port));
@@ -137,7 +145,7 @@ bool HostRoutes::save()
     if (file.open(QIODevice::WriteOnly)) {
         QByteArray text = Header;
         for (const Route& r : std::as_const(m_routes))
-            text += key(r.host, r.port).toLatin1() + ' ' + r.destination.toLocal8Bit() + '\n';
+            text += lineOf(r) + '\n';
         file.write(text);
         if (file.commit())
             return true;

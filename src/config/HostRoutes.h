@@ -51,6 +51,12 @@ public:
     static bool lookUp(const QByteArray& host, quint16 port, QString& destination, QString& why);
 
 private:
+    // A route's line in the file, and the route a line reads as (false when
+    // it is not "HOST:PORT DESTINATION"): a save writes only lines that read
+    // back as the same route.
+    static QByteArray lineOf(const Route& r);
+    static bool readRoute(QByteArrayView line, Route& r);
+
     QString m_path;
     QString m_error;
     QList<Route> m_routes;

@@ -124,9 +124,10 @@ struct RecordStyle
 // they hold a comma, a quote, CR or LF, and also when they begin or end with
 // a blank, so that no reader trims them; each CSV line ends in LF (CR LF on
 // request). KeyedTsv writes what CSV does, a tab between fields, with no
-// quotes: a tab, CR, LF or backslash in a text is written \t, \r, \n or \\. JSON, CSV and the
-// tab-separated formats write each record at once; the aligned table needs every width first, so it
-// keeps the rows' texts in one compact store until finish(). What has been written is valid on its
+// quotes: a tab, CR, LF or backslash in a text is written \t, \r, \n or
+// \\. JSON, CSV and the tab-separated formats write each record at once;
+// the aligned table needs every width first, so it keeps the rows' texts in
+// one compact store until finish(). What has been written is valid on its
 // own at any finish(): a list cut short still closes its JSON array.
 class RecordWriter
 {
